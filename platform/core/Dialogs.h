@@ -1,0 +1,19 @@
+// The message service: message boxes raised by non-visual code. The UI installs a handler that
+// shows real boxes, the command-line tool one that writes to standard error, tests one that
+// records the texts. Without a handler, messages go to standard error.
+#pragma once
+
+#include <functional>
+#include <string>
+
+enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+
+// Receives a message: its text and kind (mtCustom for a plain ShowMessage box).
+using TMessageHandler = std::function<void(const std::string& Msg, TMsgDlgType Kind)>;
+
+// Installs Handler (an empty one restores the default) and returns the previous one.
+TMessageHandler SetMessageHandler(TMessageHandler Handler);
+// A plain message box.
+void ShowMessage(const std::string& Msg);
+// A message box of the given kind with one OK button; returns the OK result (1).
+int MessageDlg(const std::string& Msg, TMsgDlgType Kind);

@@ -1,0 +1,27 @@
+// Unicode-correct case handling of UTF-8 text (ICU): lower/upper case and
+// case-insensitive comparison, the same for the filter and the SQL paths.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Full Unicode lower/upper case ("ÁNGEL" -> "ángel").
+std::string AnsiLowerCase(std::string_view S);
+std::string AnsiUpperCase(std::string_view S);
+// Case-folded form for comparisons ignoring case.
+std::string FoldCase(std::string_view S);
+// Comparisons: <0, 0, >0. The Text forms ignore letter case.
+int AnsiCompareStr(std::string_view A, std::string_view B);
+int AnsiCompareText(std::string_view A, std::string_view B);
+bool AnsiSameText(std::string_view A, std::string_view B);
+bool AnsiSameStr(std::string_view A, std::string_view B);
+// Whether A starts with Prefix, ignoring case when IgnoreCase.
+bool AnsiStartsWith(std::string_view A, std::string_view Prefix, bool IgnoreCase);
+// Whether Sub occurs in A, ignoring case when IgnoreCase.
+bool AnsiContains(std::string_view A, std::string_view Sub, bool IgnoreCase);
+// Whether S is well-formed UTF-8.
+bool IsValidUtf8(std::string_view S);
+// Converts between UTF-8 and a single-byte code page ("CP1252", "CP850", "CP437", ...);
+// unmappable characters become '?'. Raises EConvertError for an unknown code page.
+std::string ToUtf8(std::string_view Bytes, const char* CodePage);
+std::string FromUtf8(std::string_view Utf8, const char* CodePage);

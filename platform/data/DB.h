@@ -1,0 +1,449 @@
+// Datasets, fields, field definitions, data sources and data links: the data-access layer
+// the search components are built on. A dataset is a cursor over a row-index vector into a
+// shared TTableStore; bookmarks are stored-row ids.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Classes.h"
+#include "core/SysUtils.h"
+#include "core/Variant.h"
+#include "data/FieldTypes.h"
+#include "data/TableStore.h"
+
+class TDataSet;
+class TDataSource;
+class TField;
+class TFilterProgram;
+
+// Errors of the data-access layer.
+class EDatabaseError : public Exception {
+  using Exception::Exception;
+};
+
+// A stored-row id; -1 for none.
+using TBookmark = int64_t;
+constexpr TBookmark NoBookmark = -1;
+
+using TFieldGetTextEvent = std::function<void(TField& Sender, std::string& Text, bool DisplayText)>;
+using TFieldSetTextEvent = std::function<void(TField& Sender, const std::string& Text)>;
+// Computes a calculated field's value for a stored row of its dataset.
+using TFieldCalcEvent = std::function<Variant(const TDataSet& DataSet, TBookmark Row)>;
+
+class TField {
+ public:
+  explicit TField(TFieldType DataType);
+  virtual ~TField();
+  TField(const TField&) = delete;
+  TField& operator=(const TField&) = delete;
+
+  const std::string& FieldName() const { return FFieldName; }
+  void SetFieldName(std::string V) { FFieldName = std::move(V); }
+  // The column title; the field name unless set.
+  const std::string& DisplayLabel() const { return FDisplayLabel.empty() ? FFieldName : FDisplayLabel; }
+  void SetDisplayLabel(std::string V) { FDisplayLabel = std::move(V); }
+  TFieldType DataType() const { return FDataType; }
+  int Size() const { return FSize; }
+  void SetSize(int V) { FSize = V; }
+  bool Required() const { return FRequired; }
+  void SetRequired(bool V) { FRequired = V; }
+  bool Visible() const { return FVisible; }
+  void SetVisible(bool V) { FVisible = V; }
+  // Width in characters for grids; derived from the type and size unless set.
+  int DisplayWidth() const;
+  void SetDisplayWidth(int V) { FDisplayWidth = V; }
+  TAlignment Alignment() const { return FAlignment; }
+  void SetAlignment(TAlignment V) { FAlignment = V; }
+
+  TFieldKind FieldKind() const { return FFieldKind; }
+  void SetFieldKind(TFieldKind V) { FFieldKind = V; }
+  bool Calculated() const { return FFieldKind == fkCalculated; }
+  void SetCalculated(bool V) { FFieldKind = V ? fkCalculated : fkData; }
+  bool Lookup() const { return FFieldKind == fkLookup; }
+  void SetLookup(bool V) { FFieldKind = V ? fkLookup : fkData; }
+  TDataSet* LookupDataSet() const { return FLookupDataSet; }
+  void SetLookupDataSet(TDataSet* V) { FLookupDataSet = V; }
+  const std::string& KeyFields() const { return FKeyFields; }
+  void SetKeyFields(std::string V) { FKeyFields = std::move(V); }
+  const std::string& LookupKeyFields() const { return FLookupKeyFields; }
+  void SetLookupKeyFields(std::string V) { FLookupKeyFields = std::move(V); }
+  const std::string& LookupResultField() const { return FLookupResultField; }
+  void SetLookupResultField(std::string V) { FLookupResultField = std::move(V); }
+
+  TFieldGetTextEvent OnGetText;
+  TFieldSetTextEvent OnSetText;
+  TFieldCalcEvent OnCalcValue;
+
+  TDataSet* DataSet() const { return FDataSet; }
+  // Index of the store column behind a data field, -1 when not bound.
+  int FieldNo() const { return FFieldNo; }
+
+  // The value in the current record (Null when empty or when there is no record).
+  Variant Value() const;
+  // The value in a stored row, without moving the cursor.
+  Variant ValueAt(TBookmark Row) const;
+  bool IsNull() const { return Value().IsNullOrEmpty(); }
+  std::string AsString() const;
+  int AsInteger() const;
+  double AsFloat() const;
+  bool AsBoolean() const;
+  TDateTime AsDateTime() const;
+  // Text for display (grids): OnGetText, else the type's formatting of the value.
+  std::string DisplayText() const;
+  std::string DisplayTextAt(TBookmark Row) const;
+  // Text for editing (OnGetText with DisplayText false, else AsString).
+  std::string Text() const;
+
+  // Formats a value the way this field displays it (DisplayFormat, Currency, dates).
+  virtual std::string FormatValue(const Variant& V, bool Display) const;
+
+ protected:
+  friend class TDataSet;
+  friend class TFieldDef;
+  TFieldType FDataType;
+
+ private:
+  std::string FFieldName, FDisplayLabel;
+  int FSize = 0;
+  bool FRequired = false;
+  bool FVisible = true;
+  int FDisplayWidth = -1;
+  TAlignment FAlignment = taLeftJustify;
+  TFieldKind FFieldKind = fkData;
+  TDataSet* FLookupDataSet = nullptr;
+  std::string FKeyFields, FLookupKeyFields, FLookupResultField;
+  TDataSet* FDataSet = nullptr;
+  int FFieldNo = -1;
+};
+
+class TStringField : public TField {
+ public:
+  TStringField() : TField(ftString) { SetSize(20); }
+  explicit TStringField(TFieldType T) : TField(T) {}
+};
+
+class TBooleanField : public TField {
+ public:
+  TBooleanField() : TField(ftBoolean) {}
+  std::string FormatValue(const Variant& V, bool Display) const override;
+};
+
+// Numbers: DisplayFormat in the float-pattern language.
+class TNumericField : public TField {
+ public:
+  using TField::TField;
+  const std::string& DisplayFormat() const { return FDisplayFormat; }
+  void SetDisplayFormat(std::string V) { FDisplayFormat = std::move(V); }
+  std::string FormatValue(const Variant& V, bool Display) const override;
+
+ private:
+  std::string FDisplayFormat;
+};
+
+class TIntegerField : public TNumericField {
+ public:
+  TIntegerField() : TNumericField(ftInteger) { SetAlignment(taRightJustify); }
+  explicit TIntegerField(TFieldType T) : TNumericField(T) { SetAlignment(taRightJustify); }
+};
+class TSmallintField : public TIntegerField {
+ public:
+  TSmallintField() : TIntegerField(ftSmallint) {}
+};
+class TWordField : public TIntegerField {
+ public:
+  TWordField() : TIntegerField(ftWord) {}
+};
+class TAutoIncField : public TIntegerField {
+ public:
+  TAutoIncField() : TIntegerField(ftAutoInc) {}
+};
+
+class TFloatField : public TNumericField {
+ public:
+  TFloatField() : TNumericField(ftFloat) { SetAlignment(taRightJustify); }
+  explicit TFloatField(TFieldType T) : TNumericField(T) { SetAlignment(taRightJustify); }
+  // Display as money when no DisplayFormat is set.
+  bool Currency() const { return FCurrency; }
+  void SetCurrency(bool V) { FCurrency = V; }
+  std::string FormatValue(const Variant& V, bool Display) const override;
+
+ private:
+  bool FCurrency = false;
+};
+class TCurrencyField : public TFloatField {
+ public:
+  TCurrencyField() : TFloatField(ftCurrency) { SetCurrency(true); }
+};
+class TBCDField : public TFloatField {
+ public:
+  TBCDField() : TFloatField(ftBCD) {}
+};
+
+class TDateTimeField : public TField {
+ public:
+  TDateTimeField() : TField(ftDateTime) {}
+  explicit TDateTimeField(TFieldType T) : TField(T) {}
+  const std::string& DisplayFormat() const { return FDisplayFormat; }
+  void SetDisplayFormat(std::string V) { FDisplayFormat = std::move(V); }
+  std::string FormatValue(const Variant& V, bool Display) const override;
+
+ private:
+  std::string FDisplayFormat;
+};
+class TDateField : public TDateTimeField {
+ public:
+  TDateField() : TDateTimeField(ftDate) {}
+};
+class TTimeField : public TDateTimeField {
+ public:
+  TTimeField() : TDateTimeField(ftTime) {}
+};
+
+class TMemoField : public TStringField {
+ public:
+  TMemoField() : TStringField(ftMemo) {}
+};
+class TBlobField : public TStringField {
+ public:
+  explicit TBlobField(TFieldType T = ftBlob) : TStringField(T) {}
+};
+
+// Creates a field object of the class that matches a data type.
+std::unique_ptr<TField> CreateFieldForType(TFieldType T);
+
+class TFieldDef {
+ public:
+  TFieldDef() = default;
+  TFieldDef(std::string Name, TFieldType T, int Size, bool Required)
+      : Name(std::move(Name)), DataType(T), Size(Size), Required(Required) {}
+  std::string Name;
+  TFieldType DataType = ftUnknown;
+  int Size = 0;
+  bool Required = false;
+  // Creates the field for this definition, appended as the dataset's last field.
+  TField* CreateField(TDataSet* DataSet) const;
+};
+
+class TFieldDefs {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TFieldDef& Items(int Index) { return FItems.at(Index); }
+  const TFieldDef& Items(int Index) const { return FItems.at(Index); }
+  TFieldDef& operator[](int Index) { return FItems.at(Index); }
+  void Add(std::string Name, TFieldType T, int Size = 0, bool Required = false);
+  void Assign(const TFieldDefs& Other) { FItems = Other.FItems; }
+  // Index of the definition named Name ignoring case, -1 when absent.
+  int IndexOf(std::string_view Name) const;
+  void Delete(int Index) { FItems.erase(FItems.begin() + Index); }
+  void Clear() { FItems.clear(); }
+
+ private:
+  std::vector<TFieldDef> FItems;
+};
+
+// Receives a dataset's notifications through a data source.
+class TDataLink {
+ public:
+  TDataLink() = default;
+  virtual ~TDataLink();
+  TDataLink(const TDataLink&) = delete;
+  TDataLink& operator=(const TDataLink&) = delete;
+  TDataSource* DataSource() const { return FDataSource; }
+  void SetDataSource(TDataSource* V);
+  // The data source's dataset, or null.
+  TDataSet* DataSet() const;
+  // The dataset was opened or closed, or the data source now names another dataset.
+  virtual void ActiveChanged() {}
+  // Records, filter, order or layout changed: everything shown must be read again.
+  virtual void DataSetChanged() {}
+  // The current record moved.
+  virtual void DataSetScrolled() {}
+
+ private:
+  friend class TDataSource;
+  TDataSource* FDataSource = nullptr;
+};
+
+class TDataSource : public TComponent {
+ public:
+  explicit TDataSource(TComponent* AOwner = nullptr) : TComponent(AOwner) {}
+  ~TDataSource() override;
+  TDataSet* DataSet() const { return FDataSet; }
+  // Points the data source at another dataset; links are told at once.
+  void SetDataSet(TDataSet* V);
+  // Dispatches a dataset notification to the links (called by the dataset).
+  void NotifyActiveChanged();
+  void NotifyDataSetChanged();
+  void NotifyScrolled();
+
+ private:
+  friend class TDataLink;
+  TDataSet* FDataSet = nullptr;
+  std::vector<TDataLink*> FLinks;
+};
+
+class TDataSet : public TComponent {
+ public:
+  explicit TDataSet(TComponent* AOwner = nullptr);
+  ~TDataSet() override;
+
+  // ---- fields
+  int FieldCount() const { return static_cast<int>(FFields.size()); }
+  TField* Fields(int Index) const { return FFields.at(Index).get(); }
+  // The field named Name (any letter case); raises EDatabaseError when absent.
+  TField* FieldByName(std::string_view Name) const;
+  // The field named Name (any letter case), or null.
+  TField* FindField(std::string_view Name) const;
+  TFieldDefs& FieldDefs() { return FFieldDefs; }
+  const TFieldDefs& FieldDefs() const { return FFieldDefs; }
+  // Adds a persistent field (declared before Open), appended last; the dataset owns it.
+  TField* AddField(std::unique_ptr<TField> F);
+  template <class T>
+  T* AddField(std::string Name) {
+    auto F = std::make_unique<T>();
+    F->SetFieldName(std::move(Name));
+    return static_cast<T*>(AddField(std::move(F)));
+  }
+  // Adds a lookup field: Key (this dataset's field) = LookupKey (in Source); shows Result.
+  TField* AddLookupField(std::string Name, TFieldType T, TDataSet* Source, std::string Key,
+                         std::string LookupKey, std::string Result, int Size = 0);
+  // Removes and destroys every field.
+  void ClearFields();
+  void RemoveField(TField* F);
+
+  // ---- state
+  void Open();
+  void Close();
+  bool Active() const { return FActive; }
+  void SetActive(bool V) { V ? Open() : Close(); }
+  bool IsEmpty() const { return FRows.empty(); }
+  // Records visible through master restriction and filter.
+  int RecordCount() const { return static_cast<int>(FRows.size()); }
+  // Re-reads the rows (restriction, order, filter) and goes to the first record.
+  void Refresh();
+
+  // ---- moving
+  void First();
+  void Last();
+  void Next();
+  void Prior();
+  int MoveBy(int Distance);
+  bool Bof() const { return FBof; }
+  bool Eof() const { return FEof; }
+  // 1-based number of the current record among the visible ones, 0 when none.
+  int RecNo() const { return FRows.empty() ? 0 : FCur + 1; }
+  void SetRecNo(int V);
+
+  // ---- filter
+  const std::string& Filter() const { return FFilterText; }
+  // Sets and compiles the filter text; raises EDatabaseError (position and token) for a bad
+  // text, keeping the previous filter.
+  void SetFilter(const std::string& V);
+  bool Filtered() const { return FFiltered; }
+  void SetFiltered(bool V);
+  TFilterOptions FilterOptions() const { return FFilterOptions; }
+  void SetFilterOptions(TFilterOptions V);
+  // Move to the first/last/next/previous record that satisfies the Filter text, whether or not
+  // Filtered is set; true when one was found (and made current).
+  bool FindFirst();
+  bool FindLast();
+  bool FindNext();
+  bool FindPrior();
+
+  // ---- locate and bookmarks
+  // KeyFields ";"-joined; KeyValues one value or a variant array (one per name).
+  bool Locate(const std::string& KeyFields, const Variant& KeyValues, TLocateOptions Options);
+  // Like Locate, without moving: the value of ResultFields in the found record (Null if none).
+  Variant Lookup(const std::string& KeyFields, const Variant& KeyValues,
+                 const std::string& ResultFields);
+  TBookmark GetBookmark() const { return CurrentRow(); }
+  // Moves to a bookmarked row; raises EDatabaseError when it is not visible.
+  void GotoBookmark(TBookmark B);
+  bool BookmarkValid(TBookmark B) const;
+
+  // ---- controls
+  void DisableControls();
+  void EnableControls();
+  bool ControlsDisabled() const { return FDisableCount > 0; }
+
+  // ---- row access for controls and the engine
+  // The stored-row id of the current record, -1 when none.
+  TBookmark CurrentRow() const { return FRows.empty() ? NoBookmark : FRows[FCur]; }
+  // The stored-row id of the Index-th visible record (0-based).
+  TBookmark RowAt(int Index) const { return FRows.at(Index); }
+  // Index among the visible records of a stored row, -1 when not visible.
+  int IndexOfRow(TBookmark Row) const;
+  // The shared store (null while closed).
+  const TTableStore* Store() const { return FStore.get(); }
+  const std::shared_ptr<TTableStore>& StorePtr() const { return FStore; }
+
+  // Data sources pointing at this dataset (maintained by TDataSource).
+  void AttachDataSource(TDataSource* DS);
+  void DetachDataSource(TDataSource* DS);
+
+ protected:
+  // Loads the store and fills FieldDefs; called by Open.
+  virtual void InternalOpen() = 0;
+  virtual void InternalClose() {}
+  // The rows before filtering, in order: all rows by default. Subclasses restrict (master
+  // link) or order (index) them.
+  virtual void BuildBaseRows(std::vector<uint32_t>& Rows);
+  void SetStore(std::shared_ptr<TTableStore> S) { FStore = std::move(S); }
+  // Rebuilds the visible rows keeping the current record if still visible (else first).
+  void Resync(bool KeepPosition);
+  // Notifications to data sources (coalesced while controls are disabled).
+  void DataSetChanged();
+  void Scrolled();
+  // Raises EDatabaseError unless open.
+  void CheckActive() const;
+
+ private:
+  void BindFields();
+  void ApplyFilterRows();
+  bool MatchesFilter(uint32_t Row) const;
+  void SetCur(int Index);
+
+  std::vector<std::unique_ptr<TField>> FFields;
+  bool FDefaultFields = false;
+  TFieldDefs FFieldDefs;
+  bool FActive = false;
+  std::shared_ptr<TTableStore> FStore;
+  std::vector<uint32_t> FRows;
+  int FCur = 0;
+  bool FBof = true, FEof = true;
+  std::string FFilterText;
+  std::unique_ptr<TFilterProgram> FFilterProg;
+  bool FFiltered = false;
+  TFilterOptions FFilterOptions = 0;
+  int FDisableCount = 0;
+  bool FPendingChange = false, FPendingScroll = false;
+  std::vector<TDataSource*> FDataSources;
+};
+
+// A dataset filled row by row by code and tests: define FieldDefs (or persistent fields),
+// CreateDataSet, then AppendRecord.
+class TMemDataSet : public TDataSet {
+ public:
+  explicit TMemDataSet(TComponent* AOwner = nullptr) : TDataSet(AOwner) {}
+  // Creates an empty store from FieldDefs (or the persistent data fields) and opens.
+  void CreateDataSet();
+  // Appends a record: one value per data field in field order; stays on the new record.
+  void AppendRecord(const std::vector<Variant>& Values);
+  // Opens over an existing store (shared, not copied).
+  void OpenStore(std::shared_ptr<TTableStore> S);
+
+ protected:
+  void InternalOpen() override;
+
+ private:
+  std::shared_ptr<TTableStore> FPending;
+};
+
+// True when the type is a string type (ftString only counts as a string for the engine).
+bool IsNumericType(TFieldType T);
+bool IsFloatType(TFieldType T);
+bool IsDateTimeType(TFieldType T);

@@ -1,0 +1,99 @@
+// TTable (table files, indexes, master-detail, batch moves) and TQuery (local SQL).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/DB.h"
+
+class TIndexDef {
+ public:
+  std::string Name;
+  // Field names joined by ";".
+  std::string Fields;
+  TIndexOptions Options = 0;
+};
+
+class TIndexDefs {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TIndexDef& Items(int I) { return FItems.at(I); }
+  const TIndexDef& Items(int I) const { return FItems.at(I); }
+  TIndexDef& operator[](int I) { return FItems.at(I); }
+  void Add(std::string Name, std::string Fields, TIndexOptions Options);
+  void Clear() { FItems.clear(); }
+  // Whether the definitions reflect the table (set by Update).
+  bool Updated = false;
+
+ private:
+  std::vector<TIndexDef> FItems;
+};
+
+class TTable : public TDataSet {
+ public:
+  explicit TTable(TComponent* AOwner = nullptr);
+  ~TTable() override;
+
+  const std::string& DatabaseName() const { return FDatabaseName; }
+  void SetDatabaseName(std::string V);
+  const std::string& TableName() const { return FTableName; }
+  void SetTableName(std::string V);
+
+  // Fields that order the table and link it to its master, joined by ";".
+  const std::string& IndexFieldNames() const { return FIndexFieldNames; }
+  void SetIndexFieldNames(std::string V);
+  int IndexFieldCount() const;
+  // The Index-th index field (the table must be open).
+  TField* IndexFields(int Index) const;
+  TIndexDefs& IndexDefs() { return FIndexDefs; }
+  // Reads the table's index definitions (the primary key from the file header).
+  void UpdateIndexDefs();
+  // Names of the table's indexes ("" stands for the primary index).
+  void GetIndexNames(TStringList& List);
+
+  TDataSource* MasterSource() const { return FMasterSource; }
+  void SetMasterSource(TDataSource* V);
+  const std::string& MasterFields() const { return FMasterFields; }
+  void SetMasterFields(std::string V);
+
+  // Creates the file named by DatabaseName/TableName in the format its extension names and
+  // copies every record of Source (batCopy); returns the number of records copied. The file
+  // appears under its name only when complete.
+  int BatchMove(TDataSet* Source, TBatchMode Mode);
+
+  // The file behind the table (resolved at Open).
+  const std::string& FilePath() const { return FFilePath; }
+
+ protected:
+  void InternalOpen() override;
+  void BuildBaseRows(std::vector<uint32_t>& Rows) override;
+
+ private:
+  class TMasterLink;
+  void MasterChanged();
+  std::string FDatabaseName, FTableName, FIndexFieldNames, FMasterFields, FFilePath;
+  TIndexDefs FIndexDefs;
+  TDataSource* FMasterSource = nullptr;
+  std::unique_ptr<TMasterLink> FMasterLink;
+};
+
+class TQuery : public TDataSet {
+ public:
+  explicit TQuery(TComponent* AOwner = nullptr);
+  ~TQuery() override;
+  const std::string& DatabaseName() const { return FDatabaseName; }
+  void SetDatabaseName(std::string V) { FDatabaseName = std::move(V); }
+  // The statement's lines.
+  TStringList& SQL() { return FSQL; }
+  const TStringList& SQL() const { return FSQL; }
+  // Runs a statement that returns no rows.
+  void ExecSQL();
+
+ protected:
+  void InternalOpen() override;
+
+ private:
+  std::string FDatabaseName;
+  TStringList FSQL;
+};
