@@ -1,6 +1,7 @@
 // TDateTime: days since 1899-12-30 as a double, with the calendar helpers the layers use.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 
 struct TDateTime {
