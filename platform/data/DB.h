@@ -443,7 +443,9 @@ class TMemDataSet : public TDataSet {
   std::shared_ptr<TTableStore> FPending;
 };
 
-// True when the type is a string type (ftString only counts as a string for the engine).
+// Splits a ";"-joined list of field names (blanks around names trimmed).
+std::vector<std::string> SplitFieldNames(const std::string& Names);
+// Type classes: integer and float kinds; float kinds; date and time kinds.
 bool IsNumericType(TFieldType T);
 bool IsFloatType(TFieldType T);
 bool IsDateTimeType(TFieldType T);

@@ -97,6 +97,8 @@ class TTableStore {
   const THashIndex& HashIndex(const std::vector<int>& Cols) const;
   // Row order sorted by Cols (ascending, Nulls first), built on first use and kept.
   const std::vector<uint32_t>& SortedRows(const std::vector<int>& Cols) const;
+  // Forgets the cached indexes and orders (after rows were appended).
+  void InvalidateIndexes() const;
 
  private:
   size_t FRows = 0;

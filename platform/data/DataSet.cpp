@@ -1,0 +1,540 @@
+// TDataSet: the cursor over a row-index vector, with filter, find, locate, bookmarks and the
+// notification of data sources; TDataSource and TDataLink; TMemDataSet.
+#include <algorithm>
+#include <cmath>
+
+#include "core/Unicode.h"
+#include "data/DB.h"
+#include "data/Filter.h"
+
+// ---------------------------------------------------------------- TDataLink / TDataSource
+
+TDataLink::~TDataLink() { SetDataSource(nullptr); }
+
+void TDataLink::SetDataSource(TDataSource* V) {
+  if (V == FDataSource) return;
+  if (FDataSource) {
+    auto& L = FDataSource->FLinks;
+    L.erase(std::remove(L.begin(), L.end(), this), L.end());
+  }
+  FDataSource = V;
+  if (V) V->FLinks.push_back(this);
+  ActiveChanged();
+}
+
+TDataSet* TDataLink::DataSet() const { return FDataSource ? FDataSource->DataSet() : nullptr; }
+
+TDataSource::~TDataSource() {
+  if (FDataSet) FDataSet->DetachDataSource(this);
+  for (TDataLink* L : FLinks) L->FDataSource = nullptr;
+}
+
+void TDataSource::SetDataSet(TDataSet* V) {
+  if (V == FDataSet) return;
+  if (FDataSet) FDataSet->DetachDataSource(this);
+  FDataSet = V;
+  if (V) V->AttachDataSource(this);
+  NotifyActiveChanged();
+}
+
+// Links may detach themselves while being told; iterate over a copy.
+void TDataSource::NotifyActiveChanged() {
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->ActiveChanged();
+}
+void TDataSource::NotifyDataSetChanged() {
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->DataSetChanged();
+}
+void TDataSource::NotifyScrolled() {
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->DataSetScrolled();
+}
+
+// ---------------------------------------------------------------- TDataSet: fields
+
+TDataSet::TDataSet(TComponent* AOwner) : TComponent(AOwner) {}
+
+TDataSet::~TDataSet() {
+  for (TDataSource* DS : std::vector<TDataSource*>(FDataSources)) DS->SetDataSet(nullptr);
+}
+
+TField* TDataSet::FindField(std::string_view Name) const {
+  for (const auto& F : FFields)
+    if (AnsiSameText(F->FieldName(), Name)) return F.get();
+  return nullptr;
+}
+
+TField* TDataSet::FieldByName(std::string_view Name) const {
+  TField* F = FindField(Name);
+  if (!F) {
+    std::string Who = this->Name().empty() ? std::string() : this->Name() + ": ";
+    throw EDatabaseError(Who + "Campo '" + std::string(Name) + "' no encontrado");
+  }
+  return F;
+}
+
+TField* TDataSet::AddField(std::unique_ptr<TField> F) {
+  if (F->FieldName().empty()) throw EDatabaseError("El campo no tiene nombre");
+  if (FindField(F->FieldName()))
+    throw EDatabaseError("Nombre de campo repetido: " + F->FieldName());
+  F->FDataSet = this;
+  if (FActive && F->FieldKind() == fkData && FStore)
+    F->FFieldNo = FStore->ColumnIndex(F->FieldName());
+  FFields.push_back(std::move(F));
+  return FFields.back().get();
+}
+
+TField* TDataSet::AddLookupField(std::string Name, TFieldType T, TDataSet* Source, std::string Key,
+                                 std::string LookupKey, std::string Result, int Size) {
+  auto F = CreateFieldForType(T);
+  F->SetFieldName(std::move(Name));
+  if (Size > 0) F->SetSize(Size);
+  F->SetFieldKind(fkLookup);
+  F->SetLookupDataSet(Source);
+  F->SetKeyFields(std::move(Key));
+  F->SetLookupKeyFields(std::move(LookupKey));
+  F->SetLookupResultField(std::move(Result));
+  return AddField(std::move(F));
+}
+
+void TDataSet::ClearFields() { FFields.clear(); }
+
+void TDataSet::RemoveField(TField* F) {
+  FFields.erase(std::remove_if(FFields.begin(), FFields.end(),
+                               [F](const std::unique_ptr<TField>& P) { return P.get() == F; }),
+                FFields.end());
+}
+
+void TDataSet::BindFields() {
+  if (FFields.empty()) {
+    FDefaultFields = true;
+    for (int I = 0; I < FFieldDefs.Count(); ++I) FFieldDefs.Items(I).CreateField(this);
+  }
+  for (auto& F : FFields) {
+    if (F->FieldKind() != fkData) continue;
+    F->FFieldNo = FStore->ColumnIndex(F->FieldName());
+    if (F->FFieldNo < 0) throw EDatabaseError("Campo '" + F->FieldName() + "' no encontrado");
+    if (F->Size() == 0) F->SetSize(FStore->Defs[F->FFieldNo].Size);
+  }
+}
+
+// ---------------------------------------------------------------- TDataSet: state
+
+void TDataSet::CheckActive() const {
+  if (!FActive) throw EDatabaseError("No se puede realizar esta operación con un conjunto de datos cerrado");
+}
+
+void TDataSet::Open() {
+  if (FActive) return;
+  try {
+    InternalOpen();
+    if (!FStore) throw EDatabaseError("No se ha podido abrir el conjunto de datos");
+    BindFields();
+    FFilterProg.reset();
+    if (!Trim(FFilterText).empty()) FFilterProg = TFilterProgram::Compile(FFilterText, *this);
+  } catch (...) {
+    if (FDefaultFields) FFields.clear();
+    FDefaultFields = false;
+    FStore.reset();
+    throw;
+  }
+  FActive = true;
+  Resync(false);
+}
+
+void TDataSet::Close() {
+  if (!FActive) return;
+  FActive = false;
+  FRows.clear();
+  FCur = 0;
+  FBof = FEof = true;
+  FFilterProg.reset();
+  if (FDefaultFields) {
+    FFields.clear();
+    FDefaultFields = false;
+  }
+  for (auto& F : FFields) F->FFieldNo = -1;
+  InternalClose();
+  FStore.reset();
+  DataSetChanged();
+}
+
+void TDataSet::Refresh() {
+  CheckActive();
+  Resync(false);
+}
+
+void TDataSet::BuildBaseRows(std::vector<uint32_t>& Rows) {
+  const size_t N = FStore ? FStore->RowCount() : 0;
+  Rows.resize(N);
+  for (size_t I = 0; I < N; ++I) Rows[I] = static_cast<uint32_t>(I);
+}
+
+bool TDataSet::MatchesFilter(uint32_t Row) const {
+  return !FFilterProg || FFilterProg->Matches(Row, FFilterOptions);
+}
+
+void TDataSet::ApplyFilterRows() {
+  if (!FFiltered || !FFilterProg) return;
+  FRows.erase(std::remove_if(FRows.begin(), FRows.end(),
+                             [this](uint32_t R) { return !MatchesFilter(R); }),
+              FRows.end());
+}
+
+void TDataSet::Resync(bool KeepPosition) {
+  if (!FActive) return;
+  TBookmark Old = CurrentRow();
+  BuildBaseRows(FRows);
+  ApplyFilterRows();
+  FCur = 0;
+  if (KeepPosition && Old >= 0) {
+    int I = IndexOfRow(Old);
+    if (I >= 0) FCur = I;
+  }
+  FBof = FCur == 0;
+  FEof = FRows.empty();
+  DataSetChanged();
+}
+
+// ---------------------------------------------------------------- moving
+
+void TDataSet::SetCur(int Index) {
+  bool Moved = Index != FCur;
+  FCur = Index;
+  FBof = FEof = false;
+  if (Moved) Scrolled();
+}
+
+void TDataSet::First() {
+  CheckActive();
+  int Old = FCur;
+  FCur = 0;
+  FBof = true;
+  FEof = FRows.empty();
+  if (Old != FCur) Scrolled();
+}
+
+void TDataSet::Last() {
+  CheckActive();
+  int Old = FCur;
+  FCur = FRows.empty() ? 0 : static_cast<int>(FRows.size()) - 1;
+  FEof = true;
+  FBof = FRows.empty();
+  if (Old != FCur) Scrolled();
+}
+
+void TDataSet::Next() {
+  CheckActive();
+  if (FCur + 1 < static_cast<int>(FRows.size())) {
+    SetCur(FCur + 1);
+  } else {
+    FEof = true;
+  }
+}
+
+void TDataSet::Prior() {
+  CheckActive();
+  if (FCur > 0 && !FRows.empty()) {
+    SetCur(FCur - 1);
+  } else {
+    FBof = true;
+  }
+}
+
+int TDataSet::MoveBy(int Distance) {
+  CheckActive();
+  if (FRows.empty()) return 0;
+  long Target = static_cast<long>(FCur) + Distance;
+  Target = std::clamp<long>(Target, 0, static_cast<long>(FRows.size()) - 1);
+  int Moved = static_cast<int>(Target - FCur);
+  SetCur(static_cast<int>(Target));
+  if (Distance > 0 && Moved < Distance) FEof = true;
+  if (Distance < 0 && Moved > Distance) FBof = true;
+  return Moved;
+}
+
+void TDataSet::SetRecNo(int V) {
+  CheckActive();
+  if (V >= 1 && V <= static_cast<int>(FRows.size())) SetCur(V - 1);
+}
+
+int TDataSet::IndexOfRow(TBookmark Row) const {
+  if (Row < 0) return -1;
+  if (FCur < static_cast<int>(FRows.size()) && FRows[FCur] == Row) return FCur;
+  auto It = std::find(FRows.begin(), FRows.end(), static_cast<uint32_t>(Row));
+  return It == FRows.end() ? -1 : static_cast<int>(It - FRows.begin());
+}
+
+void TDataSet::GotoBookmark(TBookmark B) {
+  CheckActive();
+  int I = IndexOfRow(B);
+  if (I < 0) throw EDatabaseError("Registro no encontrado: el marcador no es válido");
+  SetCur(I);
+}
+
+bool TDataSet::BookmarkValid(TBookmark B) const { return FActive && IndexOfRow(B) >= 0; }
+
+// ---------------------------------------------------------------- filter and find
+
+void TDataSet::SetFilter(const std::string& V) {
+  if (FActive) {
+    std::unique_ptr<TFilterProgram> Prog;
+    if (!Trim(V).empty()) Prog = TFilterProgram::Compile(V, *this);
+    FFilterProg = std::move(Prog);
+    FFilterText = V;
+    if (FFiltered) Resync(false);
+  } else {
+    FFilterText = V;
+  }
+}
+
+void TDataSet::SetFiltered(bool V) {
+  if (V == FFiltered) return;
+  FFiltered = V;
+  if (FActive) Resync(false);
+}
+
+void TDataSet::SetFilterOptions(TFilterOptions V) {
+  if (V == FFilterOptions) return;
+  FFilterOptions = V;
+  if (FActive && FFiltered && FFilterProg) Resync(false);
+}
+
+bool TDataSet::FindFirst() {
+  CheckActive();
+  for (size_t I = 0; I < FRows.size(); ++I)
+    if (MatchesFilter(FRows[I])) return SetCur(static_cast<int>(I)), true;
+  return false;
+}
+
+bool TDataSet::FindLast() {
+  CheckActive();
+  for (size_t I = FRows.size(); I-- > 0;)
+    if (MatchesFilter(FRows[I])) return SetCur(static_cast<int>(I)), true;
+  return false;
+}
+
+bool TDataSet::FindNext() {
+  CheckActive();
+  for (size_t I = static_cast<size_t>(FCur) + 1; I < FRows.size(); ++I)
+    if (MatchesFilter(FRows[I])) return SetCur(static_cast<int>(I)), true;
+  FEof = true;
+  return false;
+}
+
+bool TDataSet::FindPrior() {
+  CheckActive();
+  for (int I = FCur - 1; I >= 0; --I)
+    if (MatchesFilter(FRows[I])) return SetCur(I), true;
+  FBof = true;
+  return false;
+}
+
+// ---------------------------------------------------------------- locate
+
+namespace {
+// One key of a locate, converted once to the field's kind of value.
+struct TLocateKey {
+  const TField* Field = nullptr;
+  const TColumn* Column = nullptr;  // data fields: read the store directly
+  bool IsNull = false;
+  TStorageKind Kind = TStorageKind::String;
+  double Number = 0;
+  std::string Text;
+};
+
+bool KeyMatches(const TLocateKey& K, uint32_t Row, TLocateOptions Options) {
+  const bool CaseInsensitive = Options & loCaseInsensitive, Partial = Options & loPartialKey;
+  if (K.Column) {
+    if (K.Column->IsNull(Row)) return K.IsNull;
+    if (K.IsNull) return false;
+    switch (K.Kind) {
+      case TStorageKind::Int:
+        return K.Column->Int(Row) == K.Number;
+      case TStorageKind::Double:
+        return K.Column->Double(Row) == K.Number;
+      case TStorageKind::String: {
+        std::string_view S = K.Column->Str(Row);
+        if (Partial) return AnsiStartsWith(S, K.Text, CaseInsensitive);
+        return CaseInsensitive ? AnsiSameText(S, K.Text) : S == K.Text;
+      }
+    }
+    return false;
+  }
+  Variant V = K.Field->ValueAt(Row);
+  if (V.IsNullOrEmpty()) return K.IsNull;
+  if (K.IsNull) return false;
+  if (K.Kind == TStorageKind::String) {
+    std::string S = V.AsString();
+    if (Partial) return AnsiStartsWith(S, K.Text, CaseInsensitive);
+    return CaseInsensitive ? AnsiSameText(S, K.Text) : S == K.Text;
+  }
+  try {
+    return (V.VarType() == varDate ? V.AsDateTime().Val : V.AsDouble()) == K.Number;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFields,
+                                    const Variant& KeyValues) {
+  std::vector<std::string> Names = SplitFieldNames(KeyFields);
+  std::vector<Variant> Values;
+  if (KeyValues.IsArray()) {
+    for (int I = KeyValues.ArrayLowBound(); I <= KeyValues.ArrayHighBound(); ++I)
+      Values.push_back(KeyValues[I]);
+  } else {
+    Values.push_back(KeyValues);
+  }
+  if (Values.size() != Names.size())
+    throw EDatabaseError("Locate: se han dado " + std::to_string(Values.size()) +
+                         " valores para " + std::to_string(Names.size()) + " campos (" +
+                         KeyFields + ")");
+  std::vector<TLocateKey> Keys;
+  for (size_t I = 0; I < Names.size(); ++I) {
+    TLocateKey K;
+    K.Field = DS.FieldByName(Names[I]);
+    K.Kind = StorageKindOf(K.Field->DataType());
+    if (K.Field->FieldKind() == fkData && K.Field->FieldNo() >= 0 && DS.Store())
+      K.Column = &DS.Store()->Columns[K.Field->FieldNo()];
+    const Variant& V = Values[I];
+    K.IsNull = V.IsNullOrEmpty() || (V.IsString() && V.AsString().empty());
+    if (!K.IsNull) {
+      try {
+        if (K.Kind == TStorageKind::String) {
+          K.Text = V.AsString();
+        } else {
+          TColumn Tmp(K.Field->DataType());
+          Tmp.AppendVariant(V);
+          K.Number = K.Kind == TStorageKind::Int ? Tmp.Int(0) : Tmp.Double(0);
+        }
+      } catch (const Exception& E) {
+        throw EDatabaseError("Locate: el valor '" + V.AsString() + "' no es válido para el campo " +
+                             K.Field->FieldName());
+      }
+    }
+    Keys.push_back(std::move(K));
+  }
+  return Keys;
+}
+}  // namespace
+
+bool TDataSet::Locate(const std::string& KeyFields, const Variant& KeyValues,
+                      TLocateOptions Options) {
+  CheckActive();
+  std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
+  for (size_t I = 0; I < FRows.size(); ++I) {
+    bool All = true;
+    for (const auto& K : Keys)
+      if (!KeyMatches(K, FRows[I], Options)) {
+        All = false;
+        break;
+      }
+    if (All) {
+      SetCur(static_cast<int>(I));
+      return true;
+    }
+  }
+  return false;
+}
+
+Variant TDataSet::Lookup(const std::string& KeyFields, const Variant& KeyValues,
+                         const std::string& ResultFields) {
+  CheckActive();
+  std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
+  std::vector<std::string> Results = SplitFieldNames(ResultFields);
+  for (uint32_t Row : FRows) {
+    bool All = std::all_of(Keys.begin(), Keys.end(),
+                           [&](const TLocateKey& K) { return KeyMatches(K, Row, 0); });
+    if (!All) continue;
+    if (Results.size() == 1) return FieldByName(Results[0])->ValueAt(Row);
+    Variant A = VarArrayCreate(0, static_cast<int>(Results.size()) - 1);
+    for (size_t J = 0; J < Results.size(); ++J)
+      A[static_cast<int>(J)] = FieldByName(Results[J])->ValueAt(Row);
+    return A;
+  }
+  return Variant::Null();
+}
+
+// ---------------------------------------------------------------- controls and notification
+
+void TDataSet::DisableControls() { ++FDisableCount; }
+
+void TDataSet::EnableControls() {
+  if (FDisableCount == 0) return;
+  if (--FDisableCount == 0 && (FPendingChange || FPendingScroll)) {
+    FPendingChange = FPendingScroll = false;
+    for (TDataSource* DS : std::vector<TDataSource*>(FDataSources)) DS->NotifyDataSetChanged();
+  }
+}
+
+void TDataSet::DataSetChanged() {
+  if (FDisableCount > 0) {
+    FPendingChange = true;
+    return;
+  }
+  for (TDataSource* DS : std::vector<TDataSource*>(FDataSources)) DS->NotifyDataSetChanged();
+}
+
+void TDataSet::Scrolled() {
+  if (FDisableCount > 0) {
+    FPendingScroll = true;
+    return;
+  }
+  for (TDataSource* DS : std::vector<TDataSource*>(FDataSources)) DS->NotifyScrolled();
+}
+
+void TDataSet::AttachDataSource(TDataSource* DS) {
+  if (std::find(FDataSources.begin(), FDataSources.end(), DS) == FDataSources.end())
+    FDataSources.push_back(DS);
+}
+
+void TDataSet::DetachDataSource(TDataSource* DS) {
+  FDataSources.erase(std::remove(FDataSources.begin(), FDataSources.end(), DS),
+                     FDataSources.end());
+}
+
+// ---------------------------------------------------------------- TMemDataSet
+
+void TMemDataSet::CreateDataSet() {
+  Close();
+  auto S = std::make_shared<TTableStore>();
+  if (FieldDefs().Count() == 0) {
+    for (int I = 0; I < FieldCount(); ++I) {
+      TField* F = Fields(I);
+      if (F->FieldKind() == fkData)
+        FieldDefs().Add(F->FieldName(), F->DataType(), F->Size(), F->Required());
+    }
+  }
+  for (int I = 0; I < FieldDefs().Count(); ++I) {
+    const TFieldDef& D = FieldDefs().Items(I);
+    S->AddColumn({D.Name, D.DataType, D.Size, D.Required});
+  }
+  OpenStore(std::move(S));
+}
+
+void TMemDataSet::OpenStore(std::shared_ptr<TTableStore> S) {
+  Close();
+  FPending = std::move(S);
+  Open();
+}
+
+void TMemDataSet::InternalOpen() {
+  if (!FPending) throw EDatabaseError("El conjunto de datos en memoria no se ha creado");
+  FieldDefs().Clear();
+  for (const auto& D : FPending->Defs) FieldDefs().Add(D.Name, D.DataType, D.Size, D.Required);
+  SetStore(FPending);
+}
+
+void TMemDataSet::AppendRecord(const std::vector<Variant>& Values) {
+  CheckActive();
+  TTableStore& S = *StorePtr();
+  std::vector<Variant> Row(S.Columns.size());
+  size_t V = 0;
+  for (int I = 0; I < FieldCount() && V < Values.size(); ++I) {
+    TField* F = Fields(I);
+    if (F->FieldKind() != fkData || F->FieldNo() < 0) continue;
+    Row[F->FieldNo()] = Values[V++];
+  }
+  S.AppendRow(Row);
+  Resync(false);
+  Last();
+}

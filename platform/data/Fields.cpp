@@ -1,0 +1,215 @@
+// Fields: values of the current or any stored row, lookups, calculated values and display text.
+#include <cmath>
+
+#include "core/Unicode.h"
+#include "data/DB.h"
+
+std::string FieldTypeName(TFieldType T) {
+  static const char* const Names[] = {
+      "ftUnknown", "ftString",  "ftSmallint", "ftInteger",   "ftWord",       "ftBoolean",
+      "ftFloat",   "ftCurrency", "ftBCD",     "ftDate",      "ftTime",       "ftDateTime",
+      "ftBytes",   "ftVarBytes", "ftAutoInc", "ftBlob",      "ftMemo",       "ftGraphic",
+      "ftFmtMemo", "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor"};
+  return (T >= 0 && T <= ftCursor) ? Names[T] : "ftUnknown";
+}
+
+bool IsNumericType(TFieldType T) {
+  return T == ftSmallint || T == ftInteger || T == ftWord || T == ftAutoInc || T == ftFloat ||
+         T == ftCurrency || T == ftBCD;
+}
+bool IsFloatType(TFieldType T) { return T == ftFloat || T == ftCurrency || T == ftBCD; }
+bool IsDateTimeType(TFieldType T) { return T == ftDate || T == ftTime || T == ftDateTime; }
+
+TField::TField(TFieldType DataType) : FDataType(DataType) {}
+TField::~TField() = default;
+
+int TField::DisplayWidth() const {
+  if (FDisplayWidth >= 0) return FDisplayWidth;
+  switch (FDataType) {
+    case ftString:
+    case ftMemo:
+      return FSize > 0 ? FSize : 20;
+    case ftBoolean:
+      return 5;
+    case ftDate:
+    case ftTime:
+      return 10;
+    case ftDateTime:
+      return 19;
+    default:
+      return 10;
+  }
+}
+
+std::vector<std::string> SplitFieldNames(const std::string& S) {
+  std::vector<std::string> R;
+  size_t Start = 0;
+  while (true) {
+    size_t P = S.find(';', Start);
+    R.push_back(Trim(S.substr(Start, P == std::string::npos ? std::string::npos : P - Start)));
+    if (P == std::string::npos) break;
+    Start = P + 1;
+  }
+  return R;
+}
+
+Variant TField::ValueAt(TBookmark Row) const {
+  if (!FDataSet || Row < 0) return Variant::Null();
+  switch (FFieldKind) {
+    case fkData: {
+      const TTableStore* S = FDataSet->Store();
+      if (!S || FFieldNo < 0 || static_cast<size_t>(Row) >= S->RowCount()) return Variant::Null();
+      return S->Columns[FFieldNo].Value(static_cast<size_t>(Row));
+    }
+    case fkCalculated:
+      return OnCalcValue ? OnCalcValue(*FDataSet, Row) : Variant::Null();
+    case fkLookup: {
+      if (!FLookupDataSet || !FLookupDataSet->Active()) return Variant::Null();
+      std::vector<std::string> Keys = SplitFieldNames(FKeyFields);
+      std::vector<std::string> LKeys = SplitFieldNames(FLookupKeyFields);
+      if (Keys.size() != LKeys.size()) return Variant::Null();
+      std::vector<Variant> Vals;
+      std::vector<int> Cols;
+      const TTableStore* LS = FLookupDataSet->Store();
+      for (size_t I = 0; I < Keys.size(); ++I) {
+        TField* K = FDataSet->FindField(Keys[I]);
+        TField* LK = FLookupDataSet->FindField(LKeys[I]);
+        if (!K || !LK || LK->FieldKind() != fkData || LK->FieldNo() < 0) return Variant::Null();
+        Variant V = K->ValueAt(Row);
+        if (V.IsNullOrEmpty()) return Variant::Null();
+        Vals.push_back(V);
+        Cols.push_back(LK->FieldNo());
+      }
+      const auto& Hits = LS->HashIndex(Cols).Find(LS->KeyOfValues(Vals, Cols));
+      if (Hits.empty()) return Variant::Null();
+      TField* Result = FLookupDataSet->FindField(FLookupResultField);
+      return Result ? Result->ValueAt(Hits.front()) : Variant::Null();
+    }
+  }
+  return Variant::Null();
+}
+
+Variant TField::Value() const {
+  return FDataSet ? ValueAt(FDataSet->CurrentRow()) : Variant::Null();
+}
+
+std::string TField::FormatValue(const Variant& V, bool) const {
+  if (V.IsNullOrEmpty()) return std::string();
+  return V.AsString();
+}
+
+std::string TField::AsString() const { return FormatValue(Value(), false); }
+int TField::AsInteger() const {
+  Variant V = Value();
+  return V.IsNullOrEmpty() ? 0 : V.AsInteger();
+}
+double TField::AsFloat() const {
+  Variant V = Value();
+  return V.IsNullOrEmpty() ? 0.0 : V.AsDouble();
+}
+bool TField::AsBoolean() const {
+  Variant V = Value();
+  return V.IsNullOrEmpty() ? false : V.AsBoolean();
+}
+TDateTime TField::AsDateTime() const {
+  Variant V = Value();
+  return V.IsNullOrEmpty() ? TDateTime(0) : V.AsDateTime();
+}
+
+std::string TField::DisplayTextAt(TBookmark Row) const {
+  std::string Text = FormatValue(ValueAt(Row), true);
+  if (OnGetText) OnGetText(const_cast<TField&>(*this), Text, true);
+  return Text;
+}
+std::string TField::DisplayText() const {
+  return FDataSet ? DisplayTextAt(FDataSet->CurrentRow()) : std::string();
+}
+std::string TField::Text() const {
+  std::string T = AsString();
+  if (OnGetText) OnGetText(const_cast<TField&>(*this), T, false);
+  return T;
+}
+
+std::string TBooleanField::FormatValue(const Variant& V, bool) const {
+  if (V.IsNullOrEmpty()) return std::string();
+  return V.AsBoolean() ? "True" : "False";
+}
+
+std::string TNumericField::FormatValue(const Variant& V, bool Display) const {
+  if (V.IsNullOrEmpty()) return std::string();
+  if (Display && !FDisplayFormat.empty()) return FormatFloat(FDisplayFormat, V.AsDouble());
+  if (V.IsOrdinal()) return IntToStr(V.AsInt64());
+  return FloatToStr(V.AsDouble());
+}
+
+std::string TFloatField::FormatValue(const Variant& V, bool Display) const {
+  if (Display && !V.IsNullOrEmpty() && DisplayFormat().empty() && FCurrency)
+    return CurrToStrF(V.AsDouble());
+  return TNumericField::FormatValue(V, Display);
+}
+
+std::string TDateTimeField::FormatValue(const Variant& V, bool Display) const {
+  if (V.IsNullOrEmpty()) return std::string();
+  TDateTime D = V.AsDateTime();
+  if (Display && !FDisplayFormat.empty()) return FormatDateTime(FDisplayFormat, D);
+  switch (FDataType) {
+    case ftDate:
+      return DateToStr(D);
+    case ftTime:
+      return TimeToStr(D);
+    default:
+      return DateTimeToStr(D);
+  }
+}
+
+std::unique_ptr<TField> CreateFieldForType(TFieldType T) {
+  switch (T) {
+    case ftString:
+      return std::make_unique<TStringField>();
+    case ftSmallint:
+      return std::make_unique<TSmallintField>();
+    case ftInteger:
+      return std::make_unique<TIntegerField>();
+    case ftWord:
+      return std::make_unique<TWordField>();
+    case ftAutoInc:
+      return std::make_unique<TAutoIncField>();
+    case ftBoolean:
+      return std::make_unique<TBooleanField>();
+    case ftFloat:
+      return std::make_unique<TFloatField>();
+    case ftCurrency:
+      return std::make_unique<TCurrencyField>();
+    case ftBCD:
+      return std::make_unique<TBCDField>();
+    case ftDate:
+      return std::make_unique<TDateField>();
+    case ftTime:
+      return std::make_unique<TTimeField>();
+    case ftDateTime:
+      return std::make_unique<TDateTimeField>();
+    case ftMemo:
+    case ftFmtMemo:
+      return std::make_unique<TMemoField>();
+    default:
+      return std::make_unique<TBlobField>(T);
+  }
+}
+
+TField* TFieldDef::CreateField(TDataSet* DataSet) const {
+  auto F = CreateFieldForType(DataType);
+  F->SetFieldName(Name);
+  if (DataType == ftString || Size > 0) F->SetSize(Size);
+  F->SetRequired(Required);
+  return DataSet->AddField(std::move(F));
+}
+
+void TFieldDefs::Add(std::string Name, TFieldType T, int Size, bool Required) {
+  FItems.emplace_back(std::move(Name), T, Size, Required);
+}
+
+int TFieldDefs::IndexOf(std::string_view Name) const {
+  for (size_t I = 0; I < FItems.size(); ++I)
+    if (AnsiSameText(FItems[I].Name, Name)) return static_cast<int>(I);
+  return -1;
+}

@@ -1,0 +1,292 @@
+// Columnar table store: typed columns, string arenas, and the cached hash indexes and sort
+// orders that master-detail links and ordered tables reuse.
+#include "data/TableStore.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/SysUtils.h"
+#include "core/Unicode.h"
+
+TStorageKind StorageKindOf(TFieldType T) {
+  switch (T) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftBoolean:
+      return TStorageKind::Int;
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+      return TStorageKind::Double;
+    default:
+      return TStorageKind::String;
+  }
+}
+
+TColumn::TColumn(TFieldType T) : FType(T), FKind(StorageKindOf(T)) {
+  if (FKind == TStorageKind::String) FOffsets.push_back(0);
+}
+
+Variant TColumn::Value(size_t Row) const {
+  if (IsNull(Row)) return Variant::Null();
+  switch (FKind) {
+    case TStorageKind::Int:
+      if (FType == ftBoolean) return Variant(FInts[Row] != 0);
+      return Variant(static_cast<int>(FInts[Row]));
+    case TStorageKind::Double:
+      if (FType == ftDate || FType == ftTime || FType == ftDateTime)
+        return Variant(TDateTime(FDoubles[Row]));
+      if (FType == ftCurrency) return Variant::Currency(FDoubles[Row]);
+      return Variant(FDoubles[Row]);
+    case TStorageKind::String:
+      return Variant(std::string(Str(Row)));
+  }
+  return Variant::Null();
+}
+
+void TColumn::AppendNull() {
+  FNull.push_back(1);
+  switch (FKind) {
+    case TStorageKind::Int:
+      FInts.push_back(0);
+      break;
+    case TStorageKind::Double:
+      FDoubles.push_back(0);
+      break;
+    case TStorageKind::String:
+      FOffsets.push_back(FOffsets.back());
+      break;
+  }
+}
+
+void TColumn::AppendInt(int32_t V) {
+  if (FKind != TStorageKind::Int) {
+    if (FKind == TStorageKind::Double) return AppendDouble(V);
+    return AppendString(IntToStr(V));
+  }
+  FNull.push_back(0);
+  FInts.push_back(V);
+}
+
+void TColumn::AppendDouble(double V) {
+  if (FKind != TStorageKind::Double) {
+    if (FKind == TStorageKind::Int) return AppendInt(static_cast<int32_t>(std::llround(V)));
+    return AppendString(FloatToStr(V));
+  }
+  FNull.push_back(0);
+  FDoubles.push_back(V);
+}
+
+void TColumn::AppendString(std::string_view V) {
+  if (V.empty()) return AppendNull();
+  if (FKind != TStorageKind::String) return AppendVariant(Variant(V));
+  if (FArena.size() + V.size() > UINT32_MAX)
+    throw EConvertError("La tabla supera el tamaño máximo de texto de una columna");
+  FNull.push_back(0);
+  FArena.append(V.data(), V.size());
+  FOffsets.push_back(static_cast<uint32_t>(FArena.size()));
+}
+
+void TColumn::AppendVariant(const Variant& V) {
+  if (V.IsNullOrEmpty()) return AppendNull();
+  switch (FKind) {
+    case TStorageKind::Int:
+      if (FType == ftBoolean) {
+        if (V.IsString()) {
+          std::string L = LowerCase(Trim(V.AsString()));
+          if (L == "true") return AppendInt(1);
+          if (L == "false") return AppendInt(0);
+          throw EConvertError("'" + V.AsString() + "' no es un valor lógico válido");
+        }
+        return AppendInt(V.AsBoolean() ? 1 : 0);
+      }
+      if (V.IsString()) return AppendInt(StrToInt(V.AsString()));
+      return AppendInt(static_cast<int32_t>(V.AsInt64()));
+    case TStorageKind::Double:
+      if (V.IsString()) {
+        const std::string S = V.AsString();
+        if (FType == ftDate) return AppendDouble(StrToDate(S).Val);
+        if (FType == ftTime) return AppendDouble(StrToTime(S).Val);
+        if (FType == ftDateTime) return AppendDouble(StrToDateTime(S).Val);
+        return AppendDouble(StrToFloat(S));
+      }
+      if (V.VarType() == varDate) return AppendDouble(V.AsDateTime().Val);
+      return AppendDouble(V.AsDouble());
+    case TStorageKind::String:
+      return AppendString(V.AsString());
+  }
+}
+
+void TColumn::Reserve(size_t Rows, size_t ArenaBytes) {
+  FNull.reserve(Rows);
+  switch (FKind) {
+    case TStorageKind::Int:
+      FInts.reserve(Rows);
+      break;
+    case TStorageKind::Double:
+      FDoubles.reserve(Rows);
+      break;
+    case TStorageKind::String:
+      FOffsets.reserve(Rows + 1);
+      FArena.reserve(ArenaBytes);
+      break;
+  }
+}
+
+size_t TColumn::MemoryBytes() const {
+  return FNull.capacity() + FInts.capacity() * sizeof(int32_t) +
+         FDoubles.capacity() * sizeof(double) + FOffsets.capacity() * sizeof(uint32_t) +
+         FArena.capacity();
+}
+
+const std::vector<uint32_t>& THashIndex::Find(const std::string& Key) const {
+  static const std::vector<uint32_t> None;
+  auto It = Buckets.find(Key);
+  return It == Buckets.end() ? None : It->second;
+}
+
+void TTableStore::AddColumn(TColumnDef Def) {
+  if (RowCount() > 0) throw EConvertError("No se pueden añadir columnas a una tabla con registros");
+  Columns.emplace_back(Def.DataType);
+  Defs.push_back(std::move(Def));
+}
+
+int TTableStore::ColumnIndex(std::string_view Name) const {
+  for (size_t I = 0; I < Defs.size(); ++I)
+    if (AnsiSameText(Defs[I].Name, Name)) return static_cast<int>(I);
+  return -1;
+}
+
+void TTableStore::AppendRow(const std::vector<Variant>& Values) {
+  // Convert everything first so a bad value leaves the store unchanged.
+  for (size_t C = 0; C < Columns.size(); ++C) {
+    if (C < Values.size() && !Values[C].IsNullOrEmpty()) {
+      TColumn Probe(Columns[C].Type());
+      try {
+        Probe.AppendVariant(Values[C]);
+      } catch (const Exception& E) {
+        throw EConvertError("Valor no válido para el campo " + Defs[C].Name + ": " + E.Message());
+      }
+    }
+  }
+  for (size_t C = 0; C < Columns.size(); ++C) {
+    if (C < Values.size())
+      Columns[C].AppendVariant(Values[C]);
+    else
+      Columns[C].AppendNull();
+  }
+  if (Columns.empty()) ++FRows;
+  InvalidateIndexes();
+}
+
+void TTableStore::InvalidateIndexes() const {
+  if (!FHashIndexes.empty()) FHashIndexes.clear();
+  if (!FSorted.empty()) FSorted.clear();
+}
+
+size_t TTableStore::MemoryBytes() const {
+  size_t N = sizeof(*this);
+  for (const auto& C : Columns) N += C.MemoryBytes();
+  return N;
+}
+
+// Key text of one column value: type-tagged so that 1 and "1" differ, numbers canonical.
+static void AppendKeyPart(std::string& Key, const TColumn& C, size_t Row) {
+  if (C.IsNull(Row)) {
+    Key += '\x1e';
+    return;
+  }
+  char Buf[40];
+  switch (C.Kind()) {
+    case TStorageKind::Int:
+      Key.append(Buf, snprintf(Buf, sizeof Buf, "%.17g", static_cast<double>(C.Int(Row))));
+      break;
+    case TStorageKind::Double:
+      Key.append(Buf, snprintf(Buf, sizeof Buf, "%.17g", C.Double(Row)));
+      break;
+    case TStorageKind::String:
+      Key.append(C.Str(Row));
+      break;
+  }
+}
+
+std::string TTableStore::KeyOf(size_t Row, const std::vector<int>& Cols) const {
+  std::string Key;
+  for (size_t I = 0; I < Cols.size(); ++I) {
+    if (I) Key += '\x1f';
+    AppendKeyPart(Key, Columns[Cols[I]], Row);
+  }
+  return Key;
+}
+
+std::string TTableStore::KeyOfValues(const std::vector<Variant>& Values,
+                                     const std::vector<int>& Cols) const {
+  std::string Key;
+  for (size_t I = 0; I < Cols.size(); ++I) {
+    if (I) Key += '\x1f';
+    TColumn Tmp(Columns[Cols[I]].Type());
+    try {
+      Tmp.AppendVariant(I < Values.size() ? Values[I] : Variant::Null());
+    } catch (const Exception&) {
+      return std::string("\x1d");  // a value of another type matches nothing
+    }
+    AppendKeyPart(Key, Tmp, 0);
+  }
+  return Key;
+}
+
+static std::string ColsKey(const std::vector<int>& Cols) {
+  std::string K;
+  for (int C : Cols) K += std::to_string(C) + ",";
+  return K;
+}
+
+const THashIndex& TTableStore::HashIndex(const std::vector<int>& Cols) const {
+  auto& Slot = FHashIndexes[ColsKey(Cols)];
+  if (!Slot) {
+    auto Index = std::make_unique<THashIndex>();
+    const size_t N = RowCount();
+    Index->Buckets.reserve(N / 2 + 1);
+    for (size_t R = 0; R < N; ++R)
+      Index->Buckets[KeyOf(R, Cols)].push_back(static_cast<uint32_t>(R));
+    Slot = std::move(Index);
+  }
+  return *Slot;
+}
+
+// Orders two rows of one column: Nulls first, numbers by value, strings by text.
+static int CompareCell(const TColumn& C, uint32_t A, uint32_t B) {
+  const bool NA = C.IsNull(A), NB = C.IsNull(B);
+  if (NA || NB) return NA == NB ? 0 : (NA ? -1 : 1);
+  switch (C.Kind()) {
+    case TStorageKind::Int:
+      return C.Int(A) < C.Int(B) ? -1 : C.Int(A) > C.Int(B);
+    case TStorageKind::Double:
+      return C.Double(A) < C.Double(B) ? -1 : C.Double(A) > C.Double(B);
+    case TStorageKind::String:
+      return AnsiCompareStr(C.Str(A), C.Str(B));
+  }
+  return 0;
+}
+
+const std::vector<uint32_t>& TTableStore::SortedRows(const std::vector<int>& Cols) const {
+  auto& Slot = FSorted[ColsKey(Cols)];
+  if (!Slot) {
+    auto Rows = std::make_unique<std::vector<uint32_t>>(RowCount());
+    for (uint32_t R = 0; R < Rows->size(); ++R) (*Rows)[R] = R;
+    std::stable_sort(Rows->begin(), Rows->end(), [&](uint32_t A, uint32_t B) {
+      for (int C : Cols) {
+        int D = CompareCell(Columns[C], A, B);
+        if (D) return D < 0;
+      }
+      return false;
+    });
+    Slot = std::move(Rows);
+  }
+  return *Slot;
+}
