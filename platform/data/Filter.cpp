@@ -1,0 +1,497 @@
+// Compiles a parsed filter against a dataset's fields into a tree of predicate nodes that read
+// the store's columns directly, with every constant converted once to the field's type, so that
+// testing a row allocates nothing (except for lookup and calculated fields, read as values).
+#include "data/Filter.h"
+
+#include <charconv>
+
+#include "core/Unicode.h"
+#include "data/FilterParser.h"
+
+struct TFilterNode {
+  virtual ~TFilterNode() = default;
+  virtual bool Eval(uint32_t Row, TFilterOptions Options) const = 0;
+};
+
+namespace {
+
+using TNodePtr = std::unique_ptr<TFilterNode>;
+using K = TFilterTokenKind;
+
+// How two values of a comparison are compared: numbers (integers, floats, dates, booleans as
+// 0/1) or texts.
+enum class TCmpKind { Number, Text };
+
+bool TestOrder(TFilterCompareOp Op, int Cmp) {
+  switch (Op) {
+    case TFilterCompareOp::Eq:
+      return Cmp == 0;
+    case TFilterCompareOp::Ne:
+      return Cmp != 0;
+    case TFilterCompareOp::Lt:
+      return Cmp < 0;
+    case TFilterCompareOp::Gt:
+      return Cmp > 0;
+    case TFilterCompareOp::Le:
+      return Cmp <= 0;
+    case TFilterCompareOp::Ge:
+      return Cmp >= 0;
+  }
+  return false;
+}
+
+inline bool TestNumbers(TFilterCompareOp Op, double A, double B) {
+  return TestOrder(Op, A < B ? -1 : A > B ? 1 : 0);
+}
+
+// Byte order (UTF-8 code point order) or, ignoring case, the Unicode-correct order.
+inline int CompareTexts(std::string_view A, std::string_view B, bool IgnoreCase) {
+  if (IgnoreCase) return AnsiCompareText(A, B);
+  int C = A.compare(B);
+  return C < 0 ? -1 : C > 0 ? 1 : 0;
+}
+
+// A comparison of a text with a constant: prefix match when the constant ended in '*' and the
+// options allow partial comparison; otherwise an ordinary comparison with the whole constant.
+struct TTextConst {
+  std::string Whole;
+  std::string Prefix;
+  bool HasPrefix = false;
+
+  bool Test(TFilterCompareOp Op, std::string_view V, TFilterOptions Options) const {
+    const bool IgnoreCase = (Options & foCaseInsensitive) != 0;
+    if (HasPrefix && (Options & foNoPartialCompare) == 0) {
+      bool Starts = IgnoreCase ? AnsiStartsWith(V, Prefix, true) : V.starts_with(Prefix);
+      return Op == TFilterCompareOp::Eq ? Starts : !Starts;
+    }
+    return TestOrder(Op, CompareTexts(V, Whole, IgnoreCase));
+  }
+};
+
+// Where one side of a comparison comes from.
+struct TSource {
+  enum class TWhere { IntColumn, DoubleColumn, TextColumn, Computed };
+  TWhere Where = TWhere::Computed;
+  const TColumn* Col = nullptr;
+  const TField* Field = nullptr;
+  TCmpKind Kind = TCmpKind::Number;
+};
+
+// One row's value of a source; Buf keeps the text of a computed field alive.
+struct TCell {
+  double Num = 0;
+  std::string_view Str;
+  std::string Buf;
+};
+
+double VariantToNumber(const Variant& V) {
+  switch (V.VarType()) {
+    case varBoolean:
+      return V.AsBoolean() ? 1 : 0;
+    case varDate:
+      return V.AsDateTime().Val;
+    default:
+      return V.AsDouble();
+  }
+}
+
+// Reads Row's value; false when it is empty (Null).
+inline bool Fetch(const TSource& S, uint32_t Row, TCell& C) {
+  switch (S.Where) {
+    case TSource::TWhere::IntColumn:
+      if (S.Col->IsNull(Row)) return false;
+      C.Num = S.Col->Int(Row);
+      return true;
+    case TSource::TWhere::DoubleColumn:
+      if (S.Col->IsNull(Row)) return false;
+      C.Num = S.Col->Double(Row);
+      return true;
+    case TSource::TWhere::TextColumn:
+      if (S.Col->IsNull(Row)) return false;
+      C.Str = S.Col->Str(Row);
+      return true;
+    case TSource::TWhere::Computed: {
+      Variant V = S.Field->ValueAt(Row);
+      if (V.IsNullOrEmpty()) return false;
+      if (S.Kind == TCmpKind::Number) {
+        C.Num = VariantToNumber(V);
+        return true;
+      }
+      C.Buf = V.AsString();
+      C.Str = C.Buf;
+      // Empty texts count as empty values, as they do in stored columns.
+      return !C.Buf.empty();
+    }
+  }
+  return false;
+}
+
+inline bool IsNullAt(const TSource& S, uint32_t Row) {
+  if (S.Where != TSource::TWhere::Computed) return S.Col->IsNull(Row);
+  TCell C;
+  return !Fetch(S, Row, C);
+}
+
+// ---- nodes
+
+struct TConstNode : TFilterNode {
+  bool Value;
+  explicit TConstNode(bool V) : Value(V) {}
+  bool Eval(uint32_t, TFilterOptions) const override { return Value; }
+};
+
+struct TAndNode : TFilterNode {
+  TNodePtr L, R;
+  bool Eval(uint32_t Row, TFilterOptions O) const override {
+    return L->Eval(Row, O) && R->Eval(Row, O);
+  }
+};
+
+struct TOrNode : TFilterNode {
+  TNodePtr L, R;
+  bool Eval(uint32_t Row, TFilterOptions O) const override {
+    return L->Eval(Row, O) || R->Eval(Row, O);
+  }
+};
+
+struct TNotNode : TFilterNode {
+  TNodePtr E;
+  bool Eval(uint32_t Row, TFilterOptions O) const override { return !E->Eval(Row, O); }
+};
+
+// field = NULL (WantNull) or field <> NULL.
+struct TNullTestNode : TFilterNode {
+  TSource S;
+  bool WantNull = true;
+  bool Eval(uint32_t Row, TFilterOptions) const override { return IsNullAt(S, Row) == WantNull; }
+};
+
+// A stored integer or float column against a number.
+template <bool IsInt>
+struct TColumnNumberNode : TFilterNode {
+  const TColumn* Col = nullptr;
+  TFilterCompareOp Op = TFilterCompareOp::Eq;
+  double Value = 0;
+  bool Eval(uint32_t Row, TFilterOptions) const override {
+    if (Col->IsNull(Row)) return false;
+    const double V = IsInt ? static_cast<double>(Col->Int(Row)) : Col->Double(Row);
+    return TestNumbers(Op, V, Value);
+  }
+};
+
+// A stored text column against a text.
+struct TColumnTextNode : TFilterNode {
+  const TColumn* Col = nullptr;
+  TFilterCompareOp Op = TFilterCompareOp::Eq;
+  TTextConst Value;
+  bool Eval(uint32_t Row, TFilterOptions O) const override {
+    if (Col->IsNull(Row)) return false;
+    return Value.Test(Op, Col->Str(Row), O);
+  }
+};
+
+// A computed (lookup or calculated) field against a constant.
+struct TComputedConstNode : TFilterNode {
+  TSource S;
+  TFilterCompareOp Op = TFilterCompareOp::Eq;
+  double Number = 0;
+  TTextConst Text;
+  bool Eval(uint32_t Row, TFilterOptions O) const override {
+    TCell C;
+    if (!Fetch(S, Row, C)) return false;
+    return S.Kind == TCmpKind::Number ? TestNumbers(Op, C.Num, Number) : Text.Test(Op, C.Str, O);
+  }
+};
+
+// Two fields of the row.
+struct TFieldFieldNode : TFilterNode {
+  TSource L, R;
+  TFilterCompareOp Op = TFilterCompareOp::Eq;
+  bool Eval(uint32_t Row, TFilterOptions O) const override {
+    TCell A, B;
+    if (!Fetch(L, Row, A) || !Fetch(R, Row, B)) return false;
+    if (L.Kind == TCmpKind::Number) return TestNumbers(Op, A.Num, B.Num);
+    return TestOrder(Op, CompareTexts(A.Str, B.Str, (O & foCaseInsensitive) != 0));
+  }
+};
+
+// ---- compiling
+
+TFilterCompareOp Mirror(TFilterCompareOp Op) {
+  switch (Op) {
+    case TFilterCompareOp::Lt:
+      return TFilterCompareOp::Gt;
+    case TFilterCompareOp::Gt:
+      return TFilterCompareOp::Lt;
+    case TFilterCompareOp::Le:
+      return TFilterCompareOp::Ge;
+    case TFilterCompareOp::Ge:
+      return TFilterCompareOp::Le;
+    default:
+      return Op;
+  }
+}
+
+bool SameAscii(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t I = 0; I < A.size(); ++I) {
+    char X = A[I], Y = B[I];
+    if (X >= 'A' && X <= 'Z') X = static_cast<char>(X - 'A' + 'a');
+    if (Y >= 'A' && Y <= 'Z') Y = static_cast<char>(Y - 'A' + 'a');
+    if (X != Y) return false;
+  }
+  return true;
+}
+
+// Converts a quoted constant to the number a field of type T stores, through the locale.
+bool TextToNumber(TFieldType T, const std::string& S, double& Out) {
+  TDateTime D;
+  switch (T) {
+    case ftBoolean:
+      if (SameAscii(S, "true"))
+        Out = 1;
+      else if (SameAscii(S, "false"))
+        Out = 0;
+      else
+        return false;
+      return true;
+    case ftDate:
+      if (!TryStrToDate(S, D) && !TryStrToDateTime(S, D)) return false;
+      Out = D.Val;
+      return true;
+    case ftTime:
+      if (TryStrToTime(S, D)) {
+        Out = D.Val;
+        return true;
+      }
+      if (!TryStrToDateTime(S, D)) return false;
+      Out = TimeOf(D).Val;
+      return true;
+    case ftDateTime:
+      if (!TryStrToDateTime(S, D) && !TryStrToDate(S, D)) return false;
+      Out = D.Val;
+      return true;
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc: {
+      int I = 0;
+      if (TryStrToInt(S, I)) {
+        Out = I;
+        return true;
+      }
+      return TryStrToFloat(S, Out);
+    }
+    default:
+      return TryStrToFloat(S, Out);
+  }
+}
+
+// An unquoted number: '.' is its decimal point whatever the locale.
+bool ParseNumber(std::string_view S, double& Out) {
+  if (!S.empty() && S[0] == '+') S.remove_prefix(1);
+  auto [End, Err] = std::from_chars(S.data(), S.data() + S.size(), Out);
+  return Err == std::errc() && End == S.data() + S.size();
+}
+
+class TFilterCompiler {
+ public:
+  TFilterCompiler(const TDataSet& DS, const TTableStore* Store) : FDataSet(DS), FStore(Store) {}
+
+  TNodePtr Compile(const TFilterExpr& E) {
+    switch (E.Kind) {
+      case TFilterExpr::TKind::And: {
+        auto N = std::make_unique<TAndNode>();
+        N->L = Compile(*E.Left);
+        N->R = Compile(*E.Right);
+        return N;
+      }
+      case TFilterExpr::TKind::Or: {
+        auto N = std::make_unique<TOrNode>();
+        N->L = Compile(*E.Left);
+        N->R = Compile(*E.Right);
+        return N;
+      }
+      case TFilterExpr::TKind::Not: {
+        auto N = std::make_unique<TNotNode>();
+        N->E = Compile(*E.Left);
+        return N;
+      }
+      case TFilterExpr::TKind::Compare:
+        break;
+    }
+    return Comparison(E);
+  }
+
+ private:
+  const TDataSet& FDataSet;
+  const TTableStore* FStore;
+
+  const TField& ResolveField(const TFilterToken& T) {
+    const TField* F = FDataSet.FindField(T.Value);
+    if (!F)
+      throw EDatabaseError("Campo '" + T.Value + "' no encontrado (posición " +
+                           std::to_string(T.Pos) + ")");
+    return *F;
+  }
+
+  TSource SourceOf(const TField& F) {
+    TSource S;
+    S.Field = &F;
+    if (F.FieldKind() == fkData && FStore && F.FieldNo() >= 0 &&
+        F.FieldNo() < static_cast<int>(FStore->Columns.size())) {
+      S.Col = &FStore->Columns[F.FieldNo()];
+      switch (S.Col->Kind()) {
+        case TStorageKind::Int:
+          S.Where = TSource::TWhere::IntColumn;
+          break;
+        case TStorageKind::Double:
+          S.Where = TSource::TWhere::DoubleColumn;
+          break;
+        case TStorageKind::String:
+          S.Where = TSource::TWhere::TextColumn;
+          break;
+      }
+      S.Kind = S.Where == TSource::TWhere::TextColumn ? TCmpKind::Text : TCmpKind::Number;
+    } else {
+      S.Where = TSource::TWhere::Computed;
+      S.Kind =
+          StorageKindOf(F.DataType()) == TStorageKind::String ? TCmpKind::Text : TCmpKind::Number;
+    }
+    return S;
+  }
+
+  [[noreturn]] static void BadValue(const TFilterToken& T, const TField& F) {
+    std::string Shown = T.Kind == K::String ? T.Source : "'" + T.Source + "'";
+    throw EDatabaseError("Filtro no válido en la posición " + std::to_string(T.Pos) + ": " + Shown +
+                         " no es un valor válido para el campo " + F.FieldName());
+  }
+
+  static TNodePtr NullTest(const TSource& S, TFilterCompareOp Op) {
+    // Only equality asks about emptiness; ordering against an empty value is never true.
+    if (Op != TFilterCompareOp::Eq && Op != TFilterCompareOp::Ne)
+      return std::make_unique<TConstNode>(false);
+    auto N = std::make_unique<TNullTestNode>();
+    N->S = S;
+    N->WantNull = Op == TFilterCompareOp::Eq;
+    return N;
+  }
+
+  TNodePtr Comparison(const TFilterExpr& E) {
+    const TFilterToken* L = &E.LeftOperand;
+    const TFilterToken* R = &E.RightOperand;
+    TFilterCompareOp Op = E.Op;
+    if (L->Kind != K::Name) {
+      // constant op field reads as field op' constant.
+      std::swap(L, R);
+      Op = Mirror(Op);
+    }
+    const TField& LF = ResolveField(*L);
+    const TSource LS = SourceOf(LF);
+
+    if (R->Kind == K::Name) {
+      const TField& RF = ResolveField(*R);
+      const TSource RS = SourceOf(RF);
+      if (LS.Kind != RS.Kind)
+        throw EDatabaseError("Filtro no válido en la posición " + std::to_string(E.OpToken.Pos) +
+                             ": no se puede comparar el campo " + LF.FieldName() +
+                             " con el campo " + RF.FieldName());
+      auto N = std::make_unique<TFieldFieldNode>();
+      N->L = LS;
+      N->R = RS;
+      N->Op = Op;
+      return N;
+    }
+    if (R->Kind == K::Null || (R->Kind == K::String && R->Value.empty())) return NullTest(LS, Op);
+
+    double Number = 0;
+    TTextConst Text;
+    if (LS.Kind == TCmpKind::Text) {
+      if (R->Kind == K::True || R->Kind == K::False) BadValue(*R, LF);
+      Text.Whole = R->Kind == K::String ? R->Value : R->Source;
+      if (R->Kind == K::String && Text.Whole.back() == '*' &&
+          (Op == TFilterCompareOp::Eq || Op == TFilterCompareOp::Ne)) {
+        Text.HasPrefix = true;
+        Text.Prefix = Text.Whole.substr(0, Text.Whole.size() - 1);
+      }
+    } else {
+      bool Ok = false;
+      switch (R->Kind) {
+        case K::Number:
+          Ok = ParseNumber(R->Value, Number);
+          break;
+        case K::String:
+          Ok = TextToNumber(LF.DataType(), R->Value, Number);
+          break;
+        case K::True:
+        case K::False:
+          Ok = LF.DataType() == ftBoolean;
+          Number = R->Kind == K::True ? 1 : 0;
+          break;
+        default:
+          break;
+      }
+      if (!Ok) BadValue(*R, LF);
+    }
+
+    switch (LS.Where) {
+      case TSource::TWhere::IntColumn: {
+        auto N = std::make_unique<TColumnNumberNode<true>>();
+        N->Col = LS.Col;
+        N->Op = Op;
+        N->Value = Number;
+        return N;
+      }
+      case TSource::TWhere::DoubleColumn: {
+        auto N = std::make_unique<TColumnNumberNode<false>>();
+        N->Col = LS.Col;
+        N->Op = Op;
+        N->Value = Number;
+        return N;
+      }
+      case TSource::TWhere::TextColumn: {
+        auto N = std::make_unique<TColumnTextNode>();
+        N->Col = LS.Col;
+        N->Op = Op;
+        N->Value = std::move(Text);
+        return N;
+      }
+      case TSource::TWhere::Computed:
+        break;
+    }
+    auto N = std::make_unique<TComputedConstNode>();
+    N->S = LS;
+    N->Op = Op;
+    N->Number = Number;
+    N->Text = std::move(Text);
+    return N;
+  }
+};
+
+}  // namespace
+
+struct TFilterProgram::TImpl {
+  // Keeps the columns the nodes point into alive for the program's lifetime.
+  std::shared_ptr<TTableStore> Store;
+  // Null: the filter is blank and every row matches.
+  TNodePtr Root;
+};
+
+TFilterProgram::TFilterProgram() : FImpl(std::make_unique<TImpl>()) {}
+TFilterProgram::~TFilterProgram() = default;
+
+std::unique_ptr<TFilterProgram> TFilterProgram::Compile(const std::string& Text,
+                                                        const TDataSet& DataSet) {
+  std::unique_ptr<TFilterExpr> Tree = ParseFilter(Text);
+  std::unique_ptr<TFilterProgram> P(new TFilterProgram());
+  if (!Tree) return P;
+  if (!DataSet.Store())
+    throw EDatabaseError("No se puede aplicar el filtro: el conjunto de datos no está abierto");
+  P->FImpl->Store = DataSet.StorePtr();
+  P->FImpl->Root = TFilterCompiler(DataSet, DataSet.Store()).Compile(*Tree);
+  return P;
+}
+
+bool TFilterProgram::Matches(uint32_t Row, TFilterOptions Options) const {
+  return !FImpl->Root || FImpl->Root->Eval(Row, Options);
+}
