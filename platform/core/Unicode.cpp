@@ -1,0 +1,282 @@
+// Unicode case handling of UTF-8 text through ICU, with an allocation-free path for ASCII text
+// (the filter evaluator calls the comparisons once per row), and code-page conversion.
+#include "core/Unicode.h"
+
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/ucnv.h>
+#include <unicode/unistr.h>
+#include <unicode/ustring.h>
+#include <unicode/utypes.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "core/SysUtils.h"
+
+namespace {
+
+bool IsAscii(std::string_view S) {
+  for (char c : S)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+inline char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+int Sign(int v) {
+  return v < 0 ? -1 : v > 0 ? 1 : 0;
+}
+
+int CompareBytes(std::string_view A, std::string_view B) {
+  // UTF-8 byte order is code-point order.
+  const size_t n = std::min(A.size(), B.size());
+  const int c = n ? std::memcmp(A.data(), B.data(), n) : 0;
+  if (c != 0) return Sign(c);
+  return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
+}
+
+int CompareAsciiNoCase(std::string_view A, std::string_view B) {
+  const size_t n = std::min(A.size(), B.size());
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char a = static_cast<unsigned char>(LowerAscii(A[i]));
+    const unsigned char b = static_cast<unsigned char>(LowerAscii(B[i]));
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
+}
+
+// Case-folds UTF-8 text into a UTF-16 buffer, reusing its storage. Invalid sequences become
+// U+FFFD so that broken input still compares deterministically.
+void FoldInto(std::string_view S, std::u16string& Out) {
+  thread_local std::u16string Scratch;
+  UErrorCode err = U_ZERO_ERROR;
+  int32_t len = 0;
+  Scratch.resize(S.size() + 1);
+  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(Scratch.data()),
+                       static_cast<int32_t>(Scratch.size()), &len, S.data(),
+                       static_cast<int32_t>(S.size()), 0xFFFD, nullptr, &err);
+  if (U_FAILURE(err)) {
+    Out.clear();
+    return;
+  }
+  // Full folding can grow the text (ß -> ss): retry with the size ICU asks for.
+  Out.resize(static_cast<size_t>(len) * 3 + 1);
+  err = U_ZERO_ERROR;
+  int32_t outLen =
+      u_strFoldCase(reinterpret_cast<UChar*>(Out.data()), static_cast<int32_t>(Out.size()),
+                    reinterpret_cast<const UChar*>(Scratch.data()), len, U_FOLD_CASE_DEFAULT, &err);
+  if (err == U_BUFFER_OVERFLOW_ERROR) {
+    Out.resize(static_cast<size_t>(outLen) + 1);
+    err = U_ZERO_ERROR;
+    outLen = u_strFoldCase(reinterpret_cast<UChar*>(Out.data()), static_cast<int32_t>(Out.size()),
+                           reinterpret_cast<const UChar*>(Scratch.data()), len, U_FOLD_CASE_DEFAULT,
+                           &err);
+  }
+  Out.resize(U_SUCCESS(err) ? static_cast<size_t>(outLen) : 0);
+}
+
+std::string CaseMap(std::string_view S, bool Upper) {
+  icu::UnicodeString u =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(S.data(), static_cast<int32_t>(S.size())));
+  static const icu::Locale Spanish("es");
+  if (Upper)
+    u.toUpper(Spanish);
+  else
+    u.toLower(Spanish);
+  std::string r;
+  u.toUTF8String(r);
+  return r;
+}
+
+struct TConverterCloser {
+  void operator()(UConverter* c) const { ucnv_close(c); }
+};
+using TConverter = std::unique_ptr<UConverter, TConverterCloser>;
+
+// A converter per code page and thread, opened on first use.
+UConverter* Converter(const char* CodePage) {
+  thread_local std::map<std::string, TConverter> Cache;
+  const std::string key = CodePage ? CodePage : "";
+  auto it = Cache.find(key);
+  if (it != Cache.end()) {
+    ucnv_reset(it->second.get());
+    return it->second.get();
+  }
+  UErrorCode err = U_ZERO_ERROR;
+  TConverter c(ucnv_open(key.c_str(), &err));
+  if (U_FAILURE(err) || !c || key.empty())
+    throw EConvertError("Página de códigos desconocida: '" + key + "'");
+  ucnv_setSubstChars(c.get(), "?", 1, &err);
+  err = U_ZERO_ERROR;
+  UConverter* raw = c.get();
+  Cache.emplace(key, std::move(c));
+  return raw;
+}
+
+}  // namespace
+
+std::string AnsiLowerCase(std::string_view S) {
+  if (IsAscii(S)) return LowerCase(S);
+  return CaseMap(S, false);
+}
+
+std::string AnsiUpperCase(std::string_view S) {
+  if (IsAscii(S)) return UpperCase(S);
+  return CaseMap(S, true);
+}
+
+std::string FoldCase(std::string_view S) {
+  if (IsAscii(S)) return LowerCase(S);
+  icu::UnicodeString u =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(S.data(), static_cast<int32_t>(S.size())));
+  u.foldCase(U_FOLD_CASE_DEFAULT);
+  std::string r;
+  u.toUTF8String(r);
+  return r;
+}
+
+int AnsiCompareStr(std::string_view A, std::string_view B) {
+  return CompareBytes(A, B);
+}
+
+int AnsiCompareText(std::string_view A, std::string_view B) {
+  if (IsAscii(A) && IsAscii(B)) return CompareAsciiNoCase(A, B);
+  // Folded text compares by code points, so fold to UTF-8 to keep that order.
+  return CompareBytes(FoldCase(A), FoldCase(B));
+}
+
+bool AnsiSameText(std::string_view A, std::string_view B) {
+  if (IsAscii(A) && IsAscii(B)) return A.size() == B.size() && CompareAsciiNoCase(A, B) == 0;
+  thread_local std::u16string FA, FB;
+  FoldInto(A, FA);
+  FoldInto(B, FB);
+  return FA == FB;
+}
+
+bool AnsiSameStr(std::string_view A, std::string_view B) {
+  return A == B;
+}
+
+bool AnsiStartsWith(std::string_view A, std::string_view Prefix, bool IgnoreCase) {
+  if (!IgnoreCase)
+    return A.substr(0, std::min(A.size(), Prefix.size())) == Prefix && A.size() >= Prefix.size();
+  if (IsAscii(A) && IsAscii(Prefix)) {
+    if (Prefix.size() > A.size()) return false;
+    for (size_t i = 0; i < Prefix.size(); ++i)
+      if (LowerAscii(A[i]) != LowerAscii(Prefix[i])) return false;
+    return true;
+  }
+  thread_local std::u16string FA, FP;
+  FoldInto(A, FA);
+  FoldInto(Prefix, FP);
+  return FA.size() >= FP.size() && std::u16string_view(FA).substr(0, FP.size()) == FP;
+}
+
+bool AnsiContains(std::string_view A, std::string_view Sub, bool IgnoreCase) {
+  if (Sub.empty()) return true;
+  if (!IgnoreCase) return A.find(Sub) != std::string_view::npos;
+  if (IsAscii(A) && IsAscii(Sub)) {
+    if (Sub.size() > A.size()) return false;
+    const char first = LowerAscii(Sub[0]);
+    for (size_t i = 0; i + Sub.size() <= A.size(); ++i) {
+      if (LowerAscii(A[i]) != first) continue;
+      size_t j = 1;
+      while (j < Sub.size() && LowerAscii(A[i + j]) == LowerAscii(Sub[j])) ++j;
+      if (j == Sub.size()) return true;
+    }
+    return false;
+  }
+  thread_local std::u16string FA, FS;
+  FoldInto(A, FA);
+  FoldInto(Sub, FS);
+  return std::u16string_view(FA).find(FS) != std::u16string_view::npos;
+}
+
+bool IsValidUtf8(std::string_view S) {
+  const size_t n = S.size();
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char c = static_cast<unsigned char>(S[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int len;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;  // continuation byte, overlong lead (C0, C1) or beyond U+10FFFF
+    }
+    if (i + len > n) return false;
+    for (int k = 1; k < len; ++k) {
+      const unsigned char cc = static_cast<unsigned char>(S[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string ToUtf8(std::string_view Bytes, const char* CodePage) {
+  UConverter* cnv = Converter(CodePage);
+  std::u16string u(Bytes.size() * 2 + 1, u'\0');
+  UErrorCode err = U_ZERO_ERROR;
+  int32_t len =
+      ucnv_toUChars(cnv, reinterpret_cast<UChar*>(u.data()), static_cast<int32_t>(u.size()),
+                    Bytes.data(), static_cast<int32_t>(Bytes.size()), &err);
+  if (err == U_BUFFER_OVERFLOW_ERROR) {
+    u.resize(static_cast<size_t>(len) + 1);
+    err = U_ZERO_ERROR;
+    ucnv_reset(cnv);
+    len = ucnv_toUChars(cnv, reinterpret_cast<UChar*>(u.data()), static_cast<int32_t>(u.size()),
+                        Bytes.data(), static_cast<int32_t>(Bytes.size()), &err);
+  }
+  if (U_FAILURE(err))
+    throw EConvertError(std::string("No se puede convertir el texto desde la página de códigos ") +
+                        CodePage);
+  u.resize(static_cast<size_t>(len));
+  // Bytes the code page leaves undefined come back as U+FFFD: show them as '?'.
+  std::replace(u.begin(), u.end(), u'\uFFFD', u'?');
+  std::string r;
+  icu::UnicodeString(false, reinterpret_cast<const UChar*>(u.data()), len).toUTF8String(r);
+  return r;
+}
+
+std::string FromUtf8(std::string_view Utf8, const char* CodePage) {
+  UConverter* cnv = Converter(CodePage);
+  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(Utf8.data(), static_cast<int32_t>(Utf8.size())));
+  std::string r(static_cast<size_t>(u.length()) * 4 + 1, '\0');
+  UErrorCode err = U_ZERO_ERROR;
+  int32_t len = ucnv_fromUChars(cnv, r.data(), static_cast<int32_t>(r.size()), u.getBuffer(),
+                                u.length(), &err);
+  if (err == U_BUFFER_OVERFLOW_ERROR) {
+    r.resize(static_cast<size_t>(len) + 1);
+    err = U_ZERO_ERROR;
+    ucnv_reset(cnv);
+    len = ucnv_fromUChars(cnv, r.data(), static_cast<int32_t>(r.size()), u.getBuffer(), u.length(),
+                          &err);
+  }
+  if (U_FAILURE(err))
+    throw EConvertError(std::string("No se puede convertir el texto a la página de códigos ") +
+                        CodePage);
+  r.resize(static_cast<size_t>(len));
+  return r;
+}
