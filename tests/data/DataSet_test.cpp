@@ -1,0 +1,292 @@
+// Dataset behaviour the search engine relies on: fields, moving, find with the Filter text,
+// Locate options, bookmarks, lookup and calculated fields, and the notification of controls.
+#include <gtest/gtest.h>
+
+#include "data/DB.h"
+
+namespace {
+
+// Customers: CustNo (integer), Company (string), Amount (float), Since (date).
+std::unique_ptr<TMemDataSet> MakeCustomers() {
+  auto DS = std::make_unique<TMemDataSet>();
+  DS->FieldDefs().Add("CustNo", ftInteger);
+  DS->FieldDefs().Add("Company", ftString, 30);
+  DS->FieldDefs().Add("Amount", ftFloat);
+  DS->FieldDefs().Add("Since", ftDate);
+  DS->CreateDataSet();
+  DS->AppendRecord({1221, "Ángel Compañía", 10.5, EncodeDate(1998, 12, 25)});
+  DS->AppendRecord({1231, "Unisco", 20.0, EncodeDate(1999, 1, 2)});
+  DS->AppendRecord({1351, "Sight Diver", Variant::Null(), Variant::Null()});
+  DS->AppendRecord({1354, "Cayman Divers", 30.25, EncodeDate(2000, 6, 1)});
+  DS->AppendRecord({1356, "ángel compañía", 40.0, EncodeDate(2001, 7, 7)});
+  DS->First();
+  return DS;
+}
+
+// Counts the notifications a control would receive.
+class TCountingLink : public TDataLink {
+ public:
+  int Changed = 0, Scrolled = 0;
+  void DataSetChanged() override { ++Changed; }
+  void DataSetScrolled() override { ++Scrolled; }
+};
+
+TEST(DataSetFields, DeclarationOrderAndNamesInAnyCase) {
+  auto DS = MakeCustomers();
+  ASSERT_EQ(DS->FieldCount(), 4);
+  EXPECT_EQ(DS->Fields(0)->FieldName(), "CustNo");
+  EXPECT_EQ(DS->Fields(3)->FieldName(), "Since");
+  EXPECT_EQ(DS->FieldByName("company"), DS->Fields(1));
+  EXPECT_EQ(DS->FindField("COMPANY"), DS->Fields(1));
+  EXPECT_EQ(DS->FindField("Nope"), nullptr);
+  try {
+    DS->FieldByName("Nope");
+    FAIL() << "FieldByName must raise for a missing name";
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(E.Message().find("Nope"), std::string::npos);
+  }
+}
+
+TEST(DataSetFields, EmptyValueIsNullAndTypesConvert) {
+  auto DS = MakeCustomers();
+  DS->SetRecNo(3);
+  EXPECT_TRUE(DS->FieldByName("Amount")->Value().IsNull());
+  EXPECT_TRUE(DS->FieldByName("Since")->Value().IsNull());
+  EXPECT_EQ(DS->FieldByName("Amount")->AsString(), "");
+  DS->First();
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1221);
+  EXPECT_EQ(DS->FieldByName("Amount")->AsString(), "10,5");
+  EXPECT_EQ(DS->FieldByName("Since")->AsString(), "25/12/1998");
+}
+
+TEST(DataSetFields, ClosedWithoutPersistentFieldsHasNone) {
+  TMemDataSet DS;
+  DS.FieldDefs().Add("A", ftString, 10);
+  EXPECT_EQ(DS.FieldCount(), 0);
+  DS.CreateDataSet();
+  EXPECT_EQ(DS.FieldCount(), 1);
+  DS.Close();
+  EXPECT_EQ(DS.FieldCount(), 0);
+}
+
+TEST(DataSetFields, PersistentFieldsKeepTheirSettingsAcrossOpen) {
+  TMemDataSet DS;
+  auto* Amount = DS.AddField<TFloatField>("Amount");
+  Amount->SetDisplayFormat("#,##0.00");
+  Amount->SetDisplayLabel("Importe");
+  DS.CreateDataSet();
+  DS.AppendRecord({1234.5});
+  EXPECT_EQ(DS.FieldCount(), 1);
+  EXPECT_EQ(Amount->DisplayText(), "1.234,50");
+  EXPECT_EQ(Amount->DisplayLabel(), "Importe");
+  DS.Close();
+  EXPECT_EQ(DS.FieldCount(), 1);
+}
+
+TEST(DataSetFields, FieldDefsCreateFieldAppendsLast) {
+  TMemDataSet DS;
+  DS.AddField<TStringField>("A");
+  TFieldDefs Defs;
+  Defs.Add("B", ftInteger);
+  Defs.Add("C", ftString, 5);
+  EXPECT_EQ(Defs.IndexOf("c"), 1);
+  EXPECT_EQ(Defs.IndexOf("x"), -1);
+  TField* F = Defs.Items(Defs.IndexOf("B")).CreateField(&DS);
+  EXPECT_EQ(DS.Fields(DS.FieldCount() - 1), F);
+  EXPECT_EQ(F->DataType(), ftInteger);
+  EXPECT_NE(dynamic_cast<TNumericField*>(F), nullptr);
+}
+
+TEST(DataSetFields, LookupAndCalculatedFields) {
+  auto Customers = MakeCustomers();
+  TMemDataSet Orders;
+  Orders.AddField<TIntegerField>("OrderNo");
+  Orders.AddField<TFloatField>("CustNo");
+  Orders.AddLookupField("Company", ftString, Customers.get(), "CustNo", "CustNo", "Company", 30);
+  TField* Twice = Orders.AddField<TFloatField>("Twice");
+  Twice->SetCalculated(true);
+  Twice->OnCalcValue = [](const TDataSet& DS, TBookmark Row) -> Variant {
+    return DS.FieldByName("CustNo")->ValueAt(Row).AsDouble() * 2;
+  };
+  Orders.CreateDataSet();
+  Orders.AppendRecord({1003, 1351.0});
+  Orders.AppendRecord({1004, 9999.0});
+  Orders.First();
+  EXPECT_EQ(Orders.FieldByName("Company")->AsString(), "Sight Diver");
+  EXPECT_DOUBLE_EQ(Twice->AsFloat(), 2702.0);
+  Orders.Next();
+  EXPECT_TRUE(Orders.FieldByName("Company")->Value().IsNull());
+  EXPECT_EQ(Orders.FieldByName("Company")->DisplayTextAt(Orders.RowAt(0)), "Sight Diver");
+}
+
+TEST(DataSetMoving, BofEofAndMoveBy) {
+  auto DS = MakeCustomers();
+  EXPECT_TRUE(DS->Bof());
+  DS->Prior();
+  EXPECT_TRUE(DS->Bof());
+  EXPECT_EQ(DS->RecNo(), 1);
+  EXPECT_EQ(DS->MoveBy(10), 4);
+  EXPECT_TRUE(DS->Eof());
+  EXPECT_EQ(DS->RecNo(), 5);
+  DS->Next();
+  EXPECT_EQ(DS->RecNo(), 5);
+  DS->First();
+  EXPECT_FALSE(DS->IsEmpty());
+  EXPECT_EQ(DS->RecordCount(), 5);
+}
+
+TEST(DataSetFind, HonoursFilterTextWhileNotFilteredAndStopsAtEnds) {
+  auto DS = MakeCustomers();
+  DS->SetFilterOptions(foCaseInsensitive);
+  DS->SetFilter("Company = 'ángel*'");
+  EXPECT_FALSE(DS->Filtered());
+  EXPECT_EQ(DS->RecordCount(), 5);
+  ASSERT_TRUE(DS->FindFirst());
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1221);
+  ASSERT_TRUE(DS->FindNext());
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1356);
+  EXPECT_FALSE(DS->FindNext());
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1356);
+  ASSERT_TRUE(DS->FindPrior());
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1221);
+  EXPECT_FALSE(DS->FindPrior());
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1221);
+  ASSERT_TRUE(DS->FindLast());
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1356);
+}
+
+TEST(DataSetFind, NoMatchLeavesThePosition) {
+  auto DS = MakeCustomers();
+  DS->SetRecNo(2);
+  DS->SetFilter("CustNo = 42");
+  EXPECT_FALSE(DS->FindFirst());
+  EXPECT_EQ(DS->RecNo(), 2);
+}
+
+TEST(DataSetFilter, AppliesAtOnceAndBadTextKeepsThePreviousFilter) {
+  auto DS = MakeCustomers();
+  DS->SetFilter("Amount > 15");
+  DS->SetFiltered(true);
+  EXPECT_EQ(DS->RecordCount(), 3);
+  DS->SetRecNo(2);
+  EXPECT_THROW(DS->SetFilter("Amount >"), EDatabaseError);
+  EXPECT_EQ(DS->Filter(), "Amount > 15");
+  EXPECT_EQ(DS->RecordCount(), 3);
+  EXPECT_EQ(DS->RecNo(), 2);
+  EXPECT_THROW(DS->SetFilter("Nope = 1"), EDatabaseError);
+  EXPECT_EQ(DS->RecordCount(), 3);
+  DS->SetFiltered(false);
+  EXPECT_EQ(DS->RecordCount(), 5);
+}
+
+TEST(DataSetFilter, CaseFollowsFilterOptions) {
+  auto DS = MakeCustomers();
+  DS->SetFilter("Company = 'ÁNGEL COMPAÑÍA'");
+  DS->SetFiltered(true);
+  EXPECT_EQ(DS->RecordCount(), 0);
+  DS->SetFilterOptions(foCaseInsensitive);
+  EXPECT_EQ(DS->RecordCount(), 2);
+}
+
+TEST(DataSetLocate, OptionsAndValueForms) {
+  auto DS = MakeCustomers();
+  struct Case {
+    const char* Fields;
+    Variant Values;
+    TLocateOptions Options;
+    int ExpectedCustNo;  // 0: not found
+  } Cases[] = {
+      {"CustNo", 1354, 0, 1354},
+      {"CustNo", "1354", 0, 1354},
+      {"Company", "unisco", 0, 0},
+      {"Company", "unisco", loCaseInsensitive, 1231},
+      {"Company", "Cay", 0, 0},
+      {"Company", "Cay", loPartialKey, 1354},
+      {"Company", "ÁNGEL", loPartialKey | loCaseInsensitive, 1221},
+      {"Amount", Variant::Null(), 0, 1351},
+      {"Since", EncodeDate(2000, 6, 1), 0, 1354},
+  };
+  for (const auto& C : Cases) {
+    DS->First();
+    bool Found = DS->Locate(C.Fields, C.Values, C.Options);
+    EXPECT_EQ(Found, C.ExpectedCustNo != 0) << C.Fields << " " << C.Values.AsString();
+    if (Found) EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), C.ExpectedCustNo);
+  }
+  Variant Key = VarArrayCreate(0, 1);
+  Key[0] = "ángel compañía";
+  Key[1] = 40.0;
+  ASSERT_TRUE(DS->Locate("Company;Amount", Key, 0));
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1356);
+}
+
+TEST(DataSetLocate, BadInputRaisesAndKeepsPosition) {
+  auto DS = MakeCustomers();
+  DS->SetRecNo(2);
+  Variant Key = VarArrayCreate(0, 1);
+  Key[0] = 1;
+  Key[1] = 2;
+  EXPECT_THROW(DS->Locate("CustNo", Key, 0), EDatabaseError);
+  EXPECT_THROW(DS->Locate("Nope", 1, 0), EDatabaseError);
+  EXPECT_THROW(DS->Locate("CustNo", "abc", 0), EDatabaseError);
+  EXPECT_EQ(DS->RecNo(), 2);
+}
+
+TEST(DataSetBookmarks, GoBackToARowAndRejectHiddenOnes) {
+  auto DS = MakeCustomers();
+  DS->SetRecNo(4);
+  TBookmark B = DS->GetBookmark();
+  DS->First();
+  DS->GotoBookmark(B);
+  EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1354);
+  DS->SetFilter("CustNo < 1300");
+  DS->SetFiltered(true);
+  EXPECT_FALSE(DS->BookmarkValid(B));
+  EXPECT_THROW(DS->GotoBookmark(B), EDatabaseError);
+}
+
+TEST(DataSetControls, DisableIsACounterAndEnableNotifiesOnce) {
+  auto DS = MakeCustomers();
+  TDataSource Source;
+  Source.SetDataSet(DS.get());
+  TCountingLink Link;
+  Link.SetDataSource(&Source);
+  DS->Next();
+  EXPECT_EQ(Link.Scrolled, 1);
+  DS->DisableControls();
+  DS->DisableControls();
+  DS->Next();
+  DS->SetFilter("CustNo > 0");
+  DS->SetFiltered(true);
+  EXPECT_EQ(Link.Scrolled, 1);
+  EXPECT_EQ(Link.Changed, 0);
+  DS->EnableControls();
+  EXPECT_TRUE(DS->ControlsDisabled());
+  EXPECT_EQ(Link.Changed, 0);
+  DS->EnableControls();
+  EXPECT_FALSE(DS->ControlsDisabled());
+  EXPECT_EQ(Link.Changed, 1);
+  DS->EnableControls();  // an extra enable is harmless
+  EXPECT_EQ(Link.Changed, 1);
+}
+
+TEST(DataSetControls, DataSourceSwitchAndDestructionAreSafe) {
+  auto DS = MakeCustomers();
+  TCountingLink Link;
+  {
+    TDataSource Source;
+    Link.SetDataSource(&Source);
+    Source.SetDataSet(DS.get());
+    EXPECT_EQ(Link.DataSet(), DS.get());
+  }
+  EXPECT_EQ(Link.DataSource(), nullptr);
+  TDataSource Source2;
+  {
+    TMemDataSet Temp;
+    Temp.FieldDefs().Add("A", ftString, 5);
+    Temp.CreateDataSet();
+    Source2.SetDataSet(&Temp);
+  }
+  EXPECT_EQ(Source2.DataSet(), nullptr);
+}
+
+}  // namespace
