@@ -262,7 +262,12 @@ bool ScanDate(TScanner& sc, const TFormatSettings& FS, TDateTime& Result) {
   if (count < 2) return false;
   const std::string order = DateOrder(FS.ShortDateFormat);
   int y = 0, m = 0, d = 0, ylen = 4;
-  if (count == 3) {
+  if (count == 3 && len[0] == 4 && order[0] != 'Y') {
+    // A four-digit first number can only be a year: read year-month-day (ISO order).
+    y = v[0];
+    m = v[1];
+    d = v[2];
+  } else if (count == 3) {
     for (int i = 0; i < 3; ++i) {
       if (order[i] == 'D') d = v[i];
       if (order[i] == 'M') m = v[i];
@@ -305,9 +310,9 @@ bool ScanTime(TScanner& sc, const TFormatSettings& FS, TDateTime& Result) {
   }
   sc.SkipBlanks();
   bool ampm = false, pm = false;
-  if (sc.P + 1 < sc.S.size() + 0 && sc.P < sc.S.size()) {
+  if (sc.P + 1 < sc.S.size()) {
     const char a = ToLowerAscii(sc.S[sc.P]);
-    const char b = sc.P + 1 < sc.S.size() ? ToLowerAscii(sc.S[sc.P + 1]) : 0;
+    const char b = ToLowerAscii(sc.S[sc.P + 1]);
     if ((a == 'a' || a == 'p') && b == 'm') {
       ampm = true;
       pm = a == 'p';
@@ -669,7 +674,7 @@ std::string ApplySection(const TNumSection& S, TDecimal d, bool Negative,
         out += it.Text;
         break;
       case TNumItem::Digit:
-        if (fracSeen >= 0 && intSeen < S.IntPlaces) {
+        if (intSeen < S.IntPlaces) {
           const int pos = S.IntPlaces - 1 - intSeen;  // placeholder position from the right
           if (intSeen == 0)
             for (int p = len - 1; p > pos; --p) emitDigit(p);

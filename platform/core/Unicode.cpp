@@ -163,8 +163,7 @@ bool AnsiSameStr(std::string_view A, std::string_view B) {
 }
 
 bool AnsiStartsWith(std::string_view A, std::string_view Prefix, bool IgnoreCase) {
-  if (!IgnoreCase)
-    return A.substr(0, std::min(A.size(), Prefix.size())) == Prefix && A.size() >= Prefix.size();
+  if (!IgnoreCase) return A.size() >= Prefix.size() && A.compare(0, Prefix.size(), Prefix) == 0;
   if (IsAscii(A) && IsAscii(Prefix)) {
     if (Prefix.size() > A.size()) return false;
     for (size_t i = 0; i < Prefix.size(); ++i)

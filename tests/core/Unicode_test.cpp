@@ -1,0 +1,138 @@
+// Unicode case handling, UTF-8 validation, code-page conversion and string lists.
+#include "core/Unicode.h"
+
+#include <gtest/gtest.h>
+
+#include "core/Classes.h"
+#include "core/SysUtils.h"
+
+namespace {
+
+TEST(UnicodeCase, LowerUpperAndFold) {
+  EXPECT_EQ(AnsiLowerCase("ÁNGEL Ñandú"), "ángel ñandú");
+  EXPECT_EQ(AnsiUpperCase("ángel ñandú"), "ÁNGEL ÑANDÚ");
+  EXPECT_EQ(AnsiLowerCase("ABC"), "abc");
+  EXPECT_EQ(FoldCase("Straße"), "strasse");
+  EXPECT_EQ(FoldCase("ÇÜ"), FoldCase("çü"));
+}
+
+TEST(UnicodeCase, ComparisonsIgnoringCase) {
+  const struct {
+    const char* A;
+    const char* B;
+    int Text;  // AnsiCompareText sign
+    int Str;   // AnsiCompareStr sign
+  } Cases[] = {
+      {"ÁNGEL", "ángel", 0, -1},    {"angel", "ÁNGEL", -1, -1}, {"abc", "ABC", 0, 1},
+      {"abc", "abd", -1, -1},       {"ab", "abc", -1, -1},      {"", "", 0, 0},
+      {"Ñu", "ñU", 0, -1},          {"zeta", "Ñu", -1, -1},  // code-point order: accented letters
+                                                             // after z
+      {"STRASSE", "straße", 0, -1},
+  };
+  for (const auto& C : Cases) {
+    EXPECT_EQ(AnsiCompareText(C.A, C.B), C.Text) << C.A << " / " << C.B;
+    EXPECT_EQ(AnsiCompareText(C.B, C.A), -C.Text) << C.B << " / " << C.A;
+    EXPECT_EQ(AnsiSameText(C.A, C.B), C.Text == 0) << C.A << " / " << C.B;
+    EXPECT_EQ(AnsiCompareStr(C.A, C.B), C.Str) << C.A << " / " << C.B;
+    EXPECT_EQ(AnsiSameStr(C.A, C.B), C.Str == 0) << C.A << " / " << C.B;
+  }
+}
+
+TEST(UnicodeCase, StartsWithAndContains) {
+  const struct {
+    const char* Text;
+    const char* Part;
+    bool Starts, StartsCase, Contains, ContainsCase;
+  } Cases[] = {
+      {"Compañía Ñandú", "ÑANDÚ", false, false, true, false},
+      {"Compañía Ñandú", "Ñandú", false, false, true, true},
+      {"Compañía Ñandú", "COMPAÑ", true, false, true, false},
+      {"Compañía", "Compañ", true, true, true, true},
+      {"Madrid", "MAD", true, false, true, false},
+      {"Madrid", "Mad", true, true, true, true},
+      {"Madrid", "RID", false, false, true, false},
+      {"Madrid", "Madrid2", false, false, false, false},
+      {"Madrid", "", true, true, true, true},
+      {"", "a", false, false, false, false},
+      {"ángel", "ÁN", true, false, true, false},
+      {"xyz", "ñ", false, false, false, false},
+  };
+  for (const auto& C : Cases) {
+    EXPECT_EQ(AnsiStartsWith(C.Text, C.Part, true), C.Starts) << C.Text << " / " << C.Part;
+    EXPECT_EQ(AnsiStartsWith(C.Text, C.Part, false), C.StartsCase) << C.Text << " / " << C.Part;
+    EXPECT_EQ(AnsiContains(C.Text, C.Part, true), C.Contains) << C.Text << " / " << C.Part;
+    EXPECT_EQ(AnsiContains(C.Text, C.Part, false), C.ContainsCase) << C.Text << " / " << C.Part;
+  }
+}
+
+TEST(Utf8, DetectsMalformedText) {
+  const struct {
+    std::string Bytes;
+    bool Valid;
+  } Cases[] = {
+      {"", true},
+      {"plain", true},
+      {"ñandú €", true},
+      {"\xF0\x9F\x98\x80", true},   // U+1F600
+      {"\xC3", false},              // truncated
+      {"\xA9", false},              // lone continuation byte
+      {"\xC0\xAF", false},          // overlong '/'
+      {"\xE0\x80\xAF", false},      // overlong, three bytes
+      {"\xED\xA0\x80", false},      // surrogate
+      {"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
+      {"caf\xE9", false},           // Latin-1 byte
+  };
+  for (const auto& C : Cases) EXPECT_EQ(IsValidUtf8(C.Bytes), C.Valid) << C.Bytes;
+  // Malformed text still compares without failing.
+  EXPECT_TRUE(AnsiSameText("caf\xE9", "CAF\xE9"));
+}
+
+TEST(CodePages, RoundTripAccents) {
+  const std::string Text = "Compañía Ñandú: ÁÉÍÓÚ áéíóú ü ç €";
+  const std::string Cp1252 = FromUtf8(Text, "CP1252");
+  EXPECT_EQ(Cp1252.size(), 33u);                               // one byte per character
+  EXPECT_EQ(static_cast<unsigned char>(Cp1252[5]), 0xF1);      // ñ
+  EXPECT_EQ(static_cast<unsigned char>(Cp1252.back()), 0x80);  // €
+  EXPECT_EQ(ToUtf8(Cp1252, "CP1252"), Text);
+  const std::string Dos = "Ñandú ü ç";
+  EXPECT_EQ(ToUtf8(FromUtf8(Dos, "CP850"), "CP850"), Dos);
+  EXPECT_EQ(static_cast<unsigned char>(FromUtf8("Ñ", "CP437")[0]), 0xA5);
+  // Characters the code page lacks become '?'.
+  EXPECT_EQ(FromUtf8("a€b", "CP850"), "a?b");
+  EXPECT_EQ(FromUtf8("日本", "CP1252"), "??");
+  EXPECT_THROW(FromUtf8("x", "NO-SUCH-PAGE"), EConvertError);
+  EXPECT_THROW(ToUtf8("x", "NO-SUCH-PAGE"), EConvertError);
+}
+
+TEST(StringList, IndexOfAndText) {
+  TStringList L;
+  L.Add("Nombre");
+  L.Add("ÁNGEL");
+  L.Add("ciudad");
+  EXPECT_EQ(L.IndexOf("NOMBRE"), 0);
+  EXPECT_EQ(L.IndexOf("ángel"), 1);
+  EXPECT_EQ(L.IndexOf("pais"), -1);
+  EXPECT_EQ(L.Text(), "Nombre\nÁNGEL\nciudad\n");
+
+  const struct {
+    const char* Text;
+    std::vector<std::string> Lines;
+  } Cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\n", {"a"}},
+      {"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
+      {"a\n\nb\n", {"a", "", "b"}},
+      {"\n", {""}},
+  };
+  for (const auto& C : Cases) {
+    L.SetText(C.Text);
+    EXPECT_EQ(L.Items(), C.Lines) << C.Text;
+  }
+  L.SetDelimitedText("a;b;;c", ';');
+  EXPECT_EQ(L.Items(), (std::vector<std::string>{"a", "b", "", "c"}));
+  L.SetDelimitedText("", ';');
+  EXPECT_EQ(L.Count(), 0);
+}
+
+}  // namespace
