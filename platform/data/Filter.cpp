@@ -51,6 +51,14 @@ inline int CompareTexts(std::string_view A, std::string_view B, bool IgnoreCase)
   return C < 0 ? -1 : C > 0 ? 1 : 0;
 }
 
+inline bool TestTexts(TFilterCompareOp Op, std::string_view A, std::string_view B,
+                      bool IgnoreCase) {
+  // Equality has cheaper tests than the full order (lengths first when case matters).
+  if (Op == TFilterCompareOp::Eq || Op == TFilterCompareOp::Ne)
+    return (IgnoreCase ? AnsiSameText(A, B) : A == B) == (Op == TFilterCompareOp::Eq);
+  return TestOrder(Op, CompareTexts(A, B, IgnoreCase));
+}
+
 // A comparison of a text with a constant: prefix match when the constant ended in '*' and the
 // options allow partial comparison; otherwise an ordinary comparison with the whole constant.
 struct TTextConst {
@@ -64,7 +72,7 @@ struct TTextConst {
       bool Starts = IgnoreCase ? AnsiStartsWith(V, Prefix, true) : V.starts_with(Prefix);
       return Op == TFilterCompareOp::Eq ? Starts : !Starts;
     }
-    return TestOrder(Op, CompareTexts(V, Whole, IgnoreCase));
+    return TestTexts(Op, V, Whole, IgnoreCase);
   }
 };
 
@@ -211,7 +219,7 @@ struct TFieldFieldNode : TFilterNode {
     TCell A, B;
     if (!Fetch(L, Row, A) || !Fetch(R, Row, B)) return false;
     if (L.Kind == TCmpKind::Number) return TestNumbers(Op, A.Num, B.Num);
-    return TestOrder(Op, CompareTexts(A.Str, B.Str, (O & foCaseInsensitive) != 0));
+    return TestTexts(Op, A.Str, B.Str, (O & foCaseInsensitive) != 0);
   }
 };
 

@@ -1,21 +1,33 @@
 // Tokenizer of the dataset filter language.
 #include "data/FilterLexer.h"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
 #include "data/DB.h"
 
 namespace {
-
-bool IsNameStart(unsigned char C) {
-  // Any non-ASCII byte belongs to a UTF-8 letter such as "á" or "ñ".
-  return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '_' || C >= 0x80;
-}
 
 bool IsDigit(unsigned char C) {
   return C >= '0' && C <= '9';
 }
 
-bool IsNameChar(unsigned char C) {
-  return IsNameStart(C) || IsDigit(C);
+// Byte length of the name character (letter, digit, '_', a letter's combining mark) that
+// starts at Offset, 0 when none starts there. Names may hold any Unicode letter ("Año").
+size_t NameCharLen(std::string_view Text, size_t Offset, bool AllowDigit = true) {
+  const unsigned char C = Text[Offset];
+  if (C < 0x80)
+    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '_' ||
+                   (AllowDigit && IsDigit(C))
+               ? 1
+               : 0;
+  int32_t I = static_cast<int32_t>(Offset);
+  UChar32 Cp;
+  U8_NEXT(Text.data(), I, static_cast<int32_t>(Text.size()), Cp);
+  if (Cp < 0) return 0;
+  const bool Ok =
+      u_isalpha(Cp) || (AllowDigit && u_isdigit(Cp)) || (U_GET_GC_MASK(Cp) & U_GC_M_MASK) != 0;
+  return Ok ? static_cast<size_t>(I) - Offset : 0;
 }
 
 bool IsBlank(unsigned char C) {
@@ -93,6 +105,17 @@ class TFilterLexer {
     RaiseFilterError(T, What);
   }
 
+  // Byte offset just after the run of name characters that starts at Start.
+  size_t NameEnd(size_t Start) const {
+    size_t End = Start;
+    while (End < FText.size()) {
+      const size_t N = NameCharLen(FText, End);
+      if (N == 0) break;
+      End += N;
+    }
+    return End;
+  }
+
   // Length of the UTF-8 character starting at Offset (1 for a stray byte).
   size_t CharLen(size_t Offset) const {
     unsigned char C = FText[Offset];
@@ -135,9 +158,8 @@ class TFilterLexer {
         break;
     }
     if (IsDigit(C) || ((C == '-' || C == '+') && IsDigit(C2))) return NumberOrName(Start);
-    if (IsNameStart(C)) {
-      size_t End = Start;
-      while (End < FText.size() && IsNameChar(FText[End])) ++End;
+    if (NameCharLen(FText, Start, false) > 0) {
+      const size_t End = NameEnd(Start);
       std::string_view Word = FText.substr(Start, End - Start);
       return Make(KeywordKind(Word), Start, End, std::string(Word));
     }
@@ -171,8 +193,8 @@ class TFilterLexer {
 
   // 12, 12.5, -3, 1e3; a run that goes on with letters (2003Sales) is a name.
   TFilterToken NumberOrName(size_t Start) {
-    size_t I = Start;
-    if (FText[I] == '-' || FText[I] == '+') ++I;
+    const bool Signed = FText[Start] == '-' || FText[Start] == '+';
+    size_t I = Signed ? Start + 1 : Start;
     while (I < FText.size() && IsDigit(FText[I])) ++I;
     if (I + 1 < FText.size() && FText[I] == '.' && IsDigit(FText[I + 1])) {
       ++I;
@@ -186,15 +208,15 @@ class TFilterLexer {
         I = J;
       }
     }
-    if (I < FText.size() && (IsNameChar(FText[I]) || FText[I] == '.')) {
+    if (I < FText.size() && (NameCharLen(FText, I) > 0 || FText[I] == '.')) {
       // Not a number: a name that begins with digits, or something malformed.
-      size_t End = Start;
-      while (End < FText.size() && IsNameChar(FText[End])) ++End;
+      size_t End = NameEnd(Signed ? Start + 1 : Start);
       if (End < FText.size() && FText[End] == '.') {
-        while (End < FText.size() && (IsNameChar(FText[End]) || FText[End] == '.')) ++End;
+        while (End < FText.size() && (FText[End] == '.' || NameCharLen(FText, End) > 0))
+          End = FText[End] == '.' ? End + 1 : NameEnd(End);
         Fail(Start, End, "número no válido");
       }
-      if (FText[Start] == '-' || FText[Start] == '+') Fail(Start, End, "número no válido");
+      if (Signed) Fail(Start, End, "número no válido");
       return Make(TFilterTokenKind::Name, Start, End,
                   std::string(FText.substr(Start, End - Start)));
     }
@@ -210,7 +232,8 @@ std::vector<TFilterToken> TokenizeFilter(std::string_view Text) {
 
 std::string DescribeFilterToken(const TFilterToken& Tok) {
   if (Tok.Kind == TFilterTokenKind::End) return "(fin del texto)";
-  if (Tok.Kind == TFilterTokenKind::String) return "(" + Tok.Source + ")";
+  // A constant shows its own quotes, also when it lacks the closing one.
+  if (!Tok.Source.empty() && Tok.Source[0] == '\'') return "(" + Tok.Source + ")";
   return "('" + Tok.Source + "')";
 }
 
