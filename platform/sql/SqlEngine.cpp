@@ -1,0 +1,655 @@
+// SQLite execution of the local SQL: the connection and statement wrappers, the virtual-table
+// module over TTableStore, the Unicode functions, and the building of the result store.
+#include "sql/SqlEngine.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "core/SysUtils.h"
+#include "core/Unicode.h"
+#include "io/Database.h"
+#include "io/TableFile.h"
+#include "sql/LocalSQL.h"
+#include "sql/SqlLexer.h"
+#include "sql/SqlParser.h"
+
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------------------------------------
+// Unicode functions
+
+namespace {
+
+// Decodes UTF-8 into code points; a byte that does not start a valid sequence stands for itself
+// (mapped above the Unicode range), so any text compares consistently.
+std::u32string DecodeUtf8(std::string_view S) {
+  std::u32string Out;
+  Out.reserve(S.size());
+  size_t I = 0;
+  while (I < S.size()) {
+    const unsigned char C = static_cast<unsigned char>(S[I]);
+    int Len = C < 0x80 ? 1 : (C >> 5) == 6 ? 2 : (C >> 4) == 14 ? 3 : (C >> 3) == 30 ? 4 : 0;
+    char32_t V = Len == 1 ? C : Len == 2 ? (C & 0x1F) : Len == 3 ? (C & 0x0F) : (C & 0x07);
+    bool Ok = Len > 0 && I + Len <= S.size();
+    for (int K = 1; Ok && K < Len; ++K) {
+      const unsigned char D = static_cast<unsigned char>(S[I + K]);
+      if ((D & 0xC0) != 0x80) Ok = false;
+      V = (V << 6) | (D & 0x3F);
+    }
+    if (!Ok) {
+      Out.push_back(0x110000 + C);
+      ++I;
+      continue;
+    }
+    Out.push_back(V);
+    I += Len;
+  }
+  return Out;
+}
+
+void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
+  if (sqlite3_value_type(Arg) == SQLITE_NULL) {
+    sqlite3_result_null(Ctx);
+    return;
+  }
+  const char* Text = reinterpret_cast<const char*>(sqlite3_value_text(Arg));
+  const int Len = sqlite3_value_bytes(Arg);
+  try {
+    std::string_view In(Text ? Text : "", Text ? Len : 0);
+    std::string R = Upper ? AnsiUpperCase(In) : AnsiLowerCase(In);
+    sqlite3_result_text(Ctx, R.data(), static_cast<int>(R.size()), SQLITE_TRANSIENT);
+  } catch (const std::exception& E) {
+    sqlite3_result_error(Ctx, E.what(), -1);
+  }
+}
+
+void LowerFunc(sqlite3_context* Ctx, int, sqlite3_value** Argv) { CaseFunction(Ctx, Argv[0], false); }
+void UpperFunc(sqlite3_context* Ctx, int, sqlite3_value** Argv) { CaseFunction(Ctx, Argv[0], true); }
+
+// like(Pattern, Text [, Escape]): SQLite passes the pattern first.
+void LikeFunc(sqlite3_context* Ctx, int Argc, sqlite3_value** Argv) {
+  for (int I = 0; I < Argc; ++I)
+    if (sqlite3_value_type(Argv[I]) == SQLITE_NULL) {
+      sqlite3_result_null(Ctx);
+      return;
+    }
+  auto Text = [](sqlite3_value* V) {
+    const char* P = reinterpret_cast<const char*>(sqlite3_value_text(V));
+    return std::string_view(P ? P : "", P ? sqlite3_value_bytes(V) : 0);
+  };
+  char32_t Escape = 0;
+  if (Argc == 3) {
+    std::u32string E = DecodeUtf8(Text(Argv[2]));
+    if (E.size() != 1) {
+      sqlite3_result_error(Ctx, "ESCAPE debe ser un único carácter", -1);
+      return;
+    }
+    Escape = E[0];
+  }
+  try {
+    sqlite3_result_int(Ctx, SqlLikeMatch(Text(Argv[1]), Text(Argv[0]), Escape) ? 1 : 0);
+  } catch (const std::exception& E) {
+    sqlite3_result_error(Ctx, E.what(), -1);
+  }
+}
+
+}  // namespace
+
+bool SqlLikeMatch(std::string_view TextUtf8, std::string_view PatternUtf8, char32_t Escape) {
+  // The pattern as elements: literal code points, '_' (one) and '%' (any run).
+  constexpr char32_t AnyRun = 0xFFFFFFFF, AnyOne = 0xFFFFFFFE;
+  const std::u32string Raw = DecodeUtf8(PatternUtf8);
+  std::u32string P;
+  P.reserve(Raw.size());
+  for (size_t I = 0; I < Raw.size(); ++I) {
+    if (Escape && Raw[I] == Escape && I + 1 < Raw.size()) {
+      P.push_back(Raw[++I]);
+    } else if (Raw[I] == U'%') {
+      if (P.empty() || P.back() != AnyRun) P.push_back(AnyRun);
+    } else if (Raw[I] == U'_') {
+      P.push_back(AnyOne);
+    } else {
+      P.push_back(Raw[I]);
+    }
+  }
+  const std::u32string T = DecodeUtf8(TextUtf8);
+  // Greedy match with backtracking to the last '%': linear in practice, O(n*m) at worst.
+  size_t Ti = 0, Pi = 0, StarP = std::u32string::npos, StarT = 0;
+  while (Ti < T.size()) {
+    if (Pi < P.size() && P[Pi] == AnyRun) {
+      StarP = Pi++;
+      StarT = Ti;
+    } else if (Pi < P.size() && (P[Pi] == AnyOne || P[Pi] == T[Ti])) {
+      ++Pi;
+      ++Ti;
+    } else if (StarP != std::u32string::npos) {
+      Pi = StarP + 1;
+      Ti = ++StarT;
+    } else {
+      return false;
+    }
+  }
+  while (Pi < P.size() && P[Pi] == AnyRun) ++Pi;
+  return Pi == P.size();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The virtual-table module over TTableStore
+
+struct TSqliteDatabase::TContext {
+  std::vector<std::shared_ptr<TTableStore>> Stores;
+};
+
+namespace {
+
+struct TStoreVtab {
+  sqlite3_vtab Base;  // first member: SQLite sees a sqlite3_vtab*
+  TTableStore* Store;
+};
+
+struct TStoreCursor {
+  sqlite3_vtab_cursor Base;
+  TTableStore* Store;
+  const std::vector<uint32_t>* Rows;  // rows of an index lookup; null for all rows
+  size_t At;
+  size_t Count;
+};
+
+const char* DeclaredType(const TColumn& C) {
+  switch (C.Kind()) {
+    case TStorageKind::Int:
+      return "INTEGER";
+    case TStorageKind::Double:
+      return "REAL";
+    case TStorageKind::String:
+      return "TEXT";
+  }
+  return "";
+}
+
+int VtabConnect(sqlite3* Db, void* Aux, int Argc, const char* const* Argv, sqlite3_vtab** Out,
+                char** Err) {
+  try {
+    auto* Ctx = static_cast<TSqliteDatabase::TContext*>(Aux);
+    size_t Index = Argc > 3 ? std::strtoul(Argv[3], nullptr, 10) : SIZE_MAX;
+    if (Index >= Ctx->Stores.size()) {
+      *Err = sqlite3_mprintf("tabla interna desconocida");
+      return SQLITE_ERROR;
+    }
+    TTableStore* Store = Ctx->Stores[Index].get();
+    std::string Decl = "CREATE TABLE x(";
+    for (size_t C = 0; C < Store->Defs.size(); ++C)
+      Decl += (C ? ", " : "") + QuoteSqlName(Store->Defs[C].Name) + " " +
+              DeclaredType(Store->Columns[C]);
+    if (Store->Defs.empty()) Decl += "\"\" HIDDEN";
+    Decl += ")";
+    int Rc = sqlite3_declare_vtab(Db, Decl.c_str());
+    if (Rc != SQLITE_OK) return Rc;
+    auto* V = new TStoreVtab();
+    V->Store = Store;
+    *Out = &V->Base;
+    return SQLITE_OK;
+  } catch (...) {
+    return SQLITE_NOMEM;
+  }
+}
+
+int VtabDisconnect(sqlite3_vtab* V) {
+  delete reinterpret_cast<TStoreVtab*>(V);
+  return SQLITE_OK;
+}
+
+int VtabBestIndex(sqlite3_vtab* VBase, sqlite3_index_info* Info) {
+  auto* V = reinterpret_cast<TStoreVtab*>(VBase);
+  const double Rows = static_cast<double>(std::max<size_t>(V->Store->RowCount(), 1));
+  Info->idxNum = -1;
+  Info->estimatedCost = Rows;
+  Info->estimatedRows = static_cast<sqlite3_int64>(Rows);
+  for (int I = 0; I < Info->nConstraint; ++I) {
+    const auto& C = Info->aConstraint[I];
+    if (!C.usable || C.op != SQLITE_INDEX_CONSTRAINT_EQ || C.iColumn < 0 ||
+        C.iColumn >= static_cast<int>(V->Store->Columns.size()))
+      continue;
+    // An equality on a column is served from the store's hash index. SQLite still checks
+    // every row we return (omit stays 0), so the index only has to find a superset.
+    Info->aConstraintUsage[I].argvIndex = 1;
+    Info->aConstraintUsage[I].omit = 0;
+    Info->idxNum = C.iColumn;
+    Info->estimatedCost = 2 + std::log2(Rows);
+    Info->estimatedRows = 4;
+    break;
+  }
+  return SQLITE_OK;
+}
+
+int VtabOpen(sqlite3_vtab* VBase, sqlite3_vtab_cursor** Out) {
+  auto* C = new (std::nothrow) TStoreCursor();
+  if (!C) return SQLITE_NOMEM;
+  C->Store = reinterpret_cast<TStoreVtab*>(VBase)->Store;
+  *Out = &C->Base;
+  return SQLITE_OK;
+}
+
+int VtabClose(sqlite3_vtab_cursor* C) {
+  delete reinterpret_cast<TStoreCursor*>(C);
+  return SQLITE_OK;
+}
+
+// The rows whose column Col may equal Value; null when every row has to be scanned.
+const std::vector<uint32_t>* IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value) {
+  static const std::vector<uint32_t> None;
+  const int VT = sqlite3_value_type(Value);
+  if (VT == SQLITE_NULL) return &None;  // "= NULL" is never true
+  Variant Key;
+  switch (S.Columns[Col].Kind()) {
+    case TStorageKind::Int: {
+      if (VT != SQLITE_INTEGER) return nullptr;
+      const sqlite3_int64 I = sqlite3_value_int64(Value);
+      if (I < INT32_MIN || I > INT32_MAX) return &None;
+      Key = Variant(static_cast<int>(I));
+      break;
+    }
+    case TStorageKind::Double: {
+      if (VT != SQLITE_INTEGER && VT != SQLITE_FLOAT) return nullptr;
+      const double D = sqlite3_value_double(Value);
+      if (D == 0 || D != D) return nullptr;  // -0 and 0 have different key texts
+      Key = Variant(D);
+      break;
+    }
+    case TStorageKind::String: {
+      if (VT != SQLITE_TEXT) return nullptr;
+      const char* P = reinterpret_cast<const char*>(sqlite3_value_text(Value));
+      const int N = sqlite3_value_bytes(Value);
+      if (!P || N == 0) return &None;  // empty texts are stored as Null
+      Key = Variant(std::string(P, N));
+      break;
+    }
+  }
+  const std::vector<int> Cols{Col};
+  return &S.HashIndex(Cols).Find(S.KeyOfValues({Key}, Cols));
+}
+
+int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char*, int Argc,
+               sqlite3_value** Argv) {
+  auto* C = reinterpret_cast<TStoreCursor*>(CBase);
+  C->At = 0;
+  C->Rows = nullptr;
+  try {
+    if (IdxNum >= 0 && Argc == 1) C->Rows = IndexLookup(*C->Store, IdxNum, Argv[0]);
+  } catch (...) {
+    C->Rows = nullptr;  // fall back to a scan; SQLite checks the condition anyway
+  }
+  C->Count = C->Rows ? C->Rows->size() : C->Store->RowCount();
+  return SQLITE_OK;
+}
+
+int VtabNext(sqlite3_vtab_cursor* C) {
+  ++reinterpret_cast<TStoreCursor*>(C)->At;
+  return SQLITE_OK;
+}
+
+int VtabEof(sqlite3_vtab_cursor* CBase) {
+  auto* C = reinterpret_cast<TStoreCursor*>(CBase);
+  return C->At >= C->Count;
+}
+
+size_t CursorRow(const TStoreCursor* C) { return C->Rows ? (*C->Rows)[C->At] : C->At; }
+
+int VtabColumn(sqlite3_vtab_cursor* CBase, sqlite3_context* Ctx, int Col) {
+  auto* C = reinterpret_cast<TStoreCursor*>(CBase);
+  if (Col < 0 || Col >= static_cast<int>(C->Store->Columns.size())) {
+    sqlite3_result_null(Ctx);
+    return SQLITE_OK;
+  }
+  const TColumn& Column = C->Store->Columns[Col];
+  const size_t Row = CursorRow(C);
+  if (Column.IsNull(Row)) {
+    sqlite3_result_null(Ctx);
+    return SQLITE_OK;
+  }
+  switch (Column.Kind()) {
+    case TStorageKind::Int:
+      sqlite3_result_int(Ctx, Column.Int(Row));
+      break;
+    case TStorageKind::Double:
+      sqlite3_result_double(Ctx, Column.Double(Row));
+      break;
+    case TStorageKind::String: {
+      // The store outlives the statement and is not changed meanwhile: no copy needed.
+      std::string_view S = Column.Str(Row);
+      sqlite3_result_text(Ctx, S.data(), static_cast<int>(S.size()), SQLITE_STATIC);
+      break;
+    }
+  }
+  return SQLITE_OK;
+}
+
+int VtabRowid(sqlite3_vtab_cursor* C, sqlite3_int64* Out) {
+  *Out = static_cast<sqlite3_int64>(CursorRow(reinterpret_cast<TStoreCursor*>(C)));
+  return SQLITE_OK;
+}
+
+sqlite3_module MakeStoreModule() {
+  sqlite3_module M;
+  std::memset(&M, 0, sizeof M);
+  M.iVersion = 1;
+  M.xCreate = VtabConnect;
+  M.xConnect = VtabConnect;
+  M.xBestIndex = VtabBestIndex;
+  M.xDisconnect = VtabDisconnect;
+  M.xDestroy = VtabDisconnect;
+  M.xOpen = VtabOpen;
+  M.xClose = VtabClose;
+  M.xFilter = VtabFilter;
+  M.xNext = VtabNext;
+  M.xEof = VtabEof;
+  M.xColumn = VtabColumn;
+  M.xRowid = VtabRowid;
+  return M;
+}
+
+const sqlite3_module StoreModule = MakeStoreModule();
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Connection and statement
+
+TSqliteDatabase::TSqliteDatabase() : FContext(std::make_unique<TContext>()) {
+  if (sqlite3_open_v2(":memory:", &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
+    std::string Msg = FDb ? sqlite3_errmsg(FDb) : "sin memoria";
+    sqlite3_close(FDb);
+    FDb = nullptr;
+    throw ESQLError("No se pudo abrir el motor SQL: " + Msg);
+  }
+  const int Flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  int Rc = sqlite3_create_module_v2(FDb, "kvstore", &StoreModule, FContext.get(), nullptr);
+  if (Rc == SQLITE_OK)
+    Rc = sqlite3_create_function_v2(FDb, "lower", 1, Flags, nullptr, LowerFunc, nullptr, nullptr,
+                                    nullptr);
+  if (Rc == SQLITE_OK)
+    Rc = sqlite3_create_function_v2(FDb, "upper", 1, Flags, nullptr, UpperFunc, nullptr, nullptr,
+                                    nullptr);
+  if (Rc == SQLITE_OK)
+    Rc = sqlite3_create_function_v2(FDb, "like", 2, Flags, nullptr, LikeFunc, nullptr, nullptr,
+                                    nullptr);
+  if (Rc == SQLITE_OK)
+    Rc = sqlite3_create_function_v2(FDb, "like", 3, Flags, nullptr, LikeFunc, nullptr, nullptr,
+                                    nullptr);
+  if (Rc != SQLITE_OK) {
+    std::string Msg = sqlite3_errmsg(FDb);
+    sqlite3_close(FDb);
+    FDb = nullptr;
+    throw ESQLError("No se pudo preparar el motor SQL: " + Msg);
+  }
+}
+
+TSqliteDatabase::~TSqliteDatabase() {
+  if (FDb) sqlite3_close(FDb);
+}
+
+void TSqliteDatabase::AttachStore(const std::string& Name, std::shared_ptr<TTableStore> Store) {
+  FContext->Stores.push_back(std::move(Store));
+  Exec("CREATE VIRTUAL TABLE temp." + QuoteSqlName(Name) + " USING kvstore(" +
+       std::to_string(FContext->Stores.size() - 1) + ")");
+}
+
+void TSqliteDatabase::Exec(const std::string& Sql) {
+  char* Err = nullptr;
+  if (sqlite3_exec(FDb, Sql.c_str(), nullptr, nullptr, &Err) != SQLITE_OK) {
+    std::string Msg = Err ? Err : sqlite3_errmsg(FDb);
+    sqlite3_free(Err);
+    throw ESQLError("Error del motor SQL: " + Msg);
+  }
+}
+
+TSqliteStatement::TSqliteStatement(TSqliteDatabase& Db, const std::string& Sql,
+                                   const std::string& Original)
+    : FDb(Db), FOriginal(Original) {
+  if (sqlite3_prepare_v2(Db.Handle(), Sql.c_str(), static_cast<int>(Sql.size()), &FStmt,
+                         nullptr) != SQLITE_OK) {
+    std::string Msg = sqlite3_errmsg(Db.Handle());
+    sqlite3_finalize(FStmt);
+    FStmt = nullptr;
+    throw ESQLError("Error al ejecutar la sentencia SQL (" + Msg + "): " + Original);
+  }
+}
+
+TSqliteStatement::~TSqliteStatement() {
+  if (FStmt) sqlite3_finalize(FStmt);
+}
+
+bool TSqliteStatement::Step() {
+  const int Rc = sqlite3_step(FStmt);
+  if (Rc == SQLITE_ROW) return true;
+  if (Rc == SQLITE_DONE) return false;
+  throw ESQLError("Error al ejecutar la sentencia SQL (" +
+                  std::string(sqlite3_errmsg(FDb.Handle())) + "): " + FOriginal);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tables
+
+std::optional<std::string> TSqlTableSource::ResolvePath(const std::string& Name) const {
+  std::string Path;
+  try {
+    Path = ResolveTablePath(FDatabase, Name);
+  } catch (const EDatabaseError&) {
+    std::error_code Ec;
+    if (fs::path(Name).is_absolute() && fs::is_regular_file(Name, Ec)) {
+      Path = Name;
+    } else {
+      // A database that does not exist is reported as such, not as an unknown table.
+      if (!fs::path(Name).is_absolute()) DatabaseDirectory(FDatabase);
+      return std::nullopt;
+    }
+  }
+  std::error_code Ec;
+  fs::path Canon = fs::weakly_canonical(fs::absolute(Path, Ec), Ec);
+  return Ec ? Path : Canon.string();
+}
+
+std::optional<TSqlTableSchema> TSqlTableSource::Find(const std::string& Name) {
+  auto Path = ResolvePath(Name);
+  if (!Path) return std::nullopt;
+  std::shared_ptr<TTableStore> S = Store(*Path);
+  if (!S) {
+    S = LoadTableFile(*Path);
+    FStores.emplace_back(*Path, S);
+  }
+  return TSqlTableSchema{*Path, S->Defs};
+}
+
+std::shared_ptr<TTableStore> TSqlTableSource::Store(const std::string& Path) const {
+  for (const auto& [P, S] : FStores)
+    if (P == Path) return S;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Results
+
+namespace {
+
+// One value read back from SQLite, for columns whose type comes from the values.
+struct TCell {
+  int Type = SQLITE_NULL;
+  sqlite3_int64 Int = 0;
+  double Double = 0;
+  std::string Text;
+};
+
+bool ParseNumber(std::string_view S, double& Out) {
+  std::string T = Trim(S);
+  if (T.empty()) return false;
+  const char* B = T.data() + (T[0] == '+' ? 1 : 0);
+  auto [P, Ec] = std::from_chars(B, T.data() + T.size(), Out);
+  return Ec == std::errc() && P == T.data() + T.size();
+}
+
+int Utf8Length(std::string_view S) {
+  int N = 0;
+  for (char C : S)
+    if ((static_cast<unsigned char>(C) & 0xC0) != 0x80) ++N;
+  return N;
+}
+
+// Appends a value of any SQLite type to a column of fixed type.
+void AppendCell(TColumn& Col, int Type, sqlite3_int64 I, double D, std::string_view Text,
+                int& MaxLen) {
+  if (Type == SQLITE_NULL) return Col.AppendNull();
+  switch (Col.Kind()) {
+    case TStorageKind::Int:
+      if (Type == SQLITE_INTEGER) {
+        if (Col.Type() == ftBoolean) return Col.AppendInt(I != 0);
+        return Col.AppendInt(static_cast<int32_t>(std::clamp<sqlite3_int64>(I, INT32_MIN, INT32_MAX)));
+      }
+      if (Type == SQLITE_FLOAT || ParseNumber(Text, D))
+        return Col.AppendInt(static_cast<int32_t>(std::clamp<double>(std::llround(D), INT32_MIN, INT32_MAX)));
+      return Col.AppendNull();
+    case TStorageKind::Double:
+      if (Type == SQLITE_INTEGER) return Col.AppendDouble(static_cast<double>(I));
+      if (Type == SQLITE_FLOAT || ParseNumber(Text, D)) return Col.AppendDouble(D);
+      return Col.AppendNull();
+    case TStorageKind::String: {
+      std::string Own;
+      if (Type == SQLITE_INTEGER) {
+        Own = std::to_string(I);
+        Text = Own;
+      } else if (Type == SQLITE_FLOAT) {
+        Own = FloatToStr(D);
+        Text = Own;
+      }
+      MaxLen = std::max(MaxLen, Utf8Length(Text));
+      return Col.AppendString(Text);
+    }
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
+                                                 const std::string& Original) {
+  TSqliteDatabase Db;
+  for (size_t I = 0; I < T.Tables.size(); ++I) {
+    auto S = Tables.Store(T.Tables[I].Path);
+    if (!S) throw ESQLError("Tabla no cargada: " + T.Tables[I].Path);
+    Db.AttachStore(SqlTableName(I), S);
+  }
+  TSqliteStatement St(Db, T.Text, Original);
+
+  const size_t N = T.Columns.size();
+  std::vector<TColumnDef> Defs(N);
+  std::vector<TColumn> Cols;
+  std::vector<std::vector<TCell>> Pending(N);  // columns typed from their values
+  std::vector<int> MaxLen(N, 0);
+  Cols.reserve(N);
+  for (size_t C = 0; C < N; ++C) {
+    Defs[C] = T.Columns[C].Def;
+    Cols.emplace_back(Defs[C].DataType == ftUnknown ? ftString : Defs[C].DataType);
+  }
+  const int Have = sqlite3_column_count(St.Handle());
+  size_t Rows = 0;
+  while (St.Step()) {
+    ++Rows;
+    for (size_t C = 0; C < N; ++C) {
+      const int I = static_cast<int>(C);
+      const int Type = I < Have ? sqlite3_column_type(St.Handle(), I) : SQLITE_NULL;
+      sqlite3_int64 IV = 0;
+      double DV = 0;
+      std::string_view Text;
+      if (Type == SQLITE_INTEGER) IV = sqlite3_column_int64(St.Handle(), I);
+      if (Type == SQLITE_FLOAT) DV = sqlite3_column_double(St.Handle(), I);
+      if (Type == SQLITE_TEXT || Type == SQLITE_BLOB) {
+        const char* P = reinterpret_cast<const char*>(sqlite3_column_text(St.Handle(), I));
+        Text = std::string_view(P ? P : "", P ? sqlite3_column_bytes(St.Handle(), I) : 0);
+      }
+      if (Defs[C].DataType != ftUnknown) {
+        AppendCell(Cols[C], Type, IV, DV, Text, MaxLen[C]);
+      } else {
+        TCell Cell;
+        Cell.Type = Type == SQLITE_BLOB ? SQLITE_TEXT : Type;
+        Cell.Int = IV;
+        Cell.Double = DV;
+        Cell.Text = std::string(Text);
+        Pending[C].push_back(std::move(Cell));
+      }
+    }
+  }
+
+  // Columns typed from their values: text wins, then real numbers, then whole numbers.
+  for (size_t C = 0; C < N; ++C) {
+    if (Defs[C].DataType != ftUnknown) continue;
+    bool AnyText = false, AnyFloat = false, AnyInt = false;
+    for (const TCell& V : Pending[C]) {
+      AnyText |= V.Type == SQLITE_TEXT;
+      AnyFloat |= V.Type == SQLITE_FLOAT ||
+                  (V.Type == SQLITE_INTEGER && (V.Int < INT32_MIN || V.Int > INT32_MAX));
+      AnyInt |= V.Type == SQLITE_INTEGER;
+    }
+    Defs[C].DataType = AnyText ? ftString : AnyFloat ? ftFloat : AnyInt ? ftInteger : ftString;
+    Cols[C] = TColumn(Defs[C].DataType);
+    Cols[C].Reserve(Pending[C].size());
+    for (const TCell& V : Pending[C]) AppendCell(Cols[C], V.Type, V.Int, V.Double, V.Text, MaxLen[C]);
+    Pending[C] = {};
+  }
+
+  auto Result = std::make_shared<TTableStore>();
+  for (size_t C = 0; C < N; ++C) {
+    if (Defs[C].DataType == ftString) Defs[C].Size = std::max({Defs[C].Size, MaxLen[C], 1});
+    Defs[C].Required = false;
+    Result->AddColumn(Defs[C]);
+  }
+  for (size_t C = 0; C < N; ++C) Result->Columns[C] = std::move(Cols[C]);
+  if (N == 0) Result->SetRowCountNoColumns(Rows);
+  return Result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The public entry points
+
+std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql, const std::string& DatabaseName) {
+  TSqlStatement St = ParseSql(Sql);
+  if (!St.Select)
+    RaiseSqlError("La sentencia no devuelve registros: 'ALTER' (posición 1)");
+  TSqlTableSource Tables(DatabaseName);
+  TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
+  return RunTranslatedSelect(T, Tables, Sql);
+}
+
+void ExecuteStatement(const std::string& Sql, const std::string& DatabaseName) {
+  TSqlStatement St = ParseSql(Sql);
+  if (!St.Alter)
+    RaiseSqlError("La sentencia devuelve registros: use Open en lugar de ExecSQL (posición 1)");
+  TSqlTableSource Tables(DatabaseName);
+  RunAlterTable(*St.Alter, Tables);
+}
+
+std::string TranslateToSQLite(const std::string& Sql, const std::string& DatabaseName) {
+  TSqlStatement St = ParseSql(Sql);
+  TSqlTableSource Tables(DatabaseName);
+  if (St.Select) return TranslateSelect(St, Tables.Lookup()).Text;
+  // ALTER TABLE: checked as when it runs, and shown as the column removal it stands for.
+  const auto& A = *St.Alter;
+  auto Schema = Tables.Find(A.Table);
+  if (!Schema) RaiseSqlError("Tabla desconocida '" + A.Table + "'" + SqlAtPosition(A.Pos));
+  std::string Out = "ALTER TABLE " + QuoteSqlName(Schema->Path);
+  for (size_t I = 0; I < A.Drops.size(); ++I) {
+    const auto& D = A.Drops[I];
+    if (!D.Qualifier.empty() &&
+        !SqlQualifierMatches(D.Qualifier, A.Table, "", Schema->Path, Tables.Lookup()))
+      RaiseSqlError("Tabla desconocida '" + D.Qualifier + "'" + SqlAtPosition(D.QualifierPos));
+    const int Col = Tables.Store(Schema->Path)->ColumnIndex(D.Field);
+    if (Col < 0) RaiseSqlError("Campo desconocido '" + D.Field + "'" + SqlAtPosition(D.Pos));
+    Out += std::string(I ? "," : "") + " DROP COLUMN " +
+           QuoteSqlName(Tables.Store(Schema->Path)->Defs[Col].Name);
+  }
+  return Out;
+}

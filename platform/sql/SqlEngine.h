@@ -1,0 +1,85 @@
+// The execution side of the local SQL: an embedded SQLite connection that sees the shared
+// table stores through a virtual-table module, with Unicode-correct lower/upper/like.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/TableStore.h"
+#include "sql/SqlTranslator.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// Owns one SQLite connection; closes it on destruction.
+class TSqliteDatabase {
+ public:
+  // Opens a private in-memory database with the store module and our functions registered.
+  TSqliteDatabase();
+  ~TSqliteDatabase();
+  TSqliteDatabase(const TSqliteDatabase&) = delete;
+  TSqliteDatabase& operator=(const TSqliteDatabase&) = delete;
+  sqlite3* Handle() const { return FDb; }
+  struct TContext;  // what the store module reads
+  // Makes Store visible to SQL as the table Name (no copy; the store must outlive the use).
+  void AttachStore(const std::string& Name, std::shared_ptr<TTableStore> Store);
+  // Runs a statement that returns no rows; raises ESQLError with SQLite's message.
+  void Exec(const std::string& Sql);
+
+ private:
+  sqlite3* FDb = nullptr;
+  std::unique_ptr<TContext> FContext;
+};
+
+// Owns one prepared statement; finalizes it on destruction.
+class TSqliteStatement {
+ public:
+  // Prepares Sql; raises ESQLError naming Original (the statement as the user wrote it).
+  TSqliteStatement(TSqliteDatabase& Db, const std::string& Sql, const std::string& Original);
+  ~TSqliteStatement();
+  TSqliteStatement(const TSqliteStatement&) = delete;
+  TSqliteStatement& operator=(const TSqliteStatement&) = delete;
+  sqlite3_stmt* Handle() const { return FStmt; }
+  // Advances to the next row; false at the end. Raises ESQLError on failure.
+  bool Step();
+
+ private:
+  TSqliteDatabase& FDb;
+  sqlite3_stmt* FStmt = nullptr;
+  std::string FOriginal;
+};
+
+// The pattern match of LIKE: '%' any run of characters, '_' one character, Escape (when not 0)
+// makes the next pattern character literal. Case-sensitive; characters are Unicode code points.
+bool SqlLikeMatch(std::string_view Text, std::string_view Pattern, char32_t Escape = 0);
+
+// Resolves table names of statements run against one database and keeps the stores loaded.
+class TSqlTableSource {
+ public:
+  explicit TSqlTableSource(std::string DatabaseName) : FDatabase(std::move(DatabaseName)) {}
+  // The table a name denotes (file name, path or bare name), loaded; nullopt when none.
+  std::optional<TSqlTableSchema> Find(const std::string& Name);
+  // The loaded store of a path that Find returned.
+  std::shared_ptr<TTableStore> Store(const std::string& Path) const;
+  // The existing file a table name denotes (normalised), or nullopt.
+  std::optional<std::string> ResolvePath(const std::string& Name) const;
+  TSqlSchemaLookup Lookup() {
+    return [this](const std::string& Name) { return Find(Name); };
+  }
+
+ private:
+  std::string FDatabase;
+  std::vector<std::pair<std::string, std::shared_ptr<TTableStore>>> FStores;
+};
+
+// Runs a translated SELECT over the tables and builds the result store.
+std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
+                                                 const std::string& Original);
+
+// Drops the statement's columns from its table file, rewriting the file in place (atomically).
+// Raises ESQLError for an unknown table or field, or when no column would remain; on any
+// failure the file is left unchanged.
+void RunAlterTable(const TSqlAlterTable& A, TSqlTableSource& Tables);

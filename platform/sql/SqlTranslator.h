@@ -1,0 +1,54 @@
+// The translator of the local SQL: resolves table files and field names against the tables'
+// schemas and writes the SQLite SQL that the engine runs, with the result's column layout.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/TableStore.h"
+#include "sql/SqlTree.h"
+
+// A table file as the translator sees it: its identity (the resolved path) and its columns.
+struct TSqlTableSchema {
+  std::string Path;
+  std::vector<TColumnDef> Columns;
+};
+
+// Finds the table a name in a statement denotes (a file name, a path or a bare name);
+// nullopt when there is none.
+using TSqlSchemaLookup = std::function<std::optional<TSqlTableSchema>(const std::string& Name)>;
+
+// One column of the result. DataType ftUnknown means "take the type from the values".
+struct TSqlResultColumn {
+  TColumnDef Def;
+};
+
+struct TSqlTranslation {
+  std::string Text;                     // the SQLite statement
+  std::vector<TSqlTableSchema> Tables;  // the FROM entries in order: SqlTableName(0), ...
+  std::vector<TSqlResultColumn> Columns;
+};
+
+// Translates a parsed SELECT. Raises ESQLError naming the token and its position for an
+// unknown table, field or function, a wrong argument count or a type mismatch.
+TSqlTranslation TranslateSelect(const TSqlStatement& St, const TSqlSchemaLookup& Lookup);
+
+// The name under which the engine exposes the FROM entry Index to SQLite ("t1", "t2", ...).
+std::string SqlTableName(size_t Index);
+
+// An identifier / a string constant written safely for SQLite.
+std::string QuoteSqlName(std::string_view Name);
+std::string QuoteSqlString(std::string_view Text);
+
+// Reads a date, time or date-time constant ("MM/DD/YYYY", "MM/DD/YYYY hh:mm[:ss]", "hh:mm[:ss]")
+// for a column of type T, as the stored days since 1899-12-30. False when it does not read.
+bool ParseSqlDateConstant(std::string_view Text, TFieldType T, double& Days);
+
+// Whether a table matches a qualifier written in a statement: by alias, by the name as written
+// (any letter case), or by the file the qualifier resolves to.
+bool SqlQualifierMatches(const std::string& Qualifier, const std::string& WrittenName,
+                         const std::string& Alias, const std::string& Path,
+                         const TSqlSchemaLookup& Lookup);
