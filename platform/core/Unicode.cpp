@@ -121,12 +121,13 @@ UConverter* Converter(const char* CodePage) {
 }  // namespace
 
 std::string AnsiLowerCase(std::string_view S) {
-  if (IsAscii(S)) return LowerCase(S);
+  // Text that is not UTF-8 keeps its bytes: only ASCII letters change.
+  if (IsAscii(S) || !IsValidUtf8(S)) return LowerCase(S);
   return CaseMap(S, false);
 }
 
 std::string AnsiUpperCase(std::string_view S) {
-  if (IsAscii(S)) return UpperCase(S);
+  if (IsAscii(S) || !IsValidUtf8(S)) return UpperCase(S);
   return CaseMap(S, true);
 }
 
@@ -146,8 +147,13 @@ int AnsiCompareStr(std::string_view A, std::string_view B) {
 
 int AnsiCompareText(std::string_view A, std::string_view B) {
   if (IsAscii(A) && IsAscii(B)) return CompareAsciiNoCase(A, B);
-  // Folded text compares by code points, so fold to UTF-8 to keep that order.
-  return CompareBytes(FoldCase(A), FoldCase(B));
+  // Code-point order of the folded text, the same order the ASCII path gives.
+  thread_local std::u16string FA, FB;
+  FoldInto(A, FA);
+  FoldInto(B, FB);
+  return Sign(u_strCompare(
+      reinterpret_cast<const UChar*>(FA.data()), static_cast<int32_t>(FA.size()),
+      reinterpret_cast<const UChar*>(FB.data()), static_cast<int32_t>(FB.size()), true));
 }
 
 bool AnsiSameText(std::string_view A, std::string_view B) {

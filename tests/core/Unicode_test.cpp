@@ -14,6 +14,9 @@ TEST(UnicodeCase, LowerUpperAndFold) {
   EXPECT_EQ(AnsiLowerCase("ABC"), "abc");
   EXPECT_EQ(FoldCase("Straße"), "strasse");
   EXPECT_EQ(FoldCase("ÇÜ"), FoldCase("çü"));
+  // Text that is not UTF-8 keeps its bytes; only ASCII letters change case.
+  EXPECT_EQ(AnsiLowerCase("CAF\xC9"), "caf\xC9");
+  EXPECT_EQ(AnsiUpperCase("caf\xE9 \xC3\xB1"), "CAF\xE9 \xC3\xB1");
 }
 
 TEST(UnicodeCase, ComparisonsIgnoringCase) {
@@ -28,6 +31,8 @@ TEST(UnicodeCase, ComparisonsIgnoringCase) {
       {"Ñu", "ñU", 0, -1},          {"zeta", "Ñu", -1, -1},  // code-point order: accented letters
                                                              // after z
       {"STRASSE", "straße", 0, -1},
+      {"\xEF\xBC\xA1", "\xF0\x90\x90\x80", -1, -1},  // U+FF21 before U+10400
+      {"a\xEF\xBC\xA1", "A\xF0\x90\x90\xA8", -1, 1},
   };
   for (const auto& C : Cases) {
     EXPECT_EQ(AnsiCompareText(C.A, C.B), C.Text) << C.A << " / " << C.B;
