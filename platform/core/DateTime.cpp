@@ -43,7 +43,9 @@ void CivilFromDays(int64_t z, int& Year, int& Month, int& Day) {
 // the date in the integer part and the time as the (positive) distance from it.
 void Split(TDateTime D, int64_t& Days, int64_t& MSec) {
   double v = D.Val;
-  if (!std::isfinite(v)) {
+  // Far beyond the calendar's range (9999-12-31 is day 2958465) the millisecond count would
+  // overflow; such values decode as day 0 and DecodeDate reports them as no date.
+  if (!std::isfinite(v) || std::fabs(v) > 1e7) {
     Days = 0;
     MSec = 0;
     return;
@@ -107,6 +109,10 @@ TDateTime EncodeTime(int Hour, int Min, int Sec, int MSec) {
 void DecodeDate(TDateTime D, int& Year, int& Month, int& Day) {
   int64_t days, ms;
   Split(D, days, ms);
+  if (!std::isfinite(D.Val) || std::fabs(D.Val) > 1e7) {
+    Year = Month = Day = 0;
+    return;
+  }
   const int64_t civil = days - UnixDateDelta;
   // Outside 0001..9999 the calendar has no meaning for the platform; report zeros.
   if (days + DateDelta < 1 || civil > DaysFromCivil(9999, 12, 31)) {

@@ -161,6 +161,13 @@ TEST(DateTime, EncodesAndDecodesTheCalendar) {
   EXPECT_EQ(h, 6);
   EXPECT_EQ(DateOf(DT(2001, 2, 3, 4, 5, 6)), EncodeDate(2001, 2, 3));
   EXPECT_EQ(TimeOf(DT(2001, 2, 3, 4, 5, 6)), EncodeTime(4, 5, 6));
+  // Values outside the calendar decode as no date instead of overflowing.
+  for (double Bad : {1e300, -1e300, 1e8, std::nan("")}) {
+    DecodeDate(TDateTime(Bad), y, m, d);
+    EXPECT_EQ(y + m + d, 0) << Bad;
+    DecodeTime(TDateTime(Bad), h, n, s, z);
+    EXPECT_EQ(h + n + s + z, 0) << Bad;
+  }
   EXPECT_TRUE(IsLeapYear(2000));
   EXPECT_FALSE(IsLeapYear(1900));
   EXPECT_EQ(DaysInMonth(2024, 2), 29);
