@@ -1,0 +1,178 @@
+// Databases: aliases (registered by code or read once from KV_ALIASES) and the resolution of
+// table names to files inside a database directory.
+#include "io/Database.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "core/SysUtils.h"
+#include "core/Unicode.h"
+#include "data/DB.h"
+
+namespace {
+
+std::mutex AliasLock;
+// Upper-cased alias name -> directory.
+std::map<std::string, std::string>& Aliases() {
+  static std::map<std::string, std::string> M;
+  return M;
+}
+bool EnvRead = false;
+
+std::string AliasKey(const std::string& Name) {
+  return AnsiUpperCase(Trim(Name));
+}
+
+// Reads KV_ALIASES="NAME=dir;NAME2=dir" the first time aliases are needed. Aliases registered
+// by code before that keep their directory.
+void ReadEnvAliasesLocked() {
+  if (EnvRead) return;
+  EnvRead = true;
+  const char* Env = std::getenv("KV_ALIASES");
+  if (!Env) return;
+  std::string S(Env);
+  size_t Start = 0;
+  while (Start <= S.size()) {
+    size_t End = S.find(';', Start);
+    if (End == std::string::npos) End = S.size();
+    std::string Item = S.substr(Start, End - Start);
+    size_t Eq = Item.find('=');
+    if (Eq != std::string::npos) {
+      std::string Key = AliasKey(Item.substr(0, Eq));
+      std::string Dir = Trim(Item.substr(Eq + 1));
+      if (!Key.empty() && !Dir.empty()) Aliases().emplace(Key, Dir);
+    }
+    Start = End + 1;
+  }
+}
+
+bool IsDirectory(const std::string& P) {
+  struct stat St;
+  return ::stat(P.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+}
+
+bool IsRegularFile(const std::string& P) {
+  struct stat St;
+  return ::stat(P.c_str(), &St) == 0 && S_ISREG(St.st_mode);
+}
+
+std::string JoinPath(const std::string& Dir, const std::string& Name) {
+  if (Dir.empty()) return Name;
+  if (Dir.back() == '/') return Dir + Name;
+  return Dir + "/" + Name;
+}
+
+// The entry of Dir whose name equals Name ignoring letter case (exact match preferred), or "".
+std::string FindEntry(const std::string& Dir, const std::string& Name, bool FilesOnly) {
+  std::string Exact = JoinPath(Dir, Name);
+  if (FilesOnly ? IsRegularFile(Exact) : IsDirectory(Exact)) return Exact;
+  DIR* D = ::opendir(Dir.empty() ? "." : Dir.c_str());
+  if (!D) return std::string();
+  std::string Folded = FoldCase(Name), Found;
+  while (dirent* E = ::readdir(D)) {
+    std::string_view N(E->d_name);
+    if (N == "." || N == "..") continue;
+    if (FoldCase(N) != Folded) continue;
+    std::string Full = JoinPath(Dir, std::string(N));
+    if (FilesOnly ? IsRegularFile(Full) : IsDirectory(Full)) {
+      Found = Full;
+      break;
+    }
+  }
+  ::closedir(D);
+  return Found;
+}
+
+bool HasTableExtension(const std::string& Name) {
+  std::string Ext = LowerCase(ExtractFileExt(Name));
+  return Ext == ".db" || Ext == ".dbf" || Ext == ".txt";
+}
+
+// Splits a table name into the directory it lives in and its file name.
+void SplitTableName(const std::string& DatabaseName, const std::string& TableName, std::string& Dir,
+                    std::string& File) {
+  std::string T = Trim(TableName);
+  if (T.empty()) throw EDatabaseError("Falta el nombre de la tabla");
+  std::string Full = !T.empty() && T[0] == '/' ? T : JoinPath(DatabaseDirectory(DatabaseName), T);
+  size_t Slash = Full.find_last_of('/');
+  Dir = Full.substr(0, Slash == 0 ? 1 : Slash);
+  File = Full.substr(Slash + 1);
+  if (File.empty()) throw EDatabaseError("El nombre de tabla '" + TableName + "' no es válido");
+}
+
+}  // namespace
+
+void RegisterAlias(const std::string& Name, const std::string& Directory) {
+  std::lock_guard<std::mutex> G(AliasLock);
+  ReadEnvAliasesLocked();
+  Aliases()[AliasKey(Name)] = Directory;
+}
+
+void UnregisterAlias(const std::string& Name) {
+  std::lock_guard<std::mutex> G(AliasLock);
+  ReadEnvAliasesLocked();
+  Aliases().erase(AliasKey(Name));
+}
+
+std::string DatabaseDirectory(const std::string& DatabaseName) {
+  std::string Name = Trim(DatabaseName);
+  if (Name.empty()) {
+    char Buf[4096];
+    if (!::getcwd(Buf, sizeof Buf)) throw EDatabaseError("No se puede leer el directorio actual");
+    return Buf;
+  }
+  {
+    std::lock_guard<std::mutex> G(AliasLock);
+    ReadEnvAliasesLocked();
+    auto It = Aliases().find(AliasKey(Name));
+    if (It != Aliases().end()) {
+      if (!IsDirectory(It->second))
+        throw EDatabaseError("El directorio '" + It->second + "' del alias '" + Name +
+                             "' no existe");
+      return It->second;
+    }
+  }
+  if (IsDirectory(Name)) return Name;
+  throw EDatabaseError("No existe el alias ni el directorio '" + Name + "'");
+}
+
+std::string ResolveTablePath(const std::string& DatabaseName, const std::string& TableName) {
+  std::string Dir, File;
+  SplitTableName(DatabaseName, TableName, Dir, File);
+  if (!IsDirectory(Dir))
+    throw EDatabaseError("No se encuentra la tabla '" + TableName + "': el directorio '" + Dir +
+                         "' no existe");
+  std::vector<std::string> Candidates;
+  if (HasTableExtension(File)) {
+    Candidates.push_back(File);
+  } else {
+    // A name with another extension ("orders.2024") may still name a file exactly.
+    if (!ExtractFileExt(File).empty()) Candidates.push_back(File);
+    for (const char* Ext : {".db", ".dbf", ".txt"}) Candidates.push_back(File + Ext);
+  }
+  for (const std::string& C : Candidates) {
+    std::string Found = FindEntry(Dir, C, true);
+    if (!Found.empty()) return Found;
+  }
+  throw EDatabaseError("No se encuentra la tabla '" + TableName + "' en '" + Dir + "'");
+}
+
+std::string TargetTablePath(const std::string& DatabaseName, const std::string& TableName) {
+  std::string Dir, File;
+  SplitTableName(DatabaseName, TableName, Dir, File);
+  if (!HasTableExtension(File)) {
+    for (const char* Ext : {".db", ".dbf", ".txt"}) {
+      std::string Found = FindEntry(Dir, File + Ext, true);
+      if (!Found.empty()) return Found;
+    }
+    return JoinPath(Dir, File + ".db");
+  }
+  std::string Found = FindEntry(Dir, File, true);
+  return Found.empty() ? JoinPath(Dir, File) : Found;
+}

@@ -1,0 +1,360 @@
+// Helpers shared by the table-file readers and writers.
+#include "io/IoUtil.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "core/Unicode.h"
+
+void RaiseFileError(const std::string& Path, const std::string& Detail) {
+  throw EDatabaseError("Error en el archivo '" + Path + "': " + Detail);
+}
+
+void RaiseCorrupt(const std::string& Path, const std::string& Detail) {
+  throw EDatabaseError("El archivo '" + Path + "' está dañado: " + Detail);
+}
+
+std::string ErrnoText(int Err) {
+  switch (Err) {
+    case ENOENT:
+      return "no existe";
+    case EACCES:
+    case EPERM:
+      return "permiso denegado";
+    case EISDIR:
+      return "es un directorio";
+    case ENOTDIR:
+      return "una parte de la ruta no es un directorio";
+    case ENOSPC:
+      return "no queda espacio en el disco";
+    case EROFS:
+      return "el sistema de archivos es de sólo lectura";
+    case EEXIST:
+      return "ya existe";
+    case EIO:
+      return "error de entrada/salida";
+    case ENAMETOOLONG:
+      return "el nombre es demasiado largo";
+    case EMFILE:
+    case ENFILE:
+      return "demasiados archivos abiertos";
+    default:
+      return "error del sistema " + std::to_string(Err);
+  }
+}
+
+// ---------------------------------------------------------------- TMappedFile
+
+TMappedFile::TMappedFile(const std::string& Path) : FPath(Path) {
+  int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) RaiseFileError(Path, ErrnoText(errno));
+  struct stat St;
+  if (::fstat(Fd, &St) != 0) {
+    int E = errno;
+    ::close(Fd);
+    RaiseFileError(Path, ErrnoText(E));
+  }
+  if (S_ISDIR(St.st_mode)) {
+    ::close(Fd);
+    RaiseFileError(Path, "es un directorio, no un archivo de tabla");
+  }
+  if (!S_ISREG(St.st_mode)) {
+    ::close(Fd);
+    RaiseFileError(Path, "no es un archivo normal");
+  }
+  FSize = static_cast<size_t>(St.st_size);
+  if (FSize > 0) {
+    void* P = ::mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE, Fd, 0);
+    if (P == MAP_FAILED) {
+      int E = errno;
+      ::close(Fd);
+      RaiseFileError(Path, ErrnoText(E));
+    }
+    ::madvise(P, FSize, MADV_SEQUENTIAL);
+    FData = static_cast<const uint8_t*>(P);
+    FMapped = true;
+  }
+  ::close(Fd);
+}
+
+TMappedFile::~TMappedFile() {
+  if (FMapped) ::munmap(const_cast<uint8_t*>(FData), FSize);
+}
+
+// ---------------------------------------------------------------- TTempFile
+
+TTempFile::TTempFile(const std::string& Target, const std::string& Ext) : FTarget(Target) {
+  static std::atomic<unsigned> Counter{0};
+  struct stat St;
+  if (::stat(Target.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
+    RaiseFileError(Target, "es un directorio, no se puede escribir la tabla");
+  std::string Dir = Target;
+  size_t Slash = Dir.find_last_of('/');
+  std::string Name = Slash == std::string::npos ? Dir : Dir.substr(Slash + 1);
+  Dir = Slash == std::string::npos ? std::string() : Dir.substr(0, Slash + 1);
+  for (int Attempt = 0; Attempt < 100; ++Attempt) {
+    std::string Candidate = Dir + "." + Name + ".tmp" + std::to_string(::getpid()) + "_" +
+                            std::to_string(Counter++) + Ext;
+    int Fd = ::open(Candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (Fd >= 0) {
+      ::close(Fd);
+      FPath = Candidate;
+      return;
+    }
+    if (errno != EEXIST)
+      RaiseFileError(Target, "no se puede crear el archivo temporal: " + ErrnoText(errno));
+  }
+  RaiseFileError(Target, "no se puede crear el archivo temporal");
+}
+
+TTempFile::~TTempFile() {
+  if (!FDone && !FPath.empty()) ::unlink(FPath.c_str());
+}
+
+void TTempFile::Commit() {
+  if (::rename(FPath.c_str(), FTarget.c_str()) != 0)
+    RaiseFileError(FTarget, "no se puede reemplazar el archivo: " + ErrnoText(errno));
+  FDone = true;
+}
+
+TFileWriter::TFileWriter(const std::string& Path, const std::string& ErrName) : FErrName(ErrName) {
+  FFd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (FFd < 0) RaiseFileError(ErrName, ErrnoText(errno));
+  FBuf.reserve(1 << 20);
+}
+
+TFileWriter::~TFileWriter() {
+  if (FFd >= 0) ::close(FFd);
+}
+
+void TFileWriter::Write(const void* Data, size_t N) {
+  if (FBuf.size() + N > (1u << 20)) Flush();
+  if (N >= (1u << 20)) {
+    FBuf.assign(static_cast<const char*>(Data), N);
+    Flush();
+    return;
+  }
+  FBuf.append(static_cast<const char*>(Data), N);
+}
+
+void TFileWriter::Flush() {
+  size_t Done = 0;
+  while (Done < FBuf.size()) {
+    ssize_t N = ::write(FFd, FBuf.data() + Done, FBuf.size() - Done);
+    if (N < 0) {
+      if (errno == EINTR) continue;
+      RaiseFileError(FErrName, "no se puede escribir: " + ErrnoText(errno));
+    }
+    Done += static_cast<size_t>(N);
+  }
+  FBuf.clear();
+}
+
+void TFileWriter::Close() {
+  Flush();
+  int Fd = FFd;
+  FFd = -1;
+  if (::close(Fd) != 0) RaiseFileError(FErrName, "no se puede escribir: " + ErrnoText(errno));
+}
+
+void WriteWholeFile(const std::string& Path, std::string_view Bytes) {
+  int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (Fd < 0) RaiseFileError(Path, ErrnoText(errno));
+  size_t Done = 0;
+  while (Done < Bytes.size()) {
+    ssize_t N = ::write(Fd, Bytes.data() + Done, Bytes.size() - Done);
+    if (N < 0) {
+      if (errno == EINTR) continue;
+      int E = errno;
+      ::close(Fd);
+      RaiseFileError(Path, ErrnoText(E));
+    }
+    Done += static_cast<size_t>(N);
+  }
+  if (::close(Fd) != 0) RaiseFileError(Path, ErrnoText(errno));
+}
+
+// ---------------------------------------------------------------- TCodePage
+
+const TCodePage& TCodePage::Get(const std::string& Name) {
+  static std::mutex Lock;
+  static std::map<std::string, std::unique_ptr<TCodePage>> Pages;
+  std::lock_guard<std::mutex> G(Lock);
+  auto It = Pages.find(Name);
+  if (It != Pages.end()) return *It->second;
+  auto P = std::unique_ptr<TCodePage>(new TCodePage(Name));
+  const TCodePage& R = *P;
+  Pages.emplace(Name, std::move(P));
+  return R;
+}
+
+namespace {
+// Decodes one UTF-8 sequence at S[I]; advances I; returns 0xFFFD for malformed input.
+uint32_t NextCodePoint(std::string_view S, size_t& I) {
+  uint8_t C = static_cast<uint8_t>(S[I++]);
+  if (C < 0x80) return C;
+  int Extra = C >= 0xF0 ? 3 : C >= 0xE0 ? 2 : C >= 0xC0 ? 1 : -1;
+  if (Extra < 0) return 0xFFFD;
+  uint32_t Cp = C & (0x3F >> Extra);
+  for (int K = 0; K < Extra; ++K) {
+    if (I >= S.size() || (static_cast<uint8_t>(S[I]) & 0xC0) != 0x80) return 0xFFFD;
+    Cp = (Cp << 6) | (static_cast<uint8_t>(S[I++]) & 0x3F);
+  }
+  return Cp;
+}
+}  // namespace
+
+TCodePage::TCodePage(const std::string& Name) : FName(Name) {
+  std::string U = UpperCase(Name);
+  FUtf8 = U == "UTF-8" || U == "UTF8";
+  if (FUtf8) return;
+  for (int B = 0x80; B < 0x100; ++B) {
+    char Ch = static_cast<char>(B);
+    std::string S = ToUtf8(std::string_view(&Ch, 1), Name.c_str());
+    FHigh[B - 0x80] = S;
+    size_t I = 0;
+    if (!S.empty()) {
+      uint32_t Cp = NextCodePoint(S, I);
+      if (Cp != 0xFFFD && Cp != '?' && I == S.size())
+        FReverse.emplace_back(Cp, static_cast<uint8_t>(B));
+    }
+  }
+  std::sort(FReverse.begin(), FReverse.end());
+}
+
+void TCodePage::Decode(std::string_view Bytes, std::string& Out) const {
+  if (FUtf8 || IsAscii(Bytes)) {
+    Out.append(Bytes);
+    return;
+  }
+  for (char Ch : Bytes) {
+    uint8_t B = static_cast<uint8_t>(Ch);
+    if (B < 0x80)
+      Out.push_back(Ch);
+    else
+      Out.append(FHigh[B - 0x80]);
+  }
+}
+
+void TCodePage::Encode(std::string_view Utf8, std::string& Out) const {
+  if (FUtf8 || IsAscii(Utf8)) {
+    Out.append(Utf8);
+    return;
+  }
+  size_t I = 0;
+  while (I < Utf8.size()) {
+    uint32_t Cp = NextCodePoint(Utf8, I);
+    if (Cp < 0x80) {
+      Out.push_back(static_cast<char>(Cp));
+      continue;
+    }
+    auto It = std::lower_bound(FReverse.begin(), FReverse.end(), std::make_pair(Cp, uint8_t(0)));
+    Out.push_back(It != FReverse.end() && It->first == Cp ? static_cast<char>(It->second) : '?');
+  }
+}
+
+bool IsAscii(std::string_view S) {
+  for (char C : S)
+    if (static_cast<uint8_t>(C) >= 0x80) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------- dates
+
+void SplitDateTime(double D, int64_t& Days, int64_t& Ms) {
+  // Whole milliseconds first, so 23:59:59.9996 rounds into the next day consistently.
+  double TotalMs = std::floor(D * 86400000.0 + 0.5);
+  Days = static_cast<int64_t>(std::floor(TotalMs / 86400000.0));
+  Ms = static_cast<int64_t>(TotalMs - static_cast<double>(Days) * 86400000.0);
+}
+
+double JoinDateTime(int64_t Days, int64_t Ms) {
+  return static_cast<double>(Days) + static_cast<double>(Ms) / 86400000.0;
+}
+
+// Days since 1970-01-01 are shifted by this to days since 1899-12-30.
+static constexpr int64_t kUnixTo1899 = 25569;
+
+void CivilFromDays(int64_t Days, int& Y, int& M, int& D) {
+  int64_t Z = Days - kUnixTo1899 + 719468;
+  int64_t Era = (Z >= 0 ? Z : Z - 146096) / 146097;
+  int64_t Doe = Z - Era * 146097;
+  int64_t Yoe = (Doe - Doe / 1460 + Doe / 36524 - Doe / 146096) / 365;
+  int64_t Yr = Yoe + Era * 400;
+  int64_t Doy = Doe - (365 * Yoe + Yoe / 4 - Yoe / 100);
+  int64_t Mp = (5 * Doy + 2) / 153;
+  D = static_cast<int>(Doy - (153 * Mp + 2) / 5 + 1);
+  M = static_cast<int>(Mp < 10 ? Mp + 3 : Mp - 9);
+  Y = static_cast<int>(Yr + (M <= 2 ? 1 : 0));
+}
+
+int64_t DaysFromCivil(int Y, int M, int D) {
+  int64_t Yr = Y - (M <= 2 ? 1 : 0);
+  int64_t Era = (Yr >= 0 ? Yr : Yr - 399) / 400;
+  int64_t Yoe = Yr - Era * 400;
+  int64_t Doy = (153 * (M > 2 ? M - 3 : M + 9) + 2) / 5 + D - 1;
+  int64_t Doe = Yoe * 365 + Yoe / 4 - Yoe / 100 + Doy;
+  return Era * 146097 + Doe - 719468 + kUnixTo1899;
+}
+
+bool ValidCivil(int Y, int M, int D) {
+  if (Y < 1 || Y > 9999 || M < 1 || M > 12 || D < 1) return false;
+  static const int Len[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool Leap = (Y % 4 == 0 && Y % 100 != 0) || Y % 400 == 0;
+  return D <= Len[M - 1] + (M == 2 && Leap ? 1 : 0);
+}
+
+// ---------------------------------------------------------------- numbers
+
+std::string DoubleToText(double V) {
+  char Buf[64];
+  auto R = std::to_chars(Buf, Buf + sizeof Buf, V);
+  return std::string(Buf, R.ptr);
+}
+
+static std::string_view TrimBlanks(std::string_view S) {
+  while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
+  while (!S.empty() && (S.back() == ' ' || S.back() == '\t' || S.back() == '\0'))
+    S.remove_suffix(1);
+  return S;
+}
+
+bool TextToDouble(std::string_view S, double& V) {
+  S = TrimBlanks(S);
+  if (!S.empty() && S.front() == '+') S.remove_prefix(1);
+  if (S.empty()) return false;
+  auto R = std::from_chars(S.data(), S.data() + S.size(), V);
+  return R.ec == std::errc() && R.ptr == S.data() + S.size();
+}
+
+bool TextToInt(std::string_view S, int32_t& V) {
+  S = TrimBlanks(S);
+  if (!S.empty() && S.front() == '+') S.remove_prefix(1);
+  if (S.empty()) return false;
+  auto R = std::from_chars(S.data(), S.data() + S.size(), V);
+  return R.ec == std::errc() && R.ptr == S.data() + S.size();
+}
+
+bool SameTextAscii(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t I = 0; I < A.size(); ++I) {
+    char X = A[I], Y = B[I];
+    if (X >= 'a' && X <= 'z') X = static_cast<char>(X - 32);
+    if (Y >= 'a' && Y <= 'z') Y = static_cast<char>(Y - 32);
+    if (X != Y) return false;
+  }
+  return true;
+}

@@ -1,0 +1,122 @@
+// Helpers shared by the table-file readers and writers: Spanish file errors, a read-only view
+// of a whole file, temporary files renamed into place, code-page tables and date arithmetic.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/DB.h"
+
+// Raises EDatabaseError "<What> '<Path>': <Detail>".
+[[noreturn]] void RaiseFileError(const std::string& Path, const std::string& Detail);
+// Raises EDatabaseError for a file that is damaged: names the file and the fault.
+[[noreturn]] void RaiseCorrupt(const std::string& Path, const std::string& Detail);
+// The Spanish text of an errno value ("no existe", "permiso denegado", ...).
+std::string ErrnoText(int Err);
+
+// The whole contents of a regular file, mapped read-only. Raises EDatabaseError naming the
+// file when it is missing, unreadable or not a regular file.
+class TMappedFile {
+ public:
+  explicit TMappedFile(const std::string& Path);
+  ~TMappedFile();
+  TMappedFile(const TMappedFile&) = delete;
+  TMappedFile& operator=(const TMappedFile&) = delete;
+  const uint8_t* Data() const { return FData; }
+  size_t Size() const { return FSize; }
+  const std::string& Path() const { return FPath; }
+
+ private:
+  std::string FPath;
+  const uint8_t* FData = nullptr;
+  size_t FSize = 0;
+  bool FMapped = false;
+};
+
+// A file written under a temporary name beside its target; Commit renames it over the target,
+// the destructor removes it when not committed.
+class TTempFile {
+ public:
+  // Target: the final path; Ext: the extension the temporary name must end with (".dbf").
+  TTempFile(const std::string& Target, const std::string& Ext);
+  ~TTempFile();
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+  const std::string& Path() const { return FPath; }
+  const std::string& Target() const { return FTarget; }
+  // Renames the temporary file over the target; raises EDatabaseError naming the target.
+  void Commit();
+
+ private:
+  std::string FTarget, FPath;
+  bool FDone = false;
+};
+
+// A file written sequentially through a large buffer; errors name ErrName (the target).
+class TFileWriter {
+ public:
+  TFileWriter(const std::string& Path, const std::string& ErrName);
+  ~TFileWriter();
+  TFileWriter(const TFileWriter&) = delete;
+  TFileWriter& operator=(const TFileWriter&) = delete;
+  void Write(const void* Data, size_t N);
+  void Write(std::string_view S) { Write(S.data(), S.size()); }
+  // Flushes and closes; raises EDatabaseError when the data did not reach the disk.
+  void Close();
+
+ private:
+  void Flush();
+  int FFd = -1;
+  std::string FErrName;
+  std::string FBuf;
+};
+
+// Writes Bytes to Path (created or truncated), raising EDatabaseError naming the file.
+void WriteWholeFile(const std::string& Path, std::string_view Bytes);
+
+// Conversion between UTF-8 and a single-byte code page through tables built once per code page.
+class TCodePage {
+ public:
+  // Name as the conversion layer knows it ("CP1252", "CP850", "CP437"); "UTF-8" passes through.
+  static const TCodePage& Get(const std::string& Name);
+  const std::string& Name() const { return FName; }
+  bool IsUtf8() const { return FUtf8; }
+  // Appends the UTF-8 form of Bytes to Out.
+  void Decode(std::string_view Bytes, std::string& Out) const;
+  // Appends the code-page form of Utf8 to Out; characters it lacks become '?'.
+  void Encode(std::string_view Utf8, std::string& Out) const;
+
+ private:
+  explicit TCodePage(const std::string& Name);
+  std::string FName;
+  bool FUtf8 = false;
+  std::string FHigh[128];                              // UTF-8 of bytes 0x80..0xFF
+  std::vector<std::pair<uint32_t, uint8_t>> FReverse;  // code point -> byte, sorted
+};
+
+// True when every byte is ASCII (no conversion needed).
+bool IsAscii(std::string_view S);
+
+// Days between 0001-01-01 (day 1) and 1899-12-30, the TDateTime origin.
+constexpr int64_t kDaysTo1899 = 693594;
+// Splits a TDateTime into whole days since 1899-12-30 and milliseconds into the day.
+void SplitDateTime(double D, int64_t& Days, int64_t& Ms);
+// Builds a TDateTime from whole days and milliseconds.
+double JoinDateTime(int64_t Days, int64_t Ms);
+// Civil date of a day number since 1899-12-30, and back (proleptic Gregorian).
+void CivilFromDays(int64_t Days, int& Y, int& M, int& D);
+int64_t DaysFromCivil(int Y, int M, int D);
+// Whether Y-M-D is a real calendar date.
+bool ValidCivil(int Y, int M, int D);
+
+// Shortest decimal text that reads back as the same double ("." decimal point).
+std::string DoubleToText(double V);
+// Parses a decimal number ("." point, blanks around allowed); false when not a number.
+bool TextToDouble(std::string_view S, double& V);
+// Parses a whole number that fits 32 bits; false when not one.
+bool TextToInt(std::string_view S, int32_t& V);
+// ASCII-only case-insensitive equality.
+bool SameTextAscii(std::string_view A, std::string_view B);

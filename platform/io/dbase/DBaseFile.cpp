@@ -1,0 +1,623 @@
+// dBase ".dbf" tables through shapelib. The header is checked against the file before shapelib
+// sees it, shapelib's error callback is routed into our exceptions, and records are read and
+// written as raw tuples formatted here, so every value's text is under our control.
+#include "io/dbase/DBaseFile.h"
+
+#include <shapefil.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "core/SysUtils.h"
+#include "data/DB.h"
+#include "io/IoUtil.h"
+
+namespace {
+
+thread_local std::string LastShapelibError;
+
+void OnShapelibError(const char* Message) {
+  LastShapelibError = Message ? Message : "";
+}
+
+SAHooks Hooks() {
+  SAHooks H;
+  SASetupDefaultHooks(&H);
+  H.Error = OnShapelibError;
+  return H;
+}
+
+// Owns a DBFHandle.
+class TDbfHandle {
+ public:
+  explicit TDbfHandle(DBFHandle H) : FH(H) {}
+  ~TDbfHandle() {
+    if (FH) DBFClose(FH);
+  }
+  TDbfHandle(const TDbfHandle&) = delete;
+  TDbfHandle& operator=(const TDbfHandle&) = delete;
+  DBFHandle Get() const { return FH; }
+  // Closes now, so that the header is written before the file is checked.
+  void Close() {
+    if (FH) DBFClose(FH);
+    FH = nullptr;
+  }
+
+ private:
+  DBFHandle FH;
+};
+
+// Language-driver byte -> code page name for the conversion layer.
+std::string CodePageOfLdid(unsigned Ldid) {
+  switch (Ldid) {
+    case 0x01:
+      return "CP437";
+    case 0x02:
+      return "CP850";
+    case 0x64:
+      return "CP852";
+    case 0x65:
+      return "CP866";
+    case 0x66:
+      return "CP865";
+    case 0x67:
+      return "CP861";
+    case 0x6A:
+      return "CP737";
+    case 0x6B:
+      return "CP857";
+    case 0x26:
+      return "CP866";
+    case 0x7D:
+      return "CP1255";
+    case 0x7E:
+      return "CP1256";
+    case 0xC8:
+      return "CP1250";
+    case 0xC9:
+      return "CP1251";
+    case 0xCA:
+      return "CP1254";
+    case 0xCB:
+      return "CP1253";
+    case 0xCC:
+      return "CP1257";
+    default:
+      return "CP1252";  // 0x03, 0x57-0x59 and files that declare nothing
+  }
+}
+
+// A ".cpg" companion's text -> code page name ("" when not understood).
+std::string CodePageOfCpg(std::string Text) {
+  Text = UpperCase(Trim(Text));
+  if (Text == "UTF-8" || Text == "UTF8") return "UTF-8";
+  if (Text.rfind("CP", 0) == 0) Text = Text.substr(2);
+  if (Text.rfind("WINDOWS-", 0) == 0) Text = Text.substr(8);
+  if (Text.rfind("ANSI ", 0) == 0) Text = Text.substr(5);
+  if (!Text.empty() &&
+      std::all_of(Text.begin(), Text.end(), [](char C) { return C >= '0' && C <= '9'; }))
+    return "CP" + Text;
+  return "";
+}
+
+const TCodePage& CodePageOrDefault(const std::string& Name) {
+  try {
+    return TCodePage::Get(Name);
+  } catch (const Exception&) {
+    return TCodePage::Get("CP1252");
+  }
+}
+
+inline uint16_t U16(const uint8_t* P) {
+  return static_cast<uint16_t>(P[0] | (P[1] << 8));
+}
+inline uint32_t U32(const uint8_t* P) {
+  return uint32_t(P[0]) | (uint32_t(P[1]) << 8) | (uint32_t(P[2]) << 16) | (uint32_t(P[3]) << 24);
+}
+
+struct TDbfField {
+  char Type;
+  unsigned Width, Decimals;
+};
+
+// Checks the header against the file; returns the fields. Raises naming the file.
+std::vector<TDbfField> CheckHeader(const std::string& Path, unsigned& Ldid) {
+  TMappedFile F(Path);
+  const uint8_t* D = F.Data();
+  const size_t Size = F.Size();
+  if (Size < 32)
+    RaiseCorrupt(Path,
+                 "está truncado (" + std::to_string(Size) + " bytes, la cabecera necesita 32)");
+  const uint32_t Records = U32(D + 4);
+  const unsigned HeaderLen = U16(D + 8);
+  const unsigned RecordLen = U16(D + 10);
+  Ldid = D[29];
+  if (HeaderLen < 33)
+    RaiseCorrupt(Path, "tamaño de cabecera fuera de rango (" + std::to_string(HeaderLen) + ")");
+  if (HeaderLen > Size)
+    RaiseCorrupt(Path, "está truncado (la cabecera declara " + std::to_string(HeaderLen) +
+                           " bytes y el archivo tiene " + std::to_string(Size) + ")");
+  if (RecordLen < 1) RaiseCorrupt(Path, "tamaño de registro fuera de rango (0)");
+  std::vector<TDbfField> Fields;
+  unsigned Sum = 1;  // the deletion flag
+  for (size_t P = 32; P + 32 <= HeaderLen && D[P] != 0x0D; P += 32) {
+    TDbfField Fd;
+    Fd.Type = static_cast<char>(D[P + 11]);
+    Fd.Width = D[P + 16];
+    Fd.Decimals = D[P + 17];
+    if (Fd.Type == 'C') {  // long character fields keep the high byte of the width in "decimals"
+      Fd.Width += Fd.Decimals * 256;
+      Fd.Decimals = 0;
+    }
+    if (Fd.Width == 0)
+      RaiseCorrupt(Path, "el campo " + std::to_string(Fields.size() + 1) + " tiene tamaño 0");
+    Sum += Fd.Width;
+    Fields.push_back(Fd);
+  }
+  if (Fields.empty()) RaiseCorrupt(Path, "la tabla no tiene campos");
+  if (Sum != RecordLen)
+    RaiseCorrupt(Path, "el tamaño de registro (" + std::to_string(RecordLen) +
+                           ") no coincide con el de sus campos (" + std::to_string(Sum) + ")");
+  const uint64_t Needed = uint64_t(HeaderLen) + uint64_t(Records) * RecordLen;
+  if (Needed > Size)
+    RaiseCorrupt(Path, "está truncado (declara " + std::to_string(Records) + " registros de " +
+                           std::to_string(RecordLen) + " bytes y faltan " +
+                           std::to_string(Needed - Size) + " bytes)");
+  return Fields;
+}
+
+inline std::string_view TrimSpaces(std::string_view S) {
+  while (!S.empty() && (S.front() == ' ' || S.front() == '\0')) S.remove_prefix(1);
+  while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.remove_suffix(1);
+  return S;
+}
+
+inline int Digits(std::string_view S, size_t At, size_t N) {
+  int V = 0;
+  for (size_t I = At; I < At + N; ++I) {
+    if (S[I] < '0' || S[I] > '9') return -1;
+    V = V * 10 + (S[I] - '0');
+  }
+  return V;
+}
+
+}  // namespace
+
+std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
+  unsigned Ldid = 0;
+  std::vector<TDbfField> Checked = CheckHeader(Path, Ldid);
+
+  SAHooks H = Hooks();
+  LastShapelibError.clear();
+  TDbfHandle Dbf(DBFOpenLL(Path.c_str(), "rb", &H));
+  if (!Dbf.Get())
+    RaiseCorrupt(Path, LastShapelibError.empty() ? "shapelib no puede abrirlo" : LastShapelibError);
+  DBFHandle Hd = Dbf.Get();
+  const int NumFields = DBFGetFieldCount(Hd);
+  const int NumRecords = DBFGetRecordCount(Hd);
+  if (NumFields != static_cast<int>(Checked.size()) || NumRecords < 0)
+    RaiseCorrupt(Path, "la descripción de los campos es incoherente");
+
+  std::string CpName = CodePageOfLdid(Ldid);
+  if (Ldid == 0) {
+    const char* Cpg = DBFGetCodePage(Hd);
+    if (Cpg) {
+      std::string N = CodePageOfCpg(Cpg);
+      if (!N.empty()) CpName = N;
+    }
+  }
+  const TCodePage& Cp = CodePageOrDefault(CpName);
+
+  auto Store = std::make_shared<TTableStore>();
+  std::vector<TFieldType> Types(NumFields);
+  std::vector<int> Offsets(NumFields), Widths(NumFields);
+  for (int I = 0; I < NumFields; ++I) {
+    char Name[XBASE_FLDNAME_LEN_READ + 1] = {0};
+    int Width = 0, Dec = 0;
+    DBFGetFieldInfo(Hd, I, Name, &Width, &Dec);
+    Offsets[I] = Hd->panFieldOffset[I];
+    Widths[I] = Hd->panFieldSize[I];
+    if (Widths[I] != static_cast<int>(Checked[I].Width) || Offsets[I] < 1 ||
+        Offsets[I] + Widths[I] > Hd->nRecordLength)
+      RaiseCorrupt(Path, "la descripción del campo " + std::to_string(I + 1) + " es incoherente");
+    TFieldType T;
+    switch (DBFGetNativeFieldType(Hd, I)) {
+      case 'C':
+        T = ftString;
+        break;
+      case 'N':
+        T = Dec == 0 && Width <= 11 ? ftInteger : ftFloat;
+        break;
+      case 'F':
+        T = ftFloat;
+        break;
+      case 'L':
+        T = ftBoolean;
+        break;
+      case 'D':
+        T = ftDate;
+        break;
+      case 'M':
+        T = ftMemo;
+        break;
+      default:
+        T = ftBlob;
+        break;  // binary kinds are not shown
+    }
+    Types[I] = T;
+    TColumnDef Def;
+    Cp.Decode(TrimSpaces(Name), Def.Name);
+    if (Def.Name.empty()) Def.Name = "Field" + std::to_string(I + 1);
+    Def.DataType = T;
+    Def.Size = T == ftString ? Width : 0;
+    Store->AddColumn(std::move(Def));
+  }
+
+  // Wide whole-number columns are integers only when every value fits 32 bits.
+  for (int I = 0; I < NumFields; ++I) {
+    if (Types[I] != ftInteger || Widths[I] <= 9) continue;
+    bool Fits = true;
+    for (int R = 0; R < NumRecords && Fits; ++R) {
+      const char* Rec = DBFReadTuple(Hd, R);
+      if (!Rec) RaiseCorrupt(Path, "no se puede leer el registro " + std::to_string(R + 1));
+      std::string_view S = TrimSpaces(std::string_view(Rec + Offsets[I], Widths[I]));
+      int32_t V;
+      if (!S.empty() && S[0] != '*' && !TextToInt(S, V)) Fits = false;
+    }
+    if (!Fits) {
+      Types[I] = ftFloat;
+      TColumnDef Def = Store->Defs[I];
+      Def.DataType = ftFloat;
+      Store->Defs[I] = Def;
+      Store->Columns[I] = TColumn(ftFloat);
+    }
+  }
+
+  for (TColumn& C : Store->Columns) C.Reserve(NumRecords);
+  std::string Scratch;
+  for (int R = 0; R < NumRecords; ++R) {
+    const char* Rec = DBFReadTuple(Hd, R);
+    if (!Rec) RaiseCorrupt(Path, "no se puede leer el registro " + std::to_string(R + 1));
+    if (Rec[0] == '*') continue;  // deleted
+    for (int I = 0; I < NumFields; ++I) {
+      TColumn& Col = Store->Columns[I];
+      std::string_view Raw(Rec + Offsets[I], Widths[I]);
+      switch (Types[I]) {
+        case ftString: {
+          std::string_view S = Raw;
+          while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.remove_suffix(1);
+          if (IsAscii(S)) {
+            Col.AppendString(S);
+          } else {
+            Scratch.clear();
+            Cp.Decode(S, Scratch);
+            Col.AppendString(Scratch);
+          }
+          break;
+        }
+        case ftInteger: {
+          std::string_view S = TrimSpaces(Raw);
+          int32_t V;
+          if (!S.empty() && S[0] != '*' && TextToInt(S, V))
+            Col.AppendInt(V);
+          else
+            Col.AppendNull();
+          break;
+        }
+        case ftFloat: {
+          std::string_view S = TrimSpaces(Raw);
+          double V;
+          if (!S.empty() && S[0] != '*' && TextToDouble(S, V))
+            Col.AppendDouble(V);
+          else
+            Col.AppendNull();
+          break;
+        }
+        case ftBoolean: {
+          char C = TrimSpaces(Raw).empty() ? ' ' : TrimSpaces(Raw)[0];
+          if (C == 'T' || C == 't' || C == 'Y' || C == 'y')
+            Col.AppendInt(1);
+          else if (C == 'F' || C == 'f' || C == 'N' || C == 'n')
+            Col.AppendInt(0);
+          else
+            Col.AppendNull();
+          break;
+        }
+        case ftDate: {
+          std::string_view S = TrimSpaces(Raw);
+          int Y = S.size() == 8 ? Digits(S, 0, 4) : -1, M = Y > 0 ? Digits(S, 4, 2) : -1,
+              Dd = M > 0 ? Digits(S, 6, 2) : -1;
+          if (ValidCivil(Y, M, Dd))
+            Col.AppendDouble(double(DaysFromCivil(Y, M, Dd)));
+          else
+            Col.AppendNull();
+          break;
+        }
+        default:
+          Col.AppendNull();
+          break;
+      }
+    }
+  }
+  return Store;
+}
+
+// ------------------------------------------------------------------------------------ writer
+
+namespace {
+
+struct TDbfOut {
+  char Type;  // C N F L D
+  int Width, Decimals;
+  int Col;
+  bool WithMs = false;  // times written with milliseconds
+};
+
+void AppendPadded(std::string& Rec, std::string_view S, size_t Width, bool Right) {
+  if (Right) Rec.append(Width - std::min(Width, S.size()), ' ');
+  Rec.append(S.substr(0, Width));
+  if (!Right) Rec.append(Width - std::min(Width, S.size()), ' ');
+}
+
+}  // namespace
+
+void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
+                    const std::vector<uint32_t>* Rows) {
+  const size_t NumFields = Data.Defs.size();
+  if (NumFields == 0) RaiseFileError(ErrName, "una tabla dBase necesita al menos un campo");
+  if (NumFields > 255) RaiseFileError(ErrName, "una tabla dBase admite como mucho 255 campos");
+  const size_t RowCount = Rows ? Rows->size() : Data.RowCount();
+  auto RowAt = [&](size_t I) -> size_t { return Rows ? (*Rows)[I] : I; };
+  const TCodePage& Cp = TCodePage::Get("CP1252");
+
+  std::vector<TDbfOut> Out(NumFields);
+  std::vector<std::string> Names(NumFields);
+  std::string Enc;
+  char Buf[512];
+  for (size_t I = 0; I < NumFields; ++I) {
+    const TColumnDef& Def = Data.Defs[I];
+    const TColumn& Col = Data.Columns[I];
+    TDbfOut& O = Out[I];
+    O.Col = static_cast<int>(I);
+    O.Decimals = 0;
+    const TFieldType T = Col.Type();
+
+    // Names: at most 10 bytes in the file's code page, unique.
+    Cp.Encode(Def.Name, Names[I]);
+    if (Names[I].size() > XBASE_FLDNAME_LEN_WRITE) Names[I].resize(XBASE_FLDNAME_LEN_WRITE);
+    if (Names[I].empty())
+      RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) + " no tiene nombre");
+    for (size_t J = 0; J < I; ++J)
+      if (SameTextAscii(Names[J], Names[I]))
+        RaiseFileError(ErrName,
+                       "los campos '" + Data.Defs[J].Name + "' y '" + Def.Name +
+                           "' tendrían el mismo nombre en dBase (10 caracteres como máximo)");
+
+    auto RequireDatesInRange = [&] {
+      for (size_t R = 0; R < RowCount; ++R) {
+        size_t Row = RowAt(R);
+        if (Col.IsNull(Row)) continue;
+        double X = Col.Double(Row);
+        if (!std::isfinite(X) || X <= -double(kDaysTo1899) || X >= 2958466.0)
+          RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
+                                      " del campo '" + Def.Name +
+                                      "' está fuera del rango de fechas");
+      }
+    };
+    auto AnyMs = [&] {
+      for (size_t R = 0; R < RowCount; ++R) {
+        size_t Row = RowAt(R);
+        if (Col.IsNull(Row)) continue;
+        int64_t Days, Ms;
+        SplitDateTime(Col.Double(Row), Days, Ms);
+        if (Ms % 1000 != 0) return true;
+      }
+      return false;
+    };
+
+    switch (T) {
+      case ftString:
+      case ftMemo:
+      case ftFmtMemo: {
+        size_t MaxLen = 0;
+        for (size_t R = 0; R < RowCount; ++R) {
+          size_t Row = RowAt(R);
+          if (Col.IsNull(Row)) continue;
+          Enc.clear();
+          Cp.Encode(Col.Str(Row), Enc);
+          MaxLen = std::max(MaxLen, Enc.size());
+        }
+        if (MaxLen > 254)
+          RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
+                                      std::to_string(MaxLen) +
+                                      " caracteres y el máximo de dBase es 254");
+        O.Type = 'C';
+        O.Width = static_cast<int>(
+            std::clamp<size_t>(std::max<size_t>(MaxLen, Def.Size > 0 ? Def.Size : 1), 1, 254));
+        break;
+      }
+      case ftSmallint:
+        O.Type = 'N';
+        O.Width = 6;
+        break;
+      case ftInteger:
+      case ftWord:
+      case ftAutoInc:
+        O.Type = 'N';
+        O.Width = 11;
+        break;
+      case ftBoolean:
+        O.Type = 'L';
+        O.Width = 1;
+        break;
+      case ftCurrency:
+        O.Type = 'N';
+        O.Width = 20;
+        O.Decimals = 4;
+        for (size_t R = 0; R < RowCount; ++R) {
+          size_t Row = RowAt(R);
+          if (Col.IsNull(Row)) continue;
+          double X = Col.Double(Row);
+          if (!std::isfinite(X) || std::snprintf(Buf, sizeof Buf, "%.4f", X) > 20)
+            RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
+                                        " del campo '" + Def.Name +
+                                        "' no cabe en un campo numérico de dBase");
+        }
+        break;
+      case ftFloat:
+      case ftBCD: {
+        // As many decimals as the values need to read back unchanged, within 20 characters.
+        int IntDigits = 1, Decimals = 0;
+        for (size_t R = 0; R < RowCount; ++R) {
+          size_t Row = RowAt(R);
+          if (Col.IsNull(Row)) continue;
+          double X = Col.Double(Row);
+          auto Res = std::isfinite(X)
+                         ? std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed)
+                         : std::to_chars_result{Buf, std::errc::value_too_large};
+          if (Res.ec != std::errc())
+            RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
+                                        " del campo '" + Def.Name +
+                                        "' no cabe en un campo numérico de dBase");
+          std::string_view S(Buf, Res.ptr - Buf);
+          size_t Dot = S.find('.');
+          int Ip = static_cast<int>(Dot == std::string_view::npos ? S.size() : Dot);
+          int Dp = Dot == std::string_view::npos ? 0 : static_cast<int>(S.size() - Dot - 1);
+          if (Ip > 20)
+            RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
+                                        " del campo '" + Def.Name +
+                                        "' no cabe en un campo numérico de dBase");
+          IntDigits = std::max(IntDigits, Ip);
+          Decimals = std::max(Decimals, Dp);
+        }
+        Decimals = std::min({Decimals, 15, 19 - IntDigits});
+        O.Type = 'F';
+        O.Width = 20;
+        O.Decimals = std::max(Decimals, 0);
+        break;
+      }
+      case ftDate:
+        RequireDatesInRange();
+        O.Type = 'D';
+        O.Width = 8;
+        break;
+      case ftTime:
+        RequireDatesInRange();
+        O.WithMs = AnyMs();
+        O.Type = 'C';
+        O.Width = O.WithMs ? 12 : 8;
+        break;
+      case ftDateTime:
+        RequireDatesInRange();
+        O.WithMs = AnyMs();
+        O.Type = 'C';
+        O.Width = O.WithMs ? 23 : 19;
+        break;
+      default:
+        RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(T) +
+                                    ", que una tabla dBase no puede guardar");
+    }
+  }
+
+  SAHooks H = Hooks();
+  LastShapelibError.clear();
+  TDbfHandle Dbf(DBFCreateLL(Path.c_str(), "LDID/87", &H));  // 0x57: Windows ANSI (CP1252)
+  if (!Dbf.Get())
+    RaiseFileError(ErrName,
+                   "no se puede crear" +
+                       (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
+  for (size_t I = 0; I < NumFields; ++I) {
+    if (DBFAddNativeFieldType(Dbf.Get(), Names[I].c_str(), Out[I].Type, Out[I].Width,
+                              Out[I].Decimals) < 0)
+      RaiseFileError(ErrName,
+                     "no se puede definir el campo '" + Data.Defs[I].Name + "'" +
+                         (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
+  }
+
+  std::string Rec;
+  int RecordLen = 1;
+  for (const TDbfOut& O : Out) RecordLen += O.Width;
+  Rec.reserve(RecordLen);
+  for (size_t R = 0; R < RowCount; ++R) {
+    const size_t Row = RowAt(R);
+    Rec.assign(1, ' ');
+    for (const TDbfOut& O : Out) {
+      const TColumn& Col = Data.Columns[O.Col];
+      if (Col.IsNull(Row)) {
+        Rec.append(O.Width, O.Type == 'L' ? '?' : ' ');
+        continue;
+      }
+      int N = 0;
+      switch (Col.Type()) {
+        case ftString:
+        case ftMemo:
+        case ftFmtMemo:
+          Enc.clear();
+          Cp.Encode(Col.Str(Row), Enc);
+          AppendPadded(Rec, Enc, O.Width, false);
+          continue;
+        case ftBoolean:
+          Rec.push_back(Col.Int(Row) ? 'T' : 'F');
+          continue;
+        case ftSmallint:
+        case ftInteger:
+        case ftWord:
+        case ftAutoInc:
+          N = std::snprintf(Buf, sizeof Buf, "%*d", O.Width, Col.Int(Row));
+          break;
+        case ftCurrency:
+        case ftFloat:
+        case ftBCD:
+          N = std::snprintf(Buf, sizeof Buf, "%*.*f", O.Width, O.Decimals, Col.Double(Row));
+          break;
+        case ftDate:
+        case ftTime:
+        case ftDateTime: {
+          int64_t Days, Ms;
+          SplitDateTime(Col.Double(Row), Days, Ms);
+          int Y, M, D;
+          CivilFromDays(Days, Y, M, D);
+          int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
+              Zz = int(Ms % 1000);
+          if (Col.Type() == ftDate)
+            N = std::snprintf(Buf, sizeof Buf, "%04d%02d%02d", Y, M, D);
+          else if (Col.Type() == ftTime)
+            N = O.WithMs ? std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d.%03d", Hh, Mi, Ss, Zz)
+                         : std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", Hh, Mi, Ss);
+          else
+            N = O.WithMs ? std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", Y,
+                                         M, D, Hh, Mi, Ss, Zz)
+                         : std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d", Y, M, D,
+                                         Hh, Mi, Ss);
+          break;
+        }
+        default:
+          break;
+      }
+      if (N < 0 || N > O.Width)
+        RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
+                                    Data.Defs[O.Col].Name + "' no cabe en su campo dBase");
+      AppendPadded(Rec, std::string_view(Buf, N), O.Width, false);
+    }
+    if (!DBFWriteTuple(Dbf.Get(), static_cast<int>(R), Rec.data()))
+      RaiseFileError(ErrName,
+                     "no se puede escribir el registro " + std::to_string(R + 1) +
+                         (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
+  }
+  Dbf.Close();
+
+  // shapelib reports a failed write only through its callback: check the result on disk.
+  struct stat St;
+  const uint64_t Expected = 32 + 32 * uint64_t(NumFields) + 1 + uint64_t(RowCount) * RecordLen;
+  if (::stat(Path.c_str(), &St) != 0 || uint64_t(St.st_size) < Expected ||
+      !LastShapelibError.empty())
+    RaiseFileError(ErrName,
+                   "no se pudo escribir completo" +
+                       (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
+}

@@ -1,0 +1,18 @@
+// Reader and writer of dBase ".dbf" tables through shapelib, with the code page declared in
+// the file so that other readers decode accented text.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/TableStore.h"
+
+// Reads a dBase table. Raises EDatabaseError naming the file and the fault.
+std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path);
+
+// Writes Rows (all when null) of Data as a dBase table at Path (which must end in ".dbf"),
+// with text in CP1252 and that code page declared. Errors name ErrName.
+void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
+                    const std::vector<uint32_t>* Rows);

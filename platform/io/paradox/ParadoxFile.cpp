@@ -1,0 +1,794 @@
+// Paradox ".db" tables: a header (field types, sizes, names, code page) followed by a chain of
+// fixed-size data blocks holding fixed-size records. Numbers are big-endian with the sign bit
+// flipped so that bytes sort like values; an all-zero field is empty. Every header field is
+// checked against the file before use, so a damaged file is an error, never a crash.
+#include "io/paradox/ParadoxFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "core/SysUtils.h"
+#include "data/DB.h"
+#include "io/IoUtil.h"
+
+namespace {
+
+// Field type codes of the format.
+enum : uint8_t {
+  pxAlpha = 0x01,
+  pxDate = 0x02,
+  pxShort = 0x03,
+  pxLong = 0x04,
+  pxCurrency = 0x05,
+  pxNumber = 0x06,
+  pxLogical = 0x09,
+  pxMemo = 0x0C,
+  pxBlob = 0x0D,
+  pxFmtMemo = 0x0E,
+  pxOle = 0x0F,
+  pxGraphic = 0x10,
+  pxTime = 0x14,
+  pxTimestamp = 0x15,
+  pxAutoInc = 0x16,
+  pxBcd = 0x17,
+  pxBytes = 0x18,
+};
+
+constexpr size_t kBaseHeader = 0x58;  // common header
+constexpr size_t kDataHeader = 0x78;  // with the extension of version 4 and later
+constexpr size_t kBlockHeader = 6;    // next, previous, offset of the last record
+constexpr int kVersion7 = 12;
+constexpr double kMsPerDay = 86400000.0;
+
+inline uint16_t U16(const uint8_t* P) {
+  return static_cast<uint16_t>(P[0] | (P[1] << 8));
+}
+inline uint32_t U32(const uint8_t* P) {
+  return uint32_t(P[0]) | (uint32_t(P[1]) << 8) | (uint32_t(P[2]) << 16) | (uint32_t(P[3]) << 24);
+}
+inline uint16_t B16(const uint8_t* P) {
+  return static_cast<uint16_t>((P[0] << 8) | P[1]);
+}
+inline uint32_t B32(const uint8_t* P) {
+  return (uint32_t(P[0]) << 24) | (uint32_t(P[1]) << 16) | (uint32_t(P[2]) << 8) | uint32_t(P[3]);
+}
+inline uint64_t B64(const uint8_t* P) {
+  return (uint64_t(B32(P)) << 32) | B32(P + 4);
+}
+
+inline void PutU16(uint8_t* P, uint32_t V) {
+  P[0] = static_cast<uint8_t>(V);
+  P[1] = static_cast<uint8_t>(V >> 8);
+}
+inline void PutU32(uint8_t* P, uint32_t V) {
+  PutU16(P, V & 0xFFFF);
+  PutU16(P + 2, V >> 16);
+}
+inline void PutB16(uint8_t* P, uint16_t V) {
+  P[0] = static_cast<uint8_t>(V >> 8);
+  P[1] = static_cast<uint8_t>(V);
+}
+inline void PutB32(uint8_t* P, uint32_t V) {
+  PutB16(P, static_cast<uint16_t>(V >> 16));
+  PutB16(P + 2, static_cast<uint16_t>(V));
+}
+inline void PutB64(uint8_t* P, uint64_t V) {
+  PutB32(P, static_cast<uint32_t>(V >> 32));
+  PutB32(P + 4, static_cast<uint32_t>(V));
+}
+
+// Decodes an 8-byte number; false when the field is empty.
+inline bool DecodeDouble(const uint8_t* P, double& V) {
+  uint64_t Bits = B64(P);
+  if (Bits == 0) return false;
+  Bits = (Bits & 0x8000000000000000ull) ? (Bits & 0x7FFFFFFFFFFFFFFFull) : ~Bits;
+  std::memcpy(&V, &Bits, 8);
+  return true;
+}
+
+inline void EncodeDouble(uint8_t* P, double V) {
+  uint64_t Bits;
+  std::memcpy(&Bits, &V, 8);
+  Bits = (Bits & 0x8000000000000000ull) ? ~Bits : (Bits | 0x8000000000000000ull);
+  PutB64(P, Bits);
+}
+
+const char* TypeName(uint8_t T) {
+  switch (T) {
+    case pxAlpha:
+      return "alfanumérico";
+    case pxDate:
+      return "fecha";
+    case pxShort:
+      return "entero corto";
+    case pxLong:
+      return "entero largo";
+    case pxCurrency:
+      return "moneda";
+    case pxNumber:
+      return "número";
+    case pxLogical:
+      return "lógico";
+    case pxMemo:
+      return "memo";
+    case pxTime:
+      return "hora";
+    case pxTimestamp:
+      return "fecha y hora";
+    case pxAutoInc:
+      return "autoincremento";
+    default:
+      return "desconocido";
+  }
+}
+
+// Whether a field of type T may have size N.
+bool ValidFieldSize(uint8_t T, unsigned N) {
+  switch (T) {
+    case pxAlpha:
+    case pxBytes:
+      return N >= 1 && N <= 255;
+    case pxShort:
+      return N == 2;
+    case pxLong:
+    case pxAutoInc:
+    case pxDate:
+    case pxTime:
+      return N == 4;
+    case pxNumber:
+    case pxCurrency:
+    case pxTimestamp:
+      return N == 8;
+    case pxLogical:
+      return N == 1;
+    case pxMemo:
+    case pxBlob:
+    case pxFmtMemo:
+    case pxOle:
+    case pxGraphic:
+      return N >= 11 && N <= 250;
+    case pxBcd:
+      return N == 17;
+    default:
+      return false;
+  }
+}
+
+TFieldType StoreTypeOf(uint8_t T) {
+  switch (T) {
+    case pxAlpha:
+      return ftString;
+    case pxDate:
+      return ftDate;
+    case pxShort:
+      return ftSmallint;
+    case pxLong:
+      return ftInteger;
+    case pxCurrency:
+      return ftCurrency;
+    case pxNumber:
+      return ftFloat;
+    case pxLogical:
+      return ftBoolean;
+    case pxMemo:
+      return ftMemo;
+    case pxBlob:
+      return ftBlob;
+    case pxFmtMemo:
+      return ftFmtMemo;
+    case pxOle:
+      return ftParadoxOle;
+    case pxGraphic:
+      return ftGraphic;
+    case pxTime:
+      return ftTime;
+    case pxTimestamp:
+      return ftDateTime;
+    case pxAutoInc:
+      return ftAutoInc;
+    case pxBcd:
+      return ftBCD;
+    case pxBytes:
+      return ftBytes;
+    default:
+      return ftUnknown;
+  }
+}
+
+std::string CodePageName(unsigned Cp) {
+  switch (Cp) {
+    case 437:
+    case 737:
+    case 775:
+    case 850:
+    case 852:
+    case 855:
+    case 857:
+    case 860:
+    case 861:
+    case 862:
+    case 863:
+    case 864:
+    case 865:
+    case 866:
+    case 869:
+    case 874:
+    case 1250:
+    case 1251:
+    case 1252:
+    case 1253:
+    case 1254:
+    case 1255:
+    case 1256:
+    case 1257:
+      return "CP" + std::to_string(Cp);
+    default:
+      return "CP1252";
+  }
+}
+
+const TCodePage& CodePageFor(unsigned Cp) {
+  try {
+    return TCodePage::Get(CodePageName(Cp));
+  } catch (const Exception&) {
+    return TCodePage::Get("CP1252");
+  }
+}
+
+struct TPxField {
+  uint8_t Type;
+  unsigned Size;
+  size_t Offset;
+  std::string Name;
+};
+
+// Text of a fixed-size field: up to the first NUL.
+inline std::string_view FieldText(const uint8_t* P, size_t N) {
+  const void* Z = std::memchr(P, 0, N);
+  size_t Len = Z ? static_cast<size_t>(static_cast<const uint8_t*>(Z) - P) : N;
+  return std::string_view(reinterpret_cast<const char*>(P), Len);
+}
+
+}  // namespace
+
+std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
+  TMappedFile F(Path);
+  const uint8_t* D = F.Data();
+  const size_t FileSize = F.Size();
+  if (FileSize < kBaseHeader)
+    RaiseCorrupt(Path, "está truncado (" + std::to_string(FileSize) +
+                           " bytes, la cabecera necesita " + std::to_string(kBaseHeader) + ")");
+
+  const unsigned RecordSize = U16(D + 0x00);
+  const unsigned HeaderSize = U16(D + 0x02);
+  const unsigned FileType = D[0x04];
+  const unsigned MaxTableSize = D[0x05];
+  const uint32_t NumRecords = U32(D + 0x06);
+  const unsigned FileBlocks = U16(D + 0x0C);
+  const unsigned FirstBlock = U16(D + 0x0E);
+  const unsigned NumFields = U16(D + 0x21);
+  const unsigned KeyFields = U16(D + 0x23);
+  const unsigned Version = D[0x39];
+
+  if (FileType != 0 && FileType != 2)
+    RaiseCorrupt(Path,
+                 "no es una tabla de datos (tipo de archivo " + std::to_string(FileType) + ")");
+  if (Version < 3 || Version > 12)
+    RaiseCorrupt(Path, "versión de formato desconocida (" + std::to_string(Version) + ")");
+  if (MaxTableSize != 1 && MaxTableSize != 2 && MaxTableSize != 3 && MaxTableSize != 4 &&
+      MaxTableSize != 8 && MaxTableSize != 16 && MaxTableSize != 32)
+    RaiseCorrupt(Path, "tamaño de bloque no válido (" + std::to_string(MaxTableSize) + ")");
+  const size_t BlockSize = size_t(MaxTableSize) * 1024;
+  if (NumFields == 0 || NumFields > 255)
+    RaiseCorrupt(Path, "número de campos fuera de rango (" + std::to_string(NumFields) + ")");
+  if (KeyFields > NumFields)
+    RaiseCorrupt(Path, "la clave primaria declara " + std::to_string(KeyFields) +
+                           " campos y la tabla tiene " + std::to_string(NumFields));
+  if (RecordSize == 0 || RecordSize + kBlockHeader > BlockSize)
+    RaiseCorrupt(Path, "tamaño de registro fuera de rango (" + std::to_string(RecordSize) + ")");
+  const bool Extended = Version >= 5;
+  const size_t FieldInfo = Extended ? kDataHeader : kBaseHeader;
+  if (HeaderSize < FieldInfo + NumFields * 2)
+    RaiseCorrupt(Path, "tamaño de cabecera fuera de rango (" + std::to_string(HeaderSize) + ")");
+  if (HeaderSize > FileSize)
+    RaiseCorrupt(Path, "está truncado (la cabecera declara " + std::to_string(HeaderSize) +
+                           " bytes y el archivo tiene " + std::to_string(FileSize) + ")");
+  if (Extended && U32(D + 0x5C) != 0) RaiseCorrupt(Path, "la tabla está cifrada");
+
+  // Field types and sizes.
+  std::vector<TPxField> Fields(NumFields);
+  size_t Offset = 0;
+  for (unsigned I = 0; I < NumFields; ++I) {
+    TPxField& Fd = Fields[I];
+    Fd.Type = D[FieldInfo + I * 2];
+    Fd.Size = D[FieldInfo + I * 2 + 1];
+    Fd.Offset = Offset;
+    if (StoreTypeOf(Fd.Type) == ftUnknown)
+      RaiseCorrupt(Path, "el campo " + std::to_string(I + 1) + " tiene un tipo desconocido (" +
+                             std::to_string(Fd.Type) + ")");
+    if (!ValidFieldSize(Fd.Type, Fd.Size))
+      RaiseCorrupt(Path, "el campo " + std::to_string(I + 1) + " de tipo " + TypeName(Fd.Type) +
+                             " tiene un tamaño no válido (" + std::to_string(Fd.Size) + ")");
+    Offset += Fd.Size;
+  }
+  if (Offset != RecordSize)
+    RaiseCorrupt(Path, "el tamaño de registro (" + std::to_string(RecordSize) +
+                           ") no coincide con el de sus campos (" + std::to_string(Offset) + ")");
+
+  // Field names follow the table-name pointer, the name pointers and the table name.
+  const unsigned CodePage = Extended ? U16(D + 0x6A) : 437;
+  const TCodePage& Cp = CodePageFor(CodePage);
+  size_t P = FieldInfo + NumFields * 2 + 4 + NumFields * 4 + (Version >= kVersion7 ? 261 : 79);
+  for (unsigned I = 0; I < NumFields; ++I) {
+    if (P >= HeaderSize) RaiseCorrupt(Path, "los nombres de campo exceden la cabecera");
+    const void* Z = std::memchr(D + P, 0, HeaderSize - P);
+    if (!Z) RaiseCorrupt(Path, "los nombres de campo exceden la cabecera");
+    size_t Len = static_cast<size_t>(static_cast<const uint8_t*>(Z) - (D + P));
+    Cp.Decode(std::string_view(reinterpret_cast<const char*>(D + P), Len), Fields[I].Name);
+    if (Fields[I].Name.empty()) Fields[I].Name = "Field" + std::to_string(I + 1);
+    P += Len + 1;
+  }
+
+  auto Store = std::make_shared<TTableStore>();
+  for (const TPxField& Fd : Fields) {
+    TColumnDef Def;
+    Def.Name = Fd.Name;
+    Def.DataType = StoreTypeOf(Fd.Type);
+    Def.Size = Fd.Type == pxAlpha                            ? int(Fd.Size)
+               : (Fd.Type == pxMemo || Fd.Type == pxFmtMemo) ? int(Fd.Size) - 10
+                                                             : 0;
+    Store->AddColumn(std::move(Def));
+  }
+  for (unsigned I = 0; I < KeyFields; ++I) Store->PrimaryKey.push_back(Fields[I].Name);
+
+  // Never trust the claimed count further than the file could hold.
+  const size_t MaxRows = (FileSize - HeaderSize) / RecordSize;
+  const size_t Expected = std::min<size_t>(NumRecords, MaxRows);
+  for (TColumn& C : Store->Columns) C.Reserve(Expected);
+
+  std::vector<uint8_t> Visited(size_t(FileBlocks) + 1, 0);
+  std::string Scratch;
+  size_t Total = 0;
+  bool ArenaReserved = false;
+  unsigned Block = NumRecords == 0 && FirstBlock == 0 ? 0 : FirstBlock;
+  while (Block != 0) {
+    if (Block > FileBlocks)
+      RaiseCorrupt(Path, "la cadena de bloques apunta al bloque " + std::to_string(Block) +
+                             ", fuera de los " + std::to_string(FileBlocks) + " del archivo");
+    if (Visited[Block])
+      RaiseCorrupt(Path,
+                   "la cadena de bloques forma un ciclo en el bloque " + std::to_string(Block));
+    Visited[Block] = 1;
+    const size_t Start = HeaderSize + (size_t(Block) - 1) * BlockSize;
+    if (Start + kBlockHeader > FileSize)
+      RaiseCorrupt(Path, "está truncado (falta el bloque " + std::to_string(Block) + ")");
+    const uint8_t* B = D + Start;
+    const unsigned Next = U16(B);
+    const int16_t AddSize = static_cast<int16_t>(U16(B + 4));
+    size_t Count = 0;
+    if (AddSize >= 0) {
+      if (AddSize % RecordSize != 0)
+        RaiseCorrupt(Path,
+                     "el bloque " + std::to_string(Block) + " tiene un tamaño de datos no válido");
+      Count = size_t(AddSize) / RecordSize + 1;
+    }
+    if (kBlockHeader + Count * RecordSize > BlockSize)
+      RaiseCorrupt(
+          Path, "el bloque " + std::to_string(Block) + " declara más registros de los que caben");
+    if (Start + kBlockHeader + Count * RecordSize > FileSize)
+      RaiseCorrupt(Path, "está truncado (el bloque " + std::to_string(Block) + " está incompleto)");
+    if (Total + Count > Expected)
+      RaiseCorrupt(Path, "los bloques contienen más registros de los " +
+                             std::to_string(NumRecords) + " que declara la cabecera");
+    const uint8_t* Recs = B + kBlockHeader;
+    for (size_t FI = 0; FI < Fields.size(); ++FI) {
+      const TPxField& Fd = Fields[FI];
+      TColumn& Col = Store->Columns[FI];
+      const uint8_t* V = Recs + Fd.Offset;
+      switch (Fd.Type) {
+        case pxAlpha:
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            std::string_view S = FieldText(V, Fd.Size);
+            if (IsAscii(S)) {
+              Col.AppendString(S);
+            } else {
+              Scratch.clear();
+              Cp.Decode(S, Scratch);
+              Col.AppendString(Scratch);
+            }
+          }
+          break;
+        case pxMemo:
+        case pxFmtMemo:
+          // The record keeps the first Size-10 bytes of the text and the text's length.
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            uint32_t Len = U32(V + Fd.Size - 6);
+            if (Len == 0) {
+              Col.AppendNull();
+              continue;
+            }
+            std::string_view S = FieldText(V, std::min<size_t>(Len, Fd.Size - 10));
+            Scratch.clear();
+            Cp.Decode(S, Scratch);
+            Col.AppendString(Scratch);
+          }
+          break;
+        case pxShort:
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            uint16_t X = B16(V);
+            if (X == 0)
+              Col.AppendNull();
+            else
+              Col.AppendInt(static_cast<int16_t>(X ^ 0x8000));
+          }
+          break;
+        case pxLong:
+        case pxAutoInc:
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            uint32_t X = B32(V);
+            if (X == 0)
+              Col.AppendNull();
+            else
+              Col.AppendInt(static_cast<int32_t>(X ^ 0x80000000u));
+          }
+          break;
+        case pxDate:
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            uint32_t X = B32(V);
+            if (X == 0)
+              Col.AppendNull();
+            else
+              Col.AppendDouble(double(int64_t(int32_t(X ^ 0x80000000u)) - kDaysTo1899));
+          }
+          break;
+        case pxTime:
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            uint32_t X = B32(V);
+            if (X == 0)
+              Col.AppendNull();
+            else
+              Col.AppendDouble(double(int32_t(X ^ 0x80000000u)) / kMsPerDay);
+          }
+          break;
+        case pxNumber:
+        case pxCurrency:
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            double X;
+            if (DecodeDouble(V, X))
+              Col.AppendDouble(X);
+            else
+              Col.AppendNull();
+          }
+          break;
+        case pxTimestamp:
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            double X;
+            if (!DecodeDouble(V, X) || !std::isfinite(X)) {
+              Col.AppendNull();
+              continue;
+            }
+            double Days = std::floor(X / kMsPerDay);
+            double Ms = std::floor(X - Days * kMsPerDay + 0.5);
+            Col.AppendDouble(JoinDateTime(int64_t(Days) - kDaysTo1899, int64_t(Ms)));
+          }
+          break;
+        case pxLogical:
+          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+            if (*V == 0)
+              Col.AppendNull();
+            else
+              Col.AppendInt(*V != 0x80 ? 1 : 0);
+          }
+          break;
+        default:
+          // Binary kinds (blob, graphic, OLE, bytes, BCD) are not shown as text.
+          for (size_t R = 0; R < Count; ++R) Col.AppendNull();
+          break;
+      }
+    }
+    Total += Count;
+    if (!ArenaReserved && Count > 0 && Expected > Count) {
+      // One reservation sized from the first block keeps the arenas from doubling repeatedly.
+      ArenaReserved = true;
+      for (size_t FI = 0; FI < Fields.size(); ++FI)
+        if (Fields[FI].Type == pxAlpha || Fields[FI].Type == pxMemo ||
+            Fields[FI].Type == pxFmtMemo) {
+          const TColumn& C = Store->Columns[FI];
+          size_t Used = 0;
+          for (size_t R = 0; R < Count; ++R) Used += C.Str(R).size();
+          Store->Columns[FI].Reserve(Expected, size_t(double(Used) / Count * Expected * 1.1) + 64);
+        }
+    }
+    Block = Next;
+  }
+  if (Total != NumRecords)
+    RaiseCorrupt(Path, "la cabecera declara " + std::to_string(NumRecords) +
+                           " registros y los bloques contienen " + std::to_string(Total));
+  return Store;
+}
+
+// ------------------------------------------------------------------------------------ writer
+
+namespace {
+
+struct TOutField {
+  uint8_t Type;
+  unsigned Size;
+  size_t Offset;
+  int Col;
+};
+
+uint8_t PxTypeFor(TFieldType T) {
+  switch (T) {
+    case ftString:
+      return pxAlpha;
+    case ftSmallint:
+      return pxShort;
+    case ftInteger:
+    case ftWord:
+      return pxLong;
+    case ftAutoInc:
+      return pxAutoInc;
+    case ftFloat:
+    case ftBCD:
+      return pxNumber;
+    case ftCurrency:
+      return pxCurrency;
+    case ftBoolean:
+      return pxLogical;
+    case ftDate:
+      return pxDate;
+    case ftTime:
+      return pxTime;
+    case ftDateTime:
+      return pxTimestamp;
+    case ftMemo:
+    case ftFmtMemo:
+      return pxMemo;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
+                      const std::vector<uint32_t>* Rows) {
+  const size_t NumFields = Data.Defs.size();
+  if (NumFields == 0) RaiseFileError(ErrName, "una tabla Paradox necesita al menos un campo");
+  if (NumFields > 255)
+    RaiseFileError(ErrName, "una tabla Paradox admite como mucho 255 campos (hay " +
+                                std::to_string(NumFields) + ")");
+  const size_t RowCount = Rows ? Rows->size() : Data.RowCount();
+  auto RowAt = [&](size_t I) -> size_t { return Rows ? (*Rows)[I] : I; };
+  const TCodePage& Cp = TCodePage::Get("CP1252");
+
+  // Key fields must lead the record.
+  for (size_t K = 0; K < Data.PrimaryKey.size(); ++K)
+    if (K >= NumFields || !SameTextAscii(Data.PrimaryKey[K], Data.Defs[K].Name))
+      RaiseFileError(ErrName,
+                     "los campos de la clave primaria deben ser los primeros de la tabla ('" +
+                         Data.PrimaryKey[K] + "')");
+
+  std::vector<TOutField> Out(NumFields);
+  std::string Enc;
+  size_t Offset = 0;
+  int32_t MaxAutoInc = 0;
+  for (size_t I = 0; I < NumFields; ++I) {
+    const TColumnDef& Def = Data.Defs[I];
+    const TColumn& Col = Data.Columns[I];
+    TOutField& O = Out[I];
+    O.Col = static_cast<int>(I);
+    O.Type = PxTypeFor(Col.Type());
+    if (O.Type == 0)
+      RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " +
+                                  FieldTypeName(Col.Type()) +
+                                  ", que una tabla Paradox no puede guardar");
+    if (O.Type == pxAlpha || O.Type == pxMemo) {
+      size_t MaxLen = 0;
+      for (size_t R = 0; R < RowCount; ++R) {
+        size_t Row = RowAt(R);
+        if (Col.IsNull(Row)) continue;
+        Enc.clear();
+        Cp.Encode(Col.Str(Row), Enc);
+        MaxLen = std::max(MaxLen, Enc.size());
+      }
+      const size_t Limit = O.Type == pxAlpha ? 255 : 240;
+      if (MaxLen > Limit)
+        RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
+                                    std::to_string(MaxLen) + " caracteres y el máximo es " +
+                                    std::to_string(Limit));
+      size_t Size = std::max<size_t>({MaxLen, Def.Size > 0 ? size_t(Def.Size) : 0, 1});
+      O.Size = static_cast<unsigned>(std::min(Size, Limit));
+      if (O.Type == pxMemo) O.Size += 10;
+    } else {
+      O.Size = O.Type == pxShort                                                       ? 2
+               : O.Type == pxLogical                                                   ? 1
+               : (O.Type == pxNumber || O.Type == pxCurrency || O.Type == pxTimestamp) ? 8
+                                                                                       : 4;
+    }
+    if (O.Type == pxShort)
+      for (size_t R = 0; R < RowCount; ++R) {
+        size_t Row = RowAt(R);
+        if (!Col.IsNull(Row) && (Col.Int(Row) < -32767 || Col.Int(Row) > 32767))
+          RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
+                                      Def.Name + "' no cabe en un entero corto");
+      }
+    if (O.Type == pxLong || O.Type == pxAutoInc)
+      for (size_t R = 0; R < RowCount; ++R) {
+        size_t Row = RowAt(R);
+        if (Col.IsNull(Row)) continue;
+        if (Col.Int(Row) == std::numeric_limits<int32_t>::min())
+          RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
+                                      Def.Name + "' no cabe en un entero largo");
+        if (O.Type == pxAutoInc) MaxAutoInc = std::max(MaxAutoInc, Col.Int(Row));
+      }
+    if (O.Type == pxNumber || O.Type == pxCurrency || O.Type == pxDate || O.Type == pxTime ||
+        O.Type == pxTimestamp)
+      for (size_t R = 0; R < RowCount; ++R) {
+        size_t Row = RowAt(R);
+        if (Col.IsNull(Row)) continue;
+        double X = Col.Double(Row);
+        bool Ok = std::isfinite(X);
+        if (Ok && O.Type != pxNumber && O.Type != pxCurrency)
+          Ok = X > -double(kDaysTo1899) && X < 2958466.0;  // years 1 to 9999
+        if (!Ok)
+          RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
+                                      " del campo '" + Def.Name +
+                                      "' está fuera del rango que admite la tabla");
+      }
+    O.Offset = Offset;
+    Offset += O.Size;
+  }
+  const size_t RecordSize = Offset;
+
+  // The smallest block size that holds a record and keeps the block count in 16 bits.
+  unsigned MaxTableSize = 0;
+  size_t PerBlock = 0, NumBlocks = 0;
+  for (unsigned Kb : {4u, 8u, 16u, 32u}) {
+    size_t Bs = size_t(Kb) * 1024;
+    if (RecordSize + kBlockHeader > Bs) continue;
+    PerBlock = (Bs - kBlockHeader) / RecordSize;
+    NumBlocks = (RowCount + PerBlock - 1) / PerBlock;
+    if (NumBlocks <= 65535) {
+      MaxTableSize = Kb;
+      break;
+    }
+  }
+  if (MaxTableSize == 0)
+    RaiseFileError(ErrName, RecordSize + kBlockHeader > 32 * 1024
+                                ? "el registro es demasiado largo para una tabla Paradox"
+                                : "demasiados registros para una tabla Paradox");
+  const size_t BlockSize = size_t(MaxTableSize) * 1024;
+
+  // Header: fixed part, field descriptions, table name, field names, field numbers, sort order.
+  std::string TableName = ExtractFileName(ErrName);
+  std::string TableEnc;
+  Cp.Encode(TableName, TableEnc);
+  if (TableEnc.size() > 260) TableEnc.resize(260);
+  std::vector<std::string> Names(NumFields);
+  size_t NamesBytes = 0;
+  for (size_t I = 0; I < NumFields; ++I) {
+    Cp.Encode(Data.Defs[I].Name, Names[I]);
+    if (Names[I].empty() || Names[I].find('\0') != std::string::npos)
+      RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) + " no tiene un nombre válido");
+    NamesBytes += Names[I].size() + 1;
+  }
+  static const char kSortOrder[] = "ANSIINTL";
+  size_t Needed = kDataHeader + NumFields * 2 + 4 + NumFields * 4 + 261 + NamesBytes +
+                  NumFields * 2 + sizeof kSortOrder;
+  size_t HeaderSize = (Needed + 0x7FF) / 0x800 * 0x800;
+  if (HeaderSize > 0xF800) RaiseFileError(ErrName, "la cabecera de la tabla es demasiado grande");
+
+  std::vector<uint8_t> H(HeaderSize, 0);
+  PutU16(&H[0x00], static_cast<uint32_t>(RecordSize));
+  PutU16(&H[0x02], static_cast<uint32_t>(HeaderSize));
+  H[0x04] = Data.PrimaryKey.empty() ? 2 : 0;
+  H[0x05] = static_cast<uint8_t>(MaxTableSize);
+  PutU32(&H[0x06], static_cast<uint32_t>(RowCount));
+  PutU16(&H[0x0A], static_cast<uint32_t>(NumBlocks));
+  PutU16(&H[0x0C], static_cast<uint32_t>(NumBlocks));
+  PutU16(&H[0x0E], NumBlocks ? 1 : 0);
+  PutU16(&H[0x10], static_cast<uint32_t>(NumBlocks));
+  PutU16(&H[0x12], 0x0C);
+  PutU16(&H[0x21], static_cast<uint32_t>(NumFields));
+  PutU16(&H[0x23], static_cast<uint32_t>(Data.PrimaryKey.size()));
+  H[0x27] = 0xFF;
+  H[0x29] = 0xFF;
+  H[0x2A] = 0x62;
+  H[0x2E] = 0x02;
+  H[0x2F] = 0x01;
+  H[0x39] = kVersion7;
+  PutU16(&H[0x3A], static_cast<uint32_t>(NumBlocks));
+  H[0x3E] = 0x1F;
+  H[0x3F] = 0x0F;
+  PutU32(&H[0x49], static_cast<uint32_t>(MaxAutoInc));
+  H[0x55] = 0xF0;
+  H[0x56] = 0x20;
+  PutU16(&H[0x58], 0x010C);
+  PutU16(&H[0x5A], 0x010C);
+  PutU16(&H[0x64], static_cast<uint32_t>(NumFields + 1));
+  PutU16(&H[0x6A], 1252);
+  size_t P = kDataHeader;
+  for (const TOutField& O : Out) {
+    H[P++] = O.Type;
+    H[P++] = static_cast<uint8_t>(O.Size);
+  }
+  P += 4 + NumFields * 4;
+  std::memcpy(&H[P], TableEnc.data(), TableEnc.size());
+  P += 261;
+  for (const std::string& N : Names) {
+    std::memcpy(&H[P], N.data(), N.size());
+    P += N.size() + 1;
+  }
+  for (size_t I = 0; I < NumFields; ++I, P += 2) PutU16(&H[P], static_cast<uint32_t>(I + 1));
+  std::memcpy(&H[P], kSortOrder, sizeof kSortOrder);
+
+  TFileWriter W(Path, ErrName);
+  W.Write(H.data(), H.size());
+  std::vector<uint8_t> B(BlockSize);
+  for (size_t Blk = 0; Blk < NumBlocks; ++Blk) {
+    std::fill(B.begin(), B.end(), 0);
+    const size_t First = Blk * PerBlock;
+    const size_t Count = std::min(PerBlock, RowCount - First);
+    PutU16(&B[0], Blk + 1 < NumBlocks ? static_cast<uint32_t>(Blk + 2) : 0);
+    PutU16(&B[2], static_cast<uint32_t>(Blk));
+    PutU16(&B[4], static_cast<uint32_t>((Count - 1) * RecordSize));
+    for (size_t R = 0; R < Count; ++R) {
+      const size_t Row = RowAt(First + R);
+      uint8_t* Rec = &B[kBlockHeader + R * RecordSize];
+      for (const TOutField& O : Out) {
+        const TColumn& Col = Data.Columns[O.Col];
+        if (Col.IsNull(Row)) continue;
+        uint8_t* V = Rec + O.Offset;
+        switch (O.Type) {
+          case pxAlpha:
+          case pxMemo: {
+            Enc.clear();
+            Cp.Encode(Col.Str(Row), Enc);
+            size_t N = std::min<size_t>(Enc.size(), O.Type == pxMemo ? O.Size - 10 : O.Size);
+            std::memcpy(V, Enc.data(), N);
+            if (O.Type == pxMemo) PutU32(V + O.Size - 6, static_cast<uint32_t>(N));
+            break;
+          }
+          case pxShort:
+            PutB16(V, static_cast<uint16_t>(Col.Int(Row)) ^ 0x8000);
+            break;
+          case pxLong:
+          case pxAutoInc:
+            PutB32(V, static_cast<uint32_t>(Col.Int(Row)) ^ 0x80000000u);
+            break;
+          case pxLogical:
+            *V = Col.Int(Row) ? 0x81 : 0x80;
+            break;
+          case pxNumber:
+          case pxCurrency:
+            EncodeDouble(V, Col.Double(Row));
+            break;
+          case pxDate: {
+            int64_t Days, Ms;
+            SplitDateTime(Col.Double(Row), Days, Ms);
+            PutB32(V, static_cast<uint32_t>(Days + kDaysTo1899) ^ 0x80000000u);
+            break;
+          }
+          case pxTime: {
+            int64_t Days, Ms;
+            SplitDateTime(Col.Double(Row), Days, Ms);
+            PutB32(V, static_cast<uint32_t>(Ms) ^ 0x80000000u);
+            break;
+          }
+          case pxTimestamp: {
+            int64_t Days, Ms;
+            SplitDateTime(Col.Double(Row), Days, Ms);
+            EncodeDouble(V, double(Days + kDaysTo1899) * kMsPerDay + double(Ms));
+            break;
+          }
+        }
+      }
+    }
+    W.Write(B.data(), B.size());
+  }
+  W.Close();
+}

@@ -1,0 +1,19 @@
+// Reader and writer of Paradox ".db" table files (the block format), straight into and out of
+// the columnar store.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/TableStore.h"
+
+// Reads a Paradox table. Raises EDatabaseError naming the file and the fault for a missing,
+// unreadable, truncated or corrupt file.
+std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path);
+
+// Writes Rows (all when null) of Data as a Paradox 7 table at Path, with alpha text in CP1252.
+// Errors name ErrName (the final file name). The PrimaryKey columns must be the first columns.
+void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
+                      const std::vector<uint32_t>* Rows);
