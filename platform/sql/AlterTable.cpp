@@ -6,7 +6,6 @@
 #include "sql/SqlEngine.h"
 #include "sql/SqlLexer.h"
 
-
 void RunAlterTable(const TSqlAlterTable& A, TSqlTableSource& Tables) {
   auto Schema = Tables.Find(A.Table);
   if (!Schema) RaiseSqlError("Tabla desconocida '" + A.Table + "'" + SqlAtPosition(A.Pos));
@@ -40,4 +39,3 @@ void RunAlterTable(const TSqlAlterTable& A, TSqlTableSource& Tables) {
   SaveTableFile(Schema->Path, Result);
   ClearTableCache(Schema->Path);
 }
-

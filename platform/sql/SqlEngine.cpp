@@ -69,8 +69,12 @@ void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
   }
 }
 
-void LowerFunc(sqlite3_context* Ctx, int, sqlite3_value** Argv) { CaseFunction(Ctx, Argv[0], false); }
-void UpperFunc(sqlite3_context* Ctx, int, sqlite3_value** Argv) { CaseFunction(Ctx, Argv[0], true); }
+void LowerFunc(sqlite3_context* Ctx, int, sqlite3_value** Argv) {
+  CaseFunction(Ctx, Argv[0], false);
+}
+void UpperFunc(sqlite3_context* Ctx, int, sqlite3_value** Argv) {
+  CaseFunction(Ctx, Argv[0], true);
+}
 
 // like(Pattern, Text [, Escape]): SQLite passes the pattern first.
 void LikeFunc(sqlite3_context* Ctx, int Argc, sqlite3_value** Argv) {
@@ -299,7 +303,9 @@ int VtabEof(sqlite3_vtab_cursor* CBase) {
   return C->At >= C->Count;
 }
 
-size_t CursorRow(const TStoreCursor* C) { return C->Rows ? (*C->Rows)[C->At] : C->At; }
+size_t CursorRow(const TStoreCursor* C) {
+  return C->Rows ? (*C->Rows)[C->At] : C->At;
+}
 
 int VtabColumn(sqlite3_vtab_cursor* CBase, sqlite3_context* Ctx, int Col) {
   auto* C = reinterpret_cast<TStoreCursor*>(CBase);
@@ -413,8 +419,8 @@ void TSqliteDatabase::Exec(const std::string& Sql) {
 TSqliteStatement::TSqliteStatement(TSqliteDatabase& Db, const std::string& Sql,
                                    const std::string& Original)
     : FDb(Db), FOriginal(Original) {
-  if (sqlite3_prepare_v2(Db.Handle(), Sql.c_str(), static_cast<int>(Sql.size()), &FStmt,
-                         nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(Db.Handle(), Sql.c_str(), static_cast<int>(Sql.size()), &FStmt, nullptr) !=
+      SQLITE_OK) {
     std::string Msg = sqlite3_errmsg(Db.Handle());
     sqlite3_finalize(FStmt);
     FStmt = nullptr;
@@ -456,7 +462,15 @@ std::optional<std::string> TSqlTableSource::ResolvePath(const std::string& Name)
   return Ec ? Path : Canon.string();
 }
 
+void TSqlTableSource::Register(const std::string& Name, std::shared_ptr<TTableStore> Store) {
+  FStores.emplace_back(Name, std::move(Store));
+  FRegistered.push_back(Name);
+}
+
 std::optional<TSqlTableSchema> TSqlTableSource::Find(const std::string& Name) {
+  for (const auto& R : FRegistered)
+    if (AnsiSameText(R, Name) || AnsiSameText(ChangeFileExt(R, ""), Name))
+      return TSqlTableSchema{R, Store(R)->Defs};
   auto Path = ResolvePath(Name);
   if (!Path) return std::nullopt;
   std::shared_ptr<TTableStore> S = Store(*Path);
@@ -509,10 +523,12 @@ void AppendCell(TColumn& Col, int Type, sqlite3_int64 I, double D, std::string_v
     case TStorageKind::Int:
       if (Type == SQLITE_INTEGER) {
         if (Col.Type() == ftBoolean) return Col.AppendInt(I != 0);
-        return Col.AppendInt(static_cast<int32_t>(std::clamp<sqlite3_int64>(I, INT32_MIN, INT32_MAX)));
+        return Col.AppendInt(
+            static_cast<int32_t>(std::clamp<sqlite3_int64>(I, INT32_MIN, INT32_MAX)));
       }
       if (Type == SQLITE_FLOAT || ParseNumber(Text, D))
-        return Col.AppendInt(static_cast<int32_t>(std::clamp<double>(std::llround(D), INT32_MIN, INT32_MAX)));
+        return Col.AppendInt(
+            static_cast<int32_t>(std::clamp<double>(std::llround(D), INT32_MIN, INT32_MAX)));
       return Col.AppendNull();
     case TStorageKind::Double:
       if (Type == SQLITE_INTEGER) return Col.AppendDouble(static_cast<double>(I));
@@ -597,7 +613,8 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
     Defs[C].DataType = AnyText ? ftString : AnyFloat ? ftFloat : AnyInt ? ftInteger : ftString;
     Cols[C] = TColumn(Defs[C].DataType);
     Cols[C].Reserve(Pending[C].size());
-    for (const TCell& V : Pending[C]) AppendCell(Cols[C], V.Type, V.Int, V.Double, V.Text, MaxLen[C]);
+    for (const TCell& V : Pending[C])
+      AppendCell(Cols[C], V.Type, V.Int, V.Double, V.Text, MaxLen[C]);
     Pending[C] = {};
   }
 
@@ -615,10 +632,10 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
 // ---------------------------------------------------------------------------------------------
 // The public entry points
 
-std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql, const std::string& DatabaseName) {
+std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql,
+                                           const std::string& DatabaseName) {
   TSqlStatement St = ParseSql(Sql);
-  if (!St.Select)
-    RaiseSqlError("La sentencia no devuelve registros: 'ALTER' (posición 1)");
+  if (!St.Select) RaiseSqlError("La sentencia no devuelve registros: 'ALTER' (posición 1)");
   TSqlTableSource Tables(DatabaseName);
   TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
   return RunTranslatedSelect(T, Tables, Sql);

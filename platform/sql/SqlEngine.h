@@ -66,6 +66,9 @@ class TSqlTableSource {
   std::shared_ptr<TTableStore> Store(const std::string& Path) const;
   // The existing file a table name denotes (normalised), or nullopt.
   std::optional<std::string> ResolvePath(const std::string& Name) const;
+  // Makes an in-memory store answer to Name (and to Name without its extension), before any
+  // file; its path is Name. For tests and for results kept in memory.
+  void Register(const std::string& Name, std::shared_ptr<TTableStore> Store);
   TSqlSchemaLookup Lookup() {
     return [this](const std::string& Name) { return Find(Name); };
   }
@@ -73,6 +76,7 @@ class TSqlTableSource {
  private:
   std::string FDatabase;
   std::vector<std::pair<std::string, std::shared_ptr<TTableStore>>> FStores;
+  std::vector<std::string> FRegistered;
 };
 
 // Runs a translated SELECT over the tables and builds the result store.

@@ -25,18 +25,22 @@ int SqlCharPosition(std::string_view Sql, size_t Offset) {
 
 bool IsSqlReservedWord(std::string_view W) {
   static const std::array<const char*, 36> Words = {
-      "ALL",   "ALTER", "AND",      "AS",    "ASC",   "BETWEEN", "BY",    "CASE",   "CROSS",
-      "DESC",  "DISTINCT", "DROP",  "ELSE",  "END",   "ESCAPE",  "FALSE", "FROM",   "FULL",
-      "GROUP", "HAVING", "IN",      "INNER", "IS",    "JOIN",    "LEFT",  "LIKE",   "NOT",
-      "NULL",  "ON",    "OR",       "ORDER", "OUTER", "SELECT",  "THEN",  "TRUE",   "WHERE"};
+      "ALL",   "ALTER",    "AND",  "AS",    "ASC",   "BETWEEN", "BY",    "CASE", "CROSS",
+      "DESC",  "DISTINCT", "DROP", "ELSE",  "END",   "ESCAPE",  "FALSE", "FROM", "FULL",
+      "GROUP", "HAVING",   "IN",   "INNER", "IS",    "JOIN",    "LEFT",  "LIKE", "NOT",
+      "NULL",  "ON",       "OR",   "ORDER", "OUTER", "SELECT",  "THEN",  "TRUE", "WHERE"};
   std::string U = UpperCase(W);
   if (U == "WHEN" || U == "UNION" || U == "RIGHT") return true;
   return std::any_of(Words.begin(), Words.end(), [&](const char* K) { return U == K; });
 }
 
-std::string SqlAtPosition(int Pos) { return " (posición " + std::to_string(Pos) + ")"; }
+std::string SqlAtPosition(int Pos) {
+  return " (posición " + std::to_string(Pos) + ")";
+}
 
-void RaiseSqlError(const std::string& Message) { throw ESQLError(Message); }
+void RaiseSqlError(const std::string& Message) {
+  throw ESQLError(Message);
+}
 
 void RaiseSqlSyntaxError(std::string_view Sql, const TSqlToken& Tok) {
   if (Tok.Kind == TSqlTokenKind::End)
@@ -46,8 +50,12 @@ void RaiseSqlSyntaxError(std::string_view Sql, const TSqlToken& Tok) {
                 std::string(Sql.substr(Tok.Offset, Tok.Length)) + "'");
 }
 
-static bool IsWordStart(unsigned char C) { return std::isalpha(C) || C == '_' || C >= 0x80; }
-static bool IsWordChar(unsigned char C) { return IsWordStart(C) || std::isdigit(C) || C == '$'; }
+static bool IsWordStart(unsigned char C) {
+  return std::isalpha(C) || C == '_' || C >= 0x80;
+}
+static bool IsWordChar(unsigned char C) {
+  return IsWordStart(C) || std::isdigit(C) || C == '$';
+}
 
 std::vector<TSqlToken> TokenizeSql(std::string_view Sql) {
   std::vector<TSqlToken> Out;
@@ -106,7 +114,8 @@ std::vector<TSqlToken> TokenizeSql(std::string_view Sql) {
       Add(C == '"' ? TSqlTokenKind::QuotedIdent : TSqlTokenKind::String, std::move(Text), Start);
       continue;
     }
-    if (std::isdigit(C) || (C == '.' && I + 1 < N && std::isdigit(static_cast<unsigned char>(Sql[I + 1])))) {
+    if (std::isdigit(C) ||
+        (C == '.' && I + 1 < N && std::isdigit(static_cast<unsigned char>(Sql[I + 1])))) {
       bool IsFloat = false;
       while (I < N && std::isdigit(static_cast<unsigned char>(Sql[I]))) ++I;
       if (I < N && Sql[I] == '.') {

@@ -18,8 +18,8 @@ enum class TSqlTokenKind {
 
 struct TSqlToken {
   TSqlTokenKind Kind = TSqlTokenKind::End;
-  std::string Text;  // the value: quotes removed and doubled quotes undone; symbols normalised
-  int Pos = 0;       // 1-based character position in the statement
+  std::string Text;   // the value: quotes removed and doubled quotes undone; symbols normalised
+  int Pos = 0;        // 1-based character position in the statement
   size_t Offset = 0;  // byte offset and length of the token as written
   size_t Length = 0;
 

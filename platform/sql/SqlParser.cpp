@@ -272,9 +272,8 @@ class TSqlParser {
     auto L = Additive();
     for (;;) {
       const TSqlToken& T = Peek();
-      if (T.Kind == TSqlTokenKind::Symbol &&
-          (T.Text == "=" || T.Text == "<>" || T.Text == "<" || T.Text == ">" || T.Text == "<=" ||
-           T.Text == ">=")) {
+      if (T.Kind == TSqlTokenKind::Symbol && (T.Text == "=" || T.Text == "<>" || T.Text == "<" ||
+                                              T.Text == ">" || T.Text == "<=" || T.Text == ">=")) {
         std::string Op = Next().Text;
         L = Wrap(TSqlExprKind::Binary, Op, std::move(L));
         L->Args.push_back(Additive());
@@ -436,9 +435,9 @@ class TSqlParser {
       Close(*E);
       return E;
     }
-    auto E = Make(First.Kind == TSqlTokenKind::QuotedIdent ? TSqlExprKind::Quoted
-                                                            : TSqlExprKind::Column,
-                  First);
+    auto E =
+        Make(First.Kind == TSqlTokenKind::QuotedIdent ? TSqlExprKind::Quoted : TSqlExprKind::Column,
+             First);
     E->Text = First.Text;
     E->NamePos = First.Pos;
     return E;
@@ -495,4 +494,6 @@ class TSqlParser {
 
 }  // namespace
 
-TSqlStatement ParseSql(std::string_view Sql) { return TSqlParser(Sql).Statement(); }
+TSqlStatement ParseSql(std::string_view Sql) {
+  return TSqlParser(Sql).Statement();
+}

@@ -11,7 +11,9 @@
 #include "core/Unicode.h"
 #include "sql/SqlLexer.h"
 
-std::string SqlTableName(size_t Index) { return "t" + std::to_string(Index + 1); }
+std::string SqlTableName(size_t Index) {
+  return "t" + std::to_string(Index + 1);
+}
 
 std::string QuoteSqlName(std::string_view Name) {
   std::string R = "\"";
@@ -67,7 +69,9 @@ bool ReadTime(std::string_view S, size_t I, double& Days) {
   return true;
 }
 
-bool IsDateType(TFieldType T) { return T == ftDate || T == ftTime || T == ftDateTime; }
+bool IsDateType(TFieldType T) {
+  return T == ftDate || T == ftTime || T == ftDateTime;
+}
 
 bool IsNumericType(TFieldType T) {
   return T != ftUnknown && !IsDateType(T) && StorageKindOf(T) != TStorageKind::String;
@@ -104,7 +108,7 @@ struct TX {
   TXClass Cls = TXClass::Other;
   TFieldType Type = ftUnknown;  // the column's type, or the result type when known
   int Size = 0;
-  std::string Name;  // a column's field name
+  std::string Name;   // a column's field name
   std::string Const;  // a constant's value
   int Pos = 0;
 };
@@ -113,7 +117,7 @@ struct TFuncInfo {
   const char* Name;
   const char* SqlName;
   int MinArgs;
-  int MaxArgs;  // -1: any number
+  int MaxArgs;        // -1: any number
   TFieldType Result;  // ftUnknown: from the values
 };
 
@@ -241,7 +245,7 @@ class TTranslator {
   const TSqlSchemaLookup& FLookup;
   TSqlTranslation FOut;
   TClause FClause = TClause::Select;
-  std::vector<std::pair<std::string, std::string>> FUserAliases;  // alias -> result name
+  std::vector<std::pair<std::string, std::string>> FUserAliases;   // alias -> result name
   mutable std::unordered_map<std::string, std::string> FResolved;  // qualifier -> path
 
   std::string Source(const TSqlExpr& E) const {
@@ -377,8 +381,8 @@ class TTranslator {
         double Days;
         if (!ParseSqlDateConstant(Other.Const, T, Days))
           RaiseSqlError("Tipos incompatibles: '" + Other.Const + "' no es " +
-                        (T == ftTime ? "una hora válida" : "una fecha válida") + " para el campo '" +
-                        Col.Name + "'" + SqlAtPosition(Other.Pos));
+                        (T == ftTime ? "una hora válida" : "una fecha válida") +
+                        " para el campo '" + Col.Name + "'" + SqlAtPosition(Other.Pos));
         Other.Sql = FormatNumber(Days);
         return;
       }
@@ -463,8 +467,7 @@ class TTranslator {
           int T = MatchTable(E.Qualifier, E.QualifierPos);
           const auto& Cols = FOut.Tables[T].Columns;
           for (size_t C = 0; C < Cols.size(); ++C)
-            if (AnsiSameText(Cols[C].Name, E.Text))
-              return ColumnX(T, static_cast<int>(C), E.Pos);
+            if (AnsiSameText(Cols[C].Name, E.Text)) return ColumnX(T, static_cast<int>(C), E.Pos);
           RaiseSqlError("Campo desconocido '" + E.Text + "'" + SqlAtPosition(E.NamePos));
         }
         if (FClause == TClause::OrderBy && AliasX(E.Text, X)) return X;
@@ -552,11 +555,13 @@ class TTranslator {
 
   TX Function(const TSqlExpr& E) {
     const TFuncInfo* F = FindFunction(E.Op);
-    if (!F) RaiseSqlError("Función desconocida '" + Source(E).substr(0, E.Op.size()) + "'" +
-                          SqlAtPosition(E.Pos));
+    if (!F)
+      RaiseSqlError("Función desconocida '" + Source(E).substr(0, E.Op.size()) + "'" +
+                    SqlAtPosition(E.Pos));
     const int N = static_cast<int>(E.Args.size());
     const bool CountStar = E.Star && E.Op == "COUNT";
-    if ((E.Star && !CountStar) || (!CountStar && (N < F->MinArgs || (F->MaxArgs >= 0 && N > F->MaxArgs))) ||
+    if ((E.Star && !CountStar) ||
+        (!CountStar && (N < F->MinArgs || (F->MaxArgs >= 0 && N > F->MaxArgs))) ||
         (E.Op == "COUNT" && !CountStar && N != 1))
       RaiseSqlError("Número de argumentos incorrecto en '" + Source(E).substr(0, E.Op.size()) +
                     "'" + SqlAtPosition(E.Pos));

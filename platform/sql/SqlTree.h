@@ -6,43 +6,44 @@
 #include <vector>
 
 enum class TSqlExprKind {
-  Number,   // Text: the number as written; IsFloat tells its kind
-  String,   // 'text'
-  Quoted,   // a lone "text": a field when a listed table has it, else a string constant
+  Number,  // Text: the number as written; IsFloat tells its kind
+  String,  // 'text'
+  Quoted,  // a lone "text": a field when a listed table has it, else a string constant
   Null,
-  Boolean,  // TRUE / FALSE in Text ("1" / "0")
-  Column,   // [Qualifier.]Name
-  Unary,    // Op: "NOT", "-", "+"
-  Binary,   // Op: "OR", "AND", "=", "<>", "<", ">", "<=", ">=", "+", "-", "*", "/", "%", "||", "LIKE"
-  IsNull,   // Args[0] IS [NOT] NULL
-  Between,  // Args[0] [NOT] BETWEEN Args[1] AND Args[2]
-  InList,   // Args[0] [NOT] IN (Args[1..])
-  Function, // Op: upper-case name; Star for COUNT(*); Distinct for aggregates
-  Case,     // CASE [Args[0] when HasOperand] WHEN a THEN b ... [ELSE e] END
+  Boolean,   // TRUE / FALSE in Text ("1" / "0")
+  Column,    // [Qualifier.]Name
+  Unary,     // Op: "NOT", "-", "+"
+  Binary,    // Op: "OR", "AND", "=", "<>", "<", ">", "<=", ">=", "+", "-", "*", "/", "%", "||",
+             // "LIKE"
+  IsNull,    // Args[0] IS [NOT] NULL
+  Between,   // Args[0] [NOT] BETWEEN Args[1] AND Args[2]
+  InList,    // Args[0] [NOT] IN (Args[1..])
+  Function,  // Op: upper-case name; Star for COUNT(*); Distinct for aggregates
+  Case,      // CASE [Args[0] when HasOperand] WHEN a THEN b ... [ELSE e] END
 };
 
 struct TSqlExpr {
   TSqlExprKind Kind = TSqlExprKind::Null;
-  int Pos = 0;             // 1-based position of the expression's first token
-  size_t Begin = 0;        // byte range of the expression as written
+  int Pos = 0;       // 1-based position of the expression's first token
+  size_t Begin = 0;  // byte range of the expression as written
   size_t End = 0;
   std::string Op;
-  std::string Text;        // constant value, or the field name of a Column
+  std::string Text;  // constant value, or the field name of a Column
   bool IsFloat = false;
-  std::string Qualifier;   // table part of a Column ("" when unqualified)
+  std::string Qualifier;  // table part of a Column ("" when unqualified)
   int QualifierPos = 0;
-  int NamePos = 0;         // position of a Column's field name
-  bool Not = false;        // NOT LIKE, IS NOT NULL, NOT BETWEEN, NOT IN
-  bool Distinct = false;   // COUNT(DISTINCT x)
-  bool Star = false;       // COUNT(*)
-  bool HasOperand = false; // CASE x WHEN ...
+  int NamePos = 0;          // position of a Column's field name
+  bool Not = false;         // NOT LIKE, IS NOT NULL, NOT BETWEEN, NOT IN
+  bool Distinct = false;    // COUNT(DISTINCT x)
+  bool Star = false;        // COUNT(*)
+  bool HasOperand = false;  // CASE x WHEN ...
   bool HasElse = false;
   std::vector<std::unique_ptr<TSqlExpr>> Args;
 };
 using TSqlExprPtr = std::unique_ptr<TSqlExpr>;
 
 struct TSqlSelectItem {
-  TSqlExprPtr Expr;           // null for * and table.*
+  TSqlExprPtr Expr;  // null for * and table.*
   bool Star = false;
   std::string StarQualifier;  // table of table.* ("" for a plain *)
   int Pos = 0;
