@@ -1,0 +1,582 @@
+// kvbench: the performance targets measured over the million-order sample database, each beside
+// its peers (the sqlite3 shell, Qt's filter proxy, pxlib, a plain byte scan), ending in one summary
+// line per target. Usage: kvbench --data DIR [benchmark flags]; DIR holds db/ (Paradox), dbf/
+// (dBase) and the SQLite copy, which is made here when missing.
+#include <benchmark/benchmark.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "core/SysUtils.h"
+#include "data/DB.h"
+#include "dbtables/DBTables.h"
+#include "io/TableFile.h"
+
+#ifdef KVBENCH_KVUTIL
+#include "KVUtil.h"
+#endif
+#ifdef KVBENCH_KVFIND
+#include "KVFind.h"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Where the data lives and the values the searches look for, chosen from the middle row.
+struct TBenchData {
+  std::string Dir, DbDir, DbfDir, SqlitePath, ScratchDir;
+  size_t Rows = 0;
+  size_t Middle = 0;
+  std::string City;  // ShipToCity of the middle row: the filter's value
+  std::string NoCity = "Ninguna Parte";
+  std::string OrderNo;  // OrderNo of the middle row, as filter text
+  double OrderNoValue = 0;
+  std::string Contact;  // ShipToContact of the middle row (Locate on text)
+};
+
+TBenchData Data;
+// Seconds per iteration of each finished benchmark, by name.
+std::map<std::string, double> Figures;
+// Notes for the summary (counts found, so a reader can tell the peers did the same work).
+std::map<std::string, std::string> Notes;
+
+// Reports to the console as usual and keeps each run's time per iteration for the summary.
+class TCollectingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& Runs) override {
+    ConsoleReporter::ReportRuns(Runs);
+    for (const Run& R : Runs) {
+      if (R.error_occurred || R.iterations == 0 || R.run_type != Run::RT_Iteration) continue;
+      Figures[R.run_name.function_name] =
+          R.real_accumulated_time / static_cast<double>(R.iterations);
+    }
+  }
+};
+
+std::optional<double> Figure(const std::string& Name) {
+  auto It = Figures.find(Name);
+  if (It == Figures.end()) return std::nullopt;
+  return It->second;
+}
+
+// A table of the Paradox or dBase folder, opened on its own.
+std::unique_ptr<TTable> OpenTable(const std::string& Dir, const std::string& Name) {
+  auto T = std::make_unique<TTable>();
+  T->SetDatabaseName(Dir);
+  T->SetTableName(Name);
+  T->Open();
+  return T;
+}
+
+void Fail(benchmark::State& State, const std::exception& E) {
+  State.SkipWithError(E.what());
+}
+
+// Registers Fn as a benchmark timed on the wall clock.
+benchmark::internal::Benchmark* Add(const std::string& Name,
+                                    std::function<void(benchmark::State&)> Fn) {
+  return benchmark::RegisterBenchmark(Name.c_str(),
+                                      [Fn](benchmark::State& S) {
+                                        try {
+                                          Fn(S);
+                                        } catch (const std::exception& E) {
+                                          Fail(S, E);
+                                        }
+                                      })
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+// The sqlite3 shell running Sql over the SQLite copy; output discarded.
+void AddSqlitePeer(const std::string& Name, const std::string& Sql, int Iterations = 3) {
+  Add(Name, [Sql](benchmark::State& S) {
+    for (auto _ : S) RunProcessSeconds({"sqlite3", Data.SqlitePath, Sql});
+  })->Iterations(Iterations);
+}
+
+std::string SqlText(const std::string& V) {
+  std::string Out = "'";
+  for (char C : V) {
+    if (C == '\'') Out += '\'';
+    Out += C;
+  }
+  return Out + "'";
+}
+
+// Filter text for "Field = 'value'" with a quote inside doubled.
+std::string FilterEq(const std::string& Field, const std::string& V) {
+  return Field + " = " + SqlText(V);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data-layer benchmarks over ORDERS.
+
+std::unique_ptr<TTable> Orders;  // opened once, shared by the dataset benchmarks
+
+void RegisterOpen() {
+  for (const auto& [Dir, Name, Label] :
+       {std::tuple{Data.DbDir, std::string("ORDERS.DB"), std::string("ours/open/ORDERS.DB")},
+        std::tuple{Data.DbfDir, std::string("ORDERS.DBF"), std::string("ours/open/ORDERS.DBF")}}) {
+    Add(Label, [Dir, Name](benchmark::State& S) {
+      for (auto _ : S) {
+        ClearTableCache();
+        auto T = OpenTable(Dir, Name);
+        benchmark::DoNotOptimize(T->RecordCount());
+      }
+    })->Iterations(3);
+  }
+  Add("pxlib/read/ORDERS.DB", [](benchmark::State& S) {
+    if (!PxlibAvailable()) {
+      S.SkipWithError("pxlib no disponible");
+      return;
+    }
+    int64_t N = 0;
+    for (auto _ : S) N = PxlibReadAll(Data.DbDir + "/ORDERS.DB")->Records;
+    Notes["pxlib/read/ORDERS.DB"] = std::to_string(N) + " registros";
+  })->Iterations(1);
+}
+
+void RegisterDataSet() {
+  Add("ours/filter/equal+count", [](benchmark::State& S) {
+    int Count = 0;
+    for (auto _ : S) {
+      S.PauseTiming();
+      Orders->SetFiltered(false);
+      Orders->SetFilter("");
+      S.ResumeTiming();
+      Orders->SetFilter(FilterEq("ShipToCity", Data.City));
+      Orders->SetFiltered(true);
+      Count = Orders->RecordCount();
+    }
+    S.PauseTiming();
+    Orders->SetFiltered(false);
+    Orders->SetFilter("");
+    S.ResumeTiming();
+    Notes["ours/filter/equal+count"] = std::to_string(Count) + " filas";
+  })->MinTime(1.0);
+
+  Add("ours/findfirst/nomatch", [](benchmark::State& S) {
+    Orders->SetFilter(FilterEq("ShipToCity", Data.NoCity));
+    bool Found = true;
+    for (auto _ : S) Found = Orders->FindFirst();
+    if (Found) S.SkipWithError("FindFirst encontró un valor que no existe");
+    Orders->SetFilter("");
+  })->MinTime(1.0);
+
+  Add("ours/findfirst/middle", [](benchmark::State& S) {
+    Orders->SetFilter("OrderNo = '" + Data.OrderNo + "'");
+    bool Found = false;
+    for (auto _ : S) {
+      S.PauseTiming();
+      Orders->First();
+      S.ResumeTiming();
+      Found = Orders->FindFirst();
+    }
+    if (!Found || Orders->CurrentRow() != static_cast<TBookmark>(Data.Middle))
+      S.SkipWithError("FindFirst no llegó a la fila central");
+    Orders->SetFilter("");
+  })->MinTime(1.0);
+
+  Add("ours/findnext/first-to-second", [](benchmark::State& S) {
+    Orders->SetFilter(FilterEq("ShipToCity", Data.City));
+    bool Found = false;
+    for (auto _ : S) {
+      S.PauseTiming();
+      Orders->FindFirst();
+      S.ResumeTiming();
+      Found = Orders->FindNext();
+    }
+    if (!Found) S.SkipWithError("FindNext no encontró la segunda coincidencia");
+    Orders->SetFilter("");
+  })->MinTime(1.0);
+
+  Add("ours/locate/OrderNo", [](benchmark::State& S) {
+    bool Found = false;
+    for (auto _ : S) {
+      S.PauseTiming();
+      Orders->First();
+      S.ResumeTiming();
+      Found = Orders->Locate("OrderNo", Variant(Data.OrderNoValue), 0);
+    }
+    if (!Found) S.SkipWithError("Locate no encontró el pedido central");
+  })->MinTime(1.0);
+
+  Add("ours/locate/ShipToContact-nocase", [](benchmark::State& S) {
+    bool Found = false;
+    for (auto _ : S) {
+      S.PauseTiming();
+      Orders->First();
+      S.ResumeTiming();
+      Found = Orders->Locate("ShipToContact", Variant(Data.Contact), loCaseInsensitive);
+    }
+    if (!Found) S.SkipWithError("Locate no encontró el contacto central");
+  })->MinTime(1.0);
+
+#ifdef KVBENCH_KVUTIL
+  Add("ours/gotopos/middle", [](benchmark::State& S) {
+    Orders->SetRecNo(static_cast<int>(Data.Middle) + 1);
+    TPos Pos;
+    GetPos(Pos, Orders.get());
+    bool Found = false;
+    for (auto _ : S) {
+      S.PauseTiming();
+      Orders->First();
+      S.ResumeTiming();
+      Found = GotoPos(Pos, Orders.get(), false);
+    }
+    if (!Found || Orders->CurrentRow() != static_cast<TBookmark>(Data.Middle))
+      S.SkipWithError("GotoPos no volvió a la fila central");
+  })->MinTime(1.0);
+#endif
+}
+
+// ---------------------------------------------------------------------------------------------
+// Peers of the dataset operations.
+
+std::unique_ptr<TQtFilterPeer> QtPeer;
+
+void RegisterDataSetPeers() {
+  const TColumn& City =
+      Orders->Store()->Columns[static_cast<size_t>(Orders->Store()->ColumnIndex("ShipToCity"))];
+  std::string_view Text = ColumnText(City);
+  Add("floor/memmem/equal", [Text](benchmark::State& S) {
+    size_t N = 0;
+    for (auto _ : S) benchmark::DoNotOptimize(N = CountOccurrences(Text, Data.City));
+    Notes["floor/memmem/equal"] = std::to_string(N) + " apariciones";
+  })->MinTime(0.5);
+  Add("floor/memmem/nomatch", [Text](benchmark::State& S) {
+    size_t N = 0;
+    for (auto _ : S) benchmark::DoNotOptimize(N = CountOccurrences(Text, Data.NoCity));
+  })->MinTime(0.5);
+
+  AddSqlitePeer("sqlite3/filter/equal+count",
+                "SELECT count(*) FROM orders WHERE ShipToCity=" + SqlText(Data.City) + ";");
+  AddSqlitePeer("sqlite3/findfirst/nomatch",
+                "SELECT * FROM orders WHERE ShipToCity=" + SqlText(Data.NoCity) + " LIMIT 1;");
+  AddSqlitePeer("sqlite3/findfirst/middle",
+                "SELECT * FROM orders WHERE OrderNo=" + Data.OrderNo + " LIMIT 1;");
+  AddSqlitePeer("sqlite3/locate/ShipToContact-nocase",
+                "SELECT * FROM orders WHERE lower(ShipToContact)=lower(" + SqlText(Data.Contact) +
+                    ") LIMIT 1;");
+  AddSqlitePeer("sqlite3/noop", "SELECT 1;", 10);
+
+  if (TQtFilterPeer::Available()) {
+    Add("qt/filter/equal+count", [](benchmark::State& S) {
+      if (!QtPeer) {
+        std::vector<std::string> Values;
+        const TTableStore& St = *Orders->Store();
+        const TColumn& C = St.Columns[static_cast<size_t>(St.ColumnIndex("ShipToCity"))];
+        Values.reserve(C.Size());
+        for (size_t R = 0; R < C.Size(); ++R) Values.emplace_back(C.Str(R));
+        QtPeer = std::make_unique<TQtFilterPeer>(Values);
+      }
+      int N = 0;
+      for (auto _ : S) {
+        S.PauseTiming();
+        QtPeer->Filter("");
+        S.ResumeTiming();
+        N = QtPeer->Filter(Data.City);
+      }
+      Notes["qt/filter/equal+count"] = std::to_string(N) + " filas";
+    })->Iterations(3);
+    Add("qt/findfirst/nomatch", [](benchmark::State& S) {
+      if (!QtPeer) {
+        S.SkipWithError("sin modelo Qt");
+        return;
+      }
+      for (auto _ : S) benchmark::DoNotOptimize(QtPeer->FindFirst(Data.NoCity));
+    })->Iterations(3);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Export.
+
+void RegisterExport() {
+  for (const std::string Ext : {".dbf", ".db"}) {
+    std::string Name = "ours/export/" + Ext.substr(1);
+    Add(Name, [Ext](benchmark::State& S) {
+      int Count = 0;
+      for (auto _ : S) {
+        TTable Out;
+        Out.SetDatabaseName(Data.ScratchDir);
+        Out.SetTableName("export" + Ext);
+        Count = Out.BatchMove(Orders.get(), batCopy);
+      }
+      if (Count != static_cast<int>(Data.Rows))
+        S.SkipWithError("la copia no tiene todas las filas");
+    })->Iterations(2);
+  }
+  Add("sqlite3/export/csv", [](benchmark::State& S) {
+    for (auto _ : S)
+      RunProcessSeconds({"sqlite3", "-csv", Data.SqlitePath, "SELECT * FROM orders;"},
+                        Data.ScratchDir + "/export.csv");
+  })->Iterations(2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// SQL searches through the lookup join.
+
+const char* const SigJoin =
+    "SELECT * FROM orders, customer WHERE lower(customer.Company) LIKE 'sig%' AND "
+    "orders.CustNo = customer.CustNo";
+
+void RegisterSql() {
+  AddSqlitePeer("sqlite3/sql/Company-begins", std::string(SigJoin) + ";");
+  AddSqlitePeer("sqlite3/sql/Company-begins-orderby",
+                std::string(SigJoin) + " ORDER BY customer.Company;");
+#ifdef KVBENCH_KVFIND
+  for (const bool Ordered : {false, true}) {
+    std::string Name = Ordered ? "ours/sql/Company-begins-orderby" : "ours/sql/Company-begins";
+    Add(Name, [Ordered, Name](benchmark::State& S) {
+      TTable Customer;
+      Customer.SetDatabaseName(Data.DbDir);
+      Customer.SetTableName("CUSTOMER.DB");
+      TTable Ord;
+      Ord.SetDatabaseName(Data.DbDir);
+      Ord.SetTableName("ORDERS.DB");
+      Ord.AddLookupField("Company", ftString, &Customer, "CustNo", "CustNo", "Company", 40);
+      Customer.Open();
+      Ord.Open();
+      TDataSource Source;
+      Source.SetDataSet(&Ord);
+      int Count = 0;
+      for (auto _ : S) {
+        TKVFind Find;
+        Find.SetPDataSet(&Ord);
+        Find.SetpDataSource(&Source);
+        Find.SetCaseSensitive(false);
+        Find.SetFilter("Company=='sig'");
+        if (Ordered) Find.SetOrderBy("Company");
+        Find.SetFiltered(true);
+        Count = Find.Results()->RecordCount();
+      }
+      Notes[Name] = std::to_string(Count) + " filas";
+    })->Iterations(3);
+  }
+#endif
+}
+
+// ---------------------------------------------------------------------------------------------
+// Preparation and the summary.
+
+bool FileExists(const std::string& P) {
+  return fs::is_regular_file(P);
+}
+
+// Picks the searched values from the middle row of ORDERS.
+void ChooseValues(const TTableStore& S) {
+  Data.Rows = S.RowCount();
+  Data.Middle = Data.Rows / 2;
+  auto Col = [&](const char* Name) -> const TColumn& {
+    int I = S.ColumnIndex(Name);
+    if (I < 0) throw Exception(std::string("ORDERS no tiene el campo ") + Name);
+    return S.Columns[static_cast<size_t>(I)];
+  };
+  // The middle row must have a city and a contact; step forward to the first one that does.
+  while (Data.Middle < Data.Rows &&
+         (Col("ShipToCity").IsNull(Data.Middle) || Col("ShipToContact").IsNull(Data.Middle)))
+    ++Data.Middle;
+  if (Data.Middle >= Data.Rows) throw Exception("ORDERS no tiene filas con ciudad y contacto");
+  Data.City = std::string(Col("ShipToCity").Str(Data.Middle));
+  Data.Contact = std::string(Col("ShipToContact").Str(Data.Middle));
+  Data.OrderNoValue = Col("OrderNo").Double(Data.Middle);
+  char Buf[32];
+  std::snprintf(Buf, sizeof Buf, "%.0f", Data.OrderNoValue);
+  Data.OrderNo = Buf;
+}
+
+struct TMemoryFigure {
+  uint64_t RssGrowth = 0, StoreBytes = 0, FileBytes = 0;
+};
+
+// Loads ORDERS.DB first thing in the process so the growth of the resident set is the table's.
+TMemoryFigure MeasureMemory(const std::string& Path) {
+  TMemoryFigure M;
+  uint64_t Before = ProcessStatusBytes("VmRSS");
+  auto Store = LoadTableFile(Path);
+  M.RssGrowth = ProcessStatusBytes("VmRSS") - Before;
+  M.StoreBytes = Store->MemoryBytes();
+  M.FileBytes = fs::file_size(Path);
+  return M;
+}
+
+void EnsureSqlite() {
+  if (FileExists(Data.SqlitePath)) return;
+  std::fprintf(stderr, "kvbench: copiando ORDERS y CUSTOMER a %s\n", Data.SqlitePath.c_str());
+  auto O = LoadTableFile(Data.DbDir + "/ORDERS.DB");
+  auto C = LoadTableFile(Data.DbDir + "/CUSTOMER.DB");
+  std::string Tmp = Data.SqlitePath + ".tmp";
+  WriteSqliteFile(Tmp, {{"orders", O.get()}, {"customer", C.get()}});
+  fs::rename(Tmp, Data.SqlitePath);
+}
+
+std::string MiB(uint64_t B) {
+  char Buf[32];
+  std::snprintf(Buf, sizeof Buf, "%.0f MB", static_cast<double>(B) / (1024.0 * 1024.0));
+  return Buf;
+}
+
+void PrintSummary(const TMemoryFigure& Mem) {
+  auto P = [](const std::string& Peer, const std::string& Name) {
+    return TPeerFigure{Peer, Figure(Name)};
+  };
+  auto Ms = [](double V) { return V / 1000.0; };
+  std::vector<TTargetLine> Lines;
+  Lines.push_back({"open ORDERS.DB (1M rows, cold)",
+                   Figure("ours/open/ORDERS.DB"),
+                   "<= 1 s",
+                   1.0,
+                   {P("pxlib", "pxlib/read/ORDERS.DB")},
+                   -1,
+                   ""});
+  Lines.push_back({"open ORDERS.DBF (1M rows, cold)",
+                   Figure("ours/open/ORDERS.DBF"),
+                   "<= 1 s",
+                   1.0,
+                   {},
+                   -1,
+                   ""});
+  Lines.push_back({"filter ShipToCity = 'x', count",
+                   Figure("ours/filter/equal+count"),
+                   "<= 30 ms",
+                   Ms(30),
+                   {P("sqlite3", "sqlite3/filter/equal+count"), P("Qt", "qt/filter/equal+count"),
+                    P("memmem", "floor/memmem/equal")},
+                   -1,
+                   Notes["ours/filter/equal+count"]});
+  Lines.push_back({"FindFirst, no match (whole scan)",
+                   Figure("ours/findfirst/nomatch"),
+                   "<= 16 ms",
+                   Ms(16),
+                   {P("sqlite3", "sqlite3/findfirst/nomatch"), P("Qt", "qt/findfirst/nomatch"),
+                    P("memmem", "floor/memmem/nomatch")},
+                   -1,
+                   ""});
+  Lines.push_back({"FindFirst, middle row",
+                   Figure("ours/findfirst/middle"),
+                   "<= 16 ms",
+                   Ms(16),
+                   {P("sqlite3", "sqlite3/findfirst/middle")},
+                   -1,
+                   ""});
+  Lines.push_back({"FindNext, first to second match",
+                   Figure("ours/findnext/first-to-second"),
+                   "<= 16 ms",
+                   Ms(16),
+                   {},
+                   -1,
+                   ""});
+  Lines.push_back({"Locate OrderNo (middle row)",
+                   Figure("ours/locate/OrderNo"),
+                   "<= 20 ms",
+                   Ms(20),
+                   {P("sqlite3", "sqlite3/findfirst/middle")},
+                   -1,
+                   ""});
+  Lines.push_back({"Locate ShipToContact, any case",
+                   Figure("ours/locate/ShipToContact-nocase"),
+                   "<= 20 ms",
+                   Ms(20),
+                   {P("sqlite3", "sqlite3/locate/ShipToContact-nocase")},
+                   -1,
+                   ""});
+  Lines.push_back(
+      {"GotoPos (middle row)", Figure("ours/gotopos/middle"), "<= 20 ms", Ms(20), {}, -1, ""});
+  Lines.push_back({"SQL Company=='sig' (lookup join)",
+                   Figure("ours/sql/Company-begins"),
+                   "<= sqlite3",
+                   std::nullopt,
+                   {P("sqlite3", "sqlite3/sql/Company-begins")},
+                   0,
+                   Notes["ours/sql/Company-begins"]});
+  Lines.push_back({"SQL Company=='sig' ordered by Company",
+                   Figure("ours/sql/Company-begins-orderby"),
+                   "<= sqlite3",
+                   std::nullopt,
+                   {P("sqlite3", "sqlite3/sql/Company-begins-orderby")},
+                   0,
+                   Notes["ours/sql/Company-begins-orderby"]});
+  Lines.push_back({"export 1M rows to .dbf",
+                   Figure("ours/export/dbf"),
+                   "<= 2 s",
+                   2.0,
+                   {P("sqlite3 csv", "sqlite3/export/csv")},
+                   -1,
+                   ""});
+  Lines.push_back({"export 1M rows to .db",
+                   Figure("ours/export/db"),
+                   "<= 2 s",
+                   2.0,
+                   {P("sqlite3 csv", "sqlite3/export/csv")},
+                   -1,
+                   ""});
+
+  std::printf("\n==== kvbench: %zu orders; sqlite3 shell start-up %s is included in its figures\n",
+              Data.Rows, FormatSeconds(Figure("sqlite3/noop")).c_str());
+  for (const TTargetLine& L : Lines) std::printf("%s\n", FormatTargetLine(L).c_str());
+  std::printf("%s\n", FormatMemoryLine(Mem.RssGrowth, Mem.StoreBytes, Mem.FileBytes, 1.5).c_str());
+}
+
+}  // namespace
+
+int main(int Argc, char** Argv) {
+  std::string Dir = "bench-data";
+  std::vector<char*> Rest{Argv[0]};
+  for (int I = 1; I < Argc; ++I) {
+    std::string A = Argv[I];
+    if (A == "--data" && I + 1 < Argc)
+      Dir = Argv[++I];
+    else
+      Rest.push_back(Argv[I]);
+  }
+  try {
+    Data.Dir = fs::absolute(Dir).string();
+    Data.DbDir = Data.Dir + "/db";
+    Data.DbfDir = Data.Dir + "/dbf";
+    Data.SqlitePath = Data.Dir + "/orders.sqlite";
+    Data.ScratchDir = Data.Dir + "/scratch";
+    fs::create_directories(Data.ScratchDir);
+    for (const std::string& F :
+         {Data.DbDir + "/ORDERS.DB", Data.DbDir + "/CUSTOMER.DB", Data.DbfDir + "/ORDERS.DBF"})
+      if (!FileExists(F))
+        throw Exception("Falta '" + F + "': './run bench' genera los datos de prueba");
+
+    TMemoryFigure Mem = MeasureMemory(Data.DbDir + "/ORDERS.DB");
+    EnsureSqlite();
+    Orders = OpenTable(Data.DbDir, "ORDERS.DB");
+    ChooseValues(*Orders->Store());
+
+    RegisterOpen();
+    RegisterDataSet();
+    RegisterDataSetPeers();
+    RegisterSql();
+    RegisterExport();
+
+    int N = static_cast<int>(Rest.size());
+    benchmark::Initialize(&N, Rest.data());
+    TCollectingReporter Reporter;
+    // The detailed runs go to standard error; standard output keeps the summary.
+    Reporter.SetOutputStream(&std::cerr);
+    Reporter.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&Reporter);
+    PrintSummary(Mem);
+    QtPeer.reset();
+    Orders.reset();
+    benchmark::Shutdown();
+    return 0;
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "kvbench: %s\n", E.what());
+    return 1;
+  }
+}
