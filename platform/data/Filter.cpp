@@ -44,7 +44,8 @@ inline bool TestNumbers(TFilterCompareOp Op, double A, double B) {
   return TestOrder(Op, A < B ? -1 : A > B ? 1 : 0);
 }
 
-// Byte order (UTF-8 code point order) or, ignoring case, the Unicode-correct order.
+// Byte order (which is code point order for UTF-8) or, ignoring case, the order of the
+// case-folded texts.
 inline int CompareTexts(std::string_view A, std::string_view B, bool IgnoreCase) {
   if (IgnoreCase) return AnsiCompareText(A, B);
   int C = A.compare(B);

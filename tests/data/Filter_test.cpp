@@ -488,8 +488,11 @@ TEST(FilterCost, MillionRowsEquality) {
     auto Ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count();
     EXPECT_EQ(D.RecordCount(), N / 1000);
-    // Well under this in an optimised build; the bound only catches work per row gone wrong.
+    // About 10 ms in an optimised build; the generous bound only catches work per row gone
+    // wrong, and is left out where the build is slowed down on purpose.
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(Ms, 500.0) << "options " << O;
+#endif
     std::printf("[ filter ] 1,000,000 rows, options %u: %.1f ms\n", O, Ms);
     D.SetFiltered(false);
   }
