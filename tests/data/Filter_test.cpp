@@ -263,6 +263,7 @@ TEST_F(FilterEval, TextsCaseAndPrefix) {
       {"[Last Name] = 'O''Brien'", 0, "1"},
       {"[last name] > 'M'", 0, "1,4,5,6"},
       {"'Madrid' = City", 0, "1,5"},
+      {"'Áng*' = Name", 0, "1,5"},
       {"Name = City", CI, "6"},
       {"Name = City", 0, ""},
       {"Name = 123", 0, ""},
@@ -391,6 +392,7 @@ TEST_F(FilterEval, BadFilterKeepsThePreviousOne) {
   EXPECT_THROW(DS.SetFilter("Qty = 'diez'"), EDatabaseError);
   EXPECT_EQ(DS.Filter(), "Qty = 10");
   EXPECT_EQ(DS.RecordCount(), 2);
+  EXPECT_EQ(DS.RecNo(), 2);
 }
 
 TEST_F(FilterEval, LookupAndCalculatedFields) {
