@@ -69,7 +69,8 @@ int StrToInt(std::string_view S);
 int64_t StrToInt64(std::string_view S);
 bool TryStrToInt(std::string_view S, int& Value);
 // Reads a whole number in the 32-bit range: Code is 0 on success, else the 1-based
-// position of the first character that could not be read (the length+1 on overflow).
+// position of the first character that could not be read (on overflow, of the digit that
+// overflowed).
 int Val(std::string_view S, int& Code);
 
 // Text to date/time under the locale's ShortDateFormat order and separators.
