@@ -395,6 +395,8 @@ class TDataSet : public TComponent {
   void SetStore(std::shared_ptr<TTableStore> S) { FStore = std::move(S); }
   // Rebuilds the visible rows keeping the current record if still visible (else first).
   void Resync(bool KeepPosition);
+  // A row was appended to the store: shows it last (when it passes the filter) and goes to it.
+  void RowAppended(uint32_t Row);
   // Notifications to data sources (coalesced while controls are disabled).
   void DataSetChanged();
   void Scrolled();

@@ -194,6 +194,17 @@ void TDataSet::Resync(bool KeepPosition) {
   DataSetChanged();
 }
 
+void TDataSet::RowAppended(uint32_t Row) {
+  if (!FActive) return;
+  if (!FFiltered || MatchesFilter(Row)) {
+    FRows.push_back(Row);
+    FCur = static_cast<int>(FRows.size()) - 1;
+    FBof = false;
+    FEof = true;
+  }
+  DataSetChanged();
+}
+
 // ---------------------------------------------------------------- moving
 
 void TDataSet::SetCur(int Index) {
@@ -535,6 +546,5 @@ void TMemDataSet::AppendRecord(const std::vector<Variant>& Values) {
     Row[F->FieldNo()] = Values[V++];
   }
   S.AppendRow(Row);
-  Resync(false);
-  Last();
+  RowAppended(static_cast<uint32_t>(S.RowCount() - 1));
 }

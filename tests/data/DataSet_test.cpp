@@ -210,7 +210,9 @@ TEST(DataSetLocate, OptionsAndValueForms) {
     DS->First();
     bool Found = DS->Locate(C.Fields, C.Values, C.Options);
     EXPECT_EQ(Found, C.ExpectedCustNo != 0) << C.Fields << " " << C.Values.AsString();
-    if (Found) EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), C.ExpectedCustNo);
+    if (Found) {
+      EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), C.ExpectedCustNo);
+    }
   }
   Variant Key = VarArrayCreate(0, 1);
   Key[0] = "ángel compañía";
