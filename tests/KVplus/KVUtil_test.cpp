@@ -188,9 +188,9 @@ class KVUtilTables : public ::testing::Test {
   }
 
   // Opens customer, orders as its detail and items as the detail of orders.
-  void OpenChain(TTable& Mid) {
+  void OpenChain(TTable& Mid, TTable& Last) {
     const std::pair<TTable*, const char*> Files[] = {
-        {&Customer, "customer.db"}, {&Mid, "orders.db"}, {&Items, "items.db"}};
+        {&Customer, "customer.db"}, {&Mid, "orders.db"}, {&Last, "items.db"}};
     for (auto [T, N] : Files) {
       T->SetDatabaseName(Dir);
       T->SetTableName(N);
@@ -200,12 +200,12 @@ class KVUtilTables : public ::testing::Test {
     Mid.SetIndexFieldNames("CustNo");
     Mid.SetMasterSource(&CustSrc);
     Mid.SetMasterFields("CustNo");
-    Items.SetIndexFieldNames("OrderNo;ItemNo");
-    Items.SetMasterSource(&OrdSrc);
-    Items.SetMasterFields("OrderNo");
+    Last.SetIndexFieldNames("OrderNo;ItemNo");
+    Last.SetMasterSource(&OrdSrc);
+    Last.SetMasterFields("OrderNo");
     Customer.Open();
     Mid.Open();
-    Items.Open();
+    Last.Open();
   }
   static int Int(TDataSet& DS, const char* F) { return DS.FieldByName(F)->AsInteger(); }
 
@@ -218,7 +218,7 @@ class KVUtilTables : public ::testing::Test {
 class TDerivedTable : public TTable {};
 
 TEST_F(KVUtilTables, LocateKVMovesMastersThroughTwoLevels) {
-  OpenChain(Orders);
+  OpenChain(Orders, Items);
   ASSERT_EQ(Int(Customer, "CustNo"), 1);
   Variant Key = VarArrayCreate(0, 1);
   Key[0] = 20;
@@ -242,7 +242,7 @@ TEST_F(KVUtilTables, LocateKVMovesMastersThroughTwoLevels) {
 }
 
 TEST_F(KVUtilTables, GotoPosExactTableVersusDerivedAndMasterSlave) {
-  OpenChain(Orders);
+  OpenChain(Orders, Items);
   TDerivedTable Derived;
   Derived.SetDatabaseName(Dir);
   Derived.SetTableName("orders.db");
@@ -277,7 +277,7 @@ TEST_F(KVUtilTables, QueryPositionAppliedToTable) {
 }
 
 TEST_F(KVUtilTables, KeyFieldsAndValues) {
-  OpenChain(Orders);
+  OpenChain(Orders, Items);
   EXPECT_EQ(GetKeyFields(&Customer), "CustNo");
   EXPECT_EQ(GetKeyValues(&Customer), Variant(1));
   EXPECT_EQ(GetKeyFields(&Items), "OrderNo;ItemNo;PartNo");
@@ -304,16 +304,26 @@ TEST_F(KVUtilTables, KeyFieldsAndValues) {
 }
 
 TEST_F(KVUtilTables, IgualaPosicionMovesTargetAndMasters) {
-  TDerivedTable Derived;  // plain locates only: the masters move through the master's file
-  OpenChain(Derived);
+  // Derived classes locate plainly: only the masters' own files can move the masters.
+  TDerivedTable DOrders, DItems;
+  OpenChain(DOrders, DItems);
   TQuery Q;
   Q.SetDatabaseName(Dir);
   Q.SQL().Add("select * from \"items.db\" where OrderNo = 30");
   Q.Open();
-  Iguala_posicion(&Items, &Q);
+  Iguala_posicion(&DItems, &Q);
   EXPECT_EQ(Int(Customer, "CustNo"), 3);
-  EXPECT_EQ(Int(Derived, "OrderNo"), 30);
-  EXPECT_EQ(Int(Items, "PartNo"), 104);
+  EXPECT_EQ(Int(DOrders, "OrderNo"), 30);
+  EXPECT_EQ(Int(DItems, "PartNo"), 104);
+  // A record whose master is missing moves no master.
+  TMemDataSet Orphan;
+  Orphan.FieldDefs().Add("OrderNo", ftInteger);
+  Orphan.FieldDefs().Add("ItemNo", ftInteger);
+  Orphan.CreateDataSet();
+  Orphan.AppendRecord({99, 1});
+  Iguala_posicion(&DItems, &Orphan);
+  EXPECT_EQ(Int(Customer, "CustNo"), 3);
+  EXPECT_EQ(Int(DOrders, "OrderNo"), 30);
 
   // Masters that are not tables.
   TTable Detail;
