@@ -1,0 +1,206 @@
+// TTable over table files: databases and names, index order, two-level master-detail, index
+// definitions and batch moves; TQuery over the same files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "dbtables/DBTables.h"
+#include "io/Database.h"
+#include "io/TableFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TablesTest : public ::testing::Test {
+ protected:
+  fs::path Dir;
+
+  void SetUp() override {
+    Dir = fs::temp_directory_path() / ("kvtables-" + std::to_string(getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+    Write("CUSTOMER.DB", {{"CustNo", ftFloat}, {"Company", ftString, 30}, {"City", ftString, 15}},
+          {"CustNo"},
+          {{1221.0, "Kauai Dive Shoppe", "Kapaa Kauai"},
+           {1231.0, "Unisco", "Freeport"},
+           {1351.0, "Sight Diver", "Kato Paphos"}});
+    Write("ORDERS.DB", {{"OrderNo", ftFloat}, {"CustNo", ftFloat}, {"Amount", ftCurrency}},
+          {"OrderNo"},
+          {{1003.0, 1351.0, 1250.0},
+           {1004.0, 1221.0, 7885.0},
+           {1005.0, 1231.0, 4807.0},
+           {1006.0, 1351.0, 31987.0},
+           {1007.0, 1221.0, 6500.0}});
+    Write("ITEMS.DB", {{"OrderNo", ftFloat}, {"ItemNo", ftFloat}, {"Qty", ftInteger}},
+          {"OrderNo", "ItemNo"},
+          {{1003.0, 1.0, 5}, {1003.0, 2.0, 10}, {1004.0, 1.0, 2}, {1006.0, 1.0, 7},
+           {1006.0, 2.0, 1}, {1006.0, 3.0, 3}});
+  }
+  void TearDown() override {
+    ClearTableCache();
+    fs::remove_all(Dir);
+  }
+
+  void Write(const std::string& Name, const std::vector<TColumnDef>& Defs,
+             const std::vector<std::string>& Key, const std::vector<std::vector<Variant>>& Rows) {
+    TTableStore S;
+    for (const auto& D : Defs) S.AddColumn(D);
+    S.PrimaryKey = Key;
+    for (const auto& R : Rows) S.AppendRow(R);
+    SaveTableFile((Dir / Name).string(), S);
+  }
+
+  std::unique_ptr<TTable> Open(const std::string& Name, const std::string& Index = "") {
+    auto T = std::make_unique<TTable>();
+    T->SetDatabaseName(Dir.string());
+    T->SetTableName(Name);
+    T->SetIndexFieldNames(Index);
+    T->Open();
+    return T;
+  }
+};
+
+std::vector<int> Column(TDataSet& DS, const char* Field) {
+  std::vector<int> R;
+  for (int I = 0; I < DS.RecordCount(); ++I)
+    R.push_back(DS.FieldByName(Field)->ValueAt(DS.RowAt(I)).AsInteger());
+  return R;
+}
+
+TEST_F(TablesTest, NamesResolveInAnyCaseWithOrWithoutExtensionAndThroughAliases) {
+  for (const char* Name : {"customer.db", "Customer", "CUSTOMER.DB", "customer"}) {
+    auto T = Open(Name);
+    EXPECT_EQ(T->RecordCount(), 3) << Name;
+  }
+  auto Abs = Open((Dir / "orders.db").string());
+  EXPECT_EQ(Abs->RecordCount(), 5);
+  RegisterAlias("KVTEST", Dir.string());
+  TTable T;
+  T.SetDatabaseName("kvtest");
+  T.SetTableName("items");
+  T.Open();
+  EXPECT_EQ(T.RecordCount(), 6);
+  UnregisterAlias("KVTEST");
+
+  TTable Missing;
+  Missing.SetDatabaseName(Dir.string());
+  Missing.SetTableName("nothere");
+  try {
+    Missing.Open();
+    FAIL() << "a missing table must raise";
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(E.Message().find("nothere"), std::string::npos) << E.Message();
+  }
+  EXPECT_FALSE(Missing.Active());
+  EXPECT_EQ(Missing.FieldCount(), 0);
+}
+
+TEST_F(TablesTest, IndexFieldsOrderTheRowsAndPrimaryKeyIsReported) {
+  auto Orders = Open("orders", "CustNo");
+  EXPECT_EQ(Column(*Orders, "CustNo"), (std::vector<int>{1221, 1221, 1231, 1351, 1351}));
+  EXPECT_EQ(Orders->IndexFieldCount(), 1);
+  EXPECT_EQ(Orders->IndexFields(0)->FieldName(), "CustNo");
+
+  auto Items = Open("items");
+  TStringList Names;
+  Items->GetIndexNames(Names);
+  ASSERT_EQ(Items->IndexDefs().Count(), 1);
+  EXPECT_TRUE(Items->IndexDefs()[0].Options & ixPrimary);
+  EXPECT_EQ(Items->IndexDefs()[0].Fields, "OrderNo;ItemNo");
+  EXPECT_EQ(Names.Count(), 1);
+}
+
+TEST_F(TablesTest, MasterDetailFollowsOverTwoLevels) {
+  auto Customer = Open("customer");
+  TDataSource DsCustomer;
+  DsCustomer.SetDataSet(Customer.get());
+  auto Orders = Open("orders", "CustNo");
+  Orders->SetMasterSource(&DsCustomer);
+  Orders->SetMasterFields("CustNo");
+  TDataSource DsOrders;
+  DsOrders.SetDataSet(Orders.get());
+  auto Items = Open("items", "OrderNo");
+  Items->SetMasterSource(&DsOrders);
+  Items->SetMasterFields("OrderNo");
+
+  // Customer 1221 has orders 1004 and 1007; order 1004 has one item.
+  EXPECT_EQ(Column(*Orders, "OrderNo"), (std::vector<int>{1004, 1007}));
+  EXPECT_EQ(Column(*Items, "Qty"), (std::vector<int>{2}));
+  Orders->Next();
+  EXPECT_EQ(Items->RecordCount(), 0);
+
+  ASSERT_TRUE(Customer->Locate("CustNo", 1351, 0));
+  EXPECT_EQ(Column(*Orders, "OrderNo"), (std::vector<int>{1003, 1006}));
+  EXPECT_EQ(Column(*Items, "Qty"), (std::vector<int>{5, 10}));
+  Orders->Last();
+  EXPECT_EQ(Column(*Items, "Qty"), (std::vector<int>{7, 1, 3}));
+
+  // Lifting the link shows every order; giving it back restores the restriction.
+  Orders->SetMasterSource(nullptr);
+  Orders->SetMasterFields("");
+  EXPECT_EQ(Orders->RecordCount(), 5);
+  Orders->SetMasterSource(&DsCustomer);
+  Orders->SetMasterFields("CustNo");
+  EXPECT_EQ(Column(*Orders, "OrderNo"), (std::vector<int>{1003, 1006}));
+
+  // Detail controls disabled on the master: the detail follows when they are enabled again.
+  Customer->DisableControls();
+  Customer->First();
+  EXPECT_EQ(Column(*Orders, "OrderNo"), (std::vector<int>{1003, 1006}));
+  Customer->EnableControls();
+  EXPECT_EQ(Column(*Orders, "OrderNo"), (std::vector<int>{1004, 1007}));
+}
+
+TEST_F(TablesTest, BatchMoveCopiesEveryRecordInEachFormat) {
+  auto Orders = Open("orders");
+  Orders->SetFilter("Amount > 5000");
+  Orders->SetFiltered(true);
+  for (const char* Target : {"copy.db", "copy.dbf", "copy.txt"}) {
+    TTable Out;
+    Out.SetDatabaseName(Dir.string());
+    Out.SetTableName(Target);
+    EXPECT_EQ(Out.BatchMove(Orders.get(), batCopy), 3) << Target;
+    Out.Open();
+    EXPECT_EQ(Column(Out, "OrderNo"), (std::vector<int>{1004, 1006, 1007})) << Target;
+    EXPECT_DOUBLE_EQ(Out.FieldByName("Amount")->AsFloat(), 7885.0) << Target;
+  }
+}
+
+TEST_F(TablesTest, FailedBatchMoveLeavesTheOldFileUntouched) {
+  auto Orders = Open("orders");
+  const fs::path Target = Dir / "CUSTOMER.DB";
+  const auto Before = fs::file_size(Target);
+  TTable Out;
+  Out.SetDatabaseName(Dir.string());
+  fs::create_directories(Dir / "adir.db");
+  Out.SetTableName("adir.db");
+  EXPECT_THROW(Out.BatchMove(Orders.get(), batCopy), EDatabaseError);
+  EXPECT_TRUE(fs::is_directory(Dir / "adir.db"));
+  Out.SetTableName((Dir / "nodir" / "x.db").string());
+  EXPECT_THROW(Out.BatchMove(Orders.get(), batCopy), EDatabaseError);
+  EXPECT_EQ(fs::file_size(Target), Before);
+  for (const auto& E : fs::directory_iterator(Dir))
+    EXPECT_EQ(E.path().filename().string().find(".tmp"), std::string::npos) << E.path();
+}
+
+TEST_F(TablesTest, QueryRunsLocalSqlAndBindsPersistentFieldsByName) {
+  TQuery Q;
+  Q.SetDatabaseName(Dir.string());
+  auto* Amount = Q.AddField<TCurrencyField>("Amount");
+  Q.AddField<TFloatField>("OrderNo");
+  Q.SQL().Add("Select * From \"orders.db\" Where \"orders.db\".\"CustNo\"=1351");
+  Q.SQL().Add("Order by \"orders.db\".\"OrderNo\" DESC");
+  Q.Open();
+  EXPECT_EQ(Q.FieldCount(), 2);
+  EXPECT_EQ(Column(Q, "OrderNo"), (std::vector<int>{1006, 1003}));
+  EXPECT_DOUBLE_EQ(Amount->AsFloat(), 31987.0);
+  Q.SetFilter("Amount < 2000");
+  EXPECT_TRUE(Q.FindFirst());
+  EXPECT_EQ(Q.FieldByName("OrderNo")->AsInteger(), 1003);
+}
+
+}  // namespace
