@@ -552,14 +552,17 @@ void TKVFind::PrepareData() {
     }
     if (!Final && V.find('\'') != npos) V = Strip(V);
     if (!Final && !V.empty()) {
-      if (IsNumericType(T)) {
-        // Only a number may stand bare in the statement.
+      const bool Checked = T == ftFloat || T == ftCurrency || T == ftInteger || T == ftSmallint ||
+                           T == ftWord || T == ftBoolean;
+      if (IsNumericType(T) && !Checked) {
+        // Numbers the check does not read (counters, BCD) must still be numbers: only a
+        // number may stand bare in the statement.
         TFormatSettings FS = FormatSettings();
         FS.DecimalSeparator = '.';
         double D;
         if (!TryStrToFloat(V, D, FS))
           throw Exception("El valor:" + (*IValues)[I] + " no es de tipo válido");
-      } else if (T != ftBoolean) {
+      } else if (!Checked) {
         // Text of other kinds (memos and the like) is a constant, never a name.
         V = "\"" + DoubleQuote(V, '"') + "\"";
       }

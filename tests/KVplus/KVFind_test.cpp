@@ -1,0 +1,722 @@
+// Search engine without files: the expression split, the check against the dataset, the
+// component's properties, and every generated filter and SQL text (byte for byte) over tables
+// and queries that only declare their fields.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KVFind.h"
+
+namespace {
+
+template <class F>
+std::string MessageOf(F&& Fn) {
+  try {
+    Fn();
+  } catch (const Exception& E) {
+    return E.Message();
+  }
+  return "";
+}
+
+std::string Joined(const TStringList& L) {
+  std::string R;
+  for (int I = 0; I < L.Count(); ++I) R += (I ? "," : "") + L[I];
+  return R;
+}
+
+// A closed table that only declares its fields: enough for names, checks and texts.
+struct TDeclared {
+  TTable Customer, Orders;
+  TDeclared() {
+    Customer.SetTableName("customer.db");
+    Customer.AddField<TIntegerField>("CustNo");
+    Customer.AddField<TStringField>("Company");
+    Customer.AddField<TStringField>("State");
+    Customer.AddField<TStringField>("City");
+    Customer.AddField<TStringField>("Last Name");
+    Customer.AddField<TCurrencyField>("Amount");
+    Customer.AddField<TFloatField>("Price");
+    Customer.AddField<TFloatField>("Cost");
+    Customer.AddField<TIntegerField>("Qty");
+    Customer.AddField<TBooleanField>("Paid");
+    Customer.AddField<TStringField>("Calc")->SetCalculated(true);
+    Customer.AddField<TDateField>("Since");
+    Customer.AddField<TDateTimeField>("Alta");
+    Customer.AddField<TTimeField>("Hora");
+    Customer.AddField<TAutoIncField>("Id");
+    Customer.AddField<TMemoField>("Notes");
+
+    Orders.SetTableName("orders.db");
+    Orders.AddField<TIntegerField>("OrderNo");
+    Orders.AddField<TIntegerField>("CustNo");
+    Orders.AddField<TCurrencyField>("Amount");
+    Orders.AddField<TDateTimeField>("SaleDate");
+    Orders.AddField<TStringField>("Company");
+    Orders.AddLookupField("CustName", ftString, &Customer, "CustNo", "CustNo", "Company", 30);
+  }
+};
+
+// The statement a search would run, built the way the search builds it.
+std::string TableSQL(TKVFind& K) {
+  K.SeparaDatos(K.Filter());
+  EXPECT_TRUE(K.ValidateFilter());
+  K.PrepareData();
+  return K.TTAbleBuildSQL();
+}
+
+std::string WhereOf(TKVFind& K) {
+  K.SeparaDatos(K.Filter());
+  EXPECT_TRUE(K.ValidateFilter());
+  K.PrepareData();
+  K.NombresDeCampos();
+  return K.BuildWhereClausule();
+}
+
+// ---------------------------------------------------------------- the split
+
+TEST(KVFindSplit, WorkedSplits) {
+  const struct {
+    const char* Expression;
+    const char* Fields;
+    const char* Conditions;
+    const char* Values;
+    const char* Unions;
+    const char* Parentesis;
+  } Cases[] = {
+      {"Name='Smith'", "Name", "=", "'Smith'", "", "/"},
+      {"(Name><'abc') and (City=='Ma')", "Name,City", "><,==", "'abc','Ma'", " and ", "(/),(/)"},
+      {"((Amount>'9.5' and Amount<'10.5')) OR Name=='A'", "Amount,Amount,Name",
+       ">,<,==", "'9.5','10.5','A'", " and , or ", "((/,/)),/"},
+      {"Price>=Cost", "Price", ">=", "Cost", "", "/"},
+      // trimmed once as a whole
+      {"  Name='Smith'  ", "Name", "=", "'Smith'", "", "/"},
+      {"Name ='x'", "Name ", "=", "'x'", "", "/"},
+      {"Code='a<>b'", "Code='a", "<>", "b'", "", "/"},
+      {"Name='Smith and City='x'", "Name,City", "=,=", "'Smith,'x'", " and ", "/,/"},
+      {"(Name)='x'", "Name", "=", "'x'", "", ")/"},
+      {"A==x", "A", "==", "x", "", "/"},
+      {"A><x", "A", "><", "x", "", "/"},
+      {"a='1' AND b='2' oR c='3'", "a,b,c", "=,=,=", "'1','2','3'", " and , or ", "/,/,/"},
+      {"Name= 'x'", "Name", "=", " 'x'", "", "/"},
+      // a quoted constant keeps a quote or a ")" inside it
+      {"Name='O'Brien'", "Name", "=", "'O'Brien'", "", "/"},
+      {"(Name='a)b')", "Name", "=", "'a)b'", "", "(/)"},
+      {"Name='12\" pipe'", "Name", "=", "'12\" pipe'", "", "/"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TKVFind K;
+    K.SeparaDatos(C.Expression);
+    EXPECT_EQ(Joined(K.IFieldsList()), C.Fields);
+    EXPECT_EQ(Joined(K.IConditionsList()), C.Conditions);
+    EXPECT_EQ(Joined(K.IValuesList()), C.Values);
+    EXPECT_EQ(Joined(K.IUnionsList()), C.Unions);
+    EXPECT_EQ(Joined(K.IParentesisList()), C.Parentesis);
+    std::string X;
+    for (int I = 0; I < K.IFieldsList().Count(); ++I) X += I ? ",X" : "X";
+    EXPECT_EQ(Joined(K.IFieldTypesList()), X);
+  }
+}
+
+TEST(KVFindSplit, ConditionsWithoutOperator) {
+  TKVFind K;
+  // The first one records empty parts.
+  K.SeparaDatos("Nothing");
+  EXPECT_EQ(K.IFieldsList().Count(), 1);
+  EXPECT_EQ(K.IFieldsList()[0], "");
+  EXPECT_EQ(K.IConditionsList()[0], "");
+  EXPECT_EQ(K.IValuesList()[0], "");
+  // A later one makes the expression unreadable.
+  EXPECT_EQ(MessageOf([&] { K.SeparaDatos("A='1' and Nothing"); }), "Filtro no válido");
+  // A connector inside a constant cuts it: here the rest has no operator.
+  EXPECT_EQ(MessageOf([&] { K.SeparaDatos("Name='Smith and Sons'"); }), "Filtro no válido");
+  // An empty text clears the lists.
+  K.SeparaDatos("A='1'");
+  K.SeparaDatos("");
+  EXPECT_EQ(K.IFieldsList().Count(), 0);
+}
+
+TEST(KVFindSplit, QuitaParentesis) {
+  const struct {
+    const char* In;
+    const char* Returned;
+    const char* Rest;
+  } Cases[] = {
+      {"((Name", "((", "Name"},
+      {" ( Name", " ( ", "Name"},
+      {"  Name", "", "  Name"},
+      {"'x'))", "))", "'x'"},
+      {"(Name)", ")", "Name"},
+      {"'x') and", ") and", "'x'"},
+      {"", "", ""},
+  };
+  for (const auto& C : Cases) {
+    TKVFind K;
+    std::string S = C.In;
+    EXPECT_EQ(K.QuitaParentesis(S), C.Returned) << C.In;
+    EXPECT_EQ(S, C.Rest) << C.In;
+  }
+}
+
+// ---------------------------------------------------------------- the check
+
+TEST(KVFindValidate, Cases) {
+  const struct {
+    const char* Expression;
+    const char* Outcome;  // "true", "false", or the message raised
+  } Cases[] = {
+      {"Qty='12'", "true"},
+      {"Qty='1.5'", "El valor:'1.5' no es de tipo válido"},
+      {"Qty='99999999999'", "El valor:'99999999999' no es de tipo válido"},
+      {"Paid='TRUE'", "true"},
+      {"Paid='yes'", "El valor:'yes' no es de tipo válido"},
+      {"Price>Cost", "El valor:Cost no es de tipo válido"},
+      {"Price>'12,5'", "true"},
+      {"Amount= 'x1'", "El valor: 'x1' no es de tipo válido"},
+      {"Company>=City", "true"},
+      {"Calc='x'", "false"},
+      {"Calc='x' and Company='y'", "false"},
+      {"Since='31/02/1998'", "true"},  // dates are read later
+      // the empty constant tests for an empty field of any type
+      {"Qty=''", "true"},
+      {"Paid=''", "true"},
+      {"Amount<>''", "true"},
+  };
+  TDeclared D;
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    K.SetCondition(C.Expression);
+    // the check reads the lists of the Filter text
+    std::string Outcome;
+    try {
+      K.SetFilter(C.Expression);
+      Outcome = "true";
+    } catch (const Exception& E) {
+      Outcome = E.Message() == "Filtro no válido" ? "false" : E.Message();
+    }
+    EXPECT_EQ(Outcome, C.Outcome);
+  }
+}
+
+TEST(KVFindValidate, NamesTheDatasetLacksEndInTheLayersError) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  for (const char* E : {"Name ='x'", "Code='a<>b'", "Nothing", "Company ='x'"}) {
+    EXPECT_THROW(K.SetFilter(E), EDatabaseError) << E;
+    EXPECT_EQ(K.Filter(), E);
+  }
+}
+
+TEST(KVFindValidate, ListsAndEmptyFilter) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  // An empty Filter validates whatever the lists hold.
+  K.SeparaDatos("Calc='x'");
+  EXPECT_TRUE(K.ValidateFilter());
+  K.SetFilter("Company='x'");
+  EXPECT_FALSE(K.ValidateFilter() && (K.SeparaDatos("Calc='x'"), K.ValidateFilter()));
+}
+
+// ---------------------------------------------------------------- the component
+
+TEST(KVFindComponent, DataSetAssignment) {
+  TMemDataSet Closed;
+  Closed.FieldDefs().Add("A", ftInteger);
+  TKVFind K;
+  EXPECT_EQ(K.Results(), nullptr);
+  EXPECT_FALSE(K.ActiveDataSet());
+  EXPECT_EQ(MessageOf([&] { K.SetPDataSet(&Closed); }),
+            "El DataSet no tiene campos estáticos o no esta abierto");
+  EXPECT_EQ(K.DataSet(), nullptr);
+  Closed.CreateDataSet();
+  Closed.SetFilter("A > 1");
+  Closed.SetFiltered(true);
+  K.SetPDataSet(&Closed);
+  EXPECT_EQ(K.DataSet(), &Closed);
+  EXPECT_EQ(K.Results(), &Closed);
+  EXPECT_TRUE(K.ActiveDataSet());
+  EXPECT_FALSE(K.Filtered());
+
+  // The internal query is new on each assignment and takes the table's database.
+  TTable T;
+  T.SetDatabaseName("/some/dir");
+  T.AddField<TIntegerField>("A");
+  TQuery* Before = K.SQLQuery();
+  K.SetPDataSet(&T);
+  EXPECT_EQ(K.SQLQuery()->DatabaseName(), "/some/dir");
+  (void)Before;
+
+  // The data source is pointed at the searched dataset.
+  TDataSource DS;
+  K.SetpDataSource(&DS);
+  EXPECT_EQ(DS.DataSet(), &T);
+}
+
+TEST(KVFindComponent, FilterAndCaseSensitive) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  EXPECT_EQ(MessageOf([&] { K.SetFilter("Calc='x'"); }), "Filtro no válido");
+  EXPECT_EQ(K.Filter(), "Calc='x'");
+  EXPECT_EQ(K.IFieldsList()[0], "Calc");
+  K.SetFilter("");
+  EXPECT_EQ(K.Filter(), "");
+  EXPECT_EQ(K.IFieldsList()[0], "Calc");  // lists unchanged
+
+  K.SetCaseSensitive(true);
+  EXPECT_EQ(D.Customer.FilterOptions(), 0u);
+  EXPECT_EQ(K.SQLQuery()->FilterOptions(), 0u);
+  K.SetCaseSensitive(false);
+  EXPECT_EQ(D.Customer.FilterOptions(), static_cast<TFilterOptions>(foCaseInsensitive));
+  EXPECT_EQ(K.SQLQuery()->FilterOptions(), static_cast<TFilterOptions>(foCaseInsensitive));
+}
+
+// ---------------------------------------------------------------- generated texts
+
+TEST(KVFindTexts, WorkedExampleOneCustomer) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  K.SetFilter("Company='Sig' and (State='CA' or State='HI')");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  EXPECT_FALSE(K.NeedSQL());
+  K.Buildfilter();
+  EXPECT_EQ(D.Customer.Filter(), "Company = 'Sig' and (State = 'CA' or State = 'HI')");
+  EXPECT_TRUE(D.Customer.Filtered());
+
+  K.SetForceSQL(true);
+  K.SetOrderBy("Company");
+  EXPECT_EQ(K.OrderByLongName(), "\"customer.db\".\"Company\"");
+  EXPECT_EQ(TableSQL(K),
+            "Select * From \"customer.db\" Where (lower(\"customer.db\".\"Company\")=\"sig\" and "
+            "(lower(\"customer.db\".\"State\")=\"ca\" or lower(\"customer.db\".\"State\")=\"hi\")) "
+            "Order by \"customer.db\".\"Company\" ASC");
+  K.SetDescendant(true);
+  EXPECT_EQ(TableSQL(K).substr(TableSQL(K).size() - 5), " DESC");
+
+  TKVFind S;
+  S.SetPDataSet(&D.Customer);
+  S.SetFilter("Company=='sig'");
+  EXPECT_EQ(WhereOf(S), "lower(\"customer.db\".\"Company\") like \"sig%\"");
+  S.SeparaDatos(S.Filter());
+  S.PrepareData();
+  EXPECT_TRUE(S.NeedSQL());
+  S.SetCondition("Company=='sig'");
+  EXPECT_EQ(S.Buildcondition(), "Company = 'sig*'");
+}
+
+TEST(KVFindTexts, WorkedExampleTwoLookupContains) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Orders);
+  K.SetCaseSensitive(true);
+  K.SetFilter("CustName><'sig'");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  EXPECT_TRUE(K.NeedSQL());
+  EXPECT_EQ(K.TTAbleBuildSQL(),
+            "Select * From \"orders.db\",\"customer.db\" Where (\"customer.db\".\"Company\" like "
+            "\"%sig%\") and (CustNo=\"customer.db\".\"CustNo\")");
+  // A lookup field alone forces SQL even with "=".
+  K.SetFilter("CustName='x'");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  EXPECT_TRUE(K.NeedSQL());
+  // Joins without a search condition.
+  TKVFind J;
+  J.SetPDataSet(&D.Orders);
+  J.SetOrderBy("CustName");
+  EXPECT_EQ(TableSQL(J),
+            "Select * From \"orders.db\",\"customer.db\" Where (CustNo=\"customer.db\".\"CustNo\") "
+            "Order by \"customer.db\".\"Company\" ASC");
+}
+
+TEST(KVFindTexts, WorkedExampleThreeQuery) {
+  TQuery Q;
+  Q.SQL().Add("select * from customer where Country='US'");
+  Q.AddField<TStringField>("State");
+  Q.AddField<TStringField>("Country");
+  Q.AddField<TStringField>("Company");
+  TKVFind K;
+  K.SetPDataSet(&Q);
+  K.SetCaseSensitive(true);
+  K.SetForceSQL(true);
+  K.SetFilter("State='CA'");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  EXPECT_EQ(K.TQueryBuildSQL(),
+            "Select  * From  customer Where (State=\"CA\") and ( Country='US'\n)");
+  EXPECT_EQ(K.IFieldsList()[0], "State");
+  EXPECT_EQ(K.Tablas(), "");
+
+  // No "where": the rest of the text is the tables.
+  Q.SQL().Clear();
+  Q.SQL().Add("select Company, State from customer");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  EXPECT_EQ(K.TQueryBuildSQL(), "Select  Company, State From  customer\n Where (State=\"CA\")");
+  // Extra clauses after "where" land inside the parenthesised condition.
+  Q.SQL().Clear();
+  Q.SQL().Add("select * from customer where Country='US' order by Company");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  EXPECT_EQ(K.TQueryBuildSQL(),
+            "Select  * From  customer Where (State=\"CA\") and ( Country='US' order by Company\n)");
+  // Ordered.
+  K.SetOrderBy("Company");
+  K.SetDescendant(true);
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  EXPECT_EQ(K.TQueryBuildSQL(),
+            "Select  * From  customer Where (State=\"CA\") and ( Country='US' order by Company\n) "
+            "Order by Company DESC");
+}
+
+TEST(KVFindTexts, WorkedExampleFourNumbersAndDates) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Orders);
+  K.SetFilter("Amount>='1500,5' and SaleDate<'31/12/1998'");
+  EXPECT_EQ(
+      WhereOf(K),
+      "\"orders.db\".\"Amount\">=1500.5 and \"orders.db\".\"SaleDate\"<\"12/31/1998 00:00:00\"");
+  K.Buildfilter();
+  EXPECT_EQ(D.Orders.Filter(), "Amount >= '1500,5' and SaleDate < '31/12/1998'");
+}
+
+TEST(KVFindTexts, WorkedExampleFiveEmptyValuesAndBlanks) {
+  const struct {
+    const char* Expression;
+    const char* Where;
+    const char* Filter;
+  } Cases[] = {
+      {"Company=''", "lower(\"customer.db\".\"Company\") IS NULL ", "Company = ''"},
+      {"Company<>''", "lower(\"customer.db\".\"Company\") IS NOT NULL ", "Company <> ''"},
+      {"Company==''", "lower(\"customer.db\".\"Company\") IS NULL ", "Company = '*'"},
+      {"Company><''", "lower(\"customer.db\".\"Company\") IS NULL ", "Company >< ''"},
+      {"Amount=''", "\"customer.db\".\"Amount\" IS NULL ", "Amount = NULL"},
+      {"Qty<>''", "\"customer.db\".\"Qty\" IS NOT NULL ", "Qty <> NULL"},
+      {"Alta=''", "\"customer.db\".\"Alta\" IS NULL ", "Alta = NULL"},
+      {"Since=''", "\"customer.db\".\"Since\" IS NULL ", "Since = NULL"},
+      {"Last Name>'M'", "lower(\"customer.db\".\"Last Name\")>\"m\"", "[Last Name] > 'M'"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TDeclared D;
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    K.SetFilter(C.Expression);
+    EXPECT_EQ(WhereOf(K), C.Where);
+    K.Buildfilter();
+    EXPECT_EQ(D.Customer.Filter(), C.Filter);
+  }
+}
+
+TEST(KVFindTexts, GroupingConnectorsAndCase) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  K.SetCaseSensitive(true);
+  K.SetFilter("(Company='Sig' or City=='Ma') and ((State<>'CA'))");
+  EXPECT_EQ(WhereOf(K),
+            "(\"customer.db\".\"Company\"=\"Sig\" or \"customer.db\".\"City\" like \"Ma%\") and "
+            "((\"customer.db\".\"State\"<>\"CA\"))");
+  K.SetCondition(K.Filter());
+  EXPECT_EQ(K.Buildcondition(), "(Company = 'Sig' or City = 'Ma*') and ((State <> 'CA'))");
+  K.SetCondition("");
+  EXPECT_EQ(K.Buildcondition(), "");
+}
+
+TEST(KVFindTexts, PreparedValues) {
+  TDeclared D;
+  const struct {
+    const char* Expression;
+    bool CaseSensitive;
+    const char* Value;
+  } Cases[] = {
+      {"Company=='Sig'", false, "\"sig%\""},
+      {"Company><'Sig'", true, "\"%Sig%\""},
+      {"Company><''", false, "\"%%\""},
+      {"Company==''", false, "\"%\""},
+      {"Company=''", false, "\"\""},
+      {"Company='ÁNGEL'", false, "\"ángel\""},
+      {"Since='25/12/1998'", false, "\"12/25/1998\""},
+      {"Alta='25/12/1998'", false, "\"12/25/1998 00:00:00\""},
+      {"Hora='08:30:00'", false, "\"08:30:00\""},
+      {"Price='12,5'", false, "12.5"},
+      {"Qty='100'", false, "100"},
+      {"Paid='true'", false, "true"},
+      {"Company>=City", false, "City"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    K.SetCaseSensitive(C.CaseSensitive);
+    K.SetFilter(C.Expression);
+    K.SeparaDatos(K.Filter());
+    K.PrepareData();
+    EXPECT_EQ(K.IValuesList()[0], C.Value);
+  }
+  // Only the first comma becomes a point (no check runs here).
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  K.SetFilter("Price='1'");
+  K.SeparaDatos("Price='1,234,5'");
+  K.PrepareData();
+  EXPECT_EQ(K.IValuesList()[0], "1.234,5");
+  // A date the locale cannot read stops the preparation with the conversion error.
+  K.SeparaDatos("Since='31/02/1998'");
+  EXPECT_THROW(K.PrepareData(), EConvertError);
+  // A right operand the dataset lacks.
+  K.SeparaDatos("Company>=Nothing");
+  EXPECT_THROW(K.PrepareData(), EDatabaseError);
+}
+
+TEST(KVFindTexts, LongNamesTablesAndJoins) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Orders);
+  K.SetFilter("Company=='Sig'");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  K.NombresDeCampos();
+  EXPECT_EQ(K.IFieldsList()[0], "\"orders.db\".\"Company\"");
+  EXPECT_EQ(K.IValuesList()[0], "\"sig%\"");
+  EXPECT_EQ(K.IFieldTypesList()[0], "S");
+  EXPECT_EQ(K.Tablas(), "\"orders.db\"");
+
+  // Two lookups on the same table: the table and the join once.
+  TTable O;
+  O.SetTableName("orders.db");
+  O.AddField<TIntegerField>("CustNo");
+  O.AddLookupField("CustName", ftString, &D.Customer, "CustNo", "CustNo", "Company", 30);
+  O.AddLookupField("CustCity", ftString, &D.Customer, "CustNo", "CustNo", "City", 20);
+  TKVFind L;
+  L.SetPDataSet(&O);
+  L.SetFilter("CustName='a' and CustCity='b' and CustNo='1'");
+  L.SeparaDatos(L.Filter());
+  L.PrepareData();
+  L.NombresDeCampos();
+  EXPECT_EQ(L.Tablas(), "\"orders.db\",\"customer.db\"");
+  EXPECT_EQ(L.Uniones(), "CustNo=\"customer.db\".\"CustNo\"");
+  EXPECT_EQ(Joined(L.IFieldTypesList()), "S,S,N");
+
+  // A chain of two lookups: both tables, both joins, the last table's field.
+  TTable Items;
+  Items.SetTableName("items.db");
+  Items.AddField<TIntegerField>("OrderNo");
+  Items.AddLookupField("OrderCust", ftString, &O, "OrderNo", "OrderNo", "CustName", 30);
+  TKVFind C;
+  C.SetPDataSet(&Items);
+  EXPECT_EQ(C.GetFieldLongName("OrderCust", &Items), "\"customer.db\".\"Company\"");
+  EXPECT_EQ(C.Tablas(), "\"orders.db\",\"customer.db\"");
+  EXPECT_EQ(C.Uniones(), "OrderNo=\"orders.db\".\"OrderNo\" and CustNo=\"customer.db\".\"CustNo\"");
+
+  // Lookups into a query or onto a calculated field are refused.
+  TQuery Q;
+  Q.AddField<TIntegerField>("CustNo");
+  Q.AddField<TStringField>("Company")->SetCalculated(false);
+  TTable Bad;
+  Bad.SetTableName("bad.db");
+  Bad.AddField<TIntegerField>("CustNo");
+  Bad.AddLookupField("FromQuery", ftString, &Q, "CustNo", "CustNo", "Company", 30);
+  Bad.AddLookupField("ToCalc", ftString, &D.Customer, "CustNo", "CustNo", "Calc", 30);
+  TKVFind B;
+  B.SetPDataSet(&Bad);
+  EXPECT_EQ(MessageOf([&] { B.GetFieldLongName("FromQuery", &Bad); }),
+            "No se permiten campos lookup a SQL o StoreProc");
+  EXPECT_EQ(MessageOf([&] { B.GetFieldLongName("ToCalc", &Bad); }),
+            "No se permiten campos lookup a campos calculados, campo:ToCalc");
+  // A query's own field is its bare name.
+  EXPECT_EQ(B.GetFieldLongName("Company", &Q), "Company");
+}
+
+// ---------------------------------------------------------------- mended faults
+
+// Constants holding quotes are written so that they match literally, in both dialects.
+TEST(KVFindMended, QuotesInsideConstants) {
+  const struct {
+    const char* Expression;
+    bool CaseSensitive;
+    const char* Where;
+    const char* Filter;
+  } Cases[] = {
+      {"Company='O'Brien'", true, "\"customer.db\".\"Company\"=\"O'Brien\"",
+       "Company = 'O''Brien'"},
+      {"Company='O'Brien'", false, "lower(\"customer.db\".\"Company\")=\"o'brien\"",
+       "Company = 'O''Brien'"},
+      {"Company='12\" pipe'", true, "\"customer.db\".\"Company\"=\"12\"\" pipe\"",
+       "Company = '12\" pipe'"},
+      {"Company='x\"=\"1'", true, "\"customer.db\".\"Company\"=\"x\"\"=\"\"1\"",
+       "Company = 'x\"=\"1'"},
+      {"(Company='it's)' or City='a)b')", true,
+       "(\"customer.db\".\"Company\"=\"it's)\" or \"customer.db\".\"City\"=\"a)b\")",
+       "(Company = 'it''s)' or City = 'a)b')"},
+      {"Notes='a b'", true, "\"customer.db\".\"Notes\"=\"a b\"", "Notes = 'a b'"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TDeclared D;
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    K.SetCaseSensitive(C.CaseSensitive);
+    K.SetFilter(C.Expression);
+    EXPECT_EQ(WhereOf(K), C.Where);
+    K.Buildfilter();
+    EXPECT_EQ(D.Customer.Filter(), C.Filter);
+  }
+  // "Starts with" a text with an apostrophe still runs as SQL, and as a find condition doubles it.
+  TDeclared D;
+  TKVFind S;
+  S.SetPDataSet(&D.Customer);
+  S.SetFilter("Company=='O'Br'");
+  S.SeparaDatos(S.Filter());
+  S.PrepareData();
+  EXPECT_EQ(S.IValuesList()[0], "\"o'br%\"");
+  EXPECT_TRUE(S.NeedSQL());
+  S.SetCondition("Company=='O'Br'");
+  EXPECT_EQ(S.Buildcondition(), "Company = 'O''Br*'");
+  // A counter compared with something that is no number never reaches the statement bare.
+  S.SetFilter("Id='1=1'");
+  S.SeparaDatos(S.Filter());
+  EXPECT_EQ(MessageOf([&] { S.PrepareData(); }), "El valor:'1=1' no es de tipo válido");
+}
+
+// A table whose name contains a listed one is still added; whole joins are compared.
+TEST(KVFindMended, WholeEntriesInTablesAndJoins) {
+  TTable Old, Cust, O;
+  Old.SetTableName("oldcust.db");
+  Old.AddField<TIntegerField>("No");
+  Old.AddField<TStringField>("Name");
+  Cust.SetTableName("cust.db");
+  Cust.AddField<TIntegerField>("No");
+  Cust.AddField<TStringField>("Name");
+  O.SetTableName("orders.db");
+  O.AddField<TIntegerField>("No");
+  O.AddLookupField("OldName", ftString, &Old, "No", "No", "Name", 20);
+  O.AddLookupField("CustName", ftString, &Cust, "No", "No", "Name", 20);
+  O.AddLookupField("Again", ftString, &Cust, "No", "No", "Name", 20);
+  TKVFind K;
+  K.SetPDataSet(&O);
+  K.SetCaseSensitive(true);
+  K.SetFilter("OldName='a' and CustName='b' and Again='c'");
+  EXPECT_EQ(TableSQL(K),
+            "Select * From \"orders.db\",\"oldcust.db\",\"cust.db\" Where "
+            "(\"oldcust.db\".\"Name\"=\"a\" and \"cust.db\".\"Name\"=\"b\" and "
+            "\"cust.db\".\"Name\"=\"c\") and (No=\"oldcust.db\".\"No\" and No=\"cust.db\".\"No\")");
+
+  // A join contained in a listed one (OldNo=... holds No=...) is still added.
+  TTable P;
+  P.SetTableName("pairs.db");
+  P.AddField<TIntegerField>("No");
+  P.AddField<TIntegerField>("OldNo");
+  P.AddLookupField("OldName", ftString, &Cust, "OldNo", "No", "Name", 20);
+  P.AddLookupField("NewName", ftString, &Cust, "No", "No", "Name", 20);
+  TKVFind J;
+  J.SetPDataSet(&P);
+  J.SetFilter("OldName='a' and NewName='b'");
+  TableSQL(J);
+  EXPECT_EQ(J.Uniones(), "OldNo=\"cust.db\".\"No\" and No=\"cust.db\".\"No\"");
+  EXPECT_EQ(J.Tablas(), "\"pairs.db\",\"cust.db\"");
+}
+
+// Keywords are whole words outside quotes.
+TEST(KVFindMended, QueryKeywordsAsWholeWords) {
+  TQuery Q;
+  Q.AddField<TIntegerField>("fromdate");
+  Q.AddField<TStringField>("selection");
+  Q.AddField<TStringField>("State");
+  TKVFind K;
+  K.SetPDataSet(&Q);
+  K.SetCaseSensitive(true);
+  K.SetFilter("State='CA'");
+  const struct {
+    const char* Sql;
+    const char* Statement;
+  } Cases[] = {
+      {"select fromdate, selection from t where note='from where select'",
+       "Select  fromdate, selection From  t Where (State=\"CA\") and ( note='from where "
+       "select'\n)"},
+      {"SELECT\nfromdate\nFROM\nt\nWHERE\nfromdate>1",
+       "Select \nfromdate From \nt Where (State=\"CA\") and (\nfromdate>1\n)"},
+      {"select [where x] from t", "Select  [where x] From  t\n Where (State=\"CA\")"},
+  };
+  for (const auto& C : Cases) {
+    Q.SQL().Clear();
+    Q.SQL().SetText(C.Sql);
+    K.SeparaDatos(K.Filter());
+    K.PrepareData();
+    EXPECT_EQ(K.TQueryBuildSQL(), C.Statement) << C.Sql;
+  }
+  // A statement longer than 16-bit positions keeps its parts.
+  Q.SQL().Clear();
+  Q.SQL().Add("select * from t where " + std::string(70000, ' ') + "x=1");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  const std::string S = K.TQueryBuildSQL();
+  EXPECT_EQ(S.rfind("Select  * From  t Where (State=\"CA\") and (", 0), 0u);
+  EXPECT_EQ(S.substr(S.size() - 5), "x=1\n)");
+}
+
+TEST(KVFindMended, DateTimeKeepsItsTime) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  K.SetFilter("Alta>='25/12/2000 08:30:00' and Alta<'25/12/1998 17:30'");
+  EXPECT_EQ(WhereOf(K),
+            "\"customer.db\".\"Alta\">=\"12/25/2000 08:30:00\" and "
+            "\"customer.db\".\"Alta\"<\"12/25/1998 17:30:00\"");
+}
+
+// Empty literals on non-string fields (above) and an empty search on a query.
+TEST(KVFindMended, EmptySearchOnAQuery) {
+  TQuery Q;
+  Q.AddField<TStringField>("State");
+  TKVFind K;
+  K.SetPDataSet(&Q);
+  K.SetForceSQL(true);
+  const struct {
+    const char* Sql;
+    const char* Statement;
+  } Cases[] = {
+      {"select * from customer", "Select  * From  customer\n"},
+      {"select * from customer where State='CA'", "Select  * From  customer Where ( State='CA'\n)"},
+  };
+  for (const auto& C : Cases) {
+    Q.SQL().Clear();
+    Q.SQL().Add(C.Sql);
+    K.SeparaDatos(K.Filter());
+    K.PrepareData();
+    EXPECT_EQ(K.TQueryBuildSQL(), C.Statement);
+  }
+  K.SetOrderBy("State");
+  K.SeparaDatos(K.Filter());
+  EXPECT_EQ(K.TQueryBuildSQL(),
+            "Select  * From  customer Where ( State='CA'\n) Order by State ASC");
+}
+
+// A right operand that is a lookup field brings its table and join.
+TEST(KVFindMended, LookupFieldAsRightOperand) {
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Orders);
+  K.SetCaseSensitive(true);
+  K.SetFilter("Company<>CustName");
+  EXPECT_EQ(TableSQL(K),
+            "Select * From \"orders.db\",\"customer.db\" Where "
+            "(\"orders.db\".\"Company\"<>\"customer.db\".\"Company\") and "
+            "(CustNo=\"customer.db\".\"CustNo\")");
+  // An ordinary field stays its bare name.
+  K.SetFilter("Company<>CustNo");
+  EXPECT_EQ(TableSQL(K), "Select * From \"orders.db\" Where (\"orders.db\".\"Company\"<>CustNo)");
+}
+
+}  // namespace
