@@ -5,7 +5,9 @@
 #include "core/SysUtils.h"
 
 #ifdef KVBENCH_PXLIB
+extern "C" {
 #include <paradox.h>
+}
 
 #include <memory>
 

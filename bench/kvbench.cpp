@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -306,12 +307,16 @@ void RegisterExport() {
   for (const std::string Ext : {".dbf", ".db"}) {
     std::string Name = "ours/export/" + Ext.substr(1);
     Add(Name, [Ext](benchmark::State& S) {
+      // dBase keeps field names to ten characters: the dBase copy of ORDERS is the source there.
+      std::unique_ptr<TTable> DbfOrders;
+      if (Ext == ".dbf") DbfOrders = OpenTable(Data.DbfDir, "ORDERS.DBF");
+      TDataSet* Source = DbfOrders ? DbfOrders.get() : Orders.get();
       int Count = 0;
       for (auto _ : S) {
         TTable Out;
         Out.SetDatabaseName(Data.ScratchDir);
         Out.SetTableName("export" + Ext);
-        Count = Out.BatchMove(Orders.get(), batCopy);
+        Count = Out.BatchMove(Source, batCopy);
       }
       if (Count != static_cast<int>(Data.Rows))
         S.SkipWithError("la copia no tiene todas las filas");
@@ -411,6 +416,29 @@ TMemoryFigure MeasureMemory(const std::string& Path) {
   return M;
 }
 
+// ORDERS in dBase: the Paradox table with its field names made unique within dBase's ten
+// characters (ShipToAddr1 and ShipToAddr2 would both be ShipToAddr).
+void EnsureDbf() {
+  std::string Path = Data.DbfDir + "/ORDERS.DBF";
+  if (FileExists(Path)) return;
+  std::fprintf(stderr, "kvbench: copiando ORDERS a %s\n", Path.c_str());
+  fs::create_directories(Data.DbfDir);
+  auto Source = LoadTableFile(Data.DbDir + "/ORDERS.DB");
+  TTableStore Copy;
+  Copy.Defs = Source->Defs;
+  Copy.Columns = Source->Columns;
+  Copy.PrimaryKey = Source->PrimaryKey;
+  std::vector<std::string> Short;
+  for (TColumnDef& D : Copy.Defs) {
+    std::string S = D.Name.substr(0, 10);
+    for (int N = 1; std::find(Short.begin(), Short.end(), LowerCase(S)) != Short.end(); ++N)
+      S = D.Name.substr(0, 9) + std::to_string(N % 10);
+    Short.push_back(LowerCase(S));
+    D.Name = S;
+  }
+  SaveTableFile(Path, Copy);
+}
+
 void EnsureSqlite() {
   if (FileExists(Data.SqlitePath)) return;
   std::fprintf(stderr, "kvbench: copiando ORDERS y CUSTOMER a %s\n", Data.SqlitePath.c_str());
@@ -419,12 +447,6 @@ void EnsureSqlite() {
   std::string Tmp = Data.SqlitePath + ".tmp";
   WriteSqliteFile(Tmp, {{"orders", O.get()}, {"customer", C.get()}});
   fs::rename(Tmp, Data.SqlitePath);
-}
-
-std::string MiB(uint64_t B) {
-  char Buf[32];
-  std::snprintf(Buf, sizeof Buf, "%.0f MB", static_cast<double>(B) / (1024.0 * 1024.0));
-  return Buf;
 }
 
 void PrintSummary(const TMemoryFigure& Mem) {
@@ -547,13 +569,13 @@ int main(int Argc, char** Argv) {
     Data.SqlitePath = Data.Dir + "/orders.sqlite";
     Data.ScratchDir = Data.Dir + "/scratch";
     fs::create_directories(Data.ScratchDir);
-    for (const std::string& F :
-         {Data.DbDir + "/ORDERS.DB", Data.DbDir + "/CUSTOMER.DB", Data.DbfDir + "/ORDERS.DBF"})
+    for (const std::string& F : {Data.DbDir + "/ORDERS.DB", Data.DbDir + "/CUSTOMER.DB"})
       if (!FileExists(F))
         throw Exception("Falta '" + F + "': './run bench' genera los datos de prueba");
 
     TMemoryFigure Mem = MeasureMemory(Data.DbDir + "/ORDERS.DB");
     EnsureSqlite();
+    EnsureDbf();
     Orders = OpenTable(Data.DbDir, "ORDERS.DB");
     ChooseValues(*Orders->Store());
 
