@@ -160,7 +160,7 @@ struct TStoreVtab {
 struct TStoreCursor {
   sqlite3_vtab_cursor Base;
   TTableStore* Store;
-  const std::vector<uint32_t>* Rows;  // rows of an index lookup; null for all rows
+  const uint32_t* Rows;  // rows of an index lookup; null for all rows
   size_t At;
   size_t Count;
 };
@@ -220,8 +220,13 @@ int VtabBestIndex(sqlite3_vtab* VBase, sqlite3_index_info* Info) {
     if (!C.usable || C.op != SQLITE_INDEX_CONSTRAINT_EQ || C.iColumn < 0 ||
         C.iColumn >= static_cast<int>(V->Store->Columns.size()))
       continue;
-    // An equality on a column is served from the store's hash index. SQLite still checks
-    // every row we return (omit stays 0), so the index only has to find a superset.
+    // A text compared with a constant is cheaper to scan for than to index (a hash index of a
+    // large text column is big); joins on texts and every number equality use an index.
+    sqlite3_value* Rhs = nullptr;
+    if (V->Store->Columns[C.iColumn].Kind() == TStorageKind::String &&
+        sqlite3_vtab_rhs_value(Info, I, &Rhs) == SQLITE_OK)
+      continue;
+    // SQLite still checks every row we return (omit stays 0): the index finds a superset.
     Info->aConstraintUsage[I].argvIndex = 1;
     Info->aConstraintUsage[I].omit = 0;
     Info->idxNum = C.iColumn;
@@ -245,38 +250,53 @@ int VtabClose(sqlite3_vtab_cursor* C) {
   return SQLITE_OK;
 }
 
-// The rows whose column Col may equal Value; null when every row has to be scanned.
-const std::vector<uint32_t>* IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value) {
-  static const std::vector<uint32_t> None;
+// The rows whose column Col may equal Value, as a span of row numbers; false when every row
+// has to be scanned. Numbers use the store's cached sorted order (cheap to build for numbers),
+// texts its cached hash index.
+bool IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value, const uint32_t*& Rows,
+                 size_t& Count) {
+  static const uint32_t None = 0;
+  Rows = &None;
+  Count = 0;
   const int VT = sqlite3_value_type(Value);
-  if (VT == SQLITE_NULL) return &None;  // "= NULL" is never true
-  Variant Key;
-  switch (S.Columns[Col].Kind()) {
-    case TStorageKind::Int: {
-      if (VT != SQLITE_INTEGER) return nullptr;
-      const sqlite3_int64 I = sqlite3_value_int64(Value);
-      if (I < INT32_MIN || I > INT32_MAX) return &None;
-      Key = Variant(static_cast<int>(I));
-      break;
-    }
+  if (VT == SQLITE_NULL) return true;  // "= NULL" is never true
+  const TColumn& C = S.Columns[Col];
+  const std::vector<int> Cols{Col};
+  switch (C.Kind()) {
+    case TStorageKind::Int:
     case TStorageKind::Double: {
-      if (VT != SQLITE_INTEGER && VT != SQLITE_FLOAT) return nullptr;
-      const double D = sqlite3_value_double(Value);
-      if (D == 0 || D != D) return nullptr;  // -0 and 0 have different key texts
-      Key = Variant(D);
-      break;
+      if (VT != SQLITE_INTEGER && VT != SQLITE_FLOAT) return false;
+      const double V = sqlite3_value_double(Value);
+      if (VT == SQLITE_INTEGER &&
+          static_cast<sqlite3_int64>(V) != sqlite3_value_int64(Value))
+        return false;  // not exact as a double
+      if (V != V) return true;
+      auto Less = [&](uint32_t R, double X) {  // Nulls sort first
+        return C.IsNull(R) || (C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R)) < X;
+      };
+      auto Greater = [&](double X, uint32_t R) {
+        return !C.IsNull(R) && X < (C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R));
+      };
+      const std::vector<uint32_t>& Sorted = S.SortedRows(Cols);
+      auto Lo = std::lower_bound(Sorted.begin(), Sorted.end(), V, Less);
+      auto Hi = std::upper_bound(Lo, Sorted.end(), V, Greater);
+      Rows = Sorted.data() + (Lo - Sorted.begin());
+      Count = static_cast<size_t>(Hi - Lo);
+      return true;
     }
     case TStorageKind::String: {
-      if (VT != SQLITE_TEXT) return nullptr;
+      if (VT != SQLITE_TEXT) return false;
       const char* P = reinterpret_cast<const char*>(sqlite3_value_text(Value));
       const int N = sqlite3_value_bytes(Value);
-      if (!P || N == 0) return &None;  // empty texts are stored as Null
-      Key = Variant(std::string(P, N));
-      break;
+      if (!P || N == 0) return true;  // empty texts are stored as Null
+      const auto& Found =
+          S.HashIndex(Cols).Find(S.KeyOfValues({Variant(std::string(P, N))}, Cols));
+      Rows = Found.data();
+      Count = Found.size();
+      return true;
     }
   }
-  const std::vector<int> Cols{Col};
-  return &S.HashIndex(Cols).Find(S.KeyOfValues({Key}, Cols));
+  return false;
 }
 
 int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char*, int Argc,
@@ -284,12 +304,17 @@ int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char*, int Argc,
   auto* C = reinterpret_cast<TStoreCursor*>(CBase);
   C->At = 0;
   C->Rows = nullptr;
+  C->Count = C->Store->RowCount();
   try {
-    if (IdxNum >= 0 && Argc == 1) C->Rows = IndexLookup(*C->Store, IdxNum, Argv[0]);
+    if (IdxNum >= 0 && Argc == 1 && !IndexLookup(*C->Store, IdxNum, Argv[0], C->Rows, C->Count)) {
+      C->Rows = nullptr;
+      C->Count = C->Store->RowCount();
+    }
   } catch (...) {
-    C->Rows = nullptr;  // fall back to a scan; SQLite checks the condition anyway
+    // Fall back to a scan; SQLite checks the condition on every row anyway.
+    C->Rows = nullptr;
+    C->Count = C->Store->RowCount();
   }
-  C->Count = C->Rows ? C->Rows->size() : C->Store->RowCount();
   return SQLITE_OK;
 }
 
@@ -304,7 +329,7 @@ int VtabEof(sqlite3_vtab_cursor* CBase) {
 }
 
 size_t CursorRow(const TStoreCursor* C) {
-  return C->Rows ? (*C->Rows)[C->At] : C->At;
+  return C->Rows ? C->Rows[C->At] : C->At;
 }
 
 int VtabColumn(sqlite3_vtab_cursor* CBase, sqlite3_context* Ctx, int Col) {
@@ -368,7 +393,8 @@ const sqlite3_module StoreModule = MakeStoreModule();
 // Connection and statement
 
 TSqliteDatabase::TSqliteDatabase() : FContext(std::make_unique<TContext>()) {
-  if (sqlite3_open_v2(":memory:", &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+  if (sqlite3_open_v2(":memory:", &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) !=
       SQLITE_OK) {
     std::string Msg = FDb ? sqlite3_errmsg(FDb) : "sin memoria";
     sqlite3_close(FDb);
