@@ -1,0 +1,13 @@
+// Fuzz target: the .dbf table reader fed arbitrary bytes. A file that loads is written back and
+// must read back; anything else must end in an Exception naming the file.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzUtil.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  static const std::string Path = FuzzScratchDir() + "/t.dbf";
+  FuzzWriteFile(Path, Data, Size);
+  FuzzLoadTable(Path);
+  return 0;
+}
