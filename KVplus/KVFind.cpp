@@ -148,6 +148,14 @@ class TControlsGuard {
   TDataSet* FDataSet;
 };
 
+// Two filter texts that must both hold. Joined with a bare " and " unless one of them holds an
+// " or ", which the bare join would bind to its neighbour instead of to the whole text.
+std::string Conjoin(const std::string& A, const std::string& B) {
+  if (LowerCase(A).find(" or ") == npos && LowerCase(B).find(" or ") == npos)
+    return A + " and " + B;
+  return "(" + A + ") and (" + B + ")";
+}
+
 const char* const kExportMessage = "Ruta o nombre de archivo no válidos (no se permiten acentos)";
 
 }  // namespace
@@ -637,8 +645,8 @@ void TKVFind::Buildfilter() {
   if (IFields->Count() == 0) return;
   const std::string Text = FilterText(true);
   IActiveDataSet = true;
-  PDataSet->SetFilter(
-      !IOriginalFilter.empty() && IOriginalFiltered ? IOriginalFilter + " and " + Text : Text);
+  PDataSet->SetFilter(!IOriginalFilter.empty() && IOriginalFiltered ? Conjoin(IOriginalFilter, Text)
+                                                                    : Text);
   PDataSet->SetFiltered(true);
   if (PDataSource) PDataSource->SetDataSet(PDataSet);
 }
@@ -831,7 +839,7 @@ bool TKVFind::Navigate(int Direction) {
   TControlsGuard Controls(PDataSet);
   const TPos Start = Pos;
   const std::string Text =
-      !OldFilter.empty() && OldFiltered ? OldFilter + " and " + Condition : Condition;
+      !OldFilter.empty() && OldFiltered ? Conjoin(OldFilter, Condition) : Condition;
   bool Result = false;
   try {
     PDataSet->SetFilter(Text);

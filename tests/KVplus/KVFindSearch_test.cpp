@@ -1,0 +1,709 @@
+// Search engine over table files: searches as a dataset filter and as SQL, the state they leave
+// and restore, stepping through matches, the master restriction, and the export of results.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "KVFind.h"
+#include "core/Dialogs.h"
+#include "io/TableFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+template <class F>
+std::string MessageOf(F&& Fn) {
+  try {
+    Fn();
+  } catch (const Exception& E) {
+    return E.Message();
+  }
+  return "";
+}
+
+// Counts the notifications a grid bound to the dataset would receive.
+class TCountingLink : public TDataLink {
+ public:
+  int Changed = 0, Scrolled = 0;
+  void DataSetChanged() override { ++Changed; }
+  void DataSetScrolled() override { ++Scrolled; }
+};
+
+// Records the message boxes shown.
+class TMessages {
+ public:
+  TMessages() {
+    FOld = SetMessageHandler([this](const std::string& M, TMsgDlgType K) {
+      Texts.push_back(M);
+      Kinds.push_back(K);
+    });
+  }
+  ~TMessages() { SetMessageHandler(FOld); }
+  std::vector<std::string> Texts;
+  std::vector<TMsgDlgType> Kinds;
+
+ private:
+  TMessageHandler FOld;
+};
+
+class KVFindFiles : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char Tmpl[] = "/tmp/kvfindXXXXXX";
+    ASSERT_NE(mkdtemp(Tmpl), nullptr);
+    Dir = Tmpl;
+    const TDateTime D1998 = EncodeDate(1998, 12, 25);
+    Make("customer.db",
+         {{"CustNo", ftInteger, 0},
+          {"Company", ftString, 30},
+          {"State", ftString, 4},
+          {"City", ftString, 20},
+          {"Since", ftDate, 0},
+          {"Limit", ftFloat, 0}},
+         {"CustNo"},
+         {{1221, "Kauai Dive Shoppe", "HI", "Kapaa", D1998, 12.5},
+          {1231, "Unisco", "CA", "Freeport", Null(), 3.0},
+          {1351, "Sight Diver", "CA", "Kato Paphos", D1998, 12.5},
+          {1354, "Cayman Divers", "FL", "Grand Cayman", Null(), 1.0},
+          {1356, "O'Brien Diving", "CA", "Sunnyvale", Null(), 2.0},
+          {1380, "Sigma Sub", "HI", "Honolulu", Null(), 5.0},
+          {1384, "12\" pipe works", "TX", "Austin", Null(), 6.0},
+          {1390, Null(), "TX", "Dallas", Null(), 7.0}});
+    Make("orders.db",
+         {{"OrderNo", ftInteger, 0},
+          {"CustNo", ftInteger, 0},
+          {"Amount", ftCurrency, 0},
+          {"SaleDate", ftDateTime, 0}},
+         {"OrderNo"},
+         {{1003, 1221, 1500.5, TDateTime(EncodeDate(2000, 12, 25).Val + 8.5 / 24)},
+          {1004, 1221, 100.0, TDateTime(EncodeDate(2000, 12, 25).Val + 10.0 / 24)},
+          {1005, 1351, Null(), EncodeDate(1999, 1, 1)},
+          {1006, 1356, 20.0, EncodeDate(1998, 12, 31)}});
+    Make("items.db", {{"OrderNo", ftInteger, 0}, {"ItemNo", ftInteger, 0}, {"Qty", ftInteger, 0}},
+         {"OrderNo", "ItemNo"}, {{1003, 1, 5}, {1003, 2, 6}, {1004, 1, 7}, {1005, 1, 8}});
+    // Detail rows linked by a float and by a date.
+    Make("limits.db", {{"Limit", ftFloat, 0}, {"Note", ftString, 10}}, {"Limit"},
+         {{12.5, "doce"}, {3.0, "tres"}});
+    Make("since.db", {{"Since", ftDate, 0}, {"Note", ftString, 10}}, {"Since"},
+         {{D1998, "navidad"}, {EncodeDate(1999, 1, 1), "año"}});
+  }
+  static void TearDownTestSuite() { fs::remove_all(Dir); }
+
+  struct TCol {
+    const char* Name;
+    TFieldType Type;
+    int Size;
+  };
+  static void Make(const std::string& Name, const std::vector<TCol>& Defs,
+                   const std::vector<std::string>& Key,
+                   const std::vector<std::vector<Variant>>& Rows) {
+    TMemDataSet M;
+    for (const auto& D : Defs) M.FieldDefs().Add(D.Name, D.Type, D.Size);
+    M.CreateDataSet();
+    M.StorePtr()->PrimaryKey = Key;
+    for (const auto& R : Rows) M.AppendRecord(R);
+    TTable T;
+    T.SetDatabaseName(Dir);
+    T.SetTableName(Name);
+    T.BatchMove(&M, batCopy);
+  }
+  static void OpenTable(TTable& T, const char* Name) {
+    T.SetDatabaseName(Dir);
+    T.SetTableName(Name);
+    T.Open();
+  }
+  // Values of one field over every record of DS, in order.
+  static std::string Column(TDataSet* DS, const char* Field) {
+    std::string R;
+    DS->First();
+    while (!DS->Eof()) {
+      R += (R.empty() ? "" : ",") + DS->FieldByName(Field)->AsString();
+      DS->Next();
+    }
+    DS->First();
+    return R;
+  }
+  static int Int(TDataSet* DS, const char* Field) { return DS->FieldByName(Field)->AsInteger(); }
+
+  // A search the way an application runs one.
+  void Search(TKVFind& K, const std::string& Expression) {
+    K.SetFilter(Expression);
+    K.SetFiltered(true);
+  }
+
+  static inline std::string Dir;
+};
+
+// ---------------------------------------------------------------- the two ways of searching
+
+TEST_F(KVFindFiles, FilterSearchAndItsEnd) {
+  TTable Customer;
+  OpenTable(Customer, "customer.db");
+  Customer.SetFilter("State <> 'TX'");
+  Customer.SetFiltered(true);
+  Customer.SetFilterOptions(0);
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Customer);
+  K.SetpDataSource(&DS);
+
+  Search(K, "state='ca' and Limit>'2,5'");
+  EXPECT_TRUE(K.Filtered());
+  EXPECT_EQ(K.Results(), &Customer);
+  EXPECT_EQ(DS.DataSet(), &Customer);
+  EXPECT_TRUE(K.ActiveDataSet());
+  EXPECT_EQ(Customer.Filter(), "State <> 'TX' and state = 'ca' and Limit > '2,5'");
+  EXPECT_EQ(Customer.FilterOptions(), static_cast<TFilterOptions>(foCaseInsensitive));
+  EXPECT_EQ(Column(&Customer, "CustNo"), "1231,1351");
+
+  // An apostrophe in the constant matches literally.
+  Search(K, "Company='O'Brien Diving'");
+  EXPECT_EQ(Column(&Customer, "CustNo"), "1356");
+
+  K.SetFiltered(false);
+  EXPECT_FALSE(K.Filtered());
+  EXPECT_EQ(Customer.Filter(), "State <> 'TX'");
+  EXPECT_TRUE(Customer.Filtered());
+  EXPECT_EQ(Customer.FilterOptions(), 0u);
+  EXPECT_EQ(K.Results(), &Customer);
+  EXPECT_EQ(Customer.RecordCount(), 6);
+}
+
+TEST_F(KVFindFiles, SqlSearchShowsTheQueryWithTheDatasetsLayout) {
+  TTable Customer;
+  Customer.SetDatabaseName(Dir);
+  Customer.SetTableName("customer.db");
+  Customer.AddField<TIntegerField>("CustNo");
+  Customer.AddField<TStringField>("Company")->SetDisplayLabel("Empresa");
+  Customer.AddField<TStringField>("State");
+  auto* Limit = Customer.AddField<TFloatField>("Limit");
+  Limit->SetDisplayFormat("0.00");
+  Limit->SetCurrency(true);
+  Customer.AddField<TStringField>("Calc")->SetCalculated(true);
+  Customer.Open();
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Customer);
+  K.SetpDataSource(&DS);
+  K.SetForceSQL(true);
+
+  const struct {
+    const char* Expression;
+    bool CaseSensitive;
+    const char* Found;
+  } Cases[] = {
+      {"Company=='sig'", false, "1351,1380"},
+      {"Company=='sig'", true, ""},
+      {"Company><'DIV'", false, "1221,1351,1354,1356"},
+      {"Company='o'brien diving'", false, "1356"},
+      {"Company=='12\" pipe'", false, "1384"},
+      {"Company==''", false, "1390"},
+      {"(Company=='k' or Company=='u') and State<>'HI'", false, "1231"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    K.SetCaseSensitive(C.CaseSensitive);
+    Search(K, C.Expression);
+    EXPECT_FALSE(K.ActiveDataSet());
+    EXPECT_EQ(K.Results(), K.SQLQuery());
+    EXPECT_EQ(DS.DataSet(), K.SQLQuery());
+    EXPECT_EQ(Column(K.Results(), "CustNo"), C.Found);
+  }
+  // The result shows the data fields with their presentation; calculated ones stay out.
+  TDataSet* R = K.Results();
+  ASSERT_EQ(R->FieldCount(), 4);
+  EXPECT_EQ(R->Fields(1)->DisplayLabel(), "Empresa");
+  auto* L = dynamic_cast<TFloatField*>(R->FieldByName("Limit"));
+  ASSERT_NE(L, nullptr);
+  EXPECT_EQ(L->DisplayFormat(), "0.00");
+  EXPECT_TRUE(L->Currency());
+  EXPECT_EQ(R->FindField("Calc"), nullptr);
+
+  // Ending the search points the data source back at the table.
+  K.SetFiltered(false);
+  EXPECT_EQ(DS.DataSet(), &Customer);
+  EXPECT_EQ(K.Results(), &Customer);
+}
+
+TEST_F(KVFindFiles, LookupSearchJoinsTheLookupTable) {
+  TTable Customer, Orders;
+  OpenTable(Customer, "customer.db");
+  Orders.SetDatabaseName(Dir);
+  Orders.SetTableName("orders.db");
+  Orders.AddField<TIntegerField>("OrderNo");
+  Orders.AddField<TIntegerField>("CustNo");
+  Orders.AddField<TCurrencyField>("Amount");
+  Orders.AddField<TDateTimeField>("SaleDate");
+  Orders.AddLookupField("CustName", ftString, &Customer, "CustNo", "CustNo", "Company", 30);
+  Orders.Open();
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Orders);
+  K.SetpDataSource(&DS);
+  K.SetCaseSensitive(true);
+  Search(K, "CustName><'Div'");
+  EXPECT_EQ(K.SQLQuery()->SQL().Text(),
+            "Select * From \"orders.db\",\"customer.db\" Where (\"customer.db\".\"Company\" like "
+            "\"%Div%\") and (CustNo=\"customer.db\".\"CustNo\")\n");
+  EXPECT_EQ(Column(K.Results(), "OrderNo"), "1003,1004,1005,1006");
+  EXPECT_EQ(Column(K.Results(), "CustName"),
+            "Kauai Dive Shoppe,Kauai Dive Shoppe,Sight Diver,O'Brien Diving");
+  EXPECT_TRUE(K.Results()->FieldByName("CustName")->Lookup());
+
+  // A right operand naming the lookup field joins its table too.
+  K.SetForceSQL(true);
+  Search(K, "CustName<>CustName");
+  EXPECT_EQ(K.Results()->RecordCount(), 0);
+  Search(K, "CustName=CustName");
+  EXPECT_EQ(K.Results()->RecordCount(), 4);
+  K.SetCaseSensitive(false);
+
+  // Numbers with a decimal comma, date-times with their time of day, empty numbers.
+  const struct {
+    const char* Expression;
+    const char* Found;
+  } Cases[] = {
+      {"Amount>='1500,5'", "1003"},
+      {"Amount<'1500,5' and Amount>'20'", "1004"},
+      {"SaleDate>='25/12/2000 08:30:00'", "1003,1004"},
+      {"SaleDate>'25/12/2000 08:30:00'", "1004"},
+      {"SaleDate<'31/12/1998'", ""},
+      {"SaleDate<='31/12/1998'", "1006"},
+      {"Amount=''", "1005"},
+      {"Amount<>''", "1003,1004,1006"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    Search(K, C.Expression);
+    EXPECT_EQ(Column(K.Results(), "OrderNo"), C.Found);
+  }
+}
+
+TEST_F(KVFindFiles, QuerySearches) {
+  TQuery Q;
+  Q.SetDatabaseName(Dir);
+  Q.SQL().Add("select * from customer where State='CA'");
+  Q.Open();
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Q);
+  K.SetpDataSource(&DS);
+  Search(K, "Company=='s'");
+  EXPECT_EQ(K.SQLQuery()->SQL().Text(),
+            "Select  * From  customer Where (lower(Company) like \"s%\") and ( State='CA'\n)\n");
+  EXPECT_EQ(Column(K.Results(), "CustNo"), "1351");
+  // An empty search forced to SQL leaves the Where clause to the query's own condition.
+  K.SetForceSQL(true);
+  Search(K, "");
+  EXPECT_EQ(Column(K.Results(), "CustNo"), "1231,1351,1356");
+  Q.Close();
+  Q.SQL().Clear();
+  Q.SQL().Add("select CustNo, Company from customer");
+  Q.Open();
+  K.SetPDataSet(&Q);
+  Search(K, "");
+  EXPECT_EQ(K.Results()->RecordCount(), 8);
+}
+
+TEST_F(KVFindFiles, OrderByShowsEverythingInOrder) {
+  TTable Customer;
+  OpenTable(Customer, "customer.db");
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Customer);
+  K.SetpDataSource(&DS);
+  K.SetDescendant(true);
+  K.SetOrderBy("City");
+  EXPECT_FALSE(K.ForceSQL());
+  EXPECT_EQ(DS.DataSet(), K.SQLQuery());
+  EXPECT_EQ(Column(K.SQLQuery(), "City"),
+            "Sunnyvale,Kato Paphos,Kapaa,Honolulu,Grand Cayman,Freeport,Dallas,Austin");
+
+  // After a rejected filter, assigning an order runs the search and fails; ForceSQL is kept.
+  TTable Plain;
+  Plain.SetDatabaseName(Dir);
+  Plain.SetTableName("customer.db");
+  Plain.AddField<TIntegerField>("CustNo");
+  Plain.AddField<TStringField>("City");
+  Plain.AddField<TStringField>("Calc")->SetCalculated(true);
+  Plain.Open();
+  TKVFind P;
+  P.SetPDataSet(&Plain);
+  P.SetpDataSource(&DS);
+  EXPECT_EQ(MessageOf([&] { P.SetFilter("Calc='x'"); }), "Filtro no válido");
+  for (bool Force : {false, true}) {
+    P.SetForceSQL(Force);
+    EXPECT_EQ(MessageOf([&] { P.SetOrderBy("City"); }), "No valid filter");
+    EXPECT_EQ(P.ForceSQL(), Force);
+  }
+}
+
+// A detail table searched without MasterSlave loses its link only while the search runs.
+TEST_F(KVFindFiles, MasterLinkComesBackAfterEverySearch) {
+  TTable Customer, Orders;
+  OpenTable(Customer, "customer.db");
+  TDataSource CustSrc;
+  CustSrc.SetDataSet(&Customer);
+  Orders.SetDatabaseName(Dir);
+  Orders.SetTableName("orders.db");
+  Orders.SetIndexFieldNames("CustNo");
+  Orders.SetMasterSource(&CustSrc);
+  Orders.SetMasterFields("CustNo");
+  Orders.Open();
+  ASSERT_EQ(Orders.RecordCount(), 2);  // customer 1221
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Orders);
+  K.SetpDataSource(&DS);
+  K.SetForceSQL(true);
+  Search(K, "Amount>'50'");
+  EXPECT_EQ(Column(K.Results(), "OrderNo"), "1003,1004");  // no master restriction in SQL
+  EXPECT_EQ(Orders.MasterSource(), &CustSrc);
+  EXPECT_EQ(Orders.MasterFields(), "CustNo");
+
+  // A search that raises gives the link back too.
+  K.SetFilter("");
+  EXPECT_THROW(Search(K, "Amount>'x'"), Exception);
+  EXPECT_TRUE(K.Filtered());  // keeps its previous value
+  EXPECT_EQ(Orders.MasterSource(), &CustSrc);
+  EXPECT_EQ(Orders.MasterFields(), "CustNo");
+  EXPECT_EQ(Orders.RecordCount(), 2);
+}
+
+// ---------------------------------------------------------------- the master restriction
+
+class KVFindMasters : public KVFindFiles {
+ protected:
+  void SetUp() override {
+    OpenTable(Customer, "customer.db");
+    CustSrc.SetDataSet(&Customer);
+    Orders.SetDatabaseName(Dir);
+    Orders.SetTableName("orders.db");
+    Orders.SetIndexFieldNames("CustNo");
+    Orders.SetMasterSource(&CustSrc);
+    Orders.SetMasterFields("CustNo");
+    Orders.Open();
+    OrdSrc.SetDataSet(&Orders);
+    Items.SetDatabaseName(Dir);
+    Items.SetTableName("items.db");
+    Items.SetIndexFieldNames("OrderNo");
+    Items.SetMasterSource(&OrdSrc);
+    Items.SetMasterFields("OrderNo");
+    Items.Open();
+  }
+  TTable Customer, Orders, Items;
+  TDataSource CustSrc, OrdSrc;
+};
+
+TEST_F(KVFindMasters, TwoLevelsWorkedExample) {
+  ASSERT_EQ(Int(&Customer, "CustNo"), 1221);
+  ASSERT_EQ(Int(&Orders, "OrderNo"), 1003);
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Items);
+  K.SetpDataSource(&DS);
+  K.SetMasterSlave(true);
+  K.SetForceSQL(true);
+  Search(K, "");
+  EXPECT_EQ(K.SQLQuery()->SQL().Text(),
+            "Select * From \"items.db\",\"orders.db\" Where (\"items.db\".\"orderno\"=1003 and "
+            "\"orders.db\".\"orderno\"=1003 and \"orders.db\".\"custno\"=1221)\n");
+  EXPECT_EQ(Column(K.Results(), "ItemNo"), "1,2");
+  EXPECT_EQ(K.Tablas(), "\"items.db\",\"orders.db\"");
+
+  // One level: nothing added to the tables.
+  TKVFind One;
+  One.SetPDataSet(&Orders);
+  One.SetMasterSlave(true);
+  One.SeparaDatos("");
+  EXPECT_EQ(One.TTAbleBuildSQL(),
+            "Select * From \"orders.db\" Where (\"orders.db\".\"custno\"=1221)");
+  // Without MasterSlave nothing is added.
+  One.SetMasterSlave(false);
+  EXPECT_EQ(One.TTAbleBuildSQL(), "Select * From \"orders.db\"");
+
+  // A query as master is refused.
+  TQuery Q;
+  Q.SetDatabaseName(Dir);
+  Q.SQL().Add("select * from orders");
+  Q.Open();
+  TDataSource QSrc;
+  QSrc.SetDataSet(&Q);
+  Items.SetMasterSource(&QSrc);
+  EXPECT_EQ(MessageOf([&] { K.TTAbleBuildSQL(); }), "Tabla SQL como maestra no permitida");
+}
+
+// Float and date master values are written as the SQL reads them.
+TEST_F(KVFindMasters, FloatAndDateMasterValues) {
+  ASSERT_EQ(Customer.FieldByName("Limit")->AsFloat(), 12.5);
+  TTable Limits, Since;
+  Limits.SetDatabaseName(Dir);
+  Limits.SetTableName("limits.db");
+  Limits.SetIndexFieldNames("Limit");
+  Limits.SetMasterSource(&CustSrc);
+  Limits.SetMasterFields("Limit");
+  Limits.Open();
+  Since.SetDatabaseName(Dir);
+  Since.SetTableName("since.db");
+  Since.SetIndexFieldNames("Since");
+  Since.SetMasterSource(&CustSrc);
+  Since.SetMasterFields("Since");
+  Since.Open();
+  TDataSource DS;
+  TKVFind K;
+  K.SetpDataSource(&DS);
+  K.SetMasterSlave(true);
+  K.SetForceSQL(true);
+  K.SetPDataSet(&Limits);
+  Search(K, "");
+  EXPECT_EQ(K.SQLQuery()->SQL().Text(),
+            "Select * From \"limits.db\" Where (\"limits.db\".\"limit\"=12.5)\n");
+  EXPECT_EQ(Column(K.Results(), "Note"), "doce");
+  K.SetPDataSet(&Since);
+  Search(K, "");
+  EXPECT_EQ(K.SQLQuery()->SQL().Text(),
+            "Select * From \"since.db\" Where (\"since.db\".\"since\"=\"12/25/1998\")\n");
+  EXPECT_EQ(Column(K.Results(), "Note"), "navidad");
+}
+
+// ---------------------------------------------------------------- navigation
+
+TEST_F(KVFindFiles, NavigationInFilterMode) {
+  TTable Customer;
+  OpenTable(Customer, "customer.db");
+  TDataSource DS;
+  TCountingLink Link;
+  Link.SetDataSource(&DS);
+  TKVFind K;
+  K.SetPDataSet(&Customer);
+  K.SetpDataSource(&DS);
+  Customer.SetRecNo(2);
+
+  K.SetCondition("State='CA'");
+  Link.Changed = Link.Scrolled = 0;
+  EXPECT_TRUE(K.FindFirst());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1231);
+  EXPECT_LE(Link.Changed, 1);
+  EXPECT_LE(Link.Scrolled, 1);
+  EXPECT_FALSE(Customer.ControlsDisabled());
+  EXPECT_TRUE(K.FindNext());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1351);
+  EXPECT_TRUE(K.FindNext());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1356);
+  EXPECT_FALSE(K.FindNext());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1356);
+  EXPECT_TRUE(K.FindPrior());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1351);
+  EXPECT_TRUE(K.FindPrior());
+  EXPECT_FALSE(K.FindPrior());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1231);
+  EXPECT_EQ(Customer.Filter(), "");
+  EXPECT_FALSE(Customer.Filtered());
+
+  // No match: back where it was. An empty condition: nothing happens.
+  K.SetCondition("State='ZZ'");
+  EXPECT_FALSE(K.FindFirst());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1231);
+  K.SetCondition("");
+  EXPECT_FALSE(K.FindFirst());
+  EXPECT_FALSE(K.FindNext());
+
+  // Within an in-place search's result only; the case follows CaseSensitive.
+  Search(K, "State='hi' or State='tx'");
+  K.SetCondition("Company=='S'");
+  EXPECT_TRUE(K.FindFirst());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1380);
+  EXPECT_EQ(Customer.Filter(), "State = 'hi' or State = 'tx'");
+  EXPECT_TRUE(Customer.Filtered());
+  K.SetCondition("Company='O'Brien Diving'");
+  EXPECT_FALSE(K.FindFirst());  // not within the result
+  K.SetFiltered(false);
+  EXPECT_TRUE(K.FindFirst());
+  EXPECT_EQ(Int(&Customer, "CustNo"), 1356);
+}
+
+// A step the platform rejects leaves filter, flag, position and controls as they were.
+TEST_F(KVFindFiles, NavigationThatRaisesRestoresEverything) {
+  TTable Customer;
+  OpenTable(Customer, "customer.db");
+  Customer.SetFilter("State <> 'TX'");
+  Customer.SetFiltered(true);
+  TKVFind K;
+  K.SetPDataSet(&Customer);
+  Customer.SetRecNo(3);
+  const int Before = Int(&Customer, "CustNo");
+  Customer.DisableControls();  // a caller's own disabling is kept
+  for (const char* Cond : {"Company><'x'", "City>Nothing"}) {
+    K.SetCondition(Cond);
+    for (int Step = 0; Step < 3; ++Step) {
+      SCOPED_TRACE(std::string(Cond) + " step " + std::to_string(Step));
+      EXPECT_THROW(Step == 0 ? K.FindFirst() : Step == 1 ? K.FindNext() : K.FindPrior(), Exception);
+      EXPECT_EQ(Customer.Filter(), "State <> 'TX'");
+      EXPECT_TRUE(Customer.Filtered());
+      EXPECT_EQ(Int(&Customer, "CustNo"), Before);
+      EXPECT_TRUE(Customer.ControlsDisabled());
+    }
+  }
+  Customer.EnableControls();
+  EXPECT_FALSE(Customer.ControlsDisabled());
+}
+
+TEST_F(KVFindFiles, NavigationInSqlMode) {
+  TTable Customer;
+  OpenTable(Customer, "customer.db");
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Customer);
+  K.SetpDataSource(&DS);
+  Search(K, "Company><'i'");
+  const int AtStart = Int(&Customer, "CustNo");
+  K.SetCondition("State='HI'");
+  EXPECT_TRUE(K.FindFirst());
+  EXPECT_EQ(Int(K.SQLQuery(), "CustNo"), 1221);
+  EXPECT_TRUE(K.FindNext());
+  EXPECT_EQ(Int(K.SQLQuery(), "CustNo"), 1380);
+  EXPECT_EQ(K.SQLQuery()->Filter(), "State = 'HI'");
+  EXPECT_EQ(Int(&Customer, "CustNo"), AtStart);
+}
+
+// ---------------------------------------------------------------- export
+
+class KVFindExport : public KVFindFiles {
+ protected:
+  void SetUp() override {
+    Out = Dir + "/out";
+    fs::create_directories(Out);
+    OpenTable(Customer, "customer.db");
+    K.SetPDataSet(&Customer);
+    K.SetpDataSource(&DS);
+  }
+  void TearDown() override { fs::remove_all(Out); }
+  // Field names and record count of a table file.
+  static std::string Shape(const std::string& Path) {
+    ClearTableCache(Path);
+    TTable T;
+    T.SetTableName(Path);
+    T.Open();
+    std::string R;
+    for (int I = 0; I < T.FieldCount(); ++I) R += T.Fields(I)->FieldName() + ";";
+    return R + std::to_string(T.RecordCount());
+  }
+  std::string Out;
+  TTable Customer;
+  TDataSource DS;
+  TKVFind K;
+};
+
+TEST_F(KVFindExport, ThreeFormatsColumnsAndRecords) {
+  TMessages Boxes;
+  K.SetFilter("State='CA'");
+  const struct {
+    const char* File;
+    const char* Columns;
+    bool All;
+    const char* Shape;
+  } Cases[] = {
+      {"a.db", "", false, "CustNo;Company;State;City;Since;Limit;3"},
+      {"b.dbf", "\"Company\", \"City\"", false, "Company;City;3"},
+      {"c.txt", "\"company\", \"CITY\"", true, "Company;City;8"},
+      {"d.db", "\"CustNo\", \"Company\", \"State\", \"City\", \"Since\", \"Limit\"", false,
+       "CustNo;Company;State;City;Since;Limit;3"},
+      {"e.db", "\"Name\", \"CustNoX\", \"Limit\"", true, "Limit;8"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.File);
+    const std::string Path = Out + "/" + C.File;
+    EXPECT_TRUE(K.ExportResults(Path, C.Columns, C.All));
+    EXPECT_EQ(Shape(Path), C.Shape);
+    EXPECT_EQ(K.Results(), K.SQLQuery());
+    EXPECT_EQ(DS.DataSet(), K.SQLQuery());
+    EXPECT_EQ(K.SQLQuery()->RecordCount(), 3);  // the search's result, also after all records
+    EXPECT_FALSE(K.ForceSQL());
+  }
+  EXPECT_TRUE(Boxes.Texts.empty());
+  // No passing files are left behind.
+  for (const auto& E : fs::directory_iterator(Out))
+    EXPECT_EQ(E.path().filename().string().find('~'), std::string::npos) << E.path();
+}
+
+TEST_F(KVFindExport, AllRecordsWithinTheMaster) {
+  TDataSource CustSrc;
+  CustSrc.SetDataSet(&Customer);
+  TTable Orders;
+  Orders.SetDatabaseName(Dir);
+  Orders.SetTableName("orders.db");
+  Orders.SetIndexFieldNames("CustNo");
+  Orders.SetMasterSource(&CustSrc);
+  Orders.SetMasterFields("CustNo");
+  Orders.Open();
+  TKVFind O;
+  O.SetPDataSet(&Orders);
+  O.SetpDataSource(&DS);
+  O.SetFilter("Amount>'150'");
+  O.SetMasterSlave(true);
+  EXPECT_TRUE(O.ExportResults(Out + "/m.db", "", true));
+  EXPECT_EQ(Shape(Out + "/m.db"), "OrderNo;CustNo;Amount;SaleDate;2");
+  O.SetMasterSlave(false);
+  EXPECT_TRUE(O.ExportResults(Out + "/n.db", "", true));
+  EXPECT_EQ(Shape(Out + "/n.db"), "OrderNo;CustNo;Amount;SaleDate;4");
+  EXPECT_TRUE(O.ExportResults(Out + "/s.db", "", false));
+  EXPECT_EQ(Shape(Out + "/s.db"), "OrderNo;CustNo;Amount;SaleDate;1");
+}
+
+TEST_F(KVFindExport, FailuresKeepTheOldFile) {
+  TMessages Boxes;
+  K.SetFilter("State='CA'");
+  const std::string Old = Out + "/old.db";
+  ASSERT_TRUE(K.ExportResults(Old, "", false));
+  const auto Size = fs::file_size(Old);
+
+  // A column the drop statement cannot remove fails after the copy: the old file stays.
+  K.SetFilter("State='HI'");
+  const std::string Dir2 = Out + "/sub.db";
+  fs::create_directories(Dir2);
+  EXPECT_FALSE(K.ExportResults(Dir2, "", false));
+  EXPECT_TRUE(fs::is_directory(Dir2));
+
+  if (geteuid() != 0) {
+    // An unwritable folder.
+    const std::string Locked = Out + "/locked";
+    fs::create_directories(Locked);
+    std::ofstream(Locked + "/keep.db") << "x";
+    chmod(Locked.c_str(), 0555);
+    EXPECT_FALSE(K.ExportResults(Locked + "/keep.db", "", false));
+    chmod(Locked.c_str(), 0755);
+    std::ifstream In(Locked + "/keep.db");
+    std::string Text;
+    In >> Text;
+    EXPECT_EQ(Text, "x");
+  }
+  // A missing folder.
+  EXPECT_FALSE(K.ExportResults(Out + "/no/such/dir/x.db", "", false));
+  for (const auto& T : Boxes.Texts)
+    EXPECT_EQ(T, "Ruta o nombre de archivo no válidos (no se permiten acentos)");
+  EXPECT_GE(Boxes.Texts.size(), 2u);
+  for (auto Kind : Boxes.Kinds) EXPECT_EQ(Kind, mtError);
+
+  EXPECT_EQ(fs::file_size(Old), Size);
+  EXPECT_EQ(Shape(Old), "CustNo;Company;State;City;Since;Limit;3");
+
+  // Accented letters in the path work.
+  EXPECT_TRUE(K.ExportResults(Out + "/Resultado año.db", "\"Company\"", false));
+  EXPECT_EQ(Shape(Out + "/Resultado año.db"), "Company;2");
+
+  // A failure of the search itself reaches the caller; ForceSQL is put back.
+  EXPECT_THROW(K.SetFilter("Nothing='x'"), EDatabaseError);
+  const size_t Shown = Boxes.Texts.size();
+  EXPECT_THROW(K.ExportResults(Out + "/f.db", "", false), EDatabaseError);
+  EXPECT_FALSE(K.ForceSQL());
+  EXPECT_EQ(Boxes.Texts.size(), Shown);
+  EXPECT_FALSE(fs::exists(Out + "/f.db"));
+}
+
+}  // namespace
