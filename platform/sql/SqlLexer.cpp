@@ -61,13 +61,21 @@ std::vector<TSqlToken> TokenizeSql(std::string_view Sql) {
   std::vector<TSqlToken> Out;
   size_t I = 0;
   const size_t N = Sql.size();
+  // Positions are counted on from the previous token, keeping the whole pass linear.
+  size_t CountedTo = 0;
+  int CountedPos = 1;
+  auto PosOf = [&](size_t Offset) {
+    for (; CountedTo < Offset && CountedTo < N; ++CountedTo)
+      if ((static_cast<unsigned char>(Sql[CountedTo]) & 0xC0) != 0x80) ++CountedPos;
+    return CountedPos;
+  };
   auto Add = [&](TSqlTokenKind K, std::string Text, size_t Start) {
     TSqlToken T;
     T.Kind = K;
     T.Text = std::move(Text);
     T.Offset = Start;
     T.Length = I - Start;
-    T.Pos = SqlCharPosition(Sql, Start);
+    T.Pos = PosOf(Start);
     Out.push_back(std::move(T));
   };
   while (I < N) {
@@ -176,7 +184,7 @@ std::vector<TSqlToken> TokenizeSql(std::string_view Sql) {
   }
   TSqlToken EndTok;
   EndTok.Offset = N;
-  EndTok.Pos = SqlCharPosition(Sql, N);
+  EndTok.Pos = PosOf(N);
   Out.push_back(EndTok);
   return Out;
 }

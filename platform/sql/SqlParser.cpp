@@ -1,6 +1,8 @@
 // Recursive-descent parser of the local SQL.
 #include "sql/SqlParser.h"
 
+#include <algorithm>
+
 #include "core/SysUtils.h"
 #include "sql/SqlLexer.h"
 
@@ -98,7 +100,31 @@ class TSqlParser {
     E->Args.push_back(std::move(Left));
     return E;
   }
-  void Close(TSqlExpr& E) { E.End = PrevEnd(); }
+  // Expressions nest at most this deep (parentheses, NOT and signs) and their trees are at
+  // most this high: deeper input is refused rather than risking the stack.
+  static constexpr int MaxNesting = 200;
+  static constexpr int MaxHeight = 800;
+  int FNesting = 0;
+
+  void Close(TSqlExpr& E) {
+    E.End = PrevEnd();
+    int H = 0;
+    for (const auto& A : E.Args) H = std::max(H, A->Height);
+    E.Height = H + 1;
+    if (E.Height > MaxHeight)
+      RaiseSqlError("Expresión demasiado compleja" + SqlAtPosition(E.Pos));
+  }
+  // Counts one level of nesting while a nested expression is parsed.
+  struct TNest {
+    TSqlParser& P;
+    explicit TNest(TSqlParser& Parser) : P(Parser) {
+      if (++P.FNesting > MaxNesting) {
+        P.FNesting = 0;
+        RaiseSqlError("Expresión demasiado anidada" + SqlAtPosition(P.Peek().Pos));
+      }
+    }
+    ~TNest() { --P.FNesting; }
+  };
 
   std::unique_ptr<TSqlSelect> SelectStatement() {
     auto S = std::make_unique<TSqlSelect>();
@@ -259,6 +285,7 @@ class TSqlParser {
 
   TSqlExprPtr NotExpr() {
     if (Peek().IsWord("NOT")) {
+      TNest Nest(*this);
       auto E = Make(TSqlExprKind::Unary, Next());
       E->Op = "NOT";
       E->Args.push_back(NotExpr());
@@ -363,6 +390,7 @@ class TSqlParser {
 
   TSqlExprPtr Unary() {
     if (Peek().IsSymbol("-") || Peek().IsSymbol("+")) {
+      TNest Nest(*this);
       const TSqlToken& T = Next();
       auto E = Make(TSqlExprKind::Unary, T);
       E->Op = T.Text;
@@ -390,6 +418,7 @@ class TSqlParser {
       }
       case TSqlTokenKind::Symbol:
         if (T.IsSymbol("(")) {
+          TNest Nest(*this);
           Next();
           if (Peek().IsWord("SELECT"))
             RaiseSqlError("Sentencia no soportada: 'SELECT' anidado" + SqlAtPosition(Peek().Pos));
@@ -444,6 +473,7 @@ class TSqlParser {
   }
 
   TSqlExprPtr FunctionCall() {
+    TNest Nest(*this);
     const TSqlToken& Name = Next();
     auto E = Make(TSqlExprKind::Function, Name);
     E->Op = UpperCase(Name.Text);
@@ -471,6 +501,7 @@ class TSqlParser {
   }
 
   TSqlExprPtr CaseExpr() {
+    TNest Nest(*this);
     auto E = Make(TSqlExprKind::Case, Next());
     if (!Peek().IsWord("WHEN")) {
       E->HasOperand = true;

@@ -38,6 +38,7 @@ struct TSqlExpr {
   bool Star = false;        // COUNT(*)
   bool HasOperand = false;  // CASE x WHEN ...
   bool HasElse = false;
+  int Height = 1;  // levels of the subtree, bounded so that no walk overflows the stack
   std::vector<std::unique_ptr<TSqlExpr>> Args;
 };
 using TSqlExprPtr = std::unique_ptr<TSqlExpr>;

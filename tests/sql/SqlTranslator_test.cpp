@@ -249,6 +249,22 @@ TEST(SqlTranslator, ErrorsNameTokenAndPosition) {
   for (const auto& C : Cases) EXPECT_EQ(ErrorOf(C.Sql), C.Message) << C.Sql;
 }
 
+TEST(SqlParser, DeepInputIsRefusedNotOverflowed) {
+  std::string Parens = "Select * From customer Where " + std::string(5000, '(') + "State='CA'" +
+                       std::string(5000, ')');
+  EXPECT_EQ(ErrorOf(Parens), "Expresión demasiado anidada (posición 230)");
+  std::string Nots = "Select * From customer Where ";
+  for (int I = 0; I < 5000; ++I) Nots += "not ";
+  EXPECT_EQ(ErrorOf(Nots + "State='CA'"), "Expresión demasiado anidada (posición 830)");
+  std::string Chain = "Select * From customer Where State='CA'";
+  for (int I = 0; I < 2000; ++I) Chain += " or State='HI'";
+  EXPECT_EQ(ErrorOf(Chain).rfind("Expresión demasiado compleja (posición 30)", 0), 0u);
+  // Long but reasonable conditions still translate.
+  std::string Many = "Select * From customer Where State='CA'";
+  for (int I = 0; I < 300; ++I) Many += " or State='HI'";
+  EXPECT_NO_THROW(Translate(Many));
+}
+
 TEST(SqlParser, AlterTableDropList) {
   TSqlStatement St = ParseSql(
       "ALTER TABLE \"/tmp/x/Resultado.db\" DROP \"/tmp/x/Resultado.db\".\"CustNo\"\n, DROP "
