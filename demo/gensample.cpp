@@ -438,6 +438,8 @@ std::vector<TPartInfo> MakeParts(int64_t Count, TTableStore& S, TProgress& P) {
     // Gendered variants take the ending that suits the noun.
     if (auto Slash = Kind.find("o/a"); Slash != std::string::npos)
       Kind = Kind.substr(0, Slash) + Prod.Ending;
+    else if (Kind == "profesional" && Prod.Ending[1] == 's')
+      Kind = "profesionales";
     std::string Desc = std::string(Prod.Name) + " " + Kind;
     if (Count > 200) Desc += " " + std::to_string(R.Range(100, 999));
     double Cost = Cents(Prod.BaseCost * (0.6 + R.Unit() * 0.9));
@@ -670,8 +672,11 @@ void MakeOrders(int64_t Count, std::vector<TCustomerInfo>& Customers,
         PIdx = static_cast<size_t>(R.Range(0, static_cast<int64_t>(Parts.size()) - 1));
       } while (std::find(Chosen.begin(), Chosen.end(), PIdx) != Chosen.end());
       Chosen.push_back(PIdx);
-      int Qty =
-          R.Chance(70) ? static_cast<int>(R.Range(1, 20)) : static_cast<int>(R.Range(21, 100));
+      // Mostly a few units, now and then a large lot.
+      int Band = static_cast<int>(R.Range(0, 9));
+      int Qty = static_cast<int>(Band < 6   ? R.Range(1, 10)
+                                 : Band < 9 ? R.Range(11, 40)
+                                            : R.Range(41, 100));
       int Disc = R.Pick(Discounts);
       Total += Parts[PIdx].ListPrice * Qty * (100 - Disc) / 100.0;
       It.Columns[0].AppendDouble(OrderNo);
@@ -718,12 +723,30 @@ void MakeOrders(int64_t Count, std::vector<TCustomerInfo>& Customers,
   P.Step("ORDERS", Count, Count);
 }
 
+// dBase field names hold ten characters: the longer names get fixed shorter forms.
+void ShortenNames(TTableStore& S) {
+  static const std::vector<std::pair<std::string, std::string>> Short = {
+      {"LastInvoiceDate", "LastInvDat"}, {"Description", "Descrip"},
+      {"ShipToContact", "ShipToCont"},   {"ShipToAddr1", "ShipToAdr1"},
+      {"ShipToAddr2", "ShipToAdr2"},     {"ShipToState", "ShipToStat"},
+      {"ShipToCountry", "ShipToCtry"},   {"ShipToPhone", "ShipToPhon"},
+      {"PaymentMethod", "PaymentMth"}};
+  for (auto& D : S.Defs)
+    for (const auto& [Long, Brief] : Short)
+      if (D.Name == Long) D.Name = Brief;
+  for (auto& K : S.PrimaryKey)
+    for (const auto& [Long, Brief] : Short)
+      if (K == Long) K = Brief;
+}
+
 const char* const Usage =
     "uso: gensample --out DIR [--orders N] [--format db|dbf]\n"
     "  Escribe la base de datos de ejemplo (CUSTOMER, ORDERS, ITEMS, PARTS) en DIR.\n"
     "  --orders N   número de pedidos (200 por omisión); clientes, líneas y artículos\n"
     "               crecen en proporción\n"
-    "  --format F   db (Paradox, por omisión) o dbf (dBase)\n";
+    "  --format F   db (Paradox, por omisión) o dbf (dBase; los nombres de campo de más\n"
+    "               de 10 letras se acortan: LastInvDat, Descrip, ShipToCont, ShipToAdr1,\n"
+    "               ShipToAdr2, ShipToStat, ShipToCtry, ShipToPhon, PaymentMth)\n";
 
 // Parses the arguments; false on a usage error.
 bool ParseArgs(int Argc, char** Argv, TOptions& O, bool& Help) {
@@ -790,6 +813,9 @@ int main(int Argc, char** Argv) {
     FillCustomers(CustInfo, Customers, Progress);
 
     const std::string Ext = Opt.DBase ? ".DBF" : ".DB";
+    if (Opt.DBase) {
+      for (TTableStore* S : {&Customers, &Parts, &Orders, &Items}) ShortenNames(*S);
+    }
     auto Save = [&](const char* Name, const TTableStore& S) {
       std::string Path = (std::filesystem::path(Opt.OutDir) / (std::string(Name) + Ext)).string();
       Progress.Say("escribiendo " + Path);
