@@ -219,8 +219,10 @@ TEST(KVFindValidate, ListsAndEmptyFilter) {
   // An empty Filter validates whatever the lists hold.
   K.SeparaDatos("Calc='x'");
   EXPECT_TRUE(K.ValidateFilter());
+  // Once Filter holds a text, the same lists are refused.
   K.SetFilter("Company='x'");
-  EXPECT_FALSE(K.ValidateFilter() && (K.SeparaDatos("Calc='x'"), K.ValidateFilter()));
+  K.SeparaDatos("Calc='x'");
+  EXPECT_FALSE(K.ValidateFilter());
 }
 
 // ---------------------------------------------------------------- the component
@@ -247,10 +249,8 @@ TEST(KVFindComponent, DataSetAssignment) {
   TTable T;
   T.SetDatabaseName("/some/dir");
   T.AddField<TIntegerField>("A");
-  TQuery* Before = K.SQLQuery();
   K.SetPDataSet(&T);
   EXPECT_EQ(K.SQLQuery()->DatabaseName(), "/some/dir");
-  (void)Before;
 
   // The data source is pointed at the searched dataset.
   TDataSource DS;
@@ -416,6 +416,34 @@ TEST(KVFindTexts, WorkedExampleFiveEmptyValuesAndBlanks) {
     EXPECT_EQ(WhereOf(K), C.Where);
     K.Buildfilter();
     EXPECT_EQ(D.Customer.Filter(), C.Filter);
+  }
+}
+
+// The dataset's own filter stays in force under a search; a text holding an OR keeps its meaning.
+TEST(KVFindTexts, OwnFilterJoinedToTheSearch) {
+  const struct {
+    const char* Own;
+    const char* Search;
+    const char* Filter;
+  } Cases[] = {
+      {"State = 'CA'", "Company='x'", "State = 'CA' and Company = 'x'"},
+      {"State = 'CA' or State = 'HI'", "Company='x'",
+       "(State = 'CA' or State = 'HI') and (Company = 'x')"},
+      {"State = 'CA'", "Company='x' or City='y'",
+       "(State = 'CA') and (Company = 'x' or City = 'y')"},
+  };
+  for (const auto& C : Cases) {
+    TDeclared D;
+    D.Customer.SetFilter(C.Own);
+    D.Customer.SetFiltered(true);
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    K.SetFilter(C.Search);
+    K.Buildfilter();
+    EXPECT_EQ(D.Customer.Filter(), C.Filter);
+    K.SetFiltered(false);
+    EXPECT_EQ(D.Customer.Filter(), C.Own);
+    EXPECT_TRUE(D.Customer.Filtered());
   }
 }
 
