@@ -524,8 +524,18 @@ void TKVFind::PrepareData() {
     bool Final = false;  // the value is complete: no further quote stripping
     switch (T) {
       case ftString: {
-        const std::string W = DoubleQuote(Inner, '"');
+        std::string W = DoubleQuote(Inner, '"');
         const std::string& Op = (*IConditions)[I];
+        // In a pattern, % and _ of the text itself stand for themselves.
+        const bool Escape = (Op == "==" || Op == "><") && W.find_first_of("%_") != npos;
+        if (Escape) {
+          std::string E;
+          for (char C : W) {
+            if (C == '%' || C == '_' || C == '\\') E += '\\';
+            E += C;
+          }
+          W = E;
+        }
         if (Op == "==")
           V = "\"" + W + "%\"";
         else if (Op == "><")
@@ -533,6 +543,7 @@ void TKVFind::PrepareData() {
         else
           V = "\"" + W + "\"";
         if (!PCaseSensitive) V = AnsiLowerCase(V);
+        if (Escape) V += " ESCAPE \"\\\"";
         Final = true;
         break;
       }

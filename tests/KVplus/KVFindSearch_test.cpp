@@ -89,7 +89,7 @@ class KVFindFiles : public ::testing::Test {
          {"OrderNo", "ItemNo"}, {{1003, 1, 5}, {1003, 2, 6}, {1004, 1, 7}, {1005, 1, 8}});
     // Detail rows linked by a float and by a date.
     Make("limits.db", {{"Limit", ftFloat, 0}, {"Note", ftString, 10}}, {"Limit"},
-         {{12.5, "doce"}, {3.0, "tres"}});
+         {{12.5, "doce"}, {3.0, "tres"}, {7.0, "5%_b"}, {8.0, "55xb"}, {9.0, "a\\%"}});
     Make("since.db", {{"Since", ftDate, 0}, {"Note", ftString, 10}}, {"Since"},
          {{D1998, "navidad"}, {EncodeDate(1999, 1, 1), "año"}});
   }
@@ -229,6 +229,32 @@ TEST_F(KVFindFiles, SqlSearchShowsTheQueryWithTheDatasetsLayout) {
   K.SetFiltered(false);
   EXPECT_EQ(DS.DataSet(), &Customer);
   EXPECT_EQ(K.Results(), &Customer);
+}
+
+// Wildcard characters in the text of a "starts with" or "contains" search match themselves.
+TEST_F(KVFindFiles, PatternCharactersMatchLiterally) {
+  TTable Limits;
+  OpenTable(Limits, "limits.db");
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Limits);
+  K.SetpDataSource(&DS);
+  const struct {
+    const char* Expression;
+    const char* Found;
+  } Cases[] = {
+      {"Note><'5%_'", "5%_b"}, {"Note=='5%'", "5%_b"}, {"Note=='5'", "5%_b,55xb"},
+      {"Note><'\\%'", "a\\%"}, {"Note><'x'", "55xb"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    Search(K, C.Expression);
+    EXPECT_EQ(Column(K.Results(), "Note"), C.Found);
+  }
+  K.SetFilter("Note=='5%_'");
+  K.SeparaDatos(K.Filter());
+  K.PrepareData();
+  EXPECT_EQ(K.IValuesList()[0], "\"5\\%\\_%\" ESCAPE \"\\\"");
 }
 
 TEST_F(KVFindFiles, LookupSearchJoinsTheLookupTable) {
