@@ -267,8 +267,7 @@ bool IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value, const uint
     case TStorageKind::Double: {
       if (VT != SQLITE_INTEGER && VT != SQLITE_FLOAT) return false;
       const double V = sqlite3_value_double(Value);
-      if (VT == SQLITE_INTEGER &&
-          static_cast<sqlite3_int64>(V) != sqlite3_value_int64(Value))
+      if (VT == SQLITE_INTEGER && static_cast<sqlite3_int64>(V) != sqlite3_value_int64(Value))
         return false;  // not exact as a double
       if (V != V) return true;
       auto Less = [&](uint32_t R, double X) {  // Nulls sort first
@@ -289,8 +288,7 @@ bool IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value, const uint
       const char* P = reinterpret_cast<const char*>(sqlite3_value_text(Value));
       const int N = sqlite3_value_bytes(Value);
       if (!P || N == 0) return true;  // empty texts are stored as Null
-      const auto& Found =
-          S.HashIndex(Cols).Find(S.KeyOfValues({Variant(std::string(P, N))}, Cols));
+      const auto& Found = S.HashIndex(Cols).Find(S.KeyOfValues({Variant(std::string(P, N))}, Cols));
       Rows = Found.data();
       Count = Found.size();
       return true;
@@ -393,9 +391,9 @@ const sqlite3_module StoreModule = MakeStoreModule();
 // Connection and statement
 
 TSqliteDatabase::TSqliteDatabase() : FContext(std::make_unique<TContext>()) {
-  if (sqlite3_open_v2(":memory:", &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) !=
-      SQLITE_OK) {
+  if (sqlite3_open_v2(":memory:", &FDb,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK) {
     std::string Msg = FDb ? sqlite3_errmsg(FDb) : "sin memoria";
     sqlite3_close(FDb);
     FDb = nullptr;
@@ -575,6 +573,20 @@ void AppendCell(TColumn& Col, int Type, sqlite3_int64 I, double D, std::string_v
   }
 }
 
+// Copies one stored value (Row -1: Null) into a column of the same type.
+void CopyCell(TColumn& Dst, const TColumn& Src, sqlite3_int64 Row, int* MaxLen) {
+  if (Row < 0 || static_cast<size_t>(Row) >= Src.Size() || Src.IsNull(Row)) return Dst.AppendNull();
+  switch (Src.Kind()) {
+    case TStorageKind::Int:
+      return Dst.AppendInt(Src.Int(Row));
+    case TStorageKind::Double:
+      return Dst.AppendDouble(Src.Double(Row));
+    case TStorageKind::String:
+      if (MaxLen) *MaxLen = std::max(*MaxLen, Utf8Length(Src.Str(Row)));
+      return Dst.AppendString(Src.Str(Row));
+  }
+}
+
 }  // namespace
 
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
@@ -585,24 +597,44 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
     if (!S) throw ESQLError("Tabla no cargada: " + T.Tables[I].Path);
     Db.AttachStore(SqlTableName(I), S);
   }
-  TSqliteStatement St(Db, T.Text, Original);
+  // Plain column references are copied from the stores by row number when the query allows.
+  const bool ByRow = !T.RowText.empty();
+  TSqliteStatement St(Db, ByRow ? T.RowText : T.Text, Original);
 
   const size_t N = T.Columns.size();
+  const size_t NT = T.Tables.size();
+  std::vector<const TTableStore*> Sources(NT);
+  for (size_t I = 0; I < NT; ++I) Sources[I] = Tables.Store(T.Tables[I].Path).get();
   std::vector<TColumnDef> Defs(N);
   std::vector<TColumn> Cols;
   std::vector<std::vector<TCell>> Pending(N);  // columns typed from their values
   std::vector<int> MaxLen(N, 0);
+  std::vector<int> SqlCol(N, -1);  // the statement's column of each result column, -1: copied
   Cols.reserve(N);
+  int NextCol = ByRow ? static_cast<int>(NT) : 0;
   for (size_t C = 0; C < N; ++C) {
     Defs[C] = T.Columns[C].Def;
     Cols.emplace_back(Defs[C].DataType == ftUnknown ? ftString : Defs[C].DataType);
+    if (!ByRow || T.Columns[C].SourceTable < 0) SqlCol[C] = NextCol++;
   }
   const int Have = sqlite3_column_count(St.Handle());
+  std::vector<sqlite3_int64> RowIds(NT, -1);
   size_t Rows = 0;
   while (St.Step()) {
     ++Rows;
+    if (ByRow)
+      for (size_t K = 0; K < NT; ++K)
+        RowIds[K] = sqlite3_column_type(St.Handle(), static_cast<int>(K)) == SQLITE_NULL
+                        ? -1
+                        : sqlite3_column_int64(St.Handle(), static_cast<int>(K));
     for (size_t C = 0; C < N; ++C) {
-      const int I = static_cast<int>(C);
+      const int I = SqlCol[C];
+      if (I < 0) {
+        const TColumn& Src = Sources[T.Columns[C].SourceTable]->Columns[T.Columns[C].SourceColumn];
+        CopyCell(Cols[C], Src, RowIds[T.Columns[C].SourceTable],
+                 Defs[C].Size == 0 ? &MaxLen[C] : nullptr);
+        continue;
+      }
       const int Type = I < Have ? sqlite3_column_type(St.Handle(), I) : SQLITE_NULL;
       sqlite3_int64 IV = 0;
       double DV = 0;

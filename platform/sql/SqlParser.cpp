@@ -111,8 +111,7 @@ class TSqlParser {
     int H = 0;
     for (const auto& A : E.Args) H = std::max(H, A->Height);
     E.Height = H + 1;
-    if (E.Height > MaxHeight)
-      RaiseSqlError("Expresión demasiado compleja" + SqlAtPosition(E.Pos));
+    if (E.Height > MaxHeight) RaiseSqlError("Expresión demasiado compleja" + SqlAtPosition(E.Pos));
   }
   // Counts one level of nesting while a nested expression is parsed.
   struct TNest {

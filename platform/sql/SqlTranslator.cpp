@@ -108,7 +108,9 @@ struct TX {
   TXClass Cls = TXClass::Other;
   TFieldType Type = ftUnknown;  // the column's type, or the result type when known
   int Size = 0;
-  std::string Name;   // a column's field name
+  std::string Name;  // a column's field name
+  int Table = -1;    // a column's FROM entry and index
+  int Col = -1;
   std::string Const;  // a constant's value
   int Pos = 0;
 };
@@ -163,7 +165,7 @@ class TTranslator {
       if (!Schema) RaiseSqlError("Tabla desconocida '" + R.Name + "'" + SqlAtPosition(R.Pos));
       FOut.Tables.push_back(std::move(*Schema));
     }
-    std::string Items;
+    std::string Items, RowItems;
     for (const auto& It : FSel.Items) {
       if (It.Star) {
         int Only = It.StarQualifier.empty() ? -1 : MatchTable(It.StarQualifier, It.Pos);
@@ -173,7 +175,7 @@ class TTranslator {
           for (size_t C = 0; C < Cols.size(); ++C) {
             if (NameUsed(Cols[C].Name)) continue;
             TX X = ColumnX(static_cast<int>(T), static_cast<int>(C), It.Pos);
-            AddResult(Items, X, Cols[C].Name);
+            AddResult(Items, RowItems, X, Cols[C].Name);
           }
         }
         continue;
@@ -185,12 +187,10 @@ class TTranslator {
                                                     : Source(*It.Expr);
       Name = UniqueName(Name);
       if (!It.Alias.empty()) FUserAliases.emplace_back(It.Alias, Name);
-      AddResult(Items, X, Name);
+      AddResult(Items, RowItems, X, Name);
     }
 
-    std::string Sql = "SELECT ";
-    if (FSel.Distinct) Sql += "DISTINCT ";
-    Sql += Items + " FROM ";
+    std::string Sql = " FROM ";
     for (size_t T = 0; T < FSel.From.size(); ++T) {
       const auto& R = FSel.From[T];
       if (T > 0) {
@@ -229,11 +229,24 @@ class TTranslator {
     if (!FSel.OrderBy.empty()) {
       FClause = TClause::OrderBy;
       Sql += " ORDER BY ";
-      for (size_t I = 0; I < FSel.OrderBy.size(); ++I)
+      for (size_t I = 0; I < FSel.OrderBy.size(); ++I) {
+        // Ordinals and aliases point into the select list, which the row form rewrites.
+        if (FSel.OrderBy[I].Expr->Kind == TSqlExprKind::Number) FUsesSelectList = true;
         Sql += (I ? ", " : "") + Expr(*FSel.OrderBy[I].Expr).Sql +
                (FSel.OrderBy[I].Desc ? " DESC" : " ASC");
+      }
     }
-    FOut.Text = std::move(Sql);
+    FOut.Text = std::string("SELECT ") + (FSel.Distinct ? "DISTINCT " : "") + Items + Sql;
+    if (!FSel.Distinct && FSel.GroupBy.empty() && !FSel.Having && !FAggregate && !FUsesSelectList) {
+      std::string Ids;
+      bool AllIds = true;
+      for (size_t T = 0; T < FOut.Tables.size(); ++T) {
+        const char* Id = RowIdName(FOut.Tables[T]);
+        AllIds &= Id != nullptr;
+        if (Id) Ids += (T ? ", " : "") + QuoteSqlName(SqlTableName(T)) + "." + Id;
+      }
+      if (AllIds) FOut.RowText = "SELECT " + Ids + (RowItems.empty() ? "" : ", " + RowItems) + Sql;
+    }
     return std::move(FOut);
   }
 
@@ -247,6 +260,18 @@ class TTranslator {
   TClause FClause = TClause::Select;
   std::vector<std::pair<std::string, std::string>> FUserAliases;   // alias -> result name
   mutable std::unordered_map<std::string, std::string> FResolved;  // qualifier -> path
+  bool FAggregate = false;                                         // an aggregate function anywhere
+  mutable bool FUsesSelectList = false;  // ORDER BY etc. name a result column
+
+  // A name for the row number that no column of the table hides; null when all are taken.
+  static const char* RowIdName(const TSqlTableSchema& T) {
+    for (const char* Id : {"rowid", "_rowid_", "oid"}) {
+      bool Taken = false;
+      for (const auto& C : T.Columns) Taken |= AnsiSameText(C.Name, Id);
+      if (!Taken) return Id;
+    }
+    return nullptr;
+  }
 
   std::string Source(const TSqlExpr& E) const {
     if (E.End <= E.Begin || E.End > FSt.Source.size()) return "?";
@@ -267,10 +292,17 @@ class TTranslator {
     }
   }
 
-  void AddResult(std::string& Items, const TX& X, const std::string& Name) {
+  void AddResult(std::string& Items, std::string& RowItems, const TX& X, const std::string& Name) {
     if (!Items.empty()) Items += ", ";
     Items += X.Sql + " AS " + QuoteSqlName(Name);
     TSqlResultColumn C;
+    if (X.Cls == TXClass::Column) {
+      C.SourceTable = X.Table;
+      C.SourceColumn = X.Col;
+    } else {
+      if (!RowItems.empty()) RowItems += ", ";
+      RowItems += X.Sql + " AS " + QuoteSqlName(Name);
+    }
     C.Def.Name = Name;
     C.Def.DataType = X.Type;
     C.Def.Size = X.Size;
@@ -332,6 +364,8 @@ class TTranslator {
     X.Type = D.DataType;
     X.Size = D.Size;
     X.Name = D.Name;
+    X.Table = T;
+    X.Col = C;
     X.Pos = Pos;
     return X;
   }
@@ -342,6 +376,7 @@ class TTranslator {
       return false;
     for (const auto& [Alias, Result] : FUserAliases) {
       if (!AnsiSameText(Alias, Name)) continue;
+      FUsesSelectList = true;
       X.Sql = QuoteSqlName(Result);
       for (const auto& C : FOut.Columns)
         if (C.Def.Name == Result) X.Type = C.Def.DataType;
@@ -565,6 +600,9 @@ class TTranslator {
         (E.Op == "COUNT" && !CountStar && N != 1))
       RaiseSqlError("Número de argumentos incorrecto en '" + Source(E).substr(0, E.Op.size()) +
                     "'" + SqlAtPosition(E.Pos));
+    if (E.Op == "COUNT" || E.Op == "SUM" || E.Op == "AVG" ||
+        ((E.Op == "MIN" || E.Op == "MAX") && N == 1))
+      FAggregate = true;
     TX X;
     X.Pos = E.Pos;
     X.Type = F->Result;

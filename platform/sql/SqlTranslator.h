@@ -24,12 +24,20 @@ using TSqlSchemaLookup = std::function<std::optional<TSqlTableSchema>(const std:
 // One column of the result. DataType ftUnknown means "take the type from the values".
 struct TSqlResultColumn {
   TColumnDef Def;
+  // For a plain column reference: the FROM entry and the column it copies.
+  int SourceTable = -1;
+  int SourceColumn = -1;
 };
 
 struct TSqlTranslation {
   std::string Text;                     // the SQLite statement
   std::vector<TSqlTableSchema> Tables;  // the FROM entries in order: SqlTableName(0), ...
   std::vector<TSqlResultColumn> Columns;
+  // The same query returning, per row, the row number of each FROM entry (Null for an
+  // unmatched outer join) followed by the columns that are not plain column references, in
+  // result order; the engine copies plain columns straight from the stores. Empty when the
+  // query groups, aggregates or removes duplicates, where row numbers would change the result.
+  std::string RowText;
 };
 
 // Translates a parsed SELECT. Raises ESQLError naming the token and its position for an

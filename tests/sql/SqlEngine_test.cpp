@@ -49,9 +49,21 @@ class SqlEngineTest : public ::testing::Test {
                               {{1003, 1}, {1003, 2}, {1004, 1}, {1005, 1}}));
   }
 
+  // Runs Sql; where the row-number form applies, checks that the plain form gives the same.
   std::shared_ptr<TTableStore> Run(const std::string& Sql) {
     TSqlStatement St = ParseSql(Sql);
-    return RunTranslatedSelect(TranslateSelect(St, Tables.Lookup()), Tables, Sql);
+    TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
+    auto R = RunTranslatedSelect(T, Tables, Sql);
+    if (!T.RowText.empty()) {
+      T.RowText.clear();
+      auto Plain = RunTranslatedSelect(T, Tables, Sql);
+      EXPECT_EQ(Rows(*Plain), Rows(*R)) << Sql;
+      for (size_t C = 0; C < R->Defs.size(); ++C) {
+        EXPECT_EQ(Plain->Defs[C].DataType, R->Defs[C].DataType) << Sql;
+        EXPECT_EQ(Plain->Defs[C].Size, R->Defs[C].Size) << Sql;
+      }
+    }
+    return R;
   }
 
   // Each row as its values joined by "|", Null as "-".

@@ -201,6 +201,35 @@ TEST(SqlTranslator, ResultColumnsOfExpressions) {
             "\"t2\"");
 }
 
+TEST(SqlTranslator, RowNumberFormOnlyWhereRowsStayRows) {
+  struct {
+    const char* Sql;
+    const char* RowText;
+  } Cases[] = {
+      {"Select * From customer Where State='CA' Order by Company DESC",
+       "SELECT \"t1\".rowid FROM \"t1\" WHERE (\"t1\".\"State\" = 'CA') ORDER BY "
+       "\"t1\".\"Company\" DESC"},
+      {"Select Company, CustNo+1 AS Next, o.* From customer c LEFT JOIN orders o ON "
+       "o.CustNo=c.CustNo",
+       "SELECT \"t1\".rowid, \"t2\".rowid, (\"t1\".\"CustNo\" + 1) AS \"Next\" FROM \"t1\" "
+       "LEFT JOIN \"t2\" ON (\"t2\".\"CustNo\" = \"t1\".\"CustNo\")"},
+      {"Select DISTINCT State From customer", ""},
+      {"Select State From customer Group by State", ""},
+      {"Select max(CustNo) From customer", ""},
+      {"Select State From customer Order by count(*)", ""},
+      {"Select State From customer Order by 1", ""},
+      {"Select State AS S From customer Order by S", ""},
+      {"Select State From customer Order by Company",
+       "SELECT \"t1\".rowid FROM \"t1\" ORDER BY "
+       "\"t1\".\"Company\" ASC"},
+  };
+  for (const auto& C : Cases) EXPECT_EQ(Translate(C.Sql).RowText, C.RowText) << C.Sql;
+  auto T = Translate("Select * From customer");
+  ASSERT_EQ(T.Columns.size(), 4u);
+  EXPECT_EQ(T.Columns[2].SourceTable, 0);
+  EXPECT_EQ(T.Columns[2].SourceColumn, 2);
+}
+
 struct TErrorCase {
   const char* Sql;
   const char* Message;
