@@ -147,6 +147,10 @@ TEST_F(SqlEngineTest, StatementsReturnTheRowsAHandCheckGives) {
       {"Select CustNo From customer Where Company like \"Á%\"", {"2000"}},
       {"Select CustNo From customer Where Company like \"á%\"", {}},
       {"Select CustNo From customer Where Country like 'Espa_a'", {"2000"}},
+      // The search engine escapes % and _ of the searched text with a backslash.
+      {"Select CustNo From customer Where Company like \"Sight\\_%\" ESCAPE \"\\\"", {}},
+      {"Select CustNo From customer Where lower(Company) like \"sight_%\" ESCAPE \"\\\"",
+       {"1351"}},
       {"Select CustNo From customer Where Company not like '%i%' Order by CustNo",
        {"2000", "2002"}},
       // Joins, written both ways; equalities go through the store's hash index.
