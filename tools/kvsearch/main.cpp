@@ -156,13 +156,14 @@ int Run(const TSearchOptions& Opt) {
   std::cout.flush();
 
   if (!Opt.ExportFile.empty()) {
-    Status.Show("exportando a " + Opt.ExportFile);
+    // The layer gives a name without a table extension ".db"; report the file really written.
+    std::string Target = TargetTablePath("", Opt.ExportFile);
+    Status.Show("exportando a " + Target);
     bool Ok =
         Find.ExportResults(Opt.ExportFile, QuotedColumnList(Opt.ExportColumns), Opt.AllRecords);
     Status.Clear();
     if (!Ok) return 1;  // the engine has shown why
-    Info << "Exportados " << CountRecords(Opt.ExportFile) << " registros a " << Opt.ExportFile
-         << '\n';
+    Info << "Exportados " << CountRecords(Target) << " registros a " << Target << '\n';
   }
   return 0;
 }
