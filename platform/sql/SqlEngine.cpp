@@ -693,7 +693,8 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
 std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql,
                                            const std::string& DatabaseName) {
   TSqlStatement St = ParseSql(Sql);
-  if (!St.Select) RaiseSqlError("La sentencia no devuelve registros: 'ALTER' (posición 1)");
+  if (!St.Select)
+    RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
   TSqlTableSource Tables(DatabaseName);
   TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
   return RunTranslatedSelect(T, Tables, Sql);
@@ -702,7 +703,8 @@ std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql,
 void ExecuteStatement(const std::string& Sql, const std::string& DatabaseName) {
   TSqlStatement St = ParseSql(Sql);
   if (!St.Alter)
-    RaiseSqlError("La sentencia devuelve registros: use Open en lugar de ExecSQL (posición 1)");
+    RaiseSqlError("La sentencia devuelve registros: use Open en lugar de ExecSQL" +
+                  SqlAtPosition(St.Pos));
   TSqlTableSource Tables(DatabaseName);
   RunAlterTable(*St.Alter, Tables);
 }

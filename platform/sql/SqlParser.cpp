@@ -15,6 +15,7 @@ class TSqlParser {
   TSqlStatement Statement() {
     TSqlStatement St;
     St.Source = std::string(FSql);
+    St.Pos = Peek().Pos;
     if (Peek().IsWord("SELECT")) {
       St.Select = SelectStatement();
     } else if (Peek().IsWord("ALTER")) {

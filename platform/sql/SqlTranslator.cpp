@@ -403,8 +403,9 @@ class TTranslator {
   }
 
   // Writes a constant compared with a column in the column's stored representation.
+  // Col is a field, or an expression of a field's type (min, max, abs) named by its text.
   void Coerce(const TX& Col, TX& Other) const {
-    if (Col.Cls != TXClass::Column) return;
+    if (Col.Name.empty()) return;
     const TFieldType T = Col.Type;
     if (Other.Cls == TXClass::StringConst && T != ftUnknown &&
         StorageKindOf(T) != TStorageKind::String) {
@@ -612,11 +613,13 @@ class TTranslator {
     for (int I = 0; I < N; ++I) {
       TX A = Expr(*E.Args[I]);
       X.Sql += (I ? ", " : "") + A.Sql;
-      if (I == 0 && (E.Op == "MIN" || E.Op == "MAX") && N == 1 && A.Type != ftBoolean) {
+      if (I == 0 && A.Cls == TXClass::Column &&
+          (((E.Op == "MIN" || E.Op == "MAX") && N == 1 && A.Type != ftBoolean) ||
+           (E.Op == "ABS" && IsNumericType(A.Type)))) {
         X.Type = A.Type;
         X.Size = A.Size;
+        X.Name = Source(E);
       }
-      if (I == 0 && E.Op == "ABS" && IsNumericType(A.Type)) X.Type = A.Type;
     }
     X.Sql += ")";
     return X;

@@ -92,6 +92,7 @@ struct TSqlAlterTable {
 
 struct TSqlStatement {
   std::string Source;  // the statement as written
+  int Pos = 1;         // position of its first word
   std::unique_ptr<TSqlSelect> Select;
   std::unique_ptr<TSqlAlterTable> Alter;
 };

@@ -149,8 +149,7 @@ TEST_F(SqlEngineTest, StatementsReturnTheRowsAHandCheckGives) {
       {"Select CustNo From customer Where Country like 'Espa_a'", {"2000"}},
       // The search engine escapes % and _ of the searched text with a backslash.
       {"Select CustNo From customer Where Company like \"Sight\\_%\" ESCAPE \"\\\"", {}},
-      {"Select CustNo From customer Where lower(Company) like \"sight_%\" ESCAPE \"\\\"",
-       {"1351"}},
+      {"Select CustNo From customer Where lower(Company) like \"sight_%\" ESCAPE \"\\\"", {"1351"}},
       {"Select CustNo From customer Where Company not like '%i%' Order by CustNo",
        {"2000", "2002"}},
       // Joins, written both ways; equalities go through the store's hash index.
@@ -172,6 +171,8 @@ TEST_F(SqlEngineTest, StatementsReturnTheRowsAHandCheckGives) {
       {"Select OrderNo From orders Where SaleDate BETWEEN '12/01/1998' AND '12/31/1998 12:00:00'",
        {"1003", "1004", "1005"}},
       {"Select OrderNo From orders Where Paid = true", {"1003", "1005"}},
+      {"Select CustNo From orders Group by CustNo Having max(SaleDate) >= \"12/30/1998\"",
+       {"1221", "2001"}},
       {"Select CASE WHEN Amount > 1000 THEN 'alto' ELSE 'bajo' END, Amount * 2 From orders Where "
        "OrderNo IN (1003, 1007)",
        {"alto|3001", "bajo|198"}},

@@ -257,6 +257,7 @@ TEST(SqlTranslator, ErrorsNameTokenAndPosition) {
       {"  update customer set State='CA'", "Sentencia no soportada: 'update' (posición 3)"},
       {"Select * From customer Union Select * From orders",
        "Sentencia no soportada: 'Union' (posición 24)"},
+      {"Select * From customer Limit 5", "Sentencia no soportada: 'Limit' (posición 24)"},
       {"Select frob(State) From customer", "Función desconocida 'frob' (posición 8)"},
       {"Select lower(State, 1) From customer",
        "Número de argumentos incorrecto en 'lower' (posición 8)"},
