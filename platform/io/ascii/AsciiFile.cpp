@@ -455,7 +455,12 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
       size_t MaxLen = Def.Size > 0 ? size_t(Def.Size) : 1;
       for (size_t R = 0; R < RowCount; ++R) {
         size_t Row = RowAt(R);
-        if (!Col.IsNull(Row)) MaxLen = std::max(MaxLen, Col.Str(Row).size());
+        if (Col.IsNull(Row)) continue;
+        // The size counts characters, not bytes.
+        std::string_view V = Col.Str(Row);
+        size_t Chars = 0;
+        for (char C : V) Chars += (static_cast<uint8_t>(C) & 0xC0) != 0x80;
+        MaxLen = std::max(MaxLen, Chars);
       }
       Size = static_cast<int>(MaxLen);
     } else if (Col.Kind() == TStorageKind::Double) {

@@ -692,14 +692,13 @@ void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const
   PutU16(&H[0x0C], static_cast<uint32_t>(NumBlocks));
   PutU16(&H[0x0E], NumBlocks ? 1 : 0);
   PutU16(&H[0x10], static_cast<uint32_t>(NumBlocks));
-  PutU16(&H[0x12], 0x0C);
   PutU16(&H[0x21], static_cast<uint32_t>(NumFields));
   PutU16(&H[0x23], static_cast<uint32_t>(Data.PrimaryKey.size()));
-  H[0x27] = 0xFF;
-  H[0x29] = 0xFF;
-  H[0x2A] = 0x62;
-  H[0x2E] = 0x02;
-  H[0x2F] = 0x01;
+  H[0x26] = 0xFF;
+  H[0x28] = 0xFF;
+  H[0x29] = 0x62;  // sort order
+  H[0x2D] = 0x02;
+  H[0x2E] = 0x01;
   H[0x39] = kVersion7;
   PutU16(&H[0x3A], static_cast<uint32_t>(NumBlocks));
   H[0x3E] = 0x1F;

@@ -1,0 +1,112 @@
+// dBase tables against an independent reader (dbfread), and damaged files.
+#include <cstring>
+#include <sstream>
+
+#include "data/DB.h"
+#include "io/IoTestUtil.h"
+#include "io/TableFile.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& S) {
+  std::vector<std::string> R;
+  std::istringstream In(S);
+  for (std::string L; std::getline(In, L);) R.push_back(L);
+  return R;
+}
+
+TEST(DBaseInterop, TableWeWriteReadsIdenticallyThroughDbfread) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("every.dbf");
+  TTableStore Src = AllTypesTable();
+  SaveTableFile(Path, Src);
+
+  auto Out = Lines(RunPythonScript("dbfread_dump.py", {Path}));
+  ASSERT_EQ(3 + Src.RowCount(), Out.size()) << ::testing::PrintToString(Out);
+  EXPECT_EQ("cp1252", Out[0]) << "the code page is declared in the file";
+  EXPECT_EQ("Name\tShort\tLong\tNum\tMoney\tFlag\tDay\tClock\tStamp\tSeq\tNotes", Out[1]);
+  EXPECT_EQ("C30.0\tN6.0\tN11.0\tF20.14\tN20.4\tL1.0\tD8.0\tC8.0\tC19.0\tN11.0\tC29.0", Out[2]);
+  for (size_t R = 0; R < Src.RowCount(); ++R) {
+    std::string Want;
+    for (size_t C = 0; C < Src.Columns.size(); ++C)
+      Want += (C ? "\t" : "") + CanonicalCell(Src.Columns[C], R);
+    EXPECT_EQ(Want, Out[3 + R]) << "row " << R;
+  }
+}
+
+TEST(DBaseRead, WideWholeNumbersBecomeFloatsOnlyWhenTheyOverflow) {
+  TScratchDir Dir;
+  TTableStore Src;
+  Src.AddColumn({"Big", ftInteger, 0, false});
+  Src.AppendRow({-2147483647});
+  Src.AppendRow({7});
+  SaveTableFile(Dir.File("fits.dbf"), Src);
+  auto Fits = LoadTableFile(Dir.File("fits.dbf"));
+  EXPECT_EQ(ftInteger, Fits->Columns[0].Type());
+  EXPECT_EQ(-2147483647, Fits->Columns[0].Int(0));
+
+  // The same N(11,0) column holding a number beyond 32 bits (header 65 bytes, records 12).
+  std::string B = ReadFileBytes(Dir.File("fits.dbf"));
+  B.replace(65 + 1, 11, "12345678901");
+  WriteFileBytes(Dir.File("wide.dbf"), B);
+  auto Wide = LoadTableFile(Dir.File("wide.dbf"));
+  EXPECT_EQ(ftFloat, Wide->Columns[0].Type());
+  EXPECT_EQ(12345678901.0, Wide->Columns[0].Double(0));
+  EXPECT_EQ(7.0, Wide->Columns[0].Double(1));
+}
+
+// ---- damaged files
+
+struct TCorruptCase {
+  const char* Name;
+  void (*Spoil)(std::string& Bytes);
+  const char* Fault;
+};
+
+class DBaseCorrupt : public ::testing::TestWithParam<TCorruptCase> {};
+
+TEST_P(DBaseCorrupt, RaisesNamingFileAndFault) {
+  TScratchDir Dir;
+  const std::string Good = Dir.File("good.dbf"), Bad = Dir.File("bad.dbf");
+  TTableStore Src;
+  Src.AddColumn({"Id", ftInteger, 0, false});
+  Src.AddColumn({"Name", ftString, 20, false});
+  for (int I = 0; I < 100; ++I) Src.AppendRow({I + 1, "nombre " + std::to_string(I)});
+  SaveTableFile(Good, Src);
+  std::string Bytes = ReadFileBytes(Good);
+  GetParam().Spoil(Bytes);
+  WriteFileBytes(Bad, Bytes);
+  try {
+    LoadTableFile(Bad);
+    FAIL() << "a damaged file loaded";
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find(Bad)) << E.Message();
+    EXPECT_NE(std::string::npos, E.Message().find(GetParam().Fault)) << E.Message();
+  }
+}
+
+void PutU16(std::string& B, size_t At, unsigned V) {
+  B[At] = char(V & 0xFF);
+  B[At + 1] = char(V >> 8);
+}
+
+// Header 32 + 2 * 32 + 1 = 97 bytes; records 1 + 11 + 20 = 32 bytes.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DBaseCorrupt,
+    ::testing::Values(
+        TCorruptCase{"Empty", [](std::string& B) { B.clear(); }, "truncado"},
+        TCorruptCase{"HeaderCut", [](std::string& B) { B.resize(20); }, "truncado"},
+        TCorruptCase{"RecordsCut", [](std::string& B) { B.resize(97 + 32 * 50); }, "truncado"},
+        TCorruptCase{"HugeRecordCount",
+                     [](std::string& B) { B[4] = B[5] = B[6] = B[7] = char(0xFF); }, "truncado"},
+        TCorruptCase{"HeaderLongerThanFile", [](std::string& B) { PutU16(B, 8, 60000); },
+                     "truncado"},
+        TCorruptCase{"HeaderTooShort", [](std::string& B) { PutU16(B, 8, 10); }, "cabecera"},
+        TCorruptCase{"RecordSizeWrong", [](std::string& B) { PutU16(B, 10, 20); },
+                     "tamaño de registro"},
+        TCorruptCase{"FieldWidthWrong", [](std::string& B) { B[32 + 16] = char(200); },
+                     "tamaño de registro"},
+        TCorruptCase{"NoFields", [](std::string& B) { B[32] = 0x0D; }, "campos"}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+}  // namespace

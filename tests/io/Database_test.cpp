@@ -1,0 +1,100 @@
+// Databases: aliases from code and from KV_ALIASES, and table names resolved in any letter case
+// with a missing extension tried as .db, .dbf, .txt.
+#include <cstdlib>
+#include <filesystem>
+
+#include "data/DB.h"
+#include "io/Database.h"
+#include "io/IoTestUtil.h"
+
+namespace {
+
+TEST(Database, AliasesFromCodeAndEnvironmentInAnyCase) {
+  TScratchDir A, B;
+  // KV_ALIASES is read the first time an alias is needed.
+  ::setenv("KV_ALIASES", ("ENVDB=" + A.Path() + ";Other=" + B.Path()).c_str(), 1);
+  EXPECT_EQ(A.Path(), DatabaseDirectory("envdb"));
+  EXPECT_EQ(B.Path(), DatabaseDirectory("OTHER"));
+  RegisterAlias("Demos", B.Path());
+  EXPECT_EQ(B.Path(), DatabaseDirectory("DEMOS"));
+  RegisterAlias("envdb", B.Path());
+  EXPECT_EQ(B.Path(), DatabaseDirectory("EnvDb")) << "code replaces an alias";
+  UnregisterAlias("DEMOS");
+  EXPECT_THROW(DatabaseDirectory("Demos"), EDatabaseError);
+  EXPECT_EQ(A.Path(), DatabaseDirectory(A.Path())) << "a directory names itself";
+  EXPECT_FALSE(DatabaseDirectory("").empty());
+}
+
+TEST(Database, UnknownAliasAndMissingAliasDirectoryAreNamed) {
+  try {
+    DatabaseDirectory("NoSuchAliasKV");
+    FAIL();
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find("NoSuchAliasKV")) << E.Message();
+  }
+  RegisterAlias("Gone", "/nonexistent-kv-dir");
+  try {
+    DatabaseDirectory("gone");
+    FAIL();
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find("/nonexistent-kv-dir")) << E.Message();
+    EXPECT_NE(std::string::npos, E.Message().find("gone")) << E.Message();
+  }
+}
+
+struct TResolveCase {
+  const char* Table;
+  const char* Found;  // file name found, nullptr when none
+};
+
+class Resolve : public ::testing::TestWithParam<TResolveCase> {};
+
+TEST_P(Resolve, NameToFile) {
+  TScratchDir Dir;
+  for (const char* F :
+       {"CUSTOMER.DB", "orders.dbf", "Orders.txt", "parts.txt", "Items.Db", "readme.md"})
+    WriteFileBytes(Dir.File(F), "x");
+  std::filesystem::create_directory(Dir.File("folder.db"));
+  std::filesystem::create_directory(Dir.File("sub"));
+  WriteFileBytes(Dir.File("sub/Nested.DBF"), "x");
+  RegisterAlias("ResolveDb", Dir.Path());
+  if (GetParam().Found) {
+    EXPECT_EQ(Dir.File(GetParam().Found), ResolveTablePath("resolvedb", GetParam().Table));
+  } else {
+    try {
+      ResolveTablePath("RESOLVEDB", GetParam().Table);
+      FAIL();
+    } catch (const EDatabaseError& E) {
+      EXPECT_EQ("No se encuentra la tabla '" + std::string(GetParam().Table) + "' en '" +
+                    Dir.Path() + "'",
+                E.Message());
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Resolve,
+    ::testing::Values(TResolveCase{"customer", "CUSTOMER.DB"},
+                      TResolveCase{"Customer.db", "CUSTOMER.DB"},
+                      TResolveCase{"ORDERS", "orders.dbf"},
+                      TResolveCase{"orders.TXT", "Orders.txt"}, TResolveCase{"parts", "parts.txt"},
+                      TResolveCase{"items.db", "Items.Db"},
+                      TResolveCase{"sub/nested", "sub/Nested.DBF"}, TResolveCase{"readme", nullptr},
+                      TResolveCase{"folder", nullptr}, TResolveCase{"missing.db", nullptr}));
+
+TEST(Database, AbsoluteTableNameIgnoresTheDatabase) {
+  TScratchDir Dir;
+  WriteFileBytes(Dir.File("Abs.DBF"), "x");
+  EXPECT_EQ(Dir.File("Abs.DBF"), ResolveTablePath("NoSuchAliasKV", Dir.File("abs")));
+}
+
+TEST(Database, TargetPathKeepsAnExistingFileElseAddsDb) {
+  TScratchDir Dir;
+  WriteFileBytes(Dir.File("Export.DBF"), "x");
+  EXPECT_EQ(Dir.File("Export.DBF"), TargetTablePath(Dir.Path(), "export"));
+  EXPECT_EQ(Dir.File("Export.DBF"), TargetTablePath(Dir.Path(), "EXPORT.dbf"));
+  EXPECT_EQ(Dir.File("nuevo.db"), TargetTablePath(Dir.Path(), "nuevo"));
+  EXPECT_EQ(Dir.File("nuevo.txt"), TargetTablePath(Dir.Path(), "nuevo.txt"));
+}
+
+}  // namespace

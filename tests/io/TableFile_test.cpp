@@ -1,0 +1,280 @@
+// Round trips of every field type through each table format, the load cache, and saving that
+// never leaves a half-written or temporary file behind.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "data/DB.h"
+#include "io/IoTestUtil.h"
+#include "io/TableFile.h"
+
+namespace {
+
+TFieldType SameType(TFieldType T) {
+  return T;
+}
+
+// dBase has no short, currency, time, timestamp, autoinc or memo columns.
+TFieldType DBaseType(TFieldType T) {
+  switch (T) {
+    case ftSmallint:
+    case ftAutoInc:
+      return ftInteger;
+    case ftCurrency:
+      return ftFloat;
+    case ftTime:
+    case ftDateTime:
+    case ftMemo:
+      return ftString;
+    default:
+      return T;
+  }
+}
+
+std::string DBaseText(const TColumn& Col, size_t Row) {
+  return CanonicalCell(Col, Row);
+}
+
+struct TFormatCase {
+  const char* Ext;
+  TFieldType (*TypeOf)(TFieldType);
+  bool KeepsKey;
+};
+
+class RoundTrip : public ::testing::TestWithParam<TFormatCase> {};
+
+TEST_P(RoundTrip, EveryTypeAccentsAndEmptyValuesReadBackUnchanged) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File(std::string("every") + GetParam().Ext);
+  TTableStore Src = AllTypesTable();
+  SaveTableFile(Path, Src);
+  auto Back = LoadTableFile(Path);
+  ExpectSameTable(Src, *Back, GetParam().TypeOf, DBaseText);
+  if (GetParam().KeepsKey) {
+    EXPECT_EQ(Src.PrimaryKey, Back->PrimaryKey);
+  }
+  std::vector<std::string> Want = {ExtractFileName(Path)};
+  if (GetParam().Ext == std::string(".txt")) Want = {"every.sch", "every.txt"};
+  EXPECT_EQ(Want, Dir.Entries()) << "only the table's files are left";
+}
+
+TEST_P(RoundTrip, SelectedRowsInTheGivenOrder) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File(std::string("some") + GetParam().Ext);
+  TTableStore Src = AllTypesTable();
+  std::vector<uint32_t> Rows = {4, 0, 2};
+  SaveTableFile(Path, Src, &Rows);
+  auto Back = LoadTableFile(Path);
+  ASSERT_EQ(3u, Back->RowCount());
+  EXPECT_EQ("Ñandú", Back->Columns[0].Str(0));
+  EXPECT_EQ("Ángel Muñoz Peña", Back->Columns[0].Str(1));
+  EXPECT_EQ(2147483647, Back->Columns[2].Int(2));
+}
+
+TEST_P(RoundTrip, EmptyTableKeepsItsFields) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File(std::string("empty") + GetParam().Ext);
+  TTableStore Src = AllTypesTable();
+  std::vector<uint32_t> None;
+  SaveTableFile(Path, Src, &None);
+  auto Back = LoadTableFile(Path);
+  EXPECT_EQ(0u, Back->RowCount());
+  ASSERT_EQ(Src.Defs.size(), Back->Defs.size());
+  EXPECT_EQ("Notes", Back->Defs.back().Name);
+}
+
+TEST_P(RoundTrip, ManyRowsSpanSeveralBlocks) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File(std::string("many") + GetParam().Ext);
+  TTableStore Src;
+  Src.AddColumn({"Id", ftInteger, 0, false});
+  Src.AddColumn({"Text", ftString, 40, false});
+  for (int I = 0; I < 5000; ++I)
+    Src.AppendRow({I, I % 7 ? Variant("fila número " + std::to_string(I)) : Null()});
+  SaveTableFile(Path, Src);
+  auto Back = LoadTableFile(Path);
+  ExpectSameTable(Src, *Back);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip,
+                         ::testing::Values(TFormatCase{".db", SameType, true},
+                                           TFormatCase{".dbf", DBaseType, false},
+                                           TFormatCase{".txt", SameType, false}),
+                         [](const auto& Info) { return std::string(Info.param.Ext + 1); });
+
+TEST(TableFormat, ChosenByExtensionInAnyCase) {
+  EXPECT_EQ(TTableFormat::Paradox, TableFormatOf("/x/ORDERS.DB"));
+  EXPECT_EQ(TTableFormat::DBase, TableFormatOf("a.Dbf"));
+  EXPECT_EQ(TTableFormat::Ascii, TableFormatOf("a.txt"));
+  try {
+    TableFormatOf("/x/notes.csv");
+    FAIL();
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find("/x/notes.csv"));
+  }
+}
+
+TEST(TableCache, SameStoreWhileUnchangedNewOneAfterAChange) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("cache.db");
+  TTableStore Src = AllTypesTable();
+  SaveTableFile(Path, Src);
+  auto A = LoadTableFile(Path);
+  auto B = LoadTableFile(Dir.Path() + "/./cache.db");
+  EXPECT_EQ(A.get(), B.get());
+
+  std::vector<uint32_t> One = {0};
+  SaveTableFile(Path, Src, &One);
+  auto C = LoadTableFile(Path);
+  EXPECT_NE(A.get(), C.get());
+  EXPECT_EQ(1u, C->RowCount());
+  EXPECT_EQ(5u, A->RowCount()) << "a store in use is never changed";
+
+  ClearTableCache();
+  EXPECT_NE(C.get(), LoadTableFile(Path).get());
+}
+
+// ---- saving that fails leaves the target as it was and no temporary file
+
+struct TFailCase {
+  const char* Name;
+  const char* File;
+  void (*Spoil)(TTableStore& T);
+};
+
+TTableStore OneColumn(TFieldType T) {
+  TTableStore S;
+  S.AddColumn({"Col", T, 10, false});
+  return S;
+}
+
+class SaveFailure : public ::testing::TestWithParam<TFailCase> {};
+
+TEST_P(SaveFailure, TargetUntouchedAndNoTemporaryLeft) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File(GetParam().File);
+  TTableStore Good = AllTypesTable();
+  SaveTableFile(Path, Good);
+  const std::string Before = ReadFileBytes(Path);
+  const auto EntriesBefore = Dir.Entries();
+
+  TTableStore Bad = AllTypesTable();
+  GetParam().Spoil(Bad);
+  try {
+    SaveTableFile(Path, Bad);
+    FAIL() << "saving should fail";
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find(Path)) << E.Message();
+  }
+  EXPECT_EQ(Before, ReadFileBytes(Path));
+  EXPECT_EQ(EntriesBefore, Dir.Entries());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SaveFailure,
+    ::testing::Values(TFailCase{"BlobInParadox", "t.db",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftBlob);
+                                  T.AppendRow({"x"});
+                                }},
+                      TFailCase{"BytesInDBase", "t.dbf",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftBytes);
+                                  T.AppendRow({"x"});
+                                }},
+                      TFailCase{"GraphicInText", "t.txt",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftGraphic);
+                                  T.AppendRow({"x"});
+                                }},
+                      TFailCase{"LongTextInParadox", "t.db",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftString);
+                                  T.AppendRow({std::string(300, 'a')});
+                                }},
+                      TFailCase{"LongTextInDBase", "t.dbf",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftString);
+                                  T.AppendRow({std::string(255, 'a')});
+                                }},
+                      TFailCase{"ShortOutOfRange", "t.db",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftInteger);
+                                  T.Columns[0] = TColumn(ftSmallint);
+                                  T.Defs[0].DataType = ftSmallint;
+                                  T.Columns[0].AppendInt(40000);
+                                }},
+                      TFailCase{"KeyNotFirst", "t.db",
+                                [](TTableStore& T) { T.PrimaryKey = {"Long"}; }},
+                      TFailCase{"NamesCollideInDBase", "t.dbf",
+                                [](TTableStore& T) {
+                                  T = TTableStore();
+                                  T.AddColumn({"CustomerName1", ftString, 5, false});
+                                  T.AddColumn({"CustomerName2", ftString, 5, false});
+                                }},
+                      TFailCase{"DateOutOfRange", "t.txt",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftDate);
+                                  T.Columns[0].AppendDouble(-1e9);
+                                }}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(SaveFailure, TargetIsADirectory) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("dir.db");
+  std::filesystem::create_directory(Path);
+  try {
+    SaveTableFile(Path, AllTypesTable());
+    FAIL();
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find(Path)) << E.Message();
+  }
+  EXPECT_EQ(std::vector<std::string>{"dir.db"}, Dir.Entries());
+}
+
+TEST(SaveFailure, UnwritableDirectory) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+  TScratchDir Dir;
+  const std::string Path = Dir.File("t.dbf");
+  SaveTableFile(Path, AllTypesTable());
+  const std::string Before = ReadFileBytes(Path);
+  ::chmod(Dir.Path().c_str(), 0555);
+  EXPECT_THROW(SaveTableFile(Path, OneColumn(ftString)), EDatabaseError);
+  ::chmod(Dir.Path().c_str(), 0755);
+  EXPECT_EQ(Before, ReadFileBytes(Path));
+}
+
+TEST(SaveFailure, MissingDirectoryNamesTheFile) {
+  try {
+    SaveTableFile("/nonexistent-dir-kv/t.db", AllTypesTable());
+    FAIL();
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find("/nonexistent-dir-kv/t.db")) << E.Message();
+  }
+}
+
+// ---- files that cannot be loaded
+
+TEST(LoadFailure, MissingFileDirectoryAndUnreadableNameTheFile) {
+  TScratchDir Dir;
+  std::filesystem::create_directory(Dir.File("folder.db"));
+  SaveTableFile(Dir.File("locked.dbf"), AllTypesTable());
+  ::chmod(Dir.File("locked.dbf").c_str(), 0);
+  std::vector<std::pair<std::string, std::string>> Cases = {
+      {Dir.File("missing.db"), "no existe"},
+      {Dir.File("folder.db"), "es un directorio"},
+  };
+  if (::geteuid() != 0) Cases.push_back({Dir.File("locked.dbf"), "permiso denegado"});
+  for (const auto& [Path, Why] : Cases) {
+    try {
+      LoadTableFile(Path);
+      ADD_FAILURE() << Path;
+    } catch (const EDatabaseError& E) {
+      EXPECT_NE(std::string::npos, E.Message().find(Path)) << E.Message();
+      EXPECT_NE(std::string::npos, E.Message().find(Why)) << E.Message();
+    }
+  }
+}
+
+}  // namespace
