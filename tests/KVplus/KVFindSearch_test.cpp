@@ -173,6 +173,18 @@ TEST_F(KVFindFiles, FilterSearchAndItsEnd) {
   EXPECT_EQ(Customer.FilterOptions(), 0u);
   EXPECT_EQ(K.Results(), &Customer);
   EXPECT_EQ(Customer.RecordCount(), 6);
+
+  // An empty search leaves the dataset and the data source alone; forced to SQL it shows all.
+  TDataSource Other;
+  Other.SetDataSet(&Customer);
+  K.SetpDataSource(&Other);
+  Search(K, "");
+  EXPECT_EQ(Customer.Filter(), "State <> 'TX'");
+  EXPECT_EQ(K.Results(), &Customer);
+  K.SetForceSQL(true);
+  Search(K, "");
+  EXPECT_EQ(K.Results()->RecordCount(), 8);
+  EXPECT_EQ(Other.DataSet(), K.SQLQuery());
 }
 
 TEST_F(KVFindFiles, SqlSearchShowsTheQueryWithTheDatasetsLayout) {
