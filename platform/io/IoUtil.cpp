@@ -136,6 +136,22 @@ TFileWriter::TFileWriter(const std::string& Path, const std::string& ErrName) : 
   FBuf.reserve(1 << 20);
 }
 
+TFileWriter::TFileWriter(const std::string& Path, const std::string& ErrName, uint64_t Offset)
+    : FErrName(ErrName) {
+  FFd = ::open(Path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (FFd < 0) RaiseFileError(ErrName, ErrnoText(errno));
+  if (::ftruncate(FFd, static_cast<off_t>(Offset)) != 0 ||
+      ::lseek(FFd, static_cast<off_t>(Offset), SEEK_SET) < 0)
+    RaiseFileError(ErrName, "no se puede escribir: " + ErrnoText(errno));
+  FBuf.reserve(1 << 20);
+}
+
+void TFileWriter::PatchAt(uint64_t Offset, const void* Data, size_t N) {
+  Flush();
+  if (::pwrite(FFd, Data, N, static_cast<off_t>(Offset)) != static_cast<ssize_t>(N))
+    RaiseFileError(FErrName, "no se puede escribir: " + ErrnoText(errno));
+}
+
 TFileWriter::~TFileWriter() {
   if (FFd >= 0) ::close(FFd);
 }
@@ -264,6 +280,12 @@ void TCodePage::Encode(std::string_view Utf8, std::string& Out) const {
     auto It = std::lower_bound(FReverse.begin(), FReverse.end(), std::make_pair(Cp, uint8_t(0)));
     Out.push_back(It != FReverse.end() && It->first == Cp ? static_cast<char>(It->second) : '?');
   }
+}
+
+size_t Utf8Length(std::string_view S) {
+  size_t N = 0;
+  for (char C : S) N += (static_cast<uint8_t>(C) & 0xC0) != 0x80;
+  return N;
 }
 
 bool IsAscii(std::string_view S) {

@@ -59,11 +59,15 @@ class TTempFile {
 class TFileWriter {
  public:
   TFileWriter(const std::string& Path, const std::string& ErrName);
+  // Continues an existing file from Offset (what follows is cut off).
+  TFileWriter(const std::string& Path, const std::string& ErrName, uint64_t Offset);
   ~TFileWriter();
   TFileWriter(const TFileWriter&) = delete;
   TFileWriter& operator=(const TFileWriter&) = delete;
   void Write(const void* Data, size_t N);
   void Write(std::string_view S) { Write(S.data(), S.size()); }
+  // Overwrites bytes at Offset (after flushing what is buffered).
+  void PatchAt(uint64_t Offset, const void* Data, size_t N);
   // Flushes and closes; raises EDatabaseError when the data did not reach the disk.
   void Close();
 
@@ -97,6 +101,8 @@ class TCodePage {
   std::vector<std::pair<uint32_t, uint8_t>> FReverse;  // code point -> byte, sorted
 };
 
+// Characters in a UTF-8 text: its length once encoded in a single-byte code page.
+size_t Utf8Length(std::string_view S);
 // True when every byte is ASCII (no conversion needed).
 bool IsAscii(std::string_view S);
 

@@ -127,8 +127,8 @@ struct TDbfField {
 };
 
 // Checks the header against the file; returns the fields. Raises naming the file.
-std::vector<TDbfField> CheckHeader(const std::string& Path, unsigned& Ldid) {
-  TMappedFile F(Path);
+std::vector<TDbfField> CheckHeader(const TMappedFile& F, unsigned& Ldid) {
+  const std::string& Path = F.Path();
   const uint8_t* D = F.Data();
   const size_t Size = F.Size();
   if (Size < 32)
@@ -191,7 +191,8 @@ inline int Digits(std::string_view S, size_t At, size_t N) {
 
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
   unsigned Ldid = 0;
-  std::vector<TDbfField> Checked = CheckHeader(Path, Ldid);
+  TMappedFile File(Path);
+  std::vector<TDbfField> Checked = CheckHeader(File, Ldid);
 
   SAHooks H = Hooks();
   LastShapelibError.clear();
@@ -201,8 +202,14 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
   DBFHandle Hd = Dbf.Get();
   const int NumFields = DBFGetFieldCount(Hd);
   const int NumRecords = DBFGetRecordCount(Hd);
-  if (NumFields != static_cast<int>(Checked.size()) || NumRecords < 0)
+  if (NumFields != static_cast<int>(Checked.size()) || NumRecords < 0 ||
+      uint32_t(NumRecords) != U32(File.Data() + 4) || Hd->nHeaderLength != U16(File.Data() + 8) ||
+      Hd->nRecordLength != U16(File.Data() + 10))
     RaiseCorrupt(Path, "la descripción de los campos es incoherente");
+  // Records are read straight from the mapped file: the header check above guarantees that
+  // every one of them lies inside it.
+  const char* Records = reinterpret_cast<const char*>(File.Data()) + Hd->nHeaderLength;
+  const size_t RecordLen = Hd->nRecordLength;
 
   std::string CpName = CodePageOfLdid(Ldid);
   if (Ldid == 0) {
@@ -264,8 +271,7 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
     if (Types[I] != ftInteger || Widths[I] <= 9) continue;
     bool Fits = true;
     for (int R = 0; R < NumRecords && Fits; ++R) {
-      const char* Rec = DBFReadTuple(Hd, R);
-      if (!Rec) RaiseCorrupt(Path, "no se puede leer el registro " + std::to_string(R + 1));
+      const char* Rec = Records + size_t(R) * RecordLen;
       std::string_view S = TrimSpaces(std::string_view(Rec + Offsets[I], Widths[I]));
       int32_t V;
       if (!S.empty() && S[0] != '*' && !TextToInt(S, V)) Fits = false;
@@ -282,8 +288,7 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
   for (TColumn& C : Store->Columns) C.Reserve(NumRecords);
   std::string Scratch;
   for (int R = 0; R < NumRecords; ++R) {
-    const char* Rec = DBFReadTuple(Hd, R);
-    if (!Rec) RaiseCorrupt(Path, "no se puede leer el registro " + std::to_string(R + 1));
+    const char* Rec = Records + size_t(R) * RecordLen;
     if (Rec[0] == '*') continue;  // deleted
     for (int I = 0; I < NumFields; ++I) {
       TColumn& Col = Store->Columns[I];
@@ -359,6 +364,12 @@ struct TDbfOut {
   bool WithMs = false;  // times written with milliseconds
 };
 
+// Writes V with exactly Width digits (zero-padded); returns the end.
+char* PutDigits(char* P, int V, int Width) {
+  for (int I = Width - 1; I >= 0; --I, V /= 10) P[I] = static_cast<char>('0' + V % 10);
+  return P + Width;
+}
+
 void AppendPadded(std::string& Rec, std::string_view S, size_t Width, bool Right) {
   if (Right) Rec.append(Width - std::min(Width, S.size()), ' ');
   Rec.append(S.substr(0, Width));
@@ -429,9 +440,7 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
         for (size_t R = 0; R < RowCount; ++R) {
           size_t Row = RowAt(R);
           if (Col.IsNull(Row)) continue;
-          Enc.clear();
-          Cp.Encode(Col.Str(Row), Enc);
-          MaxLen = std::max(MaxLen, Enc.size());
+          MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row)));
         }
         if (MaxLen > 254)
           RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
@@ -464,7 +473,8 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
           size_t Row = RowAt(R);
           if (Col.IsNull(Row)) continue;
           double X = Col.Double(Row);
-          if (!std::isfinite(X) || std::snprintf(Buf, sizeof Buf, "%.4f", X) > 20)
+          auto Res = std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed, 4);
+          if (!std::isfinite(X) || Res.ec != std::errc() || Res.ptr - Buf > 20)
             RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
                                         " del campo '" + Def.Name +
                                         "' no cabe en un campo numérico de dBase");
@@ -540,6 +550,18 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
                          (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
   }
 
+  // shapelib writes the header; the records follow it through one buffered stream, since
+  // shapelib seeks before every record it writes.
+  Dbf.Close();
+  if (!LastShapelibError.empty())
+    RaiseFileError(ErrName, "no se puede crear: " + LastShapelibError);
+  uint64_t HeaderLen = 0;
+  {
+    TMappedFile Header(Path);
+    if (Header.Size() < 32) RaiseFileError(ErrName, "shapelib no escribió la cabecera");
+    HeaderLen = U16(Header.Data() + 8);
+  }
+  TFileWriter W(Path, ErrName, HeaderLen);
   std::string Rec;
   int RecordLen = 1;
   for (const TDbfOut& O : Out) RecordLen += O.Width;
@@ -569,12 +591,15 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
         case ftInteger:
         case ftWord:
         case ftAutoInc:
-          N = std::snprintf(Buf, sizeof Buf, "%*d", O.Width, Col.Int(Row));
+          N = static_cast<int>(std::to_chars(Buf, Buf + sizeof Buf, Col.Int(Row)).ptr - Buf);
           break;
         case ftCurrency:
         case ftFloat:
         case ftBCD:
-          N = std::snprintf(Buf, sizeof Buf, "%*.*f", O.Width, O.Decimals, Col.Double(Row));
+          N = static_cast<int>(std::to_chars(Buf, Buf + sizeof Buf, Col.Double(Row),
+                                             std::chars_format::fixed, O.Decimals)
+                                   .ptr -
+                               Buf);
           break;
         case ftDate:
         case ftTime:
@@ -586,7 +611,7 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
           int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
               Zz = int(Ms % 1000);
           if (Col.Type() == ftDate)
-            N = std::snprintf(Buf, sizeof Buf, "%04d%02d%02d", Y, M, D);
+            N = PutDigits(PutDigits(PutDigits(Buf, Y, 4), M, 2), D, 2) - Buf;
           else if (Col.Type() == ftTime)
             N = O.WithMs ? std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d.%03d", Hh, Mi, Ss, Zz)
                          : std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", Hh, Mi, Ss);
@@ -603,18 +628,19 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
       if (N < 0 || N > O.Width)
         RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
                                     Data.Defs[O.Col].Name + "' no cabe en su campo dBase");
-      AppendPadded(Rec, std::string_view(Buf, N), O.Width, false);
+      AppendPadded(Rec, std::string_view(Buf, N), O.Width, O.Type == 'N' || O.Type == 'F');
     }
-    if (!DBFWriteTuple(Dbf.Get(), static_cast<int>(R), Rec.data()))
-      RaiseFileError(ErrName,
-                     "no se puede escribir el registro " + std::to_string(R + 1) +
-                         (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
+    W.Write(Rec);
   }
-  Dbf.Close();
+  W.Write("\x1A", 1);  // end-of-file mark
+  uint8_t Count[4] = {uint8_t(RowCount), uint8_t(RowCount >> 8), uint8_t(RowCount >> 16),
+                      uint8_t(RowCount >> 24)};
+  W.PatchAt(4, Count, 4);
+  W.Close();
 
   // shapelib reports a failed write only through its callback: check the result on disk.
   struct stat St;
-  const uint64_t Expected = 32 + 32 * uint64_t(NumFields) + 1 + uint64_t(RowCount) * RecordLen;
+  const uint64_t Expected = HeaderLen + uint64_t(RowCount) * RecordLen + 1;
   if (::stat(Path.c_str(), &St) != 0 || uint64_t(St.st_size) < Expected ||
       !LastShapelibError.empty())
     RaiseFileError(ErrName,

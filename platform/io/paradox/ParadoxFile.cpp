@@ -591,9 +591,7 @@ void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const
       for (size_t R = 0; R < RowCount; ++R) {
         size_t Row = RowAt(R);
         if (Col.IsNull(Row)) continue;
-        Enc.clear();
-        Cp.Encode(Col.Str(Row), Enc);
-        MaxLen = std::max(MaxLen, Enc.size());
+        MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row)));
       }
       const size_t Limit = O.Type == pxAlpha ? 255 : 240;
       if (MaxLen > Limit)
