@@ -965,6 +965,9 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
   try {
     ITableForExport->Close();
     Target = TargetTablePath(ITableForExport->DatabaseName(), FileName);
+    // A target the user may not write to is not replaced behind their back.
+    if (fs::exists(Target) && access(Target.c_str(), W_OK) != 0)
+      throw Exception("No se puede escribir en " + Target);
     const std::string Ext = ExtractFileExt(Target);
     Ascii = LowerCase(Ext) == ".txt";
     Temp = ExtractFilePath(Target) + "~kvexport" + std::to_string(getpid()) + "_" +

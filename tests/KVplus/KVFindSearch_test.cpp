@@ -721,6 +721,17 @@ TEST_F(KVFindExport, FailuresKeepTheOldFile) {
     In >> Text;
     EXPECT_EQ(Text, "x");
   }
+  if (geteuid() != 0) {
+    // A read-only target.
+    const std::string ReadOnly = Out + "/ro.db";
+    ASSERT_TRUE(K.ExportResults(ReadOnly, "", false));
+    chmod(ReadOnly.c_str(), 0444);
+    K.SetFilter("State='CA'");
+    EXPECT_FALSE(K.ExportResults(ReadOnly, "", false));
+    EXPECT_EQ(Shape(ReadOnly), "CustNo;Company;State;City;Since;Limit;2");
+    chmod(ReadOnly.c_str(), 0644);
+    K.SetFilter("State='HI'");
+  }
   // A missing folder.
   EXPECT_FALSE(K.ExportResults(Out + "/no/such/dir/x.db", "", false));
   for (const auto& T : Boxes.Texts)
