@@ -249,6 +249,8 @@ TCodePage::TCodePage(const std::string& Name) : FName(Name) {
     }
   }
   std::sort(FReverse.begin(), FReverse.end());
+  for (const auto& [Cp, B] : FReverse)
+    if (Cp < 0x800) FTwoByte[Cp] = B;
 }
 
 void TCodePage::Decode(std::string_view Bytes, std::string& Out) const {
@@ -275,6 +277,10 @@ void TCodePage::Encode(std::string_view Utf8, std::string& Out) const {
     uint32_t Cp = NextCodePoint(Utf8, I);
     if (Cp < 0x80) {
       Out.push_back(static_cast<char>(Cp));
+      continue;
+    }
+    if (Cp < 0x800) {
+      Out.push_back(FTwoByte[Cp] ? static_cast<char>(FTwoByte[Cp]) : '?');
       continue;
     }
     auto It = std::lower_bound(FReverse.begin(), FReverse.end(), std::make_pair(Cp, uint8_t(0)));

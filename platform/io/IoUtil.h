@@ -99,6 +99,7 @@ class TCodePage {
   bool FUtf8 = false;
   std::string FHigh[128];                              // UTF-8 of bytes 0x80..0xFF
   std::vector<std::pair<uint32_t, uint8_t>> FReverse;  // code point -> byte, sorted
+  uint8_t FTwoByte[0x800] = {};                        // code points 0x80..0x7FF -> byte (0: none)
 };
 
 // Characters in a UTF-8 text: its length once encoded in a single-byte code page.

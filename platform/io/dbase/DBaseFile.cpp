@@ -266,26 +266,8 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
     Store->AddColumn(std::move(Def));
   }
 
-  // Wide whole-number columns are integers only when every value fits 32 bits.
-  for (int I = 0; I < NumFields; ++I) {
-    if (Types[I] != ftInteger || Widths[I] <= 9) continue;
-    bool Fits = true;
-    for (int R = 0; R < NumRecords && Fits; ++R) {
-      const char* Rec = Records + size_t(R) * RecordLen;
-      std::string_view S = TrimSpaces(std::string_view(Rec + Offsets[I], Widths[I]));
-      int32_t V;
-      if (!S.empty() && S[0] != '*' && !TextToInt(S, V)) Fits = false;
-    }
-    if (!Fits) {
-      Types[I] = ftFloat;
-      TColumnDef Def = Store->Defs[I];
-      Def.DataType = ftFloat;
-      Store->Defs[I] = Def;
-      Store->Columns[I] = TColumn(ftFloat);
-    }
-  }
-
   for (TColumn& C : Store->Columns) C.Reserve(NumRecords);
+  std::vector<uint8_t> Overflow(NumFields, 0);
   std::string Scratch;
   for (int R = 0; R < NumRecords; ++R) {
     const char* Rec = Records + size_t(R) * RecordLen;
@@ -309,10 +291,14 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
         case ftInteger: {
           std::string_view S = TrimSpaces(Raw);
           int32_t V;
-          if (!S.empty() && S[0] != '*' && TextToInt(S, V))
+          double X;
+          if (!S.empty() && S[0] != '*' && TextToInt(S, V)) {
             Col.AppendInt(V);
-          else
+          } else {
+            // A wide column whose number does not fit 32 bits is read again as floats below.
+            if (!S.empty() && S[0] != '*' && TextToDouble(S, X)) Overflow[I] = 1;
             Col.AppendNull();
+          }
           break;
         }
         case ftFloat: {
@@ -349,6 +335,23 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
           break;
       }
     }
+  }
+  for (int I = 0; I < NumFields; ++I) {
+    if (!Overflow[I]) continue;
+    TColumn Floats(ftFloat);
+    Floats.Reserve(Store->Columns[I].Size());
+    for (int R = 0; R < NumRecords; ++R) {
+      const char* Rec = Records + size_t(R) * RecordLen;
+      if (Rec[0] == '*') continue;
+      std::string_view S = TrimSpaces(std::string_view(Rec + Offsets[I], Widths[I]));
+      double X;
+      if (!S.empty() && S[0] != '*' && TextToDouble(S, X))
+        Floats.AppendDouble(X);
+      else
+        Floats.AppendNull();
+    }
+    Store->Columns[I] = std::move(Floats);
+    Store->Defs[I].DataType = ftFloat;
   }
   return Store;
 }
