@@ -162,6 +162,9 @@ TEST_F(LocalSQLTest, FailuresChangeNoFile) {
     }
     EXPECT_EQ(Msg, C.Message) << C.Sql;
   }
+  // Translating an ALTER TABLE checks it and shows the column removal, changing nothing.
+  EXPECT_EQ(TranslateToSQLite("ALTER TABLE customer DROP \"customer.db\".phone", Dir),
+            "ALTER TABLE \"" + fs::weakly_canonical(File).string() + "\" DROP COLUMN \"Phone\"");
   EXPECT_EQ(Bytes(File), Before);
   EXPECT_EQ(LoadTableFile(File)->Defs.size(), 5u);
   std::vector<std::string> Left;
