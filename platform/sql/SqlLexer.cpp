@@ -30,7 +30,7 @@ bool IsSqlReservedWord(std::string_view W) {
       "GROUP", "HAVING",   "IN",   "INNER", "IS",    "JOIN",    "LEFT",  "LIKE", "NOT",
       "NULL",  "ON",       "OR",   "ORDER", "OUTER", "SELECT",  "THEN",  "TRUE", "WHERE"};
   std::string U = UpperCase(W);
-  if (U == "WHEN" || U == "UNION" || U == "RIGHT" || U == "LIMIT") return true;
+  if (U == "WHEN" || U == "UNION" || U == "RIGHT") return true;
   return std::any_of(Words.begin(), Words.end(), [&](const char* K) { return U == K; });
 }
 

@@ -257,7 +257,10 @@ TEST(SqlTranslator, ErrorsNameTokenAndPosition) {
       {"  update customer set State='CA'", "Sentencia no soportada: 'update' (posición 3)"},
       {"Select * From customer Union Select * From orders",
        "Sentencia no soportada: 'Union' (posición 24)"},
-      {"Select * From customer Limit 5", "Sentencia no soportada: 'Limit' (posición 24)"},
+      {"Select * From customer Where State='CA' Limit 5",
+       "Sentencia no soportada: 'Limit' (posición 41)"},
+      // Words the dialect does not reserve stay usable as field names.
+      {"Select Limit From customer", "Campo desconocido 'Limit' (posición 8)"},
       {"Select frob(State) From customer", "Función desconocida 'frob' (posición 8)"},
       {"Select lower(State, 1) From customer",
        "Número de argumentos incorrecto en 'lower' (posición 8)"},
