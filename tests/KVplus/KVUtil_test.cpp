@@ -29,7 +29,7 @@ TEST(KVUtilGetPos, OnlyStringIntegerAndFloatDataFieldsQualify) {
     TFieldType Type;
     Variant Value;
   } Cols[] = {{"Code", ftSmallint, 7},   {"CustNo", ftInteger, 1221},
-              {"Flag", ftBoolean, true}, {"Company", ftString, "Unisco"},
+              {"Flag", ftBoolean, true}, {"Company", ftString, "Velero Azul"},
               {"Paid", ftCurrency, 9.5}, {"Since", ftDate, EncodeDate(1999, 1, 2)},
               {"Notes", ftMemo, "x"},    {"Amount", ftFloat, 20.5},
               {"Id", ftAutoInc, 3},      {"Empty", ftString, Null()}};
@@ -46,7 +46,7 @@ TEST(KVUtilGetPos, OnlyStringIntegerAndFloatDataFieldsQualify) {
   ASSERT_TRUE(Pos.values.IsArray());
   ASSERT_EQ(VarArrayHighBound(Pos.values), 3);
   EXPECT_EQ(Pos.values[0], Variant(1221));
-  EXPECT_EQ(Pos.values[1], Variant("Unisco"));
+  EXPECT_EQ(Pos.values[1], Variant("Velero Azul"));
   EXPECT_EQ(Pos.values[2], Variant(20.5));
   EXPECT_TRUE(Pos.values[3].IsNull());
 }
@@ -112,7 +112,7 @@ TEST(KVUtilGotoPos, SkipsNamesTheTargetLacks) {
   Src.FieldDefs().Add("Company", ftString, 20);
   Src.FieldDefs().Add("City", ftString, 20);
   Src.CreateDataSet();
-  Src.AppendRecord({5, "Unisco", "Lima"});
+  Src.AppendRecord({5, "Velero Azul", "Lima"});
   TMemDataSet Dst;
   Dst.FieldDefs().Add("City", ftString, 20);
   Dst.FieldDefs().Add("CustNo", ftInteger);

@@ -15,9 +15,9 @@ std::unique_ptr<TMemDataSet> MakeCustomers() {
   DS->FieldDefs().Add("Since", ftDate);
   DS->CreateDataSet();
   DS->AppendRecord({1221, "Ángel Compañía", 10.5, EncodeDate(1998, 12, 25)});
-  DS->AppendRecord({1231, "Unisco", 20.0, EncodeDate(1999, 1, 2)});
-  DS->AppendRecord({1351, "Sight Diver", Variant::Null(), Variant::Null()});
-  DS->AppendRecord({1354, "Cayman Divers", 30.25, EncodeDate(2000, 6, 1)});
+  DS->AppendRecord({1231, "Velero Azul", 20.0, EncodeDate(1999, 1, 2)});
+  DS->AppendRecord({1351, "Corales del Sur", Variant::Null(), Variant::Null()});
+  DS->AppendRecord({1354, "Pesca Tarifa", 30.25, EncodeDate(2000, 6, 1)});
   DS->AppendRecord({1356, "ángel compañía", 40.0, EncodeDate(2001, 7, 7)});
   DS->First();
   return DS;
@@ -112,11 +112,11 @@ TEST(DataSetFields, LookupAndCalculatedFields) {
   Orders.AppendRecord({1003, 1351.0});
   Orders.AppendRecord({1004, 9999.0});
   Orders.First();
-  EXPECT_EQ(Orders.FieldByName("Company")->AsString(), "Sight Diver");
+  EXPECT_EQ(Orders.FieldByName("Company")->AsString(), "Corales del Sur");
   EXPECT_DOUBLE_EQ(Twice->AsFloat(), 2702.0);
   Orders.Next();
   EXPECT_TRUE(Orders.FieldByName("Company")->Value().IsNull());
-  EXPECT_EQ(Orders.FieldByName("Company")->DisplayTextAt(Orders.RowAt(0)), "Sight Diver");
+  EXPECT_EQ(Orders.FieldByName("Company")->DisplayTextAt(Orders.RowAt(0)), "Corales del Sur");
 }
 
 TEST(DataSetMoving, BofEofAndMoveBy) {
@@ -198,10 +198,10 @@ TEST(DataSetLocate, OptionsAndValueForms) {
   } Cases[] = {
       {"CustNo", 1354, 0, 1354},
       {"CustNo", "1354", 0, 1354},
-      {"Company", "unisco", 0, 0},
-      {"Company", "unisco", loCaseInsensitive, 1231},
-      {"Company", "Cay", 0, 0},
-      {"Company", "Cay", loPartialKey, 1354},
+      {"Company", "velero azul", 0, 0},
+      {"Company", "velero azul", loCaseInsensitive, 1231},
+      {"Company", "Pes", 0, 0},
+      {"Company", "Pes", loPartialKey, 1354},
       {"Company", "ÁNGEL", loPartialKey | loCaseInsensitive, 1221},
       {"Amount", Variant::Null(), 0, 1351},
       {"Since", EncodeDate(2000, 6, 1), 0, 1354},

@@ -25,9 +25,9 @@ class TablesTest : public ::testing::Test {
     fs::create_directories(Dir);
     Write("CUSTOMER.DB", {{"CustNo", ftFloat}, {"Company", ftString, 30}, {"City", ftString, 15}},
           {"CustNo"},
-          {{1221.0, "Kauai Dive Shoppe", "Kapaa Kauai"},
-           {1231.0, "Unisco", "Freeport"},
-           {1351.0, "Sight Diver", "Kato Paphos"}});
+          {{1221.0, "Buceo Ñandú", "Almuñécar"},
+           {1231.0, "Velero Azul", "Cádiz"},
+           {1351.0, "Corales del Sur", "Vigo"}});
     Write("ORDERS.DB", {{"OrderNo", ftFloat}, {"CustNo", ftFloat}, {"Amount", ftCurrency}},
           {"OrderNo"},
           {{1003.0, 1351.0, 1250.0},
