@@ -217,6 +217,8 @@ TEST_F(KVFindFiles, SqlSearchShowsTheQueryWithTheDatasetsLayout) {
       {"Company=='12\" pipe'", false, "1384"},
       {"Company==''", false, "1390"},
       {"(Company=='k' or Company=='u') and State<>'HI'", false, "1231"},
+      {"Company='UNISCO' and (State='CA' or State='HI')", false, "1231"},
+      {"Company='Unisco' and (State='ca' or State='HI')", true, ""},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.Expression);
