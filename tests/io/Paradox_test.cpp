@@ -195,6 +195,54 @@ TEST(ParadoxInterop, TableWrittenByPxlibReadsIdentically) {
       EXPECT_EQ(Want[R][C], CanonicalCell(T->Columns[C], R)) << Defs[C].Name << " row " << R;
 }
 
+// Writes with pxlib a table whose memos are short (kept in the record), long (a shared block of
+// the memo file), very long (a block run of their own) and empty.
+std::vector<std::string> WritePxlibMemos(const std::string& Db, const std::string& Mb) {
+  std::vector<std::string> Texts = {"corto", "Un texto bastante largo que no cabe en el registro",
+                                    "B" + std::string(5998, 'x'), ""};
+  TPxDoc Px;
+  auto* Fields = static_cast<pxfield_t*>(std::malloc(sizeof(pxfield_t) * 2));
+  Fields[0] = {strdup("Id"), pxfLong, 4, 0};
+  Fields[1] = {strdup("Notas"), pxfMemoBLOb, 20, 0};
+  EXPECT_EQ(0, PX_create_file(Px.P, Fields, 2, Db.c_str(), pxfFileTypNonIndexDB));
+  EXPECT_EQ(0, PX_set_blob_file(Px.P, Mb.c_str()));
+  for (size_t I = 0; I < Texts.size(); ++I) {
+    char Rec[24] = {0};
+    PX_put_data_long(Px.P, Rec, 4, int(I + 1));
+    if (!Texts[I].empty())
+      PX_put_data_blob(Px.P, Rec + 4, 20, Texts[I].data(), int(Texts[I].size()));
+    PX_put_record(Px.P, Rec);
+  }
+  return Texts;
+}
+
+TEST(ParadoxInterop, MemosInTheMemoFileReadInFull) {
+  TScratchDir Dir;
+  auto Texts = WritePxlibMemos(Dir.File("memos.db"), Dir.File("MEMOS.MB"));
+  auto T = LoadTableFile(Dir.File("memos.db"));
+  ASSERT_EQ(Texts.size(), T->RowCount());
+  EXPECT_EQ(ftMemo, T->Columns[1].Type());
+  for (size_t R = 0; R < Texts.size(); ++R) EXPECT_EQ(Texts[R], T->Columns[1].Str(R)) << R;
+  EXPECT_TRUE(T->Columns[1].IsNull(3));
+}
+
+TEST(ParadoxInterop, MissingOrDamagedMemoFileIsNamed) {
+  TScratchDir Dir;
+  WritePxlibMemos(Dir.File("memos.db"), Dir.File("memos.mb"));
+  std::string Mb = ReadFileBytes(Dir.File("memos.mb"));
+  Mb.resize(0x1100);  // the long texts' blocks cut off
+  WriteFileBytes(Dir.File("memos.mb"), Mb);
+  for (bool Remove : {false, true}) {
+    if (Remove) std::remove(Dir.File("memos.mb").c_str());
+    try {
+      LoadTableFile(Dir.File("memos.db"));
+      ADD_FAILURE() << "memos lost silently";
+    } catch (const EDatabaseError& E) {
+      EXPECT_NE(std::string::npos, E.Message().find("memos.mb")) << E.Message();
+    }
+  }
+}
+
 // ---- damaged files: each an error naming the file and the fault, never a crash
 
 struct TCorruptCase {

@@ -4,6 +4,9 @@
 // checked against the file before use, so a damaged file is an error, never a crash.
 #include "io/paradox/ParadoxFile.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -251,6 +254,61 @@ inline std::string_view FieldText(const uint8_t* P, size_t N) {
   return std::string_view(reinterpret_cast<const char*>(P), Len);
 }
 
+// The ".mb" file beside a table: memo texts longer than the part a record keeps. Blocks of
+// 4 KB; a text lives alone in a block run (type 2, index 0xFF) or in one of 64 slots of a shared
+// block (type 3). Opened on first need; every offset is checked against the file.
+class TMemoFile {
+ public:
+  explicit TMemoFile(const std::string& TablePath) : FTablePath(TablePath) {}
+
+  std::string_view Text(uint32_t Pointer, uint32_t Len, const std::string& Field) {
+    if (!FFile) Open();
+    const size_t Block = Pointer & 0xFFFFFF00u;
+    const unsigned Index = Pointer & 0xFF;
+    const uint8_t* D = FFile->Data();
+    const size_t Size = FFile->Size();
+    auto Bad = [&](const std::string& Why) {
+      RaiseCorrupt(FFile->Path(), "el memo del campo '" + Field + "' " + Why);
+    };
+    if (Block == 0 || Block + 12 > Size) Bad("apunta fuera del archivo");
+    if (Index == 0xFF) {
+      if (D[Block] != 2) Bad("apunta a un bloque que no es de memos");
+      if (U32(D + Block + 3) != Len || Block + 9 + size_t(Len) > Size)
+        Bad("tiene una longitud que no coincide con el archivo");
+      return std::string_view(reinterpret_cast<const char*>(D + Block + 9), Len);
+    }
+    if (D[Block] != 3 || Index >= 64) Bad("apunta a un bloque que no es de memos");
+    const size_t Entry = Block + 12 + size_t(Index) * 5;
+    if (Entry + 5 > Size) Bad("apunta fuera del archivo");
+    const size_t Start = Block + size_t(D[Entry]) * 16;
+    if (size_t(Len) > size_t(D[Entry + 1]) * 16 || Start + Len > Size || Start + Len > Block + 4096)
+      Bad("tiene una longitud que no coincide con el archivo");
+    return std::string_view(reinterpret_cast<const char*>(D + Start), Len);
+  }
+
+ private:
+  void Open() {
+    std::string Dir = ExtractFilePath(FTablePath);
+    std::string Want = ChangeFileExt(ExtractFileName(FTablePath), ".mb");
+    std::string Found = Dir + Want;
+    if (::access(Found.c_str(), F_OK) != 0)
+      if (DIR* Dp = ::opendir(Dir.empty() ? "." : Dir.c_str())) {
+        while (dirent* E = ::readdir(Dp))
+          if (SameTextAscii(E->d_name, Want)) {
+            Found = Dir + E->d_name;
+            break;
+          }
+        ::closedir(Dp);
+      }
+    if (::access(Found.c_str(), F_OK) != 0)
+      RaiseCorrupt(FTablePath, "falta el archivo de memos '" + Found + "'");
+    FFile = std::make_unique<TMappedFile>(Found);
+  }
+
+  std::string FTablePath;
+  std::unique_ptr<TMappedFile> FFile;
+};
+
 }  // namespace
 
 std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
@@ -349,6 +407,7 @@ std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
   for (TColumn& C : Store->Columns) C.Reserve(Expected);
 
   std::vector<uint8_t> Visited(size_t(FileBlocks) + 1, 0);
+  TMemoFile Memos(Path);
   std::string Scratch;
   size_t Total = 0;
   bool ArenaReserved = false;
@@ -409,7 +468,9 @@ std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
               Col.AppendNull();
               continue;
             }
-            std::string_view S = FieldText(V, std::min<size_t>(Len, Fd.Size - 10));
+            std::string_view S = Len <= Fd.Size - 10
+                                     ? FieldText(V, Len)
+                                     : Memos.Text(U32(V + Fd.Size - 10), Len, Fd.Name);
             Scratch.clear();
             Cp.Decode(S, Scratch);
             Col.AppendString(Scratch);
