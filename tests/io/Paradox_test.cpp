@@ -243,6 +243,40 @@ TEST(ParadoxInterop, MissingOrDamagedMemoFileIsNamed) {
   }
 }
 
+TEST(ParadoxInterop, LongMemosWeWriteReadThroughPxlibAndBack) {
+  TScratchDir Dir;
+  TTableStore Src;
+  Src.AddColumn({"Id", ftInteger, 0, false});
+  Src.AddColumn({"Notas", ftMemo, 0, false});
+  std::vector<std::string> Texts = {"breve", "", "Señal " + std::string(300, 'a'),
+                                    "Ñ" + std::string(6000, 'z') + "€"};
+  for (size_t I = 0; I < Texts.size(); ++I)
+    Src.AppendRow({int(I + 1), Texts[I].empty() ? Null() : Variant(Texts[I])});
+  SaveTableFile(Dir.File("largos.db"), Src);
+  EXPECT_EQ((std::vector<std::string>{"largos.db", "largos.mb"}), Dir.Entries());
+  ExpectSameTable(Src, *LoadTableFile(Dir.File("largos.db")));
+
+  TPxDoc Px;
+  ASSERT_EQ(0, PX_open_file(Px.P, Dir.File("largos.db").c_str()));
+  ASSERT_EQ(0, PX_set_blob_file(Px.P, Dir.File("largos.mb").c_str()));
+  const int Len = PX_get_field(Px.P, 1)->px_flen;
+  std::vector<char> Rec(PX_get_recordsize(Px.P));
+  for (size_t R = 0; R < Texts.size(); ++R) {
+    ASSERT_NE(nullptr, PX_get_record(Px.P, int(R), Rec.data()));
+    int Mod = 0, Size = 0;
+    char* Blob = nullptr;
+    int Got = PX_get_data_blob(Px.P, Rec.data() + 4, Len, &Mod, &Size, &Blob);
+    std::string Text = Got > 0 && Blob ? std::string(Blob, Size) : std::string();
+    if (Blob) Px.P->free(Px.P, Blob);
+    std::string Want = Texts[R];
+    // pxlib hands out the file's bytes: CP1252.
+    for (auto [From, To] :
+         {std::pair<std::string, std::string>{"ñ", "\xF1"}, {"Ñ", "\xD1"}, {"€", "\x80"}})
+      for (size_t P; (P = Want.find(From)) != std::string::npos;) Want.replace(P, From.size(), To);
+    EXPECT_EQ(Want, Text) << "row " << R;
+  }
+}
+
 // ---- damaged files: each an error naming the file and the fault, never a crash
 
 struct TCorruptCase {

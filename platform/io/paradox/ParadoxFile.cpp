@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "core/SysUtils.h"
 #include "data/DB.h"
@@ -581,6 +582,55 @@ struct TOutField {
   int Col;
 };
 
+// Writes the memo file: a header block, then each long text alone in a run of 4 KB blocks.
+class TMemoWriter {
+ public:
+  TMemoWriter(const std::string& Path, const std::string& ErrName)
+      : FPath(Path), FErrName(ErrName) {}
+
+  // Stores Text; returns the pointer the record keeps (block offset, index 0xFF).
+  uint32_t Add(const std::string& Text) {
+    if (!FFile) {
+      FFile = std::make_unique<TFileWriter>(FPath, FErrName);
+      uint8_t Head[kMemoBlock] = {0x00, 0x01, 0x00, 0x01, 0x00, 0x82, 0x73, 0x02, 0x00, 0x29, 0x00,
+                                  0x00, 0x10, 0x00, 0x10, 0x00, 0x10, 0x40, 0x00, 0x00, 0x08};
+      FFile->Write(Head, sizeof Head);
+      FNext = kMemoBlock;
+    }
+    const size_t Blocks = (9 + Text.size() + kMemoBlock - 1) / kMemoBlock;
+    if (FNext + Blocks * kMemoBlock > 0xFFFFFF00u || Blocks > 0xFFFF)
+      RaiseFileError(FErrName, "los memos no caben en el archivo de memos");
+    uint8_t Head[9] = {0x02};
+    PutU16(Head + 1, static_cast<uint32_t>(Blocks));
+    PutU32(Head + 3, static_cast<uint32_t>(Text.size()));
+    PutU16(Head + 7, 1);
+    static const char Zeros[kMemoBlock] = {};
+    FFile->Write(Zeros, FPadding);
+    FFile->Write(Head, sizeof Head);
+    FFile->Write(Text);
+    // The last run stays unpadded: a memo file whose size is a whole number of blocks makes
+    // some readers fail.
+    FPadding = Blocks * kMemoBlock - 9 - Text.size();
+    const uint32_t Pointer = static_cast<uint32_t>(FNext) | 0xFF;
+    FNext += Blocks * kMemoBlock;
+    return Pointer;
+  }
+
+  // Finishes the file; false when no text needed it (and no file was made).
+  bool Close() {
+    if (!FFile) return false;
+    FFile->Close();
+    return true;
+  }
+
+ private:
+  static constexpr size_t kMemoBlock = 4096;
+  std::string FPath, FErrName;
+  std::unique_ptr<TFileWriter> FFile;
+  size_t FNext = 0;
+  size_t FPadding = 0;
+};
+
 uint8_t PxTypeFor(TFieldType T) {
   switch (T) {
     case ftString:
@@ -615,7 +665,8 @@ uint8_t PxTypeFor(TFieldType T) {
 
 }  // namespace
 
-void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
+bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
+                      const std::string& ErrName, const TTableStore& Data,
                       const std::vector<uint32_t>* Rows) {
   const size_t NumFields = Data.Defs.size();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla Paradox necesita al menos un campo");
@@ -655,11 +706,12 @@ void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const
         MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row)));
       }
       const size_t Limit = O.Type == pxAlpha ? 255 : 240;
-      if (MaxLen > Limit)
+      if (MaxLen > Limit && O.Type == pxAlpha)
         RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
                                     std::to_string(MaxLen) + " caracteres y el máximo es " +
                                     std::to_string(Limit));
       size_t Size = std::max<size_t>({MaxLen, Def.Size > 0 ? size_t(Def.Size) : 0, 1});
+      if (MaxLen > Limit) Size = Def.Size > 0 ? size_t(Def.Size) : 40;  // the rest: memo file
       O.Size = static_cast<unsigned>(std::min(Size, Limit));
       if (O.Type == pxMemo) O.Size += 10;
     } else {
@@ -784,6 +836,7 @@ void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const
   for (size_t I = 0; I < NumFields; ++I, P += 2) PutU16(&H[P], static_cast<uint32_t>(I + 1));
   std::memcpy(&H[P], kSortOrder, sizeof kSortOrder);
 
+  TMemoWriter Memos(MemoPath, ErrName);
   TFileWriter W(Path, ErrName);
   W.Write(H.data(), H.size());
   std::vector<uint8_t> B(BlockSize);
@@ -808,7 +861,12 @@ void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const
             Cp.Encode(Col.Str(Row), Enc);
             size_t N = std::min<size_t>(Enc.size(), O.Type == pxMemo ? O.Size - 10 : O.Size);
             std::memcpy(V, Enc.data(), N);
-            if (O.Type == pxMemo) PutU32(V + O.Size - 6, static_cast<uint32_t>(N));
+            if (O.Type == pxMemo) {
+              // The record keeps the first part; a longer text goes whole to the memo file.
+              if (Enc.size() > N) PutU32(V + O.Size - 10, Memos.Add(Enc));
+              PutU32(V + O.Size - 6, static_cast<uint32_t>(Enc.size()));
+              PutU16(V + O.Size - 2, 1);
+            }
             break;
           }
           case pxShort:
@@ -849,4 +907,5 @@ void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const
     W.Write(B.data(), B.size());
   }
   W.Close();
+  return Memos.Close();
 }

@@ -13,7 +13,10 @@
 // unreadable, truncated or corrupt file.
 std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path);
 
-// Writes Rows (all when null) of Data as a Paradox 7 table at Path, with alpha text in CP1252.
-// Errors name ErrName (the final file name). The PrimaryKey columns must be the first columns.
-void WriteParadoxFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
+// Writes Rows (all when null) of Data as a Paradox 7 table at Path, with alpha text in CP1252;
+// memo texts longer than the record keeps go to a memo file at MemoPath. Returns whether the memo
+// file was written. Errors name ErrName (the final file name). The PrimaryKey columns must be the
+// first columns.
+bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
+                      const std::string& ErrName, const TTableStore& Data,
                       const std::vector<uint32_t>* Rows);
