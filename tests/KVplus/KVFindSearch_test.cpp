@@ -441,7 +441,7 @@ class KVFindMasters : public KVFindFiles {
   TDataSource CustSrc, OrdSrc;
 };
 
-TEST_F(KVFindMasters, TwoLevelsWorkedExample) {
+TEST_F(KVFindMasters, TwoLevelsOfMasters) {
   ASSERT_EQ(Int(&Customer, "CustNo"), 1221);
   ASSERT_EQ(Int(&Orders, "OrderNo"), 1003);
   TDataSource DS;

@@ -76,7 +76,7 @@ std::string WhereOf(TKVFind& K) {
 
 // ---------------------------------------------------------------- the split
 
-TEST(KVFindSplit, WorkedSplits) {
+TEST(KVFindSplit, TypicalExpressions) {
   const struct {
     const char* Expression;
     const char* Fields;
@@ -279,7 +279,7 @@ TEST(KVFindComponent, FilterAndCaseSensitive) {
 
 // ---------------------------------------------------------------- generated texts
 
-TEST(KVFindTexts, WorkedExampleOneCustomer) {
+TEST(KVFindTexts, CustomerFilterAndOrderedStatement) {
   TDeclared D;
   TKVFind K;
   K.SetPDataSet(&D.Customer);
@@ -312,7 +312,7 @@ TEST(KVFindTexts, WorkedExampleOneCustomer) {
   EXPECT_EQ(S.Buildcondition(), "Company = 'sig*'");
 }
 
-TEST(KVFindTexts, WorkedExampleTwoLookupContains) {
+TEST(KVFindTexts, LookupContainsJoinsTheLookupTable) {
   TDeclared D;
   TKVFind K;
   K.SetPDataSet(&D.Orders);
@@ -338,7 +338,7 @@ TEST(KVFindTexts, WorkedExampleTwoLookupContains) {
             "Order by \"customer.db\".\"Company\" ASC");
 }
 
-TEST(KVFindTexts, WorkedExampleThreeQuery) {
+TEST(KVFindTexts, QueryStatementAroundItsOwnSql) {
   TQuery Q;
   Q.SQL().Add("select * from customer where Country='US'");
   Q.AddField<TStringField>("State");
@@ -379,7 +379,7 @@ TEST(KVFindTexts, WorkedExampleThreeQuery) {
             "Order by Company DESC");
 }
 
-TEST(KVFindTexts, WorkedExampleFourNumbersAndDates) {
+TEST(KVFindTexts, NumbersAndDatesInBothDialects) {
   TDeclared D;
   TKVFind K;
   K.SetPDataSet(&D.Orders);
@@ -391,7 +391,7 @@ TEST(KVFindTexts, WorkedExampleFourNumbersAndDates) {
   EXPECT_EQ(D.Orders.Filter(), "Amount >= '1500,5' and SaleDate < '31/12/1998'");
 }
 
-TEST(KVFindTexts, WorkedExampleFiveEmptyValuesAndBlanks) {
+TEST(KVFindTexts, EmptyValuesAndNamesWithBlanks) {
   const struct {
     const char* Expression;
     const char* Where;
