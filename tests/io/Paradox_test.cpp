@@ -277,6 +277,53 @@ TEST(ParadoxInterop, LongMemosWeWriteReadThroughPxlibAndBack) {
   }
 }
 
+// Text in the code page the header declares comes back as UTF-8.
+struct TCodePageCase {
+  const char* Name;
+  unsigned Declared;
+  const char* Bytes;
+  const char* Utf8;
+};
+
+class ParadoxCodePage : public ::testing::TestWithParam<TCodePageCase> {};
+
+TEST_P(ParadoxCodePage, DecodedToUtf8) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("cp.db");
+  {
+    TPxDoc Px;
+    auto* Fields = static_cast<pxfield_t*>(std::malloc(sizeof(pxfield_t)));
+    Fields[0] = {strdup("Texto"), pxfAlpha, 20, 0};
+    ASSERT_EQ(0, PX_create_file(Px.P, Fields, 1, Path.c_str(), pxfFileTypNonIndexDB));
+    char Rec[20] = {0};
+    std::memcpy(Rec, GetParam().Bytes, std::strlen(GetParam().Bytes));
+    PX_put_record(Px.P, Rec);
+  }
+  // pxlib always declares 1252; the header's code-page word is set here.
+  std::string B = ReadFileBytes(Path);
+  B[0x6A] = char(GetParam().Declared & 0xFF);
+  B[0x6B] = char(GetParam().Declared >> 8);
+  WriteFileBytes(Path, B);
+  auto T = LoadTableFile(Path);
+  ASSERT_EQ(1u, T->RowCount());
+  EXPECT_EQ(std::string(GetParam().Utf8), T->Columns[0].Str(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ParadoxCodePage,
+                         ::testing::Values(TCodePageCase{"Cp437", 437,
+                                                         "Espa\xA4"
+                                                         "a \x82\xA0",
+                                                         "España éá"},
+                                           TCodePageCase{"Cp850", 850,
+                                                         "\xA5"
+                                                         "and\xA3 \xB5",
+                                                         "Ñandú Á"},
+                                           TCodePageCase{"Cp1252", 1252,
+                                                         "\xD1"
+                                                         "and\xFA \x80",
+                                                         "Ñandú €"}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
 // ---- damaged files: each an error naming the file and the fault, never a crash
 
 struct TCorruptCase {
