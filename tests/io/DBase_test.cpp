@@ -1,4 +1,6 @@
 // dBase tables against an independent reader (dbfread), and damaged files.
+#include <shapefil.h>
+
 #include <cstring>
 #include <sstream>
 
@@ -32,6 +34,39 @@ TEST(DBaseInterop, TableWeWriteReadsIdenticallyThroughDbfread) {
       Want += (C ? "\t" : "") + CanonicalCell(Src.Columns[C], R);
     EXPECT_EQ(Want, Out[3 + R]) << "row " << R;
   }
+}
+
+TEST(DBaseRead, TableWrittenByShapelibCallsReadsIdentically) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("shp.dbf");
+  {
+    DBFHandle H = DBFCreateEx(Path.c_str(), "LDID/87");
+    ASSERT_NE(nullptr, H);
+    DBFAddField(H, "NOMBRE", FTString, 20, 0);
+    DBFAddField(H, "CANTIDAD", FTInteger, 9, 0);
+    DBFAddField(H, "PRECIO", FTDouble, 12, 2);
+    DBFAddNativeFieldType(H, "ACTIVO", 'L', 1, 0);
+    DBFAddNativeFieldType(H, "ALTA", 'D', 8, 0);
+    DBFWriteStringAttribute(H, 0, 0,
+                            "Pe\xF1"
+                            "a");  // CP1252, as declared
+    DBFWriteIntegerAttribute(H, 0, 1, -42);
+    DBFWriteDoubleAttribute(H, 0, 2, 1234.5);
+    DBFWriteLogicalAttribute(H, 0, 3, 'T');
+    DBFWriteAttributeDirectly(H, 0, 4, "19991231");
+    for (int F = 0; F < 5; ++F) DBFWriteNULLAttribute(H, 1, F);
+    DBFClose(H);
+  }
+  auto T = LoadTableFile(Path);
+  ASSERT_EQ(2u, T->RowCount());
+  const TFieldType Types[] = {ftString, ftInteger, ftFloat, ftBoolean, ftDate};
+  const char* Row0[] = {"Peña", "-42", "1234.5", "true", "1999-12-31"};
+  for (int F = 0; F < 5; ++F) {
+    EXPECT_EQ(Types[F], T->Columns[F].Type()) << F;
+    EXPECT_EQ(Row0[F], CanonicalCell(T->Columns[F], 0)) << F;
+    EXPECT_TRUE(T->Columns[F].IsNull(1)) << F;
+  }
+  EXPECT_EQ("NOMBRE", T->Defs[0].Name);
 }
 
 TEST(DBaseRead, WideWholeNumbersBecomeFloatsOnlyWhenTheyOverflow) {
