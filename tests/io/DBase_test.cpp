@@ -53,7 +53,8 @@ TEST(DBaseRead, TableWrittenByShapelibCallsReadsIdentically) {
     DBFWriteIntegerAttribute(H, 0, 1, -42);
     DBFWriteDoubleAttribute(H, 0, 2, 1234.5);
     DBFWriteLogicalAttribute(H, 0, 3, 'T');
-    DBFWriteAttributeDirectly(H, 0, 4, "19991231");
+    char Date[] = "19991231";
+    DBFWriteAttributeDirectly(H, 0, 4, Date);
     for (int F = 0; F < 5; ++F) DBFWriteNULLAttribute(H, 1, F);
     DBFClose(H);
   }
