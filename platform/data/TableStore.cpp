@@ -3,6 +3,7 @@
 #include "data/TableStore.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "core/SysUtils.h"
@@ -195,19 +196,30 @@ size_t TTableStore::MemoryBytes() const {
   return N;
 }
 
-// Key text of one column value: type-tagged so that 1 and "1" differ, numbers canonical.
+// Key text of one number: integral values as integers, others in their shortest exact form,
+// so that 1221 (integer column) and 1221.0 (float column) give the same key.
+static void AppendNumberKey(std::string& Key, double V) {
+  char Buf[32];
+  std::to_chars_result R;
+  if (V == std::trunc(V) && std::fabs(V) < 1e15)
+    R = std::to_chars(Buf, Buf + sizeof Buf, static_cast<long long>(V));
+  else
+    R = std::to_chars(Buf, Buf + sizeof Buf, V);
+  Key.append(Buf, R.ptr);
+}
+
+// Key text of one column value: Null has its own mark, numbers canonical.
 static void AppendKeyPart(std::string& Key, const TColumn& C, size_t Row) {
   if (C.IsNull(Row)) {
     Key += '\x1e';
     return;
   }
-  char Buf[40];
   switch (C.Kind()) {
     case TStorageKind::Int:
-      Key.append(Buf, snprintf(Buf, sizeof Buf, "%.17g", static_cast<double>(C.Int(Row))));
+      AppendNumberKey(Key, C.Int(Row));
       break;
     case TStorageKind::Double:
-      Key.append(Buf, snprintf(Buf, sizeof Buf, "%.17g", C.Double(Row)));
+      AppendNumberKey(Key, C.Double(Row));
       break;
     case TStorageKind::String:
       Key.append(C.Str(Row));
