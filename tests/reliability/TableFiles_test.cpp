@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/DateTime.h"
+#include "core/Unicode.h"
 #include "io/TableFile.h"
 #include "reliability/BadInput.h"
 
@@ -190,6 +191,79 @@ TEST(HugeClaims, AsciiSchemaWithHugeOrNegativeSizes) {
       EXPECT_EQ("abc", T->Columns.at(0).Str(0)) << S;
       ClearTableCache();
     }
+  }
+}
+
+// ---------------------------------------------------------------- declared code pages
+
+// Loads Path: an error naming it, or rows whose texts are all valid UTF-8 and whose plain
+// ASCII value is intact.
+void ExpectUtf8OrError(const std::string& Path, const std::string& Context) {
+  std::shared_ptr<TTableStore> S;
+  const std::string Err = ErrorOf([&] { S = LoadTableFile(Path); });
+  ClearTableCache();
+  if (!Err.empty()) {
+    // The table file, or its schema.
+    EXPECT_NE(Err.find(Path.substr(0, Path.rfind('.'))), std::string::npos)
+        << Context << ": " << Err;
+    return;
+  }
+  ASSERT_EQ(2u, S->RowCount()) << Context;
+  EXPECT_EQ("plain ascii", S->Columns[0].Str(1)) << Context;
+  EXPECT_TRUE(IsValidUtf8(S->Columns[0].Str(0))) << Context;
+}
+
+TTableStore Accented() {
+  TTableStore T;
+  T.AddColumn({"Texto", ftString, 30, false});
+  T.AppendRow({"Ñandú €ü¿?ÿ"});
+  T.AppendRow({"plain ascii"});
+  return T;
+}
+
+TEST(CodePages, ParadoxWithAnyDeclaredCodePage) {
+  TBadInputDir Dir;
+  const std::string Path = Dir.File("cp.db");
+  SaveTableFile(Path, Accented());
+  const std::string Good = FileBytes(Path);
+  for (unsigned Cp : {0u, 437u, 850u, 852u, 866u, 932u, 1250u, 1251u, 1252u, 65001u, 0xFFFFu}) {
+    std::string B = Good;
+    Put16(B, 0x6A, static_cast<uint16_t>(Cp));
+    PutFileBytes(Path, B);
+    ExpectUtf8OrError(Path, "code page " + std::to_string(Cp));
+  }
+}
+
+TEST(CodePages, DBaseWithAnyLanguageDriverOrCompanion) {
+  TBadInputDir Dir;
+  const std::string Path = Dir.File("cp.dbf");
+  SaveTableFile(Path, Accented());
+  const std::string Good = FileBytes(Path);
+  for (unsigned Ldid = 0; Ldid < 256; Ldid += 3) {
+    std::string B = Good;
+    B[29] = static_cast<char>(Ldid);
+    PutFileBytes(Path, B);
+    ExpectUtf8OrError(Path, "language driver " + std::to_string(Ldid));
+  }
+  PutFileBytes(Path, Good);
+  const std::string Companions[] = {
+      "UTF-8", "cp999999", "ISO-8859-1\n", "\xFF\xFE\x00", std::string(64 * 1024, 'A'), ""};
+  for (const auto& C : Companions) {
+    PutFileBytes(Dir.File("cp.cpg"), C);
+    ExpectUtf8OrError(Path, "companion " + C.substr(0, 20));
+  }
+}
+
+TEST(CodePages, AsciiDeclaringOtherCharsets) {
+  TBadInputDir Dir;
+  for (const char* Charset : {"ANSI", "ASCII", "UTF8", "CP850", "EBCDIC", "", "\xFF"}) {
+    PutFileBytes(Dir.File("cp.sch"),
+                 std::string("[CP]\nFILETYPE=VARYING\nCHARSET=") + Charset +
+                     "\nDELIMITER=\"\nSEPARATOR=,\nField1=Texto,CHAR,30,00,00\n");
+    PutFileBytes(Dir.File("cp.txt"),
+                 "\"Pe\xF1"
+                 "a \x80\x81\x8D\x9D\"\n\"plain ascii\"\n");
+    ExpectUtf8OrError(Dir.File("cp.txt"), std::string("charset ") + Charset);
   }
 }
 
