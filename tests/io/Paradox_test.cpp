@@ -324,6 +324,29 @@ INSTANTIATE_TEST_SUITE_P(Cases, ParadoxCodePage,
                                                          "Ñandú €"}),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
+TEST(ParadoxRead, TimestampsBeyondTheCalendarReadAsEmpty) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("stamp.db");
+  TTableStore T;
+  T.AddColumn({"Stamp", ftDateTime, 0, false});
+  for (int I = 0; I < 4; ++I) T.AppendRow({TDateTime(36526.25)});
+  SaveTableFile(Path, T);
+  // Records start after the 0x800-byte header and the 6-byte block header, 8 bytes each.
+  std::string B = ReadFileBytes(Path);
+  const double Bad[] = {1e300, -1e300, 9.3e18 * 86400000.0};
+  for (int R = 0; R < 3; ++R) {
+    uint64_t Bits;
+    std::memcpy(&Bits, &Bad[R], 8);
+    Bits = (Bits & 0x8000000000000000ull) ? ~Bits : (Bits | 0x8000000000000000ull);
+    for (int K = 0; K < 8; ++K) B[0x806 + R * 8 + K] = char(Bits >> (56 - 8 * K));
+  }
+  WriteFileBytes(Path, B);
+  auto Back = LoadTableFile(Path);
+  ASSERT_EQ(4u, Back->RowCount());
+  for (int R = 0; R < 3; ++R) EXPECT_TRUE(Back->Columns[0].IsNull(R)) << R;
+  EXPECT_EQ("2000-01-01 06:00:00", CanonicalCell(Back->Columns[0], 3));
+}
+
 // ---- damaged files: each an error naming the file and the fault, never a crash
 
 struct TCorruptCase {

@@ -213,6 +213,17 @@ INSTANTIATE_TEST_SUITE_P(
                                   T.AddColumn({"CustomerName1", ftString, 5, false});
                                   T.AddColumn({"CustomerName2", ftString, 5, false});
                                 }},
+                      TFailCase{"TextNotUtf8InText", "t.txt",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftString);
+                                  T.AppendRow({"bien"});
+                                  T.AppendRow({"abc\xC3"});
+                                }},
+                      TFailCase{"ShortOutOfRangeInText", "t.txt",
+                                [](TTableStore& T) {
+                                  T = OneColumn(ftSmallint);
+                                  T.Columns[0].AppendInt(32768);
+                                }},
                       TFailCase{"DateOutOfRange", "t.txt",
                                 [](TTableStore& T) {
                                   T = OneColumn(ftDate);

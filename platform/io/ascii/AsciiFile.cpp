@@ -451,6 +451,21 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
       RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) +
                                   " no tiene un nombre válido para el esquema");
     int Size = 0;
+    // Refuse what the reader would refuse, so that every file written reads back.
+    if (IsTextType(Col.Type()))
+      for (size_t R = 0; R < RowCount; ++R) {
+        size_t Row = RowAt(R);
+        if (!Col.IsNull(Row) && !IsValidUtf8(Col.Str(Row)))
+          RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
+                                      " del campo '" + Def.Name + "' no es texto UTF-8 válido");
+      }
+    if (Col.Type() == ftSmallint)
+      for (size_t R = 0; R < RowCount; ++R) {
+        size_t Row = RowAt(R);
+        if (!Col.IsNull(Row) && (Col.Int(Row) < -32768 || Col.Int(Row) > 32767))
+          RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
+                                      Def.Name + "' no cabe en un entero corto");
+      }
     if (IsTextType(Col.Type())) {
       size_t MaxLen = Def.Size > 0 ? size_t(Def.Size) : 1;
       for (size_t R = 0; R < RowCount; ++R) {

@@ -45,6 +45,7 @@ constexpr size_t kDataHeader = 0x78;  // with the extension of version 4 and lat
 constexpr size_t kBlockHeader = 6;    // next, previous, offset of the last record
 constexpr int kVersion7 = 12;
 constexpr double kMsPerDay = 86400000.0;
+constexpr double kMaxDay = 3652059;  // 9999-12-31, counted from 0001-01-01 as day 1
 
 inline uint16_t U16(const uint8_t* P) {
   return static_cast<uint16_t>(P[0] | (P[1] << 8));
@@ -526,12 +527,13 @@ std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
           break;
         case pxTimestamp:
           for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            double X;
-            if (!DecodeDouble(V, X) || !std::isfinite(X)) {
+            double X = 0;
+            double Days = DecodeDouble(V, X) && std::isfinite(X) ? std::floor(X / kMsPerDay) : 0;
+            // Only days of years 1 to 9999 are dates; anything else reads as no date.
+            if (Days < 1 || Days > kMaxDay) {
               Col.AppendNull();
               continue;
             }
-            double Days = std::floor(X / kMsPerDay);
             double Ms = std::floor(X - Days * kMsPerDay + 0.5);
             Col.AppendDouble(JoinDateTime(int64_t(Days) - kDaysTo1899, int64_t(Ms)));
           }
