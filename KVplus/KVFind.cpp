@@ -987,12 +987,17 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
         if (!Name.empty()) Wanted.push_back(Name);
         Start = End + 1;
       }
+      // A format may shorten names (dBase keeps ten characters): the drop names the column
+      // as the written file holds it, in the same place as the result's field.
+      const std::shared_ptr<TTableStore> Written = LoadTableFile(Temp);
       for (int I = 0; I < Source->FieldCount(); ++I) {
         const std::string& Field = Source->Fields(I)->FieldName();
         bool Keep = false;
         for (const auto& W : Wanted) Keep = Keep || AnsiSameText(W, Field);
         if (Keep) continue;
-        const std::string Drop1 = "\"" + Temp + "\".\"" + Field + "\"";
+        const std::string& Stored =
+            I < static_cast<int>(Written->Defs.size()) ? Written->Defs[I].Name : Field;
+        const std::string Drop1 = "\"" + Temp + "\".\"" + Stored + "\"";
         Drop->SQL().Add(Drop->SQL().Count() == 0 ? "ALTER TABLE \"" + Temp + "\" DROP " + Drop1
                                                  : ", DROP " + Drop1);
       }
