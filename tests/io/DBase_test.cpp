@@ -142,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "tamaño de registro"},
         TCorruptCase{"FieldWidthWrong", [](std::string& B) { B[32 + 16] = char(200); },
                      "tamaño de registro"},
-        TCorruptCase{"NoFields", [](std::string& B) { B[32] = 0x0D; }, "campos"}),
+        TCorruptCase{"NoFields", [](std::string& B) { B[32] = 0x0D; }, "campos"},
+        TCorruptCase{"Level7", [](std::string& B) { B[0] = 0x04; }, "nivel 7"}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 }  // namespace

@@ -138,6 +138,8 @@ std::vector<TDbfField> CheckHeader(const TMappedFile& F, unsigned& Ldid) {
   const unsigned HeaderLen = U16(D + 8);
   const unsigned RecordLen = U16(D + 10);
   Ldid = D[29];
+  if ((D[0] & 0x07) == 4)
+    RaiseCorrupt(Path, "es una tabla dBase de nivel 7, cuyo formato no se admite");
   if (HeaderLen < 33)
     RaiseCorrupt(Path, "tamaño de cabecera fuera de rango (" + std::to_string(HeaderLen) + ")");
   if (HeaderLen > Size)
