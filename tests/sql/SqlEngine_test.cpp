@@ -27,9 +27,9 @@ class SqlEngineTest : public ::testing::Test {
                                               {"Company", ftString, 30, false},
                                               {"State", ftString, 2, false},
                                               {"Country", ftString, 20, false}},
-                                             {{1221, "Kauai Dive Shoppe", "HI", "US"},
-                                              {1231, "Unisco", N, "Bahamas"},
-                                              {1351, "Sight Diver", "CA", "US"},
+                                             {{1221, "Kiosco Divino Mar", "HI", "US"},
+                                              {1231, "Ultima", N, "Bahamas"},
+                                              {1351, "Sigma Divas", "CA", "US"},
                                               {2000, "ÁNGEL Buceo", N, "España"},
                                               {2001, "sig", "CA", "US"},
                                               {2002, "SIG", "HI", "US"},
@@ -112,7 +112,7 @@ TEST_F(SqlEngineTest, StatementsReturnTheRowsAHandCheckGives) {
        "\"sig\" and (lower(\"customer.db\".\"State\")=\"ca\" or lower(\"customer.db\".\"State\")="
        "\"hi\")) Order by \"customer.db\".\"Company\" ASC",
        {"2002|SIG", "2001|sig"}},
-      // like is case-sensitive: neither "Sight Diver" nor "SIG" contains "sig".
+      // like is case-sensitive: neither "Sigma Divas" nor "SIG" contains "sig".
       {"Select OrderNo From \"orders.db\",\"customer.db\" Where (\"customer.db\".\"Company\" like "
        "\"%sig%\") and (CustNo=\"customer.db\".\"CustNo\")",
        {"1004", "1005"}},
@@ -148,14 +148,14 @@ TEST_F(SqlEngineTest, StatementsReturnTheRowsAHandCheckGives) {
       {"Select CustNo From customer Where Company like \"á%\"", {}},
       {"Select CustNo From customer Where Country like 'Espa_a'", {"2000"}},
       // The search engine escapes % and _ of the searched text with a backslash.
-      {"Select CustNo From customer Where Company like \"Sight\\_%\" ESCAPE \"\\\"", {}},
-      {"Select CustNo From customer Where lower(Company) like \"sight_%\" ESCAPE \"\\\"", {"1351"}},
+      {"Select CustNo From customer Where Company like \"Sigma\\_%\" ESCAPE \"\\\"", {}},
+      {"Select CustNo From customer Where lower(Company) like \"sigma_%\" ESCAPE \"\\\"", {"1351"}},
       {"Select CustNo From customer Where Company not like '%i%' Order by CustNo",
        {"2000", "2002"}},
       // Joins, written both ways; equalities go through the store's hash index.
       {"Select c.Company, o.OrderNo From customer c LEFT JOIN orders o ON o.CustNo = c.CustNo "
        "Where c.State = 'HI' Order by o.OrderNo",
-       {"Kauai Dive Shoppe|1003", "SIG|1007"}},
+       {"Kiosco Divino Mar|1003", "SIG|1007"}},
       {"Select c.CustNo, o.OrderNo From customer c LEFT JOIN orders o ON o.CustNo = c.CustNo "
        "Where c.Country = 'Bahamas'",
        {"1231|-"}},
@@ -212,8 +212,8 @@ TEST_F(SqlEngineTest, ResultColumnsFollowTheSource) {
   const TFieldType Types[] = {ftInteger, ftFloat, ftString, ftInteger, ftString};
   for (size_t I = 0; I < 5; ++I) EXPECT_EQ(E->Defs[I].DataType, Types[I]) << I;
   EXPECT_EQ(E->Defs[2].Size, 18);  // longest value in characters
-  EXPECT_EQ(Rows(*E), (std::vector<std::string>{"2442|610.5|Kauai Dive Shoppe!|1|HI",
-                                                "2462|615.5|Unisco!|1|-"}));
+  EXPECT_EQ(Rows(*E), (std::vector<std::string>{"2442|610.5|Kiosco Divino Mar!|1|HI",
+                                                "2462|615.5|Ultima!|1|-"}));
   // An empty result still has its columns.
   auto Z = Run("Select Company, count(*) From customer Where CustNo < 0 Group by Company");
   EXPECT_EQ(Z->Defs.size(), 2u);
