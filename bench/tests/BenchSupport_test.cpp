@@ -185,3 +185,40 @@ TEST(BenchSummaryTest, LineNamesEveryPeerWithItsRatio) {
 }
 
 }  // namespace
+
+#ifdef KVBENCH_PXLIB
+extern "C" {
+#include <paradox.h>
+}
+#include <cstring>
+
+namespace {
+
+TEST_F(BenchSqliteTest, PxlibPeerReadsEveryRecordOfAFileItWrote) {
+  const std::string Path = (Dir / "px.db").string();
+  {
+    pxdoc_t* Px = PX_new();
+    auto* Fields = static_cast<pxfield_t*>(std::malloc(sizeof(pxfield_t) * 2));
+    Fields[0] = {strdup("Name"), pxfAlpha, 10, 0};
+    Fields[1] = {strdup("Amount"), pxfNumber, 8, 0};
+    ASSERT_EQ(0, PX_create_file(Px, Fields, 2, Path.c_str(), pxfFileTypNonIndexDB));
+    char Rec[18];
+    for (int I = 0; I < 3; ++I) {
+      std::memset(Rec, 0, sizeof Rec);
+      PX_put_data_alpha(Px, Rec, 10, const_cast<char*>("abc"));
+      PX_put_data_double(Px, Rec + 10, 8, 1.5 * (I + 1));
+      ASSERT_GE(PX_put_record(Px, Rec), 0);
+    }
+    PX_close(Px);
+    PX_delete(Px);
+  }
+  auto R = PxlibReadAll(Path);
+  ASSERT_TRUE(R.has_value());
+  EXPECT_EQ(R->Records, 3);
+  // Three names starting with 'a' and the amounts 1.5 + 3 + 4.5.
+  EXPECT_DOUBLE_EQ(R->Checksum, 3 * 'a' + 9.0);
+  EXPECT_THROW(PxlibReadAll((Dir / "missing.db").string()), Exception);
+}
+
+}  // namespace
+#endif
