@@ -174,9 +174,7 @@ bool TDataSet::MatchesFilter(uint32_t Row) const {
 
 void TDataSet::ApplyFilterRows() {
   if (!FFiltered || !FFilterProg) return;
-  FRows.erase(std::remove_if(FRows.begin(), FRows.end(),
-                             [this](uint32_t R) { return !MatchesFilter(R); }),
-              FRows.end());
+  FFilterProg->Apply(FRows, FFilterOptions);
 }
 
 void TDataSet::Resync(bool KeepPosition) {
@@ -311,8 +309,8 @@ void TDataSet::SetFilterOptions(TFilterOptions V) {
 
 bool TDataSet::FindFirst() {
   CheckActive();
-  for (size_t I = 0; I < FRows.size(); ++I)
-    if (MatchesFilter(FRows[I])) return SetCur(static_cast<int>(I)), true;
+  const size_t I = FFilterProg ? FFilterProg->FindFirst(FRows, 0, FFilterOptions) : 0;
+  if (I < FRows.size()) return SetCur(static_cast<int>(I)), true;
   return false;
 }
 
@@ -325,8 +323,9 @@ bool TDataSet::FindLast() {
 
 bool TDataSet::FindNext() {
   CheckActive();
-  for (size_t I = static_cast<size_t>(FCur) + 1; I < FRows.size(); ++I)
-    if (MatchesFilter(FRows[I])) return SetCur(static_cast<int>(I)), true;
+  const size_t From = static_cast<size_t>(FCur) + 1;
+  const size_t I = FFilterProg ? FFilterProg->FindFirst(FRows, From, FFilterOptions) : From;
+  if (I < FRows.size()) return SetCur(static_cast<int>(I)), true;
   FEof = true;
   return false;
 }

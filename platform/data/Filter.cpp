@@ -4,6 +4,7 @@
 #include "data/Filter.h"
 
 #include <charconv>
+#include <cstring>
 
 #include "core/Unicode.h"
 #include "data/FilterParser.h"
@@ -11,6 +12,13 @@
 struct TFilterNode {
   virtual ~TFilterNode() = default;
   virtual bool Eval(uint32_t Row, TFilterOptions Options) const = 0;
+  // Index of the first of Rows[0..N) that satisfies the node, N when none. Nodes with a cheaper
+  // loop than one Eval per row override it.
+  virtual size_t FindFirst(const uint32_t* Rows, size_t N, TFilterOptions Options) const {
+    for (size_t I = 0; I < N; ++I)
+      if (Eval(Rows[I], Options)) return I;
+    return N;
+  }
 };
 
 namespace {
@@ -196,6 +204,22 @@ struct TColumnTextNode : TFilterNode {
   bool Eval(uint32_t Row, TFilterOptions O) const override {
     if (Col->IsNull(Row)) return false;
     return Value.Test(Op, Col->Str(Row), O);
+  }
+  // Equality with letter case: only values of the constant's length are compared, and the
+  // length comes from the offsets, so most rows never touch the text.
+  size_t FindFirst(const uint32_t* Rows, size_t N, TFilterOptions O) const override {
+    const bool Partial = Value.HasPrefix && (O & foNoPartialCompare) == 0;
+    if (Op != TFilterCompareOp::Eq || (O & foCaseInsensitive) != 0 || Partial ||
+        Value.Whole.empty())
+      return TFilterNode::FindFirst(Rows, N, O);
+    const std::string_view Want = Value.Whole;
+    for (size_t I = 0; I < N; ++I) {
+      const std::string_view V = Col->Str(Rows[I]);
+      if (V.size() == Want.size() && std::memcmp(V.data(), Want.data(), Want.size()) == 0 &&
+          !Col->IsNull(Rows[I]))
+        return I;
+    }
+    return N;
   }
 };
 
@@ -503,4 +527,18 @@ std::unique_ptr<TFilterProgram> TFilterProgram::Compile(const std::string& Text,
 
 bool TFilterProgram::Matches(uint32_t Row, TFilterOptions Options) const {
   return !FImpl->Root || FImpl->Root->Eval(Row, Options);
+}
+
+size_t TFilterProgram::FindFirst(const std::vector<uint32_t>& Rows, size_t From,
+                                 TFilterOptions Options) const {
+  if (From >= Rows.size()) return Rows.size();
+  if (!FImpl->Root) return From;
+  return From + FImpl->Root->FindFirst(Rows.data() + From, Rows.size() - From, Options);
+}
+
+void TFilterProgram::Apply(std::vector<uint32_t>& Rows, TFilterOptions Options) const {
+  size_t Kept = 0;
+  for (size_t I = FindFirst(Rows, 0, Options); I < Rows.size(); I = FindFirst(Rows, I + 1, Options))
+    Rows[Kept++] = Rows[I];
+  Rows.resize(Kept);
 }

@@ -24,6 +24,11 @@ class TFilterProgram {
   ~TFilterProgram();
   // Whether stored row Row satisfies the filter under Options.
   bool Matches(uint32_t Row, TFilterOptions Options) const;
+  // Index of the first of Rows[From..] (stored-row ids) that satisfies the filter; Rows.size()
+  // when none does. One call scans a whole row vector without a call per row.
+  size_t FindFirst(const std::vector<uint32_t>& Rows, size_t From, TFilterOptions Options) const;
+  // Keeps in Rows, in order, only the rows that satisfy the filter.
+  void Apply(std::vector<uint32_t>& Rows, TFilterOptions Options) const;
 
  private:
   TFilterProgram();
