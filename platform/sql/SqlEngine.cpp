@@ -53,15 +53,22 @@ std::u32string DecodeUtf8(std::string_view S) {
   return Out;
 }
 
+// The UTF-8 text of a function argument. A text value is read as it is stored: the table module
+// hands out texts without a terminating NUL, and sqlite3_value_text would copy each one to add it.
+std::string_view ArgText(sqlite3_value* V) {
+  const char* P = sqlite3_value_type(V) == SQLITE_TEXT
+                      ? static_cast<const char*>(sqlite3_value_blob(V))
+                      : reinterpret_cast<const char*>(sqlite3_value_text(V));
+  return std::string_view(P ? P : "", P ? static_cast<size_t>(sqlite3_value_bytes(V)) : 0);
+}
+
 void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
   if (sqlite3_value_type(Arg) == SQLITE_NULL) {
     sqlite3_result_null(Ctx);
     return;
   }
-  const char* Text = reinterpret_cast<const char*>(sqlite3_value_text(Arg));
-  const int Len = sqlite3_value_bytes(Arg);
+  const std::string_view In = ArgText(Arg);
   try {
-    std::string_view In(Text ? Text : "", Text ? Len : 0);
     std::string R = Upper ? AnsiUpperCase(In) : AnsiLowerCase(In);
     sqlite3_result_text(Ctx, R.data(), static_cast<int>(R.size()), SQLITE_TRANSIENT);
   } catch (const std::exception& E) {
@@ -76,6 +83,26 @@ void UpperFunc(sqlite3_context* Ctx, int, sqlite3_value** Argv) {
   CaseFunction(Ctx, Argv[0], true);
 }
 
+// Tests the usual patterns (literal text with '%' only at its ends, no '_') on the bytes, with no
+// decoding: valid UTF-8 keeps code-point boundaries, so a byte prefix, suffix or substring is one
+// in code points too. False when the pattern needs the general matcher.
+bool SimpleLike(std::string_view Text, std::string_view Pattern, bool& Result) {
+  const bool Lead = !Pattern.empty() && Pattern.front() == '%';
+  if (Lead) Pattern.remove_prefix(1);
+  const bool Trail = !Pattern.empty() && Pattern.back() == '%';
+  if (Trail) Pattern.remove_suffix(1);
+  if (Pattern.find_first_of("%_") != std::string_view::npos || !IsValidUtf8(Pattern)) return false;
+  if (Lead && Trail)
+    Result = Text.find(Pattern) != std::string_view::npos;
+  else if (Lead)
+    Result = Text.ends_with(Pattern);
+  else if (Trail)
+    Result = Text.starts_with(Pattern);
+  else
+    Result = Text == Pattern;
+  return true;
+}
+
 // like(Pattern, Text [, Escape]): SQLite passes the pattern first.
 void LikeFunc(sqlite3_context* Ctx, int Argc, sqlite3_value** Argv) {
   for (int I = 0; I < Argc; ++I)
@@ -83,10 +110,12 @@ void LikeFunc(sqlite3_context* Ctx, int Argc, sqlite3_value** Argv) {
       sqlite3_result_null(Ctx);
       return;
     }
-  auto Text = [](sqlite3_value* V) {
-    const char* P = reinterpret_cast<const char*>(sqlite3_value_text(V));
-    return std::string_view(P ? P : "", P ? sqlite3_value_bytes(V) : 0);
-  };
+  auto Text = ArgText;
+  bool Simple = false;
+  if (Argc == 2 && SimpleLike(Text(Argv[1]), Text(Argv[0]), Simple)) {
+    sqlite3_result_int(Ctx, Simple ? 1 : 0);
+    return;
+  }
   char32_t Escape = 0;
   if (Argc == 3) {
     std::u32string E = DecodeUtf8(Text(Argv[2]));
