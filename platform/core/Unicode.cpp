@@ -4,6 +4,7 @@
 
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
+#include <unicode/ucasemap.h>
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <tuple>
 
 #include "core/SysUtils.h"
 
@@ -80,16 +82,34 @@ void FoldInto(std::string_view S, std::u16string& Out) {
   Out.resize(U_SUCCESS(err) ? static_cast<size_t>(outLen) : 0);
 }
 
+struct TCaseMapCloser {
+  void operator()(UCaseMap* m) const { ucasemap_close(m); }
+};
+
+// Spanish case mapping straight on UTF-8 (no UTF-16 round trip), one mapper per thread.
 std::string CaseMap(std::string_view S, bool Upper) {
-  icu::UnicodeString u =
-      icu::UnicodeString::fromUTF8(icu::StringPiece(S.data(), static_cast<int32_t>(S.size())));
-  static const icu::Locale Spanish("es");
-  if (Upper)
-    u.toUpper(Spanish);
-  else
-    u.toLower(Spanish);
-  std::string r;
-  u.toUTF8String(r);
+  thread_local std::unique_ptr<UCaseMap, TCaseMapCloser> Map = [] {
+    UErrorCode e = U_ZERO_ERROR;
+    return std::unique_ptr<UCaseMap, TCaseMapCloser>(ucasemap_open("es", 0, &e));
+  }();
+  if (!Map) throw Exception("No se puede preparar el cambio de mayúsculas y minúsculas");
+  auto Run = [&](std::string& r) {
+    UErrorCode e = U_ZERO_ERROR;
+    const int32_t n =
+        Upper ? ucasemap_utf8ToUpper(Map.get(), r.data(), static_cast<int32_t>(r.size()), S.data(),
+                                     static_cast<int32_t>(S.size()), &e)
+              : ucasemap_utf8ToLower(Map.get(), r.data(), static_cast<int32_t>(r.size()), S.data(),
+                                     static_cast<int32_t>(S.size()), &e);
+    return std::make_pair(n, e);
+  };
+  std::string r(S.size() + 8, '\0');
+  auto [n, e] = Run(r);
+  if (e == U_BUFFER_OVERFLOW_ERROR) {
+    r.assign(static_cast<size_t>(n), '\0');
+    std::tie(n, e) = Run(r);
+  }
+  if (U_FAILURE(e)) throw Exception("No se puede cambiar mayúsculas y minúsculas del texto");
+  r.resize(static_cast<size_t>(n));
   return r;
 }
 
