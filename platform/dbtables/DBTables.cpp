@@ -201,6 +201,21 @@ static std::shared_ptr<TTableStore> CopyRecords(TDataSet& Source) {
   return Out;
 }
 
+// Whether Source shows its store's columns as they are, in order (no lookup or calculated field,
+// no other name, type or size): the file can then be written straight from the store.
+static bool ShowsStoreAsIs(const TDataSet& Source) {
+  const TTableStore* In = Source.Store();
+  if (!In || Source.FieldCount() != static_cast<int>(In->Columns.size())) return false;
+  for (int I = 0; I < Source.FieldCount(); ++I) {
+    const TField* F = Source.Fields(I);
+    const TColumnDef& D = In->Defs[static_cast<size_t>(I)];
+    if (F->FieldKind() != fkData || F->FieldNo() != I || F->DataType() != D.DataType ||
+        F->FieldName() != D.Name || F->Size() != D.Size || F->Required() != D.Required)
+      return false;
+  }
+  return true;
+}
+
 int TTable::BatchMove(TDataSet* Source, TBatchMode Mode) {
   if (!Source) throw EDatabaseError("BatchMove: no hay conjunto de datos de origen");
   if (Mode != batCopy) throw EDatabaseError("BatchMove: solo se admite el modo de copia (batCopy)");
@@ -208,6 +223,15 @@ int TTable::BatchMove(TDataSet* Source, TBatchMode Mode) {
   Close();
   if (!Source->Active()) Source->Open();
   const std::string Path = TargetTablePath(FDatabaseName, FTableName);
+  if (ShowsStoreAsIs(*Source)) {
+    // The visible rows are written from the shared store: no copy of a million records first.
+    std::vector<uint32_t> Rows(static_cast<size_t>(Source->RecordCount()));
+    for (size_t R = 0; R < Rows.size(); ++R)
+      Rows[R] = static_cast<uint32_t>(Source->RowAt(static_cast<int>(R)));
+    SaveTableFile(Path, *Source->Store(), &Rows);
+    ClearTableCache(Path);
+    return static_cast<int>(Rows.size());
+  }
   std::shared_ptr<TTableStore> Data = CopyRecords(*Source);
   SaveTableFile(Path, *Data);
   ClearTableCache(Path);
