@@ -50,47 +50,19 @@ Variant TColumn::Value(size_t Row) const {
   return Variant::Null();
 }
 
-void TColumn::AppendNull() {
-  FNull.push_back(1);
-  switch (FKind) {
-    case TStorageKind::Int:
-      FInts.push_back(0);
-      break;
-    case TStorageKind::Double:
-      FDoubles.push_back(0);
-      break;
-    case TStorageKind::String:
-      FOffsets.push_back(FOffsets.back());
-      break;
-  }
+void TColumn::AppendIntConverted(int32_t V) {
+  if (FKind == TStorageKind::Double) return AppendDouble(V);
+  AppendString(IntToStr(V));
 }
 
-void TColumn::AppendInt(int32_t V) {
-  if (FKind != TStorageKind::Int) {
-    if (FKind == TStorageKind::Double) return AppendDouble(V);
-    return AppendString(IntToStr(V));
-  }
-  FNull.push_back(0);
-  FInts.push_back(V);
+void TColumn::AppendDoubleConverted(double V) {
+  if (FKind == TStorageKind::Int) return AppendInt(static_cast<int32_t>(std::llround(V)));
+  AppendString(FloatToStr(V));
 }
 
-void TColumn::AppendDouble(double V) {
-  if (FKind != TStorageKind::Double) {
-    if (FKind == TStorageKind::Int) return AppendInt(static_cast<int32_t>(std::llround(V)));
-    return AppendString(FloatToStr(V));
-  }
-  FNull.push_back(0);
-  FDoubles.push_back(V);
-}
-
-void TColumn::AppendString(std::string_view V) {
-  if (V.empty()) return AppendNull();
+void TColumn::AppendStringSlow(std::string_view V) {
   if (FKind != TStorageKind::String) return AppendVariant(Variant(V));
-  if (FArena.size() + V.size() > UINT32_MAX)
-    throw EConvertError("La tabla supera el tamaño máximo de texto de una columna");
-  FNull.push_back(0);
-  FArena.append(V.data(), V.size());
-  FOffsets.push_back(static_cast<uint32_t>(FArena.size()));
+  throw EConvertError("La tabla supera el tamaño máximo de texto de una columna");
 }
 
 void TColumn::AppendVariant(const Variant& V) {

@@ -42,17 +42,50 @@ class TColumn {
   // The value as a Variant of the column's type (Null when empty).
   Variant Value(size_t Row) const;
 
-  void AppendNull();
-  void AppendInt(int32_t V);
-  void AppendDouble(double V);
+  // The Append calls are inline for the readers' hot loops; a value of another kind than the
+  // column's is converted out of line.
+  void AppendNull() {
+    FNull.push_back(1);
+    switch (FKind) {
+      case TStorageKind::Int:
+        FInts.push_back(0);
+        break;
+      case TStorageKind::Double:
+        FDoubles.push_back(0);
+        break;
+      case TStorageKind::String:
+        FOffsets.push_back(FOffsets.back());
+        break;
+    }
+  }
+  void AppendInt(int32_t V) {
+    if (FKind != TStorageKind::Int) return AppendIntConverted(V);
+    FNull.push_back(0);
+    FInts.push_back(V);
+  }
+  void AppendDouble(double V) {
+    if (FKind != TStorageKind::Double) return AppendDoubleConverted(V);
+    FNull.push_back(0);
+    FDoubles.push_back(V);
+  }
   // An empty string is stored as Null.
-  void AppendString(std::string_view V);
+  void AppendString(std::string_view V) {
+    if (V.empty()) return AppendNull();
+    if (FKind != TStorageKind::String || FArena.size() + V.size() > UINT32_MAX)
+      return AppendStringSlow(V);
+    FNull.push_back(0);
+    FArena.append(V.data(), V.size());
+    FOffsets.push_back(static_cast<uint32_t>(FArena.size()));
+  }
   // Converts V to the column's type; raises EConvertError when it cannot.
   void AppendVariant(const Variant& V);
   void Reserve(size_t Rows, size_t ArenaBytes = 0);
   size_t MemoryBytes() const;
 
  private:
+  void AppendIntConverted(int32_t V);
+  void AppendDoubleConverted(double V);
+  void AppendStringSlow(std::string_view V);
   TFieldType FType;
   TStorageKind FKind;
   std::vector<uint8_t> FNull;
