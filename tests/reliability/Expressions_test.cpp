@@ -124,7 +124,7 @@ TEST_F(Hostile, FilterErrorsNameWhatIsWrong) {
 }
 
 TEST_F(Hostile, FilterOfSixtyFourKilobytes) {
-  // (A long list of alternatives: KnownFaults.LongRunOfOneConnectorInAFilter.)
+  // (A long list of alternatives: Hostile.KnownFaultsLongRunOfOneConnectorInAFilter.)
   // A long constant.
   EXPECT_EQ("", Filtered("Company = '" + std::string(64 * 1024, 'K') + "'"));
   EXPECT_EQ("", Filtered("Company = '" + std::string(64 * 1024, 'K') + "*'", foCaseInsensitive));
@@ -351,7 +351,7 @@ TEST_F(Hostile, SearchErrorsNameWhatIsWrong) {
 TEST_F(Hostile, SearchOfSixtyFourKilobytes) {
   TTable T;
   Open(T);
-  // (A long list of alternatives: KnownFaults.LongRunOfOneConnectorInASearch.)
+  // (A long list of alternatives: Hostile.KnownFaultsLongRunOfOneConnectorInASearch.)
   const std::string LongValue = "Company=='" + std::string(64 * 1024, 'K') + "'";
   for (bool Sql : {false, true}) EXPECT_EQ("", Search(T, LongValue, Sql)) << Sql;
 }
