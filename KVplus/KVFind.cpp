@@ -300,22 +300,27 @@ void TKVFind::SeparaDatos(const std::string& S) {
   FValueIsField.clear();
   if (S.empty()) return;
   static const char* const Operators[] = {"><", "<>", "==", ">=", "<=", "=", "<", ">"};
-  std::string Rest = Trim(S);
-  while (!Rest.empty()) {
-    const std::string Lower = LowerCase(Rest);  // byte for byte, so positions carry over
-    const size_t AndAt = Lower.find(" and ");
-    const size_t OrAt = Lower.find(" or ");
+  // One lower-cased copy and a moving start: copying and lower-casing the rest once per
+  // condition made long expressions quadratic.
+  const std::string All = Trim(S);
+  const std::string Lower = LowerCase(All);  // byte for byte, so positions carry over
+  size_t Pos = 0;
+  size_t AndAt = Lower.find(" and ");
+  size_t OrAt = Lower.find(" or ");
+  while (Pos < All.size()) {
+    if (AndAt != npos && AndAt < Pos) AndAt = Lower.find(" and ", Pos);
+    if (OrAt != npos && OrAt < Pos) OrAt = Lower.find(" or ", Pos);
     std::string Cond;
     if (AndAt == npos && OrAt == npos) {
-      Cond = Rest;
-      Rest.clear();
+      Cond = All.substr(Pos);
+      Pos = All.size();
     } else if (OrAt == npos || (AndAt != npos && AndAt < OrAt)) {
-      Cond = Rest.substr(0, AndAt);
-      Rest = Rest.substr(AndAt + 5);
+      Cond = All.substr(Pos, AndAt - Pos);
+      Pos = AndAt + 5;
       IUnions->Add(" and ");
     } else {
-      Cond = Rest.substr(0, OrAt);
-      Rest = Rest.substr(OrAt + 4);
+      Cond = All.substr(Pos, OrAt - Pos);
+      Pos = OrAt + 4;
       IUnions->Add(" or ");
     }
 

@@ -30,9 +30,9 @@ struct TTables {
     C.AddColumn({"Limit", ftFloat, 0, false});
     C.AddColumn({"Since", ftDate, 0, false});
     C.AddColumn({"Active", ftBoolean, 0, false});
-    C.AppendRow({1221, "Kauai Dive Shoppe", "Muñoz", 12.5, TDateTime(36160), true});
+    C.AppendRow({1221, "Kiosco Divino Mar", "Muñoz", 12.5, TDateTime(36160), true});
     C.AppendRow({1231, "O'Brien \"sig\"", Null(), -3.0, Null(), false});
-    C.AppendRow({1351, "Sight and Sound", "ÁNGEL", Null(), TDateTime(0), Null()});
+    C.AppendRow({1351, "Sigma and Sol", "ÁNGEL", Null(), TDateTime(0), Null()});
     C.PrimaryKey = {"CustNo"};
     SaveTableFile(Dir + "/customer.db", C);
     TTableStore O;

@@ -19,7 +19,7 @@ TTableStore Customer() {
   T.AddColumn({"Company", ftString, 30, false});
   T.AddColumn({"Country", ftString, 20, false});
   T.AddColumn({"Since", ftDate, 0, false});
-  T.AppendRow({1221, "Kauai Dive Shoppe", "US", TDateTime(36160)});
+  T.AppendRow({1221, "Kiosco Divino Mar", "US", TDateTime(36160)});
   T.AppendRow({2000, "ÁNGEL Buceo", "España", Null()});
   T.AppendRow({2001, "O'Brien \"sig\"", Null(), TDateTime(0)});
   T.PrimaryKey = {"CustNo"};

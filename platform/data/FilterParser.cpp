@@ -74,22 +74,36 @@ class TFilterParser {
     return E;
   }
 
+  // A run of one connector becomes a balanced tree (the same grouping for two or three
+  // operands): compiling, testing and freeing a tree recurse, so a long "a or b or c ..." must
+  // not make a tree as deep as the run is long.
+  static std::unique_ptr<TFilterExpr> Balance(TFilterExpr::TKind Kind,
+                                              std::vector<std::unique_ptr<TFilterExpr>>& Items,
+                                              size_t From, size_t To) {
+    if (To - From == 1) return std::move(Items[From]);
+    const size_t Mid = From + (To - From + 1) / 2;
+    auto L = Balance(Kind, Items, From, Mid);
+    return Join(Kind, std::move(L), Balance(Kind, Items, Mid, To));
+  }
+
   std::unique_ptr<TFilterExpr> OrExpr() {
-    auto E = AndExpr();
+    std::vector<std::unique_ptr<TFilterExpr>> Items;
+    Items.push_back(AndExpr());
     while (Peek().Kind == K::Or) {
       Take();
-      E = Join(TFilterExpr::TKind::Or, std::move(E), AndExpr());
+      Items.push_back(AndExpr());
     }
-    return E;
+    return Balance(TFilterExpr::TKind::Or, Items, 0, Items.size());
   }
 
   std::unique_ptr<TFilterExpr> AndExpr() {
-    auto E = NotExpr();
+    std::vector<std::unique_ptr<TFilterExpr>> Items;
+    Items.push_back(NotExpr());
     while (Peek().Kind == K::And) {
       Take();
-      E = Join(TFilterExpr::TKind::And, std::move(E), NotExpr());
+      Items.push_back(NotExpr());
     }
-    return E;
+    return Balance(TFilterExpr::TKind::And, Items, 0, Items.size());
   }
 
   std::unique_ptr<TFilterExpr> NotExpr() {
