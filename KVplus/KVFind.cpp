@@ -273,10 +273,9 @@ void TKVFind::SetFiltered(bool Value) {
   PFiltered = true;
 }
 
-void TKVFind::SetOrderBy(const std::string& Value) {
-  POrderBy = Value;
-  if (!Value.empty() && PDataSet) IOrderBy = GetFieldLongName(Value, PDataSet);
-  if (!PDataSet || !PDataSource || Value.empty()) return;
+// Runs the search as SQL whatever NeedSQL would choose; ForceSQL reads as before afterwards,
+// also when the search raises.
+void TKVFind::BuildSearchAsSQL() {
   const bool OldForceSQL = PForceSQL;
   PForceSQL = true;
   try {
@@ -286,6 +285,13 @@ void TKVFind::SetOrderBy(const std::string& Value) {
     throw;
   }
   PForceSQL = OldForceSQL;
+}
+
+void TKVFind::SetOrderBy(const std::string& Value) {
+  POrderBy = Value;
+  if (!Value.empty() && PDataSet) IOrderBy = GetFieldLongName(Value, PDataSet);
+  if (!PDataSet || !PDataSource || Value.empty()) return;
+  BuildSearchAsSQL();
 }
 
 // ---------------------------------------------------------------- expressions
@@ -905,15 +911,7 @@ bool TKVFind::FindPrior() {
 bool TKVFind::ExportResults(const std::string& FileName, const std::string& Columns,
                             bool AllRecords) {
   auto Drop = std::make_unique<TQuery>();
-  const bool OldForceSQL = PForceSQL;
-  PForceSQL = true;
-  try {
-    BuildSearch();
-  } catch (...) {
-    PForceSQL = OldForceSQL;
-    throw;
-  }
-  PForceSQL = OldForceSQL;
+  BuildSearchAsSQL();
 
   // Every record of the searched dataset (within the current master when MasterSlave is
   // set): the same statement without a search condition, in a query of its own, so the

@@ -117,6 +117,7 @@ class TKVFind : public TComponent {
   TTable* TableForExport() const { return ITableForExport.get(); }
 
  private:
+  void BuildSearchAsSQL();
   bool Navigate(int Direction);
   void AddTabla(const std::string& Name);
   void AddUnion(const std::string& Condition);
