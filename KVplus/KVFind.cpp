@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "Database.h"
+#include "Dialogs.h"
 #include "KVUtil.h"
-#include "core/Dialogs.h"
-#include "core/SysUtils.h"
-#include "core/Unicode.h"
-#include "io/Database.h"
-#include "io/TableFile.h"
+#include "SysUtils.h"
+#include "TableFile.h"
+#include "Unicode.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Classes.h"
-#include "data/DB.h"
-#include "dbtables/DBTables.h"
+#include "Classes.h"
+#include "DB.h"
+#include "DBTables.h"
 
 class TKVFind : public TComponent {
  public:

@@ -5,7 +5,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 namespace {
 

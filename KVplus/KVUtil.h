@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "core/Variant.h"
-#include "data/DB.h"
-#include "dbtables/DBTables.h"
+#include "DB.h"
+#include "DBTables.h"
+#include "Variant.h"
 
 // A saved record position: the ";"-joined names of the dataset's string, integer and float data
 // fields and their values (a variant array from 0, or the bare value when the dataset has

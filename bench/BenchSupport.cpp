@@ -16,7 +16,7 @@
 #include <memory>
 #include <sstream>
 
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 extern char** environ;
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "data/TableStore.h"
+#include "TableStore.h"
 
 // The value of a "Key:   123 kB" line of a /proc status text, in bytes; 0 when absent.
 uint64_t ParseStatusBytes(std::string_view StatusText, std::string_view Key);

@@ -2,7 +2,7 @@
 // field, as a program built on pxlib would.
 #include "BenchSupport.h"
 
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 #ifdef KVBENCH_PXLIB
 extern "C" {

@@ -19,17 +19,13 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "core/SysUtils.h"
-#include "data/DB.h"
-#include "dbtables/DBTables.h"
-#include "io/TableFile.h"
+#include "DB.h"
+#include "DBTables.h"
+#include "SysUtils.h"
+#include "TableFile.h"
 
-#ifdef KVBENCH_KVUTIL
-#include "KVUtil.h"
-#endif
-#ifdef KVBENCH_KVFIND
 #include "KVFind.h"
-#endif
+#include "KVUtil.h"
 
 namespace fs = std::filesystem;
 
@@ -252,7 +248,6 @@ void RegisterDataSet() {
     if (!Found) S.SkipWithError("Locate no encontró el contacto central");
   })->MinTime(1.0);
 
-#ifdef KVBENCH_KVUTIL
   Add("ours/gotopos/middle", [](benchmark::State& S) {
     Orders->SetRecNo(static_cast<int>(Data.Middle) + 1);
     TPos Pos;
@@ -267,7 +262,6 @@ void RegisterDataSet() {
     if (!Found || Orders->CurrentRow() != static_cast<TBookmark>(Data.Middle))
       S.SkipWithError("GotoPos no volvió a la fila central");
   })->MinTime(1.0);
-#endif
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -375,7 +369,6 @@ void RegisterSql() {
       const std::string Suffix = Prefix + (Ordered ? "-orderby" : "");
       // The shell takes about a minute on the prefix with many orders: one run is enough there.
       AddSqlitePeer("sqlite3/sql/" + Suffix, JoinSql(Prefix, Ordered), Prefix == "sig" ? 3 : 1);
-#ifdef KVBENCH_KVFIND
       const std::string Name = "ours/sql/" + Suffix;
       Add(Name, [Prefix, Ordered, Name](benchmark::State& S) {
         TTable Customer;
@@ -403,7 +396,6 @@ void RegisterSql() {
         }
         Notes[Name] = std::to_string(Count) + " filas";
       })->Iterations(3);
-#endif
     }
 }
 

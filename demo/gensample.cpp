@@ -16,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/DateTime.h"
-#include "core/SysUtils.h"
-#include "data/TableStore.h"
-#include "io/TableFile.h"
+#include "DateTime.h"
+#include "SysUtils.h"
+#include "TableFile.h"
+#include "TableStore.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "FuzzUtil.h"
-#include "core/SysUtils.h"
-#include "io/TableFile.h"
+#include "SysUtils.h"
+#include "TableFile.h"
 
 void FuzzLoadTable(const std::string& Path) {
   std::shared_ptr<TTableStore> Store;

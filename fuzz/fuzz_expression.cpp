@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <string>
 
+#include "DateTime.h"
+#include "Dialogs.h"
 #include "FuzzUtil.h"
 #include "KVFind.h"
-#include "core/DateTime.h"
-#include "core/Dialogs.h"
-#include "io/TableFile.h"
+#include "TableFile.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ struct TTables {
     };
     Orders.Open();
     // Export and search failures show message boxes: nobody is there to see them.
-    SetMessageHandler([](const std::string&, TMsgDlgType) {});
+    SetMessageHandler([](const std::string&, TMsgDlgType, const std::string&) {});
   }
 };
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "core/DateTime.h"
-#include "data/DB.h"
-#include "data/Filter.h"
+#include "DB.h"
+#include "DateTime.h"
+#include "Filter.h"
 
 namespace {
 

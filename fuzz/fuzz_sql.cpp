@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <string>
 
+#include "DateTime.h"
 #include "FuzzUtil.h"
-#include "core/DateTime.h"
-#include "io/TableFile.h"
-#include "sql/LocalSQL.h"
+#include "LocalSQL.h"
+#include "TableFile.h"
 
 namespace {
 

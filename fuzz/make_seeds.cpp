@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "core/DateTime.h"
-#include "io/TableFile.h"
+#include "DateTime.h"
+#include "TableFile.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 namespace {
 

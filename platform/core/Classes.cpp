@@ -1,7 +1,10 @@
-// TStringList: lookup ignoring case and conversion to and from line-broken text.
-#include "core/Classes.h"
+// TStringList: lookup ignoring case and conversion to and from line-broken text; TComponent:
+// ownership and free notification.
+#include "Classes.h"
 
-#include "core/Unicode.h"
+#include <algorithm>
+
+#include "Unicode.h"
 
 int TStringList::IndexOf(std::string_view S) const {
   for (size_t i = 0; i < FItems.size(); ++i)
@@ -50,3 +53,63 @@ void TStringList::SetDelimitedText(std::string_view S, char Delimiter) {
     start = p + 1;
   }
 }
+
+// ---------------------------------------------------------------- TComponent
+
+namespace {
+void EraseOne(std::vector<TComponent*>& V, TComponent* C) {
+  auto It = std::find(V.begin(), V.end(), C);
+  if (It != V.end()) V.erase(It);
+}
+}  // namespace
+
+TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {
+  if (FOwner) FOwner->InsertComponent(this);
+}
+
+TComponent::~TComponent() {
+  FComponentState |= csDestroying;
+  // Holders drop their references first; each may unregister others while being told.
+  while (!FFreeNotifies.empty()) {
+    TComponent* Holder = FFreeNotifies.back();
+    FFreeNotifies.pop_back();
+    EraseOne(Holder->FFreeNotifies, this);
+    Holder->Notification(this, opRemove);
+  }
+  if (TComponent* Owner = FOwner) {
+    Owner->RemoveComponent(this);
+    Owner->Notification(this, opRemove);
+  }
+  DestroyComponents();
+}
+
+void TComponent::InsertComponent(TComponent* C) {
+  FComponents.push_back(C);
+  C->FComponentState |= FComponentState & csDesigning;
+}
+
+void TComponent::RemoveComponent(TComponent* C) {
+  EraseOne(FComponents, C);
+  C->FOwner = nullptr;
+}
+
+void TComponent::DestroyComponents() {
+  // Each destroyed component removes itself from the list.
+  while (!FComponents.empty()) delete FComponents.back();
+}
+
+void TComponent::FreeNotification(TComponent* AComponent) {
+  if (!AComponent || AComponent == this) return;
+  if (std::find(FFreeNotifies.begin(), FFreeNotifies.end(), AComponent) == FFreeNotifies.end()) {
+    FFreeNotifies.push_back(AComponent);
+    AComponent->FFreeNotifies.push_back(this);
+  }
+}
+
+void TComponent::RemoveFreeNotification(TComponent* AComponent) {
+  if (!AComponent) return;
+  EraseOne(FFreeNotifies, AComponent);
+  EraseOne(AComponent->FFreeNotifies, this);
+}
+
+void TComponent::Notification(TComponent*, TOperation) {}

@@ -30,19 +30,65 @@ class TStringList {
   std::vector<std::string> FItems;
 };
 
-// Base of non-visual components. Ownership is explicit (unique_ptr members), so the owner
-// is recorded only for inspection.
+// Component state flags: the component is being loaded from its stored form, or is being
+// designed (placed on a form in a designer rather than running in an application).
+enum TComponentStateFlag : unsigned {
+  csLoading = 1u << 0,
+  csDesigning = 1u << 1,
+  csDestroying = 1u << 2
+};
+using TComponentState = unsigned;
+enum TOperation { opInsert, opRemove };
+
+// Base of components. A component created with an owner is destroyed with it, unless it was
+// destroyed before (a component that dies removes itself from its owner, so an owner may also
+// hold its components in unique_ptr members: whichever goes first, nothing is destroyed twice).
+// A component that keeps a plain reference to another asks for a free notification and is told
+// through Notification(Other, opRemove) when the other is destroyed, so it can drop the
+// reference. Not thread-safe: components live on one thread.
 class TComponent {
  public:
-  explicit TComponent(TComponent* AOwner = nullptr) : FOwner(AOwner) {}
-  virtual ~TComponent() = default;
+  explicit TComponent(TComponent* AOwner = nullptr);
+  // Tells every component that asked for a free notification, leaves the owner, then destroys
+  // the owned components still alive.
+  virtual ~TComponent();
   TComponent(const TComponent&) = delete;
   TComponent& operator=(const TComponent&) = delete;
   TComponent* Owner() const { return FOwner; }
   const std::string& Name() const { return FName; }
   void SetName(std::string N) { FName = std::move(N); }
 
+  // Components owned by this one, in creation order.
+  int ComponentCount() const { return static_cast<int>(FComponents.size()); }
+  TComponent* Components(int Index) const { return FComponents.at(Index); }
+  // Destroys every owned component now (derived destructors call it when their owned
+  // components must go before the derived part does).
+  void DestroyComponents();
+
+  TComponentState ComponentState() const { return FComponentState; }
+  // Sets or clears csLoading / csDesigning (designers and form loaders call these).
+  void SetDesigning(bool Value) { SetStateFlag(csDesigning, Value); }
+  void SetLoading(bool Value) { SetStateFlag(csLoading, Value); }
+
+  // AComponent will receive Notification(this, opRemove) when this component is destroyed.
+  // The registration is dropped on both sides when either component dies.
+  void FreeNotification(TComponent* AComponent);
+  void RemoveFreeNotification(TComponent* AComponent);
+
+ protected:
+  // Called on the holder of a free notification (and on the owner) when AComponent is being
+  // destroyed (opRemove); override to drop plain references to it.
+  virtual void Notification(TComponent* AComponent, TOperation Operation);
+  void SetStateFlag(TComponentStateFlag Flag, bool Value) {
+    FComponentState = Value ? (FComponentState | Flag) : (FComponentState & ~Flag);
+  }
+
  private:
+  void InsertComponent(TComponent* C);
+  void RemoveComponent(TComponent* C);
   TComponent* FOwner;
   std::string FName;
+  TComponentState FComponentState = 0;
+  std::vector<TComponent*> FComponents;
+  std::vector<TComponent*> FFreeNotifies;
 };

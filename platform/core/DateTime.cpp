@@ -1,12 +1,12 @@
 // Calendar arithmetic for TDateTime: days since 1899-12-30 with the time of day as the fraction.
-#include "core/DateTime.h"
+#include "DateTime.h"
 
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <string>
 
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Message service: routes message boxes to the installed handler.
-#include "core/Dialogs.h"
+#include "Dialogs.h"
 
 #include <cstdio>
 
@@ -16,17 +16,20 @@ TMessageHandler SetMessageHandler(TMessageHandler H) {
   return Old;
 }
 
-static void Deliver(const std::string& Msg, TMsgDlgType Kind) {
+static void Deliver(const std::string& Msg, TMsgDlgType Kind, const std::string& Detail) {
   if (Handler()) {
-    Handler()(Msg, Kind);
+    Handler()(Msg, Kind, Detail);
   } else {
     std::fprintf(stderr, "%s\n", Msg.c_str());
+    if (!Detail.empty()) std::fprintf(stderr, "%s\n", Detail.c_str());
   }
 }
 
-void ShowMessage(const std::string& Msg) { Deliver(Msg, mtCustom); }
+void ShowMessage(const std::string& Msg, const std::string& Detail) {
+  Deliver(Msg, mtCustom, Detail);
+}
 
-int MessageDlg(const std::string& Msg, TMsgDlgType Kind) {
-  Deliver(Msg, Kind);
+int MessageDlg(const std::string& Msg, TMsgDlgType Kind, const std::string& Detail) {
+  Deliver(Msg, Kind, Detail);
   return 1;
 }

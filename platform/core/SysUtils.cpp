@@ -1,6 +1,6 @@
 // The process locale and the locale-dependent conversions between text, numbers and dates,
 // plus the small string and file-name helpers the layers share.
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 #include <charconv>
 #include <cmath>

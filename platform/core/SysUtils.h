@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/DateTime.h"
+#include "DateTime.h"
 
 // The platform's general exception: carries one message.
 class Exception : public std::exception {
@@ -45,8 +45,9 @@ struct TFormatSettings {
   int CurrencyFormat = 3;
   std::string ShortMonthNames[12] = {"ene", "feb", "mar", "abr", "may", "jun",
                                      "jul", "ago", "sep", "oct", "nov", "dic"};
-  std::string LongMonthNames[12] = {"enero", "febrero", "marzo",      "abril",   "mayo",      "junio",
-                                    "julio", "agosto",  "septiembre", "octubre", "noviembre", "diciembre"};
+  std::string LongMonthNames[12] = {"enero",      "febrero", "marzo",     "abril",
+                                    "mayo",       "junio",   "julio",     "agosto",
+                                    "septiembre", "octubre", "noviembre", "diciembre"};
   std::string ShortDayNames[7] = {"dom", "lun", "mar", "mié", "jue", "vie", "sáb"};
   std::string LongDayNames[7] = {"domingo", "lunes",   "martes", "miércoles",
                                  "jueves",  "viernes", "sábado"};
@@ -80,8 +81,10 @@ TDateTime StrToTime(std::string_view S);
 TDateTime StrToTime(std::string_view S, const TFormatSettings& FS);
 TDateTime StrToDateTime(std::string_view S);
 TDateTime StrToDateTime(std::string_view S, const TFormatSettings& FS);
-bool TryStrToDate(std::string_view S, TDateTime& Value, const TFormatSettings& FS = FormatSettings());
-bool TryStrToTime(std::string_view S, TDateTime& Value, const TFormatSettings& FS = FormatSettings());
+bool TryStrToDate(std::string_view S, TDateTime& Value,
+                  const TFormatSettings& FS = FormatSettings());
+bool TryStrToTime(std::string_view S, TDateTime& Value,
+                  const TFormatSettings& FS = FormatSettings());
 bool TryStrToDateTime(std::string_view S, TDateTime& Value,
                       const TFormatSettings& FS = FormatSettings());
 

@@ -1,10 +1,10 @@
 // Unicode case handling of UTF-8 text through ICU, with an allocation-free path for ASCII text
 // (the filter evaluator calls the comparisons once per row), and code-page conversion.
-#include "core/Unicode.h"
+#include "Unicode.h"
 
 #include <unicode/locid.h>
-#include <unicode/uchar.h>
 #include <unicode/ucasemap.h>
+#include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
@@ -16,7 +16,7 @@
 #include <memory>
 #include <tuple>
 
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Variant conversions, variant arrays (shared until written) and equality.
-#include "core/Variant.h"
+#include "Variant.h"
 
 #include <cmath>
 
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 namespace {
 

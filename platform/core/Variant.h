@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/DateTime.h"
+#include "DateTime.h"
 
 // Type codes as reported by VarType; varArray is or-ed with the element type.
 enum TVarType : int {
@@ -95,15 +95,33 @@ class Variant {
   void Unshare();
 };
 
-inline Variant Null() { return Variant::Null(); }
-inline Variant Unassigned() { return Variant(); }
+inline Variant Null() {
+  return Variant::Null();
+}
+inline Variant Unassigned() {
+  return Variant();
+}
 inline Variant VarArrayCreate(int Low, int High, int /*ElementType*/ = varVariant) {
   return Variant::CreateArray(Low, High);
 }
-inline int VarArrayHighBound(const Variant& V, int /*Dim*/ = 1) { return V.ArrayHighBound(); }
-inline int VarArrayLowBound(const Variant& V, int /*Dim*/ = 1) { return V.ArrayLowBound(); }
-inline void VarArrayRedim(Variant& V, int High) { V.ArrayRedim(High); }
-inline bool VarIsArray(const Variant& V) { return V.IsArray(); }
-inline bool VarIsNull(const Variant& V) { return V.IsNull(); }
-inline bool VarIsEmpty(const Variant& V) { return V.IsEmpty(); }
-inline int VarType(const Variant& V) { return V.VarType(); }
+inline int VarArrayHighBound(const Variant& V, int /*Dim*/ = 1) {
+  return V.ArrayHighBound();
+}
+inline int VarArrayLowBound(const Variant& V, int /*Dim*/ = 1) {
+  return V.ArrayLowBound();
+}
+inline void VarArrayRedim(Variant& V, int High) {
+  V.ArrayRedim(High);
+}
+inline bool VarIsArray(const Variant& V) {
+  return V.IsArray();
+}
+inline bool VarIsNull(const Variant& V) {
+  return V.IsNull();
+}
+inline bool VarIsEmpty(const Variant& V) {
+  return V.IsEmpty();
+}
+inline int VarType(const Variant& V) {
+  return V.VarType();
+}

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Classes.h"
-#include "core/SysUtils.h"
-#include "core/Variant.h"
-#include "data/FieldTypes.h"
-#include "data/TableStore.h"
+#include "Classes.h"
+#include "FieldTypes.h"
+#include "SysUtils.h"
+#include "TableStore.h"
+#include "Variant.h"
 
 class TDataSet;
 class TDataSource;
@@ -44,7 +44,9 @@ class TField {
   const std::string& FieldName() const { return FFieldName; }
   void SetFieldName(std::string V) { FFieldName = std::move(V); }
   // The column title; the field name unless set.
-  const std::string& DisplayLabel() const { return FDisplayLabel.empty() ? FFieldName : FDisplayLabel; }
+  const std::string& DisplayLabel() const {
+    return FDisplayLabel.empty() ? FFieldName : FDisplayLabel;
+  }
   void SetDisplayLabel(std::string V) { FDisplayLabel = std::move(V); }
   TFieldType DataType() const { return FDataType; }
   int Size() const { return FSize; }
@@ -245,7 +247,12 @@ class TFieldDefs {
   std::vector<TFieldDef> FItems;
 };
 
-// Receives a dataset's notifications through a data source.
+// Receives a dataset's notifications through a data source. The order a view can rely on:
+// DataSetChanging comes before the visible rows (or the dataset behind the source) change, and
+// is answered by exactly one ActiveChanged or DataSetChanged once they have changed; a link may
+// be told DataSetChanging again before that answer (treat it as idempotent), and may receive an
+// answer without a preceding DataSetChanging (when it was attached in between). DataSetScrolled
+// means only the current record moved: the rows are as they were.
 class TDataLink {
  public:
   TDataLink() = default;
@@ -253,14 +260,19 @@ class TDataLink {
   TDataLink(const TDataLink&) = delete;
   TDataLink& operator=(const TDataLink&) = delete;
   TDataSource* DataSource() const { return FDataSource; }
+  // Attaches the link to V (detaching it from its old source) and calls ActiveChanged.
   void SetDataSource(TDataSource* V);
   // The data source's dataset, or null.
   TDataSet* DataSet() const;
+  // The visible rows are about to change (open, close, filter, order, refresh, master move, or
+  // the data source is about to name another dataset).
+  virtual void DataSetChanging() {}
   // The dataset was opened or closed, or the data source now names another dataset.
   virtual void ActiveChanged() {}
-  // Records, filter, order or layout changed: everything shown must be read again.
+  // The visible rows changed (filter, order, refresh, master move, appended record): everything
+  // shown must be read again.
   virtual void DataSetChanged() {}
-  // The current record moved.
+  // The current record moved; the rows did not change.
   virtual void DataSetScrolled() {}
 
  private:
@@ -276,6 +288,7 @@ class TDataSource : public TComponent {
   // Points the data source at another dataset; links are told at once.
   void SetDataSet(TDataSet* V);
   // Dispatches a dataset notification to the links (called by the dataset).
+  void NotifyDataSetChanging();
   void NotifyActiveChanged();
   void NotifyDataSetChanged();
   void NotifyScrolled();
@@ -366,6 +379,10 @@ class TDataSet : public TComponent {
   bool BookmarkValid(TBookmark B) const;
 
   // ---- controls
+  // While controls are disabled, notifications are held back: on the last EnableControls the
+  // links get one ActiveChanged or DataSetChanged when the rows changed meanwhile, else one
+  // DataSetScrolled when only the record moved, else nothing. DataSetChanging is never held
+  // back (a view must hear it before the rows change).
   void DisableControls();
   void EnableControls();
   bool ControlsDisabled() const { return FDisableCount > 0; }
@@ -393,19 +410,24 @@ class TDataSet : public TComponent {
   // link) or order (index) them.
   virtual void BuildBaseRows(std::vector<uint32_t>& Rows);
   void SetStore(std::shared_ptr<TTableStore> S) { FStore = std::move(S); }
-  // Rebuilds the visible rows keeping the current record if still visible (else first).
+  // Rebuilds the visible rows keeping the current record if still visible (else first). Views
+  // are told of a change only when the visible rows differ, else of a scroll when the current
+  // record moved.
   void Resync(bool KeepPosition);
   // A row was appended to the store: shows it last (when it passes the filter) and goes to it.
   void RowAppended(uint32_t Row);
-  // Notifications to data sources (coalesced while controls are disabled).
+  // Notifications to data sources (answers held back while controls are disabled).
+  void DataSetChanging();
   void DataSetChanged();
+  void ActiveChangedNotify();
   void Scrolled();
   // Raises EDatabaseError unless open.
   void CheckActive() const;
 
  private:
   void BindFields();
-  void ApplyFilterRows();
+  // The visible rows from the store, master restriction, order and filter, into Rows.
+  void BuildRows(std::vector<uint32_t>& Rows);
   bool MatchesFilter(uint32_t Row) const;
   void SetCur(int Index);
 
@@ -422,7 +444,8 @@ class TDataSet : public TComponent {
   bool FFiltered = false;
   TFilterOptions FFilterOptions = 0;
   int FDisableCount = 0;
-  bool FPendingChange = false, FPendingScroll = false;
+  bool FChangingSent = false;  // a DataSetChanging is out, not yet answered
+  bool FPendingActive = false, FPendingChange = false, FPendingScroll = false;
   std::vector<TDataSource*> FDataSources;
 };
 

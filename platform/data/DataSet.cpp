@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/Unicode.h"
-#include "data/DB.h"
-#include "data/Filter.h"
+#include "DB.h"
+#include "Filter.h"
+#include "Unicode.h"
 
 // ---------------------------------------------------------------- TDataLink / TDataSource
 
-TDataLink::~TDataLink() { SetDataSource(nullptr); }
+TDataLink::~TDataLink() {
+  SetDataSource(nullptr);
+}
 
 void TDataLink::SetDataSource(TDataSource* V) {
   if (V == FDataSource) return;
@@ -22,15 +24,23 @@ void TDataLink::SetDataSource(TDataSource* V) {
   ActiveChanged();
 }
 
-TDataSet* TDataLink::DataSet() const { return FDataSource ? FDataSource->DataSet() : nullptr; }
+TDataSet* TDataLink::DataSet() const {
+  return FDataSource ? FDataSource->DataSet() : nullptr;
+}
 
 TDataSource::~TDataSource() {
+  NotifyDataSetChanging();
   if (FDataSet) FDataSet->DetachDataSource(this);
-  for (TDataLink* L : FLinks) L->FDataSource = nullptr;
+  FDataSet = nullptr;
+  std::vector<TDataLink*> Links;
+  Links.swap(FLinks);
+  for (TDataLink* L : Links) L->FDataSource = nullptr;
+  for (TDataLink* L : Links) L->ActiveChanged();
 }
 
 void TDataSource::SetDataSet(TDataSet* V) {
   if (V == FDataSet) return;
+  NotifyDataSetChanging();
   if (FDataSet) FDataSet->DetachDataSource(this);
   FDataSet = V;
   if (V) V->AttachDataSource(this);
@@ -38,6 +48,9 @@ void TDataSource::SetDataSet(TDataSet* V) {
 }
 
 // Links may detach themselves while being told; iterate over a copy.
+void TDataSource::NotifyDataSetChanging() {
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->DataSetChanging();
+}
 void TDataSource::NotifyActiveChanged() {
   for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->ActiveChanged();
 }
@@ -95,7 +108,9 @@ TField* TDataSet::AddLookupField(std::string Name, TFieldType T, TDataSet* Sourc
   return AddField(std::move(F));
 }
 
-void TDataSet::ClearFields() { FFields.clear(); }
+void TDataSet::ClearFields() {
+  FFields.clear();
+}
 
 void TDataSet::RemoveField(TField* F) {
   FFields.erase(std::remove_if(FFields.begin(), FFields.end(),
@@ -119,11 +134,13 @@ void TDataSet::BindFields() {
 // ---------------------------------------------------------------- TDataSet: state
 
 void TDataSet::CheckActive() const {
-  if (!FActive) throw EDatabaseError("No se puede realizar esta operación con un conjunto de datos cerrado");
+  if (!FActive)
+    throw EDatabaseError("No se puede realizar esta operación con un conjunto de datos cerrado");
 }
 
 void TDataSet::Open() {
   if (FActive) return;
+  DataSetChanging();
   try {
     InternalOpen();
     if (!FStore) throw EDatabaseError("No se ha podido abrir el conjunto de datos");
@@ -134,14 +151,20 @@ void TDataSet::Open() {
     if (FDefaultFields) FFields.clear();
     FDefaultFields = false;
     FStore.reset();
+    ActiveChangedNotify();
     throw;
   }
   FActive = true;
-  Resync(false);
+  BuildRows(FRows);
+  FCur = 0;
+  FBof = true;
+  FEof = FRows.empty();
+  ActiveChangedNotify();
 }
 
 void TDataSet::Close() {
   if (!FActive) return;
+  DataSetChanging();
   FActive = false;
   FRows.clear();
   FCur = 0;
@@ -154,7 +177,7 @@ void TDataSet::Close() {
   for (auto& F : FFields) F->FFieldNo = -1;
   InternalClose();
   FStore.reset();
-  DataSetChanged();
+  ActiveChangedNotify();
 }
 
 void TDataSet::Refresh() {
@@ -172,16 +195,22 @@ bool TDataSet::MatchesFilter(uint32_t Row) const {
   return !FFilterProg || FFilterProg->Matches(Row, FFilterOptions);
 }
 
-void TDataSet::ApplyFilterRows() {
-  if (!FFiltered || !FFilterProg) return;
-  FFilterProg->Apply(FRows, FFilterOptions);
+void TDataSet::BuildRows(std::vector<uint32_t>& Rows) {
+  BuildBaseRows(Rows);
+  if (FFiltered && FFilterProg) FFilterProg->Apply(Rows, FFilterOptions);
 }
 
 void TDataSet::Resync(bool KeepPosition) {
   if (!FActive) return;
-  TBookmark Old = CurrentRow();
-  BuildBaseRows(FRows);
-  ApplyFilterRows();
+  const TBookmark Old = CurrentRow();
+  const int OldCur = FCur;
+  std::vector<uint32_t> Rows;
+  BuildRows(Rows);
+  const bool Same = Rows == FRows;
+  if (!Same) {
+    DataSetChanging();
+    FRows.swap(Rows);
+  }
   FCur = 0;
   if (KeepPosition && Old >= 0) {
     int I = IndexOfRow(Old);
@@ -189,17 +218,20 @@ void TDataSet::Resync(bool KeepPosition) {
   }
   FBof = FCur == 0;
   FEof = FRows.empty();
-  DataSetChanged();
+  if (!Same)
+    DataSetChanged();
+  else if (FCur != OldCur)
+    Scrolled();
 }
 
 void TDataSet::RowAppended(uint32_t Row) {
   if (!FActive) return;
-  if (!FFiltered || MatchesFilter(Row)) {
-    FRows.push_back(Row);
-    FCur = static_cast<int>(FRows.size()) - 1;
-    FBof = false;
-    FEof = true;
-  }
+  if (FFiltered && !MatchesFilter(Row)) return;
+  DataSetChanging();
+  FRows.push_back(Row);
+  FCur = static_cast<int>(FRows.size()) - 1;
+  FBof = false;
+  FEof = true;
   DataSetChanged();
 }
 
@@ -279,7 +311,9 @@ void TDataSet::GotoBookmark(TBookmark B) {
   SetCur(I);
 }
 
-bool TDataSet::BookmarkValid(TBookmark B) const { return FActive && IndexOfRow(B) >= 0; }
+bool TDataSet::BookmarkValid(TBookmark B) const {
+  return FActive && IndexOfRow(B) >= 0;
+}
 
 // ---------------------------------------------------------------- filter and find
 
@@ -298,7 +332,8 @@ void TDataSet::SetFilter(const std::string& V) {
 void TDataSet::SetFiltered(bool V) {
   if (V == FFiltered) return;
   FFiltered = V;
-  if (FActive) Resync(false);
+  // Without a filter text the rows stay as they are.
+  if (FActive && FFilterProg) Resync(false);
 }
 
 void TDataSet::SetFilterOptions(TFilterOptions V) {
@@ -395,9 +430,8 @@ std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFi
     Values.push_back(KeyValues);
   }
   if (Values.size() != Names.size())
-    throw EDatabaseError("Locate: se han dado " + std::to_string(Values.size()) +
-                         " valores para " + std::to_string(Names.size()) + " campos (" +
-                         KeyFields + ")");
+    throw EDatabaseError("Locate: se han dado " + std::to_string(Values.size()) + " valores para " +
+                         std::to_string(Names.size()) + " campos (" + KeyFields + ")");
   std::vector<TLocateKey> Keys;
   for (size_t I = 0; I < Names.size(); ++I) {
     TLocateKey K;
@@ -466,14 +500,26 @@ Variant TDataSet::Lookup(const std::string& KeyFields, const Variant& KeyValues,
 
 // ---------------------------------------------------------------- controls and notification
 
-void TDataSet::DisableControls() { ++FDisableCount; }
+void TDataSet::DisableControls() {
+  ++FDisableCount;
+}
 
 void TDataSet::EnableControls() {
-  if (FDisableCount == 0) return;
-  if (--FDisableCount == 0 && (FPendingChange || FPendingScroll)) {
-    FPendingChange = FPendingScroll = false;
-    for (TDataSource* DS : std::vector<TDataSource*>(FDataSources)) DS->NotifyDataSetChanged();
-  }
+  if (FDisableCount == 0 || --FDisableCount > 0) return;
+  const bool Active = FPendingActive, Change = FPendingChange, Scroll = FPendingScroll;
+  FPendingActive = FPendingChange = FPendingScroll = false;
+  if (Active)
+    ActiveChangedNotify();
+  else if (Change)
+    DataSetChanged();
+  else if (Scroll)
+    Scrolled();
+}
+
+void TDataSet::DataSetChanging() {
+  if (FChangingSent) return;
+  FChangingSent = true;
+  for (TDataSource* DS : std::vector<TDataSource*>(FDataSources)) DS->NotifyDataSetChanging();
 }
 
 void TDataSet::DataSetChanged() {
@@ -481,7 +527,19 @@ void TDataSet::DataSetChanged() {
     FPendingChange = true;
     return;
   }
+  FChangingSent = false;
+  FPendingScroll = false;
   for (TDataSource* DS : std::vector<TDataSource*>(FDataSources)) DS->NotifyDataSetChanged();
+}
+
+void TDataSet::ActiveChangedNotify() {
+  if (FDisableCount > 0) {
+    FPendingActive = true;
+    return;
+  }
+  FChangingSent = false;
+  FPendingChange = FPendingScroll = false;
+  for (TDataSource* DS : std::vector<TDataSource*>(FDataSources)) DS->NotifyActiveChanged();
 }
 
 void TDataSet::Scrolled() {
@@ -498,8 +556,7 @@ void TDataSet::AttachDataSource(TDataSource* DS) {
 }
 
 void TDataSet::DetachDataSource(TDataSource* DS) {
-  FDataSources.erase(std::remove(FDataSources.begin(), FDataSources.end(), DS),
-                     FDataSources.end());
+  FDataSources.erase(std::remove(FDataSources.begin(), FDataSources.end(), DS), FDataSources.end());
 }
 
 // ---------------------------------------------------------------- TMemDataSet

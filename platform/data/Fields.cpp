@@ -1,14 +1,14 @@
 // Fields: values of the current or any stored row, lookups, calculated values and display text.
 #include <cmath>
 
-#include "core/Unicode.h"
-#include "data/DB.h"
+#include "DB.h"
+#include "Unicode.h"
 
 std::string FieldTypeName(TFieldType T) {
   static const char* const Names[] = {
-      "ftUnknown", "ftString",  "ftSmallint", "ftInteger",   "ftWord",       "ftBoolean",
-      "ftFloat",   "ftCurrency", "ftBCD",     "ftDate",      "ftTime",       "ftDateTime",
-      "ftBytes",   "ftVarBytes", "ftAutoInc", "ftBlob",      "ftMemo",       "ftGraphic",
+      "ftUnknown", "ftString",     "ftSmallint", "ftInteger",     "ftWord",  "ftBoolean",
+      "ftFloat",   "ftCurrency",   "ftBCD",      "ftDate",        "ftTime",  "ftDateTime",
+      "ftBytes",   "ftVarBytes",   "ftAutoInc",  "ftBlob",        "ftMemo",  "ftGraphic",
       "ftFmtMemo", "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor"};
   return (T >= 0 && T <= ftCursor) ? Names[T] : "ftUnknown";
 }
@@ -17,8 +17,12 @@ bool IsNumericType(TFieldType T) {
   return T == ftSmallint || T == ftInteger || T == ftWord || T == ftAutoInc || T == ftFloat ||
          T == ftCurrency || T == ftBCD;
 }
-bool IsFloatType(TFieldType T) { return T == ftFloat || T == ftCurrency || T == ftBCD; }
-bool IsDateTimeType(TFieldType T) { return T == ftDate || T == ftTime || T == ftDateTime; }
+bool IsFloatType(TFieldType T) {
+  return T == ftFloat || T == ftCurrency || T == ftBCD;
+}
+bool IsDateTimeType(TFieldType T) {
+  return T == ftDate || T == ftTime || T == ftDateTime;
+}
 
 TField::TField(TFieldType DataType) : FDataType(DataType) {}
 TField::~TField() = default;
@@ -98,7 +102,9 @@ std::string TField::FormatValue(const Variant& V, bool) const {
   return V.AsString();
 }
 
-std::string TField::AsString() const { return FormatValue(Value(), false); }
+std::string TField::AsString() const {
+  return FormatValue(Value(), false);
+}
 int TField::AsInteger() const {
   Variant V = Value();
   return V.IsNullOrEmpty() ? 0 : V.AsInteger();

@@ -1,13 +1,13 @@
 // Compiles a parsed filter against a dataset's fields into a tree of predicate nodes that read
 // the store's columns directly, with every constant converted once to the field's type, so that
 // testing a row allocates nothing (except for lookup and calculated fields, read as values).
-#include "data/Filter.h"
+#include "Filter.h"
 
 #include <charconv>
 #include <cstring>
 
-#include "core/Unicode.h"
-#include "data/FilterParser.h"
+#include "FilterParser.h"
+#include "Unicode.h"
 
 struct TFilterNode {
   virtual ~TFilterNode() = default;

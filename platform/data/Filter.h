@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "data/DB.h"
+#include "DB.h"
 
 struct TFilterNode;
 

@@ -1,10 +1,10 @@
 // Tokenizer of the dataset filter language.
-#include "data/FilterLexer.h"
+#include "FilterLexer.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-#include "data/DB.h"
+#include "DB.h"
 
 namespace {
 

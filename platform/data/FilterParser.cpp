@@ -1,5 +1,5 @@
 // Recursive-descent parser of the dataset filter language (grammar in FilterParser.h).
-#include "data/FilterParser.h"
+#include "FilterParser.h"
 
 #include <vector>
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/FilterLexer.h"
+#include "FilterLexer.h"
 
 enum class TFilterCompareOp { Eq, Ne, Lt, Gt, Le, Ge };
 

@@ -1,13 +1,13 @@
 // Columnar table store: typed columns, string arenas, and the cached hash indexes and sort
 // orders that master-detail links and ordered tables reuse.
-#include "data/TableStore.h"
+#include "TableStore.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
-#include "core/SysUtils.h"
-#include "core/Unicode.h"
+#include "SysUtils.h"
+#include "Unicode.h"
 
 TStorageKind StorageKindOf(TFieldType T) {
   switch (T) {

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/Variant.h"
-#include "data/FieldTypes.h"
+#include "FieldTypes.h"
+#include "Variant.h"
 
 // Describes one column: name, type, size (characters for strings), required flag.
 struct TColumnDef {

@@ -1,13 +1,13 @@
 // TTable over table files (index order, master-detail through a hash index, batch moves) and
 // TQuery over the local SQL.
-#include "dbtables/DBTables.h"
+#include "DBTables.h"
 
 #include <algorithm>
 
-#include "core/Unicode.h"
-#include "io/Database.h"
-#include "io/TableFile.h"
-#include "sql/LocalSQL.h"
+#include "Database.h"
+#include "LocalSQL.h"
+#include "TableFile.h"
+#include "Unicode.h"
 
 void TIndexDefs::Add(std::string Name, std::string Fields, TIndexOptions Options) {
   FItems.push_back({std::move(Name), std::move(Fields), Options});
@@ -28,12 +28,13 @@ class TTable::TMasterLink : public TDataLink {
 TTable::TTable(TComponent* AOwner)
     : TDataSet(AOwner), FMasterLink(std::make_unique<TMasterLink>(this)) {}
 
-TTable::~TTable() { FMasterLink->SetDataSource(nullptr); }
+TTable::~TTable() {
+  FMasterLink->SetDataSource(nullptr);
+}
 
 static void CheckInactive(const TDataSet& DS, const char* What) {
   if (DS.Active())
-    throw EDatabaseError(std::string("No se puede cambiar ") + What +
-                         " de una tabla abierta");
+    throw EDatabaseError(std::string("No se puede cambiar ") + What + " de una tabla abierta");
 }
 
 void TTable::SetDatabaseName(std::string V) {
@@ -143,7 +144,8 @@ void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
         // Rank the bucket's rows by their place in the full index order.
         std::vector<uint32_t> Rank(S.RowCount());
         for (uint32_t I = 0; I < Order.size(); ++I) Rank[Order[I]] = I;
-        std::sort(Rows.begin(), Rows.end(), [&](uint32_t A, uint32_t B) { return Rank[A] < Rank[B]; });
+        std::sort(Rows.begin(), Rows.end(),
+                  [&](uint32_t A, uint32_t B) { return Rank[A] < Rank[B]; });
       }
     }
     return;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "data/DB.h"
+#include "DB.h"
 
 class TIndexDef {
  public:

@@ -1,6 +1,6 @@
 // Databases: aliases (registered by code or read once from KV_ALIASES) and the resolution of
 // table names to files inside a database directory.
-#include "io/Database.h"
+#include "Database.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <mutex>
 #include <vector>
 
-#include "core/SysUtils.h"
-#include "core/Unicode.h"
-#include "data/DB.h"
+#include "DB.h"
+#include "SysUtils.h"
+#include "Unicode.h"
 
 namespace {
 

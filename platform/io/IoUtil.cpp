@@ -1,5 +1,5 @@
 // Helpers shared by the table-file readers and writers.
-#include "io/IoUtil.h"
+#include "IoUtil.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -17,7 +17,7 @@
 #include <memory>
 #include <mutex>
 
-#include "core/Unicode.h"
+#include "Unicode.h"
 
 void RaiseFileError(const std::string& Path, const std::string& Detail) {
   throw EDatabaseError("Error en el archivo '" + Path + "': " + Detail);

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/DB.h"
+#include "DB.h"
 
 // Raises EDatabaseError "<What> '<Path>': <Detail>".
 [[noreturn]] void RaiseFileError(const std::string& Path, const std::string& Detail);

@@ -1,6 +1,6 @@
 // Table files: the format chosen by extension, a process-wide cache of loaded stores keyed by
 // the file's identity, and saving through a temporary file renamed into place.
-#include "io/TableFile.h"
+#include "TableFile.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -12,11 +12,11 @@
 #include <mutex>
 #include <new>
 
-#include "core/SysUtils.h"
-#include "io/IoUtil.h"
-#include "io/ascii/AsciiFile.h"
-#include "io/dbase/DBaseFile.h"
-#include "io/paradox/ParadoxFile.h"
+#include "IoUtil.h"
+#include "SysUtils.h"
+#include "ascii/AsciiFile.h"
+#include "dbase/DBaseFile.h"
+#include "paradox/ParadoxFile.h"
 
 TTableFormat TableFormatOf(const std::string& Path) {
   std::string Ext = LowerCase(ExtractFileExt(Path));

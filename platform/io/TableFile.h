@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "data/DB.h"
-#include "data/TableStore.h"
+#include "DB.h"
+#include "TableStore.h"
 
 enum class TTableFormat { Paradox, DBase, Ascii };
 

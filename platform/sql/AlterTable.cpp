@@ -1,10 +1,10 @@
 // ALTER TABLE ... DROP: rewrites a table file without the named columns.
 #include <algorithm>
 
-#include "io/TableFile.h"
-#include "sql/LocalSQL.h"
-#include "sql/SqlEngine.h"
-#include "sql/SqlLexer.h"
+#include "LocalSQL.h"
+#include "SqlEngine.h"
+#include "SqlLexer.h"
+#include "TableFile.h"
 
 void RunAlterTable(const TSqlAlterTable& A, TSqlTableSource& Tables) {
   auto Schema = Tables.Find(A.Table);

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "data/DB.h"
-#include "data/TableStore.h"
+#include "DB.h"
+#include "TableStore.h"
 
 // Errors in a statement: the message names the token and its 1-based position.
 class ESQLError : public EDatabaseError {

@@ -1,6 +1,6 @@
 // SQLite execution of the local SQL: the connection and statement wrappers, the virtual-table
 // module over TTableStore, the Unicode functions, and the building of the result store.
-#include "sql/SqlEngine.h"
+#include "SqlEngine.h"
 
 #include <sqlite3.h>
 
@@ -11,13 +11,13 @@
 #include <cstring>
 #include <filesystem>
 
-#include "core/SysUtils.h"
-#include "core/Unicode.h"
-#include "io/Database.h"
-#include "io/TableFile.h"
-#include "sql/LocalSQL.h"
-#include "sql/SqlLexer.h"
-#include "sql/SqlParser.h"
+#include "Database.h"
+#include "LocalSQL.h"
+#include "SqlLexer.h"
+#include "SqlParser.h"
+#include "SysUtils.h"
+#include "TableFile.h"
+#include "Unicode.h"
 
 namespace fs = std::filesystem;
 

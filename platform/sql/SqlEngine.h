@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "data/TableStore.h"
-#include "sql/SqlTranslator.h"
+#include "SqlTranslator.h"
+#include "TableStore.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

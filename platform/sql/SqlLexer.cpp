@@ -1,11 +1,11 @@
 // Tokenizer of the local SQL.
-#include "sql/SqlLexer.h"
+#include "SqlLexer.h"
 
 #include <algorithm>
 #include <array>
 
-#include "core/SysUtils.h"
-#include "sql/LocalSQL.h"
+#include "LocalSQL.h"
+#include "SysUtils.h"
 
 bool TSqlToken::IsWord(std::string_view W) const {
   if (Kind != TSqlTokenKind::Ident || Text.size() != W.size()) return false;

@@ -1,10 +1,10 @@
 // Recursive-descent parser of the local SQL.
-#include "sql/SqlParser.h"
+#include "SqlParser.h"
 
 #include <algorithm>
 
-#include "core/SysUtils.h"
-#include "sql/SqlLexer.h"
+#include "SqlLexer.h"
+#include "SysUtils.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "sql/SqlTree.h"
+#include "SqlTree.h"
 
 // Parses one SELECT or ALTER TABLE statement (a trailing ";" is allowed). Raises ESQLError
 // naming the offending token and its position for a syntax error or an unsupported statement.

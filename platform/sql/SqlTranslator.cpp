@@ -1,15 +1,15 @@
 // Translator of the local SQL into SQLite SQL. Every name is resolved here against the tables'
 // schemas, so SQLite only ever sees quoted "tN"."column" references and escaped constants.
-#include "sql/SqlTranslator.h"
+#include "SqlTranslator.h"
 
 #include <charconv>
 #include <cstdio>
 #include <unordered_map>
 
-#include "core/DateTime.h"
-#include "core/SysUtils.h"
-#include "core/Unicode.h"
-#include "sql/SqlLexer.h"
+#include "DateTime.h"
+#include "SqlLexer.h"
+#include "SysUtils.h"
+#include "Unicode.h"
 
 std::string SqlTableName(size_t Index) {
   return "t" + std::to_string(Index + 1);

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "data/TableStore.h"
-#include "sql/SqlTree.h"
+#include "SqlTree.h"
+#include "TableStore.h"
 
 // A table file as the translator sees it: its identity (the resolved path) and its columns.
 struct TSqlTableSchema {

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <set>
 
+#include "Dialogs.h"
 #include "KVFind.h"
-#include "core/Dialogs.h"
-#include "io/TableFile.h"
+#include "TableFile.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ class TCountingLink : public TDataLink {
 class TMessages {
  public:
   TMessages() {
-    FOld = SetMessageHandler([this](const std::string& M, TMsgDlgType K) {
+    FOld = SetMessageHandler([this](const std::string& M, TMsgDlgType K, const std::string&) {
       Texts.push_back(M);
       Kinds.push_back(K);
     });

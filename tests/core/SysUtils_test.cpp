@@ -1,6 +1,6 @@
 // Locale conversions between text, numbers and dates, under the Spanish default locale and
 // an English one, and the plain text and file-name helpers.
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 #include <gtest/gtest.h>
 

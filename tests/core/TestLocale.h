@@ -1,7 +1,7 @@
 // Test helper: switches the process locale for one scope and restores the previous one.
 #pragma once
 
-#include "core/SysUtils.h"
+#include "SysUtils.h"
 
 class TLocaleScope {
  public:

@@ -1,10 +1,10 @@
 // Unicode case handling, UTF-8 validation, code-page conversion and string lists.
-#include "core/Unicode.h"
+#include "Unicode.h"
 
 #include <gtest/gtest.h>
 
-#include "core/Classes.h"
-#include "core/SysUtils.h"
+#include "Classes.h"
+#include "SysUtils.h"
 
 namespace {
 
@@ -26,10 +26,15 @@ TEST(UnicodeCase, ComparisonsIgnoringCase) {
     int Text;  // AnsiCompareText sign
     int Str;   // AnsiCompareStr sign
   } Cases[] = {
-      {"ÁNGEL", "ángel", 0, -1},    {"angel", "ÁNGEL", -1, -1}, {"abc", "ABC", 0, 1},
-      {"abc", "abd", -1, -1},       {"ab", "abc", -1, -1},      {"", "", 0, 0},
-      {"Ñu", "ñU", 0, -1},          {"zeta", "Ñu", -1, -1},  // code-point order: accented letters
-                                                             // after z
+      {"ÁNGEL", "ángel", 0, -1},
+      {"angel", "ÁNGEL", -1, -1},
+      {"abc", "ABC", 0, 1},
+      {"abc", "abd", -1, -1},
+      {"ab", "abc", -1, -1},
+      {"", "", 0, 0},
+      {"Ñu", "ñU", 0, -1},
+      {"zeta", "Ñu", -1, -1},  // code-point order: accented letters
+                               // after z
       {"STRASSE", "straße", 0, -1},
       {"\xEF\xBC\xA1", "\xF0\x90\x90\x80", -1, -1},  // U+FF21 before U+10400
       {"a\xEF\xBC\xA1", "A\xF0\x90\x90\xA8", -1, 1},

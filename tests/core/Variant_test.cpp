@@ -1,10 +1,10 @@
 // Variant conversions, equality, Null/Unassigned and variant arrays.
-#include "core/Variant.h"
+#include "Variant.h"
 
 #include <gtest/gtest.h>
 
+#include "SysUtils.h"
 #include "TestLocale.h"
-#include "core/SysUtils.h"
 
 namespace {
 

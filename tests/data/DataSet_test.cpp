@@ -2,7 +2,7 @@
 // Locate options, bookmarks, lookup and calculated fields, and the notification of controls.
 #include <gtest/gtest.h>
 
-#include "data/DB.h"
+#include "DB.h"
 
 namespace {
 
@@ -23,12 +23,15 @@ std::unique_ptr<TMemDataSet> MakeCustomers() {
   return DS;
 }
 
-// Counts the notifications a control would receive.
+// Counts the notifications a control would receive, and records their order.
 class TCountingLink : public TDataLink {
  public:
-  int Changed = 0, Scrolled = 0;
-  void DataSetChanged() override { ++Changed; }
-  void DataSetScrolled() override { ++Scrolled; }
+  int Changed = 0, Scrolled = 0, Active = 0, Changing = 0;
+  std::string Log;
+  void DataSetChanging() override { ++Changing, Log += 'b'; }
+  void ActiveChanged() override { ++Active, Log += 'a'; }
+  void DataSetChanged() override { ++Changed, Log += 'c'; }
+  void DataSetScrolled() override { ++Scrolled, Log += 's'; }
 };
 
 TEST(DataSetFields, DeclarationOrderAndNamesInAnyCase) {
@@ -257,7 +260,7 @@ TEST(DataSetControls, DisableIsACounterAndEnableNotifiesOnce) {
   DS->DisableControls();
   DS->DisableControls();
   DS->Next();
-  DS->SetFilter("CustNo > 0");
+  DS->SetFilter("CustNo > 1300");
   DS->SetFiltered(true);
   EXPECT_EQ(Link.Scrolled, 1);
   EXPECT_EQ(Link.Changed, 0);
@@ -269,6 +272,66 @@ TEST(DataSetControls, DisableIsACounterAndEnableNotifiesOnce) {
   EXPECT_EQ(Link.Changed, 1);
   DS->EnableControls();  // an extra enable is harmless
   EXPECT_EQ(Link.Changed, 1);
+}
+
+// What a view relies on: "changing" before the rows change and one answer after, a scroll when
+// only the record moved, nothing when nothing visible changed.
+TEST(DataSetControls, NotificationsAViewCanUse) {
+  auto DS = MakeCustomers();
+  TDataSource Source;
+  Source.SetDataSet(DS.get());
+  TCountingLink Link;
+  Link.SetDataSource(&Source);
+  Link.Log.clear();
+
+  DS->Close();
+  DS->Open();
+  EXPECT_EQ(Link.Log, "baba") << "open and close are announced and answered by active changed";
+
+  Link.Log.clear();
+  DS->SetFilter("CustNo > 1300");  // not filtered: no visible row changes
+  EXPECT_EQ(Link.Log, "");
+  DS->SetFiltered(true);
+  EXPECT_EQ(Link.Log, "bc");
+  Link.Log.clear();
+  DS->Refresh();  // same rows, same record
+  EXPECT_EQ(Link.Log, "");
+  DS->Next();
+  Link.Log.clear();
+  DS->Refresh();  // same rows, back to the first record
+  EXPECT_EQ(Link.Log, "s");
+
+  // A pending scroll stays a scroll after EnableControls; a pending change announces itself at
+  // once and is answered once.
+  Link.Log.clear();
+  DS->DisableControls();
+  DS->Next();
+  DS->Prior();
+  DS->Next();
+  DS->EnableControls();
+  EXPECT_EQ(Link.Log, "s");
+  Link.Log.clear();
+  DS->DisableControls();
+  DS->SetFiltered(false);
+  EXPECT_EQ(Link.Log, "b");
+  DS->Next();
+  DS->EnableControls();
+  EXPECT_EQ(Link.Log, "bc");
+
+  // A find that moves the cursor is a scroll, whether or not controls are disabled around it.
+  DS->First();
+  Link.Log.clear();
+  DS->SetFilter("Company = 'Pesca Tarifa'");
+  DS->DisableControls();
+  EXPECT_TRUE(DS->FindNext());
+  DS->EnableControls();
+  EXPECT_EQ(Link.Log, "s");
+
+  // The data source switching datasets and dying both reach the link in the same order.
+  auto Other = MakeCustomers();
+  Link.Log.clear();
+  Source.SetDataSet(Other.get());
+  EXPECT_EQ(Link.Log, "ba");
 }
 
 TEST(DataSetControls, DataSourceSwitchAndDestructionAreSafe) {

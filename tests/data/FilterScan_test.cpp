@@ -2,7 +2,7 @@
 // each row on its own, for the equality fast path and the cases it hands back.
 #include <gtest/gtest.h>
 
-#include "data/DB.h"
+#include "DB.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <new>
 
-#include "data/DB.h"
-#include "data/Filter.h"
-#include "data/FilterLexer.h"
-#include "data/FilterParser.h"
+#include "DB.h"
+#include "Filter.h"
+#include "FilterLexer.h"
+#include "FilterParser.h"
 
 // Counts heap allocations, to check that testing a row allocates nothing.
 namespace {

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "dbtables/DBTables.h"
-#include "io/Database.h"
-#include "io/TableFile.h"
+#include "DBTables.h"
+#include "Database.h"
+#include "TableFile.h"
 
 namespace fs = std::filesystem;
 
@@ -19,8 +19,9 @@ class TablesTest : public ::testing::Test {
   fs::path Dir;
 
   void SetUp() override {
-    Dir = fs::temp_directory_path() / ("kvtables-" + std::to_string(getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    Dir = fs::temp_directory_path() /
+          ("kvtables-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(Dir);
     fs::create_directories(Dir);
     Write("CUSTOMER.DB", {{"CustNo", ftFloat}, {"Company", ftString, 30}, {"City", ftString, 15}},
@@ -37,8 +38,12 @@ class TablesTest : public ::testing::Test {
            {1007.0, 1221.0, 6500.0}});
     Write("ITEMS.DB", {{"OrderNo", ftFloat}, {"ItemNo", ftFloat}, {"Qty", ftInteger}},
           {"OrderNo", "ItemNo"},
-          {{1003.0, 1.0, 5}, {1003.0, 2.0, 10}, {1004.0, 1.0, 2}, {1006.0, 1.0, 7},
-           {1006.0, 2.0, 1}, {1006.0, 3.0, 3}});
+          {{1003.0, 1.0, 5},
+           {1003.0, 2.0, 10},
+           {1004.0, 1.0, 2},
+           {1006.0, 1.0, 7},
+           {1006.0, 2.0, 1},
+           {1006.0, 3.0, 3}});
   }
   void TearDown() override {
     ClearTableCache();

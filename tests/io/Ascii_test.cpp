@@ -1,9 +1,9 @@
 // ASCII tables: parsed by a plain CSV reader using the schema, hand-written files, bad values.
 #include <sstream>
 
-#include "data/DB.h"
+#include "DB.h"
+#include "TableFile.h"
 #include "io/IoTestUtil.h"
-#include "io/TableFile.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <sstream>
 
-#include "data/DB.h"
+#include "DB.h"
+#include "TableFile.h"
 #include "io/IoTestUtil.h"
-#include "io/TableFile.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "data/DB.h"
-#include "io/Database.h"
+#include "DB.h"
+#include "Database.h"
 #include "io/IoTestUtil.h"
 
 namespace {

@@ -12,15 +12,15 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
-#include "core/DateTime.h"
-#include "data/TableStore.h"
+#include "DateTime.h"
+#include "TableStore.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <sstream>
 
-#include "core/Variant.h"
+#include "Variant.h"
 
 // A fresh directory per test, removed afterwards.
 class TScratchDir {

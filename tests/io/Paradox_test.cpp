@@ -8,9 +8,9 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 
-#include "data/DB.h"
+#include "DB.h"
+#include "TableFile.h"
 #include "io/IoTestUtil.h"
-#include "io/TableFile.h"
 
 namespace {
 

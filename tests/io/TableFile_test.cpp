@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
-#include "data/DB.h"
+#include "DB.h"
+#include "TableFile.h"
 #include "io/IoTestUtil.h"
-#include "io/TableFile.h"
 
 namespace {
 

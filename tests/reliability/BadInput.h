@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "core/SysUtils.h"
-#include "data/DB.h"
+#include "DB.h"
+#include "SysUtils.h"
 
 // A fresh directory per test, removed afterwards.
 class TBadInputDir {

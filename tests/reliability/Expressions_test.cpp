@@ -4,12 +4,12 @@
 // that names what is wrong, and no table file changes.
 #include <algorithm>
 
+#include "DateTime.h"
+#include "Dialogs.h"
 #include "KVFind.h"
-#include "core/DateTime.h"
-#include "core/Dialogs.h"
-#include "io/TableFile.h"
+#include "LocalSQL.h"
+#include "TableFile.h"
 #include "reliability/BadInput.h"
-#include "sql/LocalSQL.h"
 
 namespace {
 
@@ -257,7 +257,8 @@ TEST_F(Hostile, SqlWithInvalidUtf8) {
 class Messages {
  public:
   Messages() {
-    FOld = SetMessageHandler([this](const std::string& M, TMsgDlgType) { Texts.push_back(M); });
+    FOld = SetMessageHandler(
+        [this](const std::string& M, TMsgDlgType, const std::string&) { Texts.push_back(M); });
   }
   ~Messages() { SetMessageHandler(FOld); }
   std::vector<std::string> Texts;

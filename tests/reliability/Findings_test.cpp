@@ -1,8 +1,8 @@
 // Faults found by fuzzing and by the bad-input tests, each pinned by the case that showed it.
 #include <cstring>
 
-#include "core/DateTime.h"
-#include "io/TableFile.h"
+#include "DateTime.h"
+#include "TableFile.h"
 #include "reliability/BadInput.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/DateTime.h"
-#include "core/Unicode.h"
-#include "io/TableFile.h"
+#include "DateTime.h"
+#include "TableFile.h"
+#include "Unicode.h"
 #include "reliability/BadInput.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "io/TableFile.h"
-#include "sql/LocalSQL.h"
+#include "LocalSQL.h"
+#include "TableFile.h"
 
 namespace fs = std::filesystem;
 

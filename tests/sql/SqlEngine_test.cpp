@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "sql/LocalSQL.h"
-#include "sql/SqlEngine.h"
-#include "sql/SqlParser.h"
+#include "LocalSQL.h"
+#include "SqlEngine.h"
+#include "SqlParser.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <map>
 
-#include "core/Unicode.h"
-#include "sql/LocalSQL.h"
-#include "sql/SqlLexer.h"
-#include "sql/SqlParser.h"
-#include "sql/SqlTranslator.h"
+#include "LocalSQL.h"
+#include "SqlLexer.h"
+#include "SqlParser.h"
+#include "SqlTranslator.h"
+#include "Unicode.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <map>
 #include <set>
 
+#include "DBTables.h"
+#include "TableFile.h"
 #include "ToolTestUtil.h"
-#include "dbtables/DBTables.h"
-#include "io/TableFile.h"
 
 using namespace tooltest;
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <functional>
 
+#include "DBTables.h"
+#include "TableFile.h"
 #include "ToolTestUtil.h"
-#include "dbtables/DBTables.h"
-#include "io/TableFile.h"
 
 using namespace tooltest;
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/DateTime.h"
-#include "data/DB.h"
+#include "DB.h"
+#include "DateTime.h"
 
 namespace {
 

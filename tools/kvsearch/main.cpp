@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "DBTables.h"
+#include "Database.h"
+#include "Dialogs.h"
 #include "KVFind.h"
 #include "Options.h"
 #include "Output.h"
-#include "core/Dialogs.h"
-#include "dbtables/DBTables.h"
-#include "io/Database.h"
 
 #ifndef KV_VERSION
 #define KV_VERSION "0"
@@ -171,8 +171,9 @@ int Run(const TSearchOptions& Opt) {
 }  // namespace
 
 int main(int Argc, char** Argv) {
-  SetMessageHandler([](const std::string& Msg, TMsgDlgType) {
+  SetMessageHandler([](const std::string& Msg, TMsgDlgType, const std::string& Detail) {
     std::fprintf(stderr, "kvsearch: %s\n", Msg.c_str());
+    if (!Detail.empty()) std::fprintf(stderr, "kvsearch: %s\n", Detail.c_str());
   });
 
   std::vector<std::string> Args(Argv + 1, Argv + Argc);

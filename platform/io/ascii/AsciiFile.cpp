@@ -1,7 +1,7 @@
 // ASCII tables: delimited UTF-8 text, one record per line, plus an INI-like ".sch" schema.
 // Text values are quoted (a doubled quote inside stands for one), other values are bare, an
 // empty bare value is empty (Null). Dates are ISO: 2024-01-31, 13:45:00, 2024-01-31 13:45:00.
-#include "io/ascii/AsciiFile.h"
+#include "ascii/AsciiFile.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/SysUtils.h"
-#include "core/Unicode.h"
-#include "data/DB.h"
-#include "io/IoUtil.h"
+#include "DB.h"
+#include "IoUtil.h"
+#include "SysUtils.h"
+#include "Unicode.h"
 
 namespace {
 

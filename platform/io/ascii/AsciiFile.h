@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "data/TableStore.h"
+#include "TableStore.h"
 
 // The schema file beside a text table: an existing one in any letter case, else Path with ".sch".
 std::string SchemaPathOf(const std::string& TextPath);

@@ -1,7 +1,7 @@
 // dBase ".dbf" tables through shapelib. The header is checked against the file before shapelib
 // sees it, shapelib's error callback is routed into our exceptions, and records are read and
 // written as raw tuples formatted here, so every value's text is under our control.
-#include "io/dbase/DBaseFile.h"
+#include "dbase/DBaseFile.h"
 
 #include <shapefil.h>
 #include <sys/stat.h>
@@ -14,9 +14,9 @@
 #include <cstring>
 #include <map>
 
-#include "core/SysUtils.h"
-#include "data/DB.h"
-#include "io/IoUtil.h"
+#include "DB.h"
+#include "IoUtil.h"
+#include "SysUtils.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "data/TableStore.h"
+#include "TableStore.h"
 
 // Reads a dBase table. Raises EDatabaseError naming the file and the fault.
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path);

@@ -2,7 +2,7 @@
 // fixed-size data blocks holding fixed-size records. Numbers are big-endian with the sign bit
 // flipped so that bytes sort like values; an all-zero field is empty. Every header field is
 // checked against the file before use, so a damaged file is an error, never a crash.
-#include "io/paradox/ParadoxFile.h"
+#include "paradox/ParadoxFile.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -13,9 +13,9 @@
 #include <limits>
 #include <memory>
 
-#include "core/SysUtils.h"
-#include "data/DB.h"
-#include "io/IoUtil.h"
+#include "DB.h"
+#include "IoUtil.h"
+#include "SysUtils.h"
 
 namespace {
 

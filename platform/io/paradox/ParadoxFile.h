@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "data/TableStore.h"
+#include "TableStore.h"
 
 // Reads a Paradox table. Raises EDatabaseError naming the file and the fault for a missing,
 // unreadable, truncated or corrupt file.
