@@ -1,0 +1,18 @@
+// The form tests' program: one offscreen Qt application for every test, the toolkit initialised
+// as a program would, and a message recorder installed so that no test ever blocks on a box.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+#include "Forms.h"
+#include "MessageBoxes.h"
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication App(argc, argv);
+  Application->Initialize();
+  TMessageRecorder Messages;
+  return RUN_ALL_TESTS();
+}
