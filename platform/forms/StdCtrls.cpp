@@ -58,13 +58,17 @@ void TComboItems::Add(const std::string& S) {
 }
 
 void TComboItems::Insert(int Index, const std::string& S) {
-  // Adding the first item would make it current and overwrite the text: keep the text.
+  // Qt makes the first item added current, which would overwrite the text: keep the text (or,
+  // for a pick-only list, the item picked).
   const QString Text = FCombo->currentText();
+  const int Picked = FCombo->currentIndex();
   const QSignalBlocker Block(FCombo);
   FCombo->insertItem(Index, QStr(S));
   if (FCombo->isEditable()) {
     FCombo->setCurrentIndex(FCombo->findText(Text, Qt::MatchExactly | Qt::MatchCaseSensitive));
     FCombo->setEditText(Text);
+  } else {
+    FCombo->setCurrentIndex(Picked < 0 ? -1 : (Picked >= Index ? Picked + 1 : Picked));
   }
 }
 

@@ -143,6 +143,17 @@ TEST_F(ComboTest, ItemsAddClearIndexOfKeepTheText) {
   EXPECT_TRUE(Seen.empty()) << "no item or text change from code fires OnChange";
 }
 
+TEST(ComboPickOnly, AddingItemsKeepsThePick) {
+  TComboBox C;
+  C.SetStyle(csDropDownList);
+  C.Items().Add("Paradox");
+  EXPECT_EQ(C.ItemIndex(), -1) << "nothing picked until the user or code picks";
+  C.SetItemIndex(0);
+  C.Items().Insert(0, "ASCII");
+  EXPECT_EQ(C.Text(), "Paradox");
+  EXPECT_EQ(C.ItemIndex(), 1);
+}
+
 TEST_F(ComboTest, WritingTextOrIndexFiresNothing) {
   C.SetText("Country");
   EXPECT_EQ(C.ItemIndex(), 2);
