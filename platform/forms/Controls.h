@@ -193,6 +193,8 @@ class TControl : public QtWidget {
   }
   std::string Hint() const { return StdStr(this->toolTip()); }
   void SetHint(const std::string& V) { this->setToolTip(QStr(V)); }
+  // Paints the control now (a long action that keeps the event loop busy still shows it).
+  void Repaint() { this->repaint(); }
 
  private:
   TColor FColor = clDefault;

@@ -34,8 +34,19 @@ QWidget* ParentOf(TComponent* AOwner, QWidget* Parent) {
 
 TForm::TForm(TComponent* AOwner, QWidget* Parent)
     : QDialog(ParentOf(AOwner, Parent)), TComponent(AOwner) {
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  SetBorderIcons(FBorderIcons);
+}
+
+void TForm::SetBorderIcons(TBorderIcons V) {
+  FBorderIcons = V;
+  Qt::WindowFlags F = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+  if (V & biSystemMenu) F |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if (V & biMinimize) F |= Qt::WindowMinimizeButtonHint;
+  if (V & biMaximize) F |= Qt::WindowMaximizeButtonHint;
+  if (V & biHelp) F |= Qt::WindowContextHelpButtonHint;
+  const bool Shown = isVisible();
+  setWindowFlags(F);
+  if (Shown) show();  // changing the flags hides a window
 }
 
 TForm::~TForm() {

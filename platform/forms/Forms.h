@@ -36,6 +36,10 @@ constexpr int mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIg
               mrNo = 7;
 
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
+// The buttons of a form's title bar, as a set of bit flags.
+enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
+using TBorderIcons = unsigned;
+
 // Where a form appears: where it was laid out, centred on the screen, or centred on the main form.
 enum TPosition { poDesigned, poScreenCenter, poMainFormCenter };
 
@@ -62,6 +66,8 @@ class TForm : public QDialog, public TComponent {
   void SetCaption(const std::string& V) { setWindowTitle(QStr(V)); }
   TWindowState WindowState() const { return FWindowState; }
   void SetWindowState(TWindowState V);
+  TBorderIcons BorderIcons() const { return FBorderIcons; }
+  void SetBorderIcons(TBorderIcons V);
   TPosition Position() const { return FPosition; }
   void SetPosition(TPosition V) { FPosition = V; }
   // With key preview on, OnKeyDown sees every key pressed in any control of the form first.
@@ -92,6 +98,7 @@ class TForm : public QDialog, public TComponent {
   bool FKeyPreview = false;
   TWindowState FWindowState = wsNormal;
   TPosition FPosition = poDesigned;
+  TBorderIcons FBorderIcons = biSystemMenu | biMinimize | biMaximize;
 };
 
 // A non-visual container of datasets and data sources, created like a form.

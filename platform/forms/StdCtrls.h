@@ -29,6 +29,9 @@ class TLabel : public TControl<QLabel> {
   void SetCaption(const std::string& V) { setText(QStr(V)); }
   TAlignment Alignment() const { return FAlignment; }
   void SetAlignment(TAlignment V);
+  // Long captions break into lines.
+  bool WordWrap() const { return wordWrap(); }
+  void SetWordWrap(bool V) { setWordWrap(V); }
 
  private:
   TAlignment FAlignment = taLeftJustify;

@@ -174,6 +174,15 @@ TEST(FormWindow, MaximisedOrCentred) {
   EXPECT_LE((Small.geometry().center() - Area.center()).manhattanLength(), 4);
 }
 
+TEST(FormWindow, BorderIconsAreTheTitleBarsButtons) {
+  TForm F;
+  EXPECT_TRUE(F.windowFlags() & Qt::WindowMaximizeButtonHint);
+  F.SetBorderIcons(biSystemMenu | biHelp);
+  EXPECT_FALSE(F.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(F.windowFlags() & Qt::WindowContextHelpButtonHint);
+  EXPECT_TRUE(F.windowFlags() & Qt::WindowCloseButtonHint);
+}
+
 TEST(FormKeys, KeyPreviewSeesKeysOfEveryControlOnce) {
   TExampleForm F;
   std::vector<Word> Keys;
