@@ -6,30 +6,20 @@
 #include "Glyphs.h"
 
 // Every notification means the same to these controls: look at the dataset again.
-class TNavigatorLink : public TDataLink {
+class TRefreshLink : public TDataLink {
  public:
-  explicit TNavigatorLink(TDBNavigator* N) : FNav(N) {}
-  void ActiveChanged() override { FNav->UpdateButtons(); }
-  void DataSetChanged() override { FNav->UpdateButtons(); }
-  void DataSetScrolled() override { FNav->UpdateButtons(); }
+  explicit TRefreshLink(std::function<void()> Refresh) : FRefresh(std::move(Refresh)) {}
+  void ActiveChanged() override { FRefresh(); }
+  void DataSetChanged() override { FRefresh(); }
+  void DataSetScrolled() override { FRefresh(); }
 
  private:
-  TDBNavigator* FNav;
-};
-
-class TFieldLink : public TDataLink {
- public:
-  explicit TFieldLink(TDBEdit* E) : FEdit(E) {}
-  void ActiveChanged() override { FEdit->UpdateText(); }
-  void DataSetChanged() override { FEdit->UpdateText(); }
-  void DataSetScrolled() override { FEdit->UpdateText(); }
-
- private:
-  TDBEdit* FEdit;
+  std::function<void()> FRefresh;
 };
 
 TDBNavigator::TDBNavigator(QWidget* Parent)
-    : TControl<QWidget>(Parent), FLink(std::make_unique<TNavigatorLink>(this)) {
+    : TControl<QWidget>(Parent),
+      FLink(std::make_unique<TRefreshLink>([this] { UpdateButtons(); })) {
   auto* Layout = new QHBoxLayout(this);
   Layout->setContentsMargins(0, 0, 0, 0);
   Layout->setSpacing(0);
@@ -107,7 +97,7 @@ void TDBNavigator::UpdateButtons() {
 }
 
 TDBEdit::TDBEdit(QWidget* Parent)
-    : TControl<QLineEdit>(Parent), FLink(std::make_unique<TFieldLink>(this)) {
+    : TControl<QLineEdit>(Parent), FLink(std::make_unique<TRefreshLink>([this] { UpdateText(); })) {
   setReadOnly(true);
 }
 

@@ -21,7 +21,7 @@ constexpr TButtonSet NavButton(TNavigateBtn B) {
 constexpr TButtonSet AllNavButtons = NavButton(nbFirst) | NavButton(nbPrior) | NavButton(nbNext) |
                                      NavButton(nbLast) | NavButton(nbRefresh);
 
-class TNavigatorLink;
+class TRefreshLink;
 
 // A row of buttons: first, prior, next and last record, and refresh (read the rows again). A
 // button that cannot move (at the first or last record, no open dataset) is disabled.
@@ -42,14 +42,11 @@ class TDBNavigator : public TControl<QWidget> {
   std::function<void(TObject* Sender, TNavigateBtn Button)> OnClick;
 
  private:
-  friend class TNavigatorLink;
   void UpdateButtons();
-  std::unique_ptr<TNavigatorLink> FLink;
+  std::unique_ptr<TRefreshLink> FLink;
   std::array<QToolButton*, 5> FButtons{};
   TButtonSet FVisible = AllNavButtons;
 };
-
-class TFieldLink;
 
 // The display text of DataField in the data source's current record; follows every move.
 class TDBEdit : public TControl<QLineEdit> {
@@ -66,8 +63,7 @@ class TDBEdit : public TControl<QLineEdit> {
   std::string Text() const { return StdStr(text()); }
 
  private:
-  friend class TFieldLink;
   void UpdateText();
-  std::unique_ptr<TFieldLink> FLink;
+  std::unique_ptr<TRefreshLink> FLink;
   std::string FDataField;
 };
