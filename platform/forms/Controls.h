@@ -82,6 +82,8 @@ class TFont {
   void SetColor(TColor V);
   // Base with this font's name, size and styles applied.
   QFont Apply(QFont Base) const;
+  // Whether name, size and styles are all left as inherited.
+  bool Inherited() const { return FName.empty() && FSize == 0 && FStyle == 0; }
   // Called after every change.
   std::function<void()> OnChange;
 

@@ -67,6 +67,8 @@ QVariant TDBGridModel::data(const QModelIndex& I, int Role) const {
       return QBrush(ToQColor(C.Color(), FGrid->palette()));
     case Qt::ForegroundRole:
       return QBrush(ToQColor(C.Font().Color(), FGrid->palette()));
+    case Qt::FontRole:
+      return C.Font().Inherited() ? QVariant() : QVariant(C.Font().Apply(FGrid->font()));
     default:
       return {};
   }
@@ -84,6 +86,8 @@ QVariant TDBGridModel::headerData(int Section, Qt::Orientation O, int Role) cons
       return QBrush(ToQColor(T.Color(), FGrid->palette()));
     case Qt::ForegroundRole:
       return QBrush(ToQColor(T.Font().Color(), FGrid->palette()));
+    case Qt::FontRole:
+      return T.Font().Inherited() ? QVariant() : QVariant(T.Font().Apply(FGrid->font()));
     default:
       return {};
   }
@@ -124,10 +128,12 @@ class TTitleHeader : public QHeaderView {
     P->drawLine(R.topRight(), R.bottomRight());
     P->drawLine(R.bottomLeft(), R.bottomRight());
     P->setPen(Fore.style() == Qt::NoBrush ? palette().color(QPalette::ButtonText) : Fore.color());
+    const QVariant Font = Role(Qt::FontRole);
+    if (Font.isValid()) P->setFont(Font.value<QFont>());
     const QRect Text = R.adjusted(4, 0, -5, 0);
-    P->drawText(
-        Text, Role(Qt::TextAlignmentRole).toInt(),
-        fontMetrics().elidedText(Role(Qt::DisplayRole).toString(), Qt::ElideRight, Text.width()));
+    P->drawText(Text, Role(Qt::TextAlignmentRole).toInt(),
+                P->fontMetrics().elidedText(Role(Qt::DisplayRole).toString(), Qt::ElideRight,
+                                            Text.width()));
     P->restore();
   }
 };

@@ -272,6 +272,9 @@ TEST_F(GridTest, TitleAndColumnColoursShowInTheRenderedGrid) {
   EXPECT_TRUE(Yellow);
   EXPECT_TRUE(Dark) << "the black caption on aqua is drawn";
   EXPECT_EQ(Grid.model()->headerData(2, Qt::Horizontal).toString(), "1234.50");
+  EXPECT_FALSE(Cell(0, 1).data(Qt::FontRole).isValid());
+  Company->Font().SetStyle(fsBold);
+  EXPECT_TRUE(Cell(0, 1).data(Qt::FontRole).value<QFont>().bold());
 }
 
 TEST_F(GridTest, GridColourIsTheColumnsUntilTheyHaveTheirOwn) {
