@@ -1,0 +1,733 @@
+// TDBGrid: the model that reads the dataset through a data link, the title and indicator
+// headers, the cell painting (colours, lines, picked rows), the columns and the picked rows.
+#include "DBGrids.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+#include "StdCtrls.h"
+#include "SysUtils.h"
+#include "Unicode.h"
+
+// ------------------------------------------------------------------------------- the model
+
+// The grid's rows are the dataset's visible records, its columns the grid's columns. Nothing is
+// copied: each painted cell reads its display text from the dataset's store.
+class TDBGridModel : public QAbstractTableModel {
+ public:
+  explicit TDBGridModel(TDBGrid* Grid) : QAbstractTableModel(Grid), FGrid(Grid) {}
+  int rowCount(const QModelIndex& Parent = {}) const override {
+    return Parent.isValid() ? 0 : FRows;
+  }
+  int columnCount(const QModelIndex& Parent = {}) const override {
+    return Parent.isValid() ? 0 : FGrid->Columns().Count();
+  }
+  QVariant data(const QModelIndex& I, int Role) const override;
+  QVariant headerData(int Section, Qt::Orientation O, int Role) const override;
+
+  void BeginReset() { beginResetModel(); }
+  void EndReset(int Rows) {
+    FRows = Rows;
+    endResetModel();
+  }
+  void BeginInsertColumns(int First, int Last) { beginInsertColumns({}, First, Last); }
+  void EndInsertColumns() { endInsertColumns(); }
+  void BeginRemoveColumns(int First, int Last) { beginRemoveColumns({}, First, Last); }
+  void EndRemoveColumns() { endRemoveColumns(); }
+  int Rows() const { return FRows; }
+
+ private:
+  TDBGrid* FGrid;
+  int FRows = 0;  // the dataset's record count at the last reset
+};
+
+QVariant TDBGridModel::data(const QModelIndex& I, int Role) const {
+  const TDataSet* DS = FGrid->DataSet();
+  if (FGrid->FResetting || !I.isValid() || !DS || !DS->Active() || I.row() >= DS->RecordCount() ||
+      I.column() >= columnCount())
+    return {};
+  const TGridColumn& C = *FGrid->Columns().Items(I.column());
+  TField* F = FGrid->CachedField(I.column());
+  switch (Role) {
+    case Qt::DisplayRole:
+      if (!F) return {};
+      try {
+        return QStr(F->DisplayTextAt(DS->RowAt(I.row())));
+      } catch (const std::exception&) {
+        return QStringLiteral("#Error");
+      }
+    case Qt::TextAlignmentRole:
+      return static_cast<int>(ToQtAlignment(C.Alignment()));
+    case Qt::BackgroundRole:
+      return QBrush(ToQColor(C.Color(), FGrid->palette()));
+    case Qt::ForegroundRole:
+      return QBrush(ToQColor(C.Font().Color(), FGrid->palette()));
+    case Qt::FontRole:
+      return C.Font().Inherited() ? QVariant() : QVariant(C.Font().Apply(FGrid->font()));
+    default:
+      return {};
+  }
+}
+
+QVariant TDBGridModel::headerData(int Section, Qt::Orientation O, int Role) const {
+  if (O != Qt::Horizontal || Section < 0 || Section >= columnCount()) return {};
+  const TColumnTitle& T = FGrid->Columns().Items(Section)->Title();
+  switch (Role) {
+    case Qt::DisplayRole:
+      return QStr(T.Caption());
+    case Qt::TextAlignmentRole:
+      return static_cast<int>(ToQtAlignment(T.Alignment()));
+    case Qt::BackgroundRole:
+      return QBrush(ToQColor(T.Color(), FGrid->palette()));
+    case Qt::ForegroundRole:
+      return QBrush(ToQColor(T.Font().Color(), FGrid->palette()));
+    case Qt::FontRole:
+      return T.Font().Inherited() ? QVariant() : QVariant(T.Font().Apply(FGrid->font()));
+    default:
+      return {};
+  }
+}
+
+class TDBGridLink : public TDataLink {
+ public:
+  explicit TDBGridLink(TDBGrid* Grid) : FGrid(Grid) {}
+  void DataSetChanging() override { FGrid->LinkChanging(); }
+  void ActiveChanged() override { FGrid->LinkAnswered(true); }
+  void DataSetChanged() override { FGrid->LinkAnswered(false); }
+  void DataSetScrolled() override { FGrid->LinkScrolled(); }
+
+ private:
+  TDBGrid* FGrid;
+};
+
+// ------------------------------------------------------------------------------ painting
+
+namespace {
+// Titles painted flat in their own colours (the style's gradient would change them).
+class TTitleHeader : public QHeaderView {
+ public:
+  explicit TTitleHeader(QWidget* Parent) : QHeaderView(Qt::Horizontal, Parent) {
+    setSectionsClickable(false);
+    setHighlightSections(false);
+  }
+
+ protected:
+  void paintSection(QPainter* P, const QRect& R, int Logical) const override {
+    if (!R.isValid() || !model()) return;
+    auto Role = [&](int Role) { return model()->headerData(Logical, Qt::Horizontal, Role); };
+    const QBrush Back = Role(Qt::BackgroundRole).value<QBrush>();
+    const QBrush Fore = Role(Qt::ForegroundRole).value<QBrush>();
+    P->save();
+    P->fillRect(R, Back.style() == Qt::NoBrush ? palette().button() : Back);
+    P->setPen(palette().color(QPalette::Dark));
+    P->drawLine(R.topRight(), R.bottomRight());
+    P->drawLine(R.bottomLeft(), R.bottomRight());
+    P->setPen(Fore.style() == Qt::NoBrush ? palette().color(QPalette::ButtonText) : Fore.color());
+    const QVariant Font = Role(Qt::FontRole);
+    if (Font.isValid()) P->setFont(Font.value<QFont>());
+    const QRect Text = R.adjusted(4, 0, -5, 0);
+    P->drawText(Text, Role(Qt::TextAlignmentRole).toInt(),
+                P->fontMetrics().elidedText(Role(Qt::DisplayRole).toString(), Qt::ElideRight,
+                                            Text.width()));
+    P->restore();
+  }
+};
+
+// The narrow column left of the rows with a marker on the current record.
+class TIndicatorHeader : public QHeaderView {
+ public:
+  explicit TIndicatorHeader(QTableView* View) : QHeaderView(Qt::Vertical, View), FView(View) {
+    setSectionsClickable(false);
+  }
+  QSize sizeHint() const override { return {14, defaultSectionSize()}; }
+
+ protected:
+  void paintSection(QPainter* P, const QRect& R, int Logical) const override {
+    if (!R.isValid()) return;
+    P->save();
+    P->fillRect(R, palette().button());
+    P->setPen(palette().color(QPalette::Dark));
+    P->drawLine(R.topRight(), R.bottomRight());
+    P->drawLine(R.bottomLeft(), R.bottomRight());
+    if (Logical == FView->currentIndex().row()) {
+      P->setRenderHint(QPainter::Antialiasing);
+      const double H = std::min(R.height(), R.width()) * 0.5;
+      const QPointF C = QRectF(R).center();
+      QPainterPath Marker;
+      Marker.moveTo(C.x() - H / 2, C.y() - H / 2);
+      Marker.lineTo(C.x() + H / 2, C.y());
+      Marker.lineTo(C.x() - H / 2, C.y() + H / 2);
+      Marker.closeSubpath();
+      P->fillPath(Marker, palette().color(QPalette::ButtonText));
+    }
+    P->restore();
+  }
+
+ private:
+  QTableView* FView;
+};
+}  // namespace
+
+// Cells: picked rows and the current cell as selected, and the grid lines the options ask for.
+class TDBGridDelegate : public QStyledItemDelegate {
+ public:
+  explicit TDBGridDelegate(TDBGrid* Grid) : QStyledItemDelegate(Grid), FGrid(Grid) {}
+  void paint(QPainter* P, const QStyleOptionViewItem& O, const QModelIndex& I) const override {
+    QStyledItemDelegate::paint(P, O, I);
+    P->save();
+    P->setPen(FGrid->palette().color(QPalette::Mid));
+    if (FGrid->Options() & dgColLines) P->drawLine(O.rect.topRight(), O.rect.bottomRight());
+    if (FGrid->Options() & dgRowLines) P->drawLine(O.rect.bottomLeft(), O.rect.bottomRight());
+    P->restore();
+  }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* O, const QModelIndex& I) const override {
+    QStyledItemDelegate::initStyleOption(O, I);
+    if (FGrid->PaintSelected(I))
+      O->state |= QStyle::State_Selected;
+    else
+      O->state &= ~QStyle::State_Selected;
+  }
+
+ private:
+  TDBGrid* FGrid;
+};
+
+// ------------------------------------------------------------------------------- columns
+
+TColumnTitle::TColumnTitle(TGridColumn* Column) : FColumn(Column) {
+  FFont.OnChange = [this] { FColumn->Changed(false); };
+}
+
+std::string TColumnTitle::Caption() const {
+  if (FCaptionSet) return FCaption;
+  if (const TField* F = FColumn->Field()) return F->DisplayLabel();
+  return FColumn->FieldName();
+}
+
+void TColumnTitle::SetCaption(std::string V) {
+  FCaption = std::move(V);
+  FCaptionSet = true;
+  FColumn->Changed(false);
+}
+
+void TColumnTitle::SetColor(TColor V) {
+  FColor = V;
+  FColumn->Changed(false);
+}
+
+void TColumnTitle::SetAlignment(TAlignment V) {
+  FAlignment = V;
+  FColumn->Changed(false);
+}
+
+TGridColumn::TGridColumn(TGridColumns* Owner) : FOwner(Owner), FTitle(this) {
+  FFont.OnChange = [this] { Changed(true); };
+}
+
+TDBGrid* TGridColumn::Grid() const {
+  return FOwner->FGrid;
+}
+
+int TGridColumn::Index() const {
+  const auto& Items = FOwner->FItems;
+  for (size_t I = 0; I < Items.size(); ++I)
+    if (Items[I].get() == this) return static_cast<int>(I);
+  return -1;
+}
+
+void TGridColumn::Changed(bool Cells) {
+  const int I = Index();
+  if (I >= 0) Grid()->ColumnChanged(I, Cells);
+}
+
+void TGridColumn::SetFieldName(std::string V) {
+  FFieldName = std::move(V);
+  Changed(true);
+  Changed(false);
+}
+
+TField* TGridColumn::Field() const {
+  const TDataSet* DS = Grid()->DataSet();
+  return DS && !FFieldName.empty() ? DS->FindField(FFieldName) : nullptr;
+}
+
+TColor TGridColumn::Color() const {
+  if (FColor != clDefault) return FColor;
+  const TColor G = Grid()->TControl<QTableView>::Color();
+  return G != clDefault ? G : clWindow;
+}
+
+void TGridColumn::SetColor(TColor V) {
+  FColor = V;
+  Changed(true);
+}
+
+TAlignment TGridColumn::Alignment() const {
+  if (FAlignmentSet) return FAlignment;
+  const int I = Index();
+  const TField* F = I >= 0 ? Grid()->CachedField(I) : nullptr;
+  return F ? F->Alignment() : taLeftJustify;
+}
+
+void TGridColumn::SetAlignment(TAlignment V) {
+  FAlignment = V;
+  FAlignmentSet = true;
+  Changed(true);
+}
+
+int TGridColumn::Width() const {
+  const int I = Index();
+  const QHeaderView* H = Grid()->horizontalHeader();
+  if (I >= 0 && I < H->count()) return H->sectionSize(I);
+  return FWidth >= 0 ? FWidth : Grid()->DefaultWidth(*this);
+}
+
+void TGridColumn::SetWidth(int V) {
+  FWidth = std::max(0, V);
+  Grid()->ApplyWidths();
+}
+
+TGridColumn* TGridColumns::Items(int Index) const {
+  if (Index < 0 || Index >= Count())
+    throw Exception("Índice de columna fuera de rango: " + IntToStr(Index));
+  return FItems[static_cast<size_t>(Index)].get();
+}
+
+TGridColumn* TGridColumns::Add() {
+  if (FState == csDefault) {
+    RemoveAll();
+    FState = csCustomized;
+  }
+  const int N = Count();
+  FGrid->ColumnsInserting(N, N);
+  FItems.push_back(std::unique_ptr<TGridColumn>(new TGridColumn(this)));
+  FGrid->ColumnsInserted();
+  return FItems.back().get();
+}
+
+void TGridColumns::Clear() {
+  FState = csCustomized;
+  RemoveAll();
+}
+
+void TGridColumns::RemoveAll() {
+  if (FItems.empty()) return;
+  FGrid->ColumnsRemoving(0, Count() - 1);
+  FItems.clear();
+  FGrid->ColumnsRemoved();
+}
+
+void TGridColumns::AddDefaults(const TDataSet* DS) {
+  std::vector<std::string> Names;
+  for (int I = 0; I < DS->FieldCount(); ++I)
+    if (DS->Fields(I)->Visible()) Names.push_back(DS->Fields(I)->FieldName());
+  if (Names.empty()) return;
+  const int N = Count();
+  FGrid->ColumnsInserting(N, N + static_cast<int>(Names.size()) - 1);
+  for (auto& Name : Names) {
+    FItems.push_back(std::unique_ptr<TGridColumn>(new TGridColumn(this)));
+    FItems.back()->FFieldName = std::move(Name);
+  }
+  FGrid->ColumnsInserted();
+}
+
+void TGridColumns::RestoreDefaults() {
+  FState = csDefault;
+  RemoveAll();
+  const TDataSet* DS = FGrid->DataSet();
+  if (DS && DS->Active()) AddDefaults(DS);
+}
+
+// ---------------------------------------------------------------------------- picked rows
+
+TBookmark TBookmarkList::Items(int Index) const {
+  if (Index < 0 || Index >= Count())
+    throw Exception("Índice de marcador fuera de rango: " + IntToStr(Index));
+  return FItems[static_cast<size_t>(Index)];
+}
+
+void TBookmarkList::Add(TBookmark B) {
+  if (B < 0 || Contains(B)) return;
+  const size_t At = static_cast<size_t>(B);
+  if (At >= FMember.size()) FMember.resize(std::max(At + 1, FMember.size() * 2));
+  FMember[At] = true;
+  FItems.push_back(B);
+}
+
+void TBookmarkList::Remove(TBookmark B) {
+  if (!Contains(B)) return;
+  FMember[static_cast<size_t>(B)] = false;
+  const auto It = std::find(FItems.begin(), FItems.end(), B);
+  if (It - FItems.begin() < FBase) --FBase;
+  FItems.erase(It);
+}
+
+void TBookmarkList::TruncateTo(int N) {
+  for (size_t I = static_cast<size_t>(N); I < FItems.size(); ++I)
+    FMember[static_cast<size_t>(FItems[I])] = false;
+  FItems.resize(static_cast<size_t>(std::min(N, Count())));
+  FBase = std::min(FBase, N);
+}
+
+void TBookmarkList::Clear() {
+  TruncateTo(0);
+  FGrid->SelectionChanged();
+}
+
+bool TBookmarkList::CurrentRowSelected() const {
+  const TDataSet* DS = FGrid->DataSet();
+  return DS && DS->Active() && Contains(DS->CurrentRow());
+}
+
+void TBookmarkList::SetCurrentRowSelected(bool V) {
+  const TDataSet* DS = FGrid->DataSet();
+  if (!DS || !DS->Active() || DS->IsEmpty()) return;
+  V ? Add(DS->CurrentRow()) : Remove(DS->CurrentRow());
+  FBase = Count();
+  FGrid->SelectionChanged();
+}
+
+// -------------------------------------------------------------------------------- TDBGrid
+
+TDBGrid::TDBGrid(QWidget* Parent)
+    : TControl<QTableView>(Parent),
+      FLink(std::make_unique<TDBGridLink>(this)),
+      FModel(new TDBGridModel(this)) {
+  setHorizontalHeader(new TTitleHeader(this));
+  setVerticalHeader(new TIndicatorHeader(this));
+  setItemDelegate(new TDBGridDelegate(this));
+  setSelectionMode(QAbstractItemView::NoSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setShowGrid(false);
+  setWordWrap(false);
+  setCornerButtonEnabled(false);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  // Uniform row heights: positions are computed, never measured row by row.
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setMinimumSectionSize(8);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  setModel(FModel);
+  connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int I, int, int Size) {
+    // A width the user drags stays with the column.
+    if (!FApplyingWidths && I < FColumns.Count()) FColumns.Items(I)->FWidth = Size;
+  });
+  SetOptions(DefaultDBGridOptions);
+}
+
+TDBGrid::~TDBGrid() {
+  FLink.reset();
+}
+
+TDataSource* TDBGrid::DataSource() const {
+  return FLink->DataSource();
+}
+
+void TDBGrid::SetDataSource(TDataSource* V) {
+  FLink->SetDataSource(V);
+}
+
+TDataSet* TDBGrid::DataSet() const {
+  return FLink ? FLink->DataSet() : nullptr;
+}
+
+void TDBGrid::SetOptions(TDBGridOptions V) {
+  const bool DropPicks = (FOptions & dgMultiSelect) && !(V & dgMultiSelect);
+  FOptions = V;
+  horizontalHeader()->setVisible(V & dgTitles);
+  verticalHeader()->setVisible(V & dgIndicator);
+  horizontalHeader()->setSectionResizeMode(V & dgColumnResize ? QHeaderView::Interactive
+                                                              : QHeaderView::Fixed);
+  setTabKeyNavigation(V & dgTabs);
+  if (DropPicks) FSelectedRows.Clear();
+  viewport()->update();
+}
+
+int TDBGrid::SelectedIndex() const {
+  if (FColumns.Count() == 0) return -1;
+  return std::clamp(FSelectedIndex, 0, FColumns.Count() - 1);
+}
+
+void TDBGrid::SetSelectedIndex(int V) {
+  if (V < 0 || V >= FColumns.Count()) return;
+  if (FModel->Rows() > 0 && !FResetting) {
+    int Row = currentIndex().row();
+    if (Row < 0) Row = std::clamp(DataSet()->RecNo() - 1, 0, FModel->Rows() - 1);
+    const QModelIndex I = FModel->index(Row, V);
+    selectionModel()->setCurrentIndex(I, QItemSelectionModel::NoUpdate);
+    scrollTo(I);
+  } else if (V != FSelectedIndex) {
+    FSelectedIndex = V;
+    Fire(OnColEnter, this);
+  }
+}
+
+TField* TDBGrid::SelectedField() const {
+  const int I = SelectedIndex();
+  return I < 0 ? nullptr : FColumns.Items(I)->Field();
+}
+
+void TDBGrid::SetSelectedField(TField* Field) {
+  if (!Field) return;
+  for (int I = 0; I < FColumns.Count(); ++I) {
+    const TGridColumn* C = FColumns.Items(I);
+    if (C->Field() == Field || AnsiSameText(C->FieldName(), Field->FieldName())) {
+      SetSelectedIndex(I);
+      return;
+    }
+  }
+}
+
+TField* TDBGrid::CachedField(int Column) const {
+  if (!FFieldCacheValid) {
+    FFieldCache.clear();
+    for (int I = 0; I < FColumns.Count(); ++I) FFieldCache.push_back(FColumns.Items(I)->Field());
+    FFieldCacheValid = true;
+  }
+  return Column >= 0 && Column < static_cast<int>(FFieldCache.size())
+             ? FFieldCache[static_cast<size_t>(Column)]
+             : nullptr;
+}
+
+// ---- data link
+
+void TDBGrid::LinkChanging() {
+  FFieldCacheValid = false;
+  if (FResetting) return;
+  FResetting = true;
+  FModel->BeginReset();
+}
+
+void TDBGrid::LinkAnswered(bool Active) {
+  if (!FResetting) {
+    FResetting = true;
+    FModel->BeginReset();
+  }
+  TDataSet* DS = DataSet();
+  const bool Open = DS && DS->Active();
+  // Default columns follow the dataset's fields; chosen columns stay (bound by name).
+  if (Active && FColumns.State() == csDefault) {
+    FColumns.RemoveAll();
+    if (Open) FColumns.AddDefaults(DS);
+  }
+  FFieldCacheValid = false;
+  // Picks are bookmarks of the rows shown: new rows, or another dataset, drop them.
+  FSelectedRows.TruncateTo(0);
+  FAnchor = -1;
+  FSelectedIndex = std::clamp(FSelectedIndex, 0, std::max(0, FColumns.Count() - 1));
+  FResetting = false;
+  FModel->EndReset(Open ? DS->RecordCount() : 0);
+  ApplyWidths();
+  SyncCurrent();
+}
+
+void TDBGrid::LinkScrolled() {
+  if (!FResetting) SyncCurrent();
+}
+
+void TDBGrid::SyncCurrent() {
+  viewport()->update();
+  verticalHeader()->viewport()->update();
+  const TDataSet* DS = DataSet();
+  if (FResetting || !DS || !DS->Active() || FModel->Rows() == 0 || FColumns.Count() == 0) return;
+  const int Row = std::clamp(DS->RecNo() - 1, 0, FModel->Rows() - 1);
+  const QModelIndex I = FModel->index(Row, SelectedIndex());
+  if (currentIndex() != I) {
+    FSyncing = true;
+    selectionModel()->setCurrentIndex(I, QItemSelectionModel::NoUpdate);
+    FSyncing = false;
+  }
+  scrollTo(I);
+}
+
+// ---- columns
+
+void TDBGrid::ColumnsInserting(int First, int Last) {
+  if (!FResetting) FModel->BeginInsertColumns(First, Last);
+}
+
+void TDBGrid::ColumnsInserted() {
+  FFieldCacheValid = false;
+  if (FResetting) return;
+  FModel->EndInsertColumns();
+  ApplyWidths();
+  SyncCurrent();
+}
+
+void TDBGrid::ColumnsRemoving(int First, int Last) {
+  if (!FResetting) FModel->BeginRemoveColumns(First, Last);
+}
+
+void TDBGrid::ColumnsRemoved() {
+  FFieldCacheValid = false;
+  FSelectedIndex = 0;
+  if (!FResetting) FModel->EndRemoveColumns();
+}
+
+void TDBGrid::ColumnChanged(int Index, bool Cells) {
+  if (Cells) FFieldCacheValid = false;
+  if (FResetting) return;
+  if (!Cells) {
+    emit FModel->headerDataChanged(Qt::Horizontal, Index, Index);
+    horizontalHeader()->viewport()->update();
+    return;
+  }
+  if (FModel->Rows() > 0)
+    emit FModel->dataChanged(FModel->index(0, Index), FModel->index(FModel->Rows() - 1, Index));
+  ApplyWidths();
+}
+
+int TDBGrid::DefaultWidth(const TGridColumn& C) const {
+  const QFontMetrics FM(font());
+  const TField* F = C.Field();
+  // Digits are wider than the average letter: dates and numbers must fit whole.
+  const int Unit = std::max(FM.averageCharWidth(), FM.horizontalAdvance(QLatin1Char('0')));
+  const int Cells = F ? F->DisplayWidth() * Unit : 64;
+  return std::max(Cells, FM.horizontalAdvance(QStr(C.Title().Caption()))) + 10;
+}
+
+void TDBGrid::ApplyWidths() {
+  FApplyingWidths = true;
+  QHeaderView* H = horizontalHeader();
+  for (int I = 0; I < FColumns.Count() && I < H->count(); ++I) {
+    const TGridColumn& C = *FColumns.Items(I);
+    H->resizeSection(I, C.FWidth >= 0 ? C.FWidth : DefaultWidth(C));
+  }
+  FApplyingWidths = false;
+}
+
+// ---- picking rows
+
+bool TDBGrid::PaintSelected(const QModelIndex& I) const {
+  const TDataSet* DS = DataSet();
+  if (FResetting || !DS || !DS->Active() || I.row() >= DS->RecordCount()) return false;
+  if ((FOptions & dgMultiSelect) && FSelectedRows.Count() > 0 &&
+      FSelectedRows.Contains(DS->RowAt(I.row())))
+    return true;
+  if (!hasFocus() && !(FOptions & dgAlwaysShowSelection)) return false;
+  const QModelIndex C = currentIndex();
+  return I.row() == C.row() && ((FOptions & dgRowSelect) || I.column() == C.column());
+}
+
+void TDBGrid::SelectionChanged() {
+  viewport()->update();
+}
+
+void TDBGrid::ToggleRow(int Row) {
+  const TDataSet* DS = DataSet();
+  if (!DS || !DS->Active() || Row < 0 || Row >= DS->RecordCount()) return;
+  const TBookmark B = DS->RowAt(Row);
+  FSelectedRows.Contains(B) ? FSelectedRows.Remove(B) : FSelectedRows.Add(B);
+  FSelectedRows.FBase = FSelectedRows.Count();
+  FAnchor = Row;
+  SelectionChanged();
+}
+
+void TDBGrid::ExtendTo(int Row) {
+  const TDataSet* DS = DataSet();
+  if (!DS || !DS->Active() || Row < 0 || Row >= DS->RecordCount()) return;
+  if (FAnchor < 0 || FAnchor >= DS->RecordCount()) FAnchor = Row;
+  // The previous range from the anchor gives way to the new one; earlier picks stay.
+  FSelectedRows.TruncateTo(FSelectedRows.FBase);
+  const int Step = Row >= FAnchor ? 1 : -1;
+  for (int R = FAnchor;; R += Step) {
+    FSelectedRows.Add(DS->RowAt(R));
+    if (R == Row) break;
+  }
+  SelectionChanged();
+}
+
+// ---- user input
+
+void TDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Previous) {
+  QTableView::currentChanged(Current, Previous);
+  viewport()->update();
+  verticalHeader()->viewport()->update();
+  if (!Current.isValid()) return;
+  if (!FSyncing) {
+    TDataSet* DS = DataSet();
+    if (DS && DS->Active() && DS->RecNo() != Current.row() + 1) {
+      FSyncing = true;
+      SafeCall([&] { DS->SetRecNo(Current.row() + 1); });
+      FSyncing = false;
+    }
+  }
+  if (Current.column() != FSelectedIndex) {
+    FSelectedIndex = Current.column();
+    Fire(OnColEnter, this);
+  }
+}
+
+void TDBGrid::mousePressEvent(QMouseEvent* E) {
+  const QModelIndex I = indexAt(E->position().toPoint());
+  const int OldRow = currentIndex().row();
+  FPressed = I;
+  QTableView::mousePressEvent(E);
+  if (!I.isValid() || E->button() != Qt::LeftButton || !(FOptions & dgMultiSelect)) return;
+  if (E->modifiers() & Qt::ControlModifier) {
+    ToggleRow(I.row());
+  } else if (E->modifiers() & Qt::ShiftModifier) {
+    if (FAnchor < 0) FAnchor = OldRow >= 0 ? OldRow : I.row();
+    ExtendTo(I.row());
+  } else {
+    FSelectedRows.Clear();
+    FAnchor = I.row();
+  }
+}
+
+void TDBGrid::mouseReleaseEvent(QMouseEvent* E) {
+  QTableView::mouseReleaseEvent(E);
+  const QModelIndex I = indexAt(E->position().toPoint());
+  const bool Click = E->button() == Qt::LeftButton && I.isValid() && I == FPressed;
+  FPressed = QPersistentModelIndex();
+  if (Click) Fire(OnCellClick, FColumns.Items(I.column()));
+}
+
+void TDBGrid::mouseDoubleClickEvent(QMouseEvent* E) {
+  const QModelIndex I = indexAt(E->position().toPoint());
+  QTableView::mouseDoubleClickEvent(E);
+  if (I.isValid() && E->button() == Qt::LeftButton) Fire(OnDblClick, this);
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent* E) {
+  const int OldRow = currentIndex().row();
+  const bool Multi = FOptions & dgMultiSelect;
+  if (Multi && E->key() == Qt::Key_Space && (E->modifiers() & Qt::ControlModifier)) {
+    ToggleRow(OldRow);
+    return;
+  }
+  QTableView::keyPressEvent(E);
+  const int NewRow = currentIndex().row();
+  if (!Multi || NewRow < 0 || NewRow == OldRow) return;
+  if (E->modifiers() & Qt::ShiftModifier) {
+    if (FAnchor < 0) FAnchor = OldRow >= 0 ? OldRow : NewRow;
+    ExtendTo(NewRow);
+  } else {
+    FSelectedRows.Clear();
+    FAnchor = NewRow;
+  }
+}
+
+void TDBGrid::keyReleaseEvent(QKeyEvent* E) {
+  if (!E->isAutoRepeat()) {
+    Word Key = KeyCodeOf(E->key());
+    Fire(OnKeyUp, this, Key, ShiftStateOf(E->modifiers()));
+  }
+  QTableView::keyReleaseEvent(E);
+}
+
+void TDBGrid::focusInEvent(QFocusEvent* E) {
+  QTableView::focusInEvent(E);
+  viewport()->update();
+}
+
+void TDBGrid::focusOutEvent(QFocusEvent* E) {
+  QTableView::focusOutEvent(E);
+  viewport()->update();
+}

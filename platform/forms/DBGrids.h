@@ -1,0 +1,256 @@
+// TDBGrid: a read-only grid over a data source's dataset. It is a QTableView over a model that
+// reads the dataset through a data link, row by row without moving its cursor and without copying
+// (RowAt and DisplayTextAt per painted cell), so a million rows show and scroll at once and a
+// filter or order change repaints at once. The current row follows the dataset's record and
+// moving in the grid moves the dataset. Rows picked with ctrl+click, shift+click and
+// shift+arrows are kept as bookmarks of the dataset in the order they were picked (SelectedRows).
+//
+// Columns are TGridColumn items (the name TColumn belongs to the table store): without any added
+// the grid shows one per visible field (the default columns); Add replaces those by the chosen
+// ones. A column's title shows its caption, colour and font colour; the cells its colour, font
+// colour and the field's alignment and display texts.
+#pragma once
+
+#include <QTableView>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Controls.h"
+#include "DB.h"
+
+class TDBGrid;
+class TGridColumns;
+class TGridColumn;
+
+enum TDBGridOption : unsigned {
+  dgEditing = 1u << 0,  // kept for the forms' settings: the grid never edits
+  dgAlwaysShowEditor = 1u << 1,
+  dgTitles = 1u << 2,
+  dgIndicator = 1u << 3,
+  dgColumnResize = 1u << 4,
+  dgColLines = 1u << 5,
+  dgRowLines = 1u << 6,
+  dgTabs = 1u << 7,
+  dgRowSelect = 1u << 8,
+  dgAlwaysShowSelection = 1u << 9,
+  dgConfirmDelete = 1u << 10,
+  dgCancelOnExit = 1u << 11,
+  dgMultiSelect = 1u << 12,
+};
+using TDBGridOptions = unsigned;
+constexpr TDBGridOptions DefaultDBGridOptions = dgEditing | dgTitles | dgIndicator |
+                                                dgColumnResize | dgColLines | dgRowLines | dgTabs |
+                                                dgConfirmDelete | dgCancelOnExit;
+
+// The title of a column.
+class TColumnTitle {
+ public:
+  // The caption set, else the field's display label, else the field name.
+  std::string Caption() const;
+  void SetCaption(std::string V);
+  TColor Color() const { return FColor; }
+  void SetColor(TColor V);
+  TFont& Font() { return FFont; }
+  const TFont& Font() const { return FFont; }
+  TAlignment Alignment() const { return FAlignment; }
+  void SetAlignment(TAlignment V);
+
+ private:
+  friend class TGridColumn;
+  explicit TColumnTitle(TGridColumn* Column);
+  TGridColumn* FColumn;
+  std::string FCaption;
+  bool FCaptionSet = false;
+  TColor FColor = clBtnFace;
+  TFont FFont;
+  TAlignment FAlignment = taLeftJustify;
+};
+
+class TGridColumn {
+ public:
+  TGridColumn(const TGridColumn&) = delete;
+  TGridColumn& operator=(const TGridColumn&) = delete;
+  const std::string& FieldName() const { return FFieldName; }
+  void SetFieldName(std::string V);
+  // The field of the grid's dataset named FieldName (any letter case), null when none.
+  TField* Field() const;
+  TColumnTitle& Title() { return FTitle; }
+  const TColumnTitle& Title() const { return FTitle; }
+  // The cells' colour: the grid's until set.
+  TColor Color() const;
+  void SetColor(TColor V);
+  TFont& Font() { return FFont; }
+  const TFont& Font() const { return FFont; }
+  // The field's alignment until set.
+  TAlignment Alignment() const;
+  void SetAlignment(TAlignment V);
+  // Width in pixels (from the field's display width and the title until set or resized).
+  int Width() const;
+  void SetWidth(int V);
+  int Index() const;
+  TDBGrid* Grid() const;
+
+ private:
+  friend class TGridColumns;
+  friend class TColumnTitle;
+  friend class TDBGrid;
+  explicit TGridColumn(TGridColumns* Owner);
+  // Tells the grid that this column's cells (Cells) or title (!Cells) must be shown again.
+  void Changed(bool Cells);
+  TGridColumns* FOwner;
+  std::string FFieldName;
+  TColumnTitle FTitle;
+  TColor FColor = clDefault;
+  TFont FFont;
+  TAlignment FAlignment = taLeftJustify;
+  bool FAlignmentSet = false;
+  int FWidth = -1;  // explicit width, -1 when derived
+};
+
+enum TDBGridColumnsState { csDefault, csCustomized };
+
+class TGridColumns {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  // The column at Index; raises Exception when out of range.
+  TGridColumn* Items(int Index) const;
+  TGridColumn* operator[](int Index) const { return Items(Index); }
+  // Adds a column at the end (the default columns give way first).
+  TGridColumn* Add();
+  // Removes every column; the grid then shows none until columns are added.
+  void Clear();
+  // Default: one column per visible field, rebuilt when the dataset changes.
+  TDBGridColumnsState State() const { return FState; }
+  void RestoreDefaults();
+
+ private:
+  friend class TDBGrid;
+  friend class TGridColumn;
+  explicit TGridColumns(TDBGrid* Grid) : FGrid(Grid) {}
+  void RemoveAll();
+  void AddDefaults(const TDataSet* DS);
+  TDBGrid* FGrid;
+  std::vector<std::unique_ptr<TGridColumn>> FItems;
+  TDBGridColumnsState FState = csDefault;
+};
+
+// The rows picked in a multi-select grid: bookmarks of the grid's dataset in the order picked.
+class TBookmarkList {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  // The Index-th bookmark picked; raises Exception when out of range.
+  TBookmark Items(int Index) const;
+  TBookmark operator[](int Index) const { return Items(Index); }
+  // Whether a row is picked (constant time).
+  bool Contains(TBookmark B) const {
+    return B >= 0 && static_cast<size_t>(B) < FMember.size() && FMember[static_cast<size_t>(B)];
+  }
+  // Drops every picked row.
+  void Clear();
+  // Whether the dataset's current record is picked; setting picks or drops it.
+  bool CurrentRowSelected() const;
+  void SetCurrentRowSelected(bool V);
+
+ private:
+  friend class TDBGrid;
+  explicit TBookmarkList(TDBGrid* Grid) : FGrid(Grid) {}
+  void Add(TBookmark B);
+  void Remove(TBookmark B);
+  // Drops the bookmarks after the first N.
+  void TruncateTo(int N);
+  TDBGrid* FGrid;
+  std::vector<TBookmark> FItems;
+  std::vector<bool> FMember;
+  int FBase = 0;  // picks kept when a shift range is redrawn
+};
+
+class TDBGridModel;
+class TDBGridLink;
+
+class TDBGrid : public TControl<QTableView> {
+  Q_OBJECT
+ public:
+  explicit TDBGrid(QWidget* Parent = nullptr);
+  ~TDBGrid() override;
+
+  TDataSource* DataSource() const;
+  void SetDataSource(TDataSource* V);
+  // The data source's dataset, null when none.
+  TDataSet* DataSet() const;
+  TGridColumns& Columns() { return FColumns; }
+  const TGridColumns& Columns() const { return FColumns; }
+  TDBGridOptions Options() const { return FOptions; }
+  // Applies the options; dropping dgMultiSelect drops the picked rows.
+  void SetOptions(TDBGridOptions V);
+  // The current column (0-based) and its field; setting moves the current column (OnColEnter
+  // runs whenever the current column changes, by the user or by code).
+  int SelectedIndex() const;
+  void SetSelectedIndex(int V);
+  TField* SelectedField() const;
+  // Makes current the first column showing Field (nothing when none does).
+  void SetSelectedField(TField* Field);
+  TBookmarkList& SelectedRows() { return FSelectedRows; }
+  const TBookmarkList& SelectedRows() const { return FSelectedRows; }
+  // Kept for the forms' settings: the grid never edits.
+  bool ReadOnly() const { return FReadOnly; }
+  void SetReadOnly(bool V) { FReadOnly = V; }
+
+  // A cell was clicked (after the current row and column moved to it).
+  std::function<void(TGridColumn* Column)> OnCellClick;
+  TNotifyEvent OnColEnter;
+  TKeyEvent OnKeyUp;
+  // A data cell was double-clicked.
+  TNotifyEvent OnDblClick;
+
+ protected:
+  void currentChanged(const QModelIndex& Current, const QModelIndex& Previous) override;
+  void mousePressEvent(QMouseEvent* E) override;
+  void mouseReleaseEvent(QMouseEvent* E) override;
+  void mouseDoubleClickEvent(QMouseEvent* E) override;
+  void keyPressEvent(QKeyEvent* E) override;
+  void keyReleaseEvent(QKeyEvent* E) override;
+  void focusInEvent(QFocusEvent* E) override;
+  void focusOutEvent(QFocusEvent* E) override;
+
+ private:
+  friend class TDBGridModel;
+  friend class TDBGridLink;
+  friend class TGridColumns;
+  friend class TGridColumn;
+  friend class TBookmarkList;
+  friend class TDBGridDelegate;
+  // Data link notifications.
+  void LinkChanging();
+  void LinkAnswered(bool Active);
+  void LinkScrolled();
+  // Column changes, told to the model (nothing while a reset is under way).
+  void ColumnsInserting(int First, int Last);
+  void ColumnsInserted();
+  void ColumnsRemoving(int First, int Last);
+  void ColumnsRemoved();
+  void ColumnChanged(int Index, bool Cells);
+  // Whether a cell paints as selected (picked row, or the current cell / row).
+  bool PaintSelected(const QModelIndex& I) const;
+  // Puts the view's current cell on the dataset's record and the current column.
+  void SyncCurrent();
+  int DefaultWidth(const TGridColumn& C) const;
+  void ApplyWidths();
+  // Picks: toggles a row, or picks the range from the anchor to Row over the kept picks.
+  void ToggleRow(int Row);
+  void ExtendTo(int Row);
+  void SelectionChanged();
+  TField* CachedField(int Column) const;
+
+  std::unique_ptr<TDBGridLink> FLink;
+  TDBGridModel* FModel;
+  TGridColumns FColumns{this};
+  TBookmarkList FSelectedRows{this};
+  TDBGridOptions FOptions = 0;
+  int FSelectedIndex = 0;
+  int FAnchor = -1;  // row where a shift range starts, -1 for none
+  bool FSyncing = false, FResetting = false, FReadOnly = false, FApplyingWidths = false;
+  QPersistentModelIndex FPressed;
+  mutable std::vector<TField*> FFieldCache;
+  mutable bool FFieldCacheValid = false;
+};
