@@ -93,6 +93,11 @@ void Pick(TComboBox* C, const std::string& Item) {
   emit C->activated(I);
 }
 
+// Ticks "Distinguir mayúsculas" as the user does.
+void MatchCase(TSearchDialogBox& F) {
+  F.CBDistinguirMayusculas->click();
+}
+
 // Paints the result grid now, as the screen update after an action does.
 void Paint(TSearchDialogBox& F) {
   benchmark::DoNotOptimize(F.DBGrid1->grab());
@@ -147,10 +152,11 @@ void Register() {
   // text column ("empieza por", letter case ignored) and on the first column, the order number
   // ("igual a" on a float: a range one unit of the last digit wide).
   auto AddTyping = [&](const std::string& Name, std::string Column,
-                       std::function<std::string()> Value) {
+                       std::function<std::string()> Value, bool Case = false) {
     Add(Name, [=](benchmark::State& S) {
       std::vector<double> Keys;
       InOrdersForm([&](TSearchDialogBox& F) {
+        if (Case) MatchCase(F);
         Pick(F.CCampo, Column);
         const QString Text = QStr(Value());
         int Typed = 0;
@@ -176,13 +182,16 @@ void Register() {
     })->Iterations(41);
   };
   AddTyping("dialog/typed-character/text", "ShipToCity", [] { return City; });
+  AddTyping(
+      "dialog/typed-character/text-case", "ShipToCity", [] { return City; }, true);
   AddTyping("dialog/typed-character/number", "OrderNo", [] { return MiddleOrder; });
 
   // "Filtra en Y" with one condition, from the click to the counter and the repainted grid.
   auto AddFilter = [&](const std::string& Name, std::string Column, std::string Condition,
-                       std::function<std::string()> Value) {
+                       std::function<std::string()> Value, bool Case = false) {
     Add(Name, [=](benchmark::State& S) {
       InOrdersForm([&](TSearchDialogBox& F) {
+        if (Case) MatchCase(F);
         Pick(F.CCampo, Column);
         Pick(F.CCondicion, Condition);
         SetValue(F, Value());
@@ -198,6 +207,8 @@ void Register() {
     })->Iterations(5);
   };
   AddFilter("dialog/filter-y/equal", "ShipToCity", "igual a", [] { return City; });
+  AddFilter(
+      "dialog/filter-y/equal-case", "ShipToCity", "igual a", [] { return City; }, true);
   AddFilter("dialog/filter-y/contains", "ShipToContact", "contiene", [] { return Contact; });
   benchmark::RegisterBenchmark(
       "sqlite3/contains",
@@ -302,6 +313,13 @@ void PrintSummary() {
        {{"mean", Figure("dialog/typed-character/text")}},
        -1,
        "ShipToCity empieza por '" + City + "'"},
+      {"one typed character, text column, letter case matched, median",
+       Figure("dialog/typed-character/text-case/median"),
+       "<= 16 ms",
+       0.016,
+       {{"mean", Figure("dialog/typed-character/text-case")}},
+       -1,
+       "Distinguir mayúsculas"},
       {"one typed character, order number, median",
        Figure("dialog/typed-character/number/median"),
        "<= 16 ms",
@@ -316,6 +334,13 @@ void PrintSummary() {
        {},
        -1,
        Note("dialog/filter-y/equal")},
+      {"Filtra en Y, plain comparison, letter case matched",
+       Figure("dialog/filter-y/equal-case"),
+       "<= 50 ms",
+       0.050,
+       {},
+       -1,
+       Note("dialog/filter-y/equal-case")},
       {"Filtra en Y, contiene",
        Figure("dialog/filter-y/contains"),
        "<= sqlite3",
