@@ -156,6 +156,15 @@ std::string Conjoin(const std::string& A, const std::string& B) {
   return "(" + A + ") and (" + B + ")";
 }
 
+// Holds Value in Slot, asking to be told when it is destroyed (and no longer about the old one).
+template <class T>
+void Watch(TComponent* Holder, T*& Slot, T* Value) {
+  if (Slot == Value) return;
+  if (Slot) Holder->RemoveFreeNotification(Slot);
+  Slot = Value;
+  if (Value) Value->FreeNotification(Holder);
+}
+
 const char* const kExportMessage = "Ruta o nombre de archivo no válidos (no se permiten acentos)";
 
 }  // namespace
@@ -186,9 +195,22 @@ TKVFind::~TKVFind() {
 
 // ---------------------------------------------------------------- properties
 
+void TKVFind::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation != opRemove) return;
+  if (AComponent == PDataSet) {
+    PDataSet = nullptr;
+    PResults = nullptr;
+    IActiveDataSet = false;
+    IOriginalSQL = nullptr;
+  }
+  if (AComponent == PResults) PResults = nullptr;
+  if (AComponent == PDataSource) PDataSource = nullptr;
+}
+
 void TKVFind::SetPDataSet(TDataSet* Value) {
   if (!Value) {
-    PDataSet = nullptr;
+    Watch(this, PDataSet, static_cast<TDataSet*>(nullptr));
     PResults = nullptr;
     IActiveDataSet = false;
     IOriginalSQL = nullptr;
@@ -203,7 +225,7 @@ void TKVFind::SetPDataSet(TDataSet* Value) {
   TQuery* Q = dynamic_cast<TQuery*>(Value);
   IOriginalSQL = Q ? &Q->SQL() : nullptr;
   IActiveDataSet = true;
-  PDataSet = Value;
+  Watch(this, PDataSet, Value);
   PResults = Value;
   ISQL = std::make_unique<TQuery>(this);
   if (TTable* T = dynamic_cast<TTable*>(Value)) ISQL->SetDatabaseName(T->DatabaseName());
@@ -211,7 +233,7 @@ void TKVFind::SetPDataSet(TDataSet* Value) {
 }
 
 void TKVFind::SetpDataSource(TDataSource* Value) {
-  PDataSource = Value;
+  Watch(this, PDataSource, Value);
   if (PDataSet && Value) Value->SetDataSet(PDataSet);
 }
 
@@ -482,6 +504,8 @@ std::string TKVFind::GetFieldLongName(const std::string& Name, TDataSet* DataSet
   const TField* Current = F;
   TTable* LookupTable = nullptr;
   while (Current->Lookup()) {
+    if (!Current->LookupDataSet())
+      throw Exception("El campo lookup '" + Current->FieldName() + "' no tiene LookupDataSet");
     LookupTable = dynamic_cast<TTable*>(Current->LookupDataSet());
     if (!LookupTable) throw Exception("No se permiten campos lookup a SQL o StoreProc");
     const std::string LT = ExtractNameOfFile(LookupTable->TableName());
@@ -844,12 +868,17 @@ bool TKVFind::NeedSQL() {
 
 bool TKVFind::Navigate(int Direction) {
   if (!PDataSet) return false;
+  // Taken for its check: a dataset without fields that identify a record is refused here.
   TPos Pos;
   GetPos(Pos, PDataSet);
+  // Views hear the step once, when it ends. New filter options re-read a filtered dataset's rows
+  // and put it on its first record: the step starts from the record that was current.
+  TControlsGuard Controls(PDataSet);
+  const TBookmark Start = PDataSet->GetBookmark();
   SetCaseSensitive(PCaseSensitive);
+  if (PDataSet->GetBookmark() != Start && PDataSet->BookmarkValid(Start))
+    PDataSet->GotoBookmark(Start);
   const std::string Condition = Buildcondition();
-  const std::string OldFilter = PDataSet->Filter();
-  const bool OldFiltered = PDataSet->Filtered();
   if (Condition.empty()) return false;
 
   if (!IActiveDataSet) {
@@ -857,43 +886,11 @@ bool TKVFind::Navigate(int Direction) {
     if (Direction == 0) return ISQL->FindFirst();
     return Direction > 0 ? ISQL->FindNext() : ISQL->FindPrior();
   }
-
-  TControlsGuard Controls(PDataSet);
-  const TPos Start = Pos;
-  const std::string Text =
-      !OldFilter.empty() && OldFiltered ? Conjoin(OldFilter, Condition) : Condition;
-  bool Result = false;
-  try {
-    PDataSet->SetFilter(Text);
-    if (Direction == 0) {
-      PDataSet->SetFiltered(true);
-      if (!PDataSet->IsEmpty()) {
-        PDataSet->First();
-        GetPos(Pos, PDataSet);
-        Result = true;
-      }
-      PDataSet->SetFiltered(OldFiltered);
-      PDataSet->SetFilter(OldFilter);
-    } else {
-      GotoPos(Pos, PDataSet, PMasterSlave);
-      Result = Direction > 0 ? PDataSet->FindNext() : PDataSet->FindPrior();
-      if (Result) GetPos(Pos, PDataSet);
-      PDataSet->SetFilter(OldFilter);
-      PDataSet->SetFiltered(OldFiltered);
-    }
-    GotoPos(Pos, PDataSet, PMasterSlave);
-  } catch (...) {
-    // Leave the dataset as the step found it: its own filter, flag and record.
-    try {
-      PDataSet->SetFiltered(false);
-      PDataSet->SetFilter(OldFilter);
-      PDataSet->SetFiltered(OldFiltered);
-      GotoPos(Start, PDataSet, PMasterSlave);
-    } catch (...) {
-    }
-    throw;
-  }
-  return Result;
+  // The condition is looked for among the records the dataset shows (which already satisfy its
+  // own filter when it is filtered), without switching its filter: the rows a view shows stay
+  // as they are and only the record moves, or stays when nothing matches.
+  if (Direction == 0) return PDataSet->FindFirst(Condition);
+  return Direction > 0 ? PDataSet->FindNext(Condition) : PDataSet->FindPrior(Condition);
 }
 
 bool TKVFind::FindFirst() {
@@ -992,7 +989,7 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
       }
       // A format may shorten names (dBase keeps ten characters): the drop names the column
       // as the written file holds it, in the same place as the result's field.
-      const std::shared_ptr<TTableStore> Written = LoadTableFile(Temp);
+      const std::shared_ptr<const TTableStore> Written = LoadTableFile(Temp);
       for (int I = 0; I < Source->FieldCount(); ++I) {
         const std::string& Field = Source->Fields(I)->FieldName();
         bool Keep = false;

@@ -40,7 +40,7 @@ struct TFileStamp {
 
 struct TCacheEntry {
   TFileStamp Data, Schema;
-  std::shared_ptr<TTableStore> Store;
+  std::shared_ptr<const TTableStore> Store;
 };
 
 std::mutex CacheLock;
@@ -107,7 +107,7 @@ std::shared_ptr<TTableStore> ReadTable(const std::string& Path, TTableFormat For
 
 }  // namespace
 
-std::shared_ptr<TTableStore> LoadTableFile(const std::string& Path) {
+std::shared_ptr<const TTableStore> LoadTableFile(const std::string& Path) {
   const TTableFormat Format = TableFormatOf(Path);
   const TFileStamp Stamp = StampOf(Path);
   TFileStamp SchemaStamp;
@@ -123,7 +123,7 @@ std::shared_ptr<TTableStore> LoadTableFile(const std::string& Path) {
     if (It != Cache().end() && It->second.Data == Stamp && It->second.Schema == SchemaStamp)
       return It->second.Store;
   }
-  std::shared_ptr<TTableStore> Store = ReadTable(Path, Format);
+  std::shared_ptr<const TTableStore> Store = ReadTable(Path, Format);
   std::lock_guard<std::mutex> G(CacheLock);
   TCacheEntry& E = Cache()[Key];
   // Another thread may have loaded the same version meanwhile: keep one store per version.

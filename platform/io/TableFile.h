@@ -18,7 +18,7 @@ TTableFormat TableFormatOf(const std::string& Path);
 // Loads a table file once per process and returns the shared store; reloaded only when the
 // file's size or modification time changes. Raises EDatabaseError naming the file and what
 // is wrong (missing, unreadable, truncated, corrupt).
-std::shared_ptr<TTableStore> LoadTableFile(const std::string& Path);
+std::shared_ptr<const TTableStore> LoadTableFile(const std::string& Path);
 
 // Writes Rows (all rows when null) of Data as a new table file at Path. The file is written
 // under a temporary name beside the target and renamed over it only when complete, so a failure

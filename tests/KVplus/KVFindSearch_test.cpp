@@ -30,9 +30,12 @@ std::string MessageOf(F&& Fn) {
 // Counts the notifications a grid bound to the dataset would receive.
 class TCountingLink : public TDataLink {
  public:
-  int Changed = 0, Scrolled = 0;
+  int Changing = 0, Active = 0, Changed = 0, Scrolled = 0;
+  void DataSetChanging() override { ++Changing; }
+  void ActiveChanged() override { ++Active; }
   void DataSetChanged() override { ++Changed; }
   void DataSetScrolled() override { ++Scrolled; }
+  void Reset() { Changing = Active = Changed = Scrolled = 0; }
 };
 
 // Records the message boxes shown.
@@ -106,7 +109,7 @@ class KVFindFiles : public ::testing::Test {
     TMemDataSet M;
     for (const auto& D : Defs) M.FieldDefs().Add(D.Name, D.Type, D.Size);
     M.CreateDataSet();
-    M.StorePtr()->PrimaryKey = Key;
+    M.SetPrimaryKey(Key);
     for (const auto& R : Rows) M.AppendRecord(R);
     TTable T;
     T.SetDatabaseName(Dir);
@@ -566,6 +569,47 @@ TEST_F(KVFindFiles, NavigationInFilterMode) {
   K.SetFiltered(false);
   EXPECT_TRUE(K.FindFirst());
   EXPECT_EQ(Int(&Customer, "CustNo"), 1356);
+}
+
+// A step through matches only moves the record: a view on the result hears one scroll per step and
+// no change, without a search, after one in place and after one in SQL. Stepping from a record
+// that does not match finds the first match after it.
+TEST_F(KVFindFiles, NavigationIsOnlyAScrollForViews) {
+  TTable Customer;
+  OpenTable(Customer, "customer.db");
+  TDataSource DS;
+  TCountingLink Link;
+  Link.SetDataSource(&DS);
+  TKVFind K;
+  K.SetPDataSet(&Customer);
+  K.SetpDataSource(&DS);
+  const struct {
+    const char* Expression;
+    const char* Stops;
+  } Cases[] = {{"", "1231,1354,1356,1354"},
+               {"State='CA' or State='HI'", "1231,1356,1380,1356"},
+               {"Company><'i'", "1231,1354,1356,1354"}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    if (*C.Expression) Search(K, C.Expression);
+    K.Results()->First();
+    K.SetCondition("Limit<'10'");
+    Link.Reset();
+    std::string Stops;
+    for (int Step = 0; Step < 4; ++Step) {
+      EXPECT_TRUE(Step == 0 ? K.FindFirst() : Step < 3 ? K.FindNext() : K.FindPrior());
+      Stops += (Step ? "," : "") + std::to_string(Int(K.Results(), "CustNo"));
+    }
+    EXPECT_EQ(Stops, C.Stops);
+    EXPECT_EQ(Link.Changing, 0);
+    EXPECT_EQ(Link.Changed, 0);
+    EXPECT_EQ(Link.Active, 0);
+    EXPECT_EQ(Link.Scrolled, 4);
+    // From the first record of the result, which does not match, the next match is the first.
+    K.Results()->First();
+    EXPECT_TRUE(K.FindNext());
+    EXPECT_EQ(Int(K.Results(), "CustNo"), std::stoi(C.Stops));
+  }
 }
 
 // A step the platform rejects leaves filter, flag, position and controls as they were.
