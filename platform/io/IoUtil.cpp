@@ -300,51 +300,6 @@ bool IsAscii(std::string_view S) {
   return true;
 }
 
-// ---------------------------------------------------------------- dates
-
-void SplitDateTime(double D, int64_t& Days, int64_t& Ms) {
-  // Whole milliseconds first, so 23:59:59.9996 rounds into the next day consistently.
-  double TotalMs = std::floor(D * 86400000.0 + 0.5);
-  Days = static_cast<int64_t>(std::floor(TotalMs / 86400000.0));
-  Ms = static_cast<int64_t>(TotalMs - static_cast<double>(Days) * 86400000.0);
-}
-
-double JoinDateTime(int64_t Days, int64_t Ms) {
-  return static_cast<double>(Days) + static_cast<double>(Ms) / 86400000.0;
-}
-
-// Days since 1970-01-01 are shifted by this to days since 1899-12-30.
-static constexpr int64_t kUnixTo1899 = 25569;
-
-void CivilFromDays(int64_t Days, int& Y, int& M, int& D) {
-  int64_t Z = Days - kUnixTo1899 + 719468;
-  int64_t Era = (Z >= 0 ? Z : Z - 146096) / 146097;
-  int64_t Doe = Z - Era * 146097;
-  int64_t Yoe = (Doe - Doe / 1460 + Doe / 36524 - Doe / 146096) / 365;
-  int64_t Yr = Yoe + Era * 400;
-  int64_t Doy = Doe - (365 * Yoe + Yoe / 4 - Yoe / 100);
-  int64_t Mp = (5 * Doy + 2) / 153;
-  D = static_cast<int>(Doy - (153 * Mp + 2) / 5 + 1);
-  M = static_cast<int>(Mp < 10 ? Mp + 3 : Mp - 9);
-  Y = static_cast<int>(Yr + (M <= 2 ? 1 : 0));
-}
-
-int64_t DaysFromCivil(int Y, int M, int D) {
-  int64_t Yr = Y - (M <= 2 ? 1 : 0);
-  int64_t Era = (Yr >= 0 ? Yr : Yr - 399) / 400;
-  int64_t Yoe = Yr - Era * 400;
-  int64_t Doy = (153 * (M > 2 ? M - 3 : M + 9) + 2) / 5 + D - 1;
-  int64_t Doe = Yoe * 365 + Yoe / 4 - Yoe / 100 + Doy;
-  return Era * 146097 + Doe - 719468 + kUnixTo1899;
-}
-
-bool ValidCivil(int Y, int M, int D) {
-  if (Y < 1 || Y > 9999 || M < 1 || M > 12 || D < 1) return false;
-  static const int Len[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool Leap = (Y % 4 == 0 && Y % 100 != 0) || Y % 400 == 0;
-  return D <= Len[M - 1] + (M == 2 && Leap ? 1 : 0);
-}
-
 // ---------------------------------------------------------------- numbers
 
 std::string DoubleToText(double V) {

@@ -1,5 +1,5 @@
 // Helpers shared by the table-file readers and writers: Spanish file errors, a read-only view
-// of a whole file, temporary files renamed into place, code-page tables and date arithmetic.
+// of a whole file, temporary files renamed into place, code-page tables and number texts.
 #pragma once
 
 #include <cstddef>
@@ -106,18 +106,6 @@ class TCodePage {
 size_t Utf8Length(std::string_view S);
 // True when every byte is ASCII (no conversion needed).
 bool IsAscii(std::string_view S);
-
-// Days between 0001-01-01 (day 1) and 1899-12-30, the TDateTime origin.
-constexpr int64_t kDaysTo1899 = 693594;
-// Splits a TDateTime into whole days since 1899-12-30 and milliseconds into the day.
-void SplitDateTime(double D, int64_t& Days, int64_t& Ms);
-// Builds a TDateTime from whole days and milliseconds.
-double JoinDateTime(int64_t Days, int64_t Ms);
-// Civil date of a day number since 1899-12-30, and back (proleptic Gregorian).
-void CivilFromDays(int64_t Days, int& Y, int& M, int& D);
-int64_t DaysFromCivil(int Y, int M, int D);
-// Whether Y-M-D is a real calendar date.
-bool ValidCivil(int Y, int M, int D);
 
 // Shortest decimal text that reads back as the same double ("." decimal point).
 std::string DoubleToText(double V);

@@ -97,6 +97,64 @@ TEST_P(RoundTrip, ManyRowsSpanSeveralBlocks) {
   ExpectSameTable(Src, *Back);
 }
 
+// One calendar in every format: days before 1899-12-30 with a time of day, times of day and the
+// calendar's first and last moments are written as the dates and times they stand for (the
+// file's own text says so where the format is text) and read back as the same values.
+TEST_P(RoundTrip, CalendarEndsAndDaysBeforeTheOrigin) {
+  const struct {
+    int Y, M, D, H, N, S, Z;
+    const char* Text;
+  } Moments[] = {
+      {1, 1, 1, 0, 0, 0, 0, "0001-01-01 00:00:00.000"},
+      {1, 1, 1, 23, 59, 59, 0, "0001-01-01 23:59:59.000"},
+      {1500, 2, 28, 12, 0, 0, 0, "1500-02-28 12:00:00.000"},
+      {1899, 12, 29, 6, 0, 0, 0, "1899-12-29 06:00:00.000"},
+      {1899, 12, 29, 18, 30, 15, 250, "1899-12-29 18:30:15.250"},
+      {1899, 12, 30, 6, 0, 0, 0, "1899-12-30 06:00:00.000"},
+      {1899, 12, 31, 23, 59, 59, 999, "1899-12-31 23:59:59.999"},
+      {9999, 12, 31, 23, 59, 59, 999, "9999-12-31 23:59:59.999"},
+  };
+  TTableStore Src;
+  Src.AddColumn({"Day", ftDate, 0, false});
+  Src.AddColumn({"Clock", ftTime, 0, false});
+  Src.AddColumn({"Stamp", ftDateTime, 0, false});
+  for (const auto& M : Moments) {
+    const TDateTime Day = EncodeDate(M.Y, M.M, M.D), Clock = EncodeTime(M.H, M.N, M.S, M.Z);
+    Src.AppendRow({Day, Clock, ComposeDateTime(Day, Clock)});
+  }
+  TScratchDir Dir;
+  const std::string Path = Dir.File(std::string("calendar") + GetParam().Ext);
+  SaveTableFile(Path, Src);
+  auto Back = LoadTableFile(Path);
+  ASSERT_EQ(Back->RowCount(), std::size(Moments));
+  const std::string Bytes = ReadFileBytes(Path);
+  for (size_t R = 0; R < std::size(Moments); ++R) {
+    const auto& M = Moments[R];
+    SCOPED_TRACE(M.Text);
+    EXPECT_EQ(Back->Columns[0].Double(R), Src.Columns[0].Double(R));
+    for (size_t C : {1u, 2u}) {
+      if (Back->Columns[C].Kind() == TStorageKind::String) {
+        // dBase keeps times and timestamps as text.
+        const std::string Want = C == 1 ? std::string(M.Text + 11) : M.Text;
+        EXPECT_EQ(Back->Columns[C].Str(R), Want);
+        continue;
+      }
+      int Y, Mo, D, H, N, S, Z;
+      const TDateTime V(Back->Columns[C].Double(R));
+      DecodeDate(V, Y, Mo, D);
+      DecodeTime(V, H, N, S, Z);
+      if (C == 2) {
+        EXPECT_EQ(Y * 10000 + Mo * 100 + D, M.Y * 10000 + M.M * 100 + M.D);
+      }
+      EXPECT_EQ(H * 10000000 + N * 100000 + S * 1000 + Z,
+                M.H * 10000000 + M.N * 100000 + M.S * 1000 + M.Z);
+    }
+    if (GetParam().Ext != std::string(".db")) {
+      EXPECT_NE(Bytes.find(M.Text), std::string::npos) << "the file's text names the moment";
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip,
                          ::testing::Values(TFormatCase{".db", SameType, true},
                                            TFormatCase{".dbf", DBaseType, false},

@@ -206,8 +206,8 @@ bool ParseDate(std::string_view S, int64_t& Days) {
     Y = Digits(S, B + 1, S.size() - B - 1);
     if (A == 0 || B == A + 1 || B + 1 == S.size()) return false;
   }
-  if (!ValidCivil(Y, M, D)) return false;
-  Days = DaysFromCivil(Y, M, D);
+  if (!IsValidDate(Y, M, D)) return false;
+  Days = DayNumberOf(Y, M, D);
   return true;
 }
 
@@ -390,7 +390,7 @@ std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
           case ftTime: {
             int64_t Ms;
             if (!ParseTime(Tx, Ms)) Fail(Field, "'" + Tv + "' no es una hora válida (hh:mm:ss)");
-            Col.AppendDouble(JoinDateTime(0, Ms));
+            Col.AppendDouble(JoinDateTime(0, Ms).Val);
             break;
           }
           case ftDateTime: {
@@ -399,7 +399,7 @@ std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
             if (!ParseDate(Tx.substr(0, Sp), D) ||
                 (Sp != std::string_view::npos && !ParseTime(Tx.substr(Sp + 1), Ms)))
               Fail(Field, "'" + Tv + "' no es una fecha y hora válida (AAAA-MM-DD hh:mm:ss)");
-            Col.AppendDouble(JoinDateTime(D, Ms));
+            Col.AppendDouble(JoinDateTime(D, Ms).Val);
             break;
           }
           default:
@@ -485,13 +485,13 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
         size_t Row = RowAt(R);
         if (Col.IsNull(Row)) continue;
         double X = Col.Double(Row);
-        if (!std::isfinite(X) || (IsDate && (X <= -double(kDaysTo1899) || X >= 2958466.0)))
+        if (!std::isfinite(X) || (IsDate && !IsInCalendar(TDateTime(X))))
           RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
                                       " del campo '" + Def.Name +
                                       "' no se puede escribir como texto");
         if (IsDate && !WithMs[I]) {
           int64_t Days, Ms;
-          SplitDateTime(X, Days, Ms);
+          SplitDateTime(TDateTime(X), Days, Ms);
           WithMs[I] = Ms % 1000 != 0;
         }
       }
@@ -544,9 +544,9 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
         case ftTime:
         case ftDateTime: {
           int64_t Days, Ms;
-          SplitDateTime(Col.Double(Row), Days, Ms);
+          SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
           int Y, M, D;
-          CivilFromDays(Days, Y, M, D);
+          DateOfDayNumber(Days, Y, M, D);
           int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
               Zz = int(Ms % 1000);
           int N = 0;

@@ -326,8 +326,8 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
           std::string_view S = TrimSpaces(Raw);
           int Y = S.size() == 8 ? Digits(S, 0, 4) : -1, M = Y > 0 ? Digits(S, 4, 2) : -1,
               Dd = M > 0 ? Digits(S, 6, 2) : -1;
-          if (ValidCivil(Y, M, Dd))
-            Col.AppendDouble(double(DaysFromCivil(Y, M, Dd)));
+          if (IsValidDate(Y, M, Dd))
+            Col.AppendDouble(double(DayNumberOf(Y, M, Dd)));
           else
             Col.AppendNull();
           break;
@@ -419,8 +419,7 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
       for (size_t R = 0; R < RowCount; ++R) {
         size_t Row = RowAt(R);
         if (Col.IsNull(Row)) continue;
-        double X = Col.Double(Row);
-        if (!std::isfinite(X) || X <= -double(kDaysTo1899) || X >= 2958466.0)
+        if (!IsInCalendar(TDateTime(Col.Double(Row))))
           RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
                                       " del campo '" + Def.Name +
                                       "' está fuera del rango de fechas");
@@ -431,7 +430,7 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
         size_t Row = RowAt(R);
         if (Col.IsNull(Row)) continue;
         int64_t Days, Ms;
-        SplitDateTime(Col.Double(Row), Days, Ms);
+        SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
         if (Ms % 1000 != 0) return true;
       }
       return false;
@@ -610,9 +609,9 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
         case ftTime:
         case ftDateTime: {
           int64_t Days, Ms;
-          SplitDateTime(Col.Double(Row), Days, Ms);
+          SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
           int Y, M, D;
-          CivilFromDays(Days, Y, M, D);
+          DateOfDayNumber(Days, Y, M, D);
           int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
               Zz = int(Ms % 1000);
           if (Col.Type() == ftDate)

@@ -44,8 +44,10 @@ constexpr size_t kBaseHeader = 0x58;  // common header
 constexpr size_t kDataHeader = 0x78;  // with the extension of version 4 and later
 constexpr size_t kBlockHeader = 6;    // next, previous, offset of the last record
 constexpr int kVersion7 = 12;
-constexpr double kMsPerDay = 86400000.0;
-constexpr double kMaxDay = 3652059;  // 9999-12-31, counted from 0001-01-01 as day 1
+// The format counts days from 0001-01-01 as day 1: this many days before the day numbers of
+// TDateTime.
+constexpr int64_t kPxDayOffset = 693594;
+constexpr double kMsPerDay = MSecsPerDay;
 
 inline uint16_t U16(const uint8_t* P) {
   return static_cast<uint16_t>(P[0] | (P[1] << 8));
@@ -503,7 +505,7 @@ std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
             if (X == 0)
               Col.AppendNull();
             else
-              Col.AppendDouble(double(int64_t(int32_t(X ^ 0x80000000u)) - kDaysTo1899));
+              Col.AppendDouble(double(int64_t(int32_t(X ^ 0x80000000u)) - kPxDayOffset));
           }
           break;
         case pxTime:
@@ -530,12 +532,13 @@ std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
             double X = 0;
             double Days = DecodeDouble(V, X) && std::isfinite(X) ? std::floor(X / kMsPerDay) : 0;
             // Only days of years 1 to 9999 are dates; anything else reads as no date.
-            if (Days < 1 || Days > kMaxDay) {
+            if (Days < double(MinDayNumber + kPxDayOffset) ||
+                Days > double(MaxDayNumber + kPxDayOffset)) {
               Col.AppendNull();
               continue;
             }
-            double Ms = std::floor(X - Days * kMsPerDay + 0.5);
-            Col.AppendDouble(JoinDateTime(int64_t(Days) - kDaysTo1899, int64_t(Ms)));
+            const int64_t Ms = std::llround(X - Days * kMsPerDay);
+            Col.AppendDouble(JoinDateTime(int64_t(Days) - kPxDayOffset, Ms).Val);
           }
           break;
         case pxLogical:
@@ -745,8 +748,7 @@ bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
         if (Col.IsNull(Row)) continue;
         double X = Col.Double(Row);
         bool Ok = std::isfinite(X);
-        if (Ok && O.Type != pxNumber && O.Type != pxCurrency)
-          Ok = X > -double(kDaysTo1899) && X < 2958466.0;  // years 1 to 9999
+        if (Ok && O.Type != pxNumber && O.Type != pxCurrency) Ok = IsInCalendar(TDateTime(X));
         if (!Ok)
           RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
                                       " del campo '" + Def.Name +
@@ -887,20 +889,20 @@ bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
             break;
           case pxDate: {
             int64_t Days, Ms;
-            SplitDateTime(Col.Double(Row), Days, Ms);
-            PutB32(V, static_cast<uint32_t>(Days + kDaysTo1899) ^ 0x80000000u);
+            SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
+            PutB32(V, static_cast<uint32_t>(Days + kPxDayOffset) ^ 0x80000000u);
             break;
           }
           case pxTime: {
             int64_t Days, Ms;
-            SplitDateTime(Col.Double(Row), Days, Ms);
+            SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
             PutB32(V, static_cast<uint32_t>(Ms) ^ 0x80000000u);
             break;
           }
           case pxTimestamp: {
             int64_t Days, Ms;
-            SplitDateTime(Col.Double(Row), Days, Ms);
-            EncodeDouble(V, double(Days + kDaysTo1899) * kMsPerDay + double(Ms));
+            SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
+            EncodeDouble(V, double(Days + kPxDayOffset) * kMsPerDay + double(Ms));
             break;
           }
         }
