@@ -1,6 +1,7 @@
 // Helpers shared by the table-file readers and writers.
 #include "IoUtil.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -184,6 +185,61 @@ void TFileWriter::Close() {
   int Fd = FFd;
   FFd = -1;
   if (::close(Fd) != 0) RaiseFileError(FErrName, "no se puede escribir: " + ErrnoText(errno));
+}
+
+// ---------------------------------------------------------------- names in any letter case
+
+namespace {
+// An open directory stream, closed on destruction.
+class TDirHandle {
+ public:
+  explicit TDirHandle(const std::string& Dir) : FDir(::opendir(Dir.empty() ? "." : Dir.c_str())) {}
+  ~TDirHandle() {
+    if (FDir) ::closedir(FDir);
+  }
+  TDirHandle(const TDirHandle&) = delete;
+  TDirHandle& operator=(const TDirHandle&) = delete;
+  // The next entry's name, or null at the end (or when the directory could not be opened).
+  const char* Next() {
+    const dirent* E = FDir ? ::readdir(FDir) : nullptr;
+    return E ? E->d_name : nullptr;
+  }
+
+ private:
+  DIR* FDir;
+};
+
+bool IsRegularFile(const std::string& Path) {
+  struct stat St;
+  return ::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode);
+}
+}  // namespace
+
+std::string JoinPath(const std::string& Dir, const std::string& Name) {
+  if (Dir.empty()) return Name;
+  if (Dir.back() == '/') return Dir + Name;
+  return Dir + "/" + Name;
+}
+
+std::string FindFileIgnoringCase(const std::string& Dir, const std::string& Name) {
+  const std::string Exact = JoinPath(Dir, Name);
+  if (IsRegularFile(Exact)) return Exact;
+  const std::string Folded = FoldCase(Name);
+  TDirHandle D(Dir);
+  while (const char* Entry = D.Next()) {
+    const std::string_view N(Entry);
+    if (N == "." || N == ".." || FoldCase(N) != Folded) continue;
+    const std::string Full = JoinPath(Dir, std::string(N));
+    if (IsRegularFile(Full)) return Full;
+  }
+  return std::string();
+}
+
+std::string CompanionPath(const std::string& Path, const std::string& Ext) {
+  const std::string Dir = ExtractFilePath(Path);
+  const std::string Want = ChangeFileExt(ExtractFileName(Path), Ext);
+  const std::string Found = FindFileIgnoringCase(Dir, Want);
+  return Found.empty() ? Dir + Want : Found;
 }
 
 void WriteWholeFile(const std::string& Path, std::string_view Bytes) {

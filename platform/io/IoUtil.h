@@ -78,6 +78,16 @@ class TFileWriter {
   std::string FBuf;
 };
 
+// The regular file of directory Dir ("" for the current one) named Name in any letter case
+// (Unicode case folding; the exact name wins), as Dir joined with the name found; "" when none.
+// Files copied from other systems come in any case.
+std::string FindFileIgnoringCase(const std::string& Dir, const std::string& Name);
+// The file beside Path that has Path's name with extension Ext (".mb", ".sch"): an existing one
+// in any letter case, else the name as written.
+std::string CompanionPath(const std::string& Path, const std::string& Ext);
+// Dir and Name joined by one "/" (Name alone when Dir is empty).
+std::string JoinPath(const std::string& Dir, const std::string& Name);
+
 // Writes Bytes to Path (created or truncated), raising EDatabaseError naming the file.
 void WriteWholeFile(const std::string& Path, std::string_view Bytes);
 

@@ -2,7 +2,6 @@
 // the file's identity, and saving through a temporary file renamed into place.
 #include "TableFile.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -66,23 +65,6 @@ std::string CanonicalPath(const std::string& Path) {
   char Buf[PATH_MAX];
   if (::realpath(Path.c_str(), Buf)) return Buf;
   return Path;
-}
-
-// The memo file of a Paradox table: an existing one in any letter case, else "<name>.mb".
-std::string MemoPathOf(const std::string& Path) {
-  std::string Dir = ExtractFilePath(Path);
-  std::string Want = ChangeFileExt(ExtractFileName(Path), ".mb");
-  if (DIR* D = ::opendir(Dir.empty() ? "." : Dir.c_str())) {
-    std::string Found;
-    while (dirent* E = ::readdir(D))
-      if (SameTextAscii(E->d_name, Want)) {
-        Found = Dir + E->d_name;
-        break;
-      }
-    ::closedir(D);
-    if (!Found.empty()) return Found;
-  }
-  return Dir + Want;
 }
 
 std::shared_ptr<TTableStore> ReadTable(const std::string& Path, TTableFormat Format) {
@@ -151,7 +133,7 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
     switch (Format) {
       case TTableFormat::Paradox: {
         TTempFile Tmp(Path, ".db");
-        TTempFile TmpMemo(MemoPathOf(Path), ".mb");
+        TTempFile TmpMemo(CompanionPath(Path, ".mb"), ".mb");
         if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Data, Rows)) TmpMemo.Commit();
         Tmp.Commit();
         break;

@@ -3,7 +3,6 @@
 // empty bare value is empty (Null). Dates are ISO: 2024-01-31, 13:45:00, 2024-01-31 13:45:00.
 #include "ascii/AsciiFile.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -232,22 +231,7 @@ bool ParseTime(std::string_view S, int64_t& Ms) {
 }  // namespace
 
 std::string SchemaPathOf(const std::string& TextPath) {
-  std::string Want = ChangeFileExt(TextPath, ".sch");
-  struct stat St;
-  if (::stat(Want.c_str(), &St) == 0) return Want;
-  std::string Dir = ExtractFilePath(TextPath);
-  std::string Name = ExtractFileName(Want);
-  if (DIR* D = ::opendir(Dir.empty() ? "." : Dir.c_str())) {
-    std::string Found;
-    while (dirent* E = ::readdir(D))
-      if (SameTextAscii(E->d_name, Name)) {
-        Found = Dir + E->d_name;
-        break;
-      }
-    ::closedir(D);
-    if (!Found.empty()) return Found;
-  }
-  return Want;
+  return CompanionPath(TextPath, ".sch");
 }
 
 std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {

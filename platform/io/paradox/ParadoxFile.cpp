@@ -4,7 +4,6 @@
 // checked against the file before use, so a damaged file is an error, never a crash.
 #include "paradox/ParadoxFile.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -292,18 +291,7 @@ class TMemoFile {
 
  private:
   void Open() {
-    std::string Dir = ExtractFilePath(FTablePath);
-    std::string Want = ChangeFileExt(ExtractFileName(FTablePath), ".mb");
-    std::string Found = Dir + Want;
-    if (::access(Found.c_str(), F_OK) != 0)
-      if (DIR* Dp = ::opendir(Dir.empty() ? "." : Dir.c_str())) {
-        while (dirent* E = ::readdir(Dp))
-          if (SameTextAscii(E->d_name, Want)) {
-            Found = Dir + E->d_name;
-            break;
-          }
-        ::closedir(Dp);
-      }
+    const std::string Found = CompanionPath(FTablePath, ".mb");
     if (::access(Found.c_str(), F_OK) != 0)
       RaiseCorrupt(FTablePath, "falta el archivo de memos '" + Found + "'");
     FFile = std::make_unique<TMappedFile>(Found);
