@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 
+#include "SysUtils.h"
 #include "Unicode.h"
 
 void RaiseFileError(const std::string& Path, const std::string& Detail) {
@@ -52,6 +53,8 @@ std::string ErrnoText(int Err) {
     case EMFILE:
     case ENFILE:
       return "demasiados archivos abiertos";
+    case EFBIG:
+      return "el archivo supera el tamaño máximo permitido";
     default:
       return "error del sistema " + std::to_string(Err);
   }
@@ -97,24 +100,29 @@ TMappedFile::~TMappedFile() {
 
 // ---------------------------------------------------------------- TTempFile
 
-TTempFile::TTempFile(const std::string& Target, const std::string& Ext) : FTarget(Target) {
+std::string SiblingName(const std::string& Target, const std::string& Ext) {
   static std::atomic<unsigned> Counter{0};
+  const size_t Slash = Target.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? std::string() : Target.substr(0, Slash + 1);
+  const std::string Name = Slash == std::string::npos ? Target : Target.substr(Slash + 1);
+  return Dir + "." + Name + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(Counter++) +
+         Ext;
+}
+
+TTempFile::TTempFile(const std::string& Target, const std::string& Ext) : FTarget(Target) {
   struct stat St;
   if (::stat(Target.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
     RaiseFileError(Target, "es un directorio, no se puede escribir la tabla");
-  std::string Dir = Target;
-  size_t Slash = Dir.find_last_of('/');
-  std::string Name = Slash == std::string::npos ? Dir : Dir.substr(Slash + 1);
-  Dir = Slash == std::string::npos ? std::string() : Dir.substr(0, Slash + 1);
   for (int Attempt = 0; Attempt < 100; ++Attempt) {
-    std::string Candidate = Dir + "." + Name + ".tmp" + std::to_string(::getpid()) + "_" +
-                            std::to_string(Counter++) + Ext;
+    std::string Candidate = SiblingName(Target, Ext);
     int Fd = ::open(Candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (Fd >= 0) {
       ::close(Fd);
       FPath = Candidate;
       return;
     }
+    if (errno == ENOENT)
+      RaiseFileError(Target, "no existe la carpeta '" + ExtractFilePath(Target) + "'");
     if (errno != EEXIST)
       RaiseFileError(Target, "no se puede crear el archivo temporal: " + ErrnoText(errno));
   }
@@ -129,6 +137,53 @@ void TTempFile::Commit() {
   if (::rename(FPath.c_str(), FTarget.c_str()) != 0)
     RaiseFileError(FTarget, "no se puede reemplazar el archivo: " + ErrnoText(errno));
   FDone = true;
+}
+
+std::unique_ptr<TTempFile> TTempFile::Adopt(const std::string& Path, const std::string& Target) {
+  std::unique_ptr<TTempFile> T(new TTempFile());
+  T->FPath = Path;
+  T->FTarget = Target;
+  return T;
+}
+
+namespace {
+// A second name for the file a target names now, so that it can be put back; nothing when the
+// target does not exist (or the file system cannot give a file two names: then it cannot be put
+// back, and a failed replacement keeps what it had already replaced).
+std::unique_ptr<TTempFile> KeepPrevious(const std::string& Target) {
+  struct stat St;
+  if (::stat(Target.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return nullptr;
+  auto Kept = std::make_unique<TTempFile>(Target, ExtractFileExt(Target));
+  ::unlink(Kept->Path().c_str());
+  if (::link(Target.c_str(), Kept->Path().c_str()) != 0) return nullptr;
+  return Kept;
+}
+}  // namespace
+
+void TTempFile::CommitAll(const std::vector<TTempFile*>& Files) {
+  std::vector<std::unique_ptr<TTempFile>> Previous;
+  std::vector<bool> Existed;
+  for (TTempFile* F : Files) {
+    Existed.push_back(::access(F->Target().c_str(), F_OK) == 0);
+    Previous.push_back(Files.size() > 1 ? KeepPrevious(F->Target()) : nullptr);
+  }
+  for (size_t I = 0; I < Files.size(); ++I) {
+    try {
+      Files[I]->Commit();
+    } catch (...) {
+      for (size_t J = 0; J < I; ++J) {
+        try {
+          if (Previous[J])
+            Previous[J]->Commit();
+          else if (!Existed[J])
+            ::unlink(Files[J]->Target().c_str());
+        } catch (const Exception&) {
+          // The original error is the one to report.
+        }
+      }
+      throw;
+    }
+  }
 }
 
 TFileWriter::TFileWriter(const std::string& Path, const std::string& ErrName) : FErrName(ErrName) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,11 +37,16 @@ class TMappedFile {
   bool FMapped = false;
 };
 
+// A name for a passing file beside Target, ending in Ext, that no file has yet (the process id
+// and a counter keep it apart from other writers).
+std::string SiblingName(const std::string& Target, const std::string& Ext);
+
 // A file written under a temporary name beside its target; Commit renames it over the target,
 // the destructor removes it when not committed.
 class TTempFile {
  public:
   // Target: the final path; Ext: the extension the temporary name must end with (".dbf").
+  // Creates the temporary file empty; raises EDatabaseError naming the target when it cannot.
   TTempFile(const std::string& Target, const std::string& Ext);
   ~TTempFile();
   TTempFile(const TTempFile&) = delete;
@@ -49,8 +55,16 @@ class TTempFile {
   const std::string& Target() const { return FTarget; }
   // Renames the temporary file over the target; raises EDatabaseError naming the target.
   void Commit();
+  // Renames several temporary files over their targets, all or none: when one rename fails,
+  // the targets replaced before it get their previous files back (or are removed when they had
+  // none) and the error is raised. The files of a table (data and schema, data and memos) are
+  // replaced together this way.
+  static void CommitAll(const std::vector<TTempFile*>& Files);
+  // Takes charge of an existing file Path as the temporary file of Target.
+  static std::unique_ptr<TTempFile> Adopt(const std::string& Path, const std::string& Target);
 
  private:
+  TTempFile() = default;
   std::string FTarget, FPath;
   bool FDone = false;
 };

@@ -3,6 +3,7 @@
 #include "TableFile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -134,8 +135,10 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
       case TTableFormat::Paradox: {
         TTempFile Tmp(Path, ".db");
         TTempFile TmpMemo(CompanionPath(Path, ".mb"), ".mb");
-        if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Data, Rows)) TmpMemo.Commit();
-        Tmp.Commit();
+        if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Data, Rows))
+          TTempFile::CommitAll({&TmpMemo, &Tmp});
+        else
+          Tmp.Commit();
         break;
       }
       case TTableFormat::DBase: {
@@ -149,8 +152,7 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
         TTempFile Tmp(Path, ".txt");
         TTempFile TmpSch(Sch, ".sch");
         WriteAsciiFile(Tmp.Path(), TmpSch.Path(), Path, Data, Rows);
-        TmpSch.Commit();
-        Tmp.Commit();
+        TTempFile::CommitAll({&TmpSch, &Tmp});
         break;
       }
     }
@@ -162,6 +164,65 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
     RaiseFileError(Path, "no hay memoria suficiente para guardar la tabla");
   }
   ClearTableCache(Path);
+}
+
+namespace {
+// The file that goes with a table file: an ASCII table's schema, a Paradox table's memo file
+// (whether or not it exists); "" for a dBase table.
+std::string CompanionOf(const std::string& Path) {
+  switch (TableFormatOf(Path)) {
+    case TTableFormat::Paradox:
+      return CompanionPath(Path, ".mb");
+    case TTableFormat::Ascii:
+      return SchemaPathOf(Path);
+    case TTableFormat::DBase:
+      break;
+  }
+  return std::string();
+}
+}  // namespace
+
+void DeleteTableFile(const std::string& Path) {
+  const std::string Companion = CompanionOf(Path);
+  ::unlink(Path.c_str());
+  if (!Companion.empty()) ::unlink(Companion.c_str());
+  ClearTableCache(Path);
+}
+
+TPassingTable::TPassingTable(std::string Target) : FTarget(std::move(Target)) {
+  TableFormatOf(FTarget);  // a name the layer cannot write is refused before any work
+  struct stat St;
+  if (::stat(FTarget.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
+    RaiseFileError(FTarget, "es un directorio, no se puede escribir la tabla");
+  for (int Attempt = 0; FFolder.empty(); ++Attempt) {
+    const std::string Candidate = SiblingName(FTarget, ".dir");
+    if (::mkdir(Candidate.c_str(), 0755) == 0) {
+      FFolder = Candidate;
+    } else if (errno == ENOENT) {
+      RaiseFileError(FTarget, "no existe la carpeta '" + ExtractFilePath(FTarget) + "'");
+    } else if (errno != EEXIST || Attempt == 100) {
+      RaiseFileError(FTarget, "no se puede crear la carpeta de paso: " + ErrnoText(errno));
+    }
+  }
+  FPath = JoinPath(FFolder, ExtractFileName(FTarget));
+}
+
+TPassingTable::~TPassingTable() {
+  DeleteTableFile(FPath);
+  ::rmdir(FFolder.c_str());
+}
+
+void TPassingTable::Commit() {
+  std::vector<std::unique_ptr<TTempFile>> Files;
+  const std::string Companion = CompanionOf(FPath);
+  if (!Companion.empty() && ::access(Companion.c_str(), F_OK) == 0)
+    Files.push_back(TTempFile::Adopt(Companion, CompanionOf(FTarget)));
+  Files.push_back(TTempFile::Adopt(FPath, FTarget));
+  std::vector<TTempFile*> All;
+  for (auto& F : Files) All.push_back(F.get());
+  TTempFile::CommitAll(All);
+  ClearTableCache(FPath);
+  ClearTableCache(FTarget);
 }
 
 void ClearTableCache(const std::string& Path) {

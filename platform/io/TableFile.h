@@ -29,3 +29,28 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
 
 // Forgets cached stores (all, or the one of Path).
 void ClearTableCache(const std::string& Path = std::string());
+
+// Removes a table file and its companion file (an ASCII table's schema, a Paradox table's memo
+// file); files that do not exist are no error.
+void DeleteTableFile(const std::string& Path);
+
+// A table file made in a passing folder beside its target, under the target's own name (which
+// the formats write into their headers), for work that must be complete before the target
+// changes (a copy whose columns are dropped afterwards). Commit moves the passing file and its
+// companion over the target's, all or none; the destructor removes the passing folder with
+// whatever was made in it.
+class TPassingTable {
+ public:
+  // Creates the passing folder; raises EDatabaseError naming the target when it cannot.
+  explicit TPassingTable(std::string Target);
+  ~TPassingTable();
+  TPassingTable(const TPassingTable&) = delete;
+  TPassingTable& operator=(const TPassingTable&) = delete;
+  const std::string& Path() const { return FPath; }
+  // Raises EDatabaseError naming the target when the files cannot be moved; the target's files
+  // are then as they were.
+  void Commit();
+
+ private:
+  std::string FTarget, FFolder, FPath;
+};

@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 #include "DateTime.h"
 #include "TableStore.h"
 
@@ -34,6 +37,29 @@ class TScratchDir {
 
  private:
   std::string FPath;
+};
+
+// Limits the size of the files this process writes, for its lifetime: writes beyond it fail as
+// on a full disk, also for the superuser (who may write anywhere else).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t Bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &FOld);
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit Limit = FOld;
+    Limit.rlim_cur = Bytes;
+    ::setrlimit(RLIMIT_FSIZE, &Limit);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &FOld);
+    std::signal(SIGXFSZ, FOldHandler);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+ private:
+  rlimit FOld{};
+  void (*FOldHandler)(int) = SIG_DFL;
 };
 
 inline std::string ReadFileBytes(const std::string& Path);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "DB.h"
+#include "IoUtil.h"
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
@@ -302,24 +303,72 @@ TEST(SaveFailure, TargetIsADirectory) {
   EXPECT_EQ(std::vector<std::string>{"dir.db"}, Dir.Entries());
 }
 
-TEST(SaveFailure, UnwritableDirectory) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+// A write that fails half way (the disk full) leaves the old table, schema or memo file whole
+// and nothing passing behind, in every format.
+TEST_P(RoundTrip, WriteThatFailsHalfWayLeavesTheOldFiles) {
   TScratchDir Dir;
-  const std::string Path = Dir.File("t.dbf");
-  SaveTableFile(Path, AllTypesTable());
-  const std::string Before = ReadFileBytes(Path);
-  ::chmod(Dir.Path().c_str(), 0555);
-  EXPECT_THROW(SaveTableFile(Path, OneColumn(ftString)), EDatabaseError);
-  ::chmod(Dir.Path().c_str(), 0755);
-  EXPECT_EQ(Before, ReadFileBytes(Path));
+  const std::string Path = Dir.File(std::string("t") + GetParam().Ext);
+  TTableStore Small = AllTypesTable();
+  SaveTableFile(Path, Small);
+  const std::vector<std::string> Files = Dir.Entries();
+  std::vector<std::string> Before;
+  for (const auto& F : Files) Before.push_back(ReadFileBytes(Dir.File(F)));
+  TTableStore Big;
+  Big.AddColumn({"Text", ftMemo, 0, false});
+  for (int I = 0; I < 2000; ++I) Big.AppendRow({std::string(200, static_cast<char>('a' + I % 26))});
+  try {
+    TFileSizeLimit Full(64 * 1024);
+    SaveTableFile(Path, Big);
+    ADD_FAILURE() << "the save reported success";
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find(Path)) << E.Message();
+    EXPECT_NE(std::string::npos, E.Message().find("tamaño máximo")) << E.Message();
+  }
+  EXPECT_EQ(Files, Dir.Entries());
+  for (size_t I = 0; I < Files.size(); ++I)
+    EXPECT_EQ(Before[I], ReadFileBytes(Dir.File(Files[I]))) << Files[I];
 }
 
-TEST(SaveFailure, MissingDirectoryNamesTheFile) {
-  try {
-    SaveTableFile("/nonexistent-dir-kv/t.db", AllTypesTable());
-    FAIL();
-  } catch (const EDatabaseError& E) {
-    EXPECT_NE(std::string::npos, E.Message().find("/nonexistent-dir-kv/t.db")) << E.Message();
+// A table's files are replaced together: when the second rename fails, the first file gets its
+// previous contents back.
+TEST(SaveFailure, FilesOfOneTableAreReplacedAllOrNone) {
+  TScratchDir Dir;
+  WriteFileBytes(Dir.File("t.txt"), "old data");
+  WriteFileBytes(Dir.File("t.sch"), "old schema");
+  {
+    TTempFile Sch(Dir.File("t.sch"), ".sch"), Txt(Dir.File("t.txt"), ".txt");
+    WriteFileBytes(Sch.Path(), "new schema");
+    WriteFileBytes(Txt.Path(), "new data");
+    ::unlink(Txt.Path().c_str());  // the second rename will fail
+    EXPECT_THROW(TTempFile::CommitAll({&Sch, &Txt}), EDatabaseError);
+  }
+  EXPECT_EQ("old schema", ReadFileBytes(Dir.File("t.sch")));
+  EXPECT_EQ("old data", ReadFileBytes(Dir.File("t.txt")));
+  EXPECT_EQ((std::vector<std::string>{"t.sch", "t.txt"}), Dir.Entries());
+  {
+    // A target that did not exist before is removed again.
+    TTempFile Mb(Dir.File("n.mb"), ".mb"), Db(Dir.File("n.db"), ".db");
+    ::unlink(Db.Path().c_str());
+    EXPECT_THROW(TTempFile::CommitAll({&Mb, &Db}), EDatabaseError);
+  }
+  EXPECT_EQ((std::vector<std::string>{"t.sch", "t.txt"}), Dir.Entries());
+}
+
+TEST(SaveFailure, MissingDirectoryOrAFileOnThePathNamesTheFileAndTheCause) {
+  TScratchDir Dir;
+  WriteFileBytes(Dir.File("plain"), "x");
+  const std::pair<std::string, std::string> Cases[] = {
+      {"/nonexistent-dir-kv/t.db", "no existe la carpeta '/nonexistent-dir-kv/'"},
+      {Dir.File("plain/t.dbf"), "no es un directorio"},
+  };
+  for (const auto& [Path, Why] : Cases) {
+    try {
+      SaveTableFile(Path, AllTypesTable());
+      ADD_FAILURE() << Path;
+    } catch (const EDatabaseError& E) {
+      EXPECT_NE(std::string::npos, E.Message().find(Path)) << E.Message();
+      EXPECT_NE(std::string::npos, E.Message().find(Why)) << E.Message();
+    }
   }
 }
 
