@@ -37,6 +37,28 @@ class TMappedFile {
   bool FMapped = false;
 };
 
+// The rows a writer writes: every row of a store in order, or the chosen ones in the given order.
+class TRowSelection {
+ public:
+  TRowSelection(const TTableStore& Data, const std::vector<uint32_t>* Rows)
+      : FRows(Rows), FCount(Rows ? Rows->size() : Data.RowCount()) {}
+  size_t Count() const { return FCount; }
+  // The stored row written I-th.
+  size_t operator[](size_t I) const { return FRows ? (*FRows)[I] : I; }
+  // Calls Fn(Row) for each row written whose value in Col is not empty, in order.
+  template <class F>
+  void ForEachValue(const TColumn& Col, F&& Fn) const {
+    for (size_t I = 0; I < FCount; ++I) {
+      const size_t Row = (*this)[I];
+      if (!Col.IsNull(Row)) Fn(Row);
+    }
+  }
+
+ private:
+  const std::vector<uint32_t>* FRows;
+  size_t FCount;
+};
+
 // A name for a passing file beside Target, ending in Ext, that no file has yet (the process id
 // and a counter keep it apart from other writers).
 std::string SiblingName(const std::string& Target, const std::string& Ext);
