@@ -411,6 +411,35 @@ bool IsAscii(std::string_view S) {
   return true;
 }
 
+// ---------------------------------------------------------------- date-time texts
+
+int FormatIsoDateTime(char (&Buf)[40], double Value, TFieldType Type, bool WithMs) {
+  int64_t Days, Ms;
+  SplitDateTime(TDateTime(Value), Days, Ms);
+  int Y, M, D;
+  DateOfDayNumber(Days, Y, M, D);
+  const int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
+            Zz = int(Ms % 1000);
+  int N = 0;
+  if (Type == ftDate) return std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d", Y, M, D);
+  if (Type == ftTime)
+    N = std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", Hh, Mi, Ss);
+  else
+    N = std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d", Y, M, D, Hh, Mi, Ss);
+  if (WithMs) N += std::snprintf(Buf + N, sizeof Buf - N, ".%03d", Zz);
+  return N;
+}
+
+bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows) {
+  bool Any = false;
+  Rows.ForEachValue(Col, [&](size_t Row) {
+    int64_t Days, Ms;
+    SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
+    Any = Any || Ms % 1000 != 0;
+  });
+  return Any;
+}
+
 // ---------------------------------------------------------------- numbers
 
 std::string DoubleToText(double V) {

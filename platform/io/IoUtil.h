@@ -153,6 +153,13 @@ size_t Utf8Length(std::string_view S);
 // True when every byte is ASCII (no conversion needed).
 bool IsAscii(std::string_view S);
 
+// The ISO text of a date, time or date-time value (per Type: 2024-01-31, 13:45:00,
+// 2024-01-31 13:45:00), with ".zzz" milliseconds when WithMs, into Buf; returns its length.
+int FormatIsoDateTime(char (&Buf)[40], double Value, TFieldType Type, bool WithMs);
+// Whether any value written of a date-time column has a fraction of a second (so that the text
+// formats write milliseconds for the whole column).
+bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows);
+
 // Shortest decimal text that reads back as the same double ("." decimal point).
 std::string DoubleToText(double V);
 // Parses a decimal number ("." point, blanks around allowed); false when not a number.
