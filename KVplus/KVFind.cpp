@@ -256,6 +256,8 @@ void TKVFind::SetFiltered(bool Value) {
     IActiveDataSet = true;
     if (PDataSource) PDataSource->SetDataSet(PDataSet);
     if (PDataSet) {
+      // Views hear the whole restore as one change.
+      TControlsGuard Controls(PDataSet);
       PDataSet->SetFiltered(false);
       PDataSet->SetFilterOptions(IOriginalFilterOptions);
       PDataSet->SetFilter(IOriginalFilter);
@@ -268,6 +270,9 @@ void TKVFind::SetFiltered(bool Value) {
   ITablas.clear();
   IUniones.clear();
   FUnionEntries.clear();
+  // Views of the searched dataset hear the search as one change, however many steps it takes.
+  std::optional<TControlsGuard> Controls;
+  if (PDataSet) Controls.emplace(PDataSet);
   // Without MasterSlave a detail table is searched whole; its link comes back afterwards, also
   // when the search raises.
   std::optional<TMasterLinkCut> Cut;

@@ -49,6 +49,7 @@ void TTable::SetTableName(std::string V) {
 }
 
 void TTable::SetIndexFieldNames(std::string V) {
+  if (V == FIndexFieldNames) return;  // the same order: the record stays where it is
   FIndexFieldNames = std::move(V);
   if (Active()) Resync(false);
 }
@@ -91,6 +92,7 @@ void TTable::SetMasterSource(TDataSource* V) {
 }
 
 void TTable::SetMasterFields(std::string V) {
+  if (V == FMasterFields) return;
   FMasterFields = std::move(V);
   MasterChanged();
 }

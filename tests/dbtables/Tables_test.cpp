@@ -194,6 +194,33 @@ TEST_F(TablesTest, AppendingOverALoadedStoreLeavesItUnchanged) {
   EXPECT_EQ(Open("orders", "CustNo")->RecordCount(), 5);
 }
 
+// Giving a table the order or the master fields it already has changes nothing a view shows.
+TEST_F(TablesTest, SameOrderOrMasterFieldsLeaveTheRecordAlone) {
+  auto Customer = Open("customer");
+  TDataSource Src;
+  Src.SetDataSet(Customer.get());
+  auto Orders = Open("orders", "CustNo");
+  Orders->SetMasterSource(&Src);
+  Orders->SetMasterFields("CustNo");
+  Orders->Last();
+  const int At = Orders->RecNo();
+  ASSERT_EQ(At, 2);
+  TDataSource View;
+  View.SetDataSet(Orders.get());
+  struct TLog : TDataLink {
+    std::string Log;
+    void DataSetChanging() override { Log += 'b'; }
+    void DataSetChanged() override { Log += 'c'; }
+    void DataSetScrolled() override { Log += 's'; }
+  } Link;
+  Link.SetDataSource(&View);
+  Orders->SetIndexFieldNames("CustNo");
+  Orders->SetMasterFields("CustNo");
+  Orders->SetMasterSource(&Src);
+  EXPECT_EQ(Orders->RecNo(), At);
+  EXPECT_EQ(Link.Log, "");
+}
+
 TEST_F(TablesTest, BatchMoveCopiesEveryRecordInEachFormat) {
   auto Orders = Open("orders");
   Orders->SetFilter("Amount > 5000");
