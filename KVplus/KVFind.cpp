@@ -966,7 +966,7 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
       ITableForExport->SetTableName(Target);
       Result = ITableForExport->BatchMove(Source, batCopy) == Source->RecordCount();
     } else {
-      // Copy, then drop the unwanted columns, under a passing name: the target (with its schema
+      // Copy, then drop the unwanted columns, in a passing folder: the target (with its schema
       // or memo file) is replaced only once both steps are done.
       TPassingTable Passing(Target);
       ITableForExport->SetTableName(Passing.Path());
@@ -990,6 +990,9 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
     // The box keeps its one text; the cause goes with it for whoever looks at the details.
     Result = false;
     MessageDlg(kExportMessage, mtError, E.what());
+  } catch (...) {
+    Result = false;
+    MessageDlg(kExportMessage, mtError, "error desconocido");
   }
   ITableForExport->Close();
   try {

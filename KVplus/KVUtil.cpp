@@ -61,7 +61,7 @@ TMasterLinkCut::TMasterLinkCut(TTable* Table)
 TMasterLinkCut::~TMasterLinkCut() {
   try {
     Restore();
-  } catch (const Exception&) {
+  } catch (...) {
     // Only reached while another error leaves the scope: that one is reported.
   }
 }

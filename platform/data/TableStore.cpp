@@ -320,12 +320,14 @@ const std::vector<uint32_t>& TTableStore::SortedRows(const std::vector<int>& Col
   return FCache->Get(FCache->Orders, ColsKey(Cols), [&] {
     auto Rows = std::make_unique<std::vector<uint32_t>>(RowCount());
     for (uint32_t R = 0; R < Rows->size(); ++R) (*Rows)[R] = R;
-    std::stable_sort(Rows->begin(), Rows->end(), [&](uint32_t A, uint32_t B) {
+    // Equal keys keep the stored order (the row ids break ties): a stable order without the
+    // temporary buffer a stable sort allocates.
+    std::sort(Rows->begin(), Rows->end(), [&](uint32_t A, uint32_t B) {
       for (int C : Cols) {
         int D = CompareCell(Columns[C], A, B);
         if (D) return D < 0;
       }
-      return false;
+      return A < B;
     });
     return Rows;
   });

@@ -422,39 +422,6 @@ TEST_F(KVFindFiles, MasterLinkComesBackAfterEverySearch) {
   EXPECT_EQ(Orders.RecordCount(), 2);
 }
 
-// A search in place on a detail table and its end each reach a view as one announced change,
-// though the link is cut, the filter set and the link given back.
-TEST_F(KVFindFiles, SearchInPlaceIsOneChangeForViews) {
-  TTable Customer, Orders;
-  OpenTable(Customer, "customer.db");
-  TDataSource CustSrc;
-  CustSrc.SetDataSet(&Customer);
-  Orders.SetDatabaseName(Dir);
-  Orders.SetTableName("orders.db");
-  Orders.SetIndexFieldNames("CustNo");
-  Orders.SetMasterSource(&CustSrc);
-  Orders.SetMasterFields("CustNo");
-  Orders.Open();
-  Orders.SetFilter("Amount <> NULL");
-  Orders.SetFiltered(true);
-  TDataSource DS;
-  TKVFind K;
-  K.SetPDataSet(&Orders);
-  K.SetpDataSource(&DS);
-  TCountingLink Link;
-  Link.SetDataSource(&DS);
-  Link.Reset();
-  Search(K, "Amount>'150'");
-  EXPECT_EQ(Column(&Orders, "OrderNo"), "1003");
-  EXPECT_EQ(Link.Changing, 1);
-  EXPECT_EQ(Link.Changed, 1);
-  Link.Reset();
-  K.SetFiltered(false);
-  EXPECT_EQ(Column(&Orders, "OrderNo"), "1003,1004");
-  EXPECT_EQ(Link.Changing, 1);
-  EXPECT_EQ(Link.Changed, 1);
-}
-
 // ---------------------------------------------------------------- the master restriction
 
 class KVFindMasters : public KVFindFiles {
@@ -479,6 +446,29 @@ class KVFindMasters : public KVFindFiles {
   TTable Customer, Orders, Items;
   TDataSource CustSrc, OrdSrc;
 };
+
+// A search in place on a detail table and its end each reach a view as one announced change,
+// though the link is cut, the filter set and the link given back.
+TEST_F(KVFindMasters, SearchInPlaceIsOneChangeForViews) {
+  Orders.SetFilter("Amount <> NULL");
+  Orders.SetFiltered(true);
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Orders);
+  K.SetpDataSource(&DS);
+  TCountingLink Link;
+  Link.SetDataSource(&DS);
+  Link.Reset();
+  Search(K, "Amount>'150'");
+  EXPECT_EQ(Column(&Orders, "OrderNo"), "1003");
+  EXPECT_EQ(Link.Changing, 1);
+  EXPECT_EQ(Link.Changed, 1);
+  Link.Reset();
+  K.SetFiltered(false);
+  EXPECT_EQ(Column(&Orders, "OrderNo"), "1003,1004");
+  EXPECT_EQ(Link.Changing, 1);
+  EXPECT_EQ(Link.Changed, 1);
+}
 
 TEST_F(KVFindMasters, TwoLevelsOfMasters) {
   ASSERT_EQ(Int(&Customer, "CustNo"), 1221);
