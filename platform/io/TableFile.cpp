@@ -180,14 +180,15 @@ std::string CompanionOf(const std::string& Path) {
   }
   return std::string();
 }
-}  // namespace
 
+// Removes a table file and its companion file; files that do not exist are no error.
 void DeleteTableFile(const std::string& Path) {
   const std::string Companion = CompanionOf(Path);
   ::unlink(Path.c_str());
   if (!Companion.empty()) ::unlink(Companion.c_str());
   ClearTableCache(Path);
 }
+}  // namespace
 
 TPassingTable::TPassingTable(std::string Target) : FTarget(std::move(Target)) {
   TableFormatOf(FTarget);  // a name the layer cannot write is refused before any work

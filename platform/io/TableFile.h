@@ -30,10 +30,6 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
 // Forgets cached stores (all, or the one of Path).
 void ClearTableCache(const std::string& Path = std::string());
 
-// Removes a table file and its companion file (an ASCII table's schema, a Paradox table's memo
-// file); files that do not exist are no error.
-void DeleteTableFile(const std::string& Path);
-
 // A table file made in a passing folder beside its target, under the target's own name (which
 // the formats write into their headers), for work that must be complete before the target
 // changes (a copy whose columns are dropped afterwards). Commit moves the passing file and its
