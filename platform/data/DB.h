@@ -454,6 +454,7 @@ class TDataSet : public TComponent {
   bool FActive = false;
   std::shared_ptr<const TTableStore> FStore;
   std::vector<uint32_t> FRows;
+  mutable std::vector<int32_t> FRowPos;  // position of each stored row in FRows, -1 when hidden
   int FCur = 0;
   bool FBof = true, FEof = true;
   std::string FFilterText;

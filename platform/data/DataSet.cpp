@@ -164,6 +164,7 @@ void TDataSet::Open() {
   }
   FActive = true;
   BuildRows(FRows);
+  FRowPos.clear();
   FCur = 0;
   FBof = true;
   FEof = FRows.empty();
@@ -175,6 +176,7 @@ void TDataSet::Close() {
   DataSetChanging();
   FActive = false;
   FRows.clear();
+  FRowPos.clear();
   FCur = 0;
   FBof = FEof = true;
   FFilterProg.reset();
@@ -224,6 +226,7 @@ void TDataSet::Resync(bool KeepPosition) {
   if (!Same) {
     DataSetChanging();
     FRows.swap(Rows);
+    FRowPos.clear();
   }
   FCur = 0;
   if (KeepPosition && Old >= 0) {
@@ -243,6 +246,7 @@ void TDataSet::RowAppended(uint32_t Row) {
   if (FFiltered && !MatchesFilter(Row)) return;
   DataSetChanging();
   FRows.push_back(Row);
+  FRowPos.clear();
   FCur = static_cast<int>(FRows.size()) - 1;
   FBof = false;
   FEof = true;
@@ -314,8 +318,15 @@ void TDataSet::SetRecNo(int V) {
 int TDataSet::IndexOfRow(TBookmark Row) const {
   if (Row < 0) return -1;
   if (FCur < static_cast<int>(FRows.size()) && FRows[FCur] == Row) return FCur;
-  auto It = std::find(FRows.begin(), FRows.end(), static_cast<uint32_t>(Row));
-  return It == FRows.end() ? -1 : static_cast<int>(It - FRows.begin());
+  // Bookmark walks (a grid's picked rows, a column sum) ask many times: after the first miss the
+  // positions of every stored row are kept until the rows change.
+  if (FRowPos.empty() && !FRows.empty()) {
+    size_t Size = 0;
+    for (uint32_t R : FRows) Size = std::max<size_t>(Size, R + size_t{1});
+    FRowPos.assign(Size, -1);
+    for (size_t I = 0; I < FRows.size(); ++I) FRowPos[FRows[I]] = static_cast<int32_t>(I);
+  }
+  return static_cast<size_t>(Row) < FRowPos.size() ? FRowPos[static_cast<size_t>(Row)] : -1;
 }
 
 void TDataSet::GotoBookmark(TBookmark B) {

@@ -419,3 +419,31 @@ TEST(DataSetControls, DataSourceSwitchAndDestructionAreSafe) {
 }
 
 }  // namespace
+
+namespace {
+// Bookmark lookups stay right across the changes of the visible rows that keep positions cached.
+TEST(DataSetBookmarks, PositionsFollowFilterAppendAndReopen) {
+  auto DS = MakeCustomers();
+  std::vector<TBookmark> Marks;
+  for (DS->First(); !DS->Eof(); DS->Next()) Marks.push_back(DS->GetBookmark());
+  for (size_t I = Marks.size(); I-- > 0;) {
+    DS->GotoBookmark(Marks[I]);
+    EXPECT_EQ(DS->RecNo(), static_cast<int>(I) + 1);
+  }
+  DS->SetFilter("CustNo > 1300");
+  DS->SetFiltered(true);
+  EXPECT_FALSE(DS->BookmarkValid(Marks[0]));
+  EXPECT_EQ(DS->IndexOfRow(Marks[2]), 0);
+  DS->AppendRecord({1400, "Nuevo", 1.0, Variant::Null()});
+  const TBookmark Appended = DS->GetBookmark();
+  DS->First();
+  EXPECT_EQ(DS->IndexOfRow(Appended), 3);
+  DS->SetFiltered(false);
+  EXPECT_EQ(DS->IndexOfRow(Marks[0]), 0);
+  EXPECT_EQ(DS->IndexOfRow(Appended), 5);
+  DS->Close();
+  EXPECT_FALSE(DS->BookmarkValid(Marks[0]));
+  DS->Open();
+  EXPECT_EQ(DS->IndexOfRow(Marks[4]), 4);
+}
+}  // namespace
