@@ -4,14 +4,13 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
-#include <filesystem>
-#include <system_error>
+#include <optional>
 
 #include "Database.h"
 #include "Dialogs.h"
 #include "KVUtil.h"
+#include "ScopeExit.h"
 #include "SysUtils.h"
 #include "TableFile.h"
 #include "Unicode.h"
@@ -156,6 +155,15 @@ std::string Conjoin(const std::string& A, const std::string& B) {
   return "(" + A + ") and (" + B + ")";
 }
 
+// Holds Value in Slot, asking to be told when it is destroyed (and no longer about the old one).
+template <class T>
+void Watch(TComponent* Holder, T*& Slot, T* Value) {
+  if (Slot == Value) return;
+  if (Slot) Holder->RemoveFreeNotification(Slot);
+  Slot = Value;
+  if (Value) Value->FreeNotification(Holder);
+}
+
 const char* const kExportMessage = "Ruta o nombre de archivo no válidos (no se permiten acentos)";
 
 }  // namespace
@@ -186,9 +194,22 @@ TKVFind::~TKVFind() {
 
 // ---------------------------------------------------------------- properties
 
+void TKVFind::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation != opRemove) return;
+  if (AComponent == PDataSet) {
+    PDataSet = nullptr;
+    PResults = nullptr;
+    IActiveDataSet = false;
+    IOriginalSQL = nullptr;
+  }
+  if (AComponent == PResults) PResults = nullptr;
+  if (AComponent == PDataSource) PDataSource = nullptr;
+}
+
 void TKVFind::SetPDataSet(TDataSet* Value) {
   if (!Value) {
-    PDataSet = nullptr;
+    Watch(this, PDataSet, static_cast<TDataSet*>(nullptr));
     PResults = nullptr;
     IActiveDataSet = false;
     IOriginalSQL = nullptr;
@@ -203,7 +224,7 @@ void TKVFind::SetPDataSet(TDataSet* Value) {
   TQuery* Q = dynamic_cast<TQuery*>(Value);
   IOriginalSQL = Q ? &Q->SQL() : nullptr;
   IActiveDataSet = true;
-  PDataSet = Value;
+  Watch(this, PDataSet, Value);
   PResults = Value;
   ISQL = std::make_unique<TQuery>(this);
   if (TTable* T = dynamic_cast<TTable*>(Value)) ISQL->SetDatabaseName(T->DatabaseName());
@@ -211,7 +232,7 @@ void TKVFind::SetPDataSet(TDataSet* Value) {
 }
 
 void TKVFind::SetpDataSource(TDataSource* Value) {
-  PDataSource = Value;
+  Watch(this, PDataSource, Value);
   if (PDataSet && Value) Value->SetDataSet(PDataSet);
 }
 
@@ -235,6 +256,8 @@ void TKVFind::SetFiltered(bool Value) {
     IActiveDataSet = true;
     if (PDataSource) PDataSource->SetDataSet(PDataSet);
     if (PDataSet) {
+      // Views hear the whole restore as one change.
+      TControlsGuard Controls(PDataSet);
       PDataSet->SetFiltered(false);
       PDataSet->SetFilterOptions(IOriginalFilterOptions);
       PDataSet->SetFilter(IOriginalFilter);
@@ -247,44 +270,27 @@ void TKVFind::SetFiltered(bool Value) {
   ITablas.clear();
   IUniones.clear();
   FUnionEntries.clear();
-  TTable* Detail = PMasterSlave ? nullptr : dynamic_cast<TTable*>(PDataSet);
-  TDataSource* OldMaster = nullptr;
-  std::string OldMasterFields;
-  if (Detail) {
-    OldMaster = Detail->MasterSource();
-    OldMasterFields = Detail->MasterFields();
-    Detail->SetMasterSource(nullptr);
-    Detail->SetMasterFields("");
-  }
-  auto GiveLinkBack = [&] {
-    if (!Detail) return;
-    Detail->SetMasterSource(OldMaster);
-    Detail->SetMasterFields(OldMasterFields);
-  };
-  try {
-    SetCaseSensitive(PCaseSensitive);
-    SetFilter(PFilter);
-    BuildSearch();
-  } catch (...) {
-    GiveLinkBack();
-    throw;
-  }
-  GiveLinkBack();
+  // Views of the searched dataset hear the search as one change, however many steps it takes.
+  std::optional<TControlsGuard> Controls;
+  if (PDataSet) Controls.emplace(PDataSet);
+  // Without MasterSlave a detail table is searched whole; its link comes back afterwards, also
+  // when the search raises.
+  std::optional<TMasterLinkCut> Cut;
+  if (TTable* Detail = PMasterSlave ? nullptr : dynamic_cast<TTable*>(PDataSet))
+    Cut.emplace(Detail);
+  SetCaseSensitive(PCaseSensitive);
+  SetFilter(PFilter);
+  BuildSearch();
+  if (Cut) Cut->Restore();
   PFiltered = true;
 }
 
 // Runs the search as SQL whatever NeedSQL would choose; ForceSQL reads as before afterwards,
 // also when the search raises.
 void TKVFind::BuildSearchAsSQL() {
-  const bool OldForceSQL = PForceSQL;
+  TScopeExit PutBack([this, Old = PForceSQL] { PForceSQL = Old; });
   PForceSQL = true;
-  try {
-    BuildSearch();
-  } catch (...) {
-    PForceSQL = OldForceSQL;
-    throw;
-  }
-  PForceSQL = OldForceSQL;
+  BuildSearch();
 }
 
 void TKVFind::SetOrderBy(const std::string& Value) {
@@ -482,6 +488,8 @@ std::string TKVFind::GetFieldLongName(const std::string& Name, TDataSet* DataSet
   const TField* Current = F;
   TTable* LookupTable = nullptr;
   while (Current->Lookup()) {
+    if (!Current->LookupDataSet())
+      throw Exception("El campo lookup '" + Current->FieldName() + "' no tiene LookupDataSet");
     LookupTable = dynamic_cast<TTable*>(Current->LookupDataSet());
     if (!LookupTable) throw Exception("No se permiten campos lookup a SQL o StoreProc");
     const std::string LT = ExtractNameOfFile(LookupTable->TableName());
@@ -844,12 +852,17 @@ bool TKVFind::NeedSQL() {
 
 bool TKVFind::Navigate(int Direction) {
   if (!PDataSet) return false;
+  // Taken for its check: a dataset without fields that identify a record is refused here.
   TPos Pos;
   GetPos(Pos, PDataSet);
+  // Views hear the step once, when it ends. New filter options re-read a filtered dataset's rows
+  // and put it on its first record: the step starts from the record that was current.
+  TControlsGuard Controls(PDataSet);
+  const TBookmark Start = PDataSet->GetBookmark();
   SetCaseSensitive(PCaseSensitive);
+  if (PDataSet->GetBookmark() != Start && PDataSet->BookmarkValid(Start))
+    PDataSet->GotoBookmark(Start);
   const std::string Condition = Buildcondition();
-  const std::string OldFilter = PDataSet->Filter();
-  const bool OldFiltered = PDataSet->Filtered();
   if (Condition.empty()) return false;
 
   if (!IActiveDataSet) {
@@ -857,43 +870,11 @@ bool TKVFind::Navigate(int Direction) {
     if (Direction == 0) return ISQL->FindFirst();
     return Direction > 0 ? ISQL->FindNext() : ISQL->FindPrior();
   }
-
-  TControlsGuard Controls(PDataSet);
-  const TPos Start = Pos;
-  const std::string Text =
-      !OldFilter.empty() && OldFiltered ? Conjoin(OldFilter, Condition) : Condition;
-  bool Result = false;
-  try {
-    PDataSet->SetFilter(Text);
-    if (Direction == 0) {
-      PDataSet->SetFiltered(true);
-      if (!PDataSet->IsEmpty()) {
-        PDataSet->First();
-        GetPos(Pos, PDataSet);
-        Result = true;
-      }
-      PDataSet->SetFiltered(OldFiltered);
-      PDataSet->SetFilter(OldFilter);
-    } else {
-      GotoPos(Pos, PDataSet, PMasterSlave);
-      Result = Direction > 0 ? PDataSet->FindNext() : PDataSet->FindPrior();
-      if (Result) GetPos(Pos, PDataSet);
-      PDataSet->SetFilter(OldFilter);
-      PDataSet->SetFiltered(OldFiltered);
-    }
-    GotoPos(Pos, PDataSet, PMasterSlave);
-  } catch (...) {
-    // Leave the dataset as the step found it: its own filter, flag and record.
-    try {
-      PDataSet->SetFiltered(false);
-      PDataSet->SetFilter(OldFilter);
-      PDataSet->SetFiltered(OldFiltered);
-      GotoPos(Start, PDataSet, PMasterSlave);
-    } catch (...) {
-    }
-    throw;
-  }
-  return Result;
+  // The condition is looked for among the records the dataset shows (which already satisfy its
+  // own filter when it is filtered), without switching its filter: the rows a view shows stay
+  // as they are and only the record moves, or stays when nothing matches.
+  if (Direction == 0) return PDataSet->FindFirst(Condition);
+  return Direction > 0 ? PDataSet->FindNext(Condition) : PDataSet->FindPrior(Condition);
 }
 
 bool TKVFind::FindFirst() {
@@ -908,6 +889,34 @@ bool TKVFind::FindPrior() {
 
 // ---------------------------------------------------------------- export
 
+namespace {
+
+// The fields of Source an export drops: those Columns does not name. Columns holds whole names
+// separated by commas, in double quotes or not, in any letter case; empty keeps every field.
+std::vector<int> UnwantedFields(const TDataSet& Source, const std::string& Columns) {
+  std::vector<int> Unwanted;
+  if (Columns.empty()) return Unwanted;
+  std::vector<std::string> Wanted;
+  size_t Start = 0;
+  while (Start <= Columns.size()) {
+    size_t End = Columns.find(',', Start);
+    if (End == npos) End = Columns.size();
+    std::string Name = Trim(Columns.substr(Start, End - Start));
+    if (Name.size() >= 2 && Name.front() == '"' && Name.back() == '"') Name = Strip(Name);
+    if (!Name.empty()) Wanted.push_back(Name);
+    Start = End + 1;
+  }
+  for (int I = 0; I < Source.FieldCount(); ++I) {
+    const std::string& Field = Source.Fields(I)->FieldName();
+    bool Keep = false;
+    for (const auto& W : Wanted) Keep = Keep || AnsiSameText(W, Field);
+    if (!Keep) Unwanted.push_back(I);
+  }
+  return Unwanted;
+}
+
+}  // namespace
+
 bool TKVFind::ExportResults(const std::string& FileName, const std::string& Columns,
                             bool AllRecords) {
   auto Drop = std::make_unique<TQuery>();
@@ -919,106 +928,76 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
   std::unique_ptr<TQuery> All;
   TDataSet* Source = ISQL.get();
   if (AllRecords) {
-    const std::string Saved = PFilter;
     std::string Statement;
-    PFilter.clear();
-    SeparaDatos(PFilter);
-    try {
+    {
+      TScopeExit PutBack([this, Saved = PFilter] {
+        PFilter = Saved;
+        SeparaDatos(PFilter);
+      });
+      PFilter.clear();
+      SeparaDatos(PFilter);
       if (dynamic_cast<TTable*>(PDataSet))
         Statement = TTAbleBuildSQL();
       else if (dynamic_cast<TQuery*>(PDataSet))
         Statement = TQueryBuildSQL();
-    } catch (...) {
-      PFilter = Saved;
-      SeparaDatos(PFilter);
-      throw;
     }
-    PFilter = Saved;
-    SeparaDatos(PFilter);
     All = std::make_unique<TQuery>();
     All->SetDatabaseName(ISQL->DatabaseName());
     All->SQL().Add(Statement);
     // The same layout as the search's result.
     std::swap(All, ISQL);
-    try {
+    {
+      TScopeExit SwapBack([&] { std::swap(All, ISQL); });
       PrepareSQL();
-    } catch (...) {
-      std::swap(All, ISQL);
-      throw;
     }
-    std::swap(All, ISQL);
     Source = All.get();
   }
-
-  // The copy is written beside the target under a passing name and takes the target's name
-  // only when complete, so a failure leaves an existing file as it was.
-  namespace fs = std::filesystem;
-  static std::atomic<int> Counter{0};
-  std::string Target, Temp;
-  bool Ascii = false;
-  auto RemoveTemp = [&] {
-    if (Temp.empty()) return;
-    std::error_code EC;
-    fs::remove(Temp, EC);
-    if (Ascii) fs::remove(ChangeFileExt(Temp, ".sch"), EC);
-    ClearTableCache(Temp);
-  };
 
   bool Result = false;
   try {
     ITableForExport->Close();
-    Target = TargetTablePath(ITableForExport->DatabaseName(), FileName);
+    const std::string Target = TargetTablePath(ITableForExport->DatabaseName(), FileName);
     // A target the user may not write to is not replaced behind their back.
-    if (fs::exists(Target) && access(Target.c_str(), W_OK) != 0)
-      throw Exception("No se puede escribir en " + Target);
-    const std::string Ext = ExtractFileExt(Target);
-    Ascii = LowerCase(Ext) == ".txt";
-    Temp = ExtractFilePath(Target) + "~kvexport" + std::to_string(getpid()) + "_" +
-           std::to_string(Counter++) + Ext;
-    ITableForExport->SetTableName(Temp);
-    const int Moved = ITableForExport->BatchMove(Source, batCopy);
-    Result = Moved == Source->RecordCount();
-    if (!Columns.empty()) {
-      // The wanted names: "A", "B" (quotes optional), whole names in any letter case.
-      std::vector<std::string> Wanted;
-      size_t Start = 0;
-      while (Start <= Columns.size()) {
-        size_t End = Columns.find(',', Start);
-        if (End == npos) End = Columns.size();
-        std::string Name = Trim(Columns.substr(Start, End - Start));
-        if (Name.size() >= 2 && Name.front() == '"' && Name.back() == '"') Name = Strip(Name);
-        if (!Name.empty()) Wanted.push_back(Name);
-        Start = End + 1;
-      }
+    if (access(Target.c_str(), F_OK) == 0 && access(Target.c_str(), W_OK) != 0)
+      throw Exception("Error en el archivo '" + Target + "': permiso denegado");
+    const std::vector<int> Unwanted = UnwantedFields(*Source, Columns);
+    if (Unwanted.empty()) {
+      // The copy itself is written beside the target and takes its name only when complete.
+      ITableForExport->SetTableName(Target);
+      Result = ITableForExport->BatchMove(Source, batCopy) == Source->RecordCount();
+    } else {
+      // Copy, then drop the unwanted columns, in a passing folder: the target (with its schema
+      // or memo file) is replaced only once both steps are done.
+      TPassingTable Passing(Target);
+      ITableForExport->SetTableName(Passing.Path());
+      Result = ITableForExport->BatchMove(Source, batCopy) == Source->RecordCount();
       // A format may shorten names (dBase keeps ten characters): the drop names the column
       // as the written file holds it, in the same place as the result's field.
-      const std::shared_ptr<TTableStore> Written = LoadTableFile(Temp);
-      for (int I = 0; I < Source->FieldCount(); ++I) {
-        const std::string& Field = Source->Fields(I)->FieldName();
-        bool Keep = false;
-        for (const auto& W : Wanted) Keep = Keep || AnsiSameText(W, Field);
-        if (Keep) continue;
-        const std::string& Stored =
-            I < static_cast<int>(Written->Defs.size()) ? Written->Defs[I].Name : Field;
-        const std::string Drop1 = "\"" + Temp + "\".\"" + Stored + "\"";
-        Drop->SQL().Add(Drop->SQL().Count() == 0 ? "ALTER TABLE \"" + Temp + "\" DROP " + Drop1
-                                                 : ", DROP " + Drop1);
+      const std::shared_ptr<const TTableStore> Written = LoadTableFile(Passing.Path());
+      for (int I : Unwanted) {
+        const std::string& Stored = I < static_cast<int>(Written->Defs.size())
+                                        ? Written->Defs[I].Name
+                                        : Source->Fields(I)->FieldName();
+        const std::string Drop1 = "\"" + Passing.Path() + "\".\"" + Stored + "\"";
+        Drop->SQL().Add(Drop->SQL().Count() == 0
+                            ? "ALTER TABLE \"" + Passing.Path() + "\" DROP " + Drop1
+                            : ", DROP " + Drop1);
       }
-      if (Drop->SQL().Count() > 0) Drop->ExecSQL();
+      Drop->ExecSQL();
+      Passing.Commit();
     }
-    ClearTableCache(Temp);
-    if (Ascii) fs::rename(ChangeFileExt(Temp, ".sch"), ChangeFileExt(Target, ".sch"));
-    fs::rename(Temp, Target);
-    ClearTableCache(Target);
+  } catch (const std::exception& E) {
+    // The box keeps its one text; the cause goes with it for whoever looks at the details.
+    Result = false;
+    MessageDlg(kExportMessage, mtError, E.what());
   } catch (...) {
     Result = false;
-    RemoveTemp();
-    MessageDlg(kExportMessage, mtError);
+    MessageDlg(kExportMessage, mtError, "error desconocido");
   }
   ITableForExport->Close();
   try {
     ITableForExport->SetTableName(FileName);
-  } catch (...) {
+  } catch (const Exception&) {
   }
   return Result;
 }

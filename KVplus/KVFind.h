@@ -27,10 +27,10 @@ class TKVFind : public TComponent {
   void SetCondition(std::string Value) { PCondition = std::move(Value); }
   TDataSet* DataSet() const { return PDataSet; }
   // Attaches the searched dataset (it must have field objects); recreates the internal query.
-  // Null detaches the engine.
+  // Null detaches the engine, as does the destruction of the dataset.
   void SetPDataSet(TDataSet* Value);
   TDataSource* DataSource() const { return PDataSource; }
-  // Stores Value and points it at the searched dataset.
+  // Stores Value and points it at the searched dataset; a destroyed data source reads as none.
   void SetpDataSource(TDataSource* Value);
   bool CaseSensitive() const { return PCaseSensitive; }
   // Stores Value and gives the searched dataset and the internal query matching filter options.
@@ -115,6 +115,10 @@ class TKVFind : public TComponent {
   bool ActiveDataSet() const { return IActiveDataSet; }
   TQuery* SQLQuery() const { return ISQL.get(); }
   TTable* TableForExport() const { return ITableForExport.get(); }
+
+ protected:
+  // Lets go of the searched dataset or the data source when it is destroyed.
+  void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
   void BuildSearchAsSQL();

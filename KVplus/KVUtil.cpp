@@ -50,33 +50,28 @@ Variant PosValue(const Variant& Values, int Index) {
   return Values[Values.ArrayLowBound() + Index];
 }
 
-// Cuts a table's master link for its lifetime and always puts it back, even when a locate
-// raises, so a failed search never leaves the detail showing the whole table.
-class TMasterLinkCut {
- public:
-  explicit TMasterLinkCut(TTable* Table)
-      : FTable(Table), FSource(Table->MasterSource()), FFields(Table->MasterFields()) {
-    FTable->SetMasterSource(nullptr);
-    FTable->SetMasterFields("");
-  }
-  ~TMasterLinkCut() { Restore(); }
-  TMasterLinkCut(const TMasterLinkCut&) = delete;
-  TMasterLinkCut& operator=(const TMasterLinkCut&) = delete;
-  void Restore() {
-    if (FRestored) return;
-    FRestored = true;
-    FTable->SetMasterSource(FSource);
-    FTable->SetMasterFields(FFields);
-  }
-
- private:
-  TTable* FTable;
-  TDataSource* FSource;
-  std::string FFields;
-  bool FRestored = false;
-};
-
 }  // namespace
+
+TMasterLinkCut::TMasterLinkCut(TTable* Table)
+    : FTable(Table), FSource(Table->MasterSource()), FFields(Table->MasterFields()) {
+  FTable->SetMasterSource(nullptr);
+  FTable->SetMasterFields("");
+}
+
+TMasterLinkCut::~TMasterLinkCut() {
+  try {
+    Restore();
+  } catch (...) {
+    // Only reached while another error leaves the scope: that one is reported.
+  }
+}
+
+void TMasterLinkCut::Restore() {
+  if (FRestored) return;
+  FRestored = true;
+  FTable->SetMasterSource(FSource);
+  FTable->SetMasterFields(FFields);
+}
 
 void GetAllFields(TPos& Pos, TDataSet* DataSet) {
   const int Count = DataSet->FieldCount();
@@ -199,10 +194,12 @@ bool locateKV(TTable* Table, const std::string& KeyFields, const Variant& KeyVal
   Variant MasterValues;
   {
     TMasterLinkCut Cut(Table);
+    const bool Found = Table->Locate(KeyFields, KeyValues, Options);
+    if (Found) GetFieldsValues(MasterFields, Table, MasterValues);
+    Cut.Restore();
     // A record missing from the whole table is missing under every master: leave the
     // masters where they are.
-    if (!Table->Locate(KeyFields, KeyValues, Options)) return false;
-    GetFieldsValues(MasterFields, Table, MasterValues);
+    if (!Found) return false;
   }
   auto* MasterTable = dynamic_cast<TTable*>(MasterSource->DataSet());
   if (!MasterTable) throw Exception("No se permiten maestros de tablas que no sean TTable");

@@ -39,6 +39,25 @@ void Iguala_posicion(TDataSet* target, TDataSet* source);
 bool locateKV(TTable* Table, const std::string& KeyFields, const Variant& KeyValues,
               TLocateOptions Options);
 
+// Cuts a detail table's master link (its master data source and MasterFields) for the cut's
+// lifetime, so the table shows all its records. The link comes back, data source first, when
+// Restore is called (which lets a failure through) or when the cut ends, also through an
+// exception (which then keeps its own error).
+class TMasterLinkCut {
+ public:
+  explicit TMasterLinkCut(TTable* Table);
+  ~TMasterLinkCut();
+  TMasterLinkCut(const TMasterLinkCut&) = delete;
+  TMasterLinkCut& operator=(const TMasterLinkCut&) = delete;
+  void Restore();
+
+ private:
+  TTable* FTable;
+  TDataSource* FSource;
+  std::string FFields;
+  bool FRestored = false;
+};
+
 // ---- internals of the routines above, declared here for their tests only
 // Fills Pos from the current record of DataSet (the work of GetPos).
 void GetAllFields(TPos& Pos, TDataSet* DataSet);

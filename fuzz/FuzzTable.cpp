@@ -7,7 +7,7 @@
 #include "TableFile.h"
 
 void FuzzLoadTable(const std::string& Path) {
-  std::shared_ptr<TTableStore> Store;
+  std::shared_ptr<const TTableStore> Store;
   try {
     Store = LoadTableFile(Path);
   } catch (const Exception&) {
@@ -16,7 +16,7 @@ void FuzzLoadTable(const std::string& Path) {
   }
   ClearTableCache(Path);
   // Touch every value, as a dataset over the store would.
-  for (auto& Col : Store->Columns)
+  for (const auto& Col : Store->Columns)
     for (size_t R = 0; R < Col.Size(); ++R) (void)Col.Value(R);
   const std::string Ext = Path.substr(Path.rfind('.'));
   const std::string Copy = FuzzScratchDir() + "/copy" + Ext;

@@ -1,4 +1,4 @@
-// Calendar arithmetic for TDateTime: days since 1899-12-30 with the time of day as the fraction.
+// The calendar: TDateTime to and from civil dates, day numbers and milliseconds of the day.
 #include "DateTime.h"
 
 #include <chrono>
@@ -10,14 +10,14 @@
 
 namespace {
 
-constexpr int64_t MSecsPerDay = 86400000;
-// Days from 0001-01-01 to 1899-12-30 in the proleptic Gregorian calendar.
-constexpr int64_t DateDelta = 693594;
 // Days from 1899-12-30 to 1970-01-01.
 constexpr int64_t UnixDateDelta = 25569;
+// Beyond this distance from the origin the millisecond count of a value would overflow; such
+// values are no date (9999-12-31 is day 2958465).
+constexpr double FarOutside = 1e7;
 
 // Day number since 1970-01-01 of a civil date (valid for the whole proleptic range).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+int64_t UnixDaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -26,7 +26,7 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-void CivilFromDays(int64_t z, int& Year, int& Month, int& Day) {
+void CivilFromUnixDays(int64_t z, int& Year, int& Month, int& Day) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const unsigned doe = static_cast<unsigned>(z - era * 146097);
@@ -39,30 +39,67 @@ void CivilFromDays(int64_t z, int& Year, int& Month, int& Day) {
   Year = static_cast<int>(y + (Month <= 2));
 }
 
-// Splits a date-time into whole days and milliseconds of the day. Negative values keep
-// the date in the integer part and the time as the (positive) distance from it.
-void Split(TDateTime D, int64_t& Days, int64_t& MSec) {
-  double v = D.Val;
-  // Far beyond the calendar's range (9999-12-31 is day 2958465) the millisecond count would
-  // overflow; such values decode as day 0 and DecodeDate reports them as no date.
-  if (!std::isfinite(v) || std::fabs(v) > 1e7) {
+bool FarOutsideCalendar(double V) {
+  return !std::isfinite(V) || std::fabs(V) > FarOutside;
+}
+
+}  // namespace
+
+int64_t DayNumberOf(int Year, int Month, int Day) {
+  return UnixDaysFromCivil(Year, static_cast<unsigned>(Month), static_cast<unsigned>(Day)) +
+         UnixDateDelta;
+}
+
+void DateOfDayNumber(int64_t Days, int& Year, int& Month, int& Day) {
+  CivilFromUnixDays(Days - UnixDateDelta, Year, Month, Day);
+}
+
+bool IsValidDate(int Year, int Month, int Day) {
+  return Year >= 1 && Year <= 9999 && Month >= 1 && Month <= 12 && Day >= 1 &&
+         Day <= DaysInMonth(Year, Month);
+}
+
+void SplitDateTime(TDateTime D, int64_t& Days, int64_t& MSec) {
+  if (FarOutsideCalendar(D.Val)) {
     Days = 0;
     MSec = 0;
     return;
   }
-  if (v >= 0) {
-    const int64_t total = std::llround(v * MSecsPerDay);
-    Days = total / MSecsPerDay;
-    MSec = total % MSecsPerDay;
-  } else {
-    const double whole = std::trunc(v);
-    Days = static_cast<int64_t>(whole);
-    MSec = std::llround((whole - v) * MSecsPerDay);
-    if (MSec >= MSecsPerDay) MSec = MSecsPerDay - 1;
+  const double Whole = std::trunc(D.Val);
+  Days = static_cast<int64_t>(Whole);
+  MSec = std::llround(std::fabs(D.Val - Whole) * MSecsPerDay);
+  if (MSec >= MSecsPerDay) {
+    // 23:59:59.9996 is the next midnight, whichever side of the origin the day lies.
+    ++Days;
+    MSec = 0;
   }
 }
 
-}  // namespace
+TDateTime JoinDateTime(int64_t Days, int64_t MSec) {
+  if (MSec < 0 || MSec >= MSecsPerDay) {
+    // Whole days of milliseconds (a rounding up to 24:00) belong to the day count.
+    const int64_t Carry = MSec / MSecsPerDay - (MSec % MSecsPerDay < 0 ? 1 : 0);
+    Days += Carry;
+    MSec -= Carry * MSecsPerDay;
+  }
+  const double Time = static_cast<double>(MSec) / MSecsPerDay;
+  const double Day = static_cast<double>(Days);
+  return TDateTime(Days < 0 ? Day - Time : Day + Time);
+}
+
+bool IsInCalendar(TDateTime D) {
+  if (FarOutsideCalendar(D.Val)) return false;
+  int64_t Days, MSec;
+  SplitDateTime(D, Days, MSec);
+  return Days >= MinDayNumber && Days <= MaxDayNumber;
+}
+
+TDateTime ComposeDateTime(TDateTime Date, TDateTime Time) {
+  int64_t Days, Unused, MSec;
+  SplitDateTime(Date, Days, Unused);
+  SplitDateTime(Time, Unused, MSec);
+  return JoinDateTime(Days, MSec);
+}
 
 bool IsLeapYear(int Year) {
   return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0);
@@ -75,10 +112,8 @@ int DaysInMonth(int Year, int Month) {
 }
 
 bool TryEncodeDate(int Year, int Month, int Day, TDateTime& Result) {
-  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 ||
-      Day > DaysInMonth(Year, Month))
-    return false;
-  Result = TDateTime(static_cast<double>(DaysFromCivil(Year, Month, Day) + UnixDateDelta));
+  if (!IsValidDate(Year, Month, Day)) return false;
+  Result = TDateTime(static_cast<double>(DayNumberOf(Year, Month, Day)));
   return true;
 }
 
@@ -107,24 +142,19 @@ TDateTime EncodeTime(int Hour, int Min, int Sec, int MSec) {
 }
 
 void DecodeDate(TDateTime D, int& Year, int& Month, int& Day) {
-  int64_t days, ms;
-  Split(D, days, ms);
-  if (!std::isfinite(D.Val) || std::fabs(D.Val) > 1e7) {
-    Year = Month = Day = 0;
-    return;
-  }
-  const int64_t civil = days - UnixDateDelta;
   // Outside 0001..9999 the calendar has no meaning for the platform; report zeros.
-  if (days + DateDelta < 1 || civil > DaysFromCivil(9999, 12, 31)) {
+  if (!IsInCalendar(D)) {
     Year = Month = Day = 0;
     return;
   }
-  CivilFromDays(civil, Year, Month, Day);
+  int64_t Days, MSec;
+  SplitDateTime(D, Days, MSec);
+  DateOfDayNumber(Days, Year, Month, Day);
 }
 
 void DecodeTime(TDateTime D, int& Hour, int& Min, int& Sec, int& MSec) {
   int64_t days, ms;
-  Split(D, days, ms);
+  SplitDateTime(D, days, ms);
   MSec = static_cast<int>(ms % 1000);
   ms /= 1000;
   Sec = static_cast<int>(ms % 60);
@@ -135,13 +165,13 @@ void DecodeTime(TDateTime D, int& Hour, int& Min, int& Sec, int& MSec) {
 
 TDateTime DateOf(TDateTime D) {
   int64_t days, ms;
-  Split(D, days, ms);
+  SplitDateTime(D, days, ms);
   return TDateTime(static_cast<double>(days));
 }
 
 TDateTime TimeOf(TDateTime D) {
   int64_t days, ms;
-  Split(D, days, ms);
+  SplitDateTime(D, days, ms);
   return TDateTime(static_cast<double>(ms) / MSecsPerDay);
 }
 
@@ -156,7 +186,7 @@ TDateTime Now() {
   TDateTime d, tm;
   TryEncodeDate(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, d);
   TryEncodeTime(lt.tm_hour, lt.tm_min, lt.tm_sec > 59 ? 59 : lt.tm_sec, ms, tm);
-  return TDateTime(d.Val + tm.Val);
+  return ComposeDateTime(d, tm);
 }
 
 TDateTime Date() {

@@ -328,10 +328,6 @@ bool ScanTime(TScanner& sc, const TFormatSettings& FS, TDateTime& Result) {
   return TryEncodeTime(h, n, s, ms, Result);
 }
 
-TDateTime Combine(TDateTime D, TDateTime T) {
-  return TDateTime(D.Val >= 0 ? D.Val + T.Val : D.Val - T.Val);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Date formatting.
 
@@ -916,7 +912,7 @@ bool TryStrToDateTime(std::string_view S, TDateTime& Value, const TFormatSetting
     if (!ScanTime(sc, FS, t)) return false;
     sc.SkipBlanks();
     if (!sc.AtEnd()) return false;
-    Value = Combine(d, t);
+    Value = ComposeDateTime(d, t);
     return true;
   }
   return TryStrToTime(S, Value, FS);

@@ -67,8 +67,10 @@ class TField {
   void SetCalculated(bool V) { FFieldKind = V ? fkCalculated : fkData; }
   bool Lookup() const { return FFieldKind == fkLookup; }
   void SetLookup(bool V) { FFieldKind = V ? fkLookup : fkData; }
+  // The dataset a lookup field reads; null once that dataset has been destroyed (its field's
+  // dataset is told and lets go of it).
   TDataSet* LookupDataSet() const { return FLookupDataSet; }
-  void SetLookupDataSet(TDataSet* V) { FLookupDataSet = V; }
+  void SetLookupDataSet(TDataSet* V);
   const std::string& KeyFields() const { return FKeyFields; }
   void SetKeyFields(std::string V) { FKeyFields = std::move(V); }
   const std::string& LookupKeyFields() const { return FLookupKeyFields; }
@@ -366,6 +368,12 @@ class TDataSet : public TComponent {
   bool FindLast();
   bool FindNext();
   bool FindPrior();
+  // The same with Text (a filter text) in place of the Filter text, which stays as it is, as do
+  // Filtered and the records shown: a search steps through matches this way while views see
+  // nothing but the record moving. Raises EDatabaseError for a bad Text, without moving.
+  bool FindFirst(const std::string& Text);
+  bool FindNext(const std::string& Text);
+  bool FindPrior(const std::string& Text);
 
   // ---- locate and bookmarks
   // KeyFields ";"-joined; KeyValues one value or a variant array (one per name).
@@ -394,9 +402,10 @@ class TDataSet : public TComponent {
   TBookmark RowAt(int Index) const { return FRows.at(Index); }
   // Index among the visible records of a stored row, -1 when not visible.
   int IndexOfRow(TBookmark Row) const;
-  // The shared store (null while closed).
+  // The store behind the records (null while closed); shared with other datasets and never
+  // changed while they may read it (see TTableStore).
   const TTableStore* Store() const { return FStore.get(); }
-  const std::shared_ptr<TTableStore>& StorePtr() const { return FStore; }
+  const std::shared_ptr<const TTableStore>& StorePtr() const { return FStore; }
 
   // Data sources pointing at this dataset (maintained by TDataSource).
   void AttachDataSource(TDataSource* DS);
@@ -409,7 +418,12 @@ class TDataSet : public TComponent {
   // The rows before filtering, in order: all rows by default. Subclasses restrict (master
   // link) or order (index) them.
   virtual void BuildBaseRows(std::vector<uint32_t>& Rows);
-  void SetStore(std::shared_ptr<TTableStore> S) { FStore = std::move(S); }
+  // Drops the references to a component being destroyed: lookup fields reading it.
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+  void SetStore(std::shared_ptr<const TTableStore> S) { FStore = std::move(S); }
+  // Replaces the store of an open dataset by one with the same columns and at least the same
+  // rows (a private copy about to grow); the records shown stay as they are.
+  void ReplaceStore(std::shared_ptr<const TTableStore> S);
   // Rebuilds the visible rows keeping the current record if still visible (else first). Views
   // are told of a change only when the visible rows differ, else of a scroll when the current
   // record moved.
@@ -429,14 +443,18 @@ class TDataSet : public TComponent {
   // The visible rows from the store, master restriction, order and filter, into Rows.
   void BuildRows(std::vector<uint32_t>& Rows);
   bool MatchesFilter(uint32_t Row) const;
+  // Moves to the first record from index From on (Forward) or from From back that Prog accepts
+  // (every record when Prog is null); false when none does.
+  bool Seek(const TFilterProgram* Prog, long From, bool Forward);
   void SetCur(int Index);
 
   std::vector<std::unique_ptr<TField>> FFields;
   bool FDefaultFields = false;
   TFieldDefs FFieldDefs;
   bool FActive = false;
-  std::shared_ptr<TTableStore> FStore;
+  std::shared_ptr<const TTableStore> FStore;
   std::vector<uint32_t> FRows;
+  mutable std::vector<int32_t> FRowPos;  // position of each stored row in FRows, -1 when hidden
   int FCur = 0;
   bool FBof = true, FEof = true;
   std::string FFilterText;
@@ -450,7 +468,8 @@ class TDataSet : public TComponent {
 };
 
 // A dataset filled row by row by code and tests: define FieldDefs (or persistent fields),
-// CreateDataSet, then AppendRecord.
+// CreateDataSet, then AppendRecord. Its records live in a store of its own; opened over a shared
+// store it copies that store before its first change, so nobody else sees the change.
 class TMemDataSet : public TDataSet {
  public:
   explicit TMemDataSet(TComponent* AOwner = nullptr) : TDataSet(AOwner) {}
@@ -458,14 +477,19 @@ class TMemDataSet : public TDataSet {
   void CreateDataSet();
   // Appends a record: one value per data field in field order; stays on the new record.
   void AppendRecord(const std::vector<Variant>& Values);
-  // Opens over an existing store (shared, not copied).
-  void OpenStore(std::shared_ptr<TTableStore> S);
+  // Opens over an existing store (shared; copied only when this dataset changes it).
+  void OpenStore(std::shared_ptr<const TTableStore> S);
+  // Names the primary-key fields of the records (kept when they are copied to a table file).
+  void SetPrimaryKey(std::vector<std::string> Names);
 
  protected:
   void InternalOpen() override;
 
  private:
-  std::shared_ptr<TTableStore> FPending;
+  // The store, made this dataset's own first when anyone else may read it.
+  TTableStore& OwnStore();
+  std::shared_ptr<const TTableStore> FShared;  // opened over; never changed here
+  std::shared_ptr<TTableStore> FOwn;           // created or copied here
 };
 
 // Splits a ";"-joined list of field names (blanks around names trimmed).

@@ -91,8 +91,16 @@ TField* TDataSet::AddField(std::unique_ptr<TField> F) {
   F->FDataSet = this;
   if (FActive && F->FieldKind() == fkData && FStore)
     F->FFieldNo = FStore->ColumnIndex(F->FieldName());
+  if (F->FLookupDataSet) F->FLookupDataSet->FreeNotification(this);
   FFields.push_back(std::move(F));
   return FFields.back().get();
+}
+
+void TDataSet::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation != opRemove) return;
+  for (auto& F : FFields)
+    if (F->FLookupDataSet == AComponent) F->FLookupDataSet = nullptr;
 }
 
 TField* TDataSet::AddLookupField(std::string Name, TFieldType T, TDataSet* Source, std::string Key,
@@ -156,6 +164,7 @@ void TDataSet::Open() {
   }
   FActive = true;
   BuildRows(FRows);
+  FRowPos.clear();
   FCur = 0;
   FBof = true;
   FEof = FRows.empty();
@@ -167,6 +176,7 @@ void TDataSet::Close() {
   DataSetChanging();
   FActive = false;
   FRows.clear();
+  FRowPos.clear();
   FCur = 0;
   FBof = FEof = true;
   FFilterProg.reset();
@@ -178,6 +188,12 @@ void TDataSet::Close() {
   InternalClose();
   FStore.reset();
   ActiveChangedNotify();
+}
+
+void TDataSet::ReplaceStore(std::shared_ptr<const TTableStore> S) {
+  FStore = std::move(S);
+  // The compiled filter reads the columns of the store it was compiled against.
+  if (FFilterProg) FFilterProg = TFilterProgram::Compile(FFilterText, *this);
 }
 
 void TDataSet::Refresh() {
@@ -210,6 +226,7 @@ void TDataSet::Resync(bool KeepPosition) {
   if (!Same) {
     DataSetChanging();
     FRows.swap(Rows);
+    FRowPos.clear();
   }
   FCur = 0;
   if (KeepPosition && Old >= 0) {
@@ -229,6 +246,7 @@ void TDataSet::RowAppended(uint32_t Row) {
   if (FFiltered && !MatchesFilter(Row)) return;
   DataSetChanging();
   FRows.push_back(Row);
+  FRowPos.clear();
   FCur = static_cast<int>(FRows.size()) - 1;
   FBof = false;
   FEof = true;
@@ -300,8 +318,15 @@ void TDataSet::SetRecNo(int V) {
 int TDataSet::IndexOfRow(TBookmark Row) const {
   if (Row < 0) return -1;
   if (FCur < static_cast<int>(FRows.size()) && FRows[FCur] == Row) return FCur;
-  auto It = std::find(FRows.begin(), FRows.end(), static_cast<uint32_t>(Row));
-  return It == FRows.end() ? -1 : static_cast<int>(It - FRows.begin());
+  // Bookmark walks (a grid's picked rows, a column sum) ask many times: after the first miss the
+  // positions of every stored row are kept until the rows change.
+  if (FRowPos.empty() && !FRows.empty()) {
+    size_t Size = 0;
+    for (uint32_t R : FRows) Size = std::max<size_t>(Size, R + size_t{1});
+    FRowPos.assign(Size, -1);
+    for (size_t I = 0; I < FRows.size(); ++I) FRowPos[FRows[I]] = static_cast<int32_t>(I);
+  }
+  return static_cast<size_t>(Row) < FRowPos.size() ? FRowPos[static_cast<size_t>(Row)] : -1;
 }
 
 void TDataSet::GotoBookmark(TBookmark B) {
@@ -342,33 +367,63 @@ void TDataSet::SetFilterOptions(TFilterOptions V) {
   if (FActive && FFiltered && FFilterProg) Resync(false);
 }
 
+bool TDataSet::Seek(const TFilterProgram* Prog, long From, bool Forward) {
+  const long N = static_cast<long>(FRows.size());
+  if (Forward) {
+    if (From >= N) return false;
+    const size_t I = Prog ? Prog->FindFirst(FRows, static_cast<size_t>(From), FFilterOptions)
+                          : static_cast<size_t>(From);
+    if (I >= FRows.size()) return false;
+    SetCur(static_cast<int>(I));
+    return true;
+  }
+  for (long I = std::min(From, N - 1); I >= 0; --I)
+    if (!Prog || Prog->Matches(FRows[I], FFilterOptions)) {
+      SetCur(static_cast<int>(I));
+      return true;
+    }
+  return false;
+}
+
 bool TDataSet::FindFirst() {
   CheckActive();
-  const size_t I = FFilterProg ? FFilterProg->FindFirst(FRows, 0, FFilterOptions) : 0;
-  if (I < FRows.size()) return SetCur(static_cast<int>(I)), true;
-  return false;
+  return Seek(FFilterProg.get(), 0, true);
 }
 
 bool TDataSet::FindLast() {
   CheckActive();
-  for (size_t I = FRows.size(); I-- > 0;)
-    if (MatchesFilter(FRows[I])) return SetCur(static_cast<int>(I)), true;
-  return false;
+  return Seek(FFilterProg.get(), static_cast<long>(FRows.size()) - 1, false);
 }
 
 bool TDataSet::FindNext() {
   CheckActive();
-  const size_t From = static_cast<size_t>(FCur) + 1;
-  const size_t I = FFilterProg ? FFilterProg->FindFirst(FRows, From, FFilterOptions) : From;
-  if (I < FRows.size()) return SetCur(static_cast<int>(I)), true;
+  if (Seek(FFilterProg.get(), FCur + 1L, true)) return true;
   FEof = true;
   return false;
 }
 
 bool TDataSet::FindPrior() {
   CheckActive();
-  for (int I = FCur - 1; I >= 0; --I)
-    if (MatchesFilter(FRows[I])) return SetCur(I), true;
+  if (Seek(FFilterProg.get(), FCur - 1L, false)) return true;
+  FBof = true;
+  return false;
+}
+
+bool TDataSet::FindFirst(const std::string& Text) {
+  CheckActive();
+  return Seek(TFilterProgram::Compile(Text, *this).get(), 0, true);
+}
+
+bool TDataSet::FindNext(const std::string& Text) {
+  CheckActive();
+  if (Seek(TFilterProgram::Compile(Text, *this).get(), FCur + 1L, true)) return true;
+  FEof = true;
+  return false;
+}
+
+bool TDataSet::FindPrior(const std::string& Text) {
+  CheckActive();
+  if (Seek(TFilterProgram::Compile(Text, *this).get(), FCur - 1L, false)) return true;
   FBof = true;
   return false;
 }
@@ -575,25 +630,45 @@ void TMemDataSet::CreateDataSet() {
     const TFieldDef& D = FieldDefs().Items(I);
     S->AddColumn({D.Name, D.DataType, D.Size, D.Required});
   }
-  OpenStore(std::move(S));
+  FShared.reset();
+  FOwn = std::move(S);
+  Open();
 }
 
-void TMemDataSet::OpenStore(std::shared_ptr<TTableStore> S) {
+void TMemDataSet::OpenStore(std::shared_ptr<const TTableStore> S) {
   Close();
-  FPending = std::move(S);
+  FOwn.reset();
+  FShared = std::move(S);
   Open();
 }
 
 void TMemDataSet::InternalOpen() {
-  if (!FPending) throw EDatabaseError("El conjunto de datos en memoria no se ha creado");
+  const TTableStore* S = FOwn ? FOwn.get() : FShared.get();
+  if (!S) throw EDatabaseError("El conjunto de datos en memoria no se ha creado");
   FieldDefs().Clear();
-  for (const auto& D : FPending->Defs) FieldDefs().Add(D.Name, D.DataType, D.Size, D.Required);
-  SetStore(FPending);
+  for (const auto& D : S->Defs) FieldDefs().Add(D.Name, D.DataType, D.Size, D.Required);
+  if (FOwn)
+    SetStore(FOwn);
+  else
+    SetStore(FShared);
+}
+
+TTableStore& TMemDataSet::OwnStore() {
+  CheckActive();
+  // Held here and as the open store, by nobody else: safe to change in place.
+  if (FOwn && FOwn.get() == Store() && FOwn.use_count() <= 2) return *FOwn;
+  FOwn = std::make_shared<TTableStore>(*Store());
+  FShared.reset();
+  ReplaceStore(FOwn);
+  return *FOwn;
+}
+
+void TMemDataSet::SetPrimaryKey(std::vector<std::string> Names) {
+  OwnStore().PrimaryKey = std::move(Names);
 }
 
 void TMemDataSet::AppendRecord(const std::vector<Variant>& Values) {
-  CheckActive();
-  TTableStore& S = *StorePtr();
+  TTableStore& S = OwnStore();
   std::vector<Variant> Row(S.Columns.size());
   size_t V = 0;
   for (int I = 0; I < FieldCount() && V < Values.size(); ++I) {

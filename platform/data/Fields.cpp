@@ -27,6 +27,12 @@ bool IsDateTimeType(TFieldType T) {
 TField::TField(TFieldType DataType) : FDataType(DataType) {}
 TField::~TField() = default;
 
+void TField::SetLookupDataSet(TDataSet* V) {
+  FLookupDataSet = V;
+  // The field's dataset hears when the lookup dataset dies and clears the reference.
+  if (V && FDataSet) V->FreeNotification(FDataSet);
+}
+
 int TField::DisplayWidth() const {
   if (FDisplayWidth >= 0) return FDisplayWidth;
   switch (FDataType) {

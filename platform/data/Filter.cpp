@@ -504,8 +504,6 @@ class TFilterCompiler {
 }  // namespace
 
 struct TFilterProgram::TImpl {
-  // Keeps the columns the nodes point into alive for the program's lifetime.
-  std::shared_ptr<TTableStore> Store;
   // Null: the filter is blank and every row matches.
   TNodePtr Root;
 };
@@ -520,7 +518,6 @@ std::unique_ptr<TFilterProgram> TFilterProgram::Compile(const std::string& Text,
   if (!Tree) return P;
   if (!DataSet.Store())
     throw EDatabaseError("No se puede aplicar el filtro: el conjunto de datos no está abierto");
-  P->FImpl->Store = DataSet.StorePtr();
   P->FImpl->Root = TFilterCompiler(DataSet, DataSet.Store()).Compile(*Tree);
   return P;
 }

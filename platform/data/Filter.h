@@ -19,7 +19,8 @@ struct TFilterNode;
 class TFilterProgram {
  public:
   // Compiles Text against the fields of DataSet (which must be open). Raises EDatabaseError
-  // whose message names the position (1-based) and the token that is wrong.
+  // whose message names the position (1-based) and the token that is wrong. The program reads
+  // the columns of the dataset's present store: use it while the dataset stays open on it.
   static std::unique_ptr<TFilterProgram> Compile(const std::string& Text, const TDataSet& DataSet);
   ~TFilterProgram();
   // Whether stored row Row satisfies the filter under Options.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <mutex>
+#include <utility>
 
 #include "SysUtils.h"
 #include "Unicode.h"
@@ -123,6 +125,68 @@ const std::vector<uint32_t>& THashIndex::Find(const std::string& Key) const {
   return It == Buckets.end() ? None : It->second;
 }
 
+// Indexes and orders built on demand. The map is guarded by Lock; each entry is built once under
+// its own flag, so building one index does not hold up readers of another.
+struct TTableStore::TIndexCache {
+  template <class T>
+  struct TEntry {
+    std::once_flag Built;
+    std::unique_ptr<T> Value;
+  };
+  std::mutex Lock;
+  std::unordered_map<std::string, std::unique_ptr<TEntry<THashIndex>>> Hashes;
+  std::unordered_map<std::string, std::unique_ptr<TEntry<std::vector<uint32_t>>>> Orders;
+
+  // The entry for Key in Map, made empty when new; its address stays valid (entries are never
+  // moved, and removed only from a store that nobody else reads).
+  template <class T>
+  TEntry<T>& Slot(std::unordered_map<std::string, std::unique_ptr<TEntry<T>>>& Map,
+                  const std::string& Key) {
+    std::lock_guard<std::mutex> G(Lock);
+    auto& E = Map[Key];
+    if (!E) E = std::make_unique<TEntry<T>>();
+    return *E;
+  }
+  template <class T, class F>
+  const T& Get(std::unordered_map<std::string, std::unique_ptr<TEntry<T>>>& Map,
+               const std::string& Key, F&& Build) {
+    TEntry<T>& E = Slot(Map, Key);
+    std::call_once(E.Built, [&] { E.Value = Build(); });
+    return *E.Value;
+  }
+};
+
+TTableStore::TTableStore() : FCache(std::make_unique<TIndexCache>()) {}
+TTableStore::~TTableStore() = default;
+
+TTableStore::TTableStore(const TTableStore& Other)
+    : Defs(Other.Defs),
+      Columns(Other.Columns),
+      PrimaryKey(Other.PrimaryKey),
+      FRows(Other.FRows),
+      FCache(std::make_unique<TIndexCache>()) {}
+
+TTableStore& TTableStore::operator=(const TTableStore& Other) {
+  if (this != &Other) *this = TTableStore(Other);
+  return *this;
+}
+
+TTableStore::TTableStore(TTableStore&& Other)
+    : Defs(std::move(Other.Defs)),
+      Columns(std::move(Other.Columns)),
+      PrimaryKey(std::move(Other.PrimaryKey)),
+      FRows(Other.FRows),
+      FCache(std::exchange(Other.FCache, std::make_unique<TIndexCache>())) {}
+
+TTableStore& TTableStore::operator=(TTableStore&& Other) {
+  Defs = std::move(Other.Defs);
+  Columns = std::move(Other.Columns);
+  PrimaryKey = std::move(Other.PrimaryKey);
+  FRows = Other.FRows;
+  std::swap(FCache, Other.FCache);
+  return *this;
+}
+
 void TTableStore::AddColumn(TColumnDef Def) {
   if (RowCount() > 0) throw EConvertError("No se pueden añadir columnas a una tabla con registros");
   Columns.emplace_back(Def.DataType);
@@ -154,12 +218,8 @@ void TTableStore::AppendRow(const std::vector<Variant>& Values) {
       Columns[C].AppendNull();
   }
   if (Columns.empty()) ++FRows;
-  InvalidateIndexes();
-}
-
-void TTableStore::InvalidateIndexes() const {
-  if (!FHashIndexes.empty()) FHashIndexes.clear();
-  if (!FSorted.empty()) FSorted.clear();
+  // The store is private to its writer: nobody holds an index of it.
+  if (!FCache->Hashes.empty() || !FCache->Orders.empty()) FCache = std::make_unique<TIndexCache>();
 }
 
 size_t TTableStore::MemoryBytes() const {
@@ -231,16 +291,14 @@ static std::string ColsKey(const std::vector<int>& Cols) {
 }
 
 const THashIndex& TTableStore::HashIndex(const std::vector<int>& Cols) const {
-  auto& Slot = FHashIndexes[ColsKey(Cols)];
-  if (!Slot) {
+  return FCache->Get(FCache->Hashes, ColsKey(Cols), [&] {
     auto Index = std::make_unique<THashIndex>();
     const size_t N = RowCount();
     Index->Buckets.reserve(N / 2 + 1);
     for (size_t R = 0; R < N; ++R)
       Index->Buckets[KeyOf(R, Cols)].push_back(static_cast<uint32_t>(R));
-    Slot = std::move(Index);
-  }
-  return *Slot;
+    return Index;
+  });
 }
 
 // Orders two rows of one column: Nulls first, numbers by value, strings by text.
@@ -259,18 +317,18 @@ static int CompareCell(const TColumn& C, uint32_t A, uint32_t B) {
 }
 
 const std::vector<uint32_t>& TTableStore::SortedRows(const std::vector<int>& Cols) const {
-  auto& Slot = FSorted[ColsKey(Cols)];
-  if (!Slot) {
+  return FCache->Get(FCache->Orders, ColsKey(Cols), [&] {
     auto Rows = std::make_unique<std::vector<uint32_t>>(RowCount());
     for (uint32_t R = 0; R < Rows->size(); ++R) (*Rows)[R] = R;
-    std::stable_sort(Rows->begin(), Rows->end(), [&](uint32_t A, uint32_t B) {
+    // Equal keys keep the stored order (the row ids break ties): a stable order without the
+    // temporary buffer a stable sort allocates.
+    std::sort(Rows->begin(), Rows->end(), [&](uint32_t A, uint32_t B) {
       for (int C : Cols) {
         int D = CompareCell(Columns[C], A, B);
         if (D) return D < 0;
       }
-      return false;
+      return A < B;
     });
-    Slot = std::move(Rows);
-  }
-  return *Slot;
+    return Rows;
+  });
 }

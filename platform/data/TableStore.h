@@ -104,6 +104,17 @@ class THashIndex {
   std::unordered_map<std::string, std::vector<uint32_t>> Buckets;
 };
 
+// A table's data. Threading rules:
+// - A store shared between datasets, the table cache and the SQL engine is handed out as
+//   shared_ptr<const TTableStore> and never changes again: any number of threads may read it at
+//   once. Its hash indexes and sort orders are built on first use, each exactly once under the
+//   store's own lock (a second thread asking for the same one waits for it); what HashIndex and
+//   SortedRows return stays valid and unchanged for the store's lifetime.
+// - The non-const members (AddColumn, AppendRow, the columns' Append calls, PrimaryKey) are for
+//   the one owner building a store nobody else reads yet (a file reader, a query's result) or
+//   appending to its private copy (TMemDataSet copies a shared store before its first append).
+// - Readers go through the columns' const accessors (IsNull, Int, Double, Str, Value) only, so
+//   that a column may later decode its values on first read.
 class TTableStore {
  public:
   std::vector<TColumnDef> Defs;
@@ -111,12 +122,21 @@ class TTableStore {
   // Names of the primary-key columns, in key order (may be empty).
   std::vector<std::string> PrimaryKey;
 
+  TTableStore();
+  ~TTableStore();
+  // Copies and moves carry the data; indexes and orders are built again on the copy's demand.
+  TTableStore(const TTableStore& Other);
+  TTableStore& operator=(const TTableStore& Other);
+  TTableStore(TTableStore&& Other);
+  TTableStore& operator=(TTableStore&& Other);
+
   size_t RowCount() const { return Columns.empty() ? FRows : Columns[0].Size(); }
   // Adds a column; only while the store has no rows.
   void AddColumn(TColumnDef Def);
   // Index of the column named Name ignoring case, -1 when absent.
   int ColumnIndex(std::string_view Name) const;
-  // Appends one row of values in column order (missing trailing values are Null).
+  // Appends one row of values in column order (missing trailing values are Null); forgets the
+  // indexes and orders built so far.
   void AppendRow(const std::vector<Variant>& Values);
   // For a store without columns: counts rows (used by tests and empty results).
   void SetRowCountNoColumns(size_t N) { FRows = N; }
@@ -130,13 +150,9 @@ class TTableStore {
   const THashIndex& HashIndex(const std::vector<int>& Cols) const;
   // Row order sorted by Cols (ascending, Nulls first), built on first use and kept.
   const std::vector<uint32_t>& SortedRows(const std::vector<int>& Cols) const;
-  // Forgets the cached indexes and orders (after rows were appended).
-  void InvalidateIndexes() const;
 
  private:
+  struct TIndexCache;
   size_t FRows = 0;
-  mutable std::unordered_map<std::string, std::unique_ptr<THashIndex>> FHashIndexes;
-  mutable std::unordered_map<std::string, std::unique_ptr<std::vector<uint32_t>>> FSorted;
+  std::unique_ptr<TIndexCache> FCache;
 };
-
-using TTableStorePtr = std::shared_ptr<TTableStore>;

@@ -49,6 +49,7 @@ void TTable::SetTableName(std::string V) {
 }
 
 void TTable::SetIndexFieldNames(std::string V) {
+  if (V == FIndexFieldNames) return;  // the same order: the record stays where it is
   FIndexFieldNames = std::move(V);
   if (Active()) Resync(false);
 }
@@ -65,7 +66,7 @@ TField* TTable::IndexFields(int Index) const {
 }
 
 void TTable::UpdateIndexDefs() {
-  std::shared_ptr<TTableStore> S = StorePtr();
+  std::shared_ptr<const TTableStore> S = StorePtr();
   if (!S) S = LoadTableFile(ResolveTablePath(FDatabaseName, FTableName));
   FIndexDefs.Clear();
   if (!S->PrimaryKey.empty()) {
@@ -82,13 +83,16 @@ void TTable::GetIndexNames(TStringList& List) {
   for (int I = 0; I < FIndexDefs.Count(); ++I) List.Add(FIndexDefs[I].Name);
 }
 
+TDataSource* TTable::MasterSource() const {
+  return FMasterLink->DataSource();
+}
+
 void TTable::SetMasterSource(TDataSource* V) {
-  if (V == FMasterSource) return;
-  FMasterSource = V;
-  FMasterLink->SetDataSource(V);  // tells MasterChanged
+  FMasterLink->SetDataSource(V);  // tells MasterChanged when it changes
 }
 
 void TTable::SetMasterFields(std::string V) {
+  if (V == FMasterFields) return;
   FMasterFields = std::move(V);
   MasterChanged();
 }
@@ -100,7 +104,7 @@ void TTable::MasterChanged() {
 void TTable::InternalOpen() {
   if (FTableName.empty()) throw EDatabaseError("La tabla no tiene nombre (TableName vacío)");
   FFilePath = ResolveTablePath(FDatabaseName, FTableName);
-  std::shared_ptr<TTableStore> S = LoadTableFile(FFilePath);
+  std::shared_ptr<const TTableStore> S = LoadTableFile(FFilePath);
   FieldDefs().Clear();
   for (const auto& D : S->Defs) FieldDefs().Add(D.Name, D.DataType, D.Size, D.Required);
   SetStore(S);
@@ -123,7 +127,7 @@ void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
   const TTableStore& S = *Store();
   std::vector<std::string> IndexNames;
   if (!FIndexFieldNames.empty()) IndexNames = SplitFieldNames(FIndexFieldNames);
-  TDataSet* Master = FMasterSource ? FMasterSource->DataSet() : nullptr;
+  TDataSet* Master = MasterSource() ? MasterSource()->DataSet() : nullptr;
   if (Master && Master->Active() && !FMasterFields.empty()) {
     std::vector<std::string> MasterNames = SplitFieldNames(FMasterFields);
     // The detail side of the link: the leading index fields, else the primary key, else

@@ -52,7 +52,9 @@ class TTable : public TDataSet {
   // Names of the table's indexes ("" stands for the primary index).
   void GetIndexNames(TStringList& List);
 
-  TDataSource* MasterSource() const { return FMasterSource; }
+  // The data source of the master link (read from the link itself, so a destroyed data source
+  // reads as none).
+  TDataSource* MasterSource() const;
   void SetMasterSource(TDataSource* V);
   const std::string& MasterFields() const { return FMasterFields; }
   void SetMasterFields(std::string V);
@@ -74,7 +76,6 @@ class TTable : public TDataSet {
   void MasterChanged();
   std::string FDatabaseName, FTableName, FIndexFieldNames, FMasterFields, FFilePath;
   TIndexDefs FIndexDefs;
-  TDataSource* FMasterSource = nullptr;
   std::unique_ptr<TMasterLink> FMasterLink;
 };
 

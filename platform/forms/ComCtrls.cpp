@@ -127,10 +127,8 @@ QDateTime ToQDateTime(TDateTime D) {
 TDateTime ToTDateTime(const QDateTime& D) {
   const QDate Day = D.date();
   const QTime T = D.time();
-  const double Date = EncodeDate(Day.year(), Day.month(), Day.day()).Val;
-  const double Time = EncodeTime(T.hour(), T.minute(), T.second(), T.msec()).Val;
-  // Before the epoch the fraction still counts forwards from midnight.
-  return TDateTime(Date >= 0 ? Date + Time : Date - Time);
+  return ComposeDateTime(EncodeDate(Day.year(), Day.month(), Day.day()),
+                         EncodeTime(T.hour(), T.minute(), T.second(), T.msec()));
 }
 
 // -------------------------------------------------------------------------- TDateTimePicker

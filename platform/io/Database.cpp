@@ -2,7 +2,6 @@
 // table names to files inside a database directory.
 #include "Database.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "DB.h"
+#include "IoUtil.h"
 #include "SysUtils.h"
 #include "Unicode.h"
 
@@ -55,38 +55,6 @@ void ReadEnvAliasesLocked() {
 bool IsDirectory(const std::string& P) {
   struct stat St;
   return ::stat(P.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
-}
-
-bool IsRegularFile(const std::string& P) {
-  struct stat St;
-  return ::stat(P.c_str(), &St) == 0 && S_ISREG(St.st_mode);
-}
-
-std::string JoinPath(const std::string& Dir, const std::string& Name) {
-  if (Dir.empty()) return Name;
-  if (Dir.back() == '/') return Dir + Name;
-  return Dir + "/" + Name;
-}
-
-// The entry of Dir whose name equals Name ignoring letter case (exact match preferred), or "".
-std::string FindEntry(const std::string& Dir, const std::string& Name, bool FilesOnly) {
-  std::string Exact = JoinPath(Dir, Name);
-  if (FilesOnly ? IsRegularFile(Exact) : IsDirectory(Exact)) return Exact;
-  DIR* D = ::opendir(Dir.empty() ? "." : Dir.c_str());
-  if (!D) return std::string();
-  std::string Folded = FoldCase(Name), Found;
-  while (dirent* E = ::readdir(D)) {
-    std::string_view N(E->d_name);
-    if (N == "." || N == "..") continue;
-    if (FoldCase(N) != Folded) continue;
-    std::string Full = JoinPath(Dir, std::string(N));
-    if (FilesOnly ? IsRegularFile(Full) : IsDirectory(Full)) {
-      Found = Full;
-      break;
-    }
-  }
-  ::closedir(D);
-  return Found;
 }
 
 bool HasTableExtension(const std::string& Name) {
@@ -157,7 +125,7 @@ std::string ResolveTablePath(const std::string& DatabaseName, const std::string&
     for (const char* Ext : {".db", ".dbf", ".txt"}) Candidates.push_back(File + Ext);
   }
   for (const std::string& C : Candidates) {
-    std::string Found = FindEntry(Dir, C, true);
+    std::string Found = FindFileIgnoringCase(Dir, C);
     if (!Found.empty()) return Found;
   }
   throw EDatabaseError("No se encuentra la tabla '" + TableName + "' en '" + Dir + "'");
@@ -168,11 +136,11 @@ std::string TargetTablePath(const std::string& DatabaseName, const std::string& 
   SplitTableName(DatabaseName, TableName, Dir, File);
   if (!HasTableExtension(File)) {
     for (const char* Ext : {".db", ".dbf", ".txt"}) {
-      std::string Found = FindEntry(Dir, File + Ext, true);
+      std::string Found = FindFileIgnoringCase(Dir, File + Ext);
       if (!Found.empty()) return Found;
     }
     return JoinPath(Dir, File + ".db");
   }
-  std::string Found = FindEntry(Dir, File, true);
+  std::string Found = FindFileIgnoringCase(Dir, File);
   return Found.empty() ? JoinPath(Dir, File) : Found;
 }

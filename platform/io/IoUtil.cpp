@@ -1,6 +1,7 @@
 // Helpers shared by the table-file readers and writers.
 #include "IoUtil.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <mutex>
 
+#include "SysUtils.h"
 #include "Unicode.h"
 
 void RaiseFileError(const std::string& Path, const std::string& Detail) {
@@ -51,6 +53,8 @@ std::string ErrnoText(int Err) {
     case EMFILE:
     case ENFILE:
       return "demasiados archivos abiertos";
+    case EFBIG:
+      return "el archivo supera el tamaño máximo permitido";
     default:
       return "error del sistema " + std::to_string(Err);
   }
@@ -96,24 +100,29 @@ TMappedFile::~TMappedFile() {
 
 // ---------------------------------------------------------------- TTempFile
 
-TTempFile::TTempFile(const std::string& Target, const std::string& Ext) : FTarget(Target) {
+std::string SiblingName(const std::string& Target, const std::string& Ext) {
   static std::atomic<unsigned> Counter{0};
+  const size_t Slash = Target.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? std::string() : Target.substr(0, Slash + 1);
+  const std::string Name = Slash == std::string::npos ? Target : Target.substr(Slash + 1);
+  return Dir + "." + Name + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(Counter++) +
+         Ext;
+}
+
+TTempFile::TTempFile(const std::string& Target, const std::string& Ext) : FTarget(Target) {
   struct stat St;
   if (::stat(Target.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
     RaiseFileError(Target, "es un directorio, no se puede escribir la tabla");
-  std::string Dir = Target;
-  size_t Slash = Dir.find_last_of('/');
-  std::string Name = Slash == std::string::npos ? Dir : Dir.substr(Slash + 1);
-  Dir = Slash == std::string::npos ? std::string() : Dir.substr(0, Slash + 1);
   for (int Attempt = 0; Attempt < 100; ++Attempt) {
-    std::string Candidate = Dir + "." + Name + ".tmp" + std::to_string(::getpid()) + "_" +
-                            std::to_string(Counter++) + Ext;
+    std::string Candidate = SiblingName(Target, Ext);
     int Fd = ::open(Candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (Fd >= 0) {
       ::close(Fd);
       FPath = Candidate;
       return;
     }
+    if (errno == ENOENT)
+      RaiseFileError(Target, "no existe la carpeta '" + ExtractFilePath(Target) + "'");
     if (errno != EEXIST)
       RaiseFileError(Target, "no se puede crear el archivo temporal: " + ErrnoText(errno));
   }
@@ -128,6 +137,53 @@ void TTempFile::Commit() {
   if (::rename(FPath.c_str(), FTarget.c_str()) != 0)
     RaiseFileError(FTarget, "no se puede reemplazar el archivo: " + ErrnoText(errno));
   FDone = true;
+}
+
+std::unique_ptr<TTempFile> TTempFile::Adopt(const std::string& Path, const std::string& Target) {
+  std::unique_ptr<TTempFile> T(new TTempFile());
+  T->FPath = Path;
+  T->FTarget = Target;
+  return T;
+}
+
+namespace {
+// A second name for the file a target names now, so that it can be put back; nothing when the
+// target does not exist (or the file system cannot give a file two names: then it cannot be put
+// back, and a failed replacement keeps what it had already replaced).
+std::unique_ptr<TTempFile> KeepPrevious(const std::string& Target) {
+  struct stat St;
+  if (::stat(Target.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return nullptr;
+  auto Kept = std::make_unique<TTempFile>(Target, ExtractFileExt(Target));
+  ::unlink(Kept->Path().c_str());
+  if (::link(Target.c_str(), Kept->Path().c_str()) != 0) return nullptr;
+  return Kept;
+}
+}  // namespace
+
+void TTempFile::CommitAll(const std::vector<TTempFile*>& Files) {
+  std::vector<std::unique_ptr<TTempFile>> Previous;
+  std::vector<bool> Existed;
+  for (TTempFile* F : Files) {
+    Existed.push_back(::access(F->Target().c_str(), F_OK) == 0);
+    Previous.push_back(Files.size() > 1 ? KeepPrevious(F->Target()) : nullptr);
+  }
+  for (size_t I = 0; I < Files.size(); ++I) {
+    try {
+      Files[I]->Commit();
+    } catch (...) {
+      for (size_t J = 0; J < I; ++J) {
+        try {
+          if (Previous[J])
+            Previous[J]->Commit();
+          else if (!Existed[J])
+            ::unlink(Files[J]->Target().c_str());
+        } catch (const Exception&) {
+          // The original error is the one to report.
+        }
+      }
+      throw;
+    }
+  }
 }
 
 TFileWriter::TFileWriter(const std::string& Path, const std::string& ErrName) : FErrName(ErrName) {
@@ -184,6 +240,61 @@ void TFileWriter::Close() {
   int Fd = FFd;
   FFd = -1;
   if (::close(Fd) != 0) RaiseFileError(FErrName, "no se puede escribir: " + ErrnoText(errno));
+}
+
+// ---------------------------------------------------------------- names in any letter case
+
+namespace {
+// An open directory stream, closed on destruction.
+class TDirHandle {
+ public:
+  explicit TDirHandle(const std::string& Dir) : FDir(::opendir(Dir.empty() ? "." : Dir.c_str())) {}
+  ~TDirHandle() {
+    if (FDir) ::closedir(FDir);
+  }
+  TDirHandle(const TDirHandle&) = delete;
+  TDirHandle& operator=(const TDirHandle&) = delete;
+  // The next entry's name, or null at the end (or when the directory could not be opened).
+  const char* Next() {
+    const dirent* E = FDir ? ::readdir(FDir) : nullptr;
+    return E ? E->d_name : nullptr;
+  }
+
+ private:
+  DIR* FDir;
+};
+
+bool IsRegularFile(const std::string& Path) {
+  struct stat St;
+  return ::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode);
+}
+}  // namespace
+
+std::string JoinPath(const std::string& Dir, const std::string& Name) {
+  if (Dir.empty()) return Name;
+  if (Dir.back() == '/') return Dir + Name;
+  return Dir + "/" + Name;
+}
+
+std::string FindFileIgnoringCase(const std::string& Dir, const std::string& Name) {
+  const std::string Exact = JoinPath(Dir, Name);
+  if (IsRegularFile(Exact)) return Exact;
+  const std::string Folded = FoldCase(Name);
+  TDirHandle D(Dir);
+  while (const char* Entry = D.Next()) {
+    const std::string_view N(Entry);
+    if (N == "." || N == ".." || FoldCase(N) != Folded) continue;
+    const std::string Full = JoinPath(Dir, std::string(N));
+    if (IsRegularFile(Full)) return Full;
+  }
+  return std::string();
+}
+
+std::string CompanionPath(const std::string& Path, const std::string& Ext) {
+  const std::string Dir = ExtractFilePath(Path);
+  const std::string Want = ChangeFileExt(ExtractFileName(Path), Ext);
+  const std::string Found = FindFileIgnoringCase(Dir, Want);
+  return Found.empty() ? Dir + Want : Found;
 }
 
 void WriteWholeFile(const std::string& Path, std::string_view Bytes) {
@@ -300,49 +411,33 @@ bool IsAscii(std::string_view S) {
   return true;
 }
 
-// ---------------------------------------------------------------- dates
+// ---------------------------------------------------------------- date-time texts
 
-void SplitDateTime(double D, int64_t& Days, int64_t& Ms) {
-  // Whole milliseconds first, so 23:59:59.9996 rounds into the next day consistently.
-  double TotalMs = std::floor(D * 86400000.0 + 0.5);
-  Days = static_cast<int64_t>(std::floor(TotalMs / 86400000.0));
-  Ms = static_cast<int64_t>(TotalMs - static_cast<double>(Days) * 86400000.0);
+int FormatIsoDateTime(char (&Buf)[40], double Value, TFieldType Type, bool WithMs) {
+  int64_t Days, Ms;
+  SplitDateTime(TDateTime(Value), Days, Ms);
+  int Y, M, D;
+  DateOfDayNumber(Days, Y, M, D);
+  const int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
+            Zz = int(Ms % 1000);
+  int N = 0;
+  if (Type == ftDate) return std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d", Y, M, D);
+  if (Type == ftTime)
+    N = std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", Hh, Mi, Ss);
+  else
+    N = std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d", Y, M, D, Hh, Mi, Ss);
+  if (WithMs) N += std::snprintf(Buf + N, sizeof Buf - N, ".%03d", Zz);
+  return N;
 }
 
-double JoinDateTime(int64_t Days, int64_t Ms) {
-  return static_cast<double>(Days) + static_cast<double>(Ms) / 86400000.0;
-}
-
-// Days since 1970-01-01 are shifted by this to days since 1899-12-30.
-static constexpr int64_t kUnixTo1899 = 25569;
-
-void CivilFromDays(int64_t Days, int& Y, int& M, int& D) {
-  int64_t Z = Days - kUnixTo1899 + 719468;
-  int64_t Era = (Z >= 0 ? Z : Z - 146096) / 146097;
-  int64_t Doe = Z - Era * 146097;
-  int64_t Yoe = (Doe - Doe / 1460 + Doe / 36524 - Doe / 146096) / 365;
-  int64_t Yr = Yoe + Era * 400;
-  int64_t Doy = Doe - (365 * Yoe + Yoe / 4 - Yoe / 100);
-  int64_t Mp = (5 * Doy + 2) / 153;
-  D = static_cast<int>(Doy - (153 * Mp + 2) / 5 + 1);
-  M = static_cast<int>(Mp < 10 ? Mp + 3 : Mp - 9);
-  Y = static_cast<int>(Yr + (M <= 2 ? 1 : 0));
-}
-
-int64_t DaysFromCivil(int Y, int M, int D) {
-  int64_t Yr = Y - (M <= 2 ? 1 : 0);
-  int64_t Era = (Yr >= 0 ? Yr : Yr - 399) / 400;
-  int64_t Yoe = Yr - Era * 400;
-  int64_t Doy = (153 * (M > 2 ? M - 3 : M + 9) + 2) / 5 + D - 1;
-  int64_t Doe = Yoe * 365 + Yoe / 4 - Yoe / 100 + Doy;
-  return Era * 146097 + Doe - 719468 + kUnixTo1899;
-}
-
-bool ValidCivil(int Y, int M, int D) {
-  if (Y < 1 || Y > 9999 || M < 1 || M > 12 || D < 1) return false;
-  static const int Len[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool Leap = (Y % 4 == 0 && Y % 100 != 0) || Y % 400 == 0;
-  return D <= Len[M - 1] + (M == 2 && Leap ? 1 : 0);
+bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows) {
+  bool Any = false;
+  Rows.ForEachValue(Col, [&](size_t Row) {
+    int64_t Days, Ms;
+    SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
+    Any = Any || Ms % 1000 != 0;
+  });
+  return Any;
 }
 
 // ---------------------------------------------------------------- numbers

@@ -1,9 +1,10 @@
 // Helpers shared by the table-file readers and writers: Spanish file errors, a read-only view
-// of a whole file, temporary files renamed into place, code-page tables and date arithmetic.
+// of a whole file, temporary files renamed into place, code-page tables and number texts.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,11 +37,38 @@ class TMappedFile {
   bool FMapped = false;
 };
 
+// The rows a writer writes: every row of a store in order, or the chosen ones in the given order.
+class TRowSelection {
+ public:
+  TRowSelection(const TTableStore& Data, const std::vector<uint32_t>* Rows)
+      : FRows(Rows), FCount(Rows ? Rows->size() : Data.RowCount()) {}
+  size_t Count() const { return FCount; }
+  // The stored row written I-th.
+  size_t operator[](size_t I) const { return FRows ? (*FRows)[I] : I; }
+  // Calls Fn(Row) for each row written whose value in Col is not empty, in order.
+  template <class F>
+  void ForEachValue(const TColumn& Col, F&& Fn) const {
+    for (size_t I = 0; I < FCount; ++I) {
+      const size_t Row = (*this)[I];
+      if (!Col.IsNull(Row)) Fn(Row);
+    }
+  }
+
+ private:
+  const std::vector<uint32_t>* FRows;
+  size_t FCount;
+};
+
+// A name for a passing file beside Target, ending in Ext, that no file has yet (the process id
+// and a counter keep it apart from other writers).
+std::string SiblingName(const std::string& Target, const std::string& Ext);
+
 // A file written under a temporary name beside its target; Commit renames it over the target,
 // the destructor removes it when not committed.
 class TTempFile {
  public:
   // Target: the final path; Ext: the extension the temporary name must end with (".dbf").
+  // Creates the temporary file empty; raises EDatabaseError naming the target when it cannot.
   TTempFile(const std::string& Target, const std::string& Ext);
   ~TTempFile();
   TTempFile(const TTempFile&) = delete;
@@ -49,8 +77,16 @@ class TTempFile {
   const std::string& Target() const { return FTarget; }
   // Renames the temporary file over the target; raises EDatabaseError naming the target.
   void Commit();
+  // Renames several temporary files over their targets, all or none: when one rename fails,
+  // the targets replaced before it get their previous files back (or are removed when they had
+  // none) and the error is raised. The files of a table (data and schema, data and memos) are
+  // replaced together this way.
+  static void CommitAll(const std::vector<TTempFile*>& Files);
+  // Takes charge of an existing file Path as the temporary file of Target.
+  static std::unique_ptr<TTempFile> Adopt(const std::string& Path, const std::string& Target);
 
  private:
+  TTempFile() = default;
   std::string FTarget, FPath;
   bool FDone = false;
 };
@@ -77,6 +113,16 @@ class TFileWriter {
   std::string FErrName;
   std::string FBuf;
 };
+
+// The regular file of directory Dir ("" for the current one) named Name in any letter case
+// (Unicode case folding; the exact name wins), as Dir joined with the name found; "" when none.
+// Files copied from other systems come in any case.
+std::string FindFileIgnoringCase(const std::string& Dir, const std::string& Name);
+// The file beside Path that has Path's name with extension Ext (".mb", ".sch"): an existing one
+// in any letter case, else the name as written.
+std::string CompanionPath(const std::string& Path, const std::string& Ext);
+// Dir and Name joined by one "/" (Name alone when Dir is empty).
+std::string JoinPath(const std::string& Dir, const std::string& Name);
 
 // Writes Bytes to Path (created or truncated), raising EDatabaseError naming the file.
 void WriteWholeFile(const std::string& Path, std::string_view Bytes);
@@ -107,17 +153,12 @@ size_t Utf8Length(std::string_view S);
 // True when every byte is ASCII (no conversion needed).
 bool IsAscii(std::string_view S);
 
-// Days between 0001-01-01 (day 1) and 1899-12-30, the TDateTime origin.
-constexpr int64_t kDaysTo1899 = 693594;
-// Splits a TDateTime into whole days since 1899-12-30 and milliseconds into the day.
-void SplitDateTime(double D, int64_t& Days, int64_t& Ms);
-// Builds a TDateTime from whole days and milliseconds.
-double JoinDateTime(int64_t Days, int64_t Ms);
-// Civil date of a day number since 1899-12-30, and back (proleptic Gregorian).
-void CivilFromDays(int64_t Days, int& Y, int& M, int& D);
-int64_t DaysFromCivil(int Y, int M, int D);
-// Whether Y-M-D is a real calendar date.
-bool ValidCivil(int Y, int M, int D);
+// The ISO text of a date, time or date-time value (per Type: 2024-01-31, 13:45:00,
+// 2024-01-31 13:45:00), with ".zzz" milliseconds when WithMs, into Buf; returns its length.
+int FormatIsoDateTime(char (&Buf)[40], double Value, TFieldType Type, bool WithMs);
+// Whether any value written of a date-time column has a fraction of a second (so that the text
+// formats write milliseconds for the whole column).
+bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows);
 
 // Shortest decimal text that reads back as the same double ("." decimal point).
 std::string DoubleToText(double V);

@@ -2,8 +2,8 @@
 // the file's identity, and saving through a temporary file renamed into place.
 #include "TableFile.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -40,7 +40,7 @@ struct TFileStamp {
 
 struct TCacheEntry {
   TFileStamp Data, Schema;
-  std::shared_ptr<TTableStore> Store;
+  std::shared_ptr<const TTableStore> Store;
 };
 
 std::mutex CacheLock;
@@ -68,23 +68,6 @@ std::string CanonicalPath(const std::string& Path) {
   return Path;
 }
 
-// The memo file of a Paradox table: an existing one in any letter case, else "<name>.mb".
-std::string MemoPathOf(const std::string& Path) {
-  std::string Dir = ExtractFilePath(Path);
-  std::string Want = ChangeFileExt(ExtractFileName(Path), ".mb");
-  if (DIR* D = ::opendir(Dir.empty() ? "." : Dir.c_str())) {
-    std::string Found;
-    while (dirent* E = ::readdir(D))
-      if (SameTextAscii(E->d_name, Want)) {
-        Found = Dir + E->d_name;
-        break;
-      }
-    ::closedir(D);
-    if (!Found.empty()) return Found;
-  }
-  return Dir + Want;
-}
-
 std::shared_ptr<TTableStore> ReadTable(const std::string& Path, TTableFormat Format) {
   try {
     switch (Format) {
@@ -107,7 +90,7 @@ std::shared_ptr<TTableStore> ReadTable(const std::string& Path, TTableFormat For
 
 }  // namespace
 
-std::shared_ptr<TTableStore> LoadTableFile(const std::string& Path) {
+std::shared_ptr<const TTableStore> LoadTableFile(const std::string& Path) {
   const TTableFormat Format = TableFormatOf(Path);
   const TFileStamp Stamp = StampOf(Path);
   TFileStamp SchemaStamp;
@@ -123,7 +106,7 @@ std::shared_ptr<TTableStore> LoadTableFile(const std::string& Path) {
     if (It != Cache().end() && It->second.Data == Stamp && It->second.Schema == SchemaStamp)
       return It->second.Store;
   }
-  std::shared_ptr<TTableStore> Store = ReadTable(Path, Format);
+  std::shared_ptr<const TTableStore> Store = ReadTable(Path, Format);
   std::lock_guard<std::mutex> G(CacheLock);
   TCacheEntry& E = Cache()[Key];
   // Another thread may have loaded the same version meanwhile: keep one store per version.
@@ -151,9 +134,11 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
     switch (Format) {
       case TTableFormat::Paradox: {
         TTempFile Tmp(Path, ".db");
-        TTempFile TmpMemo(MemoPathOf(Path), ".mb");
-        if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Data, Rows)) TmpMemo.Commit();
-        Tmp.Commit();
+        TTempFile TmpMemo(CompanionPath(Path, ".mb"), ".mb");
+        if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Data, Rows))
+          TTempFile::CommitAll({&TmpMemo, &Tmp});
+        else
+          Tmp.Commit();
         break;
       }
       case TTableFormat::DBase: {
@@ -167,8 +152,7 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
         TTempFile Tmp(Path, ".txt");
         TTempFile TmpSch(Sch, ".sch");
         WriteAsciiFile(Tmp.Path(), TmpSch.Path(), Path, Data, Rows);
-        TmpSch.Commit();
-        Tmp.Commit();
+        TTempFile::CommitAll({&TmpSch, &Tmp});
         break;
       }
     }
@@ -180,6 +164,66 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
     RaiseFileError(Path, "no hay memoria suficiente para guardar la tabla");
   }
   ClearTableCache(Path);
+}
+
+namespace {
+// The file that goes with a table file: an ASCII table's schema, a Paradox table's memo file
+// (whether or not it exists); "" for a dBase table.
+std::string CompanionOf(const std::string& Path) {
+  switch (TableFormatOf(Path)) {
+    case TTableFormat::Paradox:
+      return CompanionPath(Path, ".mb");
+    case TTableFormat::Ascii:
+      return SchemaPathOf(Path);
+    case TTableFormat::DBase:
+      break;
+  }
+  return std::string();
+}
+
+// Removes a table file and its companion file; files that do not exist are no error.
+void DeleteTableFile(const std::string& Path) {
+  const std::string Companion = CompanionOf(Path);
+  ::unlink(Path.c_str());
+  if (!Companion.empty()) ::unlink(Companion.c_str());
+  ClearTableCache(Path);
+}
+}  // namespace
+
+TPassingTable::TPassingTable(std::string Target) : FTarget(std::move(Target)) {
+  TableFormatOf(FTarget);  // a name the layer cannot write is refused before any work
+  struct stat St;
+  if (::stat(FTarget.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
+    RaiseFileError(FTarget, "es un directorio, no se puede escribir la tabla");
+  for (int Attempt = 0; FFolder.empty(); ++Attempt) {
+    const std::string Candidate = SiblingName(FTarget, ".dir");
+    if (::mkdir(Candidate.c_str(), 0755) == 0) {
+      FFolder = Candidate;
+    } else if (errno == ENOENT) {
+      RaiseFileError(FTarget, "no existe la carpeta '" + ExtractFilePath(FTarget) + "'");
+    } else if (errno != EEXIST || Attempt == 100) {
+      RaiseFileError(FTarget, "no se puede crear la carpeta de paso: " + ErrnoText(errno));
+    }
+  }
+  FPath = JoinPath(FFolder, ExtractFileName(FTarget));
+}
+
+TPassingTable::~TPassingTable() {
+  DeleteTableFile(FPath);
+  ::rmdir(FFolder.c_str());
+}
+
+void TPassingTable::Commit() {
+  std::vector<std::unique_ptr<TTempFile>> Files;
+  const std::string Companion = CompanionOf(FPath);
+  if (!Companion.empty() && ::access(Companion.c_str(), F_OK) == 0)
+    Files.push_back(TTempFile::Adopt(Companion, CompanionOf(FTarget)));
+  Files.push_back(TTempFile::Adopt(FPath, FTarget));
+  std::vector<TTempFile*> All;
+  for (auto& F : Files) All.push_back(F.get());
+  TTempFile::CommitAll(All);
+  ClearTableCache(FPath);
+  ClearTableCache(FTarget);
 }
 
 void ClearTableCache(const std::string& Path) {

@@ -18,7 +18,7 @@ TTableFormat TableFormatOf(const std::string& Path);
 // Loads a table file once per process and returns the shared store; reloaded only when the
 // file's size or modification time changes. Raises EDatabaseError naming the file and what
 // is wrong (missing, unreadable, truncated, corrupt).
-std::shared_ptr<TTableStore> LoadTableFile(const std::string& Path);
+std::shared_ptr<const TTableStore> LoadTableFile(const std::string& Path);
 
 // Writes Rows (all rows when null) of Data as a new table file at Path. The file is written
 // under a temporary name beside the target and renamed over it only when complete, so a failure
@@ -29,3 +29,24 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
 
 // Forgets cached stores (all, or the one of Path).
 void ClearTableCache(const std::string& Path = std::string());
+
+// A table file made in a passing folder beside its target, under the target's own name (which
+// the formats write into their headers), for work that must be complete before the target
+// changes (a copy whose columns are dropped afterwards). Commit moves the passing file and its
+// companion over the target's, all or none; the destructor removes the passing folder with
+// whatever was made in it.
+class TPassingTable {
+ public:
+  // Creates the passing folder; raises EDatabaseError naming the target when it cannot.
+  explicit TPassingTable(std::string Target);
+  ~TPassingTable();
+  TPassingTable(const TPassingTable&) = delete;
+  TPassingTable& operator=(const TPassingTable&) = delete;
+  const std::string& Path() const { return FPath; }
+  // Raises EDatabaseError naming the target when the files cannot be moved; the target's files
+  // are then as they were.
+  void Commit();
+
+ private:
+  std::string FTarget, FFolder, FPath;
+};

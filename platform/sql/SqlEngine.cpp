@@ -176,19 +176,19 @@ bool SqlLikeMatch(std::string_view TextUtf8, std::string_view PatternUtf8, char3
 // The virtual-table module over TTableStore
 
 struct TSqliteDatabase::TContext {
-  std::vector<std::shared_ptr<TTableStore>> Stores;
+  std::vector<std::shared_ptr<const TTableStore>> Stores;
 };
 
 namespace {
 
 struct TStoreVtab {
   sqlite3_vtab Base;  // first member: SQLite sees a sqlite3_vtab*
-  TTableStore* Store;
+  const TTableStore* Store;
 };
 
 struct TStoreCursor {
   sqlite3_vtab_cursor Base;
-  TTableStore* Store;
+  const TTableStore* Store;
   const uint32_t* Rows;  // rows of an index lookup; null for all rows
   size_t At;
   size_t Count;
@@ -215,7 +215,7 @@ int VtabConnect(sqlite3* Db, void* Aux, int Argc, const char* const* Argv, sqlit
       *Err = sqlite3_mprintf("tabla interna desconocida");
       return SQLITE_ERROR;
     }
-    TTableStore* Store = Ctx->Stores[Index].get();
+    const TTableStore* Store = Ctx->Stores[Index].get();
     std::string Decl = "CREATE TABLE x(";
     for (size_t C = 0; C < Store->Defs.size(); ++C)
       Decl += (C ? ", " : "") + QuoteSqlName(Store->Defs[C].Name) + " " +
@@ -454,7 +454,8 @@ TSqliteDatabase::~TSqliteDatabase() {
   if (FDb) sqlite3_close(FDb);
 }
 
-void TSqliteDatabase::AttachStore(const std::string& Name, std::shared_ptr<TTableStore> Store) {
+void TSqliteDatabase::AttachStore(const std::string& Name,
+                                  std::shared_ptr<const TTableStore> Store) {
   FContext->Stores.push_back(std::move(Store));
   Exec("CREATE VIRTUAL TABLE temp." + QuoteSqlName(Name) + " USING kvstore(" +
        std::to_string(FContext->Stores.size() - 1) + ")");
@@ -515,7 +516,7 @@ std::optional<std::string> TSqlTableSource::ResolvePath(const std::string& Name)
   return Ec ? Path : Canon.string();
 }
 
-void TSqlTableSource::Register(const std::string& Name, std::shared_ptr<TTableStore> Store) {
+void TSqlTableSource::Register(const std::string& Name, std::shared_ptr<const TTableStore> Store) {
   FStores.emplace_back(Name, std::move(Store));
   FRegistered.push_back(Name);
 }
@@ -526,7 +527,7 @@ std::optional<TSqlTableSchema> TSqlTableSource::Find(const std::string& Name) {
       return TSqlTableSchema{R, Store(R)->Defs};
   auto Path = ResolvePath(Name);
   if (!Path) return std::nullopt;
-  std::shared_ptr<TTableStore> S = Store(*Path);
+  std::shared_ptr<const TTableStore> S = Store(*Path);
   if (!S) {
     S = LoadTableFile(*Path);
     FStores.emplace_back(*Path, S);
@@ -534,7 +535,7 @@ std::optional<TSqlTableSchema> TSqlTableSource::Find(const std::string& Name) {
   return TSqlTableSchema{*Path, S->Defs};
 }
 
-std::shared_ptr<TTableStore> TSqlTableSource::Store(const std::string& Path) const {
+std::shared_ptr<const TTableStore> TSqlTableSource::Store(const std::string& Path) const {
   for (const auto& [P, S] : FStores)
     if (P == Path) return S;
   return nullptr;

@@ -25,7 +25,7 @@ class TSqliteDatabase {
   sqlite3* Handle() const { return FDb; }
   struct TContext;  // what the store module reads
   // Makes Store visible to SQL as the table Name (no copy; the store must outlive the use).
-  void AttachStore(const std::string& Name, std::shared_ptr<TTableStore> Store);
+  void AttachStore(const std::string& Name, std::shared_ptr<const TTableStore> Store);
   // Runs a statement that returns no rows; raises ESQLError with SQLite's message.
   void Exec(const std::string& Sql);
 
@@ -63,19 +63,19 @@ class TSqlTableSource {
   // The table a name denotes (file name, path or bare name), loaded; nullopt when none.
   std::optional<TSqlTableSchema> Find(const std::string& Name);
   // The loaded store of a path that Find returned.
-  std::shared_ptr<TTableStore> Store(const std::string& Path) const;
+  std::shared_ptr<const TTableStore> Store(const std::string& Path) const;
   // The existing file a table name denotes (normalised), or nullopt.
   std::optional<std::string> ResolvePath(const std::string& Name) const;
   // Makes an in-memory store answer to Name (and to Name without its extension), before any
   // file; its path is Name. For tests and for results kept in memory.
-  void Register(const std::string& Name, std::shared_ptr<TTableStore> Store);
+  void Register(const std::string& Name, std::shared_ptr<const TTableStore> Store);
   TSqlSchemaLookup Lookup() {
     return [this](const std::string& Name) { return Find(Name); };
   }
 
  private:
   std::string FDatabase;
-  std::vector<std::pair<std::string, std::shared_ptr<TTableStore>>> FStores;
+  std::vector<std::pair<std::string, std::shared_ptr<const TTableStore>>> FStores;
   std::vector<std::string> FRegistered;
 };
 

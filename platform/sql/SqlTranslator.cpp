@@ -648,7 +648,7 @@ bool ParseSqlDateConstant(std::string_view Text, TFieldType T, double& Days) {
     if (I < S.size() && S[I] == 'T') ++I;
     if (!ReadTime(S, I, Time)) return false;
   }
-  Days = T == ftTime ? Time : (T == ftDate && Time == 0 ? Date.Val : Date.Val + Time);
+  Days = T == ftTime ? Time : ComposeDateTime(Date, TDateTime(Time)).Val;
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "Dialogs.h"
 #include "KVFind.h"
 #include "TableFile.h"
+#include "io/IoTestUtil.h"
 
 namespace {
 
@@ -30,23 +31,28 @@ std::string MessageOf(F&& Fn) {
 // Counts the notifications a grid bound to the dataset would receive.
 class TCountingLink : public TDataLink {
  public:
-  int Changed = 0, Scrolled = 0;
+  int Changing = 0, Active = 0, Changed = 0, Scrolled = 0;
+  void DataSetChanging() override { ++Changing; }
+  void ActiveChanged() override { ++Active; }
   void DataSetChanged() override { ++Changed; }
   void DataSetScrolled() override { ++Scrolled; }
+  void Reset() { Changing = Active = Changed = Scrolled = 0; }
 };
 
 // Records the message boxes shown.
 class TMessages {
  public:
   TMessages() {
-    FOld = SetMessageHandler([this](const std::string& M, TMsgDlgType K, const std::string&) {
+    FOld = SetMessageHandler([this](const std::string& M, TMsgDlgType K, const std::string& D) {
       Texts.push_back(M);
       Kinds.push_back(K);
+      Details.push_back(D);
     });
   }
   ~TMessages() { SetMessageHandler(FOld); }
   std::vector<std::string> Texts;
   std::vector<TMsgDlgType> Kinds;
+  std::vector<std::string> Details;
 
  private:
   TMessageHandler FOld;
@@ -106,7 +112,7 @@ class KVFindFiles : public ::testing::Test {
     TMemDataSet M;
     for (const auto& D : Defs) M.FieldDefs().Add(D.Name, D.Type, D.Size);
     M.CreateDataSet();
-    M.StorePtr()->PrimaryKey = Key;
+    M.SetPrimaryKey(Key);
     for (const auto& R : Rows) M.AppendRecord(R);
     TTable T;
     T.SetDatabaseName(Dir);
@@ -441,6 +447,29 @@ class KVFindMasters : public KVFindFiles {
   TDataSource CustSrc, OrdSrc;
 };
 
+// A search in place on a detail table and its end each reach a view as one announced change,
+// though the link is cut, the filter set and the link given back.
+TEST_F(KVFindMasters, SearchInPlaceIsOneChangeForViews) {
+  Orders.SetFilter("Amount <> NULL");
+  Orders.SetFiltered(true);
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Orders);
+  K.SetpDataSource(&DS);
+  TCountingLink Link;
+  Link.SetDataSource(&DS);
+  Link.Reset();
+  Search(K, "Amount>'150'");
+  EXPECT_EQ(Column(&Orders, "OrderNo"), "1003");
+  EXPECT_EQ(Link.Changing, 1);
+  EXPECT_EQ(Link.Changed, 1);
+  Link.Reset();
+  K.SetFiltered(false);
+  EXPECT_EQ(Column(&Orders, "OrderNo"), "1003,1004");
+  EXPECT_EQ(Link.Changing, 1);
+  EXPECT_EQ(Link.Changed, 1);
+}
+
 TEST_F(KVFindMasters, TwoLevelsOfMasters) {
   ASSERT_EQ(Int(&Customer, "CustNo"), 1221);
   ASSERT_EQ(Int(&Orders, "OrderNo"), 1003);
@@ -566,6 +595,47 @@ TEST_F(KVFindFiles, NavigationInFilterMode) {
   K.SetFiltered(false);
   EXPECT_TRUE(K.FindFirst());
   EXPECT_EQ(Int(&Customer, "CustNo"), 1356);
+}
+
+// A step through matches only moves the record: a view on the result hears one scroll per step and
+// no change, without a search, after one in place and after one in SQL. Stepping from a record
+// that does not match finds the first match after it.
+TEST_F(KVFindFiles, NavigationIsOnlyAScrollForViews) {
+  TTable Customer;
+  OpenTable(Customer, "customer.db");
+  TDataSource DS;
+  TCountingLink Link;
+  Link.SetDataSource(&DS);
+  TKVFind K;
+  K.SetPDataSet(&Customer);
+  K.SetpDataSource(&DS);
+  const struct {
+    const char* Expression;
+    const char* Stops;
+  } Cases[] = {{"", "1231,1354,1356,1354"},
+               {"State='CA' or State='HI'", "1231,1356,1380,1356"},
+               {"Company><'i'", "1231,1354,1356,1354"}};
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    if (*C.Expression) Search(K, C.Expression);
+    K.Results()->First();
+    K.SetCondition("Limit<'10'");
+    Link.Reset();
+    std::string Stops;
+    for (int Step = 0; Step < 4; ++Step) {
+      EXPECT_TRUE(Step == 0 ? K.FindFirst() : Step < 3 ? K.FindNext() : K.FindPrior());
+      Stops += (Step ? "," : "") + std::to_string(Int(K.Results(), "CustNo"));
+    }
+    EXPECT_EQ(Stops, C.Stops);
+    EXPECT_EQ(Link.Changing, 0);
+    EXPECT_EQ(Link.Changed, 0);
+    EXPECT_EQ(Link.Active, 0);
+    EXPECT_EQ(Link.Scrolled, 4);
+    // From the first record of the result, which does not match, the next match is the first.
+    K.Results()->First();
+    EXPECT_TRUE(K.FindNext());
+    EXPECT_EQ(Int(K.Results(), "CustNo"), std::stoi(C.Stops));
+  }
 }
 
 // A step the platform rejects leaves filter, flag, position and controls as they were.
@@ -696,53 +766,56 @@ TEST_F(KVFindExport, AllRecordsWithinTheMaster) {
   EXPECT_EQ(Shape(Out + "/s.db"), "OrderNo;CustNo;Amount;SaleDate;1");
 }
 
-TEST_F(KVFindExport, FailuresKeepTheOldFile) {
+// Every failure shows the one box, with the real cause as its detail, and leaves the file that
+// was there whole: the table with its schema or memo file, whether the failure comes before the
+// copy, while writing it, or after it (dropping the columns).
+TEST_F(KVFindExport, FailuresKeepTheOldFilesAndTellTheCause) {
   TMessages Boxes;
   K.SetFilter("State='CA'");
   const std::string Old = Out + "/old.db";
   ASSERT_TRUE(K.ExportResults(Old, "", false));
-  const auto Size = fs::file_size(Old);
+  const std::string Pair = Out + "/pair.txt";
+  ASSERT_TRUE(K.ExportResults(Pair, "\"Company\"", false));
+  const std::string OldBytes = ReadFileBytes(Old), PairText = ReadFileBytes(Pair),
+                    PairSchema = ReadFileBytes(Out + "/pair.sch");
+  std::ofstream(Out + "/plain") << "x";
+  fs::create_directories(Out + "/sub.db");
 
-  // A column the drop statement cannot remove fails after the copy: the old file stays.
   K.SetFilter("State='HI'");
-  const std::string Dir2 = Out + "/sub.db";
-  fs::create_directories(Dir2);
-  EXPECT_FALSE(K.ExportResults(Dir2, "", false));
-  EXPECT_TRUE(fs::is_directory(Dir2));
-
-  if (geteuid() != 0) {
-    // An unwritable folder.
-    const std::string Locked = Out + "/locked";
-    fs::create_directories(Locked);
-    std::ofstream(Locked + "/keep.db") << "x";
-    chmod(Locked.c_str(), 0555);
-    EXPECT_FALSE(K.ExportResults(Locked + "/keep.db", "", false));
-    chmod(Locked.c_str(), 0755);
-    std::ifstream In(Locked + "/keep.db");
-    std::string Text;
-    In >> Text;
-    EXPECT_EQ(Text, "x");
+  const struct {
+    std::string File, Columns, Cause;
+  } Cases[] = {
+      {Out + "/sub.db", "", "es un directorio"},
+      {Out + "/no/such/dir/x.db", "", "no existe la carpeta"},
+      {Out + "/plain/x.db", "", "no es un directorio"},
+      // The drop statement fails after the copy: no column would be left.
+      {Old, "\"Nada\"", "No se pueden eliminar todos los campos"},
+      {Pair, "\"Nada\"", "No se pueden eliminar todos los campos"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.File);
+    Boxes.Details.clear();
+    EXPECT_FALSE(K.ExportResults(C.File, C.Columns, false));
+    ASSERT_EQ(Boxes.Details.size(), 1u);
+    EXPECT_NE(Boxes.Details[0].find(C.Cause), std::string::npos) << Boxes.Details[0];
   }
-  if (geteuid() != 0) {
-    // A read-only target.
-    const std::string ReadOnly = Out + "/ro.db";
-    ASSERT_TRUE(K.ExportResults(ReadOnly, "", false));
-    chmod(ReadOnly.c_str(), 0444);
-    K.SetFilter("State='CA'");
-    EXPECT_FALSE(K.ExportResults(ReadOnly, "", false));
-    EXPECT_EQ(Shape(ReadOnly), "CustNo;Company;State;City;Since;Limit;2");
-    chmod(ReadOnly.c_str(), 0644);
-    K.SetFilter("State='HI'");
+  {
+    // The disk fills up while the copy is written.
+    TFileSizeLimit Full(64);
+    EXPECT_FALSE(K.ExportResults(Old, "", false));
+    EXPECT_FALSE(K.ExportResults(Pair, "", false));
   }
-  // A missing folder.
-  EXPECT_FALSE(K.ExportResults(Out + "/no/such/dir/x.db", "", false));
+  EXPECT_NE(Boxes.Details.back().find("tamaño máximo"), std::string::npos) << Boxes.Details.back();
   for (const auto& T : Boxes.Texts)
     EXPECT_EQ(T, "Ruta o nombre de archivo no válidos (no se permiten acentos)");
-  EXPECT_GE(Boxes.Texts.size(), 2u);
   for (auto Kind : Boxes.Kinds) EXPECT_EQ(Kind, mtError);
-
-  EXPECT_EQ(fs::file_size(Old), Size);
-  EXPECT_EQ(Shape(Old), "CustNo;Company;State;City;Since;Limit;3");
+  EXPECT_EQ(ReadFileBytes(Old), OldBytes);
+  EXPECT_EQ(ReadFileBytes(Pair), PairText);
+  EXPECT_EQ(ReadFileBytes(Out + "/pair.sch"), PairSchema);
+  EXPECT_TRUE(fs::is_directory(Out + "/sub.db"));
+  std::set<std::string> Left;
+  for (const auto& E : fs::directory_iterator(Out)) Left.insert(E.path().filename().string());
+  EXPECT_EQ(Left, (std::set<std::string>{"old.db", "pair.txt", "pair.sch", "plain", "sub.db"}));
 
   // Accented letters in the path work.
   EXPECT_TRUE(K.ExportResults(Out + "/Resultado año.db", "\"Company\"", false));
@@ -755,6 +828,34 @@ TEST_F(KVFindExport, FailuresKeepTheOldFile) {
   EXPECT_FALSE(K.ForceSQL());
   EXPECT_EQ(Boxes.Texts.size(), Shown);
   EXPECT_FALSE(fs::exists(Out + "/f.db"));
+}
+
+// Long texts go to the memo file beside the exported table, which travels with it when the copy
+// is made under a passing name (columns dropped).
+TEST_F(KVFindExport, MemoFileTravelsWithTheTable) {
+  TMemDataSet Notes;
+  Notes.FieldDefs().Add("Id", ftInteger);
+  Notes.FieldDefs().Add("Text", ftMemo);
+  Notes.FieldDefs().Add("Extra", ftInteger);
+  Notes.CreateDataSet();
+  Notes.AppendRecord({1, std::string(600, 'n'), 7});
+  TTable Out1;
+  Out1.SetTableName(Out + "/notes.db");
+  Out1.BatchMove(&Notes, batCopy);
+  TTable Src;
+  Src.SetTableName(Out + "/notes.db");
+  Src.Open();
+  TKVFind N;
+  N.SetPDataSet(&Src);
+  N.SetFilter("Id='1'");
+  EXPECT_TRUE(N.ExportResults(Out + "/copy.db", "\"Id\", \"Text\"", false));
+  EXPECT_EQ(Shape(Out + "/copy.db"), "Id;Text;1");
+  TTable Back;
+  Back.SetTableName(Out + "/copy.db");
+  Back.Open();
+  EXPECT_EQ(Back.FieldByName("Text")->AsString(), std::string(600, 'n'));
+  for (const auto& E : fs::directory_iterator(Out))
+    EXPECT_EQ(E.path().filename().string().find(".tmp"), std::string::npos) << E.path();
 }
 
 }  // namespace

@@ -258,6 +258,47 @@ TEST(KVFindComponent, DataSetAssignment) {
   EXPECT_EQ(DS.DataSet(), &T);
 }
 
+// The searched dataset, the data source and a lookup table may die before the engine: it lets go
+// of them, and a later search names what is missing instead of reading freed memory.
+TEST(KVFindComponent, ForgetsDestroyedDataSetDataSourceAndLookupTable) {
+  auto DS = std::make_unique<TMemDataSet>();
+  DS->FieldDefs().Add("A", ftInteger);
+  DS->CreateDataSet();
+  DS->AppendRecord({1});
+  DS->AppendRecord({2});
+  auto Source = std::make_unique<TDataSource>();
+  TKVFind K;
+  K.SetPDataSet(DS.get());
+  K.SetpDataSource(Source.get());
+  Source.reset();
+  EXPECT_EQ(K.DataSource(), nullptr);
+  K.SetFilter("A>'1'");
+  K.SetFiltered(true);
+  EXPECT_EQ(DS->RecordCount(), 1);
+  DS.reset();
+  EXPECT_EQ(K.DataSet(), nullptr);
+  EXPECT_EQ(K.Results(), nullptr);
+  EXPECT_EQ(MessageOf([&] { K.SetFiltered(true); }), "No se ha asignado el DataSet de la búsqueda");
+  K.SetCondition("A='1'");
+  EXPECT_FALSE(K.FindFirst());
+  K.SetFiltered(false);
+  EXPECT_EQ(K.Results(), nullptr);
+
+  auto Customer = std::make_unique<TTable>();
+  Customer->SetTableName("customer.db");
+  Customer->AddField<TIntegerField>("CustNo");
+  Customer->AddField<TStringField>("Company");
+  TTable Orders;
+  Orders.SetTableName("orders.db");
+  Orders.AddField<TIntegerField>("CustNo");
+  Orders.AddLookupField("CustName", ftString, Customer.get(), "CustNo", "CustNo", "Company", 30);
+  K.SetPDataSet(&Orders);
+  EXPECT_EQ(K.GetFieldLongName("CustName", &Orders), "\"customer.db\".\"Company\"");
+  Customer.reset();
+  EXPECT_EQ(MessageOf([&] { K.GetFieldLongName("CustName", &Orders); }),
+            "El campo lookup 'CustName' no tiene LookupDataSet");
+}
+
 TEST(KVFindComponent, FilterAndCaseSensitive) {
   TDeclared D;
   TKVFind K;

@@ -179,7 +179,7 @@ class KVUtilTables : public ::testing::Test {
     TMemDataSet M;
     for (const auto& D : Defs) M.FieldDefs().Add(D.Name, D.Type, D.Size);
     M.CreateDataSet();
-    M.StorePtr()->PrimaryKey = Key;
+    M.SetPrimaryKey(Key);
     for (const auto& R : Rows) M.AppendRecord(R);
     TTable T;
     T.SetDatabaseName(Dir);

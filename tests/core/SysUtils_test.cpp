@@ -173,6 +173,51 @@ TEST(DateTime, EncodesAndDecodesTheCalendar) {
   EXPECT_EQ(DaysInMonth(2024, 2), 29);
 }
 
+// The day number and milliseconds below every conversion: the integral part is the day, the
+// fraction's absolute value the time, on both sides of 1899-12-30; a time that rounds to 24:00
+// is the next midnight; the calendar's ends are its first and last millisecond.
+TEST(DateTime, DayNumbersAndMillisecondsOnBothSidesOfTheOrigin) {
+  const struct {
+    double Value;
+    int64_t Days, MSec;
+  } Cases[] = {
+      {0, 0, 0},
+      {1.25, 1, 21600000},
+      {-1.25, -1, 21600000},
+      {-1.75, -1, 64800000},
+      {-0.25, 0, 21600000},
+      {-693593.5, -693593, 43200000},
+      {2958465.999999999, 2958466, 0},
+      {-2.99999999999, -1, 0},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Value);
+    int64_t Days, MSec;
+    SplitDateTime(TDateTime(C.Value), Days, MSec);
+    EXPECT_EQ(Days, C.Days);
+    EXPECT_EQ(MSec, C.MSec);
+  }
+  EXPECT_EQ(JoinDateTime(-1, 21600000).Val, -1.25);
+  EXPECT_EQ(JoinDateTime(1, 21600000).Val, 1.25);
+  EXPECT_EQ(JoinDateTime(-3, MSecsPerDay).Val, -2.0);
+  EXPECT_EQ(JoinDateTime(4, -MSecsPerDay / 2).Val, 3.5);
+  EXPECT_EQ(ComposeDateTime(EncodeDate(1899, 12, 29), EncodeTime(6, 0, 0)).Val, -1.25);
+  EXPECT_EQ(ComposeDateTime(EncodeDate(1899, 12, 30), EncodeTime(6, 0, 0)).Val, 0.25);
+  EXPECT_EQ(DayNumberOf(1, 1, 1), MinDayNumber);
+  EXPECT_EQ(DayNumberOf(9999, 12, 31), MaxDayNumber);
+  int Y, M, D;
+  DateOfDayNumber(-1, Y, M, D);
+  EXPECT_EQ(Y * 10000 + M * 100 + D, 18991229);
+  EXPECT_TRUE(IsInCalendar(JoinDateTime(MinDayNumber, 0)));
+  EXPECT_TRUE(IsInCalendar(JoinDateTime(MaxDayNumber, MSecsPerDay - 1)));
+  EXPECT_FALSE(IsInCalendar(JoinDateTime(MinDayNumber - 1, MSecsPerDay - 1)));
+  EXPECT_FALSE(IsInCalendar(TDateTime(2958465.999999999)));
+  EXPECT_FALSE(IsInCalendar(TDateTime(std::nan(""))));
+  EXPECT_TRUE(IsValidDate(2024, 2, 29));
+  EXPECT_FALSE(IsValidDate(0, 1, 1));
+  EXPECT_FALSE(IsValidDate(10000, 1, 1));
+}
+
 TEST(StrToDateTime, ReadsTheLocaleOrder) {
   const struct {
     const char* Text;

@@ -2,6 +2,8 @@
 // Locate options, bookmarks, lookup and calculated fields, and the notification of controls.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "DB.h"
 
 namespace {
@@ -120,6 +122,68 @@ TEST(DataSetFields, LookupAndCalculatedFields) {
   Orders.Next();
   EXPECT_TRUE(Orders.FieldByName("Company")->Value().IsNull());
   EXPECT_EQ(Orders.FieldByName("Company")->DisplayTextAt(Orders.RowAt(0)), "Corales del Sur");
+}
+
+// A lookup dataset destroyed before the dataset whose field reads it: the field lets go of it
+// and reads as empty.
+TEST(DataSetFields, LookupDataSetDestroyedFirst) {
+  auto Customers = MakeCustomers();
+  TMemDataSet Orders;
+  Orders.AddField<TFloatField>("CustNo");
+  TField* Company =
+      Orders.AddLookupField("Company", ftString, Customers.get(), "CustNo", "CustNo", "Company");
+  Orders.CreateDataSet();
+  Orders.AppendRecord({1351.0});
+  EXPECT_EQ(Company->AsString(), "Corales del Sur");
+  Customers.reset();
+  EXPECT_EQ(Company->LookupDataSet(), nullptr);
+  EXPECT_TRUE(Company->Value().IsNull());
+  EXPECT_EQ(Company->DisplayText(), "");
+}
+
+// A dataset opened over another's store keeps what it was given when the other appends; the
+// other's filter, set before its store was copied, reads the copy.
+TEST(DataSetStore, AppendsGoToACopyOthersDoNotSee) {
+  auto A = MakeCustomers();
+  TMemDataSet B;
+  B.OpenStore(A->StorePtr());
+  A->SetFilter("CustNo > 1355");
+  A->SetFiltered(true);
+  A->AppendRecord({1400, "Nuevo", 1.0, Variant::Null()});
+  A->AppendRecord({1300, "Fuera", 1.0, Variant::Null()});
+  A->AppendRecord({1500, "Otro", 2.0, Variant::Null()});
+  EXPECT_EQ(A->RecordCount(), 3);
+  EXPECT_EQ(A->FieldByName("Company")->AsString(), "Otro");
+  A->Refresh();
+  EXPECT_EQ(A->RecordCount(), 3);
+  EXPECT_EQ(A->Store()->RowCount(), 8u);
+  B.Refresh();
+  EXPECT_EQ(B.RecordCount(), 5);
+  EXPECT_EQ(B.Store()->RowCount(), 5u);
+}
+
+// Indexes and orders built on demand on a shared store are built once, whichever thread asks.
+TEST(DataSetStore, LazyIndexesAreBuiltOnceAcrossThreads) {
+  auto Build = std::make_shared<TTableStore>();
+  Build->AddColumn({"Key", ftInteger, 0, false});
+  Build->AddColumn({"Name", ftString, 10, false});
+  for (int I = 0; I < 20000; ++I) Build->AppendRow({I % 97, std::to_string(I % 1013)});
+  std::shared_ptr<const TTableStore> Store = Build;
+  std::vector<const THashIndex*> Hashes(8);
+  std::vector<const std::vector<uint32_t>*> Orders(8);
+  std::vector<std::thread> Threads;
+  for (size_t T = 0; T < Hashes.size(); ++T)
+    Threads.emplace_back([&, T] {
+      Hashes[T] = &Store->HashIndex({0});
+      Orders[T] = &Store->SortedRows({1, 0});
+    });
+  for (auto& T : Threads) T.join();
+  for (size_t T = 1; T < Hashes.size(); ++T) {
+    EXPECT_EQ(Hashes[T], Hashes[0]);
+    EXPECT_EQ(Orders[T], Orders[0]);
+  }
+  EXPECT_EQ(Hashes[0]->Buckets.size(), 97u);
+  EXPECT_EQ(Orders[0]->size(), 20000u);
 }
 
 TEST(DataSetMoving, BofEofAndMoveBy) {
@@ -354,4 +418,32 @@ TEST(DataSetControls, DataSourceSwitchAndDestructionAreSafe) {
   EXPECT_EQ(Source2.DataSet(), nullptr);
 }
 
+}  // namespace
+
+namespace {
+// Bookmark lookups stay right across the changes of the visible rows that keep positions cached.
+TEST(DataSetBookmarks, PositionsFollowFilterAppendAndReopen) {
+  auto DS = MakeCustomers();
+  std::vector<TBookmark> Marks;
+  for (DS->First(); !DS->Eof(); DS->Next()) Marks.push_back(DS->GetBookmark());
+  for (size_t I = Marks.size(); I-- > 0;) {
+    DS->GotoBookmark(Marks[I]);
+    EXPECT_EQ(DS->RecNo(), static_cast<int>(I) + 1);
+  }
+  DS->SetFilter("CustNo > 1300");
+  DS->SetFiltered(true);
+  EXPECT_FALSE(DS->BookmarkValid(Marks[0]));
+  EXPECT_EQ(DS->IndexOfRow(Marks[2]), 0);
+  DS->AppendRecord({1400, "Nuevo", 1.0, Variant::Null()});
+  const TBookmark Appended = DS->GetBookmark();
+  DS->First();
+  EXPECT_EQ(DS->IndexOfRow(Appended), 3);
+  DS->SetFiltered(false);
+  EXPECT_EQ(DS->IndexOfRow(Marks[0]), 0);
+  EXPECT_EQ(DS->IndexOfRow(Appended), 5);
+  DS->Close();
+  EXPECT_FALSE(DS->BookmarkValid(Marks[0]));
+  DS->Open();
+  EXPECT_EQ(DS->IndexOfRow(Marks[4]), 4);
+}
 }  // namespace

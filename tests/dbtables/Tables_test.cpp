@@ -160,6 +160,67 @@ TEST_F(TablesTest, MasterDetailFollowsOverTwoLevels) {
   EXPECT_EQ(Column(*Orders, "OrderNo"), (std::vector<int>{1004, 1007}));
 }
 
+// The master data source dies while the detail still follows it: the detail forgets the link
+// (and shows every record) instead of reading the freed source on its next refresh.
+TEST_F(TablesTest, DestroyedMasterSourceLiftsTheRestriction) {
+  auto Customer = Open("customer");
+  auto Orders = Open("orders", "CustNo");
+  auto Source = std::make_unique<TDataSource>();
+  Source->SetDataSet(Customer.get());
+  Orders->SetMasterSource(Source.get());
+  Orders->SetMasterFields("CustNo");
+  EXPECT_EQ(Column(*Orders, "OrderNo"), (std::vector<int>{1004, 1007}));
+  Source.reset();
+  EXPECT_EQ(Orders->MasterSource(), nullptr);
+  Orders->Refresh();
+  EXPECT_EQ(Orders->RecordCount(), 5);
+  Customer->Next();
+  EXPECT_EQ(Orders->RecordCount(), 5);
+}
+
+// An in-memory dataset opened over a loaded table's store appends to a copy of its own: every
+// table opened on the file, before or after, keeps showing what the file holds.
+TEST_F(TablesTest, AppendingOverALoadedStoreLeavesItUnchanged) {
+  auto Orders = Open("orders");
+  TMemDataSet M;
+  M.OpenStore(Orders->StorePtr());
+  M.AppendRecord({1008.0, 1221.0, 10.0});
+  M.AppendRecord({1009.0, 1221.0, 11.0});
+  EXPECT_EQ(M.RecordCount(), 7);
+  EXPECT_EQ(M.FieldByName("OrderNo")->AsInteger(), 1009);
+  Orders->Refresh();
+  EXPECT_EQ(Orders->RecordCount(), 5);
+  EXPECT_EQ(Open("orders")->RecordCount(), 5);
+  EXPECT_EQ(Open("orders", "CustNo")->RecordCount(), 5);
+}
+
+// Giving a table the order or the master fields it already has changes nothing a view shows.
+TEST_F(TablesTest, SameOrderOrMasterFieldsLeaveTheRecordAlone) {
+  auto Customer = Open("customer");
+  TDataSource Src;
+  Src.SetDataSet(Customer.get());
+  auto Orders = Open("orders", "CustNo");
+  Orders->SetMasterSource(&Src);
+  Orders->SetMasterFields("CustNo");
+  Orders->Last();
+  const int At = Orders->RecNo();
+  ASSERT_EQ(At, 2);
+  TDataSource View;
+  View.SetDataSet(Orders.get());
+  struct TLog : TDataLink {
+    std::string Log;
+    void DataSetChanging() override { Log += 'b'; }
+    void DataSetChanged() override { Log += 'c'; }
+    void DataSetScrolled() override { Log += 's'; }
+  } Link;
+  Link.SetDataSource(&View);
+  Orders->SetIndexFieldNames("CustNo");
+  Orders->SetMasterFields("CustNo");
+  Orders->SetMasterSource(&Src);
+  EXPECT_EQ(Orders->RecNo(), At);
+  EXPECT_EQ(Link.Log, "");
+}
+
 TEST_F(TablesTest, BatchMoveCopiesEveryRecordInEachFormat) {
   auto Orders = Open("orders");
   Orders->SetFilter("Amount > 5000");

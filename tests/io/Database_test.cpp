@@ -5,6 +5,7 @@
 
 #include "DB.h"
 #include "Database.h"
+#include "TableFile.h"
 #include "io/IoTestUtil.h"
 
 namespace {
@@ -95,6 +96,30 @@ TEST(Database, TargetPathKeepsAnExistingFileElseAddsDb) {
   EXPECT_EQ(Dir.File("Export.DBF"), TargetTablePath(Dir.Path(), "EXPORT.dbf"));
   EXPECT_EQ(Dir.File("nuevo.db"), TargetTablePath(Dir.Path(), "nuevo"));
   EXPECT_EQ(Dir.File("nuevo.txt"), TargetTablePath(Dir.Path(), "nuevo.txt"));
+}
+
+// Tables, memo files and schema files are found by one rule: any letter case, accented letters
+// included, the exact name first.
+TEST(Database, CompanionFilesInAnyLetterCase) {
+  TScratchDir Dir;
+  TTableStore Src;
+  Src.AddColumn({"Id", ftInteger, 0, false});
+  Src.AddColumn({"Notas", ftMemo, 0, false});
+  Src.AppendRow({1, "Señal " + std::string(400, 'a')});
+  SaveTableFile(Dir.File("ñandú.db"), Src);
+  SaveTableFile(Dir.File("canción.txt"), Src);
+  std::filesystem::rename(Dir.File("ñandú.db"), Dir.File("ÑANDÚ.DB"));
+  std::filesystem::rename(Dir.File("ñandú.mb"), Dir.File("ÑANDÚ.MB"));
+  std::filesystem::rename(Dir.File("canción.sch"), Dir.File("CANCIÓN.SCH"));
+  ClearTableCache();
+  EXPECT_EQ(ResolveTablePath(Dir.Path(), "ñandú"), Dir.File("ÑANDÚ.DB"));
+  EXPECT_EQ(LoadTableFile(ResolveTablePath(Dir.Path(), "Ñandú.db"))->Columns[1].Str(0),
+            "Señal " + std::string(400, 'a'));
+  EXPECT_EQ(LoadTableFile(Dir.File("canción.txt"))->RowCount(), 1u);
+  // Saving again replaces the files under the names they have.
+  SaveTableFile(Dir.File("canción.txt"), Src);
+  EXPECT_EQ(Dir.Entries(),
+            (std::vector<std::string>{"CANCIÓN.SCH", "canción.txt", "ÑANDÚ.DB", "ÑANDÚ.MB"}));
 }
 
 }  // namespace

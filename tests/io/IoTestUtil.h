@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 #include "DateTime.h"
 #include "TableStore.h"
 
@@ -34,6 +37,29 @@ class TScratchDir {
 
  private:
   std::string FPath;
+};
+
+// Limits the size of the files this process writes, for its lifetime: writes beyond it fail as
+// on a full disk, also for the superuser (who may write anywhere else).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t Bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &FOld);
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit Limit = FOld;
+    Limit.rlim_cur = Bytes;
+    ::setrlimit(RLIMIT_FSIZE, &Limit);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &FOld);
+    std::signal(SIGXFSZ, FOldHandler);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+ private:
+  rlimit FOld{};
+  void (*FOldHandler)(int) = SIG_DFL;
 };
 
 inline std::string ReadFileBytes(const std::string& Path);
@@ -136,7 +162,7 @@ inline TTableStore AllTypesTable() {
       TDateTime(DateOfYmd(9999, 12, 31) + TimeOfHms(23, 59, 59)), 3, "x");
   Row("Ñandú", 0, 0, 12345.125, Variant::Currency(99999999.9999), true,
       TDateTime(DateOfYmd(2024, 2, 29)), TDateTime(TimeOfHms(12, 0, 0)),
-      TDateTime(DateOfYmd(1899, 12, 29) + TimeOfHms(6, 0, 0)), 4, nullptr);
+      ComposeDateTime(EncodeDate(1899, 12, 29), EncodeTime(6, 0, 0)), 4, nullptr);
   T.PrimaryKey = {"Name"};
   return T;
 }
@@ -183,12 +209,10 @@ inline std::string CanonicalCell(const TColumn& Col, size_t Row) {
     case ftDate:
     case ftTime:
     case ftDateTime: {
-      double V = Col.Double(Row);
-      double TotalMs = std::floor(V * 86400000.0 + 0.5);
-      double Days = std::floor(TotalMs / 86400000.0);
-      long long Ms = static_cast<long long>(TotalMs - Days * 86400000.0);
+      int64_t Days, Ms;
+      SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
       int Y, M, D, H, N, S, Z;
-      DecodeDate(TDateTime(Days), Y, M, D);
+      DateOfDayNumber(Days, Y, M, D);
       H = int(Ms / 3600000), N = int(Ms / 60000 % 60), S = int(Ms / 1000 % 60), Z = int(Ms % 1000);
       int Len = 0;
       if (Col.Type() == ftDate)

@@ -71,8 +71,9 @@ std::string PxCell(pxdoc_t* Px, char* Data, const pxfield_t* Fd) {
     case pxfTimestamp:
       if (PX_get_data_double(Px, Data, Len, &D) <= 0) return "null";
       return Of(ftDateTime, [&](TColumn& C) {
-        double Days = std::floor(D / 86400000.0);
-        C.AppendDouble(Days - kPxDaysTo1899 + (D - Days * 86400000.0) / 86400000.0);
+        const double Days = std::floor(D / 86400000.0);
+        C.AppendDouble(
+            JoinDateTime(int64_t(Days) - kPxDaysTo1899, std::llround(D - Days * 86400000.0)).Val);
       });
     default:
       return "?";

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "DB.h"
+#include "IoUtil.h"
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
@@ -95,6 +96,64 @@ TEST_P(RoundTrip, ManyRowsSpanSeveralBlocks) {
   SaveTableFile(Path, Src);
   auto Back = LoadTableFile(Path);
   ExpectSameTable(Src, *Back);
+}
+
+// One calendar in every format: days before 1899-12-30 with a time of day, times of day and the
+// calendar's first and last moments are written as the dates and times they stand for (the
+// file's own text says so where the format is text) and read back as the same values.
+TEST_P(RoundTrip, CalendarEndsAndDaysBeforeTheOrigin) {
+  const struct {
+    int Y, M, D, H, N, S, Z;
+    const char* Text;
+  } Moments[] = {
+      {1, 1, 1, 0, 0, 0, 0, "0001-01-01 00:00:00.000"},
+      {1, 1, 1, 23, 59, 59, 0, "0001-01-01 23:59:59.000"},
+      {1500, 2, 28, 12, 0, 0, 0, "1500-02-28 12:00:00.000"},
+      {1899, 12, 29, 6, 0, 0, 0, "1899-12-29 06:00:00.000"},
+      {1899, 12, 29, 18, 30, 15, 250, "1899-12-29 18:30:15.250"},
+      {1899, 12, 30, 6, 0, 0, 0, "1899-12-30 06:00:00.000"},
+      {1899, 12, 31, 23, 59, 59, 999, "1899-12-31 23:59:59.999"},
+      {9999, 12, 31, 23, 59, 59, 999, "9999-12-31 23:59:59.999"},
+  };
+  TTableStore Src;
+  Src.AddColumn({"Day", ftDate, 0, false});
+  Src.AddColumn({"Clock", ftTime, 0, false});
+  Src.AddColumn({"Stamp", ftDateTime, 0, false});
+  for (const auto& M : Moments) {
+    const TDateTime Day = EncodeDate(M.Y, M.M, M.D), Clock = EncodeTime(M.H, M.N, M.S, M.Z);
+    Src.AppendRow({Day, Clock, ComposeDateTime(Day, Clock)});
+  }
+  TScratchDir Dir;
+  const std::string Path = Dir.File(std::string("calendar") + GetParam().Ext);
+  SaveTableFile(Path, Src);
+  auto Back = LoadTableFile(Path);
+  ASSERT_EQ(Back->RowCount(), std::size(Moments));
+  const std::string Bytes = ReadFileBytes(Path);
+  for (size_t R = 0; R < std::size(Moments); ++R) {
+    const auto& M = Moments[R];
+    SCOPED_TRACE(M.Text);
+    EXPECT_EQ(Back->Columns[0].Double(R), Src.Columns[0].Double(R));
+    for (size_t C : {1u, 2u}) {
+      if (Back->Columns[C].Kind() == TStorageKind::String) {
+        // dBase keeps times and timestamps as text.
+        const std::string Want = C == 1 ? std::string(M.Text + 11) : M.Text;
+        EXPECT_EQ(Back->Columns[C].Str(R), Want);
+        continue;
+      }
+      int Y, Mo, D, H, N, S, Z;
+      const TDateTime V(Back->Columns[C].Double(R));
+      DecodeDate(V, Y, Mo, D);
+      DecodeTime(V, H, N, S, Z);
+      if (C == 2) {
+        EXPECT_EQ(Y * 10000 + Mo * 100 + D, M.Y * 10000 + M.M * 100 + M.D);
+      }
+      EXPECT_EQ(H * 10000000 + N * 100000 + S * 1000 + Z,
+                M.H * 10000000 + M.N * 100000 + M.S * 1000 + M.Z);
+    }
+    if (GetParam().Ext != std::string(".db")) {
+      EXPECT_NE(Bytes.find(M.Text), std::string::npos) << "the file's text names the moment";
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip,
@@ -244,24 +303,72 @@ TEST(SaveFailure, TargetIsADirectory) {
   EXPECT_EQ(std::vector<std::string>{"dir.db"}, Dir.Entries());
 }
 
-TEST(SaveFailure, UnwritableDirectory) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+// A write that fails half way (the disk full) leaves the old table, schema or memo file whole
+// and nothing passing behind, in every format.
+TEST_P(RoundTrip, WriteThatFailsHalfWayLeavesTheOldFiles) {
   TScratchDir Dir;
-  const std::string Path = Dir.File("t.dbf");
-  SaveTableFile(Path, AllTypesTable());
-  const std::string Before = ReadFileBytes(Path);
-  ::chmod(Dir.Path().c_str(), 0555);
-  EXPECT_THROW(SaveTableFile(Path, OneColumn(ftString)), EDatabaseError);
-  ::chmod(Dir.Path().c_str(), 0755);
-  EXPECT_EQ(Before, ReadFileBytes(Path));
+  const std::string Path = Dir.File(std::string("t") + GetParam().Ext);
+  TTableStore Small = AllTypesTable();
+  SaveTableFile(Path, Small);
+  const std::vector<std::string> Files = Dir.Entries();
+  std::vector<std::string> Before;
+  for (const auto& F : Files) Before.push_back(ReadFileBytes(Dir.File(F)));
+  TTableStore Big;
+  Big.AddColumn({"Text", ftMemo, 0, false});
+  for (int I = 0; I < 2000; ++I) Big.AppendRow({std::string(200, static_cast<char>('a' + I % 26))});
+  try {
+    TFileSizeLimit Full(64 * 1024);
+    SaveTableFile(Path, Big);
+    ADD_FAILURE() << "the save reported success";
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, E.Message().find(Path)) << E.Message();
+    EXPECT_NE(std::string::npos, E.Message().find("tamaño máximo")) << E.Message();
+  }
+  EXPECT_EQ(Files, Dir.Entries());
+  for (size_t I = 0; I < Files.size(); ++I)
+    EXPECT_EQ(Before[I], ReadFileBytes(Dir.File(Files[I]))) << Files[I];
 }
 
-TEST(SaveFailure, MissingDirectoryNamesTheFile) {
-  try {
-    SaveTableFile("/nonexistent-dir-kv/t.db", AllTypesTable());
-    FAIL();
-  } catch (const EDatabaseError& E) {
-    EXPECT_NE(std::string::npos, E.Message().find("/nonexistent-dir-kv/t.db")) << E.Message();
+// A table's files are replaced together: when the second rename fails, the first file gets its
+// previous contents back.
+TEST(SaveFailure, FilesOfOneTableAreReplacedAllOrNone) {
+  TScratchDir Dir;
+  WriteFileBytes(Dir.File("t.txt"), "old data");
+  WriteFileBytes(Dir.File("t.sch"), "old schema");
+  {
+    TTempFile Sch(Dir.File("t.sch"), ".sch"), Txt(Dir.File("t.txt"), ".txt");
+    WriteFileBytes(Sch.Path(), "new schema");
+    WriteFileBytes(Txt.Path(), "new data");
+    ::unlink(Txt.Path().c_str());  // the second rename will fail
+    EXPECT_THROW(TTempFile::CommitAll({&Sch, &Txt}), EDatabaseError);
+  }
+  EXPECT_EQ("old schema", ReadFileBytes(Dir.File("t.sch")));
+  EXPECT_EQ("old data", ReadFileBytes(Dir.File("t.txt")));
+  EXPECT_EQ((std::vector<std::string>{"t.sch", "t.txt"}), Dir.Entries());
+  {
+    // A target that did not exist before is removed again.
+    TTempFile Mb(Dir.File("n.mb"), ".mb"), Db(Dir.File("n.db"), ".db");
+    ::unlink(Db.Path().c_str());
+    EXPECT_THROW(TTempFile::CommitAll({&Mb, &Db}), EDatabaseError);
+  }
+  EXPECT_EQ((std::vector<std::string>{"t.sch", "t.txt"}), Dir.Entries());
+}
+
+TEST(SaveFailure, MissingDirectoryOrAFileOnThePathNamesTheFileAndTheCause) {
+  TScratchDir Dir;
+  WriteFileBytes(Dir.File("plain"), "x");
+  const std::pair<std::string, std::string> Cases[] = {
+      {"/nonexistent-dir-kv/t.db", "no existe la carpeta '/nonexistent-dir-kv/'"},
+      {Dir.File("plain/t.dbf"), "no es un directorio"},
+  };
+  for (const auto& [Path, Why] : Cases) {
+    try {
+      SaveTableFile(Path, AllTypesTable());
+      ADD_FAILURE() << Path;
+    } catch (const EDatabaseError& E) {
+      EXPECT_NE(std::string::npos, E.Message().find(Path)) << E.Message();
+      EXPECT_NE(std::string::npos, E.Message().find(Why)) << E.Message();
+    }
   }
 }
 

@@ -199,7 +199,7 @@ TEST(HugeClaims, AsciiSchemaWithHugeOrNegativeSizes) {
 // Loads Path: an error naming it, or rows whose texts are all valid UTF-8 and whose plain
 // ASCII value is intact.
 void ExpectUtf8OrError(const std::string& Path, const std::string& Context) {
-  std::shared_ptr<TTableStore> S;
+  std::shared_ptr<const TTableStore> S;
   const std::string Err = ErrorOf([&] { S = LoadTableFile(Path); });
   ClearTableCache();
   if (!Err.empty()) {
@@ -402,7 +402,7 @@ TEST_P(OddValues, InvalidUtf8IsStoredOrRefusedNeverACrash) {
       EXPECT_NE(Err.find("Texto"), std::string::npos) << Err;
       continue;
     }
-    std::shared_ptr<TTableStore> Back;
+    std::shared_ptr<const TTableStore> Back;
     const std::string LoadErr = ErrorOf([&] { Back = LoadTableFile(Target); });
     ASSERT_EQ("", LoadErr) << "a table we wrote does not read back";
     ASSERT_EQ(2u, Back->RowCount()) << V;

@@ -359,6 +359,9 @@ TEST(SqlTranslator, DateConstants) {
       {"1/2/1999", ftDate, true, 36162},
       {"12/31/1998 00:00:00", ftDateTime, true, 36160},
       {" 01/02/1999 18:00:00 ", ftDateTime, true, 36162.75},
+      // Before 1899-12-30 the time still counts from the start of the day.
+      {"12/29/1899 06:00:00", ftDateTime, true, -1.25},
+      {"01/01/0001 12:00:00", ftDateTime, true, -693593.5},
       {"12/31/1998 06:00", ftTime, true, 0.25},
       {"18:00:00", ftTime, true, 0.75},
       {"18:00:00", ftDate, false, 0},

@@ -325,7 +325,10 @@ TEST_F(KvsearchTest, FailedExportReportsTheMessageAndExitsOne) {
   fs::path Missing = Scratch.Dir / "no-such-folder" / "out.db";
   TRunResult R = Search({"--count", "--export", Missing.string(), Db(), "customer"});
   EXPECT_EQ(R.Status, 1);
-  EXPECT_TRUE(Contains(R.Err, "Ruta o nombre de archivo no válidos (no se permiten acentos)"))
+  EXPECT_TRUE(Contains(R.Err,
+                       "Ruta o nombre de archivo no válidos (no se permiten acentos)\n"
+                       "kvsearch: Error en el archivo '" +
+                           Missing.string() + "': no existe la carpeta"))
       << R.Err;
   EXPECT_FALSE(fs::exists(Missing));
 }

@@ -3,7 +3,6 @@
 // empty bare value is empty (Null). Dates are ISO: 2024-01-31, 13:45:00, 2024-01-31 13:45:00.
 #include "ascii/AsciiFile.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -206,8 +205,8 @@ bool ParseDate(std::string_view S, int64_t& Days) {
     Y = Digits(S, B + 1, S.size() - B - 1);
     if (A == 0 || B == A + 1 || B + 1 == S.size()) return false;
   }
-  if (!ValidCivil(Y, M, D)) return false;
-  Days = DaysFromCivil(Y, M, D);
+  if (!IsValidDate(Y, M, D)) return false;
+  Days = DayNumberOf(Y, M, D);
   return true;
 }
 
@@ -232,183 +231,75 @@ bool ParseTime(std::string_view S, int64_t& Ms) {
 }  // namespace
 
 std::string SchemaPathOf(const std::string& TextPath) {
-  std::string Want = ChangeFileExt(TextPath, ".sch");
-  struct stat St;
-  if (::stat(Want.c_str(), &St) == 0) return Want;
-  std::string Dir = ExtractFilePath(TextPath);
-  std::string Name = ExtractFileName(Want);
-  if (DIR* D = ::opendir(Dir.empty() ? "." : Dir.c_str())) {
-    std::string Found;
-    while (dirent* E = ::readdir(D))
-      if (SameTextAscii(E->d_name, Name)) {
-        Found = Dir + E->d_name;
-        break;
-      }
-    ::closedir(D);
-    if (!Found.empty()) return Found;
-  }
-  return Want;
+  return CompanionPath(TextPath, ".sch");
 }
 
-std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
-  TMappedFile F(TextPath);  // first, so a missing table names the table itself
-  const std::string SchPath = SchemaPathOf(TextPath);
-  TSchema S = ReadSchema(SchPath);
-  std::string CpName = CodePageOfCharset(S.Charset);
-  if (CpName.empty()) RaiseCorrupt(SchPath, "juego de caracteres desconocido '" + S.Charset + "'");
-  const TCodePage* Cp;
-  try {
-    Cp = &TCodePage::Get(CpName);
-  } catch (const Exception&) {
-    RaiseCorrupt(SchPath, "juego de caracteres desconocido '" + S.Charset + "'");
-  }
+namespace {
 
-  auto Store = std::make_shared<TTableStore>();
-  for (const TSchemaField& Fd : S.Fields) {
-    TColumnDef Def;
-    Def.Name = Fd.Name;
-    Def.DataType = Fd.Type;
-    Def.Size = IsTextType(Fd.Type) ? Fd.Size : 0;
-    Store->AddColumn(std::move(Def));
-  }
-  const size_t NumFields = S.Fields.size();
-  const char* P = reinterpret_cast<const char*>(F.Data());
-  const char* End = P + F.Size();
-  // Skip a UTF-8 byte-order mark.
-  if (F.Size() >= 3 && std::memcmp(P, "\xEF\xBB\xBF", 3) == 0) P += 3;
-  size_t Lines = std::count(P, End, '\n') + 1;
-  for (TColumn& C : Store->Columns) C.Reserve(Lines);
-
-  std::string Quoted, Decoded;
-  size_t LineNo = 1;
-  auto Fail = [&](size_t Field, const std::string& Why) {
-    RaiseCorrupt(TextPath, "línea " + std::to_string(LineNo) +
-                               (Field < NumFields ? ", campo '" + S.Fields[Field].Name + "'"
-                                                  : std::string()) +
-                               ": " + Why);
-  };
-  while (P < End) {
-    // Blank lines (also a last line without content) hold no record.
-    if (*P == '\n' || (*P == '\r' && P + 1 < End && P[1] == '\n')) {
-      P += *P == '\r' ? 2 : 1;
-      ++LineNo;
-      continue;
+// The code page the schema's CHARSET names; raises naming the schema for one it does not.
+const TCodePage& CodePageOfSchema(const TSchema& S, const std::string& SchPath) {
+  const std::string CpName = CodePageOfCharset(S.Charset);
+  if (!CpName.empty()) try {
+      return TCodePage::Get(CpName);
+    } catch (const Exception&) {
     }
-    const size_t RecordLine = LineNo;
+  RaiseCorrupt(SchPath, "juego de caracteres desconocido '" + S.Charset + "'");
+}
+
+// Reads the records of the text into the store's columns: values separated by the separator,
+// texts within the delimiter (a doubled delimiter stands for one, line breaks allowed inside),
+// one record per line. Errors name the file, the line and the field.
+class TAsciiParser {
+ public:
+  TAsciiParser(const TMappedFile& F, const TSchema& S, const TCodePage& Cp, TTableStore& Store)
+      : FPath(F.Path()),
+        FS(S),
+        FCp(Cp),
+        FStore(Store),
+        P(reinterpret_cast<const char*>(F.Data())),
+        End(P + F.Size()) {
+    // Skip a UTF-8 byte-order mark.
+    if (F.Size() >= 3 && std::memcmp(P, "\xEF\xBB\xBF", 3) == 0) P += 3;
+  }
+
+  void ReadAll() {
+    const size_t Lines = std::count(P, End, '\n') + 1;
+    for (TColumn& C : FStore.Columns) C.Reserve(Lines);
+    while (P < End) {
+      // Blank lines (also a last line without content) hold no record.
+      if (*P == '\n' || (*P == '\r' && P + 1 < End && P[1] == '\n')) {
+        P += *P == '\r' ? 2 : 1;
+        ++FLineNo;
+        continue;
+      }
+      ReadRecord();
+    }
+  }
+
+ private:
+  [[noreturn]] void Fail(size_t Field, const std::string& Why) {
+    RaiseCorrupt(FPath, "línea " + std::to_string(FLineNo) +
+                            (Field < FS.Fields.size() ? ", campo '" + FS.Fields[Field].Name + "'"
+                                                      : std::string()) +
+                            ": " + Why);
+  }
+
+  [[noreturn]] void Bad(size_t Field, std::string_view V, const char* What) {
+    Fail(Field, "'" + std::string(V) + "' " + What);
+  }
+
+  void ReadRecord() {
+    const size_t NumFields = FS.Fields.size();
     size_t Field = 0;
     for (;;) {
-      std::string_view V;
       bool WasQuoted = false;
-      if (P < End && *P == S.Delimiter) {
-        WasQuoted = true;
-        ++P;
-        const char* Start = P;
-        bool Doubled = false;
-        for (;;) {
-          if (P >= End) {
-            LineNo = RecordLine;
-            Fail(Field, "falta el delimitador de cierre");
-          }
-          if (*P == S.Delimiter) {
-            if (P + 1 < End && P[1] == S.Delimiter) {
-              Doubled = true;
-              P += 2;
-              continue;
-            }
-            break;
-          }
-          if (*P == '\n') ++LineNo;
-          ++P;
-        }
-        V = std::string_view(Start, P - Start);
-        ++P;  // closing delimiter
-        if (Doubled) {
-          Quoted.clear();
-          for (size_t K = 0; K < V.size(); ++K) {
-            Quoted.push_back(V[K]);
-            if (V[K] == S.Delimiter) ++K;
-          }
-          V = Quoted;
-        }
-      } else {
-        const char* Start = P;
-        while (P < End && *P != S.Separator && *P != '\n' && *P != '\r') ++P;
-        V = std::string_view(Start, P - Start);
-      }
+      std::string_view V = NextValue(Field, WasQuoted);
       if (Field >= NumFields)
         Fail(Field, "hay más valores que campos en el esquema (" + std::to_string(NumFields) + ")");
-      TColumn& Col = Store->Columns[Field];
-      const TFieldType T = S.Fields[Field].Type;
       if (!WasQuoted) V = TrimView(V);
-      if (V.empty()) {
-        Col.AppendNull();
-      } else if (IsTextType(T)) {
-        if (Cp->IsUtf8() || IsAscii(V)) {
-          if (Cp->IsUtf8() && !IsValidUtf8(V)) Fail(Field, "el texto no es UTF-8 válido");
-          Col.AppendString(V);
-        } else {
-          Decoded.clear();
-          Cp->Decode(V, Decoded);
-          Col.AppendString(Decoded);
-        }
-      } else {
-        std::string_view Tx = V;
-        std::string Tv(V);
-        switch (T) {
-          case ftSmallint:
-          case ftInteger:
-          case ftAutoInc: {
-            int32_t X;
-            if (!TextToInt(Tx, X) || (T == ftSmallint && (X < -32768 || X > 32767)))
-              Fail(Field, "'" + Tv + "' no es un número entero válido");
-            Col.AppendInt(X);
-            break;
-          }
-          case ftFloat:
-          case ftCurrency: {
-            double X;
-            if (!TextToDouble(Tx, X)) Fail(Field, "'" + Tv + "' no es un número válido");
-            Col.AppendDouble(X);
-            break;
-          }
-          case ftBoolean: {
-            std::string U = UpperCase(Tv);
-            if (U == "TRUE" || U == "T" || U == "Y" || U == "YES" || U == "1")
-              Col.AppendInt(1);
-            else if (U == "FALSE" || U == "F" || U == "N" || U == "NO" || U == "0")
-              Col.AppendInt(0);
-            else
-              Fail(Field, "'" + Tv + "' no es un valor lógico válido");
-            break;
-          }
-          case ftDate: {
-            int64_t D;
-            if (!ParseDate(Tx, D)) Fail(Field, "'" + Tv + "' no es una fecha válida (AAAA-MM-DD)");
-            Col.AppendDouble(double(D));
-            break;
-          }
-          case ftTime: {
-            int64_t Ms;
-            if (!ParseTime(Tx, Ms)) Fail(Field, "'" + Tv + "' no es una hora válida (hh:mm:ss)");
-            Col.AppendDouble(JoinDateTime(0, Ms));
-            break;
-          }
-          case ftDateTime: {
-            size_t Sp = Tx.find_first_of(" T");
-            int64_t D, Ms = 0;
-            if (!ParseDate(Tx.substr(0, Sp), D) ||
-                (Sp != std::string_view::npos && !ParseTime(Tx.substr(Sp + 1), Ms)))
-              Fail(Field, "'" + Tv + "' no es una fecha y hora válida (AAAA-MM-DD hh:mm:ss)");
-            Col.AppendDouble(JoinDateTime(D, Ms));
-            break;
-          }
-          default:
-            Col.AppendNull();
-            break;
-        }
-      }
+      AppendValue(Field, V);
       ++Field;
-      if (P < End && *P == S.Separator) {
+      if (P < End && *P == FS.Separator) {
         ++P;
         continue;
       }
@@ -416,155 +307,253 @@ std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
       if (P < End && *P == '\r') ++P;
       if (P < End && *P != '\n') Fail(Field - 1, "sobran caracteres tras el valor");
       if (P < End) ++P;
-      ++LineNo;
+      ++FLineNo;
       break;
     }
-    for (; Field < NumFields; ++Field) Store->Columns[Field].AppendNull();
+    for (; Field < NumFields; ++Field) FStore.Columns[Field].AppendNull();
   }
+
+  // The next value's text: within the delimiter (undoubled), or up to the separator or the end
+  // of the line.
+  std::string_view NextValue(size_t Field, bool& WasQuoted) {
+    if (P >= End || *P != FS.Delimiter) {
+      const char* Start = P;
+      while (P < End && *P != FS.Separator && *P != '\n' && *P != '\r') ++P;
+      return std::string_view(Start, P - Start);
+    }
+    WasQuoted = true;
+    const size_t RecordLine = FLineNo;
+    const char* Start = ++P;
+    bool Doubled = false;
+    for (;;) {
+      if (P >= End) {
+        FLineNo = RecordLine;
+        Fail(Field, "falta el delimitador de cierre");
+      }
+      if (*P == FS.Delimiter) {
+        if (P + 1 < End && P[1] == FS.Delimiter) {
+          Doubled = true;
+          P += 2;
+          continue;
+        }
+        break;
+      }
+      if (*P == '\n') ++FLineNo;
+      ++P;
+    }
+    std::string_view V(Start, P - Start);
+    ++P;  // closing delimiter
+    if (!Doubled) return V;
+    FQuoted.clear();
+    for (size_t K = 0; K < V.size(); ++K) {
+      FQuoted.push_back(V[K]);
+      if (V[K] == FS.Delimiter) ++K;
+    }
+    return FQuoted;
+  }
+
+  // Appends V, converted to the field's type, to the field's column (empty: Null).
+  void AppendValue(size_t Field, std::string_view V) {
+    TColumn& Col = FStore.Columns[Field];
+    const TFieldType T = FS.Fields[Field].Type;
+    if (V.empty()) return Col.AppendNull();
+    if (IsTextType(T)) {
+      if (FCp.IsUtf8() || IsAscii(V)) {
+        if (FCp.IsUtf8() && !IsValidUtf8(V)) Fail(Field, "el texto no es UTF-8 válido");
+        return Col.AppendString(V);
+      }
+      FDecoded.clear();
+      FCp.Decode(V, FDecoded);
+      return Col.AppendString(FDecoded);
+    }
+    switch (T) {
+      case ftSmallint:
+      case ftInteger:
+      case ftAutoInc: {
+        int32_t X;
+        if (!TextToInt(V, X) || (T == ftSmallint && (X < -32768 || X > 32767)))
+          Bad(Field, V, "no es un número entero válido");
+        return Col.AppendInt(X);
+      }
+      case ftFloat:
+      case ftCurrency: {
+        double X;
+        if (!TextToDouble(V, X)) Bad(Field, V, "no es un número válido");
+        return Col.AppendDouble(X);
+      }
+      case ftBoolean: {
+        const std::string U = UpperCase(V);
+        if (U == "TRUE" || U == "T" || U == "Y" || U == "YES" || U == "1") return Col.AppendInt(1);
+        if (U == "FALSE" || U == "F" || U == "N" || U == "NO" || U == "0") return Col.AppendInt(0);
+        Bad(Field, V, "no es un valor lógico válido");
+      }
+      case ftDate: {
+        int64_t D;
+        if (!ParseDate(V, D)) Bad(Field, V, "no es una fecha válida (AAAA-MM-DD)");
+        return Col.AppendDouble(double(D));
+      }
+      case ftTime: {
+        int64_t Ms;
+        if (!ParseTime(V, Ms)) Bad(Field, V, "no es una hora válida (hh:mm:ss)");
+        return Col.AppendDouble(JoinDateTime(0, Ms).Val);
+      }
+      case ftDateTime: {
+        const size_t Sp = V.find_first_of(" T");
+        int64_t D, Ms = 0;
+        if (!ParseDate(V.substr(0, Sp), D) ||
+            (Sp != std::string_view::npos && !ParseTime(V.substr(Sp + 1), Ms)))
+          Bad(Field, V, "no es una fecha y hora válida (AAAA-MM-DD hh:mm:ss)");
+        return Col.AppendDouble(JoinDateTime(D, Ms).Val);
+      }
+      default:
+        return Col.AppendNull();
+    }
+  }
+
+  const std::string& FPath;
+  const TSchema& FS;
+  const TCodePage& FCp;
+  TTableStore& FStore;
+  const char* P;
+  const char* End;
+  size_t FLineNo = 1;
+  std::string FQuoted, FDecoded;
+};
+
+}  // namespace
+
+std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
+  TMappedFile F(TextPath);  // first, so a missing table names the table itself
+  const std::string SchPath = SchemaPathOf(TextPath);
+  const TSchema S = ReadSchema(SchPath);
+  const TCodePage& Cp = CodePageOfSchema(S, SchPath);
+  auto Store = std::make_shared<TTableStore>();
+  for (const TSchemaField& Fd : S.Fields)
+    Store->AddColumn({Fd.Name, Fd.Type, IsTextType(Fd.Type) ? Fd.Size : 0, false});
+  TAsciiParser(F, S, Cp, *Store).ReadAll();
   return Store;
 }
+
+namespace {
+
+// The schema line of one column ("Field3=Name,CHAR,30,00,00"), after checking that the reader
+// will read back every value written (valid UTF-8, shorts in range, dates in the calendar).
+// WithMs tells whether a date-time column needs milliseconds.
+std::string SchemaLine(size_t I, const TColumnDef& Def, const TColumn& Col,
+                       const TRowSelection& Rows, const std::string& ErrName, bool& WithMs) {
+  const char* TypeName = SchemaTypeName(Col.Type());
+  if (!TypeName)
+    RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(Col.Type()) +
+                                ", que una tabla de texto no puede guardar");
+  if (Def.Name.empty() || Def.Name.find_first_of("\r\n") != std::string::npos ||
+      Trim(Def.Name) != Def.Name)
+    RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) +
+                                " no tiene un nombre válido para el esquema");
+  auto Refuse = [&](size_t Row, const std::string& Why) {
+    RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
+                                Def.Name + "' " + Why);
+  };
+  WithMs = false;
+  int Size = 0;
+  if (IsTextType(Col.Type())) {
+    // The size counts characters, not bytes.
+    size_t MaxLen = Def.Size > 0 ? size_t(Def.Size) : 1;
+    Rows.ForEachValue(Col, [&](size_t Row) {
+      if (!IsValidUtf8(Col.Str(Row))) Refuse(Row, "no es texto UTF-8 válido");
+      MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row)));
+    });
+    Size = static_cast<int>(MaxLen);
+  } else if (Col.Kind() == TStorageKind::Double) {
+    Size = 20;
+    const bool IsDate = IsDateTimeType(Col.Type());
+    Rows.ForEachValue(Col, [&](size_t Row) {
+      const double X = Col.Double(Row);
+      if (!std::isfinite(X) || (IsDate && !IsInCalendar(TDateTime(X))))
+        Refuse(Row, "no se puede escribir como texto");
+    });
+    WithMs = IsDate && AnyMilliseconds(Col, Rows);
+  } else {
+    if (Col.Type() == ftSmallint)
+      Rows.ForEachValue(Col, [&](size_t Row) {
+        if (Col.Int(Row) < -32768 || Col.Int(Row) > 32767)
+          RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
+                                      Def.Name + "' no cabe en un entero corto");
+      });
+    Size = Col.Type() == ftBoolean ? 5 : Col.Type() == ftSmallint ? 6 : 11;
+  }
+  char Line[64];
+  std::snprintf(Line, sizeof Line, ",%s,%d,00,00\n", TypeName, Size);
+  return "Field" + std::to_string(I + 1) + "=" + Def.Name + Line;
+}
+
+// Appends the text of one value: texts in quotes (a quote inside doubled), the rest bare.
+void AppendValueText(std::string& Line, const TColumn& Col, size_t Row, bool WithMs) {
+  switch (Col.Type()) {
+    case ftString:
+    case ftMemo:
+    case ftFmtMemo:
+      Line.push_back('"');
+      for (char C : Col.Str(Row)) {
+        if (C == '"') Line.push_back('"');
+        Line.push_back(C);
+      }
+      Line.push_back('"');
+      break;
+    case ftBoolean:
+      Line += Col.Int(Row) ? "true" : "false";
+      break;
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+      Line += std::to_string(Col.Int(Row));
+      break;
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+      Line += DoubleToText(Col.Double(Row));
+      break;
+    case ftDate:
+    case ftTime:
+    case ftDateTime: {
+      char Buf[40];
+      Line.append(Buf, FormatIsoDateTime(Buf, Col.Double(Row), Col.Type(), WithMs));
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
 
 void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
                     const std::string& ErrName, const TTableStore& Data,
                     const std::vector<uint32_t>* Rows) {
   const size_t NumFields = Data.Defs.size();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla de texto necesita al menos un campo");
-  const size_t RowCount = Rows ? Rows->size() : Data.RowCount();
-  auto RowAt = [&](size_t I) -> size_t { return Rows ? (*Rows)[I] : I; };
+  const TRowSelection Selected(Data, Rows);
 
-  std::string Sch;
   std::string Table = ExtractFileName(ErrName);
   Table = Table.substr(0, Table.find_last_of('.'));
-  Sch += "[" + UpperCase(Table) + "]\n";
+  std::string Sch = "[" + UpperCase(Table) + "]\n";
   Sch += "FILETYPE=VARYING\nCHARSET=UTF8\nDELIMITER=\"\nSEPARATOR=,\n";
   std::vector<bool> WithMs(NumFields, false);
   for (size_t I = 0; I < NumFields; ++I) {
-    const TColumnDef& Def = Data.Defs[I];
-    const TColumn& Col = Data.Columns[I];
-    const char* TypeName = SchemaTypeName(Col.Type());
-    if (!TypeName)
-      RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " +
-                                  FieldTypeName(Col.Type()) +
-                                  ", que una tabla de texto no puede guardar");
-    if (Def.Name.empty() || Def.Name.find_first_of("\r\n") != std::string::npos ||
-        Trim(Def.Name) != Def.Name)
-      RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) +
-                                  " no tiene un nombre válido para el esquema");
-    int Size = 0;
-    // Refuse what the reader would refuse, so that every file written reads back.
-    if (IsTextType(Col.Type()))
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (!Col.IsNull(Row) && !IsValidUtf8(Col.Str(Row)))
-          RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
-                                      " del campo '" + Def.Name + "' no es texto UTF-8 válido");
-      }
-    if (Col.Type() == ftSmallint)
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (!Col.IsNull(Row) && (Col.Int(Row) < -32768 || Col.Int(Row) > 32767))
-          RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
-                                      Def.Name + "' no cabe en un entero corto");
-      }
-    if (IsTextType(Col.Type())) {
-      size_t MaxLen = Def.Size > 0 ? size_t(Def.Size) : 1;
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (Col.IsNull(Row)) continue;
-        // The size counts characters, not bytes.
-        std::string_view V = Col.Str(Row);
-        size_t Chars = 0;
-        for (char C : V) Chars += (static_cast<uint8_t>(C) & 0xC0) != 0x80;
-        MaxLen = std::max(MaxLen, Chars);
-      }
-      Size = static_cast<int>(MaxLen);
-    } else if (Col.Kind() == TStorageKind::Double) {
-      Size = 20;
-      bool IsDate = Col.Type() == ftDate || Col.Type() == ftTime || Col.Type() == ftDateTime;
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (Col.IsNull(Row)) continue;
-        double X = Col.Double(Row);
-        if (!std::isfinite(X) || (IsDate && (X <= -double(kDaysTo1899) || X >= 2958466.0)))
-          RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
-                                      " del campo '" + Def.Name +
-                                      "' no se puede escribir como texto");
-        if (IsDate && !WithMs[I]) {
-          int64_t Days, Ms;
-          SplitDateTime(X, Days, Ms);
-          WithMs[I] = Ms % 1000 != 0;
-        }
-      }
-    } else {
-      Size = Col.Type() == ftBoolean ? 5 : Col.Type() == ftSmallint ? 6 : 11;
-    }
-    char Line[64];
-    std::snprintf(Line, sizeof Line, ",%s,%d,00,00\n", TypeName, Size);
-    Sch += "Field" + std::to_string(I + 1) + "=" + Def.Name + Line;
+    bool Ms = false;
+    Sch += SchemaLine(I, Data.Defs[I], Data.Columns[I], Selected, ErrName, Ms);
+    WithMs[I] = Ms;
   }
   WriteWholeFile(SchemaPath, Sch);
 
   TFileWriter W(TextPath, ErrName);
   std::string Line;
-  char Buf[64];
-  for (size_t R = 0; R < RowCount; ++R) {
-    const size_t Row = RowAt(R);
+  for (size_t R = 0; R < Selected.Count(); ++R) {
+    const size_t Row = Selected[R];
     Line.clear();
     for (size_t I = 0; I < NumFields; ++I) {
       if (I) Line.push_back(',');
-      const TColumn& Col = Data.Columns[I];
-      if (Col.IsNull(Row)) continue;
-      switch (Col.Type()) {
-        case ftString:
-        case ftMemo:
-        case ftFmtMemo: {
-          Line.push_back('"');
-          for (char C : Col.Str(Row)) {
-            if (C == '"') Line.push_back('"');
-            Line.push_back(C);
-          }
-          Line.push_back('"');
-          break;
-        }
-        case ftBoolean:
-          Line += Col.Int(Row) ? "true" : "false";
-          break;
-        case ftSmallint:
-        case ftInteger:
-        case ftWord:
-        case ftAutoInc:
-          Line += std::to_string(Col.Int(Row));
-          break;
-        case ftFloat:
-        case ftCurrency:
-        case ftBCD:
-          Line += DoubleToText(Col.Double(Row));
-          break;
-        case ftDate:
-        case ftTime:
-        case ftDateTime: {
-          int64_t Days, Ms;
-          SplitDateTime(Col.Double(Row), Days, Ms);
-          int Y, M, D;
-          CivilFromDays(Days, Y, M, D);
-          int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
-              Zz = int(Ms % 1000);
-          int N = 0;
-          if (Col.Type() == ftDate)
-            N = std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d", Y, M, D);
-          else if (Col.Type() == ftTime)
-            N = std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", Hh, Mi, Ss);
-          else
-            N = std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d", Y, M, D, Hh, Mi,
-                              Ss);
-          if (Col.Type() != ftDate && WithMs[I])
-            N += std::snprintf(Buf + N, sizeof Buf - N, ".%03d", Zz);
-          Line.append(Buf, N);
-          break;
-        }
-        default:
-          break;
-      }
+      if (!Data.Columns[I].IsNull(Row)) AppendValueText(Line, Data.Columns[I], Row, WithMs[I]);
     }
     if (Line.empty()) Line = "\"\"";  // a lone empty value must not read as a blank line
     Line.push_back('\n');

@@ -189,6 +189,178 @@ inline int Digits(std::string_view S, size_t At, size_t N) {
   return V;
 }
 
+// The code page of the text: the language-driver byte, else a ".cpg" companion, else CP1252.
+const TCodePage& CodePageOf(unsigned Ldid, DBFHandle Hd) {
+  std::string CpName = CodePageOfLdid(Ldid);
+  if (Ldid == 0) {
+    if (const char* Cpg = DBFGetCodePage(Hd)) {
+      std::string N = CodePageOfCpg(Cpg);
+      if (!N.empty()) CpName = N;
+    }
+  }
+  return CodePageOrDefault(CpName);
+}
+
+// Where a field lies in the record and how its text reads.
+struct TDbfColumn {
+  TFieldType Type;
+  int Offset, Width;
+};
+
+// The fields as shapelib reads them, checked against the header check's; adds a column to Store
+// for each.
+std::vector<TDbfColumn> ReadLayout(DBFHandle Hd, const std::vector<TDbfField>& Checked,
+                                   const std::string& Path, const TCodePage& Cp,
+                                   TTableStore& Store) {
+  const int NumFields = DBFGetFieldCount(Hd);
+  std::vector<TDbfColumn> Layout(NumFields);
+  for (int I = 0; I < NumFields; ++I) {
+    char Name[XBASE_FLDNAME_LEN_READ + 1] = {0};
+    int Width = 0, Dec = 0;
+    DBFGetFieldInfo(Hd, I, Name, &Width, &Dec);
+    TDbfColumn& L = Layout[I];
+    L.Offset = Hd->panFieldOffset[I];
+    L.Width = Hd->panFieldSize[I];
+    if (L.Width != static_cast<int>(Checked[I].Width) || L.Offset < 1 ||
+        L.Offset + L.Width > Hd->nRecordLength)
+      RaiseCorrupt(Path, "la descripción del campo " + std::to_string(I + 1) + " es incoherente");
+    switch (DBFGetNativeFieldType(Hd, I)) {
+      case 'C':
+        L.Type = ftString;
+        break;
+      case 'N':
+        L.Type = Dec == 0 && Width <= 11 ? ftInteger : ftFloat;
+        break;
+      case 'F':
+        L.Type = ftFloat;
+        break;
+      case 'L':
+        L.Type = ftBoolean;
+        break;
+      case 'D':
+        L.Type = ftDate;
+        break;
+      case 'M':
+        L.Type = ftMemo;
+        break;
+      default:
+        L.Type = ftBlob;
+        break;  // binary kinds are not shown
+    }
+    TColumnDef Def;
+    Cp.Decode(TrimSpaces(Name), Def.Name);
+    if (Def.Name.empty()) Def.Name = "Field" + std::to_string(I + 1);
+    Def.DataType = L.Type;
+    Def.Size = L.Type == ftString ? Width : 0;
+    Store.AddColumn(std::move(Def));
+  }
+  return Layout;
+}
+
+// Appends the value of one field of one record, from its text Raw. A whole number too wide for
+// 32 bits is appended empty and sets Overflow, so that the column is read again as floats.
+void DecodeValue(TColumn& Col, TFieldType Type, std::string_view Raw, const TCodePage& Cp,
+                 std::string& Scratch, uint8_t& Overflow) {
+  switch (Type) {
+    case ftString: {
+      std::string_view S = Raw;
+      while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.remove_suffix(1);
+      if (IsAscii(S)) {
+        Col.AppendString(S);
+      } else {
+        Scratch.clear();
+        Cp.Decode(S, Scratch);
+        Col.AppendString(Scratch);
+      }
+      return;
+    }
+    case ftInteger: {
+      std::string_view S = TrimSpaces(Raw);
+      int32_t V;
+      double X;
+      if (!S.empty() && S[0] != '*' && TextToInt(S, V)) {
+        Col.AppendInt(V);
+      } else {
+        if (!S.empty() && S[0] != '*' && TextToDouble(S, X)) Overflow = 1;
+        Col.AppendNull();
+      }
+      return;
+    }
+    case ftFloat: {
+      std::string_view S = TrimSpaces(Raw);
+      double V;
+      if (!S.empty() && S[0] != '*' && TextToDouble(S, V))
+        Col.AppendDouble(V);
+      else
+        Col.AppendNull();
+      return;
+    }
+    case ftBoolean: {
+      char C = TrimSpaces(Raw).empty() ? ' ' : TrimSpaces(Raw)[0];
+      if (C == 'T' || C == 't' || C == 'Y' || C == 'y')
+        Col.AppendInt(1);
+      else if (C == 'F' || C == 'f' || C == 'N' || C == 'n')
+        Col.AppendInt(0);
+      else
+        Col.AppendNull();
+      return;
+    }
+    case ftDate: {
+      std::string_view S = TrimSpaces(Raw);
+      int Y = S.size() == 8 ? Digits(S, 0, 4) : -1, M = Y > 0 ? Digits(S, 4, 2) : -1,
+          Dd = M > 0 ? Digits(S, 6, 2) : -1;
+      if (IsValidDate(Y, M, Dd))
+        Col.AppendDouble(double(DayNumberOf(Y, M, Dd)));
+      else
+        Col.AppendNull();
+      return;
+    }
+    default:
+      Col.AppendNull();
+      return;
+  }
+}
+
+// The records of the file, straight from the mapping (the header check guarantees that every
+// one lies inside it); deleted records are skipped.
+class TDbfRecords {
+ public:
+  TDbfRecords(const TMappedFile& F, DBFHandle Hd)
+      : FData(reinterpret_cast<const char*>(F.Data()) + Hd->nHeaderLength),
+        FLen(Hd->nRecordLength),
+        FCount(DBFGetRecordCount(Hd)) {}
+  // Calls Fn(Record) for each record that is not deleted, in order.
+  template <class F>
+  void ForEach(F&& Fn) const {
+    for (int R = 0; R < FCount; ++R) {
+      const char* Rec = FData + size_t(R) * FLen;
+      if (Rec[0] != '*') Fn(Rec);
+    }
+  }
+  int Count() const { return FCount; }
+
+ private:
+  const char* FData;
+  size_t FLen;
+  int FCount;
+};
+
+// Reads column I again as floats: its whole numbers do not all fit 32 bits.
+void WidenToFloats(TTableStore& Store, size_t I, const TDbfColumn& L, const TDbfRecords& Records) {
+  TColumn Floats(ftFloat);
+  Floats.Reserve(Store.Columns[I].Size());
+  Records.ForEach([&](const char* Rec) {
+    std::string_view S = TrimSpaces(std::string_view(Rec + L.Offset, L.Width));
+    double X;
+    if (!S.empty() && S[0] != '*' && TextToDouble(S, X))
+      Floats.AppendDouble(X);
+    else
+      Floats.AppendNull();
+  });
+  Store.Columns[I] = std::move(Floats);
+  Store.Defs[I].DataType = ftFloat;
+}
+
 }  // namespace
 
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
@@ -202,159 +374,27 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
   if (!Dbf.Get())
     RaiseCorrupt(Path, LastShapelibError.empty() ? "shapelib no puede abrirlo" : LastShapelibError);
   DBFHandle Hd = Dbf.Get();
-  const int NumFields = DBFGetFieldCount(Hd);
   const int NumRecords = DBFGetRecordCount(Hd);
-  if (NumFields != static_cast<int>(Checked.size()) || NumRecords < 0 ||
+  if (DBFGetFieldCount(Hd) != static_cast<int>(Checked.size()) || NumRecords < 0 ||
       uint32_t(NumRecords) != U32(File.Data() + 4) || Hd->nHeaderLength != U16(File.Data() + 8) ||
       Hd->nRecordLength != U16(File.Data() + 10))
     RaiseCorrupt(Path, "la descripción de los campos es incoherente");
-  // Records are read straight from the mapped file: the header check above guarantees that
-  // every one of them lies inside it.
-  const char* Records = reinterpret_cast<const char*>(File.Data()) + Hd->nHeaderLength;
-  const size_t RecordLen = Hd->nRecordLength;
 
-  std::string CpName = CodePageOfLdid(Ldid);
-  if (Ldid == 0) {
-    const char* Cpg = DBFGetCodePage(Hd);
-    if (Cpg) {
-      std::string N = CodePageOfCpg(Cpg);
-      if (!N.empty()) CpName = N;
-    }
-  }
-  const TCodePage& Cp = CodePageOrDefault(CpName);
-
+  const TCodePage& Cp = CodePageOf(Ldid, Hd);
   auto Store = std::make_shared<TTableStore>();
-  std::vector<TFieldType> Types(NumFields);
-  std::vector<int> Offsets(NumFields), Widths(NumFields);
-  for (int I = 0; I < NumFields; ++I) {
-    char Name[XBASE_FLDNAME_LEN_READ + 1] = {0};
-    int Width = 0, Dec = 0;
-    DBFGetFieldInfo(Hd, I, Name, &Width, &Dec);
-    Offsets[I] = Hd->panFieldOffset[I];
-    Widths[I] = Hd->panFieldSize[I];
-    if (Widths[I] != static_cast<int>(Checked[I].Width) || Offsets[I] < 1 ||
-        Offsets[I] + Widths[I] > Hd->nRecordLength)
-      RaiseCorrupt(Path, "la descripción del campo " + std::to_string(I + 1) + " es incoherente");
-    TFieldType T;
-    switch (DBFGetNativeFieldType(Hd, I)) {
-      case 'C':
-        T = ftString;
-        break;
-      case 'N':
-        T = Dec == 0 && Width <= 11 ? ftInteger : ftFloat;
-        break;
-      case 'F':
-        T = ftFloat;
-        break;
-      case 'L':
-        T = ftBoolean;
-        break;
-      case 'D':
-        T = ftDate;
-        break;
-      case 'M':
-        T = ftMemo;
-        break;
-      default:
-        T = ftBlob;
-        break;  // binary kinds are not shown
-    }
-    Types[I] = T;
-    TColumnDef Def;
-    Cp.Decode(TrimSpaces(Name), Def.Name);
-    if (Def.Name.empty()) Def.Name = "Field" + std::to_string(I + 1);
-    Def.DataType = T;
-    Def.Size = T == ftString ? Width : 0;
-    Store->AddColumn(std::move(Def));
-  }
-
+  const std::vector<TDbfColumn> Layout = ReadLayout(Hd, Checked, Path, Cp, *Store);
+  const TDbfRecords Records(File, Hd);
   for (TColumn& C : Store->Columns) C.Reserve(NumRecords);
-  std::vector<uint8_t> Overflow(NumFields, 0);
+  std::vector<uint8_t> Overflow(Layout.size(), 0);
   std::string Scratch;
-  for (int R = 0; R < NumRecords; ++R) {
-    const char* Rec = Records + size_t(R) * RecordLen;
-    if (Rec[0] == '*') continue;  // deleted
-    for (int I = 0; I < NumFields; ++I) {
-      TColumn& Col = Store->Columns[I];
-      std::string_view Raw(Rec + Offsets[I], Widths[I]);
-      switch (Types[I]) {
-        case ftString: {
-          std::string_view S = Raw;
-          while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.remove_suffix(1);
-          if (IsAscii(S)) {
-            Col.AppendString(S);
-          } else {
-            Scratch.clear();
-            Cp.Decode(S, Scratch);
-            Col.AppendString(Scratch);
-          }
-          break;
-        }
-        case ftInteger: {
-          std::string_view S = TrimSpaces(Raw);
-          int32_t V;
-          double X;
-          if (!S.empty() && S[0] != '*' && TextToInt(S, V)) {
-            Col.AppendInt(V);
-          } else {
-            // A wide column whose number does not fit 32 bits is read again as floats below.
-            if (!S.empty() && S[0] != '*' && TextToDouble(S, X)) Overflow[I] = 1;
-            Col.AppendNull();
-          }
-          break;
-        }
-        case ftFloat: {
-          std::string_view S = TrimSpaces(Raw);
-          double V;
-          if (!S.empty() && S[0] != '*' && TextToDouble(S, V))
-            Col.AppendDouble(V);
-          else
-            Col.AppendNull();
-          break;
-        }
-        case ftBoolean: {
-          char C = TrimSpaces(Raw).empty() ? ' ' : TrimSpaces(Raw)[0];
-          if (C == 'T' || C == 't' || C == 'Y' || C == 'y')
-            Col.AppendInt(1);
-          else if (C == 'F' || C == 'f' || C == 'N' || C == 'n')
-            Col.AppendInt(0);
-          else
-            Col.AppendNull();
-          break;
-        }
-        case ftDate: {
-          std::string_view S = TrimSpaces(Raw);
-          int Y = S.size() == 8 ? Digits(S, 0, 4) : -1, M = Y > 0 ? Digits(S, 4, 2) : -1,
-              Dd = M > 0 ? Digits(S, 6, 2) : -1;
-          if (ValidCivil(Y, M, Dd))
-            Col.AppendDouble(double(DaysFromCivil(Y, M, Dd)));
-          else
-            Col.AppendNull();
-          break;
-        }
-        default:
-          Col.AppendNull();
-          break;
-      }
-    }
-  }
-  for (int I = 0; I < NumFields; ++I) {
-    if (!Overflow[I]) continue;
-    TColumn Floats(ftFloat);
-    Floats.Reserve(Store->Columns[I].Size());
-    for (int R = 0; R < NumRecords; ++R) {
-      const char* Rec = Records + size_t(R) * RecordLen;
-      if (Rec[0] == '*') continue;
-      std::string_view S = TrimSpaces(std::string_view(Rec + Offsets[I], Widths[I]));
-      double X;
-      if (!S.empty() && S[0] != '*' && TextToDouble(S, X))
-        Floats.AppendDouble(X);
-      else
-        Floats.AppendNull();
-    }
-    Store->Columns[I] = std::move(Floats);
-    Store->Defs[I].DataType = ftFloat;
-  }
+  Records.ForEach([&](const char* Rec) {
+    for (size_t I = 0; I < Layout.size(); ++I)
+      DecodeValue(Store->Columns[I], Layout[I].Type,
+                  std::string_view(Rec + Layout[I].Offset, Layout[I].Width), Cp, Scratch,
+                  Overflow[I]);
+  });
+  for (size_t I = 0; I < Layout.size(); ++I)
+    if (Overflow[I]) WidenToFloats(*Store, I, Layout[I], Records);
   return Store;
 }
 
@@ -381,165 +421,133 @@ void AppendPadded(std::string& Rec, std::string_view S, size_t Width, bool Right
   if (!Right) Rec.append(Width - std::min(Width, S.size()), ' ');
 }
 
-}  // namespace
-
-void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
-                    const std::vector<uint32_t>* Rows) {
-  const size_t NumFields = Data.Defs.size();
-  if (NumFields == 0) RaiseFileError(ErrName, "una tabla dBase necesita al menos un campo");
-  if (NumFields > 255) RaiseFileError(ErrName, "una tabla dBase admite como mucho 255 campos");
-  const size_t RowCount = Rows ? Rows->size() : Data.RowCount();
-  auto RowAt = [&](size_t I) -> size_t { return Rows ? (*Rows)[I] : I; };
-  const TCodePage& Cp = TCodePage::Get("CP1252");
-
-  std::vector<TDbfOut> Out(NumFields);
-  std::vector<std::string> Names(NumFields);
-  std::string Enc;
-  char Buf[512];
-  for (size_t I = 0; I < NumFields; ++I) {
-    const TColumnDef& Def = Data.Defs[I];
-    const TColumn& Col = Data.Columns[I];
-    TDbfOut& O = Out[I];
-    O.Col = static_cast<int>(I);
-    O.Decimals = 0;
-    const TFieldType T = Col.Type();
-
-    // Names: at most 10 bytes in the file's code page, unique.
-    Cp.Encode(Def.Name, Names[I]);
+// The dBase names of the fields: at most 10 bytes in the file's code page, none empty, no two
+// alike.
+std::vector<std::string> FieldNames(const TTableStore& Data, const TCodePage& Cp,
+                                    const std::string& ErrName) {
+  std::vector<std::string> Names(Data.Defs.size());
+  for (size_t I = 0; I < Names.size(); ++I) {
+    Cp.Encode(Data.Defs[I].Name, Names[I]);
     if (Names[I].size() > XBASE_FLDNAME_LEN_WRITE) Names[I].resize(XBASE_FLDNAME_LEN_WRITE);
     if (Names[I].empty())
       RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) + " no tiene nombre");
     for (size_t J = 0; J < I; ++J)
       if (SameTextAscii(Names[J], Names[I]))
         RaiseFileError(ErrName,
-                       "los campos '" + Data.Defs[J].Name + "' y '" + Def.Name +
+                       "los campos '" + Data.Defs[J].Name + "' y '" + Data.Defs[I].Name +
                            "' tendrían el mismo nombre en dBase (10 caracteres como máximo)");
-
-    auto RequireDatesInRange = [&] {
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (Col.IsNull(Row)) continue;
-        double X = Col.Double(Row);
-        if (!std::isfinite(X) || X <= -double(kDaysTo1899) || X >= 2958466.0)
-          RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
-                                      " del campo '" + Def.Name +
-                                      "' está fuera del rango de fechas");
-      }
-    };
-    auto AnyMs = [&] {
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (Col.IsNull(Row)) continue;
-        int64_t Days, Ms;
-        SplitDateTime(Col.Double(Row), Days, Ms);
-        if (Ms % 1000 != 0) return true;
-      }
-      return false;
-    };
-
-    switch (T) {
-      case ftString:
-      case ftMemo:
-      case ftFmtMemo: {
-        size_t MaxLen = 0;
-        for (size_t R = 0; R < RowCount; ++R) {
-          size_t Row = RowAt(R);
-          if (Col.IsNull(Row)) continue;
-          MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row)));
-        }
-        if (MaxLen > 254)
-          RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
-                                      std::to_string(MaxLen) +
-                                      " caracteres y el máximo de dBase es 254");
-        O.Type = 'C';
-        O.Width = static_cast<int>(
-            std::clamp<size_t>(std::max<size_t>(MaxLen, Def.Size > 0 ? Def.Size : 1), 1, 254));
-        break;
-      }
-      case ftSmallint:
-        O.Type = 'N';
-        O.Width = 6;
-        break;
-      case ftInteger:
-      case ftWord:
-      case ftAutoInc:
-        O.Type = 'N';
-        O.Width = 11;
-        break;
-      case ftBoolean:
-        O.Type = 'L';
-        O.Width = 1;
-        break;
-      case ftCurrency:
-        O.Type = 'N';
-        O.Width = 20;
-        O.Decimals = 4;
-        for (size_t R = 0; R < RowCount; ++R) {
-          size_t Row = RowAt(R);
-          if (Col.IsNull(Row)) continue;
-          double X = Col.Double(Row);
-          auto Res = std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed, 4);
-          if (!std::isfinite(X) || Res.ec != std::errc() || Res.ptr - Buf > 20)
-            RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
-                                        " del campo '" + Def.Name +
-                                        "' no cabe en un campo numérico de dBase");
-        }
-        break;
-      case ftFloat:
-      case ftBCD: {
-        // As many decimals as the values need to read back unchanged, within 20 characters.
-        int IntDigits = 1, Decimals = 0;
-        for (size_t R = 0; R < RowCount; ++R) {
-          size_t Row = RowAt(R);
-          if (Col.IsNull(Row)) continue;
-          double X = Col.Double(Row);
-          auto Res = std::isfinite(X)
-                         ? std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed)
-                         : std::to_chars_result{Buf, std::errc::value_too_large};
-          if (Res.ec != std::errc())
-            RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
-                                        " del campo '" + Def.Name +
-                                        "' no cabe en un campo numérico de dBase");
-          std::string_view S(Buf, Res.ptr - Buf);
-          size_t Dot = S.find('.');
-          int Ip = static_cast<int>(Dot == std::string_view::npos ? S.size() : Dot);
-          int Dp = Dot == std::string_view::npos ? 0 : static_cast<int>(S.size() - Dot - 1);
-          if (Ip > 20)
-            RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
-                                        " del campo '" + Def.Name +
-                                        "' no cabe en un campo numérico de dBase");
-          IntDigits = std::max(IntDigits, Ip);
-          Decimals = std::max(Decimals, Dp);
-        }
-        Decimals = std::min({Decimals, 15, 19 - IntDigits});
-        O.Type = 'F';
-        O.Width = 20;
-        O.Decimals = std::max(Decimals, 0);
-        break;
-      }
-      case ftDate:
-        RequireDatesInRange();
-        O.Type = 'D';
-        O.Width = 8;
-        break;
-      case ftTime:
-        RequireDatesInRange();
-        O.WithMs = AnyMs();
-        O.Type = 'C';
-        O.Width = O.WithMs ? 12 : 8;
-        break;
-      case ftDateTime:
-        RequireDatesInRange();
-        O.WithMs = AnyMs();
-        O.Type = 'C';
-        O.Width = O.WithMs ? 23 : 19;
-        break;
-      default:
-        RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(T) +
-                                    ", que una tabla dBase no puede guardar");
-    }
   }
+  return Names;
+}
 
+// The dBase field a column becomes: texts as wide as their longest value, numbers with as many
+// decimals as they need to read back unchanged, times and timestamps as text. Raises naming the
+// field for a type the format lacks or a value it cannot hold.
+TDbfOut PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection& Rows,
+                  const std::string& ErrName) {
+  TDbfOut O;
+  O.Decimals = 0;
+  auto TooWide = [&](size_t Row) {
+    RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
+                                Def.Name + "' no cabe en un campo numérico de dBase");
+  };
+  auto RequireDatesInRange = [&] {
+    Rows.ForEachValue(Col, [&](size_t Row) {
+      if (!IsInCalendar(TDateTime(Col.Double(Row))))
+        RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
+                                    Def.Name + "' está fuera del rango de fechas");
+    });
+  };
+  char Buf[512];
+  switch (Col.Type()) {
+    case ftString:
+    case ftMemo:
+    case ftFmtMemo: {
+      size_t MaxLen = 0;
+      Rows.ForEachValue(Col,
+                        [&](size_t Row) { MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row))); });
+      if (MaxLen > 254)
+        RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
+                                    std::to_string(MaxLen) +
+                                    " caracteres y el máximo de dBase es 254");
+      O.Type = 'C';
+      O.Width = static_cast<int>(
+          std::clamp<size_t>(std::max<size_t>(MaxLen, Def.Size > 0 ? Def.Size : 1), 1, 254));
+      break;
+    }
+    case ftSmallint:
+      O.Type = 'N';
+      O.Width = 6;
+      break;
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+      O.Type = 'N';
+      O.Width = 11;
+      break;
+    case ftBoolean:
+      O.Type = 'L';
+      O.Width = 1;
+      break;
+    case ftCurrency:
+      O.Type = 'N';
+      O.Width = 20;
+      O.Decimals = 4;
+      Rows.ForEachValue(Col, [&](size_t Row) {
+        const double X = Col.Double(Row);
+        auto Res = std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed, 4);
+        if (!std::isfinite(X) || Res.ec != std::errc() || Res.ptr - Buf > 20) TooWide(Row);
+      });
+      break;
+    case ftFloat:
+    case ftBCD: {
+      // As many decimals as the values need to read back unchanged, within 20 characters.
+      int IntDigits = 1, Decimals = 0;
+      Rows.ForEachValue(Col, [&](size_t Row) {
+        const double X = Col.Double(Row);
+        auto Res = std::isfinite(X)
+                       ? std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed)
+                       : std::to_chars_result{Buf, std::errc::value_too_large};
+        if (Res.ec != std::errc()) TooWide(Row);
+        std::string_view S(Buf, Res.ptr - Buf);
+        size_t Dot = S.find('.');
+        int Ip = static_cast<int>(Dot == std::string_view::npos ? S.size() : Dot);
+        int Dp = Dot == std::string_view::npos ? 0 : static_cast<int>(S.size() - Dot - 1);
+        if (Ip > 20) TooWide(Row);
+        IntDigits = std::max(IntDigits, Ip);
+        Decimals = std::max(Decimals, Dp);
+      });
+      Decimals = std::min({Decimals, 15, 19 - IntDigits});
+      O.Type = 'F';
+      O.Width = 20;
+      O.Decimals = std::max(Decimals, 0);
+      break;
+    }
+    case ftDate:
+      RequireDatesInRange();
+      O.Type = 'D';
+      O.Width = 8;
+      break;
+    case ftTime:
+    case ftDateTime:
+      RequireDatesInRange();
+      O.WithMs = AnyMilliseconds(Col, Rows);
+      O.Type = 'C';
+      O.Width = (Col.Type() == ftTime ? 8 : 19) + (O.WithMs ? 4 : 0);
+      break;
+    default:
+      RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " +
+                                  FieldTypeName(Col.Type()) +
+                                  ", que una tabla dBase no puede guardar");
+  }
+  return O;
+}
+
+// Creates the file with its header (the code page declared) through shapelib; returns the
+// header's length, where the records start.
+uint64_t CreateWithHeader(const std::string& Path, const std::string& ErrName,
+                          const TTableStore& Data, const std::vector<std::string>& Names,
+                          const std::vector<TDbfOut>& Out) {
   SAHooks H = Hooks();
   LastShapelibError.clear();
   TDbfHandle Dbf(DBFCreateLL(Path.c_str(), "LDID/87", &H));  // 0x57: Windows ANSI (CP1252)
@@ -547,94 +555,110 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
     RaiseFileError(ErrName,
                    "no se puede crear" +
                        (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
-  for (size_t I = 0; I < NumFields; ++I) {
+  for (size_t I = 0; I < Out.size(); ++I) {
     if (DBFAddNativeFieldType(Dbf.Get(), Names[I].c_str(), Out[I].Type, Out[I].Width,
                               Out[I].Decimals) < 0)
       RaiseFileError(ErrName,
                      "no se puede definir el campo '" + Data.Defs[I].Name + "'" +
                          (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
   }
-
-  // shapelib writes the header; the records follow it through one buffered stream, since
-  // shapelib seeks before every record it writes.
   Dbf.Close();
   if (!LastShapelibError.empty())
     RaiseFileError(ErrName, "no se puede crear: " + LastShapelibError);
-  uint64_t HeaderLen = 0;
-  {
-    TMappedFile Header(Path);
-    if (Header.Size() < 32) RaiseFileError(ErrName, "shapelib no escribió la cabecera");
-    HeaderLen = U16(Header.Data() + 8);
+  TMappedFile Header(Path);
+  if (Header.Size() < 32) RaiseFileError(ErrName, "shapelib no escribió la cabecera");
+  return U16(Header.Data() + 8);
+}
+
+// Appends to Rec the text of stored row Row: each field padded to its width (numbers to the
+// right), empty fields blank ("?" for logicals).
+void AppendRecordText(std::string& Rec, const TTableStore& Data, const std::vector<TDbfOut>& Out,
+                      size_t Row, const TCodePage& Cp, std::string& Enc,
+                      const std::string& ErrName) {
+  for (const TDbfOut& O : Out) {
+    const TColumn& Col = Data.Columns[O.Col];
+    if (Col.IsNull(Row)) {
+      Rec.append(O.Width, O.Type == 'L' ? '?' : ' ');
+      continue;
+    }
+    char Buf[40];
+    int N = 0;
+    switch (Col.Type()) {
+      case ftString:
+      case ftMemo:
+      case ftFmtMemo:
+        Enc.clear();
+        Cp.Encode(Col.Str(Row), Enc);
+        AppendPadded(Rec, Enc, O.Width, false);
+        continue;
+      case ftBoolean:
+        Rec.push_back(Col.Int(Row) ? 'T' : 'F');
+        continue;
+      case ftSmallint:
+      case ftInteger:
+      case ftWord:
+      case ftAutoInc:
+        N = static_cast<int>(std::to_chars(Buf, Buf + sizeof Buf, Col.Int(Row)).ptr - Buf);
+        break;
+      case ftCurrency:
+      case ftFloat:
+      case ftBCD:
+        N = static_cast<int>(std::to_chars(Buf, Buf + sizeof Buf, Col.Double(Row),
+                                           std::chars_format::fixed, O.Decimals)
+                                 .ptr -
+                             Buf);
+        break;
+      case ftDate: {
+        int64_t Days, Ms;
+        SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
+        int Y, M, D;
+        DateOfDayNumber(Days, Y, M, D);
+        N = PutDigits(PutDigits(PutDigits(Buf, Y, 4), M, 2), D, 2) - Buf;
+        break;
+      }
+      case ftTime:
+      case ftDateTime:
+        N = FormatIsoDateTime(Buf, Col.Double(Row), Col.Type(), O.WithMs);
+        break;
+      default:
+        break;
+    }
+    if (N < 0 || N > O.Width)
+      RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
+                                  Data.Defs[O.Col].Name + "' no cabe en su campo dBase");
+    AppendPadded(Rec, std::string_view(Buf, N), O.Width, O.Type == 'N' || O.Type == 'F');
   }
+}
+
+}  // namespace
+
+void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
+                    const std::vector<uint32_t>* Rows) {
+  const size_t NumFields = Data.Defs.size();
+  if (NumFields == 0) RaiseFileError(ErrName, "una tabla dBase necesita al menos un campo");
+  if (NumFields > 255) RaiseFileError(ErrName, "una tabla dBase admite como mucho 255 campos");
+  const TRowSelection Selected(Data, Rows);
+  const size_t RowCount = Selected.Count();
+  const TCodePage& Cp = TCodePage::Get("CP1252");
+
+  const std::vector<std::string> Names = FieldNames(Data, Cp, ErrName);
+  std::vector<TDbfOut> Out(NumFields);
+  int RecordLen = 1;  // the deletion flag
+  for (size_t I = 0; I < NumFields; ++I) {
+    Out[I] = PlanField(Data.Defs[I], Data.Columns[I], Selected, ErrName);
+    Out[I].Col = static_cast<int>(I);
+    RecordLen += Out[I].Width;
+  }
+
+  // shapelib writes the header; the records follow it through one buffered stream, since
+  // shapelib seeks before every record it writes.
+  const uint64_t HeaderLen = CreateWithHeader(Path, ErrName, Data, Names, Out);
   TFileWriter W(Path, ErrName, HeaderLen);
-  std::string Rec;
-  int RecordLen = 1;
-  for (const TDbfOut& O : Out) RecordLen += O.Width;
+  std::string Rec, Enc;
   Rec.reserve(RecordLen);
   for (size_t R = 0; R < RowCount; ++R) {
-    const size_t Row = RowAt(R);
     Rec.assign(1, ' ');
-    for (const TDbfOut& O : Out) {
-      const TColumn& Col = Data.Columns[O.Col];
-      if (Col.IsNull(Row)) {
-        Rec.append(O.Width, O.Type == 'L' ? '?' : ' ');
-        continue;
-      }
-      int N = 0;
-      switch (Col.Type()) {
-        case ftString:
-        case ftMemo:
-        case ftFmtMemo:
-          Enc.clear();
-          Cp.Encode(Col.Str(Row), Enc);
-          AppendPadded(Rec, Enc, O.Width, false);
-          continue;
-        case ftBoolean:
-          Rec.push_back(Col.Int(Row) ? 'T' : 'F');
-          continue;
-        case ftSmallint:
-        case ftInteger:
-        case ftWord:
-        case ftAutoInc:
-          N = static_cast<int>(std::to_chars(Buf, Buf + sizeof Buf, Col.Int(Row)).ptr - Buf);
-          break;
-        case ftCurrency:
-        case ftFloat:
-        case ftBCD:
-          N = static_cast<int>(std::to_chars(Buf, Buf + sizeof Buf, Col.Double(Row),
-                                             std::chars_format::fixed, O.Decimals)
-                                   .ptr -
-                               Buf);
-          break;
-        case ftDate:
-        case ftTime:
-        case ftDateTime: {
-          int64_t Days, Ms;
-          SplitDateTime(Col.Double(Row), Days, Ms);
-          int Y, M, D;
-          CivilFromDays(Days, Y, M, D);
-          int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
-              Zz = int(Ms % 1000);
-          if (Col.Type() == ftDate)
-            N = PutDigits(PutDigits(PutDigits(Buf, Y, 4), M, 2), D, 2) - Buf;
-          else if (Col.Type() == ftTime)
-            N = O.WithMs ? std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d.%03d", Hh, Mi, Ss, Zz)
-                         : std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", Hh, Mi, Ss);
-          else
-            N = O.WithMs ? std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", Y,
-                                         M, D, Hh, Mi, Ss, Zz)
-                         : std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d", Y, M, D,
-                                         Hh, Mi, Ss);
-          break;
-        }
-        default:
-          break;
-      }
-      if (N < 0 || N > O.Width)
-        RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
-                                    Data.Defs[O.Col].Name + "' no cabe en su campo dBase");
-      AppendPadded(Rec, std::string_view(Buf, N), O.Width, O.Type == 'N' || O.Type == 'F');
-    }
+    AppendRecordText(Rec, Data, Out, Selected[R], Cp, Enc, ErrName);
     W.Write(Rec);
   }
   W.Write("\x1A", 1);  // end-of-file mark

@@ -4,7 +4,6 @@
 // checked against the file before use, so a damaged file is an error, never a crash.
 #include "paradox/ParadoxFile.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,8 +43,10 @@ constexpr size_t kBaseHeader = 0x58;  // common header
 constexpr size_t kDataHeader = 0x78;  // with the extension of version 4 and later
 constexpr size_t kBlockHeader = 6;    // next, previous, offset of the last record
 constexpr int kVersion7 = 12;
-constexpr double kMsPerDay = 86400000.0;
-constexpr double kMaxDay = 3652059;  // 9999-12-31, counted from 0001-01-01 as day 1
+// The format counts days from 0001-01-01 as day 1: this many days before the day numbers of
+// TDateTime.
+constexpr int64_t kPxDayOffset = 693594;
+constexpr double kMsPerDay = MSecsPerDay;
 
 inline uint16_t U16(const uint8_t* P) {
   return static_cast<uint16_t>(P[0] | (P[1] << 8));
@@ -290,18 +291,7 @@ class TMemoFile {
 
  private:
   void Open() {
-    std::string Dir = ExtractFilePath(FTablePath);
-    std::string Want = ChangeFileExt(ExtractFileName(FTablePath), ".mb");
-    std::string Found = Dir + Want;
-    if (::access(Found.c_str(), F_OK) != 0)
-      if (DIR* Dp = ::opendir(Dir.empty() ? "." : Dir.c_str())) {
-        while (dirent* E = ::readdir(Dp))
-          if (SameTextAscii(E->d_name, Want)) {
-            Found = Dir + E->d_name;
-            break;
-          }
-        ::closedir(Dp);
-      }
+    const std::string Found = CompanionPath(FTablePath, ".mb");
     if (::access(Found.c_str(), F_OK) != 0)
       RaiseCorrupt(FTablePath, "falta el archivo de memos '" + Found + "'");
     FFile = std::make_unique<TMappedFile>(Found);
@@ -311,59 +301,72 @@ class TMemoFile {
   std::unique_ptr<TMappedFile> FFile;
 };
 
-}  // namespace
+// What the header says, each value checked against the file.
+struct TPxHeader {
+  unsigned RecordSize, HeaderSize, FileBlocks, FirstBlock, NumFields, KeyFields, Version;
+  uint32_t NumRecords;
+  size_t BlockSize, FieldInfo;
+  unsigned CodePage;
+};
 
-std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
-  TMappedFile F(Path);
+TPxHeader CheckHeader(const TMappedFile& F) {
+  const std::string& Path = F.Path();
   const uint8_t* D = F.Data();
   const size_t FileSize = F.Size();
   if (FileSize < kBaseHeader)
     RaiseCorrupt(Path, "está truncado (" + std::to_string(FileSize) +
                            " bytes, la cabecera necesita " + std::to_string(kBaseHeader) + ")");
-
-  const unsigned RecordSize = U16(D + 0x00);
-  const unsigned HeaderSize = U16(D + 0x02);
+  TPxHeader H;
+  H.RecordSize = U16(D + 0x00);
+  H.HeaderSize = U16(D + 0x02);
   const unsigned FileType = D[0x04];
   const unsigned MaxTableSize = D[0x05];
-  const uint32_t NumRecords = U32(D + 0x06);
-  const unsigned FileBlocks = U16(D + 0x0C);
-  const unsigned FirstBlock = U16(D + 0x0E);
-  const unsigned NumFields = U16(D + 0x21);
-  const unsigned KeyFields = U16(D + 0x23);
-  const unsigned Version = D[0x39];
+  H.NumRecords = U32(D + 0x06);
+  H.FileBlocks = U16(D + 0x0C);
+  H.FirstBlock = U16(D + 0x0E);
+  H.NumFields = U16(D + 0x21);
+  H.KeyFields = U16(D + 0x23);
+  H.Version = D[0x39];
 
   if (FileType != 0 && FileType != 2)
     RaiseCorrupt(Path,
                  "no es una tabla de datos (tipo de archivo " + std::to_string(FileType) + ")");
-  if (Version < 3 || Version > 12)
-    RaiseCorrupt(Path, "versión de formato desconocida (" + std::to_string(Version) + ")");
+  if (H.Version < 3 || H.Version > 12)
+    RaiseCorrupt(Path, "versión de formato desconocida (" + std::to_string(H.Version) + ")");
   if (MaxTableSize != 1 && MaxTableSize != 2 && MaxTableSize != 3 && MaxTableSize != 4 &&
       MaxTableSize != 8 && MaxTableSize != 16 && MaxTableSize != 32)
     RaiseCorrupt(Path, "tamaño de bloque no válido (" + std::to_string(MaxTableSize) + ")");
-  const size_t BlockSize = size_t(MaxTableSize) * 1024;
-  if (NumFields == 0 || NumFields > 255)
-    RaiseCorrupt(Path, "número de campos fuera de rango (" + std::to_string(NumFields) + ")");
-  if (KeyFields > NumFields)
-    RaiseCorrupt(Path, "la clave primaria declara " + std::to_string(KeyFields) +
-                           " campos y la tabla tiene " + std::to_string(NumFields));
-  if (RecordSize == 0 || RecordSize + kBlockHeader > BlockSize)
-    RaiseCorrupt(Path, "tamaño de registro fuera de rango (" + std::to_string(RecordSize) + ")");
-  const bool Extended = Version >= 5;
-  const size_t FieldInfo = Extended ? kDataHeader : kBaseHeader;
-  if (HeaderSize < FieldInfo + NumFields * 2)
-    RaiseCorrupt(Path, "tamaño de cabecera fuera de rango (" + std::to_string(HeaderSize) + ")");
-  if (HeaderSize > FileSize)
-    RaiseCorrupt(Path, "está truncado (la cabecera declara " + std::to_string(HeaderSize) +
+  H.BlockSize = size_t(MaxTableSize) * 1024;
+  if (H.NumFields == 0 || H.NumFields > 255)
+    RaiseCorrupt(Path, "número de campos fuera de rango (" + std::to_string(H.NumFields) + ")");
+  if (H.KeyFields > H.NumFields)
+    RaiseCorrupt(Path, "la clave primaria declara " + std::to_string(H.KeyFields) +
+                           " campos y la tabla tiene " + std::to_string(H.NumFields));
+  if (H.RecordSize == 0 || H.RecordSize + kBlockHeader > H.BlockSize)
+    RaiseCorrupt(Path, "tamaño de registro fuera de rango (" + std::to_string(H.RecordSize) + ")");
+  const bool Extended = H.Version >= 5;
+  H.FieldInfo = Extended ? kDataHeader : kBaseHeader;
+  if (H.HeaderSize < H.FieldInfo + H.NumFields * 2)
+    RaiseCorrupt(Path, "tamaño de cabecera fuera de rango (" + std::to_string(H.HeaderSize) + ")");
+  if (H.HeaderSize > FileSize)
+    RaiseCorrupt(Path, "está truncado (la cabecera declara " + std::to_string(H.HeaderSize) +
                            " bytes y el archivo tiene " + std::to_string(FileSize) + ")");
   if (Extended && U32(D + 0x5C) != 0) RaiseCorrupt(Path, "la tabla está cifrada");
+  H.CodePage = Extended ? U16(D + 0x6A) : 437;
+  return H;
+}
 
-  // Field types and sizes.
-  std::vector<TPxField> Fields(NumFields);
+// The fields' types, sizes and places in the record, then their names (which follow the
+// table-name pointer, the name pointers and the table name).
+std::vector<TPxField> ReadLayout(const TMappedFile& F, const TPxHeader& H, const TCodePage& Cp) {
+  const std::string& Path = F.Path();
+  const uint8_t* D = F.Data();
+  std::vector<TPxField> Fields(H.NumFields);
   size_t Offset = 0;
-  for (unsigned I = 0; I < NumFields; ++I) {
+  for (unsigned I = 0; I < H.NumFields; ++I) {
     TPxField& Fd = Fields[I];
-    Fd.Type = D[FieldInfo + I * 2];
-    Fd.Size = D[FieldInfo + I * 2 + 1];
+    Fd.Type = D[H.FieldInfo + I * 2];
+    Fd.Size = D[H.FieldInfo + I * 2 + 1];
     Fd.Offset = Offset;
     if (StoreTypeOf(Fd.Type) == ftUnknown)
       RaiseCorrupt(Path, "el campo " + std::to_string(I + 1) + " tiene un tipo desconocido (" +
@@ -373,24 +376,27 @@ std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
                              " tiene un tamaño no válido (" + std::to_string(Fd.Size) + ")");
     Offset += Fd.Size;
   }
-  if (Offset != RecordSize)
-    RaiseCorrupt(Path, "el tamaño de registro (" + std::to_string(RecordSize) +
+  if (Offset != H.RecordSize)
+    RaiseCorrupt(Path, "el tamaño de registro (" + std::to_string(H.RecordSize) +
                            ") no coincide con el de sus campos (" + std::to_string(Offset) + ")");
 
-  // Field names follow the table-name pointer, the name pointers and the table name.
-  const unsigned CodePage = Extended ? U16(D + 0x6A) : 437;
-  const TCodePage& Cp = CodePageFor(CodePage);
-  size_t P = FieldInfo + NumFields * 2 + 4 + NumFields * 4 + (Version >= kVersion7 ? 261 : 79);
-  for (unsigned I = 0; I < NumFields; ++I) {
-    if (P >= HeaderSize) RaiseCorrupt(Path, "los nombres de campo exceden la cabecera");
-    const void* Z = std::memchr(D + P, 0, HeaderSize - P);
+  size_t P =
+      H.FieldInfo + H.NumFields * 2 + 4 + H.NumFields * 4 + (H.Version >= kVersion7 ? 261 : 79);
+  for (unsigned I = 0; I < H.NumFields; ++I) {
+    if (P >= H.HeaderSize) RaiseCorrupt(Path, "los nombres de campo exceden la cabecera");
+    const void* Z = std::memchr(D + P, 0, H.HeaderSize - P);
     if (!Z) RaiseCorrupt(Path, "los nombres de campo exceden la cabecera");
     size_t Len = static_cast<size_t>(static_cast<const uint8_t*>(Z) - (D + P));
     Cp.Decode(std::string_view(reinterpret_cast<const char*>(D + P), Len), Fields[I].Name);
     if (Fields[I].Name.empty()) Fields[I].Name = "Field" + std::to_string(I + 1);
     P += Len + 1;
   }
+  return Fields;
+}
 
+// An empty store with the fields' columns and primary key, room made for Expected rows.
+std::shared_ptr<TTableStore> MakeStore(const std::vector<TPxField>& Fields, unsigned KeyFields,
+                                       size_t Expected) {
   auto Store = std::make_shared<TTableStore>();
   for (const TPxField& Fd : Fields) {
     TColumnDef Def;
@@ -402,174 +408,240 @@ std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
     Store->AddColumn(std::move(Def));
   }
   for (unsigned I = 0; I < KeyFields; ++I) Store->PrimaryKey.push_back(Fields[I].Name);
-
-  // Never trust the claimed count further than the file could hold.
-  const size_t MaxRows = (FileSize - HeaderSize) / RecordSize;
-  const size_t Expected = std::min<size_t>(NumRecords, MaxRows);
   for (TColumn& C : Store->Columns) C.Reserve(Expected);
+  return Store;
+}
 
-  std::vector<uint8_t> Visited(size_t(FileBlocks) + 1, 0);
-  TMemoFile Memos(Path);
-  std::string Scratch;
-  size_t Total = 0;
-  bool ArenaReserved = false;
-  unsigned Block = NumRecords == 0 && FirstBlock == 0 ? 0 : FirstBlock;
-  while (Block != 0) {
-    if (Block > FileBlocks)
+// One data block of the chain: its records and the next block's number (0 at the end).
+struct TPxBlock {
+  const uint8_t* Records;
+  size_t Count;
+  unsigned Next;
+};
+
+// Walks the chain of data blocks, checking each against the header and the file: no block
+// outside the file, none twice, none holding more records than fit or than the header counts.
+class TBlockChain {
+ public:
+  TBlockChain(const TMappedFile& F, const TPxHeader& H, size_t Expected)
+      : FFile(F), FH(H), FExpected(Expected), FVisited(size_t(H.FileBlocks) + 1, 0) {
+    FBlock = H.NumRecords == 0 && H.FirstBlock == 0 ? 0 : H.FirstBlock;
+  }
+  // The next block, false after the last.
+  bool Next(TPxBlock& Out) {
+    if (FBlock == 0) return false;
+    const std::string& Path = FFile.Path();
+    const unsigned Block = FBlock;
+    if (Block > FH.FileBlocks)
       RaiseCorrupt(Path, "la cadena de bloques apunta al bloque " + std::to_string(Block) +
-                             ", fuera de los " + std::to_string(FileBlocks) + " del archivo");
-    if (Visited[Block])
+                             ", fuera de los " + std::to_string(FH.FileBlocks) + " del archivo");
+    if (FVisited[Block])
       RaiseCorrupt(Path,
                    "la cadena de bloques forma un ciclo en el bloque " + std::to_string(Block));
-    Visited[Block] = 1;
-    const size_t Start = HeaderSize + (size_t(Block) - 1) * BlockSize;
-    if (Start + kBlockHeader > FileSize)
+    FVisited[Block] = 1;
+    const size_t Start = FH.HeaderSize + (size_t(Block) - 1) * FH.BlockSize;
+    if (Start + kBlockHeader > FFile.Size())
       RaiseCorrupt(Path, "está truncado (falta el bloque " + std::to_string(Block) + ")");
-    const uint8_t* B = D + Start;
-    const unsigned Next = U16(B);
+    const uint8_t* B = FFile.Data() + Start;
     const int16_t AddSize = static_cast<int16_t>(U16(B + 4));
     size_t Count = 0;
     if (AddSize >= 0) {
-      if (AddSize % RecordSize != 0)
+      if (AddSize % FH.RecordSize != 0)
         RaiseCorrupt(Path,
                      "el bloque " + std::to_string(Block) + " tiene un tamaño de datos no válido");
-      Count = size_t(AddSize) / RecordSize + 1;
+      Count = size_t(AddSize) / FH.RecordSize + 1;
     }
-    if (kBlockHeader + Count * RecordSize > BlockSize)
+    if (kBlockHeader + Count * FH.RecordSize > FH.BlockSize)
       RaiseCorrupt(
           Path, "el bloque " + std::to_string(Block) + " declara más registros de los que caben");
-    if (Start + kBlockHeader + Count * RecordSize > FileSize)
+    if (Start + kBlockHeader + Count * FH.RecordSize > FFile.Size())
       RaiseCorrupt(Path, "está truncado (el bloque " + std::to_string(Block) + " está incompleto)");
-    if (Total + Count > Expected)
+    if (FTotal + Count > FExpected)
       RaiseCorrupt(Path, "los bloques contienen más registros de los " +
-                             std::to_string(NumRecords) + " que declara la cabecera");
-    const uint8_t* Recs = B + kBlockHeader;
-    for (size_t FI = 0; FI < Fields.size(); ++FI) {
-      const TPxField& Fd = Fields[FI];
-      TColumn& Col = Store->Columns[FI];
-      const uint8_t* V = Recs + Fd.Offset;
-      switch (Fd.Type) {
-        case pxAlpha:
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            std::string_view S = FieldText(V, Fd.Size);
-            if (IsAscii(S)) {
-              Col.AppendString(S);
-            } else {
-              Scratch.clear();
-              Cp.Decode(S, Scratch);
-              Col.AppendString(Scratch);
-            }
-          }
-          break;
-        case pxMemo:
-        case pxFmtMemo:
-          // The record keeps the first Size-10 bytes of the text and the text's length.
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            uint32_t Len = U32(V + Fd.Size - 6);
-            if (Len == 0) {
-              Col.AppendNull();
-              continue;
-            }
-            std::string_view S = Len <= Fd.Size - 10
-                                     ? FieldText(V, Len)
-                                     : Memos.Text(U32(V + Fd.Size - 10), Len, Fd.Name);
-            Scratch.clear();
-            Cp.Decode(S, Scratch);
-            Col.AppendString(Scratch);
-          }
-          break;
-        case pxShort:
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            uint16_t X = B16(V);
-            if (X == 0)
-              Col.AppendNull();
-            else
-              Col.AppendInt(static_cast<int16_t>(X ^ 0x8000));
-          }
-          break;
-        case pxLong:
-        case pxAutoInc:
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            uint32_t X = B32(V);
-            if (X == 0)
-              Col.AppendNull();
-            else
-              Col.AppendInt(static_cast<int32_t>(X ^ 0x80000000u));
-          }
-          break;
-        case pxDate:
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            uint32_t X = B32(V);
-            if (X == 0)
-              Col.AppendNull();
-            else
-              Col.AppendDouble(double(int64_t(int32_t(X ^ 0x80000000u)) - kDaysTo1899));
-          }
-          break;
-        case pxTime:
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            uint32_t X = B32(V);
-            if (X == 0)
-              Col.AppendNull();
-            else
-              Col.AppendDouble(double(int32_t(X ^ 0x80000000u)) / kMsPerDay);
-          }
-          break;
-        case pxNumber:
-        case pxCurrency:
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            double X;
-            if (DecodeDouble(V, X))
-              Col.AppendDouble(X);
-            else
-              Col.AppendNull();
-          }
-          break;
-        case pxTimestamp:
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            double X = 0;
-            double Days = DecodeDouble(V, X) && std::isfinite(X) ? std::floor(X / kMsPerDay) : 0;
-            // Only days of years 1 to 9999 are dates; anything else reads as no date.
-            if (Days < 1 || Days > kMaxDay) {
-              Col.AppendNull();
-              continue;
-            }
-            double Ms = std::floor(X - Days * kMsPerDay + 0.5);
-            Col.AppendDouble(JoinDateTime(int64_t(Days) - kDaysTo1899, int64_t(Ms)));
-          }
-          break;
-        case pxLogical:
-          for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-            if (*V == 0)
-              Col.AppendNull();
-            else
-              Col.AppendInt(*V != 0x80 ? 1 : 0);
-          }
-          break;
-        default:
-          // Binary kinds (blob, graphic, OLE, bytes, BCD) are not shown as text.
-          for (size_t R = 0; R < Count; ++R) Col.AppendNull();
-          break;
-      }
-    }
-    Total += Count;
-    if (!ArenaReserved && Count > 0 && Expected > Count) {
-      // One reservation sized from the first block keeps the arenas from doubling repeatedly.
-      ArenaReserved = true;
-      for (size_t FI = 0; FI < Fields.size(); ++FI)
-        if (Fields[FI].Type == pxAlpha || Fields[FI].Type == pxMemo ||
-            Fields[FI].Type == pxFmtMemo) {
-          const TColumn& C = Store->Columns[FI];
-          size_t Used = 0;
-          for (size_t R = 0; R < Count; ++R) Used += C.Str(R).size();
-          Store->Columns[FI].Reserve(Expected, size_t(double(Used) / Count * Expected * 1.1) + 64);
-        }
-    }
-    Block = Next;
+                             std::to_string(FH.NumRecords) + " que declara la cabecera");
+    FTotal += Count;
+    FBlock = U16(B);
+    Out = {B + kBlockHeader, Count, FBlock};
+    return true;
   }
-  if (Total != NumRecords)
-    RaiseCorrupt(Path, "la cabecera declara " + std::to_string(NumRecords) +
-                           " registros y los bloques contienen " + std::to_string(Total));
+  size_t Total() const { return FTotal; }
+
+ private:
+  const TMappedFile& FFile;
+  const TPxHeader& FH;
+  size_t FExpected;
+  std::vector<uint8_t> FVisited;
+  unsigned FBlock;
+  size_t FTotal = 0;
+};
+
+// Appends the records of a block to the store, one field (one column) at a time.
+class TBlockDecoder {
+ public:
+  TBlockDecoder(const std::vector<TPxField>& Fields, size_t RecordSize, const TCodePage& Cp,
+                TMemoFile& Memos, TTableStore& Store)
+      : FFields(Fields), FRecordSize(RecordSize), FCp(Cp), FMemos(Memos), FStore(Store) {}
+
+  void Decode(const TPxBlock& B) {
+    for (size_t FI = 0; FI < FFields.size(); ++FI)
+      DecodeField(FFields[FI], FStore.Columns[FI], B.Records + FFields[FI].Offset, B.Count);
+  }
+
+ private:
+  // Count values of one field, RecordSize apart from V on.
+  void DecodeField(const TPxField& Fd, TColumn& Col, const uint8_t* V, size_t Count) {
+    const size_t RecordSize = FRecordSize;
+    switch (Fd.Type) {
+      case pxAlpha:
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          std::string_view S = FieldText(V, Fd.Size);
+          if (IsAscii(S)) {
+            Col.AppendString(S);
+          } else {
+            FScratch.clear();
+            FCp.Decode(S, FScratch);
+            Col.AppendString(FScratch);
+          }
+        }
+        break;
+      case pxMemo:
+      case pxFmtMemo:
+        // The record keeps the first Size-10 bytes of the text and the text's length.
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          uint32_t Len = U32(V + Fd.Size - 6);
+          if (Len == 0) {
+            Col.AppendNull();
+            continue;
+          }
+          std::string_view S = Len <= Fd.Size - 10
+                                   ? FieldText(V, Len)
+                                   : FMemos.Text(U32(V + Fd.Size - 10), Len, Fd.Name);
+          FScratch.clear();
+          FCp.Decode(S, FScratch);
+          Col.AppendString(FScratch);
+        }
+        break;
+      case pxShort:
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          uint16_t X = B16(V);
+          if (X == 0)
+            Col.AppendNull();
+          else
+            Col.AppendInt(static_cast<int16_t>(X ^ 0x8000));
+        }
+        break;
+      case pxLong:
+      case pxAutoInc:
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          uint32_t X = B32(V);
+          if (X == 0)
+            Col.AppendNull();
+          else
+            Col.AppendInt(static_cast<int32_t>(X ^ 0x80000000u));
+        }
+        break;
+      case pxDate:
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          uint32_t X = B32(V);
+          if (X == 0)
+            Col.AppendNull();
+          else
+            Col.AppendDouble(double(int64_t(int32_t(X ^ 0x80000000u)) - kPxDayOffset));
+        }
+        break;
+      case pxTime:
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          uint32_t X = B32(V);
+          if (X == 0)
+            Col.AppendNull();
+          else
+            Col.AppendDouble(double(int32_t(X ^ 0x80000000u)) / kMsPerDay);
+        }
+        break;
+      case pxNumber:
+      case pxCurrency:
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          double X;
+          if (DecodeDouble(V, X))
+            Col.AppendDouble(X);
+          else
+            Col.AppendNull();
+        }
+        break;
+      case pxTimestamp:
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          double X = 0;
+          double Days = DecodeDouble(V, X) && std::isfinite(X) ? std::floor(X / kMsPerDay) : 0;
+          // Only days of years 1 to 9999 are dates; anything else reads as no date.
+          if (Days < double(MinDayNumber + kPxDayOffset) ||
+              Days > double(MaxDayNumber + kPxDayOffset)) {
+            Col.AppendNull();
+            continue;
+          }
+          const int64_t Ms = std::llround(X - Days * kMsPerDay);
+          Col.AppendDouble(JoinDateTime(int64_t(Days) - kPxDayOffset, Ms).Val);
+        }
+        break;
+      case pxLogical:
+        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+          if (*V == 0)
+            Col.AppendNull();
+          else
+            Col.AppendInt(*V != 0x80 ? 1 : 0);
+        }
+        break;
+      default:
+        // Binary kinds (blob, graphic, OLE, bytes, BCD) are not shown as text.
+        for (size_t R = 0; R < Count; ++R) Col.AppendNull();
+        break;
+    }
+  }
+
+  const std::vector<TPxField>& FFields;
+  size_t FRecordSize;
+  const TCodePage& FCp;
+  TMemoFile& FMemos;
+  TTableStore& FStore;
+  std::string FScratch;
+};
+
+// One reservation for the text arenas, sized from the first block, keeps them from doubling
+// again and again while a large table loads.
+void ReserveArenas(TTableStore& Store, const std::vector<TPxField>& Fields, size_t Count,
+                   size_t Expected) {
+  for (size_t FI = 0; FI < Fields.size(); ++FI)
+    if (Fields[FI].Type == pxAlpha || Fields[FI].Type == pxMemo || Fields[FI].Type == pxFmtMemo) {
+      TColumn& C = Store.Columns[FI];
+      size_t Used = 0;
+      for (size_t R = 0; R < Count; ++R) Used += C.Str(R).size();
+      C.Reserve(Expected, size_t(double(Used) / Count * Expected * 1.1) + 64);
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
+  TMappedFile F(Path);
+  const TPxHeader H = CheckHeader(F);
+  const TCodePage& Cp = CodePageFor(H.CodePage);
+  const std::vector<TPxField> Fields = ReadLayout(F, H, Cp);
+  // Never trust the claimed count further than the file could hold.
+  const size_t Expected = std::min<size_t>(H.NumRecords, (F.Size() - H.HeaderSize) / H.RecordSize);
+  std::shared_ptr<TTableStore> Store = MakeStore(Fields, H.KeyFields, Expected);
+  TMemoFile Memos(Path);
+  TBlockDecoder Decoder(Fields, H.RecordSize, Cp, Memos, *Store);
+  TBlockChain Chain(F, H, Expected);
+  bool ArenaReserved = false;
+  for (TPxBlock B; Chain.Next(B);) {
+    Decoder.Decode(B);
+    if (!ArenaReserved && B.Count > 0 && Expected > B.Count) {
+      ArenaReserved = true;
+      ReserveArenas(*Store, Fields, B.Count, Expected);
+    }
+  }
+  if (Chain.Total() != H.NumRecords)
+    RaiseCorrupt(Path, "la cabecera declara " + std::to_string(H.NumRecords) +
+                           " registros y los bloques contienen " + std::to_string(Chain.Total()));
   return Store;
 }
 
@@ -665,121 +737,107 @@ uint8_t PxTypeFor(TFieldType T) {
   }
 }
 
-}  // namespace
-
-bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
-                      const std::string& ErrName, const TTableStore& Data,
-                      const std::vector<uint32_t>* Rows) {
-  const size_t NumFields = Data.Defs.size();
-  if (NumFields == 0) RaiseFileError(ErrName, "una tabla Paradox necesita al menos un campo");
-  if (NumFields > 255)
-    RaiseFileError(ErrName, "una tabla Paradox admite como mucho 255 campos (hay " +
-                                std::to_string(NumFields) + ")");
-  const size_t RowCount = Rows ? Rows->size() : Data.RowCount();
-  auto RowAt = [&](size_t I) -> size_t { return Rows ? (*Rows)[I] : I; };
-  const TCodePage& Cp = TCodePage::Get("CP1252");
-
-  // Key fields must lead the record.
-  for (size_t K = 0; K < Data.PrimaryKey.size(); ++K)
-    if (K >= NumFields || !SameTextAscii(Data.PrimaryKey[K], Data.Defs[K].Name))
-      RaiseFileError(ErrName,
-                     "los campos de la clave primaria deben ser los primeros de la tabla ('" +
-                         Data.PrimaryKey[K] + "')");
-
-  std::vector<TOutField> Out(NumFields);
-  std::string Enc;
-  size_t Offset = 0;
-  int32_t MaxAutoInc = 0;
-  for (size_t I = 0; I < NumFields; ++I) {
-    const TColumnDef& Def = Data.Defs[I];
-    const TColumn& Col = Data.Columns[I];
-    TOutField& O = Out[I];
-    O.Col = static_cast<int>(I);
-    O.Type = PxTypeFor(Col.Type());
-    if (O.Type == 0)
-      RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " +
-                                  FieldTypeName(Col.Type()) +
-                                  ", que una tabla Paradox no puede guardar");
-    if (O.Type == pxAlpha || O.Type == pxMemo) {
-      size_t MaxLen = 0;
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (Col.IsNull(Row)) continue;
-        MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row)));
-      }
-      const size_t Limit = O.Type == pxAlpha ? 255 : 240;
-      if (MaxLen > Limit && O.Type == pxAlpha)
-        RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
-                                    std::to_string(MaxLen) + " caracteres y el máximo es " +
-                                    std::to_string(Limit));
-      size_t Size = std::max<size_t>({MaxLen, Def.Size > 0 ? size_t(Def.Size) : 0, 1});
-      if (MaxLen > Limit) Size = Def.Size > 0 ? size_t(Def.Size) : 40;  // the rest: memo file
-      O.Size = static_cast<unsigned>(std::min(Size, Limit));
-      if (O.Type == pxMemo) O.Size += 10;
-    } else {
-      O.Size = O.Type == pxShort                                                       ? 2
-               : O.Type == pxLogical                                                   ? 1
-               : (O.Type == pxNumber || O.Type == pxCurrency || O.Type == pxTimestamp) ? 8
-                                                                                       : 4;
-    }
-    if (O.Type == pxShort)
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (!Col.IsNull(Row) && (Col.Int(Row) < -32767 || Col.Int(Row) > 32767))
+// The field a column becomes: its type, its size in the record (texts as long as their
+// longest value, up to the limit; a memo keeps the rest in the memo file) and its place. Raises
+// naming the field for a type the format lacks or a value it cannot hold.
+TOutField PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection& Rows,
+                    const std::string& ErrName, int32_t& MaxAutoInc) {
+  TOutField O;
+  O.Type = PxTypeFor(Col.Type());
+  if (O.Type == 0)
+    RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(Col.Type()) +
+                                ", que una tabla Paradox no puede guardar");
+  if (O.Type == pxAlpha || O.Type == pxMemo) {
+    size_t MaxLen = 0;
+    Rows.ForEachValue(Col,
+                      [&](size_t Row) { MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row))); });
+    const size_t Limit = O.Type == pxAlpha ? 255 : 240;
+    if (MaxLen > Limit && O.Type == pxAlpha)
+      RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
+                                  std::to_string(MaxLen) + " caracteres y el máximo es " +
+                                  std::to_string(Limit));
+    size_t Size = std::max<size_t>({MaxLen, Def.Size > 0 ? size_t(Def.Size) : 0, 1});
+    if (MaxLen > Limit) Size = Def.Size > 0 ? size_t(Def.Size) : 40;  // the rest: memo file
+    O.Size = static_cast<unsigned>(std::min(Size, Limit));
+    if (O.Type == pxMemo) O.Size += 10;
+  } else {
+    O.Size = O.Type == pxShort                                                       ? 2
+             : O.Type == pxLogical                                                   ? 1
+             : (O.Type == pxNumber || O.Type == pxCurrency || O.Type == pxTimestamp) ? 8
+                                                                                     : 4;
+  }
+  switch (O.Type) {
+    case pxShort:
+      Rows.ForEachValue(Col, [&](size_t Row) {
+        if (Col.Int(Row) < -32767 || Col.Int(Row) > 32767)
           RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
                                       Def.Name + "' no cabe en un entero corto");
-      }
-    if (O.Type == pxLong || O.Type == pxAutoInc)
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (Col.IsNull(Row)) continue;
+      });
+      break;
+    case pxLong:
+    case pxAutoInc:
+      Rows.ForEachValue(Col, [&](size_t Row) {
         if (Col.Int(Row) == std::numeric_limits<int32_t>::min())
           RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
                                       Def.Name + "' no cabe en un entero largo");
         if (O.Type == pxAutoInc) MaxAutoInc = std::max(MaxAutoInc, Col.Int(Row));
-      }
-    if (O.Type == pxNumber || O.Type == pxCurrency || O.Type == pxDate || O.Type == pxTime ||
-        O.Type == pxTimestamp)
-      for (size_t R = 0; R < RowCount; ++R) {
-        size_t Row = RowAt(R);
-        if (Col.IsNull(Row)) continue;
-        double X = Col.Double(Row);
+      });
+      break;
+    case pxNumber:
+    case pxCurrency:
+    case pxDate:
+    case pxTime:
+    case pxTimestamp:
+      Rows.ForEachValue(Col, [&](size_t Row) {
+        const double X = Col.Double(Row);
         bool Ok = std::isfinite(X);
-        if (Ok && O.Type != pxNumber && O.Type != pxCurrency)
-          Ok = X > -double(kDaysTo1899) && X < 2958466.0;  // years 1 to 9999
+        if (Ok && O.Type != pxNumber && O.Type != pxCurrency) Ok = IsInCalendar(TDateTime(X));
         if (!Ok)
           RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
                                       " del campo '" + Def.Name +
                                       "' está fuera del rango que admite la tabla");
-      }
-    O.Offset = Offset;
-    Offset += O.Size;
-  }
-  const size_t RecordSize = Offset;
-
-  // The smallest block size that holds a record and keeps the block count in 16 bits.
-  unsigned MaxTableSize = 0;
-  size_t PerBlock = 0, NumBlocks = 0;
-  for (unsigned Kb : {4u, 8u, 16u, 32u}) {
-    size_t Bs = size_t(Kb) * 1024;
-    if (RecordSize + kBlockHeader > Bs) continue;
-    PerBlock = (Bs - kBlockHeader) / RecordSize;
-    NumBlocks = (RowCount + PerBlock - 1) / PerBlock;
-    if (NumBlocks <= 65535) {
-      MaxTableSize = Kb;
+      });
       break;
+    default:
+      break;
+  }
+  return O;
+}
+
+// How the records are laid out in blocks.
+struct TBlockPlan {
+  unsigned MaxTableSize = 0;  // block size in KB
+  size_t BlockSize = 0, PerBlock = 0, NumBlocks = 0;
+};
+
+// The smallest block size that holds a record and keeps the block count in 16 bits.
+TBlockPlan PlanBlocks(size_t RecordSize, size_t RowCount, const std::string& ErrName) {
+  TBlockPlan P;
+  for (unsigned Kb : {4u, 8u, 16u, 32u}) {
+    const size_t Bs = size_t(Kb) * 1024;
+    if (RecordSize + kBlockHeader > Bs) continue;
+    P.PerBlock = (Bs - kBlockHeader) / RecordSize;
+    P.NumBlocks = (RowCount + P.PerBlock - 1) / P.PerBlock;
+    if (P.NumBlocks <= 65535) {
+      P.MaxTableSize = Kb;
+      P.BlockSize = Bs;
+      return P;
     }
   }
-  if (MaxTableSize == 0)
-    RaiseFileError(ErrName, RecordSize + kBlockHeader > 32 * 1024
-                                ? "el registro es demasiado largo para una tabla Paradox"
-                                : "demasiados registros para una tabla Paradox");
-  const size_t BlockSize = size_t(MaxTableSize) * 1024;
+  RaiseFileError(ErrName, RecordSize + kBlockHeader > 32 * 1024
+                              ? "el registro es demasiado largo para una tabla Paradox"
+                              : "demasiados registros para una tabla Paradox");
+}
 
-  // Header: fixed part, field descriptions, table name, field names, field numbers, sort order.
-  std::string TableName = ExtractFileName(ErrName);
+// The header: fixed part, field descriptions, table name, field names, field numbers, sort
+// order, in CP1252, padded to whole 2 KB.
+std::vector<uint8_t> BuildHeader(const TTableStore& Data, const std::vector<TOutField>& Out,
+                                 size_t RecordSize, const TBlockPlan& Plan, size_t RowCount,
+                                 int32_t MaxAutoInc, const std::string& ErrName,
+                                 const TCodePage& Cp) {
+  const size_t NumFields = Out.size();
   std::string TableEnc;
-  Cp.Encode(TableName, TableEnc);
+  Cp.Encode(ExtractFileName(ErrName), TableEnc);
   if (TableEnc.size() > 260) TableEnc.resize(260);
   std::vector<std::string> Names(NumFields);
   size_t NamesBytes = 0;
@@ -790,21 +848,22 @@ bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
     NamesBytes += Names[I].size() + 1;
   }
   static const char kSortOrder[] = "ANSIINTL";
-  size_t Needed = kDataHeader + NumFields * 2 + 4 + NumFields * 4 + 261 + NamesBytes +
-                  NumFields * 2 + sizeof kSortOrder;
-  size_t HeaderSize = (Needed + 0x7FF) / 0x800 * 0x800;
+  const size_t Needed = kDataHeader + NumFields * 2 + 4 + NumFields * 4 + 261 + NamesBytes +
+                        NumFields * 2 + sizeof kSortOrder;
+  const size_t HeaderSize = (Needed + 0x7FF) / 0x800 * 0x800;
   if (HeaderSize > 0xF800) RaiseFileError(ErrName, "la cabecera de la tabla es demasiado grande");
 
+  const uint32_t NumBlocks = static_cast<uint32_t>(Plan.NumBlocks);
   std::vector<uint8_t> H(HeaderSize, 0);
   PutU16(&H[0x00], static_cast<uint32_t>(RecordSize));
   PutU16(&H[0x02], static_cast<uint32_t>(HeaderSize));
   H[0x04] = Data.PrimaryKey.empty() ? 2 : 0;
-  H[0x05] = static_cast<uint8_t>(MaxTableSize);
+  H[0x05] = static_cast<uint8_t>(Plan.MaxTableSize);
   PutU32(&H[0x06], static_cast<uint32_t>(RowCount));
-  PutU16(&H[0x0A], static_cast<uint32_t>(NumBlocks));
-  PutU16(&H[0x0C], static_cast<uint32_t>(NumBlocks));
+  PutU16(&H[0x0A], NumBlocks);
+  PutU16(&H[0x0C], NumBlocks);
   PutU16(&H[0x0E], NumBlocks ? 1 : 0);
-  PutU16(&H[0x10], static_cast<uint32_t>(NumBlocks));
+  PutU16(&H[0x10], NumBlocks);
   PutU16(&H[0x21], static_cast<uint32_t>(NumFields));
   PutU16(&H[0x23], static_cast<uint32_t>(Data.PrimaryKey.size()));
   H[0x26] = 0xFF;
@@ -813,7 +872,7 @@ bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
   H[0x2D] = 0x02;
   H[0x2E] = 0x01;
   H[0x39] = kVersion7;
-  PutU16(&H[0x3A], static_cast<uint32_t>(NumBlocks));
+  PutU16(&H[0x3A], NumBlocks);
   H[0x3E] = 0x1F;
   H[0x3F] = 0x0F;
   PutU32(&H[0x49], static_cast<uint32_t>(MaxAutoInc));
@@ -837,75 +896,110 @@ bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
   }
   for (size_t I = 0; I < NumFields; ++I, P += 2) PutU16(&H[P], static_cast<uint32_t>(I + 1));
   std::memcpy(&H[P], kSortOrder, sizeof kSortOrder);
+  return H;
+}
+
+// Writes stored row Row into the record at Rec (all zeros: empty fields stay so).
+void EncodeRecord(uint8_t* Rec, const TTableStore& Data, const std::vector<TOutField>& Out,
+                  size_t Row, const TCodePage& Cp, TMemoWriter& Memos, std::string& Enc) {
+  for (const TOutField& O : Out) {
+    const TColumn& Col = Data.Columns[O.Col];
+    if (Col.IsNull(Row)) continue;
+    uint8_t* V = Rec + O.Offset;
+    switch (O.Type) {
+      case pxAlpha:
+      case pxMemo: {
+        Enc.clear();
+        Cp.Encode(Col.Str(Row), Enc);
+        size_t N = std::min<size_t>(Enc.size(), O.Type == pxMemo ? O.Size - 10 : O.Size);
+        std::memcpy(V, Enc.data(), N);
+        if (O.Type == pxMemo) {
+          // The record keeps the first part; a longer text goes whole to the memo file.
+          if (Enc.size() > N) PutU32(V + O.Size - 10, Memos.Add(Enc));
+          PutU32(V + O.Size - 6, static_cast<uint32_t>(Enc.size()));
+          PutU16(V + O.Size - 2, 1);
+        }
+        break;
+      }
+      case pxShort:
+        PutB16(V, static_cast<uint16_t>(Col.Int(Row)) ^ 0x8000);
+        break;
+      case pxLong:
+      case pxAutoInc:
+        PutB32(V, static_cast<uint32_t>(Col.Int(Row)) ^ 0x80000000u);
+        break;
+      case pxLogical:
+        *V = Col.Int(Row) ? 0x81 : 0x80;
+        break;
+      case pxNumber:
+      case pxCurrency:
+        EncodeDouble(V, Col.Double(Row));
+        break;
+      case pxDate:
+      case pxTime:
+      case pxTimestamp: {
+        int64_t Days, Ms;
+        SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
+        if (O.Type == pxDate)
+          PutB32(V, static_cast<uint32_t>(Days + kPxDayOffset) ^ 0x80000000u);
+        else if (O.Type == pxTime)
+          PutB32(V, static_cast<uint32_t>(Ms) ^ 0x80000000u);
+        else
+          EncodeDouble(V, double(Days + kPxDayOffset) * kMsPerDay + double(Ms));
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
+                      const std::string& ErrName, const TTableStore& Data,
+                      const std::vector<uint32_t>* Rows) {
+  const size_t NumFields = Data.Defs.size();
+  if (NumFields == 0) RaiseFileError(ErrName, "una tabla Paradox necesita al menos un campo");
+  if (NumFields > 255)
+    RaiseFileError(ErrName, "una tabla Paradox admite como mucho 255 campos (hay " +
+                                std::to_string(NumFields) + ")");
+  const TRowSelection Selected(Data, Rows);
+  const TCodePage& Cp = TCodePage::Get("CP1252");
+
+  // Key fields must lead the record.
+  for (size_t K = 0; K < Data.PrimaryKey.size(); ++K)
+    if (K >= NumFields || !SameTextAscii(Data.PrimaryKey[K], Data.Defs[K].Name))
+      RaiseFileError(ErrName,
+                     "los campos de la clave primaria deben ser los primeros de la tabla ('" +
+                         Data.PrimaryKey[K] + "')");
+
+  std::vector<TOutField> Out(NumFields);
+  size_t RecordSize = 0;
+  int32_t MaxAutoInc = 0;
+  for (size_t I = 0; I < NumFields; ++I) {
+    Out[I] = PlanField(Data.Defs[I], Data.Columns[I], Selected, ErrName, MaxAutoInc);
+    Out[I].Col = static_cast<int>(I);
+    Out[I].Offset = RecordSize;
+    RecordSize += Out[I].Size;
+  }
+  const TBlockPlan Plan = PlanBlocks(RecordSize, Selected.Count(), ErrName);
+  const std::vector<uint8_t> H =
+      BuildHeader(Data, Out, RecordSize, Plan, Selected.Count(), MaxAutoInc, ErrName, Cp);
 
   TMemoWriter Memos(MemoPath, ErrName);
   TFileWriter W(Path, ErrName);
   W.Write(H.data(), H.size());
-  std::vector<uint8_t> B(BlockSize);
-  for (size_t Blk = 0; Blk < NumBlocks; ++Blk) {
+  std::vector<uint8_t> B(Plan.BlockSize);
+  std::string Enc;
+  for (size_t Blk = 0; Blk < Plan.NumBlocks; ++Blk) {
     std::fill(B.begin(), B.end(), 0);
-    const size_t First = Blk * PerBlock;
-    const size_t Count = std::min(PerBlock, RowCount - First);
-    PutU16(&B[0], Blk + 1 < NumBlocks ? static_cast<uint32_t>(Blk + 2) : 0);
+    const size_t First = Blk * Plan.PerBlock;
+    const size_t Count = std::min(Plan.PerBlock, Selected.Count() - First);
+    PutU16(&B[0], Blk + 1 < Plan.NumBlocks ? static_cast<uint32_t>(Blk + 2) : 0);
     PutU16(&B[2], static_cast<uint32_t>(Blk));
     PutU16(&B[4], static_cast<uint32_t>((Count - 1) * RecordSize));
-    for (size_t R = 0; R < Count; ++R) {
-      const size_t Row = RowAt(First + R);
-      uint8_t* Rec = &B[kBlockHeader + R * RecordSize];
-      for (const TOutField& O : Out) {
-        const TColumn& Col = Data.Columns[O.Col];
-        if (Col.IsNull(Row)) continue;
-        uint8_t* V = Rec + O.Offset;
-        switch (O.Type) {
-          case pxAlpha:
-          case pxMemo: {
-            Enc.clear();
-            Cp.Encode(Col.Str(Row), Enc);
-            size_t N = std::min<size_t>(Enc.size(), O.Type == pxMemo ? O.Size - 10 : O.Size);
-            std::memcpy(V, Enc.data(), N);
-            if (O.Type == pxMemo) {
-              // The record keeps the first part; a longer text goes whole to the memo file.
-              if (Enc.size() > N) PutU32(V + O.Size - 10, Memos.Add(Enc));
-              PutU32(V + O.Size - 6, static_cast<uint32_t>(Enc.size()));
-              PutU16(V + O.Size - 2, 1);
-            }
-            break;
-          }
-          case pxShort:
-            PutB16(V, static_cast<uint16_t>(Col.Int(Row)) ^ 0x8000);
-            break;
-          case pxLong:
-          case pxAutoInc:
-            PutB32(V, static_cast<uint32_t>(Col.Int(Row)) ^ 0x80000000u);
-            break;
-          case pxLogical:
-            *V = Col.Int(Row) ? 0x81 : 0x80;
-            break;
-          case pxNumber:
-          case pxCurrency:
-            EncodeDouble(V, Col.Double(Row));
-            break;
-          case pxDate: {
-            int64_t Days, Ms;
-            SplitDateTime(Col.Double(Row), Days, Ms);
-            PutB32(V, static_cast<uint32_t>(Days + kDaysTo1899) ^ 0x80000000u);
-            break;
-          }
-          case pxTime: {
-            int64_t Days, Ms;
-            SplitDateTime(Col.Double(Row), Days, Ms);
-            PutB32(V, static_cast<uint32_t>(Ms) ^ 0x80000000u);
-            break;
-          }
-          case pxTimestamp: {
-            int64_t Days, Ms;
-            SplitDateTime(Col.Double(Row), Days, Ms);
-            EncodeDouble(V, double(Days + kDaysTo1899) * kMsPerDay + double(Ms));
-            break;
-          }
-        }
-      }
-    }
+    for (size_t R = 0; R < Count; ++R)
+      EncodeRecord(&B[kBlockHeader + R * RecordSize], Data, Out, Selected[First + R], Cp, Memos,
+                   Enc);
     W.Write(B.data(), B.size());
   }
   W.Close();
