@@ -24,7 +24,7 @@ void Make(const std::string& Dir, const std::string& Name, const std::vector<TCo
   TMemDataSet M;
   for (const auto& D : Defs) M.FieldDefs().Add(D.Name, D.Type, D.Size);
   M.CreateDataSet();
-  M.StorePtr()->PrimaryKey = Key;
+  M.SetPrimaryKey(Key);
   for (const auto& R : Rows) M.AppendRecord(R);
   TTable T;
   T.SetDatabaseName(Dir);
