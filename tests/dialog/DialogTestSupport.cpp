@@ -182,6 +182,26 @@ void Pick(TComboBox* C, const std::string& Item) {
   emit C->activated(I);
 }
 
+void OpenItemsWithDescription(TTable& Articulos, TTable& Lineas) {
+  OpenTable(Articulos, "ARTICULOS.DB");
+  Lineas.AddField<TIntegerField>("OrderNo");
+  Lineas.AddField<TIntegerField>("ItemNo");
+  Lineas.AddField<TIntegerField>("PartNo");
+  Lineas.AddField<TIntegerField>("Qty");
+  Lineas.AddField<TFloatField>("Discount");
+  Lineas.AddLookupField("Description", ftString, &Articulos, "PartNo", "PartNo", "Description", 20);
+  OpenTable(Lineas, "LINEAS.DB");
+}
+
+void AddToFilter(TSearchDialogBox& F, const std::string& Column, const std::string& Condition,
+                 const std::string& Value, bool Or) {
+  Pick(F.CCampo, Column);
+  Pick(F.CCondicion, Condition);
+  Erase(F.ETValor);
+  Type(F.ETValor, Value);
+  QTest::mouseClick(Or ? F.BTFiltrarO : F.BTFiltrarY, Qt::LeftButton);
+}
+
 void Erase(QWidget* W) {
   QTest::keyClick(W, Qt::Key_A, Qt::ControlModifier);
   QTest::keyClick(W, Qt::Key_Backspace);

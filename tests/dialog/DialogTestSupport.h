@@ -51,6 +51,10 @@ inline void WhenShown(QWidget* W, std::function<void()> Action) {
   WhenModalIs([W] { return W; }, [Action = std::move(Action)](QWidget*) { Action(); });
 }
 
+// Order items with a lookup field Description (from ARTICULOS): the columns OrderNo, ItemNo,
+// PartNo, Qty, Discount, Description.
+void OpenItemsWithDescription(TTable& Articulos, TTable& Lineas);
+
 // Picks Item from the list of a combo box, as the user does.
 void Pick(TComboBox* C, const std::string& Item);
 // Types Text key by key into a control.
@@ -59,6 +63,10 @@ inline void Type(QWidget* W, const std::string& Text) {
 }
 // Empties an edit the way the user does: select everything and delete.
 void Erase(QWidget* W);
+// Builds a condition in the form's upper row as the user does (column and condition picked,
+// the value typed into an emptied box) and adds it with "Filtra en Y", or "Filtrar en O".
+void AddToFilter(TSearchDialogBox& F, const std::string& Column, const std::string& Condition,
+                 const std::string& Value, bool Or = false);
 // Clicks a cell of the grid (Mods: ctrl or shift to pick rows).
 void ClickCell(TDBGrid* G, int Row, int Col, Qt::KeyboardModifiers Mods = {});
 // Colours as the grid paints them: a cell's background, a title's background.

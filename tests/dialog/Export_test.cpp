@@ -40,12 +40,7 @@ class ExportTest : public ::testing::Test {
     QTest::mouseClick(R, Qt::LeftButton, {}, QPoint(8, R->height() / 2));
   }
   // Filters the customers of Madrid (two of six).
-  static void Madrid(TSearchDialogBox& F) {
-    Pick(F.CCampo, "City");
-    Pick(F.CCondicion, "igual a");
-    Type(F.ETValor, "Madrid");
-    QTest::mouseClick(F.BTFiltrarY, Qt::LeftButton);
-  }
+  static void Madrid(TSearchDialogBox& F) { AddToFilter(F, "City", "igual a", "Madrid"); }
   // The field names of a written table and its records' companies.
   struct TRead {
     std::string Names, Companies;

@@ -41,14 +41,7 @@ TEST(Package, RegistersTheSearchDialogAloneOnKVPLUS) {
 // what can be checked here is that nothing is cut or hidden.
 TEST(Pictures, SearchAndExportForms) {
   TTable Articulos, Lineas;
-  OpenTable(Articulos, "ARTICULOS.DB");
-  Lineas.AddField<TIntegerField>("OrderNo");
-  Lineas.AddField<TIntegerField>("ItemNo");
-  Lineas.AddField<TIntegerField>("PartNo");
-  Lineas.AddField<TIntegerField>("Qty");
-  Lineas.AddField<TFloatField>("Discount");
-  Lineas.AddLookupField("Description", ftString, &Articulos, "PartNo", "PartNo", "Description", 20);
-  OpenTable(Lineas, "LINEAS.DB");
+  OpenItemsWithDescription(Articulos, Lineas);
   TSearchDialog D;
   D.SetDataSet(&Lineas);
   D.SetOnPrintButton([](TDataSet*) {});
@@ -67,10 +60,7 @@ TEST(Pictures, SearchAndExportForms) {
           EXPECT_GE(L->width(), L->sizeHint().width()) << L->objectName().toStdString();
         EXPECT_GE(F.CCampo->width(),
                   F.CCampo->fontMetrics().horizontalAdvance("Todas las columnas"));
-        Pick(F.CCampo, "Qty");
-        Pick(F.CCondicion, "mayor que");
-        Type(F.ETValor, "2");
-        QTest::mouseClick(F.BTFiltrarY, Qt::LeftButton);
+        AddToFilter(F, "Qty", "mayor que", "2");
         Shot(&F, "dialog-search-filtered");
         ClickCell(F.DBGrid1, 0, 4);
         QTest::mouseClick(F.BTOrdenar, Qt::LeftButton);

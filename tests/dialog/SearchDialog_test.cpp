@@ -39,10 +39,7 @@ class MasterTableTest : public ::testing::Test {
 
 TEST_F(MasterTableTest, FindAcceptedMovesToTheChosenRecordAndEndsTheSearch) {
   OnForm(Dialog, [&](TSearchDialogBox& F) {
-    Pick(F.CCampo, "City");
-    Pick(F.CCondicion, "igual a");
-    Type(F.ETValor, "Madrid");
-    Click(F.BTFiltrarY);
+    AddToFilter(F, "City", "igual a", "Madrid");
     ASSERT_EQ(F.STRegistros->Caption(), "Registros encontrados:2");
     ClickCell(F.DBGrid1, 1, 1);
   });
@@ -78,10 +75,7 @@ TEST_F(MasterTableTest, CancelledExecuteEndsTheSearch) {
   OnForm(
       Dialog,
       [&](TSearchDialogBox& F) {
-        Pick(F.CCampo, "City");
-        Pick(F.CCondicion, "igual a");
-        Type(F.ETValor, "Madrid");
-        Click(F.BTFiltrarY);
+        AddToFilter(F, "City", "igual a", "Madrid");
         ASSERT_EQ(Clientes.RecordCount(), 2) << "a plain comparison filters the table itself";
       },
       TEnd::Cancel);
@@ -95,12 +89,7 @@ TEST_F(MasterTableTest, CancelledExecuteEndsTheSearch) {
 }
 
 TEST_F(MasterTableTest, AcceptedExecuteLeavesTheResultUntilLiberate) {
-  OnForm(Dialog, [&](TSearchDialogBox& F) {
-    Pick(F.CCampo, "City");
-    Pick(F.CCondicion, "igual a");
-    Type(F.ETValor, "Madrid");
-    Click(F.BTFiltrarY);
-  });
+  OnForm(Dialog, [&](TSearchDialogBox& F) { AddToFilter(F, "City", "igual a", "Madrid"); });
   EXPECT_TRUE(Dialog.Execute());
   EXPECT_EQ(Dialog.Results(), &Clientes);
   EXPECT_EQ(Dialog.Results()->RecordCount(), 2);
@@ -117,10 +106,7 @@ TEST_F(MasterTableTest, AcceptedExecuteLeavesTheResultUntilLiberate) {
 TEST_F(MasterTableTest, UseSQLAlwaysRunsEvenPlainComparisonsAsSQL) {
   Dialog.SetUseSQLAlways(true);
   OnForm(Dialog, [&](TSearchDialogBox& F) {
-    Pick(F.CCampo, "Limit");
-    Pick(F.CCondicion, "mayor que");
-    Type(F.ETValor, "5");
-    Click(F.BTFiltrarY);
+    AddToFilter(F, "Limit", "mayor que", "5");
     EXPECT_EQ(F.Engine()->Results(), F.Engine()->SQLQuery());
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:2");
     ClickCell(F.DBGrid1, 1, 0);
@@ -199,10 +185,7 @@ TEST_F(DetailTableTest, AllRecordsSearchedAndTheMasterMovedOnAccept) {
 TEST_F(DetailTableTest, AnSQLResultAlsoMovesTheMaster) {
   Dialog.SetDataSet(&Lineas);
   OnForm(Dialog, [&](TSearchDialogBox& F) {
-    Pick(F.CCampo, "Qty");
-    Pick(F.CCondicion, "mayor que");
-    Type(F.ETValor, "6");
-    Click(F.BTFiltrarY);
+    AddToFilter(F, "Qty", "mayor que", "6");
     ClickCell(F.DBGrid1, 0, 0);
     Click(F.BTOrdenar);  // ordered through SQL: 7 (order 101), 9 (order 104)
     ClickCell(F.DBGrid1, 1, 3);
@@ -219,10 +202,7 @@ TEST_F(DetailTableTest, CancelGivesTheLinkAndTheRecordBack) {
   OnForm(
       Dialog,
       [&](TSearchDialogBox& F) {
-        Pick(F.CCampo, "Qty");
-        Pick(F.CCondicion, "mayor que");
-        Type(F.ETValor, "4");
-        Click(F.BTFiltrarY);
+        AddToFilter(F, "Qty", "mayor que", "4");
         EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:3");
       },
       TEnd::Cancel);
@@ -255,10 +235,7 @@ TEST_F(DetailTableTest, MasterSlaveSearchesTheCurrentMastersRecordsOnly) {
   OnForm(Dialog, [&](TSearchDialogBox& F) {
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:3");
     EXPECT_EQ(Lineas.MasterSource(), &PedidosSrc);
-    Pick(F.CCampo, "Discount");
-    Pick(F.CCondicion, "mayor o igual a");
-    Type(F.ETValor, "5");
-    Click(F.BTFiltrarY);
+    AddToFilter(F, "Discount", "mayor o igual a", "5");
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:2");
     ClickCell(F.DBGrid1, 1, 0);
   });
@@ -286,10 +263,7 @@ TEST(SearchDialogQuery, AQueryIsSearchedAndPositioned) {
   TSearchDialog D;
   D.SetDataSet(&Q);
   OnForm(D, [&](TSearchDialogBox& F) {
-    Pick(F.CCampo, "Qty");
-    Pick(F.CCondicion, "mayor que");
-    Type(F.ETValor, "6");
-    Click(F.BTFiltrarY);
+    AddToFilter(F, "Qty", "mayor que", "6");
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:2");
     ClickCell(F.DBGrid1, 1, 0);
   });

@@ -237,11 +237,7 @@ TEST_F(SearchFormTest, FilterWithYAndODescribesItself) {
     EXPECT_EQ(F.Engine()->Filter(), "(Company=='Ana')") << "a first O acts as a Y";
     EXPECT_EQ(F.STFiltro->Caption(), "Filtro:Company empieza por \"Ana\"");
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:2");
-    Pick(F.CCampo, "City");
-    Pick(F.CCondicion, "igual a");
-    Erase(F.ETValor);
-    Type(F.ETValor, "Vigo");
-    QTest::mouseClick(F.BTFiltrarY, Qt::LeftButton);
+    AddToFilter(F, "City", "igual a", "Vigo");
     EXPECT_EQ(F.Engine()->Filter(), "(Company=='Ana') and (City='Vigo')");
     EXPECT_EQ(F.STFiltro->Caption(), "Filtro:Company empieza por \"Ana\" Y City igual a \"Vigo\"");
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:1");
@@ -286,10 +282,7 @@ TEST_F(SearchFormTest, DatesAndTimesAreDescribedInTheLocale) {
 // the description and counter stay, and the next condition builds on the applied filter.
 TEST_F(SearchFormTest, RejectedValueLeavesTheAppliedFilterInPlace) {
   Run([&](TSearchDialogBox& F) {
-    Pick(F.CCampo, "City");
-    Pick(F.CCondicion, "igual a");
-    Type(F.ETValor, "Madrid");
-    QTest::mouseClick(F.BTFiltrarY, Qt::LeftButton);
+    AddToFilter(F, "City", "igual a", "Madrid");
     ASSERT_EQ(F.STRegistros->Caption(), "Registros encontrados:2");
     Pick(F.CCampo, "Limit");
     Pick(F.CCondicion, "mayor que");
@@ -356,11 +349,7 @@ TEST(SearchFormFailure, FailedSearchRestoresFilterDescriptionAndResult) {
         EXPECT_EQ(Pedidos.RecordCount(), 4);
         EXPECT_EQ(F.DBGrid1->model()->rowCount(), 4);
         // The next condition extends the filter as it was, with no trace of the failed one.
-        Pick(F.CCampo, "Amount");
-        Pick(F.CCondicion, "menor que");
-        Erase(F.ETValor);
-        Type(F.ETValor, "50");
-        QTest::mouseClick(F.BTFiltrarO, Qt::LeftButton);
+        AddToFilter(F, "Amount", "menor que", "50", true);
         EXPECT_EQ(F.Engine()->Filter(), "(OrderNo>'101') or (Amount<'50')");
         EXPECT_EQ(F.STFiltro->Caption(),
                   "Filtro:OrderNo mayor que \"101\" O Amount menor que \"50\"");
@@ -371,14 +360,7 @@ TEST(SearchFormFailure, FailedSearchRestoresFilterDescriptionAndResult) {
 
 TEST(SearchFormOrder, OrdersByTheGridColumnAndRefusesWhatCannotBeOrdered) {
   TTable Articulos, Lineas;
-  OpenTable(Articulos, "ARTICULOS.DB");
-  Lineas.AddField<TIntegerField>("OrderNo");
-  Lineas.AddField<TIntegerField>("ItemNo");
-  Lineas.AddField<TIntegerField>("PartNo");
-  Lineas.AddField<TIntegerField>("Qty");
-  Lineas.AddField<TFloatField>("Discount");
-  Lineas.AddLookupField("Description", ftString, &Articulos, "PartNo", "PartNo", "Description", 20);
-  OpenTable(Lineas, "LINEAS.DB");
+  OpenItemsWithDescription(Articulos, Lineas);
   TSearchDialog D;
   D.SetDataSet(&Lineas);
   OnForm(

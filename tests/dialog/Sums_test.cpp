@@ -23,15 +23,7 @@ class SumTest : public ::testing::Test {
  protected:
   static constexpr int Qty = 3, Discount = 4, Description = 5;
   void SetUp() override {
-    OpenTable(Articulos, "ARTICULOS.DB");
-    Lineas.AddField<TIntegerField>("OrderNo");
-    Lineas.AddField<TIntegerField>("ItemNo");
-    Lineas.AddField<TIntegerField>("PartNo");
-    Lineas.AddField<TIntegerField>("Qty");
-    Lineas.AddField<TFloatField>("Discount");
-    Lineas.AddLookupField("Description", ftString, &Articulos, "PartNo", "PartNo", "Description",
-                          20);
-    OpenTable(Lineas, "LINEAS.DB");
+    OpenItemsWithDescription(Articulos, Lineas);
     Dialog.SetDataSet(&Lineas);
   }
   void Run(const std::function<void(TSearchDialogBox&)>& Steps) {
@@ -98,10 +90,7 @@ TEST_F(SumTest, DecimalsAndEarlierSumsStayUntilTheSelectionGoes) {
 
 TEST_F(SumTest, SumsOverAnSQLResult) {
   Run([&](TSearchDialogBox& F) {
-    Pick(F.CCampo, "Description");
-    Pick(F.CCondicion, "contiene");
-    Type(F.ETValor, "a");
-    QTest::mouseClick(F.BTFiltrarY, Qt::LeftButton);
+    AddToFilter(F, "Description", "contiene", "a");
     ASSERT_EQ(F.STRegistros->Caption(), "Registros encontrados:8");
     // Every row, whatever order the join gave them.
     ClickCell(F.DBGrid1, 0, Discount);
