@@ -289,6 +289,19 @@ TEST(SearchDialogErrors, ADatasetThatDoesNotOpen) {
   EXPECT_EQ(Designed.DataSet(), &Missing);
 }
 
+// A closed table has no fields until it opens: it is opened before the engine is given it, so
+// assigning one that opens is no error.
+TEST(SearchDialogErrors, AClosedTableThatOpensIsAccepted) {
+  TTable T;
+  T.SetDatabaseName(DatabaseDir());
+  T.SetTableName("CLIENTES.DB");
+  ASSERT_EQ(T.FieldCount(), 0);
+  TSearchDialog D;
+  D.SetDataSet(&T);
+  EXPECT_TRUE(T.Active());
+  EXPECT_EQ(D.SearchForm()->Engine()->DataSet(), &T);
+}
+
 TEST(SearchDialogErrors, ADatasetWithNothingToKeepAPositionBy) {
   TMemDataSet DS;
   DS.FieldDefs().Add("Day", ftDate);
