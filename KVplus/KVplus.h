@@ -1,0 +1,10 @@
+// The package unit of the KVplus library: puts the package's component on the palette.
+#pragma once
+
+#include <QImage>
+
+// Registers TSearchDialog, and only it, on the palette page "KVPLUS" with its picture.
+void Register();
+
+// The palette picture of TSearchDialog, "TSEARCHDIALOG": 32 × 32 pixels in 16 colours.
+QImage SearchDialogPicture();

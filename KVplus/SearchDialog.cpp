@@ -1,0 +1,300 @@
+// TSearchDialog: preparing the dataset and the search form, showing it, carrying the chosen
+// record over to the application's dataset and its masters, the column sum and the print hook.
+#include "SearchDialog.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "DBTables.h"
+#include "SysUtils.h"
+
+TMultiselectEvent ExecuteOnMultiSelect;
+
+namespace {
+
+constexpr const char* CannotOpenText = "La tabla no se ha podido abrir para la busqueda";
+
+// The component whose own column sum ExecuteOnMultiSelect holds, so that a component that goes
+// does not leave its sum behind for another form's grid to call.
+const TSearchDialog* SumOwner = nullptr;
+
+// Types the grid never offers: unknown, binary, auto-increment, blobs, memos and cursors.
+bool Offerable(const TField* F) {
+  const TFieldType T = F->DataType();
+  return !F->Calculated() && F->Visible() && T != ftUnknown && !(T >= ftBytes && T <= ftCursor);
+}
+
+// Keeps a dataset's record and its controls disabled while a walk moves it; the record and the
+// controls come back however the walk ends.
+class TWalkGuard {
+ public:
+  explicit TWalkGuard(TDataSet* DS) : FDataSet(DS), FHere(DS->GetBookmark()) {
+    FDataSet->DisableControls();
+  }
+  ~TWalkGuard() {
+    try {
+      if (FHere != NoBookmark) FDataSet->GotoBookmark(FHere);
+    } catch (const std::exception&) {
+    }
+    FDataSet->EnableControls();
+  }
+  TWalkGuard(const TWalkGuard&) = delete;
+  TWalkGuard& operator=(const TWalkGuard&) = delete;
+
+ private:
+  TDataSet* FDataSet;
+  TBookmark FHere;
+};
+
+}  // namespace
+
+std::string FormatSum(double Sum, int Decimals) {
+  // At most 309 integer digits and 255 decimals (Decimals is a byte).
+  char Buf[600];
+  std::snprintf(Buf, sizeof Buf, "%.*f", std::clamp(Decimals, 0, 255), Sum);
+  std::string S = Buf;
+  // A sum that rounds to zero shows no sign.
+  if (!S.empty() && S[0] == '-' && S.find_first_not_of("0.", 1) == std::string::npos) S.erase(0, 1);
+  return S;
+}
+
+TSearchDialog::TSearchDialog(TComponent* AOwner) : TComponent(AOwner) {
+  PSearchForm = new TSearchDialogBox(this);
+  PSearchForm->PDecimals = PDecimals;
+}
+
+TSearchDialog::~TSearchDialog() {
+  if (SumOwner == this) {
+    ExecuteOnMultiSelect = nullptr;
+    SumOwner = nullptr;
+  }
+  delete PSearchForm;
+  PSearchForm = nullptr;
+}
+
+void TSearchDialog::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation != opRemove) return;
+  if (AComponent == PSearchForm) {
+    PSearchForm = nullptr;
+    return;
+  }
+  if (AComponent != PDataSet) return;
+  // The dataset is going: nothing may keep pointing at it, the engine included.
+  PDataSet = nullptr;
+  IMasterUnlinked = false;
+  IOriginalMasterSource = nullptr;
+  if (PSearchForm && PSearchForm->Find1 && PSearchForm->Find1->DataSet() == AComponent)
+    PSearchForm->Find1->SetPDataSet(nullptr);
+}
+
+// ---------------------------------------------------------------------------- properties
+
+void TSearchDialog::SetDataSet(TDataSet* Value) {
+  if (Value != PDataSet) {
+    if (PDataSet) PDataSet->RemoveFreeNotification(this);
+    PDataSet = Value;
+    if (Value) Value->FreeNotification(this);
+  }
+  if (ComponentState() & (csDesigning | csLoading)) return;
+  if (!PSearchForm) return;
+  TKVFind* K = PSearchForm->Find1;
+  try {
+    // Opened before the engine sees it: the engine takes only a dataset with fields.
+    PreparaDataSet();
+  } catch (...) {
+    // The engine must not keep a dataset the component no longer watches.
+    if (K->DataSet() && K->DataSet() != Value) {
+      if (K->Filtered()) K->SetFiltered(false);
+      K->SetPDataSet(nullptr);
+    }
+    throw;
+  }
+  K->SetPDataSet(Value);
+}
+
+void TSearchDialog::SetOnMultiSelect(TMultiselectEvent Value) {
+  POnMultiSelect = std::move(Value);
+  ExecuteOnMultiSelect = POnMultiSelect;
+  SumOwner = nullptr;
+}
+
+void TSearchDialog::SetDecimals(uint8_t Value) {
+  PDecimals = Value;
+  if (PSearchForm) PSearchForm->PDecimals = Value;
+}
+
+void TSearchDialog::SetMasterSlave(bool Value) {
+  PMasterSlave = Value;
+  const TComponentState S = ComponentState();
+  if ((S & csDesigning) && (S & csLoading)) return;
+  if (PSearchForm) PSearchForm->Find1->SetMasterSlave(Value);
+}
+
+TDataSet* TSearchDialog::ReadResults() const {
+  return PSearchForm && PSearchForm->Find1 ? PSearchForm->Find1->Results() : nullptr;
+}
+
+// ------------------------------------------------------------------------------ a search
+
+void TSearchDialog::PreparaDataSet() {
+  try {
+    if (!PDataSet) throw Exception(CannotOpenText);
+    PDataSet->Open();
+  } catch (const std::exception&) {
+    throw Exception(CannotOpenText);
+  }
+}
+
+void TSearchDialog::PreparaInterfaz() {
+  TSearchDialogBox* F = PSearchForm;
+  TKVFind* K = F->Find1;
+  // Ends a search still applied; without one the dataset keeps the filter it has now, which the
+  // application may have changed since it assigned the dataset.
+  if (K->Filtered()) K->SetFiltered(false);
+  K->SetFilter("");
+  K->SetPDataSet(PDataSet);
+  K->SetpDataSource(F->DataSource1);
+  K->SetCaseSensitive(false);
+  K->SetOrderBy("");
+  K->SetDescendant(false);
+  K->SetForceSQL(PUseSQLAlways);
+  F->BTImprimir->OnClick = [this](TObject* Sender) { Imprimir(Sender); };
+  F->CBOrdenDescendente->SetChecked(false);
+  F->CBDistinguirMayusculas->SetChecked(false);
+  F->ETValor->SetText("");
+  F->STFiltro->SetCaption("Filtro:");
+  F->Animate1->SetActive(false);
+  TGridColumns& Cols = F->DBGrid1->Columns();
+  Cols.Clear();
+  F->CCampo->Items().Clear();
+  F->CCampo->Items().Add(AllColumnsText);
+  for (int I = 0; I < PDataSet->FieldCount(); ++I) {
+    const TField* Field = PDataSet->Fields(I);
+    if (!Offerable(Field)) continue;
+    TGridColumn* C = Cols.Add();
+    C->SetFieldName(Field->FieldName());
+    F->CCampo->Items().Add(Field->DisplayLabel());
+    if (Field->Lookup()) C->Title().SetColor(clAqua);
+  }
+  if (Cols.Count() == 0 || !Cols[0]->Field())
+    throw Exception("La tabla no tiene campos en los que buscar");
+  F->DBGrid1CellClick(Cols[0]);
+}
+
+void TSearchDialog::RestoreMasterLink() {
+  if (!IMasterUnlinked) return;
+  IMasterUnlinked = false;
+  if (auto* T = dynamic_cast<TTable*>(PDataSet)) {
+    T->SetMasterSource(IOriginalMasterSource);
+    T->SetMasterFields(IOriginalMasterFields);
+  }
+}
+
+bool TSearchDialog::Execute() {
+  if (!PDataSet) throw Exception(CannotOpenText);
+  if (!PSearchForm) PSearchForm = new TSearchDialogBox(this);
+  TSearchDialogBox* F = PSearchForm;
+  IMasterUnlinked = false;
+  // The position is taken while the link still holds: the data layer answers a changed link by
+  // going to the first record.
+  GetPos(IPos, PDataSet);
+  auto* T = PMasterSlave ? nullptr : dynamic_cast<TTable*>(PDataSet);
+  if (T && (T->MasterSource() || !T->MasterFields().empty())) {
+    IOriginalMasterSource = T->MasterSource();
+    IOriginalMasterFields = T->MasterFields();
+    T->SetMasterSource(nullptr);
+    T->SetMasterFields("");
+    IMasterUnlinked = true;
+  }
+  try {
+    PreparaDataSet();
+    PreparaInterfaz();
+  } catch (...) {
+    // A search that cannot start leaves the application's table linked as it was.
+    RestoreMasterLink();
+    throw;
+  }
+  if (POnMultiSelect) {
+    ExecuteOnMultiSelect = POnMultiSelect;
+    SumOwner = nullptr;
+  } else {
+    ExecuteOnMultiSelect = [this](TDBGrid* Grid) { return Sumar(Grid); };
+    SumOwner = this;
+  }
+  F->BTImprimir->SetVisible(static_cast<bool>(POnPrintButton));
+  if (F->ShowModal() == mrOk) return true;
+  // A cancel ends the search too: the application's dataset never stays filtered by it.
+  F->Find1->SetFiltered(false);
+  RestoreMasterLink();
+  if (PDataSet) GotoPos(IPos, PDataSet, PMasterSlave);
+  return false;
+}
+
+void TSearchDialog::Liberate() {
+  if (!PSearchForm) return;
+  PSearchForm->Find1->SetFiltered(false);
+  PSearchForm->STFiltro->SetCaption("Filtro: ");
+  RestoreMasterLink();
+}
+
+bool TSearchDialog::Find() {
+  if (!PDataSet) throw Exception(CannotOpenText);
+  TPos Pos;
+  GetPos(Pos, PDataSet);
+  if (!Execute()) {
+    if (PDataSet) GotoPos(Pos, PDataSet, PMasterSlave);
+    return false;
+  }
+  if (!PDataSet) return true;
+  try {
+    Iguala_posicion(PDataSet, Results());
+    GetPos(Pos, PDataSet);
+  } catch (...) {
+    Liberate();
+    throw;
+  }
+  Liberate();
+  GotoPos(Pos, PDataSet, PMasterSlave);
+  return true;
+}
+
+// ---------------------------------------------------------------- sum and print handlers
+
+std::string TSearchDialog::Sumar(TDBGrid* Grid) {
+  std::string Result = PSearchForm->RecordCountText();
+  const TBookmarkList& Rows = Grid->SelectedRows();
+  if (Rows.Count() < 2) {
+    ResetColumnTitles(Grid);
+    return Result;
+  }
+  TDataSet* R = ReadResults();
+  const int Current = Grid->SelectedIndex();
+  for (int I = 0; I < Grid->Columns().Count(); ++I) {
+    TGridColumn* C = Grid->Columns()[I];
+    // The current column, and every column summed before (black title), keep their sums.
+    if (I != Current && C->Title().Color() != clBlack) continue;
+    const TField* F = R->FieldByName(C->FieldName());
+    const TFieldType T = F->DataType();
+    if (T == ftString || T == ftDate || T == ftTime || T == ftDateTime) continue;
+    double Sum = 0;
+    {
+      TWalkGuard Walk(R);
+      for (int K = 0; K < Rows.Count(); ++K) {
+        R->GotoBookmark(Rows[K]);
+        const Variant V = F->Value();
+        if (!V.IsNullOrEmpty()) Sum += V.AsDouble();
+      }
+    }
+    const std::string Text = FormatSum(Sum, PSearchForm->PDecimals);
+    if (I == Current) Result = "Suma de " + PSearchForm->CCampo->Text() + ": " + Text;
+    C->Title().SetCaption(Text);
+    C->Title().SetColor(clBlack);
+    C->Title().Font().SetColor(clYellow);
+  }
+  return Result;
+}
+
+void TSearchDialog::Imprimir(TObject*) {
+  if (POnPrintButton) POnPrintButton(Results());
+}

@@ -1,0 +1,634 @@
+// The search form: condition entry and its translation into the search language, the
+// incremental search, the filter, order, navigation and export buttons, the record counter with
+// the multi-select text, and accepting or cancelling.
+#include "SearchDialogBox.h"
+
+#include <unistd.h>
+
+#include <QDir>
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+#include "Dialogs.h"
+#include "Glyphs.h"
+#include "SearchDialog.h"
+
+namespace {
+
+constexpr const char* ContainsText = "contiene";
+
+// The conditions the form offers, with the operator each becomes.
+constexpr std::pair<const char*, const char*> Conditions[] = {
+    {"contiene", "><"},        {"empieza por", "=="},    {"igual a", "="},
+    {"distinto a", "<>"},      {"mayor que", ">"},       {"menor que", "<"},
+    {"mayor o igual a", ">="}, {"menor o igual a", "<="}};
+
+constexpr const char* BadTypeText =
+    "Tipo de dato incorrecto, posiblemente este buscando texto en un campo numérico o fecha";
+
+// Plays the animation while an action runs, and stops it however the action ends.
+class TAnimating {
+ public:
+  explicit TAnimating(TAnimate* A) : FAnimate(A) { FAnimate->SetActive(true); }
+  ~TAnimating() { FAnimate->SetActive(false); }
+  TAnimating(const TAnimating&) = delete;
+  TAnimating& operator=(const TAnimating&) = delete;
+
+ private:
+  TAnimate* FAnimate;
+};
+
+// ---- whole numbers as digit strings (no leading zeros, "0" for zero), for exact decimals
+
+int CompareDigits(const std::string& A, const std::string& B) {
+  if (A.size() != B.size()) return A.size() < B.size() ? -1 : 1;
+  return A.compare(B) < 0 ? -1 : (A == B ? 0 : 1);
+}
+
+std::string StripZeros(std::string D) {
+  const size_t First = D.find_first_not_of('0');
+  return First == std::string::npos ? "0" : D.substr(First);
+}
+
+std::string AddDigits(const std::string& A, const std::string& B) {
+  std::string R;
+  int Carry = 0;
+  for (size_t I = 0; I < std::max(A.size(), B.size()) || Carry; ++I) {
+    const int X = I < A.size() ? A[A.size() - 1 - I] - '0' : 0;
+    const int Y = I < B.size() ? B[B.size() - 1 - I] - '0' : 0;
+    const int S = X + Y + Carry;
+    R.insert(R.begin(), static_cast<char>('0' + S % 10));
+    Carry = S / 10;
+  }
+  return StripZeros(R);
+}
+
+// A - B for A >= B.
+std::string SubDigits(const std::string& A, const std::string& B) {
+  std::string R = A;
+  int Borrow = 0;
+  for (size_t I = 0; I < R.size(); ++I) {
+    const size_t At = R.size() - 1 - I;
+    int D = R[At] - '0' - Borrow - (I < B.size() ? B[B.size() - 1 - I] - '0' : 0);
+    Borrow = D < 0;
+    if (D < 0) D += 10;
+    R[At] = static_cast<char>('0' + D);
+  }
+  return StripZeros(R);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------------ unit routines
+
+std::string AjustaUltimoDecimal(const std::string& S, int Step) {
+  const TFormatSettings& FS = FormatSettings();
+  double Checked;
+  if (!TryStrToFloat(S, Checked, FS)) return "";
+  // The number as typed: sign, digits and the count of decimals after them, so the last
+  // decimal place is the one the user wrote (binary fractions would add digits of their own).
+  const std::string T = Trim(S);
+  size_t I = 0;
+  bool Negative = false;
+  if (I < T.size() && (T[I] == '+' || T[I] == '-')) Negative = T[I++] == '-';
+  auto IsDigit = [&](size_t At) {
+    return At < T.size() && std::isdigit(static_cast<unsigned char>(T[At]));
+  };
+  std::string Digits;
+  long Decimals = 0;
+  while (IsDigit(I)) Digits += T[I++];
+  if (I < T.size() && T[I] == FS.DecimalSeparator)
+    for (++I; IsDigit(I); ++Decimals) Digits += T[I++];
+  if (I < T.size() && (T[I] == 'e' || T[I] == 'E')) {
+    ++I;
+    const bool ExpNegative = I < T.size() && T[I] == '-';
+    if (I < T.size() && (T[I] == '+' || T[I] == '-')) ++I;
+    long Exp = 0;
+    // A finite number cannot shift further than this; longer exponents only add zeros.
+    for (; IsDigit(I); ++I) Exp = std::min(Exp * 10 + (T[I] - '0'), 400L);
+    Decimals += ExpNegative ? Exp : -Exp;
+  }
+  if (Decimals < 0) {
+    Digits.append(static_cast<size_t>(-Decimals), '0');
+    Decimals = 0;
+  }
+  std::string Magnitude = StripZeros(Digits);
+  if (Magnitude == "0") Negative = false;
+  // Signed whole number of last-place units, moved by Step.
+  const std::string Units = std::to_string(Step < 0 ? -static_cast<long>(Step) : Step);
+  if ((Step >= 0) != Negative) {
+    Magnitude = AddDigits(Magnitude, Units);
+  } else if (CompareDigits(Magnitude, Units) >= 0) {
+    Magnitude = SubDigits(Magnitude, Units);
+  } else {
+    Magnitude = SubDigits(Units, Magnitude);
+    Negative = !Negative;
+  }
+  if (Magnitude == "0") Negative = false;
+  // Fixed notation with exactly Decimals decimals, written with a comma.
+  const size_t Places = static_cast<size_t>(Decimals);
+  if (Magnitude.size() <= Places) Magnitude.insert(0, Places + 1 - Magnitude.size(), '0');
+  if (Places > 0) Magnitude.insert(Magnitude.size() - Places, 1, ',');
+  return (Negative ? "-" : "") + Magnitude;
+}
+
+void ResetColumnTitles(TDBGrid* Grid) {
+  for (int I = 0; I < Grid->Columns().Count(); ++I) {
+    TGridColumn* C = Grid->Columns()[I];
+    const TField* F = C->Field();
+    C->Title().SetCaption(F ? F->DisplayLabel() : C->FieldName());
+    C->Title().SetColor(F && F->Lookup() ? clAqua : clSilver);
+    C->Title().Font().SetColor(clBlack);
+  }
+}
+
+// ------------------------------------------------------------------------------ the form
+
+TSearchDialogBox::TSearchDialogBox(TComponent* AOwner) : TForm(AOwner) {
+  setupUi(this);
+  SetPosition(poScreenCenter);
+  SetWindowState(wsMaximized);
+  DataSource1 = new TDataSource(this);
+
+  DTValor->SetKind(dtkDate);
+  DTValor->SetDateFormat(dfLong);
+  DT1Valor->SetKind(dtkDate);
+  DT1Valor->SetDateFormat(dfShort);
+  HT1Valor->SetKind(dtkTime);
+  SPAnterior->SetGlyph(DrawGlyph(TGlyph::Prior));
+  SPSiguiente->SetGlyph(DrawGlyph(TGlyph::Next));
+  Animate1->SetCommonAVI(aviFindComputer);
+  Animate1->SetStopFrame(8);
+  STFiltro->SetBorderStyle(sbsSunken);
+  STRegistros->SetBorderStyle(sbsSunken);
+  STRegistros->SetAlignment(taCenter);
+  STRegistros->Font().SetSize(12);
+  STRegistros->Font().SetStyle(fsBold);
+  ShowCounter();
+  DBGrid1->SetOptions(SearchGridOptions);
+  DBGrid1->SetReadOnly(true);
+  DBGrid1->SetDataSource(DataSource1);
+
+  CCampo->OnChange = [this](TObject* S) { CCampoChange(S); };
+  CCondicion->OnChange = [this](TObject* S) { CCondicionChange(S); };
+  ETValor->OnChange = [this](TObject* S) { ETValorChange(S); };
+  DTValor->OnChange = [this](TObject* S) { DTValorChange(S); };
+  DT1Valor->OnChange = [this](TObject* S) { DT1ValorChange(S); };
+  HT1Valor->OnChange = [this](TObject* S) { HT1ValorChange(S); };
+  CBValor->OnClick = [this](TObject* S) { CBValorClick(S); };
+  DBGrid1->OnCellClick = [this](TGridColumn* C) { DBGrid1CellClick(C); };
+  DBGrid1->OnColEnter = [this](TObject* S) { DBGrid1ColEnter(S); };
+  DBGrid1->OnKeyUp = [this](TObject* S, Word& K, TShiftState Sh) { DBGrid1KeyUp(S, K, Sh); };
+  DBGrid1->OnDblClick = [this](TObject* S) { BTAceptarClick(S); };
+  BTFiltrarY->OnClick = [this](TObject* S) { BTFiltrarYClick(S); };
+  BTFiltrarO->OnClick = [this](TObject* S) { BTFiltrarOClick(S); };
+  BTBorrarFiltro->OnClick = [this](TObject* S) { BTBorrarFiltroClick(S); };
+  BTOrdenar->OnClick = [this](TObject* S) { BTOrdenarClick(S); };
+  BTExportar->OnClick = [this](TObject* S) { BTExportarClick(S); };
+  CBOrdenDescendente->OnClick = [this](TObject* S) { CBOrdenDescendenteClick(S); };
+  CBDistinguirMayusculas->OnClick = [this](TObject* S) { CBDistinguirMayusculasClick(S); };
+  SPSiguiente->OnClick = [this](TObject* S) { SPSiguienteClick(S); };
+  SPAnterior->OnClick = [this](TObject* S) { SPAnteriorClick(S); };
+  BTAceptar->OnClick = [this](TObject* S) { BTAceptarClick(S); };
+  BTCancelar->OnClick = [this](TObject* S) { BTCancelarClick(S); };
+  OnCreate = [this](TObject* S) { FormCreate(S); };
+  OnShow = [this](TObject* S) { FormShow(S); };
+  OnDestroy = [this](TObject* S) { FormDestroy(S); };
+  DoCreate();
+}
+
+TSearchDialogBox::~TSearchDialogBox() {
+  DoDestroy();
+}
+
+void TSearchDialogBox::FormCreate(TObject*) {
+  Find1 = new TKVFind(this);
+  FExportBox = new TFExportBox(this);
+}
+
+void TSearchDialogBox::FormShow(TObject*) {
+  STRegistros->SetCaption(RecordCountText());
+}
+
+void TSearchDialogBox::FormDestroy(TObject*) {
+  delete Find1;
+  Find1 = nullptr;
+  delete FExportBox;
+  FExportBox = nullptr;
+}
+
+std::string TSearchDialogBox::RecordCountText() const {
+  const TDataSet* R = Find1 ? Find1->Results() : nullptr;
+  return RecordsFoundText + IntToStr(R && R->Active() ? R->RecordCount() : 0);
+}
+
+void TSearchDialogBox::EnableSteps(bool Enabled) {
+  SPAnterior->SetEnabled(Enabled);
+  SPSiguiente->SetEnabled(Enabled);
+}
+
+void TSearchDialogBox::ShowCounter() {
+  STRegistros->SetCaption(RecordCountText());
+  STRegistros->Font().SetColor(clBlack);
+  STRegistros->SetColor(clSilver);
+}
+
+// ------------------------------------------------------------------------ condition entry
+
+std::string TSearchDialogBox::NombreReal(const std::string& Label) {
+  const TDataSet* R = Find1->Results();
+  if (!R) return {};
+  for (int I = 0; I < R->FieldCount(); ++I) {
+    const TField* F = R->Fields(I);
+    if (F->DisplayLabel() == Label && F->Visible()) return F->FieldName();
+  }
+  return {};
+}
+
+namespace {
+// The searched dataset's field shown under a column label.
+TField* SearchedField(TKVFind* Engine, const std::string& Name) {
+  if (!Engine->DataSet()) throw Exception("La tabla no se ha podido abrir para la busqueda");
+  return Engine->DataSet()->FieldByName(Name);
+}
+}  // namespace
+
+void TSearchDialogBox::ActualizaCondicion() {
+  CCondicion->Items().Clear();
+  const std::string Column = CCampo->Text();
+  if (Column == AllColumnsText ||
+      SearchedField(Find1, NombreReal(Column))->DataType() == ftString) {
+    CCondicion->Items().Add("contiene");
+    CCondicion->Items().Add("empieza por");
+    CCondicion->SetText("empieza por");
+  } else {
+    CCondicion->SetText("igual a");
+  }
+  for (const char* C :
+       {"igual a", "distinto a", "mayor que", "menor que", "mayor o igual a", "menor o igual a"})
+    CCondicion->Items().Add(C);
+}
+
+void TSearchDialogBox::ShowEditors(QWidget* First, QWidget* Second) {
+  for (QWidget* W : std::initializer_list<QWidget*>{ETValor, DTValor, CBValor, DT1Valor, HT1Valor})
+    if (W != First && W != Second) W->setVisible(false);
+  First->setVisible(true);
+  if (Second) Second->setVisible(true);
+}
+
+void TSearchDialogBox::ValidaValor(const std::string& FieldName) {
+  TGridColumns& Cols = DBGrid1->Columns();
+  TGridColumn* Column = nullptr;
+  for (int I = 0; I < Cols.Count(); ++I)
+    if (Cols[I]->FieldName() == FieldName) Column = Cols[I];
+  if (!Column && Cols.Count() > 0) Column = Cols[0];
+  const TField* F = Column ? Column->Field() : nullptr;
+  switch (F ? F->DataType() : ftUnknown) {
+    case ftDate:
+      ShowEditors(DTValor);
+      DTValor->SetDateFormat(dfLong);
+      DTValor->SetDateTime(Date());
+      DTValor->SetKind(dtkDate);
+      DTValor->Repaint();
+      break;
+    case ftTime:
+      ShowEditors(DTValor);
+      DTValor->SetDateFormat(dfShort);
+      DTValor->SetDateTime(Now());
+      DTValor->SetKind(dtkTime);
+      DTValor->Repaint();
+      break;
+    case ftBoolean:
+      ShowEditors(CBValor);
+      break;
+    case ftDateTime:
+      ShowEditors(DT1Valor, HT1Valor);
+      DT1Valor->SetDateTime(Date());
+      HT1Valor->SetDateTime(Date());
+      break;
+    default:
+      ShowEditors(ETValor);
+      break;
+  }
+}
+
+void TSearchDialogBox::RunValueHandler() {
+  if (ETValor->Visible())
+    ETValorChange(ETValor);
+  else if (DTValor->Visible())
+    DTValorChange(DTValor);
+  else if (CBValor->Visible())
+    CBValorClick(CBValor);
+  else if (HT1Valor->Visible())
+    HT1ValorChange(HT1Valor);
+}
+
+void TSearchDialogBox::CCampoChange(TObject*) {
+  if (CCampo->ItemIndex() < 0) {
+    MessageDlg("Valor de campo no válido", mtError);
+    CCampo->SetText(CCampo->Items()[0]);
+  }
+  ActualizaCondicion();
+  const std::string Column = CCampo->Text();
+  TGridColumns& Cols = DBGrid1->Columns();
+  if (Column == AllColumnsText) {
+    ShowEditors(ETValor);
+  } else {
+    std::string Name;
+    for (int I = 0; I < Cols.Count(); ++I)
+      if (const TField* F = Cols[I]->Field(); F && F->DisplayLabel() == Column)
+        Name = F->FieldName();
+    ValidaValor(Name);
+  }
+  RunValueHandler();
+  for (int I = 0; I < Cols.Count(); ++I)
+    if (TField* F = Cols[I]->Field(); F && F->DisplayLabel() == Column)
+      DBGrid1->SetSelectedField(F);
+}
+
+void TSearchDialogBox::CCondicionChange(TObject*) {
+  if (CCondicion->ItemIndex() < 0) {
+    MessageDlg("Valor de condicion no válido", mtError);
+    CCondicion->SetText(CCondicion->Items()[0]);
+  }
+  RunValueHandler();
+}
+
+void TSearchDialogBox::DBGrid1CellClick(TGridColumn* Column) {
+  EnableSteps(false);
+  ValidaValor(Column->FieldName());
+  TAnimating Busy(Animate1);
+  if (const TField* F = Column->Field()) CCampo->SetText(F->DisplayLabel());
+  ActualizaCondicion();
+  Word Key = 0;
+  DBGrid1KeyUp(DBGrid1, Key, 0);
+}
+
+void TSearchDialogBox::DBGrid1ColEnter(TObject*) {
+  const TField* F = DBGrid1->SelectedField();
+  // The same text written again would select it while the user types in the box.
+  if (F && CCampo->Text() != F->DisplayLabel()) CCampo->SetText(F->DisplayLabel());
+}
+
+// ------------------------------------------------------------------ translation and search
+
+std::string TSearchDialogBox::Comparison(const std::string& F, const std::string& OP) {
+  if (ETValor->Visible()) {
+    const std::string V = ETValor->Text();
+    const TDataSet* DS = DBGrid1->DataSet();
+    const TFieldType T = DS ? DS->FieldByName(F)->DataType() : ftUnknown;
+    if ((T == ftFloat || T == ftCurrency) && OP == "=") {
+      // Equality on a float is a range one unit of the last typed decimal wide on each side.
+      std::string Low = AjustaUltimoDecimal(V, -1), High = AjustaUltimoDecimal(V, 1);
+      if (Low.empty() || High.empty()) Low = High = V;
+      return "(" + F + ">'" + Low + "' and " + F + "<'" + High + "')";
+    }
+    return F + OP + "'" + V + "'";
+  }
+  if (DTValor->Visible()) {
+    const std::string V = DTValor->Kind() == dtkDate ? FormatDateTime("DD/MM/YYYY", DTValor->Date())
+                                                     : TimeToStr(DTValor->Time());
+    return F + OP + "'" + V + "'";
+  }
+  if (CBValor->Visible()) return F + OP + (CBValor->Checked() ? "'true'" : "'false'");
+  return F + OP + "'" + FormatDateTime("DD/MM/YYYY", DT1Valor->Date()) + " " +
+         FormatDateTime("HH:MM:SS", HT1Valor->Time()) + "'";
+}
+
+std::string TSearchDialogBox::TraduceFiltro() {
+  std::string OP;
+  for (const auto& [Text, Token] : Conditions)
+    if (CCondicion->Text() == Text) OP = Token;
+  std::string Result = "(";
+  if (CCampo->Text() != AllColumnsText) {
+    Result += Comparison(NombreReal(CCampo->Text()), OP);
+  } else {
+    bool First = true;
+    TGridColumns& Cols = DBGrid1->Columns();
+    for (int I = 0; I < Cols.Count(); ++I) {
+      const TField* F = Cols[I]->Field();
+      if (!F || F->DataType() != ftString) continue;
+      if (!First) Result += " or ";
+      First = false;
+      Result += Comparison(NombreReal(CCampo->Items()[I + 1]), OP);
+    }
+  }
+  return Result + ")";
+}
+
+void TSearchDialogBox::IncrementalSearch(bool TextEditor) {
+  const std::string Column = CCampo->Text();
+  const bool Searchable = Column != AllColumnsText && CCondicion->Text() != ContainsText &&
+                          !SearchedField(Find1, NombreReal(Column))->Lookup() &&
+                          (!TextEditor || !ETValor->Text().empty());
+  if (!Searchable) {
+    if (TextEditor) EnableSteps(false);
+    return;
+  }
+  try {
+    Find1->SetCondition(TraduceFiltro());
+    DBGrid1->SetOptions(SearchGridOptions & ~dgMultiSelect);
+    EnableSteps(Find1->FindFirst());
+  } catch (const std::exception&) {
+    // A value the data layer cannot compare yet (half typed): no match, no message.
+  }
+  DBGrid1->SetOptions(SearchGridOptions);
+}
+
+void TSearchDialogBox::ETValorChange(TObject*) {
+  IncrementalSearch(true);
+}
+void TSearchDialogBox::DTValorChange(TObject*) {
+  IncrementalSearch(false);
+}
+void TSearchDialogBox::CBValorClick(TObject*) {
+  IncrementalSearch(false);
+}
+void TSearchDialogBox::HT1ValorChange(TObject*) {
+  IncrementalSearch(false);
+}
+void TSearchDialogBox::DT1ValorChange(TObject* Sender) {
+  HT1ValorChange(Sender);
+}
+
+// ------------------------------------------------------------------------------ the filter
+
+std::string TSearchDialogBox::ValueDescription() const {
+  auto Quoted = [](const std::string& V) { return " \"" + V + "\""; };
+  if (ETValor->Visible()) return Quoted(ETValor->Text());
+  if (DTValor->Visible())
+    return Quoted(DTValor->Kind() == dtkDate ? DateToStr(DTValor->Date())
+                                             : TimeToStr(DTValor->Time()));
+  if (CBValor->Visible()) return Quoted(CBValor->Checked() ? "Cierto" : "Falso");
+  return Quoted(DateToStr(DT1Valor->Date()) + " " + TimeToStr(HT1Valor->Time()));
+}
+
+void TSearchDialogBox::RestoreResult(bool WasFiltered) {
+  try {
+    if (WasFiltered)
+      Find1->SetFiltered(true);
+    else if (!Find1->OrderBy().empty())
+      Find1->SetOrderBy(Find1->OrderBy());
+    else
+      Find1->SetFiltered(false);
+  } catch (const std::exception&) {
+    Find1->SetFiltered(false);
+  }
+}
+
+void TSearchDialogBox::AddCondition(const std::string& Connector, const std::string& Letter) {
+  EnableSteps(false);
+  TAnimating Busy(Animate1);
+  const std::string Description = ValueDescription();
+  const std::string OldFilter = Find1->Filter();
+  const std::string OldText = FFilterText;
+  const bool WasFiltered = Find1->Filtered();
+  const std::string Condition = TraduceFiltro();
+  const std::string Step = CCampo->Text() + " " + CCondicion->Text() + Description;
+  try {
+    Find1->SetFilter(OldFilter.empty() ? Condition : OldFilter + Connector + Condition);
+  } catch (...) {
+    // A rejected expression stays out of the engine, so the next condition extends the
+    // filter that is applied, not the rejected one. The error itself reaches the user.
+    Find1->SetFilter(OldFilter);
+    throw;
+  }
+  FFilterText = OldFilter.empty() ? Step : FFilterText + " " + Letter + " " + Step;
+  try {
+    const int Column = DBGrid1->SelectedIndex();
+    Find1->SetFiltered(true);
+    DBGrid1->SetSelectedIndex(Column);
+    STFiltro->SetCaption("Filtro:" + FFilterText);
+    DBGrid1->Repaint();
+    STRegistros->SetCaption(RecordCountText());
+  } catch (const std::exception&) {
+    ShowMessage(BadTypeText);
+    Find1->SetFilter(OldFilter);
+    FFilterText = OldText;
+    RestoreResult(WasFiltered);
+  }
+}
+
+void TSearchDialogBox::BTFiltrarYClick(TObject*) {
+  AddCondition(" and ", "Y");
+}
+
+void TSearchDialogBox::BTFiltrarOClick(TObject*) {
+  AddCondition(" or ", "O");
+}
+
+void TSearchDialogBox::BTBorrarFiltroClick(TObject*) {
+  EnableSteps(false);
+  Animate1->SetActive(false);
+  Find1->SetFiltered(false);
+  Find1->SetFilter("");
+  FFilterText.clear();
+  STFiltro->SetCaption("Filtro:");
+  STRegistros->SetCaption(RecordCountText());
+  for (int I = 0; I < DBGrid1->Columns().Count(); ++I) DBGrid1->Columns()[I]->SetColor(clWhite);
+}
+
+void TSearchDialogBox::BTOrdenarClick(TObject*) {
+  EnableSteps(false);
+  if (CCampo->Text() == AllColumnsText) {
+    MessageDlg("No se puede ordenar por todas las columnas", mtError);
+    return;
+  }
+  const TField* Selected = DBGrid1->SelectedField();
+  if (!Selected) return;
+  if (Selected->Lookup()) {
+    MessageDlg("No se puede ordenar por este tipo de campos", mtError);
+    return;
+  }
+  TAnimating Busy(Animate1);
+  const std::string Name = Selected->FieldName();
+  Find1->SetOrderBy(Name);
+  ETValor->SetText("");
+  for (int I = 0; I < DBGrid1->Columns().Count(); ++I) {
+    TGridColumn* C = DBGrid1->Columns()[I];
+    C->SetColor(C->FieldName() == Name ? clAqua : clWhite);
+  }
+}
+
+void TSearchDialogBox::CBOrdenDescendenteClick(TObject*) {
+  EnableSteps(false);
+  TAnimating Busy(Animate1);
+  Find1->SetDescendant(CBOrdenDescendente->Checked());
+  ETValor->SetText("");
+}
+
+void TSearchDialogBox::CBDistinguirMayusculasClick(TObject*) {
+  EnableSteps(false);
+  Find1->SetCaseSensitive(CBDistinguirMayusculas->Checked());
+  RunValueHandler();
+}
+
+void TSearchDialogBox::SPSiguienteClick(TObject*) {
+  Find1->SetCondition(TraduceFiltro());
+  try {
+    if (!Find1->FindNext()) ShowMessage("No se puede pasar al registro siguiente");
+  } catch (const std::exception&) {
+  }
+}
+
+void TSearchDialogBox::SPAnteriorClick(TObject*) {
+  Find1->SetCondition(TraduceFiltro());
+  try {
+    if (!Find1->FindPrior()) ShowMessage("No se puede pasar al registro anterior");
+  } catch (const std::exception&) {
+  }
+}
+
+void TSearchDialogBox::DBGrid1KeyUp(TObject*, Word&, TShiftState) {
+  if (DBGrid1->SelectedRows().Count() > 0 && ExecuteOnMultiSelect) {
+    STRegistros->SetCaption(ExecuteOnMultiSelect(DBGrid1));
+    STRegistros->Font().SetColor(clYellow);
+    STRegistros->SetColor(clBlack);
+    return;
+  }
+  ShowCounter();
+  ResetColumnTitles(DBGrid1);
+}
+
+// ------------------------------------------------------------------------------ export
+
+std::string ExportFolderFor(const std::string& ProgramFile) {
+  const std::string Folder = ExtractFilePath(ProgramFile);
+  if (!Folder.empty() && access(Folder.c_str(), W_OK) == 0) return Folder;
+  std::string Home = StdStr(QDir::homePath());
+  if (Home.empty() || Home.back() != '/') Home += '/';
+  return Home;
+}
+
+std::string TSearchDialogBox::DefaultExportFolder() {
+  return ExportFolderFor(Application->ExeName());
+}
+
+void TSearchDialogBox::BTExportarClick(TObject*) {
+  TEdit* Name = FExportBox->Edit1;
+  Name->SetText(DefaultExportFolder() + "Resultado");
+  if (FExportBox->ShowModal() != mrOk) return;
+  for (const auto& [Button, Ext] :
+       {std::pair{FExportBox->RBParadox, ".db"}, std::pair{FExportBox->RBASCII, ".txt"},
+        std::pair{FExportBox->RBDBase, ".dbf"}})
+    if (Button->Checked() && ExtractFileExt(Name->Text()) != Ext) Name->SetText(Name->Text() + Ext);
+  std::string Fields;
+  if (FExportBox->RBVisibles->Checked()) {
+    for (int I = 0; I < DBGrid1->Columns().Count(); ++I)
+      Fields += "\"" + DBGrid1->Columns()[I]->FieldName() + "\", ";
+    if (!Fields.empty()) Fields.resize(Fields.size() - 2);
+  }
+  const bool AllRecords = FExportBox->RBTodos->Checked();
+  Find1->ExportResults(Name->Text(), Fields, AllRecords);
+}
+
+// -------------------------------------------------------------------- accept and cancel
+
+void TSearchDialogBox::BTAceptarClick(TObject*) {
+  SetModalResult(mrOk);
+}
+
+void TSearchDialogBox::BTCancelarClick(TObject*) {
+  SetModalResult(mrCancel);
+}
