@@ -80,31 +80,6 @@ TEST(FieldDisplayFormat, CurrencyFieldShowsMoneyUnlessToldNot) {
   EXPECT_EQ(Money->DisplayText(), "1234,5 MG");
 }
 
-TEST(FieldProperties, AlignmentSizeRequiredLabelAndLimitsAreKept) {
-  TFloatField CustNo;
-  EXPECT_EQ(CustNo.Alignment(), taRightJustify);
-  CustNo.SetAlignment(taLeftJustify);
-  CustNo.SetRequired(true);
-  CustNo.SetMinValue(1000);
-  CustNo.SetMaxValue(9999);
-  CustNo.SetCustomConstraint("CustNo IS NOT NULL");
-  CustNo.SetConstraintErrorMessage("CustNo cannot be blank");
-  EXPECT_EQ(CustNo.Alignment(), taLeftJustify);
-  EXPECT_TRUE(CustNo.Required());
-  EXPECT_EQ(CustNo.MinValue(), 1000);
-  EXPECT_EQ(CustNo.MaxValue(), 9999);
-  EXPECT_EQ(CustNo.CustomConstraint(), "CustNo IS NOT NULL");
-  EXPECT_EQ(CustNo.ConstraintErrorMessage(), "CustNo cannot be blank");
-  TStringField Company;
-  EXPECT_EQ(Company.Size(), 20);
-  Company.SetSize(30);
-  Company.SetFieldName("Company");
-  EXPECT_EQ(Company.DisplayLabel(), "Company");
-  Company.SetDisplayLabel("Empresa");
-  EXPECT_EQ(Company.DisplayLabel(), "Empresa");
-  EXPECT_EQ(Company.Size(), 30);
-}
-
 // The message Validate raises for V, empty when it passes.
 std::string Rejection(const TField& F, const Variant& V) {
   try {
