@@ -60,6 +60,17 @@ class TField {
   void SetDisplayWidth(int V) { FDisplayWidth = V; }
   TAlignment Alignment() const { return FAlignment; }
   void SetAlignment(TAlignment V) { FAlignment = V; }
+  // A condition every value must meet, in the filter language with SQL's IS [NOT] NULL; any
+  // name in it stands for the field's value ("X IS NOT NULL", "Value > 0").
+  const std::string& CustomConstraint() const { return FCustomConstraint; }
+  void SetCustomConstraint(std::string V) { FCustomConstraint = std::move(V); }
+  // The message of a failed CustomConstraint; of a failed range when there is no constraint.
+  const std::string& ConstraintErrorMessage() const { return FConstraintErrorMessage; }
+  void SetConstraintErrorMessage(std::string V) { FConstraintErrorMessage = std::move(V); }
+  // Checks a value this field would take: CustomConstraint, then Required, then the range of a
+  // numeric field. Raises EDatabaseError with ConstraintErrorMessage, or a message naming the
+  // field, on the first check that fails. Nothing is stored.
+  void Validate(const Variant& Value) const;
 
   TFieldKind FieldKind() const { return FFieldKind; }
   void SetFieldKind(TFieldKind V) { FFieldKind = V; }
@@ -108,10 +119,12 @@ class TField {
  protected:
   friend class TDataSet;
   friend class TFieldDef;
+  // The message when a non-empty value is out of the field's range; empty when it is not.
+  virtual std::string RangeError(const Variant&) const { return std::string(); }
   TFieldType FDataType;
 
  private:
-  std::string FFieldName, FDisplayLabel;
+  std::string FFieldName, FDisplayLabel, FCustomConstraint, FConstraintErrorMessage;
   int FSize = 0;
   bool FRequired = false;
   bool FVisible = true;
@@ -136,16 +149,28 @@ class TBooleanField : public TField {
   std::string FormatValue(const Variant& V, bool Display) const override;
 };
 
-// Numbers: DisplayFormat in the float-pattern language.
+// Numbers: DisplayFormat in the float-pattern language, and a range of valid values.
 class TNumericField : public TField {
  public:
   using TField::TField;
+  // The display pattern. Its '%' is a sign written after the number, which is not scaled: a
+  // field holds percentages as the numbers shown (a discount of 10 shows "10%" under "#%").
   const std::string& DisplayFormat() const { return FDisplayFormat; }
-  void SetDisplayFormat(std::string V) { FDisplayFormat = std::move(V); }
+  void SetDisplayFormat(std::string V);
+  // The range Validate checks; none while both are 0.
+  double MinValue() const { return FMinValue; }
+  void SetMinValue(double V) { FMinValue = V; }
+  double MaxValue() const { return FMaxValue; }
+  void SetMaxValue(double V) { FMaxValue = V; }
   std::string FormatValue(const Variant& V, bool Display) const override;
+
+ protected:
+  std::string RangeError(const Variant& V) const override;
 
  private:
   std::string FDisplayFormat;
+  std::string FPattern;  // DisplayFormat with each bare '%' quoted, as FormatFloat takes it
+  double FMinValue = 0, FMaxValue = 0;
 };
 
 class TIntegerField : public TNumericField {

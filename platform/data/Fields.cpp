@@ -1,7 +1,10 @@
 // Fields: values of the current or any stored row, lookups, calculated values and display text.
+#include <algorithm>
 #include <cmath>
 
 #include "DB.h"
+#include "Filter.h"
+#include "FilterLexer.h"
 #include "Unicode.h"
 
 std::string FieldTypeName(TFieldType T) {
@@ -142,14 +145,116 @@ std::string TField::Text() const {
   return T;
 }
 
+// ---- validation
+
+namespace {
+
+// The constraint as a filter over a field named Field: SQL's "IS [NOT] NULL" becomes "= NULL"
+// or "<> NULL", and every name stands for the field. Empty when the value is empty and the
+// constraint tests no NULL: as in SQL, comparing nothing is unknown, which a check lets pass.
+std::string ConstraintAsFilter(const std::string& Constraint, const std::string& Field,
+                               bool EmptyValue) {
+  const std::vector<TFilterToken> Tokens = TokenizeFilter(Constraint);
+  if (EmptyValue && std::none_of(Tokens.begin(), Tokens.end(), [](const TFilterToken& T) {
+        return T.Kind == TFilterTokenKind::Null;
+      }))
+    return std::string();
+  auto IsWord = [&](size_t I, const char* Word) {
+    return I < Tokens.size() && Tokens[I].Kind == TFilterTokenKind::Name &&
+           AnsiSameText(Tokens[I].Value, Word);
+  };
+  std::string Out;
+  for (size_t I = 0; I < Tokens.size() && Tokens[I].Kind != TFilterTokenKind::End; ++I) {
+    if (!Out.empty()) Out += ' ';
+    if (IsWord(I, "IS")) {
+      const bool Not = I + 1 < Tokens.size() && Tokens[I + 1].Kind == TFilterTokenKind::Not;
+      if (Not) ++I;
+      Out += Not ? "<>" : "=";
+    } else if (Tokens[I].Kind == TFilterTokenKind::Name) {
+      Out += "[" + Field + "]";
+    } else {
+      Out += Tokens[I].Source;
+    }
+  }
+  return Out;
+}
+
+}  // namespace
+
+void TField::Validate(const Variant& Value) const {
+  const bool Empty = Value.IsNullOrEmpty();
+  if (!Trim(FCustomConstraint).empty()) {
+    // The value alone, in a one-record dataset, against the constraint as a filter.
+    TMemDataSet One;
+    One.FieldDefs().Add(FFieldName, FDataType, FSize);
+    One.CreateDataSet();
+    One.AppendRecord({Value});
+    std::unique_ptr<TFilterProgram> Check;
+    try {
+      const std::string Filter = ConstraintAsFilter(FCustomConstraint, FFieldName, Empty);
+      if (!Filter.empty()) Check = TFilterProgram::Compile(Filter, One);
+    } catch (const EDatabaseError& E) {
+      throw EDatabaseError("La restricción '" + FCustomConstraint + "' del campo '" + FFieldName +
+                           "' no es válida: " + E.what());
+    }
+    if (Check && !Check->Matches(static_cast<uint32_t>(One.CurrentRow()), 0))
+      throw EDatabaseError(!FConstraintErrorMessage.empty()
+                               ? FConstraintErrorMessage
+                               : "El valor del campo '" + FFieldName +
+                                     "' no cumple la restricción '" + FCustomConstraint + "'");
+  }
+  if (Empty) {
+    if (FRequired) throw EDatabaseError("El campo '" + FFieldName + "' necesita un valor");
+    return;
+  }
+  const std::string Range = RangeError(Value);
+  if (!Range.empty())
+    throw EDatabaseError(!FConstraintErrorMessage.empty() && Trim(FCustomConstraint).empty()
+                             ? FConstraintErrorMessage
+                             : Range);
+}
+
+std::string TNumericField::RangeError(const Variant& V) const {
+  if (FMinValue == 0 && FMaxValue == 0) return std::string();
+  const double D = V.AsDouble();
+  if (D >= FMinValue && D <= FMaxValue) return std::string();
+  return "El valor " + FloatToStr(D) + " del campo '" + FieldName() +
+         "' está fuera del intervalo de " + FloatToStr(FMinValue) + " a " + FloatToStr(FMaxValue);
+}
+
+// ---- display
+
 std::string TBooleanField::FormatValue(const Variant& V, bool) const {
   if (V.IsNullOrEmpty()) return std::string();
   return V.AsBoolean() ? "True" : "False";
 }
 
+void TNumericField::SetDisplayFormat(std::string V) {
+  // FormatFloat multiplies by 100 for a bare '%'; quoted, the sign is only written.
+  FPattern.clear();
+  char Quote = 0;
+  for (size_t I = 0; I < V.size(); ++I) {
+    const char C = V[I];
+    if (Quote) {
+      if (C == Quote) Quote = 0;
+    } else if (C == '\'' || C == '"') {
+      Quote = C;
+    } else if (C == '\\' && I + 1 < V.size()) {
+      FPattern += C;
+      FPattern += V[++I];
+      continue;
+    } else if (C == '%') {
+      FPattern += "'%'";
+      continue;
+    }
+    FPattern += C;
+  }
+  FDisplayFormat = std::move(V);
+}
+
 std::string TNumericField::FormatValue(const Variant& V, bool Display) const {
   if (V.IsNullOrEmpty()) return std::string();
-  if (Display && !FDisplayFormat.empty()) return FormatFloat(FDisplayFormat, V.AsDouble());
+  if (Display && !FPattern.empty()) return FormatFloat(FPattern, V.AsDouble());
   if (V.IsOrdinal()) return IntToStr(V.AsInt64());
   return FloatToStr(V.AsDouble());
 }

@@ -1,0 +1,73 @@
+// Finding the demo's sample database and making the alias DBDEMOS name it.
+#include "DemoDatabase.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "DB.h"
+#include "Database.h"
+#include "SysUtils.h"
+#include "Unicode.h"
+
+namespace fs = std::filesystem;
+
+std::string DemoAliasIn(const char* Aliases) {
+  if (!Aliases) return std::string();
+  std::string Found;
+  for (const std::string& Item : SplitFieldNames(Aliases)) {
+    const size_t Eq = Item.find('=');
+    if (Eq != std::string::npos && AnsiSameText(Trim(Item.substr(0, Eq)), DemoAlias))
+      Found = Trim(Item.substr(Eq + 1));
+  }
+  return Found;
+}
+
+std::vector<std::string> DemoDatabaseCandidates(const std::string& ExeDir) {
+  std::vector<std::string> Out;
+  for (const std::string& Base : {ExeDir, std::string(KV_SOURCE_DIR), std::string(KV_BINARY_DIR)}) {
+    if (Base.empty()) continue;
+    const std::string Dir = (fs::path(Base) / "sample-db").lexically_normal().string();
+    if (std::find(Out.begin(), Out.end(), Dir) == Out.end()) Out.push_back(Dir);
+  }
+  return Out;
+}
+
+namespace {
+
+bool HoldsSampleTables(const std::string& Folder) {
+  std::error_code Ec;
+  if (!fs::is_directory(Folder, Ec)) return false;
+  try {
+    for (const char* Table : {"customer", "orders", "items", "parts"})
+      ResolveTablePath(Folder, Table);
+    return true;
+  } catch (const EDatabaseError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string FindDemoDatabase(const std::vector<std::string>& Folders) {
+  for (const std::string& Folder : Folders)
+    if (HoldsSampleTables(Folder)) return Folder;
+  std::string Looked;
+  for (const std::string& Folder : Folders) Looked += (Looked.empty() ? "'" : ", '") + Folder + "'";
+  throw Exception(
+      "No se encuentra la base de datos de ejemplo " + std::string(DemoAlias) +
+      ": KV_ALIASES no la nombra y ninguna de estas carpetas tiene las tablas CUSTOMER, ORDERS, "
+      "ITEMS y PARTS: " +
+      Looked + ". Genérela con 'gensample --out CARPETA' o indique KV_ALIASES=" + DemoAlias +
+      "=CARPETA");
+}
+
+std::string UseDemoDatabase() {
+  if (!DemoAliasIn(std::getenv("KV_ALIASES")).empty()) return DatabaseDirectory(DemoAlias);
+  std::error_code Ec;
+  const fs::path Exe = fs::read_symlink("/proc/self/exe", Ec);
+  const std::string Folder =
+      FindDemoDatabase(DemoDatabaseCandidates(Ec ? std::string() : Exe.parent_path().string()));
+  RegisterAlias(DemoAlias, Folder);
+  return Folder;
+}
