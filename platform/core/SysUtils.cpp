@@ -529,7 +529,6 @@ struct TNumItem {
 struct TNumSection {
   std::vector<TNumItem> Items;
   bool Thousands = false;
-  bool Percent = false;
   bool HasDigits = false;
   bool Scientific = false;
   int IntPlaces = 0;  // digit placeholders before the point
@@ -603,7 +602,8 @@ TNumSection ParseSection(std::string_view F) {
     } else if (c == ',' && !s.Scientific) {
       s.Thousands = true;
     } else if (c == '%') {
-      s.Percent = true;
+      // Written as it stands: the pattern language does not scale (values such as a discount
+      // are kept in percent points).
       literal("%");
     } else if ((c == 'E' || c == 'e') && i + 1 < F.size() && (F[i + 1] == '+' || F[i + 1] == '-') &&
                s.HasDigits && !s.Scientific) {
@@ -985,7 +985,7 @@ std::string FormatFloat(std::string_view Format, double Value, const TFormatSett
   const auto parts = SplitSections(Format);
   TNumSection pos = ParseSection(parts[0]);
   const bool negative = Value < 0;
-  TDecimal d = ToDecimal(pos.Percent ? Value * 100 : Value);
+  TDecimal d = ToDecimal(Value);
   d.Negative = false;
   // The zero section applies when the value shows as zero in the positive section.
   if (Value == 0 || RoundsToZero(pos, d)) {
@@ -997,7 +997,7 @@ std::string FormatFloat(std::string_view Format, double Value, const TFormatSett
   }
   if (negative && parts.size() >= 2 && !parts[1].empty()) {
     TNumSection neg = ParseSection(parts[1]);
-    TDecimal dn = ToDecimal(neg.Percent ? -Value * 100 : -Value);
+    TDecimal dn = ToDecimal(-Value);
     if (RoundsToZero(neg, dn)) return ApplySection(neg, TDecimal{}, false, FS);
     return ApplySection(neg, dn, false, FS);
   }

@@ -156,7 +156,7 @@ class TNumericField : public TField {
   // The display pattern. Its '%' is a sign written after the number, which is not scaled: a
   // field holds percentages as the numbers shown (a discount of 10 shows "10%" under "#%").
   const std::string& DisplayFormat() const { return FDisplayFormat; }
-  void SetDisplayFormat(std::string V);
+  void SetDisplayFormat(std::string V) { FDisplayFormat = std::move(V); }
   // The range Validate checks; none while both are 0.
   double MinValue() const { return FMinValue; }
   void SetMinValue(double V) { FMinValue = V; }
@@ -169,7 +169,6 @@ class TNumericField : public TField {
 
  private:
   std::string FDisplayFormat;
-  std::string FPattern;  // DisplayFormat with each bare '%' quoted, as FormatFloat takes it
   double FMinValue = 0, FMaxValue = 0;
 };
 

@@ -229,32 +229,9 @@ std::string TBooleanField::FormatValue(const Variant& V, bool) const {
   return V.AsBoolean() ? "True" : "False";
 }
 
-void TNumericField::SetDisplayFormat(std::string V) {
-  // FormatFloat multiplies by 100 for a bare '%'; quoted, the sign is only written.
-  FPattern.clear();
-  char Quote = 0;
-  for (size_t I = 0; I < V.size(); ++I) {
-    const char C = V[I];
-    if (Quote) {
-      if (C == Quote) Quote = 0;
-    } else if (C == '\'' || C == '"') {
-      Quote = C;
-    } else if (C == '\\' && I + 1 < V.size()) {
-      FPattern += C;
-      FPattern += V[++I];
-      continue;
-    } else if (C == '%') {
-      FPattern += "'%'";
-      continue;
-    }
-    FPattern += C;
-  }
-  FDisplayFormat = std::move(V);
-}
-
 std::string TNumericField::FormatValue(const Variant& V, bool Display) const {
   if (V.IsNullOrEmpty()) return std::string();
-  if (Display && !FPattern.empty()) return FormatFloat(FPattern, V.AsDouble());
+  if (Display && !FDisplayFormat.empty()) return FormatFloat(FDisplayFormat, V.AsDouble());
   if (V.IsOrdinal()) return IntToStr(V.AsInt64());
   return FloatToStr(V.AsDouble());
 }
