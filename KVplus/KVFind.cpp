@@ -103,27 +103,28 @@ std::string SqlNumber(double V) {
   return FloatToStr(V, FS);
 }
 
-// The current value of a master field as an SQL constant.
-std::string SqlMasterValue(const TField* F) {
+// The comparison of a field (its long name) with the current value of a master field: equal to
+// the value as an SQL constant, or, for an empty value of any type, " IS NULL " as an empty
+// constant is written (the detail then shows the records whose link is empty too).
+std::string SqlMasterEquals(const std::string& LongName, const TField* F) {
+  if (F->IsNull()) return LongName + " IS NULL ";
   const TFieldType T = F->DataType();
-  const bool Quoted = T == ftString || T == ftDate || T == ftTime || T == ftDateTime;
-  if (F->IsNull()) return Quoted ? "\"\"" : F->AsString();
   switch (T) {
     case ftDate:
-      return "\"" + FormatDateTime(kSqlDate, F->AsDateTime()) + "\"";
+      return LongName + "=\"" + FormatDateTime(kSqlDate, F->AsDateTime()) + "\"";
     case ftTime:
-      return "\"" + FormatDateTime(kSqlTime, F->AsDateTime()) + "\"";
+      return LongName + "=\"" + FormatDateTime(kSqlTime, F->AsDateTime()) + "\"";
     case ftDateTime:
-      return "\"" + FormatDateTime(kSqlDateTime, F->AsDateTime()) + "\"";
+      return LongName + "=\"" + FormatDateTime(kSqlDateTime, F->AsDateTime()) + "\"";
     case ftFloat:
     case ftCurrency:
     case ftBCD:
-      return SqlNumber(F->AsFloat());
+      return LongName + "=" + SqlNumber(F->AsFloat());
+    case ftString:
+      return LongName + "=\"" + DoubleQuote(F->AsString(), '"') + "\"";
     default:
-      break;
+      return LongName + "=" + F->AsString();
   }
-  if (Quoted) return "\"" + DoubleQuote(F->AsString(), '"') + "\"";
-  return F->AsString();
 }
 
 // Name of the K-th detail key field: the index fields, else the primary key, else the master
@@ -162,6 +163,17 @@ void Watch(TComponent* Holder, T*& Slot, T* Value) {
   if (Slot) Holder->RemoveFreeNotification(Slot);
   Slot = Value;
   if (Value) Value->FreeNotification(Holder);
+}
+
+// "Filtro no válido en la posición N (token): What", N counting the characters of the
+// expression S from 1 up to byte Offset, as the dataset filter's own messages do.
+std::string SplitFault(const std::string& S, size_t Offset, const std::string& Token,
+                       const std::string& What) {
+  size_t N = 1;
+  for (size_t I = 0; I < Offset && I < S.size(); ++I)
+    N += (static_cast<unsigned char>(S[I]) & 0xC0) != 0x80;
+  return "Filtro no válido en la posición " + std::to_string(N) + " " +
+         (Token.empty() ? std::string("(fin del texto)") : "('" + Token + "')") + ": " + What;
 }
 
 const char* const kExportMessage = "Ruta o nombre de archivo no válidos (no se permiten acentos)";
@@ -310,18 +322,21 @@ void TKVFind::SeparaDatos(const std::string& S) {
   IParentesis->Clear();
   IFieldTypes->Clear();
   FValueIsField.clear();
+  FFaults.clear();
   if (S.empty()) return;
   static const char* const Operators[] = {"><", "<>", "==", ">=", "<=", "=", "<", ">"};
   // One lower-cased copy and a moving start: copying and lower-casing the rest once per
   // condition made long expressions quadratic.
   const std::string All = Trim(S);
   const std::string Lower = LowerCase(All);  // byte for byte, so positions carry over
+  const size_t Lead = S.size() - TrimLeft(S).size();
   size_t Pos = 0;
   size_t AndAt = Lower.find(" and ");
   size_t OrAt = Lower.find(" or ");
   while (Pos < All.size()) {
     if (AndAt != npos && AndAt < Pos) AndAt = Lower.find(" and ", Pos);
     if (OrAt != npos && OrAt < Pos) OrAt = Lower.find(" or ", Pos);
+    const size_t Start = Pos;
     std::string Cond;
     if (AndAt == npos && OrAt == npos) {
       Cond = All.substr(Pos);
@@ -346,13 +361,24 @@ void TKVFind::SeparaDatos(const std::string& S) {
       }
     }
     std::string FieldPart, ValuePart;
+    // Where the condition's own text starts (after its opening parentheses), for the messages.
+    const size_t Own = std::min(Cond.find_first_not_of(" ("), Cond.size());
+    std::string Fault;
     if (Op.empty()) {
       // Only the first condition may lack an operator: it records empty parts, which the
-      // check then refuses by name; a later one makes the expression unreadable.
-      if (IFields->Count() > 0) throw Exception("Filtro no válido");
+      // check then refuses; a later one makes the expression unreadable.
+      std::string Rest = Cond.substr(Own);
+      const size_t Close = Rest.find(')');
+      const std::string Name = Trim(Rest.substr(0, Close));
+      Fault = Name.empty()
+                  ? SplitFault(S, Lead + Start + Own, Rest, "falta la condición")
+                  : SplitFault(S, Lead + Start + Own, Name, "falta el operador de comparación");
+      if (IFields->Count() > 0) throw Exception(Fault);
     } else {
       FieldPart = Cond.substr(0, At);
       ValuePart = Cond.substr(At + Op.size());
+      if (FieldPart.find_first_not_of(" (") == npos)
+        Fault = SplitFault(S, Lead + Start + At, Op, "falta el nombre del campo");
     }
 
     const std::string Opening = Trim(QuitaParentesis(FieldPart));
@@ -373,7 +399,13 @@ void TKVFind::SeparaDatos(const std::string& S) {
     IFieldTypes->Add("X");
     IConditions->Add(Op);
     IValues->Add(ValuePart);
+    FFaults.push_back(Fault);
   }
+}
+
+void TKVFind::RaiseSplitFault() const {
+  for (const std::string& F : FFaults)
+    if (!F.empty()) throw Exception(F);
 }
 
 std::string TKVFind::QuitaParentesis(std::string& S) {
@@ -397,6 +429,7 @@ bool TKVFind::ValidateFilter() {
   if (N != IConditions->Count() || N != IValues->Count()) return false;
   if (N == 0 || PFilter.empty()) return true;
   if (!PDataSet) return false;
+  RaiseSplitFault();
   bool Result = true;
   for (int I = 0; I < N; ++I) {
     const TField* F = PDataSet->FindField((*IFields)[I]);
@@ -412,6 +445,11 @@ bool TKVFind::ValidateFilter() {
     const std::string Trimmed = Trim((*IValues)[I]);
     const std::string Text = Strip(Trimmed);
     const TField* F = PDataSet->FieldByName((*IFields)[I]);
+    // A constant runs whole from its opening to its closing quote: one without its closing
+    // quote (or with text after it) would lose a character on one path and not on the other.
+    if (Trimmed.find('\'') != npos &&
+        (Trimmed.size() < 2 || Trimmed.front() != '\'' || Trimmed.back() != '\''))
+      throw Exception("Filtro no válido");
     // The empty constant tests for an empty field of any type.
     if (Trimmed == "''") continue;
     bool Ok = true;
@@ -632,10 +670,11 @@ void TKVFind::MasterSource() {
         M = M.substr(Semi + 1);
       }
       N = Trim(N);
-      const std::string V = SqlMasterValue(Master->FieldByName(N));
+      const TField* Value = Master->FieldByName(N);
       const std::string D = LowerCase(DetailKeyName(Detail, K, N));
-      std::string C = "\"" + DetailName + "\".\"" + D + "\"=" + V;
-      if (Master->MasterSource()) C += " and \"" + MasterName + "\".\"" + N + "\"=" + V;
+      std::string C = SqlMasterEquals("\"" + DetailName + "\".\"" + D + "\"", Value);
+      if (Master->MasterSource())
+        C += " and " + SqlMasterEquals("\"" + MasterName + "\".\"" + N + "\"", Value);
       Conditions.push_back(C);
       ++K;
     } while (!M.empty());
@@ -684,6 +723,7 @@ void TKVFind::Buildfilter() {
 std::string TKVFind::Buildcondition() {
   SeparaDatos(PCondition);
   if (IFields->Count() == 0) return std::string();
+  RaiseSplitFault();
   return FilterText(false);
 }
 
@@ -757,7 +797,8 @@ std::string TKVFind::TQueryBuildSQL() {
   }
   ITablas = Entry;
 
-  if (!IUniones.empty()) W = W.empty() ? IUniones : W + " and (" + IUniones + ")";
+  // The joins hold for the whole search: an " or " in it must not take them into one branch.
+  if (!IUniones.empty()) W = W.empty() ? IUniones : "(" + W + ") and (" + IUniones + ")";
   std::string S = "Select " + Columns + " From " + Tables;
   if (!W.empty() && !Cond.empty())
     S += " Where (" + W + ") and (" + Cond + ")";

@@ -67,7 +67,9 @@ class TKVFind : public TComponent {
   void SeparaDatos(const std::string& S);
   // Takes the parentheses off one part of a condition; returns them and leaves the rest in S.
   std::string QuitaParentesis(std::string& S);
-  // Checks the lists against the searched dataset; raises for a value of the wrong type.
+  // Checks the lists against the searched dataset; raises for a condition that lacks its field
+  // name or operator (naming where), for a constant without its closing quote ("Filtro no
+  // válido") and for a value of the wrong type.
   bool ValidateFilter();
 
   // ---- names and values for SQL
@@ -126,6 +128,8 @@ class TKVFind : public TComponent {
   void AddTabla(const std::string& Name);
   void AddUnion(const std::string& Condition);
   std::string FilterText(bool Search);
+  // Raises what the last split found missing in a condition (a name, an operator), if anything.
+  void RaiseSplitFault() const;
 
   std::string PFilter;
   std::string PCondition;
@@ -159,4 +163,6 @@ class TKVFind : public TComponent {
   std::vector<std::string> FUnionEntries;
   // Per condition: the right operand names a field (set by PrepareData).
   std::vector<bool> FValueIsField;
+  // Per condition of the last split: what it lacks, as the message to raise ("" when whole).
+  std::vector<std::string> FFaults;
 };
