@@ -12,7 +12,6 @@
 #include "KVUtil.h"
 #include "ScopeExit.h"
 #include "SysUtils.h"
-#include "TableFile.h"
 #include "Unicode.h"
 
 namespace {
@@ -445,11 +444,6 @@ bool TKVFind::ValidateFilter() {
     const std::string Trimmed = Trim((*IValues)[I]);
     const std::string Text = Strip(Trimmed);
     const TField* F = PDataSet->FieldByName((*IFields)[I]);
-    // A constant runs whole from its opening to its closing quote: one without its closing
-    // quote (or with text after it) would lose a character on one path and not on the other.
-    if (Trimmed.find('\'') != npos &&
-        (Trimmed.size() < 2 || Trimmed.front() != '\'' || Trimmed.back() != '\''))
-      throw Exception("Filtro no válido");
     // The empty constant tests for an empty field of any type.
     if (Trimmed == "''") continue;
     bool Ok = true;
@@ -477,6 +471,13 @@ bool TKVFind::ValidateFilter() {
         break;
     }
     if (!Ok) throw Exception("El valor:" + (*IValues)[I] + " no es de tipo válido");
+  }
+  // A constant runs whole from its opening to its closing quote: one without its closing quote
+  // (or with text after it) would lose a character on one path and not on the other.
+  for (int I = 0; I < N; ++I) {
+    const std::string V = Trim((*IValues)[I]);
+    if (V.find('\'') != npos && (V.size() < 2 || V.front() != '\'' || V.back() != '\''))
+      throw Exception("Filtro no válido");
   }
   return Result;
 }
@@ -932,14 +933,14 @@ bool TKVFind::FindPrior() {
 
 namespace {
 
-// The fields of Source an export drops: those Columns does not name. Columns holds whole names
-// separated by commas, in double quotes or not, in any letter case; empty keeps every field.
-std::vector<int> UnwantedFields(const TDataSet& Source, const std::string& Columns) {
-  std::vector<int> Unwanted;
-  if (Columns.empty()) return Unwanted;
+// The fields of Source an export writes, in Source's order: those Columns names (whole names
+// separated by commas, in double quotes or not, in any letter case), every field when it is
+// empty. A name that no field of Source has is an error naming it: nothing is written.
+std::vector<TField*> ExportedFields(const TDataSet& Source, const std::string& Columns) {
+  std::vector<TField*> Fields;
   std::vector<std::string> Wanted;
   size_t Start = 0;
-  while (Start <= Columns.size()) {
+  while (!Columns.empty() && Start <= Columns.size()) {
     size_t End = Columns.find(',', Start);
     if (End == npos) End = Columns.size();
     std::string Name = Trim(Columns.substr(Start, End - Start));
@@ -947,20 +948,29 @@ std::vector<int> UnwantedFields(const TDataSet& Source, const std::string& Colum
     if (!Name.empty()) Wanted.push_back(Name);
     Start = End + 1;
   }
-  for (int I = 0; I < Source.FieldCount(); ++I) {
-    const std::string& Field = Source.Fields(I)->FieldName();
-    bool Keep = false;
-    for (const auto& W : Wanted) Keep = Keep || AnsiSameText(W, Field);
-    if (!Keep) Unwanted.push_back(I);
+  std::string Unknown;
+  int UnknownCount = 0;
+  for (const auto& W : Wanted) {
+    if (Source.FindField(W)) continue;
+    Unknown += (UnknownCount++ ? ", '" : "'") + W + "'";
   }
-  return Unwanted;
+  if (UnknownCount == 1)
+    throw Exception("No se puede exportar: el resultado no tiene el campo " + Unknown);
+  if (UnknownCount > 1)
+    throw Exception("No se puede exportar: el resultado no tiene los campos " + Unknown);
+  for (int I = 0; I < Source.FieldCount(); ++I) {
+    TField* F = Source.Fields(I);
+    bool Keep = Wanted.empty();
+    for (const auto& W : Wanted) Keep = Keep || AnsiSameText(W, F->FieldName());
+    if (Keep) Fields.push_back(F);
+  }
+  return Fields;
 }
 
 }  // namespace
 
 bool TKVFind::ExportResults(const std::string& FileName, const std::string& Columns,
                             bool AllRecords) {
-  auto Drop = std::make_unique<TQuery>();
   BuildSearchAsSQL();
 
   // Every record of the searched dataset (within the current master when MasterSlave is
@@ -993,6 +1003,9 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
     }
     Source = All.get();
   }
+  // Only the chosen fields are written, once, straight from the result: no copy with every
+  // field first, so fields the user did not choose can neither fail the export nor cost it.
+  const std::vector<TField*> Fields = ExportedFields(*Source, Columns);
 
   bool Result = false;
   try {
@@ -1001,32 +1014,10 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
     // A target the user may not write to is not replaced behind their back.
     if (access(Target.c_str(), F_OK) == 0 && access(Target.c_str(), W_OK) != 0)
       throw Exception("Error en el archivo '" + Target + "': permiso denegado");
-    const std::vector<int> Unwanted = UnwantedFields(*Source, Columns);
-    if (Unwanted.empty()) {
-      // The copy itself is written beside the target and takes its name only when complete.
-      ITableForExport->SetTableName(Target);
-      Result = ITableForExport->BatchMove(Source, batCopy) == Source->RecordCount();
-    } else {
-      // Copy, then drop the unwanted columns, in a passing folder: the target (with its schema
-      // or memo file) is replaced only once both steps are done.
-      TPassingTable Passing(Target);
-      ITableForExport->SetTableName(Passing.Path());
-      Result = ITableForExport->BatchMove(Source, batCopy) == Source->RecordCount();
-      // A format may shorten names (dBase keeps ten characters): the drop names the column
-      // as the written file holds it, in the same place as the result's field.
-      const std::shared_ptr<const TTableStore> Written = LoadTableFile(Passing.Path());
-      for (int I : Unwanted) {
-        const std::string& Stored = I < static_cast<int>(Written->Defs.size())
-                                        ? Written->Defs[I].Name
-                                        : Source->Fields(I)->FieldName();
-        const std::string Drop1 = "\"" + Passing.Path() + "\".\"" + Stored + "\"";
-        Drop->SQL().Add(Drop->SQL().Count() == 0
-                            ? "ALTER TABLE \"" + Passing.Path() + "\" DROP " + Drop1
-                            : ", DROP " + Drop1);
-      }
-      Drop->ExecSQL();
-      Passing.Commit();
-    }
+    // The file is written beside the target and takes its name, with its schema or memo file,
+    // only when complete.
+    ITableForExport->SetTableName(Target);
+    Result = ITableForExport->BatchMove(Source, batCopy, Fields) == Source->RecordCount();
   } catch (const std::exception& E) {
     // The box keeps its one text; the cause goes with it for whoever looks at the details.
     Result = false;

@@ -59,7 +59,8 @@ class TKVFind : public TComponent {
   bool FindPrior();
   // Writes the current search's records (every record of the searched dataset when AllRecords)
   // to a new table file, keeping only the fields named in Columns (all when empty). True when
-  // every record was copied; failures are reported in a message box.
+  // every record was copied; failures of the copy are reported in a message box. A name in
+  // Columns that the result lacks raises, naming it, before anything is written.
   bool ExportResults(const std::string& FileName, const std::string& Columns, bool AllRecords);
 
   // ---- parsing and checking

@@ -63,6 +63,9 @@ class TTable : public TDataSet {
   // copies every record of Source (batCopy); returns the number of records copied. The file
   // appears under its name only when complete.
   int BatchMove(TDataSet* Source, TBatchMode Mode);
+  // The same, copying only Fields (fields of Source, in the order given). Each value is read
+  // once, where it is: nothing of Source is copied before it is written.
+  int BatchMove(TDataSet* Source, TBatchMode Mode, const std::vector<TField*>& Fields);
 
   // The file behind the table (resolved at Open).
   const std::string& FilePath() const { return FFilePath; }

@@ -860,7 +860,7 @@ TEST_F(KVFindExport, ThreeFormatsColumnsAndRecords) {
       {"c.txt", "\"company\", \"CITY\"", true, "Company;City;8"},
       {"d.db", "\"CustNo\", \"Company\", \"State\", \"City\", \"Since\", \"Limit\"", false,
        "CustNo;Company;State;City;Since;Limit;3"},
-      {"e.db", "\"Name\", \"CustNoX\", \"Limit\"", true, "Limit;8"},
+      {"e.db", "\"Limit\", \"limit\"", true, "Limit;8"},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.File);
@@ -875,7 +875,57 @@ TEST_F(KVFindExport, ThreeFormatsColumnsAndRecords) {
   EXPECT_TRUE(Boxes.Texts.empty());
   // No passing files are left behind.
   for (const auto& E : fs::directory_iterator(Out))
-    EXPECT_EQ(E.path().filename().string().find('~'), std::string::npos) << E.path();
+    EXPECT_NE(E.path().filename().string()[0], '.') << E.path();
+  // The schema's section names the table.
+  EXPECT_EQ(ReadFileBytes(Out + "/c.sch").rfind("[C]\n", 0), 0u);
+}
+
+// A column choice that names a field the result lacks is an error naming it, and nothing is
+// written; the search's result stays as it was.
+TEST_F(KVFindExport, UnknownColumnsAreNamedAndNothingIsWritten) {
+  TMessages Boxes;
+  K.SetFilter("State='CA'");
+  const std::string Old = Out + "/old.db";
+  ASSERT_TRUE(K.ExportResults(Old, "", false));
+  const std::string Before = ReadFileBytes(Old);
+  EXPECT_EQ(MessageOf([&] { K.ExportResults(Out + "/n.db", "\"Company\", \"Nope\"", false); }),
+            "No se puede exportar: el resultado no tiene el campo 'Nope'");
+  EXPECT_EQ(MessageOf([&] { K.ExportResults(Old, "Nada, Company, CustNoX", true); }),
+            "No se puede exportar: el resultado no tiene los campos 'Nada', 'CustNoX'");
+  // A part of a name is no name.
+  EXPECT_EQ(MessageOf([&] { K.ExportResults(Old, "\"Comp\"", false); }),
+            "No se puede exportar: el resultado no tiene el campo 'Comp'");
+  EXPECT_EQ(ReadFileBytes(Old), Before);
+  EXPECT_FALSE(fs::exists(Out + "/n.db"));
+  EXPECT_TRUE(Boxes.Texts.empty());
+  EXPECT_EQ(K.SQLQuery()->RecordCount(), 3);
+}
+
+// Only the chosen fields are written, so fields the user left out can neither fail the export
+// (a text too long for dBase) nor lose it (names dBase cuts alike, made apart in the file).
+TEST_F(KVFindExport, FieldsLeftOutCannotFailTheCopy) {
+  TMemDataSet Wide;
+  Wide.FieldDefs().Add("ShipToAddr1", ftString, 20);
+  Wide.FieldDefs().Add("ShipToAddr2", ftString, 20);
+  Wide.FieldDefs().Add("Notes", ftMemo);
+  Wide.FieldDefs().Add("OrderNo", ftInteger);
+  Wide.CreateDataSet();
+  Wide.AppendRecord({"Calle Mayor 1", "Bajo", std::string(300, 'n'), 1});
+  Wide.AppendRecord({"Plaza Real 2", Null(), "corta", 2});
+  TTable Src;
+  Src.SetTableName(Out + "/wide.db");
+  Src.BatchMove(&Wide, batCopy);
+  Src.Open();
+  TKVFind W;
+  W.SetPDataSet(&Src);
+  TMessages Boxes;
+  EXPECT_TRUE(W.ExportResults(Out + "/o.dbf", "OrderNo, ShipToAddr1, ShipToAddr2", false));
+  EXPECT_EQ(Shape(Out + "/o.dbf"), "ShipToAddr;ShipToAd_1;OrderNo;2");
+  // The text too long for dBase is refused by name when it is chosen.
+  EXPECT_FALSE(W.ExportResults(Out + "/n.dbf", "Notes", false));
+  ASSERT_EQ(Boxes.Details.size(), 1u);
+  EXPECT_NE(Boxes.Details[0].find("'Notes'"), std::string::npos) << Boxes.Details[0];
+  EXPECT_FALSE(fs::exists(Out + "/n.dbf"));
 }
 
 TEST_F(KVFindExport, AllRecordsWithinTheMaster) {
@@ -904,7 +954,7 @@ TEST_F(KVFindExport, AllRecordsWithinTheMaster) {
 
 // Every failure shows the one box, with the real cause as its detail, and leaves the file that
 // was there whole: the table with its schema or memo file, whether the failure comes before the
-// copy, while writing it, or after it (dropping the columns).
+// copy or while writing it.
 TEST_F(KVFindExport, FailuresKeepTheOldFilesAndTellTheCause) {
   TMessages Boxes;
   K.SetFilter("State='CA'");
@@ -924,9 +974,6 @@ TEST_F(KVFindExport, FailuresKeepTheOldFilesAndTellTheCause) {
       {Out + "/sub.db", "", "es un directorio"},
       {Out + "/no/such/dir/x.db", "", "no existe la carpeta"},
       {Out + "/plain/x.db", "", "no es un directorio"},
-      // The drop statement fails after the copy: no column would be left.
-      {Old, "\"Nada\"", "No se pueden eliminar todos los campos"},
-      {Pair, "\"Nada\"", "No se pueden eliminar todos los campos"},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.File);
@@ -966,8 +1013,8 @@ TEST_F(KVFindExport, FailuresKeepTheOldFilesAndTellTheCause) {
   EXPECT_FALSE(fs::exists(Out + "/f.db"));
 }
 
-// Long texts go to the memo file beside the exported table, which travels with it when the copy
-// is made under a passing name (columns dropped).
+// Long texts go to the memo file beside the exported table, which takes its name with the table
+// when a column choice leaves some fields out.
 TEST_F(KVFindExport, MemoFileTravelsWithTheTable) {
   TMemDataSet Notes;
   Notes.FieldDefs().Add("Id", ftInteger);

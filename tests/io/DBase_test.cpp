@@ -36,6 +36,32 @@ TEST(DBaseInterop, TableWeWriteReadsIdenticallyThroughDbfread) {
   }
 }
 
+// dBase keeps ten characters of a name: names that the cut makes alike (in any letter case)
+// get a short numbered ending instead, so every table can be written and read back by any
+// reader with one name per field.
+TEST(DBaseWrite, CutNamesStayApart) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("names.dbf");
+  TTableStore Src;
+  for (const char* Name : {"ShipToAddr1", "ShipToAddr2", "ShipToAd_1", "shiptoaddr", "Total"})
+    Src.AddColumn({Name, ftInteger, 0, false});
+  for (int N = 1; N <= 11; ++N)
+    Src.AddColumn({"Observaciones" + std::to_string(N), ftString, 4, false});
+  Src.AppendRow({1, 2, 3, 4, 5, "a", "b"});
+  SaveTableFile(Path, Src);
+  const std::string Want =
+      "ShipToAddr\tShipToAd_1\tShipToAd_2\tshiptoad_3\tTotal\tObservacio\tObservac_1\tObservac_2"
+      "\tObservac_3\tObservac_4\tObservac_5\tObservac_6\tObservac_7\tObservac_8\tObservac_9"
+      "\tObserva_10";
+  EXPECT_EQ(Want, Lines(RunPythonScript("dbfread_dump.py", {Path})).at(1));
+  auto Back = LoadTableFile(Path);
+  std::string Names;
+  for (const auto& D : Back->Defs) Names += (Names.empty() ? "" : "\t") + D.Name;
+  EXPECT_EQ(Want, Names);
+  EXPECT_EQ("3", CanonicalCell(Back->Columns[2], 0));
+  EXPECT_EQ("b", CanonicalCell(Back->Columns[6], 0));
+}
+
 TEST(DBaseRead, TableWrittenByShapelibCallsReadsIdentically) {
   TScratchDir Dir;
   const std::string Path = Dir.File("shp.dbf");

@@ -528,11 +528,10 @@ void AppendValueText(std::string& Line, const TColumn& Col, size_t Row, bool Wit
 }  // namespace
 
 void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
-                    const std::string& ErrName, const TTableStore& Data,
-                    const std::vector<uint32_t>* Rows) {
-  const size_t NumFields = Data.Defs.size();
+                    const std::string& ErrName, const TTableSlice& Data) {
+  const size_t NumFields = Data.ColumnCount();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla de texto necesita al menos un campo");
-  const TRowSelection Selected(Data, Rows);
+  const TRowSelection& Selected = Data.Rows();
 
   std::string Table = ExtractFileName(ErrName);
   Table = Table.substr(0, Table.find_last_of('.'));
@@ -541,7 +540,7 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
   std::vector<bool> WithMs(NumFields, false);
   for (size_t I = 0; I < NumFields; ++I) {
     bool Ms = false;
-    Sch += SchemaLine(I, Data.Defs[I], Data.Columns[I], Selected, ErrName, Ms);
+    Sch += SchemaLine(I, Data.Def(I), Data.Column(I), Selected, ErrName, Ms);
     WithMs[I] = Ms;
   }
   WriteWholeFile(SchemaPath, Sch);
@@ -553,7 +552,8 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
     Line.clear();
     for (size_t I = 0; I < NumFields; ++I) {
       if (I) Line.push_back(',');
-      if (!Data.Columns[I].IsNull(Row)) AppendValueText(Line, Data.Columns[I], Row, WithMs[I]);
+      const TColumn& Col = Data.Column(I);
+      if (!Col.IsNull(Row)) AppendValueText(Line, Col, Row, WithMs[I]);
     }
     if (Line.empty()) Line = "\"\"";  // a lone empty value must not read as a blank line
     Line.push_back('\n');

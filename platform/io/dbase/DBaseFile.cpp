@@ -33,6 +33,30 @@ SAHooks Hooks() {
   return H;
 }
 
+// shapelib opens a table by its name with ".dbf" (then ".DBF") put in place of its extension,
+// and looks for a ".cpg" beside it the same way: the table being opened is opened whatever the
+// letter case of its extension, and the companion is found in any case.
+thread_local const std::string* OpeningPath = nullptr;
+
+SAFile OpenNamed(const char* Name, const char* Access) {
+  static const SAHooks Default = Hooks();
+  std::string Path = Name;
+  const std::string Ext = LowerCase(ExtractFileExt(Path));
+  if (OpeningPath && Ext == ".dbf") Path = *OpeningPath;
+  if (OpeningPath && Ext == ".cpg") Path = CompanionPath(*OpeningPath, ".cpg");
+  return Default.FOpen(Path.c_str(), Access);
+}
+
+// Opens Path for reading through shapelib, whatever the letter case of its extension.
+DBFHandle OpenForReading(const std::string& Path) {
+  SAHooks H = Hooks();
+  H.FOpen = OpenNamed;
+  OpeningPath = &Path;
+  DBFHandle D = DBFOpenLL(Path.c_str(), "rb", &H);
+  OpeningPath = nullptr;
+  return D;
+}
+
 // Owns a DBFHandle.
 class TDbfHandle {
  public:
@@ -368,9 +392,8 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
   TMappedFile File(Path);
   std::vector<TDbfField> Checked = CheckHeader(File, Ldid);
 
-  SAHooks H = Hooks();
   LastShapelibError.clear();
-  TDbfHandle Dbf(DBFOpenLL(Path.c_str(), "rb", &H));
+  TDbfHandle Dbf(OpenForReading(Path));
   if (!Dbf.Get())
     RaiseCorrupt(Path, LastShapelibError.empty() ? "shapelib no puede abrirlo" : LastShapelibError);
   DBFHandle Hd = Dbf.Get();
@@ -422,20 +445,26 @@ void AppendPadded(std::string& Rec, std::string_view S, size_t Width, bool Right
 }
 
 // The dBase names of the fields: at most 10 bytes in the file's code page, none empty, no two
-// alike.
-std::vector<std::string> FieldNames(const TTableStore& Data, const TCodePage& Cp,
+// alike in any letter case. A name that its cut makes equal to an earlier one ends in "_" and a
+// number instead ("ShipToAddr1", "ShipToAddr2": "ShipToAddr", "ShipToAd_1"), as dBase tools do.
+std::vector<std::string> FieldNames(const TTableSlice& Data, const TCodePage& Cp,
                                     const std::string& ErrName) {
-  std::vector<std::string> Names(Data.Defs.size());
+  std::vector<std::string> Names(Data.ColumnCount());
+  auto Taken = [&](size_t Upto, const std::string& Name) {
+    for (size_t J = 0; J < Upto; ++J)
+      if (SameTextAscii(Names[J], Name)) return true;
+    return false;
+  };
   for (size_t I = 0; I < Names.size(); ++I) {
-    Cp.Encode(Data.Defs[I].Name, Names[I]);
-    if (Names[I].size() > XBASE_FLDNAME_LEN_WRITE) Names[I].resize(XBASE_FLDNAME_LEN_WRITE);
-    if (Names[I].empty())
+    std::string Encoded;
+    Cp.Encode(Data.Def(I).Name, Encoded);
+    if (Encoded.empty())
       RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) + " no tiene nombre");
-    for (size_t J = 0; J < I; ++J)
-      if (SameTextAscii(Names[J], Names[I]))
-        RaiseFileError(ErrName,
-                       "los campos '" + Data.Defs[J].Name + "' y '" + Data.Defs[I].Name +
-                           "' tendrían el mismo nombre en dBase (10 caracteres como máximo)");
+    Names[I] = Encoded.substr(0, XBASE_FLDNAME_LEN_WRITE);
+    for (size_t N = 1; Taken(I, Names[I]); ++N) {
+      const std::string Suffix = "_" + std::to_string(N);
+      Names[I] = Encoded.substr(0, XBASE_FLDNAME_LEN_WRITE - Suffix.size()) + Suffix;
+    }
   }
   return Names;
 }
@@ -546,7 +575,7 @@ TDbfOut PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection
 // Creates the file with its header (the code page declared) through shapelib; returns the
 // header's length, where the records start.
 uint64_t CreateWithHeader(const std::string& Path, const std::string& ErrName,
-                          const TTableStore& Data, const std::vector<std::string>& Names,
+                          const TTableSlice& Data, const std::vector<std::string>& Names,
                           const std::vector<TDbfOut>& Out) {
   SAHooks H = Hooks();
   LastShapelibError.clear();
@@ -559,7 +588,7 @@ uint64_t CreateWithHeader(const std::string& Path, const std::string& ErrName,
     if (DBFAddNativeFieldType(Dbf.Get(), Names[I].c_str(), Out[I].Type, Out[I].Width,
                               Out[I].Decimals) < 0)
       RaiseFileError(ErrName,
-                     "no se puede definir el campo '" + Data.Defs[I].Name + "'" +
+                     "no se puede definir el campo '" + Data.Def(I).Name + "'" +
                          (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
   }
   Dbf.Close();
@@ -572,11 +601,11 @@ uint64_t CreateWithHeader(const std::string& Path, const std::string& ErrName,
 
 // Appends to Rec the text of stored row Row: each field padded to its width (numbers to the
 // right), empty fields blank ("?" for logicals).
-void AppendRecordText(std::string& Rec, const TTableStore& Data, const std::vector<TDbfOut>& Out,
+void AppendRecordText(std::string& Rec, const TTableSlice& Data, const std::vector<TDbfOut>& Out,
                       size_t Row, const TCodePage& Cp, std::string& Enc,
                       const std::string& ErrName) {
   for (const TDbfOut& O : Out) {
-    const TColumn& Col = Data.Columns[O.Col];
+    const TColumn& Col = Data.Column(O.Col);
     if (Col.IsNull(Row)) {
       Rec.append(O.Width, O.Type == 'L' ? '?' : ' ');
       continue;
@@ -625,19 +654,18 @@ void AppendRecordText(std::string& Rec, const TTableStore& Data, const std::vect
     }
     if (N < 0 || N > O.Width)
       RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
-                                  Data.Defs[O.Col].Name + "' no cabe en su campo dBase");
+                                  Data.Def(O.Col).Name + "' no cabe en su campo dBase");
     AppendPadded(Rec, std::string_view(Buf, N), O.Width, O.Type == 'N' || O.Type == 'F');
   }
 }
 
 }  // namespace
 
-void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
-                    const std::vector<uint32_t>* Rows) {
-  const size_t NumFields = Data.Defs.size();
+void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableSlice& Data) {
+  const size_t NumFields = Data.ColumnCount();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla dBase necesita al menos un campo");
   if (NumFields > 255) RaiseFileError(ErrName, "una tabla dBase admite como mucho 255 campos");
-  const TRowSelection Selected(Data, Rows);
+  const TRowSelection& Selected = Data.Rows();
   const size_t RowCount = Selected.Count();
   const TCodePage& Cp = TCodePage::Get("CP1252");
 
@@ -645,7 +673,7 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
   std::vector<TDbfOut> Out(NumFields);
   int RecordLen = 1;  // the deletion flag
   for (size_t I = 0; I < NumFields; ++I) {
-    Out[I] = PlanField(Data.Defs[I], Data.Columns[I], Selected, ErrName);
+    Out[I] = PlanField(Data.Def(I), Data.Column(I), Selected, ErrName);
     Out[I].Col = static_cast<int>(I);
     RecordLen += Out[I].Width;
   }
