@@ -247,10 +247,19 @@ TQuery::TQuery(TComponent* AOwner) : TDataSet(AOwner) {}
 TQuery::~TQuery() = default;
 
 void TQuery::InternalOpen() {
-  std::shared_ptr<TTableStore> S = ExecuteSelect(FSQL.Text(), FDatabaseName);
+  TSelectResult R = OpenSelect(FSQL.Text(), FDatabaseName);
   FieldDefs().Clear();
-  for (const auto& D : S->Defs) FieldDefs().Add(D.Name, D.DataType, D.Size, D.Required);
-  SetStore(S);
+  // A result's fields are never required, whether or not its values are a table's own.
+  for (const auto& D : R.Store->Defs) FieldDefs().Add(D.Name, D.DataType, D.Size, false);
+  FStoreRows = std::move(R.Rows);
+  SetStore(R.Store);
+}
+
+void TQuery::BuildBaseRows(std::vector<uint32_t>& Rows) {
+  if (FStoreRows)
+    Rows = *FStoreRows;
+  else
+    TDataSet::BuildBaseRows(Rows);
 }
 
 void TQuery::ExecSQL() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,8 +97,13 @@ class TQuery : public TDataSet {
 
  protected:
   void InternalOpen() override;
+  void InternalClose() override { FStoreRows.reset(); }
+  void BuildBaseRows(std::vector<uint32_t>& Rows) override;
 
  private:
   std::string FDatabaseName;
   TStringList FSQL;
+  // The rows of a table's own store that the statement returned, when it selected that table's
+  // columns as they are: the result shows them instead of a copy of their values.
+  std::optional<std::vector<uint32_t>> FStoreRows;
 };

@@ -496,9 +496,25 @@ size_t Utf8Length(std::string_view S) {
   return N;
 }
 
+size_t LongestText(const TColumn& Col, const TRowSelection& Rows, size_t Floor) {
+  size_t Longest = 0;
+  Rows.ForEachValue(Col, [&](size_t Row) {
+    const std::string_view S = Col.Str(Row);
+    if (S.size() > std::max(Longest, Floor)) Longest = std::max(Longest, Utf8Length(S));
+  });
+  return Longest;
+}
+
 bool IsAscii(std::string_view S) {
-  for (char C : S)
-    if (static_cast<uint8_t>(C) >= 0x80) return false;
+  // Eight bytes at a time: every text of every row goes through here when a table is written.
+  size_t I = 0;
+  for (; I + 8 <= S.size(); I += 8) {
+    uint64_t W;
+    std::memcpy(&W, S.data() + I, 8);
+    if (W & 0x8080808080808080ull) return false;
+  }
+  for (; I < S.size(); ++I)
+    if (static_cast<uint8_t>(S[I]) >= 0x80) return false;
   return true;
 }
 
@@ -507,18 +523,28 @@ bool IsAscii(std::string_view S) {
 int FormatIsoDateTime(char (&Buf)[40], double Value, TFieldType Type, bool WithMs) {
   int64_t Days, Ms;
   SplitDateTime(TDateTime(Value), Days, Ms);
-  int Y, M, D;
-  DateOfDayNumber(Days, Y, M, D);
-  const int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
-            Zz = int(Ms % 1000);
-  int N = 0;
-  if (Type == ftDate) return std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d", Y, M, D);
-  if (Type == ftTime)
-    N = std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", Hh, Mi, Ss);
-  else
-    N = std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d", Y, M, D, Hh, Mi, Ss);
-  if (WithMs) N += std::snprintf(Buf + N, sizeof Buf - N, ".%03d", Zz);
-  return N;
+  char* P = Buf;
+  if (Type != ftTime) {
+    int Y, M, D;
+    DateOfDayNumber(Days, Y, M, D);
+    P = PutDigits(P, Y, 4);
+    *P++ = '-';
+    P = PutDigits(P, M, 2);
+    *P++ = '-';
+    P = PutDigits(P, D, 2);
+    if (Type == ftDate) return static_cast<int>(P - Buf);
+    *P++ = ' ';
+  }
+  P = PutDigits(P, int(Ms / 3600000), 2);
+  *P++ = ':';
+  P = PutDigits(P, int(Ms / 60000 % 60), 2);
+  *P++ = ':';
+  P = PutDigits(P, int(Ms / 1000 % 60), 2);
+  if (WithMs) {
+    *P++ = '.';
+    P = PutDigits(P, int(Ms % 1000), 3);
+  }
+  return static_cast<int>(P - Buf);
 }
 
 bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows) {
@@ -532,12 +558,6 @@ bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows) {
 }
 
 // ---------------------------------------------------------------- numbers
-
-std::string DoubleToText(double V) {
-  char Buf[64];
-  auto R = std::to_chars(Buf, Buf + sizeof Buf, V);
-  return std::string(Buf, R.ptr);
-}
 
 static std::string_view TrimBlanks(std::string_view S) {
   while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);

@@ -198,18 +198,27 @@ class TCodePage {
 
 // Characters in a UTF-8 text: its length once encoded in a single-byte code page.
 size_t Utf8Length(std::string_view S);
+// The length in characters of the longest value written of a text column. Only values longer in
+// bytes than Floor are counted (no shorter one can matter to a caller that makes room for Floor
+// characters anyway), so the result is exact whenever it exceeds Floor.
+size_t LongestText(const TColumn& Col, const TRowSelection& Rows, size_t Floor);
 // True when every byte is ASCII (no conversion needed).
 bool IsAscii(std::string_view S);
 
-// The ISO text of a date, time or date-time value (per Type: 2024-01-31, 13:45:00,
-// 2024-01-31 13:45:00), with ".zzz" milliseconds when WithMs, into Buf; returns its length.
+// Writes V (not negative) with exactly Width digits, zero-padded, at P; returns the end. The
+// writers format values of every row this way: printf costs more than the rest of a record.
+inline char* PutDigits(char* P, int V, int Width) {
+  for (int I = Width - 1; I >= 0; --I, V /= 10) P[I] = static_cast<char>('0' + V % 10);
+  return P + Width;
+}
+// The ISO text of a date, time or date-time value of the calendar (years 1 to 9999; per Type:
+// 2024-01-31, 13:45:00, 2024-01-31 13:45:00), with ".zzz" milliseconds when WithMs, into Buf;
+// returns its length.
 int FormatIsoDateTime(char (&Buf)[40], double Value, TFieldType Type, bool WithMs);
 // Whether any value written of a date-time column has a fraction of a second (so that the text
 // formats write milliseconds for the whole column).
 bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows);
 
-// Shortest decimal text that reads back as the same double ("." decimal point).
-std::string DoubleToText(double V);
 // Parses a decimal number ("." point, blanks around allowed); false when not a number.
 bool TextToDouble(std::string_view S, double& V);
 // Parses a whole number that fits 32 bits; false when not one.

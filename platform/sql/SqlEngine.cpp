@@ -717,6 +717,29 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
   return Result;
 }
 
+std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
+                                                             TSqlTableSource& Tables,
+                                                             const std::string& Original) {
+  if (T.RowText.empty() || T.Tables.size() != 1) return std::nullopt;
+  const std::shared_ptr<const TTableStore> S = Tables.Store(T.Tables[0].Path);
+  if (!S || T.Columns.size() != S->Defs.size() || S->Columns.size() != S->Defs.size())
+    return std::nullopt;
+  for (size_t C = 0; C < T.Columns.size(); ++C) {
+    const TSqlResultColumn& R = T.Columns[C];
+    const TColumnDef& D = S->Defs[C];
+    if (R.SourceTable != 0 || R.SourceColumn != static_cast<int>(C) || R.Def.Name != D.Name ||
+        R.Def.DataType != D.DataType || S->Columns[C].Type() != D.DataType ||
+        (D.DataType == ftString && D.Size <= 0))
+      return std::nullopt;
+  }
+  TSqliteDatabase Db;
+  Db.AttachStore(SqlTableName(0), S);
+  TSqliteStatement St(Db, T.RowText, Original);
+  std::vector<uint32_t> Rows;
+  while (St.Step()) Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
+  return Rows;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The public entry points
 
@@ -728,6 +751,17 @@ std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql,
   TSqlTableSource Tables(DatabaseName);
   TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
   return RunTranslatedSelect(T, Tables, Sql);
+}
+
+TSelectResult OpenSelect(const std::string& Sql, const std::string& DatabaseName) {
+  TSqlStatement St = ParseSql(Sql);
+  if (!St.Select)
+    RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
+  TSqlTableSource Tables(DatabaseName);
+  TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
+  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql))
+    return {Tables.Store(T.Tables[0].Path), std::move(Rows)};
+  return {RunTranslatedSelect(T, Tables, Sql), std::nullopt};
 }
 
 void ExecuteStatement(const std::string& Sql, const std::string& DatabaseName) {

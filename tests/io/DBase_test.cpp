@@ -1,7 +1,9 @@
 // dBase tables against an independent reader (dbfread), and damaged files.
 #include <shapefil.h>
 
+#include <charconv>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "DB.h"
@@ -60,6 +62,30 @@ TEST(DBaseWrite, CutNamesStayApart) {
   EXPECT_EQ(Want, Names);
   EXPECT_EQ("3", CanonicalCell(Back->Columns[2], 0));
   EXPECT_EQ("b", CanonicalCell(Back->Columns[6], 0));
+}
+
+// Numbers are written with their decimals exactly as std::to_chars rounds them, also at halves,
+// near the limits of a double and for negative values that round to zero.
+TEST(DBaseWrite, NumbersAreRoundedLikeToChars) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("money.dbf");
+  const double Values[] = {
+      0.03125, -0.03125, 2.675,           1.00005,    -0.00001,
+      0.0,     -0.0,     123456789.12345, 1e13 / 3,   99999.99995,
+      0.5,     8.5e-5,   -7.25e-5,        1e14 - 0.5, 4503599627370495.5 / 1e4};
+  TTableStore Src;
+  Src.AddColumn({"Money", ftCurrency, 0, false});
+  for (double V : Values) Src.AppendRow({V});
+  SaveTableFile(Path, Src);
+  const std::string Bytes = ReadFileBytes(Path);
+  const size_t Header = 32 + 32 + 1, Record = 21;
+  for (size_t R = 0; R < std::size(Values); ++R) {
+    char Want[64];
+    auto End = std::to_chars(Want, Want + sizeof Want, Values[R], std::chars_format::fixed, 4);
+    std::string Text = Bytes.substr(Header + R * Record + 1, 20);
+    Text.erase(0, Text.find_first_not_of(' '));
+    EXPECT_EQ(std::string(Want, End.ptr), Text) << Values[R];
+  }
 }
 
 TEST(DBaseRead, TableWrittenByShapelibCallsReadsIdentically) {

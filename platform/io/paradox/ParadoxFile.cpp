@@ -748,10 +748,9 @@ TOutField PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelecti
     RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(Col.Type()) +
                                 ", que una tabla Paradox no puede guardar");
   if (O.Type == pxAlpha || O.Type == pxMemo) {
-    size_t MaxLen = 0;
-    Rows.ForEachValue(Col,
-                      [&](size_t Row) { MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row))); });
     const size_t Limit = O.Type == pxAlpha ? 255 : 240;
+    const size_t MaxLen =
+        LongestText(Col, Rows, std::min<size_t>(Def.Size > 0 ? size_t(Def.Size) : 1, Limit));
     if (MaxLen > Limit && O.Type == pxAlpha)
       RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
                                   std::to_string(MaxLen) + " caracteres y el máximo es " +
