@@ -202,8 +202,10 @@ class TCopyPlan {
       }
       Parts.push_back(std::move(P));
     }
-    // The key survives when its fields lead the copy, in order.
-    std::vector<std::string> Key = In.PrimaryKey;
+    // The key survives when its fields lead the copy, in order; a query's result has no key of
+    // its own, even when it shows a table's rows.
+    std::vector<std::string> Key;
+    if (!dynamic_cast<TQuery*>(&Source)) Key = In.PrimaryKey;
     for (size_t I = 0; I < Key.size(); ++I)
       if (I >= Parts.size() || !AnsiSameText(Parts[I].Def.Name, Key[I])) Key.clear();
     FSlice = std::make_unique<TTableSlice>(std::move(Parts), StoredRows, &FRows, std::move(Key));

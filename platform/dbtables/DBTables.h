@@ -103,7 +103,7 @@ class TQuery : public TDataSet {
  private:
   std::string FDatabaseName;
   TStringList FSQL;
-  // The rows of a table's own store that the statement returned, when it selected that table's
-  // columns as they are: the result shows them instead of a copy of their values.
+  // The order of a table's own store's rows, when the statement selected every row of that table
+  // with its columns as they are: the result shows them instead of a copy of their values.
   std::optional<std::vector<uint32_t>> FStoreRows;
 };

@@ -617,6 +617,22 @@ void CopyCell(TColumn& Dst, const TColumn& Src, sqlite3_int64 Row, int* MaxLen) 
   }
 }
 
+// A new store holding Rows of S in their order, each column as it is, with no field required:
+// the result of a plain selection of some of a table's rows.
+std::shared_ptr<TTableStore> CopyRows(const TTableStore& S, const std::vector<uint32_t>& Rows) {
+  auto Result = std::make_shared<TTableStore>();
+  for (TColumnDef D : S.Defs) {
+    D.Required = false;
+    Result->AddColumn(D);
+  }
+  for (size_t C = 0; C < S.Columns.size(); ++C) {
+    TColumn& Out = Result->Columns[C];
+    Out.Reserve(Rows.size());
+    for (uint32_t Row : Rows) CopyCell(Out, S.Columns[C], Row, nullptr);
+  }
+  return Result;
+}
+
 }  // namespace
 
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
@@ -759,8 +775,14 @@ TSelectResult OpenSelect(const std::string& Sql, const std::string& DatabaseName
     RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
   TSqlTableSource Tables(DatabaseName);
   TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
-  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql))
-    return {Tables.Store(T.Tables[0].Path), std::move(Rows)};
+  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql)) {
+    std::shared_ptr<const TTableStore> S = Tables.Store(T.Tables[0].Path);
+    // Every row of the table, in any order: the result is the table's own store seen in that
+    // order. Some of its rows are copied, so that nothing that reads a result's store (a lookup
+    // into it) meets rows the result lacks.
+    if (Rows->size() == S->RowCount()) return {S, std::move(Rows)};
+    return {CopyRows(*S, *Rows), std::nullopt};
+  }
   return {RunTranslatedSelect(T, Tables, Sql), std::nullopt};
 }
 
