@@ -12,7 +12,6 @@
 #include "KVUtil.h"
 #include "ScopeExit.h"
 #include "SysUtils.h"
-#include "TableFile.h"
 #include "Unicode.h"
 
 namespace {
@@ -103,27 +102,28 @@ std::string SqlNumber(double V) {
   return FloatToStr(V, FS);
 }
 
-// The current value of a master field as an SQL constant.
-std::string SqlMasterValue(const TField* F) {
+// The comparison of a field (its long name) with the current value of a master field: equal to
+// the value as an SQL constant, or, for an empty value of any type, " IS NULL " as an empty
+// constant is written (the detail then shows the records whose link is empty too).
+std::string SqlMasterEquals(const std::string& LongName, const TField* F) {
+  if (F->IsNull()) return LongName + " IS NULL ";
   const TFieldType T = F->DataType();
-  const bool Quoted = T == ftString || T == ftDate || T == ftTime || T == ftDateTime;
-  if (F->IsNull()) return Quoted ? "\"\"" : F->AsString();
   switch (T) {
     case ftDate:
-      return "\"" + FormatDateTime(kSqlDate, F->AsDateTime()) + "\"";
+      return LongName + "=\"" + FormatDateTime(kSqlDate, F->AsDateTime()) + "\"";
     case ftTime:
-      return "\"" + FormatDateTime(kSqlTime, F->AsDateTime()) + "\"";
+      return LongName + "=\"" + FormatDateTime(kSqlTime, F->AsDateTime()) + "\"";
     case ftDateTime:
-      return "\"" + FormatDateTime(kSqlDateTime, F->AsDateTime()) + "\"";
+      return LongName + "=\"" + FormatDateTime(kSqlDateTime, F->AsDateTime()) + "\"";
     case ftFloat:
     case ftCurrency:
     case ftBCD:
-      return SqlNumber(F->AsFloat());
+      return LongName + "=" + SqlNumber(F->AsFloat());
+    case ftString:
+      return LongName + "=\"" + DoubleQuote(F->AsString(), '"') + "\"";
     default:
-      break;
+      return LongName + "=" + F->AsString();
   }
-  if (Quoted) return "\"" + DoubleQuote(F->AsString(), '"') + "\"";
-  return F->AsString();
 }
 
 // Name of the K-th detail key field: the index fields, else the primary key, else the master
@@ -162,6 +162,17 @@ void Watch(TComponent* Holder, T*& Slot, T* Value) {
   if (Slot) Holder->RemoveFreeNotification(Slot);
   Slot = Value;
   if (Value) Value->FreeNotification(Holder);
+}
+
+// "Filtro no válido en la posición N (token): What", N counting the characters of the
+// expression S from 1 up to byte Offset, as the dataset filter's own messages do.
+std::string SplitFault(const std::string& S, size_t Offset, const std::string& Token,
+                       const std::string& What) {
+  size_t N = 1;
+  for (size_t I = 0; I < Offset && I < S.size(); ++I)
+    N += (static_cast<unsigned char>(S[I]) & 0xC0) != 0x80;
+  return "Filtro no válido en la posición " + std::to_string(N) + " " +
+         (Token.empty() ? std::string("(fin del texto)") : "('" + Token + "')") + ": " + What;
 }
 
 const char* const kExportMessage = "Ruta o nombre de archivo no válidos (no se permiten acentos)";
@@ -310,18 +321,21 @@ void TKVFind::SeparaDatos(const std::string& S) {
   IParentesis->Clear();
   IFieldTypes->Clear();
   FValueIsField.clear();
+  FFaults.clear();
   if (S.empty()) return;
   static const char* const Operators[] = {"><", "<>", "==", ">=", "<=", "=", "<", ">"};
   // One lower-cased copy and a moving start: copying and lower-casing the rest once per
   // condition made long expressions quadratic.
   const std::string All = Trim(S);
   const std::string Lower = LowerCase(All);  // byte for byte, so positions carry over
+  const size_t Lead = S.size() - TrimLeft(S).size();
   size_t Pos = 0;
   size_t AndAt = Lower.find(" and ");
   size_t OrAt = Lower.find(" or ");
   while (Pos < All.size()) {
     if (AndAt != npos && AndAt < Pos) AndAt = Lower.find(" and ", Pos);
     if (OrAt != npos && OrAt < Pos) OrAt = Lower.find(" or ", Pos);
+    const size_t Start = Pos;
     std::string Cond;
     if (AndAt == npos && OrAt == npos) {
       Cond = All.substr(Pos);
@@ -346,13 +360,24 @@ void TKVFind::SeparaDatos(const std::string& S) {
       }
     }
     std::string FieldPart, ValuePart;
+    // Where the condition's own text starts (after its opening parentheses), for the messages.
+    const size_t Own = std::min(Cond.find_first_not_of(" ("), Cond.size());
+    std::string Fault;
     if (Op.empty()) {
       // Only the first condition may lack an operator: it records empty parts, which the
-      // check then refuses by name; a later one makes the expression unreadable.
-      if (IFields->Count() > 0) throw Exception("Filtro no válido");
+      // check then refuses; a later one makes the expression unreadable.
+      std::string Rest = Cond.substr(Own);
+      const size_t Close = Rest.find(')');
+      const std::string Name = Trim(Rest.substr(0, Close));
+      Fault = Name.empty()
+                  ? SplitFault(S, Lead + Start + Own, Rest, "falta la condición")
+                  : SplitFault(S, Lead + Start + Own, Name, "falta el operador de comparación");
+      if (IFields->Count() > 0) throw Exception(Fault);
     } else {
       FieldPart = Cond.substr(0, At);
       ValuePart = Cond.substr(At + Op.size());
+      if (FieldPart.find_first_not_of(" (") == npos)
+        Fault = SplitFault(S, Lead + Start + At, Op, "falta el nombre del campo");
     }
 
     const std::string Opening = Trim(QuitaParentesis(FieldPart));
@@ -373,7 +398,13 @@ void TKVFind::SeparaDatos(const std::string& S) {
     IFieldTypes->Add("X");
     IConditions->Add(Op);
     IValues->Add(ValuePart);
+    FFaults.push_back(Fault);
   }
+}
+
+void TKVFind::RaiseSplitFault() const {
+  for (const std::string& F : FFaults)
+    if (!F.empty()) throw Exception(F);
 }
 
 std::string TKVFind::QuitaParentesis(std::string& S) {
@@ -397,6 +428,7 @@ bool TKVFind::ValidateFilter() {
   if (N != IConditions->Count() || N != IValues->Count()) return false;
   if (N == 0 || PFilter.empty()) return true;
   if (!PDataSet) return false;
+  RaiseSplitFault();
   bool Result = true;
   for (int I = 0; I < N; ++I) {
     const TField* F = PDataSet->FindField((*IFields)[I]);
@@ -439,6 +471,13 @@ bool TKVFind::ValidateFilter() {
         break;
     }
     if (!Ok) throw Exception("El valor:" + (*IValues)[I] + " no es de tipo válido");
+  }
+  // A constant runs whole from its opening to its closing quote: one without its closing quote
+  // (or with text after it) would lose a character on one path and not on the other.
+  for (int I = 0; I < N; ++I) {
+    const std::string V = Trim((*IValues)[I]);
+    if (V.find('\'') != npos && (V.size() < 2 || V.front() != '\'' || V.back() != '\''))
+      throw Exception("Filtro no válido");
   }
   return Result;
 }
@@ -632,10 +671,11 @@ void TKVFind::MasterSource() {
         M = M.substr(Semi + 1);
       }
       N = Trim(N);
-      const std::string V = SqlMasterValue(Master->FieldByName(N));
+      const TField* Value = Master->FieldByName(N);
       const std::string D = LowerCase(DetailKeyName(Detail, K, N));
-      std::string C = "\"" + DetailName + "\".\"" + D + "\"=" + V;
-      if (Master->MasterSource()) C += " and \"" + MasterName + "\".\"" + N + "\"=" + V;
+      std::string C = SqlMasterEquals("\"" + DetailName + "\".\"" + D + "\"", Value);
+      if (Master->MasterSource())
+        C += " and " + SqlMasterEquals("\"" + MasterName + "\".\"" + N + "\"", Value);
       Conditions.push_back(C);
       ++K;
     } while (!M.empty());
@@ -684,6 +724,7 @@ void TKVFind::Buildfilter() {
 std::string TKVFind::Buildcondition() {
   SeparaDatos(PCondition);
   if (IFields->Count() == 0) return std::string();
+  RaiseSplitFault();
   return FilterText(false);
 }
 
@@ -757,7 +798,8 @@ std::string TKVFind::TQueryBuildSQL() {
   }
   ITablas = Entry;
 
-  if (!IUniones.empty()) W = W.empty() ? IUniones : W + " and (" + IUniones + ")";
+  // The joins hold for the whole search: an " or " in it must not take them into one branch.
+  if (!IUniones.empty()) W = W.empty() ? IUniones : "(" + W + ") and (" + IUniones + ")";
   std::string S = "Select " + Columns + " From " + Tables;
   if (!W.empty() && !Cond.empty())
     S += " Where (" + W + ") and (" + Cond + ")";
@@ -891,14 +933,14 @@ bool TKVFind::FindPrior() {
 
 namespace {
 
-// The fields of Source an export drops: those Columns does not name. Columns holds whole names
-// separated by commas, in double quotes or not, in any letter case; empty keeps every field.
-std::vector<int> UnwantedFields(const TDataSet& Source, const std::string& Columns) {
-  std::vector<int> Unwanted;
-  if (Columns.empty()) return Unwanted;
+// The fields of Source an export writes, in Source's order: those Columns names (whole names
+// separated by commas, in double quotes or not, in any letter case), every field when it is
+// empty. A name that no field of Source has is an error naming it: nothing is written.
+std::vector<TField*> ExportedFields(const TDataSet& Source, const std::string& Columns) {
+  std::vector<TField*> Fields;
   std::vector<std::string> Wanted;
   size_t Start = 0;
-  while (Start <= Columns.size()) {
+  while (!Columns.empty() && Start <= Columns.size()) {
     size_t End = Columns.find(',', Start);
     if (End == npos) End = Columns.size();
     std::string Name = Trim(Columns.substr(Start, End - Start));
@@ -906,20 +948,29 @@ std::vector<int> UnwantedFields(const TDataSet& Source, const std::string& Colum
     if (!Name.empty()) Wanted.push_back(Name);
     Start = End + 1;
   }
-  for (int I = 0; I < Source.FieldCount(); ++I) {
-    const std::string& Field = Source.Fields(I)->FieldName();
-    bool Keep = false;
-    for (const auto& W : Wanted) Keep = Keep || AnsiSameText(W, Field);
-    if (!Keep) Unwanted.push_back(I);
+  std::string Unknown;
+  int UnknownCount = 0;
+  for (const auto& W : Wanted) {
+    if (Source.FindField(W)) continue;
+    Unknown += (UnknownCount++ ? ", '" : "'") + W + "'";
   }
-  return Unwanted;
+  if (UnknownCount == 1)
+    throw Exception("No se puede exportar: el resultado no tiene el campo " + Unknown);
+  if (UnknownCount > 1)
+    throw Exception("No se puede exportar: el resultado no tiene los campos " + Unknown);
+  for (int I = 0; I < Source.FieldCount(); ++I) {
+    TField* F = Source.Fields(I);
+    bool Keep = Wanted.empty();
+    for (const auto& W : Wanted) Keep = Keep || AnsiSameText(W, F->FieldName());
+    if (Keep) Fields.push_back(F);
+  }
+  return Fields;
 }
 
 }  // namespace
 
 bool TKVFind::ExportResults(const std::string& FileName, const std::string& Columns,
                             bool AllRecords) {
-  auto Drop = std::make_unique<TQuery>();
   BuildSearchAsSQL();
 
   // Every record of the searched dataset (within the current master when MasterSlave is
@@ -952,6 +1003,9 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
     }
     Source = All.get();
   }
+  // Only the chosen fields are written, once, straight from the result: no copy with every
+  // field first, so fields the user did not choose can neither fail the export nor cost it.
+  const std::vector<TField*> Fields = ExportedFields(*Source, Columns);
 
   bool Result = false;
   try {
@@ -960,32 +1014,10 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
     // A target the user may not write to is not replaced behind their back.
     if (access(Target.c_str(), F_OK) == 0 && access(Target.c_str(), W_OK) != 0)
       throw Exception("Error en el archivo '" + Target + "': permiso denegado");
-    const std::vector<int> Unwanted = UnwantedFields(*Source, Columns);
-    if (Unwanted.empty()) {
-      // The copy itself is written beside the target and takes its name only when complete.
-      ITableForExport->SetTableName(Target);
-      Result = ITableForExport->BatchMove(Source, batCopy) == Source->RecordCount();
-    } else {
-      // Copy, then drop the unwanted columns, in a passing folder: the target (with its schema
-      // or memo file) is replaced only once both steps are done.
-      TPassingTable Passing(Target);
-      ITableForExport->SetTableName(Passing.Path());
-      Result = ITableForExport->BatchMove(Source, batCopy) == Source->RecordCount();
-      // A format may shorten names (dBase keeps ten characters): the drop names the column
-      // as the written file holds it, in the same place as the result's field.
-      const std::shared_ptr<const TTableStore> Written = LoadTableFile(Passing.Path());
-      for (int I : Unwanted) {
-        const std::string& Stored = I < static_cast<int>(Written->Defs.size())
-                                        ? Written->Defs[I].Name
-                                        : Source->Fields(I)->FieldName();
-        const std::string Drop1 = "\"" + Passing.Path() + "\".\"" + Stored + "\"";
-        Drop->SQL().Add(Drop->SQL().Count() == 0
-                            ? "ALTER TABLE \"" + Passing.Path() + "\" DROP " + Drop1
-                            : ", DROP " + Drop1);
-      }
-      Drop->ExecSQL();
-      Passing.Commit();
-    }
+    // The file is written beside the target and takes its name, with its schema or memo file,
+    // only when complete.
+    ITableForExport->SetTableName(Target);
+    Result = ITableForExport->BatchMove(Source, batCopy, Fields) == Source->RecordCount();
   } catch (const std::exception& E) {
     // The box keeps its one text; the cause goes with it for whoever looks at the details.
     Result = false;

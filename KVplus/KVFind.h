@@ -59,7 +59,8 @@ class TKVFind : public TComponent {
   bool FindPrior();
   // Writes the current search's records (every record of the searched dataset when AllRecords)
   // to a new table file, keeping only the fields named in Columns (all when empty). True when
-  // every record was copied; failures are reported in a message box.
+  // every record was copied; failures of the copy are reported in a message box. A name in
+  // Columns that the result lacks raises, naming it, before anything is written.
   bool ExportResults(const std::string& FileName, const std::string& Columns, bool AllRecords);
 
   // ---- parsing and checking
@@ -67,7 +68,9 @@ class TKVFind : public TComponent {
   void SeparaDatos(const std::string& S);
   // Takes the parentheses off one part of a condition; returns them and leaves the rest in S.
   std::string QuitaParentesis(std::string& S);
-  // Checks the lists against the searched dataset; raises for a value of the wrong type.
+  // Checks the lists against the searched dataset; raises for a condition that lacks its field
+  // name or operator (naming where), for a constant without its closing quote ("Filtro no
+  // válido") and for a value of the wrong type.
   bool ValidateFilter();
 
   // ---- names and values for SQL
@@ -126,6 +129,8 @@ class TKVFind : public TComponent {
   void AddTabla(const std::string& Name);
   void AddUnion(const std::string& Condition);
   std::string FilterText(bool Search);
+  // Raises what the last split found missing in a condition (a name, an operator), if anything.
+  void RaiseSplitFault() const;
 
   std::string PFilter;
   std::string PCondition;
@@ -159,4 +164,6 @@ class TKVFind : public TComponent {
   std::vector<std::string> FUnionEntries;
   // Per condition: the right operand names a field (set by PrepareData).
   std::vector<bool> FValueIsField;
+  // Per condition of the last split: what it lacks, as the message to raise ("" when whole).
+  std::vector<std::string> FFaults;
 };

@@ -21,6 +21,7 @@
 #include "BenchSupport.h"
 #include "DB.h"
 #include "DBTables.h"
+#include "ExportBench.h"
 #include "SysUtils.h"
 #include "TableFile.h"
 
@@ -636,6 +637,7 @@ int main(int Argc, char** Argv) {
     RegisterDataSetPeers();
     RegisterSql();
     RegisterExport();
+    RegisterExportBench(Orders.get(), Data.DbDir + "/ORDERS.DB", Data.ScratchDir);
 
     int N = static_cast<int>(Rest.size());
     benchmark::Initialize(&N, Rest.data());
@@ -645,6 +647,7 @@ int main(int Argc, char** Argv) {
     Reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&Reporter);
     PrintSummary(Mem);
+    PrintExportSummary();
     QtPeer.reset();
     Orders.reset();
     benchmark::Shutdown();

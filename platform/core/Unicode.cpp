@@ -7,7 +7,6 @@
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
-#include <unicode/ustring.h>
 #include <unicode/utypes.h>
 
 #include <algorithm>
@@ -52,65 +51,47 @@ int CompareAsciiNoCase(std::string_view A, std::string_view B) {
   return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
 }
 
-// Case-folds UTF-8 text into a UTF-16 buffer, reusing its storage. Invalid sequences become
-// U+FFFD so that broken input still compares deterministically.
-void FoldInto(std::string_view S, std::u16string& Out) {
-  thread_local std::u16string Scratch;
-  UErrorCode err = U_ZERO_ERROR;
-  int32_t len = 0;
-  Scratch.resize(S.size() + 1);
-  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(Scratch.data()),
-                       static_cast<int32_t>(Scratch.size()), &len, S.data(),
-                       static_cast<int32_t>(S.size()), 0xFFFD, nullptr, &err);
-  if (U_FAILURE(err)) {
-    Out.clear();
-    return;
-  }
-  // Full folding can grow the text (ß -> ss): retry with the size ICU asks for.
-  Out.resize(static_cast<size_t>(len) * 3 + 1);
-  err = U_ZERO_ERROR;
-  int32_t outLen =
-      u_strFoldCase(reinterpret_cast<UChar*>(Out.data()), static_cast<int32_t>(Out.size()),
-                    reinterpret_cast<const UChar*>(Scratch.data()), len, U_FOLD_CASE_DEFAULT, &err);
-  if (err == U_BUFFER_OVERFLOW_ERROR) {
-    Out.resize(static_cast<size_t>(outLen) + 1);
-    err = U_ZERO_ERROR;
-    outLen = u_strFoldCase(reinterpret_cast<UChar*>(Out.data()), static_cast<int32_t>(Out.size()),
-                           reinterpret_cast<const UChar*>(Scratch.data()), len, U_FOLD_CASE_DEFAULT,
-                           &err);
-  }
-  Out.resize(U_SUCCESS(err) ? static_cast<size_t>(outLen) : 0);
-}
-
 struct TCaseMapCloser {
   void operator()(UCaseMap* m) const { ucasemap_close(m); }
 };
 
-// Spanish case mapping straight on UTF-8 (no UTF-16 round trip), one mapper per thread.
-std::string CaseMap(std::string_view S, bool Upper) {
+// Spanish case mapping straight on UTF-8 (no UTF-16 round trip), one mapper per thread, into
+// Out (whose storage is reused).
+void CaseMapInto(std::string_view S, bool Upper, std::string& Out) {
   thread_local std::unique_ptr<UCaseMap, TCaseMapCloser> Map = [] {
     UErrorCode e = U_ZERO_ERROR;
     return std::unique_ptr<UCaseMap, TCaseMapCloser>(ucasemap_open("es", 0, &e));
   }();
   if (!Map) throw Exception("No se puede preparar el cambio de mayúsculas y minúsculas");
-  auto Run = [&](std::string& r) {
+  auto Run = [&] {
     UErrorCode e = U_ZERO_ERROR;
     const int32_t n =
-        Upper ? ucasemap_utf8ToUpper(Map.get(), r.data(), static_cast<int32_t>(r.size()), S.data(),
-                                     static_cast<int32_t>(S.size()), &e)
-              : ucasemap_utf8ToLower(Map.get(), r.data(), static_cast<int32_t>(r.size()), S.data(),
-                                     static_cast<int32_t>(S.size()), &e);
+        Upper ? ucasemap_utf8ToUpper(Map.get(), Out.data(), static_cast<int32_t>(Out.size()),
+                                     S.data(), static_cast<int32_t>(S.size()), &e)
+              : ucasemap_utf8ToLower(Map.get(), Out.data(), static_cast<int32_t>(Out.size()),
+                                     S.data(), static_cast<int32_t>(S.size()), &e);
     return std::make_pair(n, e);
   };
-  std::string r(S.size() + 8, '\0');
-  auto [n, e] = Run(r);
+  Out.resize(S.size() + 8);
+  auto [n, e] = Run();
   if (e == U_BUFFER_OVERFLOW_ERROR) {
-    r.assign(static_cast<size_t>(n), '\0');
-    std::tie(n, e) = Run(r);
+    Out.resize(static_cast<size_t>(n));
+    std::tie(n, e) = Run();
   }
   if (U_FAILURE(e)) throw Exception("No se puede cambiar mayúsculas y minúsculas del texto");
-  r.resize(static_cast<size_t>(n));
-  return r;
+  Out.resize(static_cast<size_t>(n));
+}
+
+// The lower-case form AnsiLowerCase gives, into Out. Every comparison that ignores case compares
+// these forms, byte for byte (code point order), as the SQL compares lower() of its texts: both
+// ways of searching then find the same records.
+void LowerInto(std::string_view S, std::string& Out) {
+  if (IsAscii(S) || !IsValidUtf8(S)) {
+    Out.assign(S.data(), S.size());
+    for (char& c : Out) c = LowerAscii(c);
+    return;
+  }
+  CaseMapInto(S, false, Out);
 }
 
 struct TConverterCloser {
@@ -142,13 +123,16 @@ UConverter* Converter(const char* CodePage) {
 
 std::string AnsiLowerCase(std::string_view S) {
   // Text that is not UTF-8 keeps its bytes: only ASCII letters change.
-  if (IsAscii(S) || !IsValidUtf8(S)) return LowerCase(S);
-  return CaseMap(S, false);
+  std::string R;
+  LowerInto(S, R);
+  return R;
 }
 
 std::string AnsiUpperCase(std::string_view S) {
   if (IsAscii(S) || !IsValidUtf8(S)) return UpperCase(S);
-  return CaseMap(S, true);
+  std::string R;
+  CaseMapInto(S, true, R);
+  return R;
 }
 
 std::string FoldCase(std::string_view S) {
@@ -167,21 +151,18 @@ int AnsiCompareStr(std::string_view A, std::string_view B) {
 
 int AnsiCompareText(std::string_view A, std::string_view B) {
   if (IsAscii(A) && IsAscii(B)) return CompareAsciiNoCase(A, B);
-  // Code-point order of the folded text, the same order the ASCII path gives.
-  thread_local std::u16string FA, FB;
-  FoldInto(A, FA);
-  FoldInto(B, FB);
-  return Sign(u_strCompare(
-      reinterpret_cast<const UChar*>(FA.data()), static_cast<int32_t>(FA.size()),
-      reinterpret_cast<const UChar*>(FB.data()), static_cast<int32_t>(FB.size()), true));
+  thread_local std::string LA, LB;
+  LowerInto(A, LA);
+  LowerInto(B, LB);
+  return CompareBytes(LA, LB);
 }
 
 bool AnsiSameText(std::string_view A, std::string_view B) {
   if (IsAscii(A) && IsAscii(B)) return A.size() == B.size() && CompareAsciiNoCase(A, B) == 0;
-  thread_local std::u16string FA, FB;
-  FoldInto(A, FA);
-  FoldInto(B, FB);
-  return FA == FB;
+  thread_local std::string LA, LB;
+  LowerInto(A, LA);
+  LowerInto(B, LB);
+  return LA == LB;
 }
 
 bool AnsiSameStr(std::string_view A, std::string_view B) {
@@ -196,10 +177,10 @@ bool AnsiStartsWith(std::string_view A, std::string_view Prefix, bool IgnoreCase
       if (LowerAscii(A[i]) != LowerAscii(Prefix[i])) return false;
     return true;
   }
-  thread_local std::u16string FA, FP;
-  FoldInto(A, FA);
-  FoldInto(Prefix, FP);
-  return FA.size() >= FP.size() && std::u16string_view(FA).substr(0, FP.size()) == FP;
+  thread_local std::string LA, LP;
+  LowerInto(A, LA);
+  LowerInto(Prefix, LP);
+  return std::string_view(LA).starts_with(LP);
 }
 
 bool AnsiContains(std::string_view A, std::string_view Sub, bool IgnoreCase) {
@@ -216,10 +197,10 @@ bool AnsiContains(std::string_view A, std::string_view Sub, bool IgnoreCase) {
     }
     return false;
   }
-  thread_local std::u16string FA, FS;
-  FoldInto(A, FA);
-  FoldInto(Sub, FS);
-  return std::u16string_view(FA).find(FS) != std::u16string_view::npos;
+  thread_local std::string LA, LS;
+  LowerInto(A, LA);
+  LowerInto(Sub, LS);
+  return LA.find(LS) != std::string::npos;
 }
 
 bool IsValidUtf8(std::string_view S) {

@@ -1,5 +1,6 @@
 // Unicode-correct case handling of UTF-8 text (ICU): lower/upper case and
-// case-insensitive comparison, the same for the filter and the SQL paths.
+// case-insensitive comparison, the same for the filter and the SQL paths: texts compared
+// ignoring case are compared as their lower-case forms, the ones the SQL lower() gives.
 #pragma once
 
 #include <string>
@@ -8,16 +9,17 @@
 // Full Unicode lower/upper case ("ÁNGEL" -> "ángel").
 std::string AnsiLowerCase(std::string_view S);
 std::string AnsiUpperCase(std::string_view S);
-// Case-folded form for comparisons ignoring case.
+// Case-folded form (ß -> ss), for matching names such as file names in any letter case.
 std::string FoldCase(std::string_view S);
-// Comparisons: <0, 0, >0. The Text forms ignore letter case.
+// Comparisons: <0, 0, >0, in code point order. The Text forms ignore letter case by comparing
+// the AnsiLowerCase forms (so "ß" is not "ss", and a final sigma is not a medial one).
 int AnsiCompareStr(std::string_view A, std::string_view B);
 int AnsiCompareText(std::string_view A, std::string_view B);
 bool AnsiSameText(std::string_view A, std::string_view B);
 bool AnsiSameStr(std::string_view A, std::string_view B);
-// Whether A starts with Prefix, ignoring case when IgnoreCase.
+// Whether A starts with Prefix, ignoring case (lower-case forms) when IgnoreCase.
 bool AnsiStartsWith(std::string_view A, std::string_view Prefix, bool IgnoreCase);
-// Whether Sub occurs in A, ignoring case when IgnoreCase.
+// Whether Sub occurs in A, ignoring case (lower-case forms) when IgnoreCase.
 bool AnsiContains(std::string_view A, std::string_view Sub, bool IgnoreCase);
 // Whether S is well-formed UTF-8.
 bool IsValidUtf8(std::string_view S);

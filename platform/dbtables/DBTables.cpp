@@ -161,97 +161,107 @@ void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
   TDataSet::BuildBaseRows(Rows);
 }
 
-// Copies the visible records of Source, every field, into a new store.
-static std::shared_ptr<TTableStore> CopyRecords(TDataSet& Source) {
-  auto Out = std::make_shared<TTableStore>();
-  std::vector<TField*> Fields;
-  for (int I = 0; I < Source.FieldCount(); ++I) {
-    TField* F = Source.Fields(I);
-    Fields.push_back(F);
-    Out->AddColumn({F->FieldName(), F->DataType(), F->Size(), F->Required()});
-  }
-  const int N = Source.RecordCount();
-  const TTableStore* In = Source.Store();
-  for (size_t C = 0; C < Fields.size(); ++C) {
-    TField* F = Fields[C];
-    TColumn& Col = Out->Columns[C];
-    Col.Reserve(N);
-    const bool Direct = F->FieldKind() == fkData && F->FieldNo() >= 0 && In &&
-                        In->Columns[F->FieldNo()].Type() == F->DataType();
-    for (int R = 0; R < N; ++R) {
-      const uint32_t Row = static_cast<uint32_t>(Source.RowAt(R));
-      if (!Direct) {
-        Col.AppendVariant(F->ValueAt(Row));
-        continue;
-      }
-      const TColumn& Src = In->Columns[F->FieldNo()];
-      if (Src.IsNull(Row)) {
-        Col.AppendNull();
-      } else if (Src.Kind() == TStorageKind::Int) {
-        Col.AppendInt(Src.Int(Row));
-      } else if (Src.Kind() == TStorageKind::Double) {
-        Col.AppendDouble(Src.Double(Row));
-      } else {
-        Col.AppendString(Src.Str(Row));
-      }
-    }
-  }
-  if (Fields.empty()) Out->SetRowCountNoColumns(N);
-  // Keep the primary key when its fields lead the copy in order.
-  if (In && !In->PrimaryKey.empty() && In->PrimaryKey.size() <= Out->Defs.size()) {
-    bool Leading = true;
-    for (size_t I = 0; I < In->PrimaryKey.size(); ++I)
-      Leading = Leading && AnsiSameText(Out->Defs[I].Name, In->PrimaryKey[I]);
-    if (Leading) Out->PrimaryKey = In->PrimaryKey;
-  }
-  return Out;
-}
+namespace {
 
-// Whether Source shows its store's columns as they are, in order (no lookup or calculated field,
-// no other name, type or size): the file can then be written straight from the store.
-static bool ShowsStoreAsIs(const TDataSet& Source) {
-  const TTableStore* In = Source.Store();
-  if (!In || Source.FieldCount() != static_cast<int>(In->Columns.size())) return false;
-  for (int I = 0; I < Source.FieldCount(); ++I) {
-    const TField* F = Source.Fields(I);
-    const TColumnDef& D = In->Defs[static_cast<size_t>(I)];
-    if (F->FieldKind() != fkData || F->FieldNo() != I || F->DataType() != D.DataType ||
-        F->FieldName() != D.Name || F->Size() != D.Size || F->Required() != D.Required)
-      return false;
+// What a batch move writes: the visible rows of Source, the given fields. A data field whose
+// stored column has the field's type is written straight from the shared store; any other
+// (lookup, calculated, a column of another type) is computed into a column of its own, for the
+// visible rows only. Nothing else is copied.
+class TCopyPlan {
+ public:
+  TCopyPlan(TDataSet& Source, const std::vector<TField*>& Fields) {
+    const TTableStore& In = *Source.Store();
+    const size_t StoredRows = In.RowCount();
+    FRows.resize(static_cast<size_t>(Source.RecordCount()));
+    for (size_t R = 0; R < FRows.size(); ++R)
+      FRows[R] = static_cast<uint32_t>(Source.RowAt(static_cast<int>(R)));
+    std::vector<uint8_t> Visible;
+    std::vector<TTableSlice::TPart> Parts;
+    for (TField* F : Fields) {
+      TTableSlice::TPart P;
+      P.Def = {F->FieldName(), F->DataType(), F->Size(), F->Required()};
+      const int No = F->FieldNo();
+      if (F->FieldKind() == fkData && No >= 0 && No < static_cast<int>(In.Columns.size()) &&
+          In.Columns[No].Type() == F->DataType()) {
+        P.Column = &In.Columns[No];
+      } else {
+        if (Visible.empty()) {
+          Visible.assign(StoredRows, 0);
+          for (uint32_t R : FRows) Visible[R] = 1;
+        }
+        auto C = std::make_unique<TColumn>(F->DataType());
+        C->Reserve(StoredRows);
+        for (size_t R = 0; R < StoredRows; ++R) {
+          if (Visible[R])
+            C->AppendVariant(F->ValueAt(static_cast<TBookmark>(R)));
+          else
+            C->AppendNull();
+        }
+        P.Column = C.get();
+        FComputed.push_back(std::move(C));
+      }
+      Parts.push_back(std::move(P));
+    }
+    // The key survives when its fields lead the copy, in order; a query's result has no key of
+    // its own, even when it shows a table's rows.
+    std::vector<std::string> Key;
+    if (!dynamic_cast<TQuery*>(&Source)) Key = In.PrimaryKey;
+    for (size_t I = 0; I < Key.size(); ++I)
+      if (I >= Parts.size() || !AnsiSameText(Parts[I].Def.Name, Key[I])) Key.clear();
+    FSlice = std::make_unique<TTableSlice>(std::move(Parts), StoredRows, &FRows, std::move(Key));
   }
-  return true;
-}
+  const TTableSlice& Slice() const { return *FSlice; }
+  size_t RowCount() const { return FRows.size(); }
+
+ private:
+  std::vector<uint32_t> FRows;
+  std::vector<std::unique_ptr<TColumn>> FComputed;
+  std::unique_ptr<TTableSlice> FSlice;
+};
+
+}  // namespace
 
 int TTable::BatchMove(TDataSet* Source, TBatchMode Mode) {
+  if (!Source) throw EDatabaseError("BatchMove: no hay conjunto de datos de origen");
+  if (!Source->Active()) Source->Open();
+  std::vector<TField*> Fields;
+  for (int I = 0; I < Source->FieldCount(); ++I) Fields.push_back(Source->Fields(I));
+  return BatchMove(Source, Mode, Fields);
+}
+
+int TTable::BatchMove(TDataSet* Source, TBatchMode Mode, const std::vector<TField*>& Fields) {
   if (!Source) throw EDatabaseError("BatchMove: no hay conjunto de datos de origen");
   if (Mode != batCopy) throw EDatabaseError("BatchMove: solo se admite el modo de copia (batCopy)");
   if (FTableName.empty()) throw EDatabaseError("BatchMove: la tabla de destino no tiene nombre");
   Close();
   if (!Source->Active()) Source->Open();
+  for (TField* F : Fields)
+    if (!F || F->DataSet() != Source)
+      throw EDatabaseError("BatchMove: un campo a copiar no es del conjunto de datos de origen");
   const std::string Path = TargetTablePath(FDatabaseName, FTableName);
-  if (ShowsStoreAsIs(*Source)) {
-    // The visible rows are written from the shared store: no copy of a million records first.
-    std::vector<uint32_t> Rows(static_cast<size_t>(Source->RecordCount()));
-    for (size_t R = 0; R < Rows.size(); ++R)
-      Rows[R] = static_cast<uint32_t>(Source->RowAt(static_cast<int>(R)));
-    SaveTableFile(Path, *Source->Store(), &Rows);
-    ClearTableCache(Path);
-    return static_cast<int>(Rows.size());
-  }
-  std::shared_ptr<TTableStore> Data = CopyRecords(*Source);
-  SaveTableFile(Path, *Data);
+  const TCopyPlan Plan(*Source, Fields);
+  SaveTableFile(Path, Plan.Slice());
   ClearTableCache(Path);
-  return static_cast<int>(Data->RowCount());
+  return static_cast<int>(Plan.RowCount());
 }
 
 TQuery::TQuery(TComponent* AOwner) : TDataSet(AOwner) {}
 TQuery::~TQuery() = default;
 
 void TQuery::InternalOpen() {
-  std::shared_ptr<TTableStore> S = ExecuteSelect(FSQL.Text(), FDatabaseName);
+  TSelectResult R = OpenSelect(FSQL.Text(), FDatabaseName);
   FieldDefs().Clear();
-  for (const auto& D : S->Defs) FieldDefs().Add(D.Name, D.DataType, D.Size, D.Required);
-  SetStore(S);
+  // A result's fields are never required, whether or not its values are a table's own.
+  for (const auto& D : R.Store->Defs) FieldDefs().Add(D.Name, D.DataType, D.Size, false);
+  FStoreRows = std::move(R.Rows);
+  SetStore(R.Store);
+}
+
+void TQuery::BuildBaseRows(std::vector<uint32_t>& Rows) {
+  if (FStoreRows)
+    Rows = *FStoreRows;
+  else
+    TDataSet::BuildBaseRows(Rows);
 }
 
 void TQuery::ExecSQL() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ class TTable : public TDataSet {
   // copies every record of Source (batCopy); returns the number of records copied. The file
   // appears under its name only when complete.
   int BatchMove(TDataSet* Source, TBatchMode Mode);
+  // The same, copying only Fields (fields of Source, in the order given). Each value is read
+  // once, where it is: nothing of Source is copied before it is written.
+  int BatchMove(TDataSet* Source, TBatchMode Mode, const std::vector<TField*>& Fields);
 
   // The file behind the table (resolved at Open).
   const std::string& FilePath() const { return FFilePath; }
@@ -93,8 +97,13 @@ class TQuery : public TDataSet {
 
  protected:
   void InternalOpen() override;
+  void InternalClose() override { FStoreRows.reset(); }
+  void BuildBaseRows(std::vector<uint32_t>& Rows) override;
 
  private:
   std::string FDatabaseName;
   TStringList FSQL;
+  // The order of a table's own store's rows, when the statement selected every row of that table
+  // with its columns as they are: the result shows them instead of a copy of their values.
+  std::optional<std::vector<uint32_t>> FStoreRows;
 };

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -98,21 +100,130 @@ TMappedFile::~TMappedFile() {
   if (FMapped) ::munmap(const_cast<uint8_t*>(FData), FSize);
 }
 
+// ---------------------------------------------------------------- TTableSlice
+
+TTableSlice::TTableSlice(const TTableStore& Data, const std::vector<uint32_t>* Rows)
+    : FPrimaryKey(Data.PrimaryKey),
+      FRowCount(Data.RowCount()),
+      FRowList(Rows),
+      FRows(Data.RowCount(), Rows) {
+  for (size_t I = 0; I < Data.Columns.size() && I < Data.Defs.size(); ++I)
+    FParts.push_back({Data.Defs[I], &Data.Columns[I]});
+}
+
+TTableSlice::TTableSlice(std::vector<TPart> Parts, size_t RowCount,
+                         const std::vector<uint32_t>* Rows, std::vector<std::string> PrimaryKey)
+    : FParts(std::move(Parts)),
+      FPrimaryKey(std::move(PrimaryKey)),
+      FRowCount(RowCount),
+      FRowList(Rows),
+      FRows(RowCount, Rows) {}
+
 // ---------------------------------------------------------------- TTempFile
+
+namespace {
+
+// An open directory stream, closed on destruction.
+class TDirHandle {
+ public:
+  explicit TDirHandle(const std::string& Dir) : FDir(::opendir(Dir.empty() ? "." : Dir.c_str())) {}
+  ~TDirHandle() {
+    if (FDir) ::closedir(FDir);
+  }
+  TDirHandle(const TDirHandle&) = delete;
+  TDirHandle& operator=(const TDirHandle&) = delete;
+  // The next entry's name, or null at the end (or when the directory could not be opened).
+  const char* Next() {
+    const dirent* E = FDir ? ::readdir(FDir) : nullptr;
+    return E ? E->d_name : nullptr;
+  }
+
+ private:
+  DIR* FDir;
+};
+
+// Eight hex digits naming this machine, so that a temporary file of another machine sharing the
+// folder is never taken for one of a dead process here.
+const std::string& HostTag() {
+  static const std::string Tag = [] {
+    char Name[256] = {};
+    ::gethostname(Name, sizeof Name - 1);
+    uint32_t H = 2166136261u;  // FNV-1a
+    for (const char* P = Name; *P; ++P) H = (H ^ static_cast<uint8_t>(*P)) * 16777619u;
+    char Buf[9];
+    std::snprintf(Buf, sizeof Buf, "%08x", H);
+    return std::string(Buf);
+  }();
+  return Tag;
+}
+
+// The process id in a temporary name of this machine (".<name>.tmp<pid>-<host>_<n><ext>"), or 0
+// when Name is not one.
+pid_t TemporaryOwner(std::string_view Name) {
+  if (Name.empty() || Name[0] != '.') return 0;
+  const std::string Mark = "-" + HostTag() + "_";
+  const char* const End = Name.data() + Name.size();
+  for (size_t At = Name.rfind(".tmp"); At != std::string_view::npos && At > 0;
+       At = Name.rfind(".tmp", At - 1)) {
+    pid_t Pid = 0;
+    const char* P = Name.data() + At + 4;
+    auto Read = std::from_chars(P, End, Pid);
+    if (Read.ec != std::errc() || Pid <= 0 ||
+        std::string_view(Read.ptr, End - Read.ptr).substr(0, Mark.size()) != Mark)
+      continue;
+    unsigned Counter = 0;
+    Read = std::from_chars(Read.ptr + Mark.size(), End, Counter);
+    if (Read.ec == std::errc() && Read.ptr < End && *Read.ptr == '.') return Pid;
+  }
+  return 0;
+}
+
+}  // namespace
 
 std::string SiblingName(const std::string& Target, const std::string& Ext) {
   static std::atomic<unsigned> Counter{0};
   const size_t Slash = Target.find_last_of('/');
   const std::string Dir = Slash == std::string::npos ? std::string() : Target.substr(0, Slash + 1);
   const std::string Name = Slash == std::string::npos ? Target : Target.substr(Slash + 1);
-  return Dir + "." + Name + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(Counter++) +
-         Ext;
+  return Dir + "." + Name + ".tmp" + std::to_string(::getpid()) + "-" + HostTag() + "_" +
+         std::to_string(Counter++) + Ext;
+}
+
+void RemoveStaleTemporaries(const std::string& Dir) {
+  TDirHandle D(Dir);
+  while (const char* Entry = D.Next()) {
+    const pid_t Owner = TemporaryOwner(Entry);
+    // Only a process that no longer exists leaves its files for good.
+    if (Owner <= 0 || Owner == ::getpid() || ::kill(Owner, 0) == 0 || errno != ESRCH) continue;
+    const std::string Full = JoinPath(Dir, Entry);
+    struct stat St;
+    if (::lstat(Full.c_str(), &St) == 0 && S_ISREG(St.st_mode)) ::unlink(Full.c_str());
+  }
+}
+
+TFolderLock::TFolderLock(const std::string& Dir, bool Exclusive) {
+  FFd = ::open(Dir.empty() ? "." : Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (FFd < 0) return;
+  int Rc;
+  do {
+    Rc = ::flock(FFd, Exclusive ? LOCK_EX : LOCK_SH);
+  } while (Rc != 0 && errno == EINTR);
+  if (Rc != 0) {
+    // A file system without locks: the files are still replaced whole, one at a time.
+    ::close(FFd);
+    FFd = -1;
+  }
+}
+
+TFolderLock::~TFolderLock() {
+  if (FFd >= 0) ::close(FFd);  // closing lets the lock go
 }
 
 TTempFile::TTempFile(const std::string& Target, const std::string& Ext) : FTarget(Target) {
   struct stat St;
   if (::stat(Target.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
     RaiseFileError(Target, "es un directorio, no se puede escribir la tabla");
+  RemoveStaleTemporaries(ExtractFilePath(Target));
   for (int Attempt = 0; Attempt < 100; ++Attempt) {
     std::string Candidate = SiblingName(Target, Ext);
     int Fd = ::open(Candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -139,13 +250,6 @@ void TTempFile::Commit() {
   FDone = true;
 }
 
-std::unique_ptr<TTempFile> TTempFile::Adopt(const std::string& Path, const std::string& Target) {
-  std::unique_ptr<TTempFile> T(new TTempFile());
-  T->FPath = Path;
-  T->FTarget = Target;
-  return T;
-}
-
 namespace {
 // A second name for the file a target names now, so that it can be put back; nothing when the
 // target does not exist (or the file system cannot give a file two names: then it cannot be put
@@ -160,7 +264,12 @@ std::unique_ptr<TTempFile> KeepPrevious(const std::string& Target) {
 }
 }  // namespace
 
-void TTempFile::CommitAll(const std::vector<TTempFile*>& Files) {
+void TTempFile::CommitAll(const std::vector<TTempFile*>& Files,
+                          const std::vector<std::string>& Obsolete) {
+  if (Files.empty()) return;
+  // Other writers replace their files of the folder after this one's are all in place, and
+  // readers of a table's pair read it before or after, never in between.
+  TFolderLock Lock(ExtractFilePath(Files[0]->Target()), true);
   std::vector<std::unique_ptr<TTempFile>> Previous;
   std::vector<bool> Existed;
   for (TTempFile* F : Files) {
@@ -184,6 +293,7 @@ void TTempFile::CommitAll(const std::vector<TTempFile*>& Files) {
       throw;
     }
   }
+  for (const std::string& Path : Obsolete) ::unlink(Path.c_str());
 }
 
 TFileWriter::TFileWriter(const std::string& Path, const std::string& ErrName) : FErrName(ErrName) {
@@ -245,25 +355,6 @@ void TFileWriter::Close() {
 // ---------------------------------------------------------------- names in any letter case
 
 namespace {
-// An open directory stream, closed on destruction.
-class TDirHandle {
- public:
-  explicit TDirHandle(const std::string& Dir) : FDir(::opendir(Dir.empty() ? "." : Dir.c_str())) {}
-  ~TDirHandle() {
-    if (FDir) ::closedir(FDir);
-  }
-  TDirHandle(const TDirHandle&) = delete;
-  TDirHandle& operator=(const TDirHandle&) = delete;
-  // The next entry's name, or null at the end (or when the directory could not be opened).
-  const char* Next() {
-    const dirent* E = FDir ? ::readdir(FDir) : nullptr;
-    return E ? E->d_name : nullptr;
-  }
-
- private:
-  DIR* FDir;
-};
-
 bool IsRegularFile(const std::string& Path) {
   struct stat St;
   return ::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode);
@@ -405,9 +496,25 @@ size_t Utf8Length(std::string_view S) {
   return N;
 }
 
+size_t LongestText(const TColumn& Col, const TRowSelection& Rows, size_t Floor) {
+  size_t Longest = 0;
+  Rows.ForEachValue(Col, [&](size_t Row) {
+    const std::string_view S = Col.Str(Row);
+    if (S.size() > std::max(Longest, Floor)) Longest = std::max(Longest, Utf8Length(S));
+  });
+  return Longest;
+}
+
 bool IsAscii(std::string_view S) {
-  for (char C : S)
-    if (static_cast<uint8_t>(C) >= 0x80) return false;
+  // Eight bytes at a time: every text of every row goes through here when a table is written.
+  size_t I = 0;
+  for (; I + 8 <= S.size(); I += 8) {
+    uint64_t W;
+    std::memcpy(&W, S.data() + I, 8);
+    if (W & 0x8080808080808080ull) return false;
+  }
+  for (; I < S.size(); ++I)
+    if (static_cast<uint8_t>(S[I]) >= 0x80) return false;
   return true;
 }
 
@@ -416,18 +523,28 @@ bool IsAscii(std::string_view S) {
 int FormatIsoDateTime(char (&Buf)[40], double Value, TFieldType Type, bool WithMs) {
   int64_t Days, Ms;
   SplitDateTime(TDateTime(Value), Days, Ms);
-  int Y, M, D;
-  DateOfDayNumber(Days, Y, M, D);
-  const int Hh = int(Ms / 3600000), Mi = int(Ms / 60000 % 60), Ss = int(Ms / 1000 % 60),
-            Zz = int(Ms % 1000);
-  int N = 0;
-  if (Type == ftDate) return std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d", Y, M, D);
-  if (Type == ftTime)
-    N = std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", Hh, Mi, Ss);
-  else
-    N = std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d %02d:%02d:%02d", Y, M, D, Hh, Mi, Ss);
-  if (WithMs) N += std::snprintf(Buf + N, sizeof Buf - N, ".%03d", Zz);
-  return N;
+  char* P = Buf;
+  if (Type != ftTime) {
+    int Y, M, D;
+    DateOfDayNumber(Days, Y, M, D);
+    P = PutDigits(P, Y, 4);
+    *P++ = '-';
+    P = PutDigits(P, M, 2);
+    *P++ = '-';
+    P = PutDigits(P, D, 2);
+    if (Type == ftDate) return static_cast<int>(P - Buf);
+    *P++ = ' ';
+  }
+  P = PutDigits(P, int(Ms / 3600000), 2);
+  *P++ = ':';
+  P = PutDigits(P, int(Ms / 60000 % 60), 2);
+  *P++ = ':';
+  P = PutDigits(P, int(Ms / 1000 % 60), 2);
+  if (WithMs) {
+    *P++ = '.';
+    P = PutDigits(P, int(Ms % 1000), 3);
+  }
+  return static_cast<int>(P - Buf);
 }
 
 bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows) {
@@ -441,12 +558,6 @@ bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows) {
 }
 
 // ---------------------------------------------------------------- numbers
-
-std::string DoubleToText(double V) {
-  char Buf[64];
-  auto R = std::to_chars(Buf, Buf + sizeof Buf, V);
-  return std::string(Buf, R.ptr);
-}
 
 static std::string_view TrimBlanks(std::string_view S) {
   while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);

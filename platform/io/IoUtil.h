@@ -40,8 +40,8 @@ class TMappedFile {
 // The rows a writer writes: every row of a store in order, or the chosen ones in the given order.
 class TRowSelection {
  public:
-  TRowSelection(const TTableStore& Data, const std::vector<uint32_t>* Rows)
-      : FRows(Rows), FCount(Rows ? Rows->size() : Data.RowCount()) {}
+  TRowSelection(size_t RowCount, const std::vector<uint32_t>* Rows)
+      : FRows(Rows), FCount(Rows ? Rows->size() : RowCount) {}
   size_t Count() const { return FCount; }
   // The stored row written I-th.
   size_t operator[](size_t I) const { return FRows ? (*FRows)[I] : I; }
@@ -59,9 +59,58 @@ class TRowSelection {
   size_t FCount;
 };
 
-// A name for a passing file beside Target, ending in Ext, that no file has yet (the process id
-// and a counter keep it apart from other writers).
+// What a writer writes: chosen rows (stored-row ids, in order) of chosen columns, each column
+// under a definition of its own (its name and size in the new file). The columns need not come
+// from one store, but all have the same row count. Nothing is copied: the columns must outlive
+// the slice.
+class TTableSlice {
+ public:
+  struct TPart {
+    TColumnDef Def;
+    const TColumn* Column = nullptr;
+  };
+  // Rows (all when null) of every column of Data, with Data's definitions and primary key.
+  explicit TTableSlice(const TTableStore& Data, const std::vector<uint32_t>* Rows = nullptr);
+  // Rows (all when null) of Parts, each RowCount rows long; PrimaryKey names the leading
+  // columns that form the key (may be empty).
+  TTableSlice(std::vector<TPart> Parts, size_t RowCount, const std::vector<uint32_t>* Rows,
+              std::vector<std::string> PrimaryKey);
+  size_t ColumnCount() const { return FParts.size(); }
+  const TColumnDef& Def(size_t I) const { return FParts[I].Def; }
+  const TColumn& Column(size_t I) const { return *FParts[I].Column; }
+  const std::vector<std::string>& PrimaryKey() const { return FPrimaryKey; }
+  size_t RowCount() const { return FRowCount; }
+  const TRowSelection& Rows() const { return FRows; }
+  const std::vector<uint32_t>* RowList() const { return FRowList; }
+
+ private:
+  std::vector<TPart> FParts;
+  std::vector<std::string> FPrimaryKey;
+  size_t FRowCount;
+  const std::vector<uint32_t>* FRowList;
+  TRowSelection FRows;
+};
+
+// A name for a passing file beside Target, ending in Ext, that no file has yet:
+// ".<name>.tmp<pid>-<host>_<n><ext>", where the process id, a tag of this machine and a counter
+// keep it apart from other writers.
 std::string SiblingName(const std::string& Target, const std::string& Ext);
+// Removes from Dir ("" for the current folder) the passing files that processes of this machine
+// which no longer exist left behind (killed while writing).
+void RemoveStaleTemporaries(const std::string& Dir);
+
+// An advisory lock on a folder, held while it lives: exclusive for replacing the files of a
+// table together, shared for reading them. Where the file system has no locks it holds nothing.
+class TFolderLock {
+ public:
+  TFolderLock(const std::string& Dir, bool Exclusive);
+  ~TFolderLock();
+  TFolderLock(const TFolderLock&) = delete;
+  TFolderLock& operator=(const TFolderLock&) = delete;
+
+ private:
+  int FFd = -1;
+};
 
 // A file written under a temporary name beside its target; Commit renames it over the target,
 // the destructor removes it when not committed.
@@ -77,16 +126,15 @@ class TTempFile {
   const std::string& Target() const { return FTarget; }
   // Renames the temporary file over the target; raises EDatabaseError naming the target.
   void Commit();
-  // Renames several temporary files over their targets, all or none: when one rename fails,
-  // the targets replaced before it get their previous files back (or are removed when they had
-  // none) and the error is raised. The files of a table (data and schema, data and memos) are
-  // replaced together this way.
-  static void CommitAll(const std::vector<TTempFile*>& Files);
-  // Takes charge of an existing file Path as the temporary file of Target.
-  static std::unique_ptr<TTempFile> Adopt(const std::string& Path, const std::string& Target);
+  // Renames several temporary files (of one folder) over their targets, all or none: when one
+  // rename fails, the targets replaced before it get their previous files back (or are removed
+  // when they had none) and the error is raised. Once all are in place the Obsolete files (a
+  // memo file the new table does not need) are removed. The files of a table (data and schema,
+  // data and memos) are replaced together this way, under the folder's lock.
+  static void CommitAll(const std::vector<TTempFile*>& Files,
+                        const std::vector<std::string>& Obsolete = {});
 
  private:
-  TTempFile() = default;
   std::string FTarget, FPath;
   bool FDone = false;
 };
@@ -150,18 +198,27 @@ class TCodePage {
 
 // Characters in a UTF-8 text: its length once encoded in a single-byte code page.
 size_t Utf8Length(std::string_view S);
+// The length in characters of the longest value written of a text column. Only values longer in
+// bytes than Floor are counted (no shorter one can matter to a caller that makes room for Floor
+// characters anyway), so the result is exact whenever it exceeds Floor.
+size_t LongestText(const TColumn& Col, const TRowSelection& Rows, size_t Floor);
 // True when every byte is ASCII (no conversion needed).
 bool IsAscii(std::string_view S);
 
-// The ISO text of a date, time or date-time value (per Type: 2024-01-31, 13:45:00,
-// 2024-01-31 13:45:00), with ".zzz" milliseconds when WithMs, into Buf; returns its length.
+// Writes V (not negative) with exactly Width digits, zero-padded, at P; returns the end. The
+// writers format values of every row this way: printf costs more than the rest of a record.
+inline char* PutDigits(char* P, int V, int Width) {
+  for (int I = Width - 1; I >= 0; --I, V /= 10) P[I] = static_cast<char>('0' + V % 10);
+  return P + Width;
+}
+// The ISO text of a date, time or date-time value of the calendar (years 1 to 9999; per Type:
+// 2024-01-31, 13:45:00, 2024-01-31 13:45:00), with ".zzz" milliseconds when WithMs, into Buf;
+// returns its length.
 int FormatIsoDateTime(char (&Buf)[40], double Value, TFieldType Type, bool WithMs);
 // Whether any value written of a date-time column has a fraction of a second (so that the text
 // formats write milliseconds for the whole column).
 bool AnyMilliseconds(const TColumn& Col, const TRowSelection& Rows);
 
-// Shortest decimal text that reads back as the same double ("." decimal point).
-std::string DoubleToText(double V);
 // Parses a decimal number ("." point, blanks around allowed); false when not a number.
 bool TextToDouble(std::string_view S, double& V);
 // Parses a whole number that fits 32 bits; false when not one.

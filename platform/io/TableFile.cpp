@@ -92,6 +92,8 @@ std::shared_ptr<TTableStore> ReadTable(const std::string& Path, TTableFormat For
 
 std::shared_ptr<const TTableStore> LoadTableFile(const std::string& Path) {
   const TTableFormat Format = TableFormatOf(Path);
+  // A table's files are stamped and read while no writer is putting a new pair of them in place.
+  TFolderLock Lock(ExtractFilePath(Path), false);
   const TFileStamp Stamp = StampOf(Path);
   TFileStamp SchemaStamp;
   if (Format == TTableFormat::Ascii) {
@@ -119,31 +121,36 @@ std::shared_ptr<const TTableStore> LoadTableFile(const std::string& Path) {
 
 void SaveTableFile(const std::string& Path, const TTableStore& Data,
                    const std::vector<uint32_t>* Rows) {
-  const TTableFormat Format = TableFormatOf(Path);
-  const size_t Count = Data.RowCount();
   if (Data.Columns.size() != Data.Defs.size())
     RaiseFileError(Path, "la definición de los campos no coincide con sus columnas");
-  for (const TColumn& C : Data.Columns)
-    if (C.Size() != Count)
+  SaveTableFile(Path, TTableSlice(Data, Rows));
+}
+
+void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
+  const TTableFormat Format = TableFormatOf(Path);
+  const size_t Count = Data.RowCount();
+  for (size_t I = 0; I < Data.ColumnCount(); ++I)
+    if (Data.Column(I).Size() != Count)
       RaiseFileError(Path, "las columnas de la tabla tienen distinto número de filas");
-  if (Rows)
+  if (const std::vector<uint32_t>* Rows = Data.RowList())
     for (uint32_t R : *Rows)
       if (R >= Count)
         RaiseFileError(Path, "la fila " + std::to_string(R) + " no existe en los datos a guardar");
   try {
     switch (Format) {
       case TTableFormat::Paradox: {
+        const std::string Memo = CompanionPath(Path, ".mb");
         TTempFile Tmp(Path, ".db");
-        TTempFile TmpMemo(CompanionPath(Path, ".mb"), ".mb");
-        if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Data, Rows))
+        TTempFile TmpMemo(Memo, ".mb");
+        if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Data))
           TTempFile::CommitAll({&TmpMemo, &Tmp});
-        else
-          Tmp.Commit();
+        else  // a memo file left by the table replaced would not belong to the new one
+          TTempFile::CommitAll({&Tmp}, {Memo});
         break;
       }
       case TTableFormat::DBase: {
         TTempFile Tmp(Path, ".dbf");
-        WriteDBaseFile(Tmp.Path(), Path, Data, Rows);
+        WriteDBaseFile(Tmp.Path(), Path, Data);
         Tmp.Commit();
         break;
       }
@@ -151,7 +158,7 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
         const std::string Sch = SchemaPathOf(Path);
         TTempFile Tmp(Path, ".txt");
         TTempFile TmpSch(Sch, ".sch");
-        WriteAsciiFile(Tmp.Path(), TmpSch.Path(), Path, Data, Rows);
+        WriteAsciiFile(Tmp.Path(), TmpSch.Path(), Path, Data);
         TTempFile::CommitAll({&TmpSch, &Tmp});
         break;
       }
@@ -164,66 +171,6 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
     RaiseFileError(Path, "no hay memoria suficiente para guardar la tabla");
   }
   ClearTableCache(Path);
-}
-
-namespace {
-// The file that goes with a table file: an ASCII table's schema, a Paradox table's memo file
-// (whether or not it exists); "" for a dBase table.
-std::string CompanionOf(const std::string& Path) {
-  switch (TableFormatOf(Path)) {
-    case TTableFormat::Paradox:
-      return CompanionPath(Path, ".mb");
-    case TTableFormat::Ascii:
-      return SchemaPathOf(Path);
-    case TTableFormat::DBase:
-      break;
-  }
-  return std::string();
-}
-
-// Removes a table file and its companion file; files that do not exist are no error.
-void DeleteTableFile(const std::string& Path) {
-  const std::string Companion = CompanionOf(Path);
-  ::unlink(Path.c_str());
-  if (!Companion.empty()) ::unlink(Companion.c_str());
-  ClearTableCache(Path);
-}
-}  // namespace
-
-TPassingTable::TPassingTable(std::string Target) : FTarget(std::move(Target)) {
-  TableFormatOf(FTarget);  // a name the layer cannot write is refused before any work
-  struct stat St;
-  if (::stat(FTarget.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
-    RaiseFileError(FTarget, "es un directorio, no se puede escribir la tabla");
-  for (int Attempt = 0; FFolder.empty(); ++Attempt) {
-    const std::string Candidate = SiblingName(FTarget, ".dir");
-    if (::mkdir(Candidate.c_str(), 0755) == 0) {
-      FFolder = Candidate;
-    } else if (errno == ENOENT) {
-      RaiseFileError(FTarget, "no existe la carpeta '" + ExtractFilePath(FTarget) + "'");
-    } else if (errno != EEXIST || Attempt == 100) {
-      RaiseFileError(FTarget, "no se puede crear la carpeta de paso: " + ErrnoText(errno));
-    }
-  }
-  FPath = JoinPath(FFolder, ExtractFileName(FTarget));
-}
-
-TPassingTable::~TPassingTable() {
-  DeleteTableFile(FPath);
-  ::rmdir(FFolder.c_str());
-}
-
-void TPassingTable::Commit() {
-  std::vector<std::unique_ptr<TTempFile>> Files;
-  const std::string Companion = CompanionOf(FPath);
-  if (!Companion.empty() && ::access(Companion.c_str(), F_OK) == 0)
-    Files.push_back(TTempFile::Adopt(Companion, CompanionOf(FTarget)));
-  Files.push_back(TTempFile::Adopt(FPath, FTarget));
-  std::vector<TTempFile*> All;
-  for (auto& F : Files) All.push_back(F.get());
-  TTempFile::CommitAll(All);
-  ClearTableCache(FPath);
-  ClearTableCache(FTarget);
 }
 
 void ClearTableCache(const std::string& Path) {

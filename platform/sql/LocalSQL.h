@@ -4,8 +4,11 @@
 //   ALTER TABLE "file" DROP "file"."field" [, DROP ...]
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "DB.h"
 #include "TableStore.h"
@@ -18,6 +21,16 @@ class ESQLError : public EDatabaseError {
 // Runs a SELECT against the tables of DatabaseName (alias or directory) and returns the
 // result as a new store whose column types follow the source columns.
 std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql, const std::string& DatabaseName);
+
+// What a SELECT opened for a dataset gives: a store, and when that store is a table's own (the
+// statement selects every row of one table, in any order, with its columns as they are, so no
+// value needs copying) the order of its rows.
+struct TSelectResult {
+  std::shared_ptr<const TTableStore> Store;
+  std::optional<std::vector<uint32_t>> Rows;
+};
+// Runs a SELECT like ExecuteSelect, giving the rows of the table's own store where it can.
+TSelectResult OpenSelect(const std::string& Sql, const std::string& DatabaseName);
 
 // Runs a statement that returns no rows (ALTER TABLE ... DROP). Raises ESQLError for a SELECT
 // or anything unsupported; a failure changes no file.

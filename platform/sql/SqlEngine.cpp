@@ -617,6 +617,22 @@ void CopyCell(TColumn& Dst, const TColumn& Src, sqlite3_int64 Row, int* MaxLen) 
   }
 }
 
+// A new store holding Rows of S in their order, each column as it is, with no field required:
+// the result of a plain selection of some of a table's rows.
+std::shared_ptr<TTableStore> CopyRows(const TTableStore& S, const std::vector<uint32_t>& Rows) {
+  auto Result = std::make_shared<TTableStore>();
+  for (TColumnDef D : S.Defs) {
+    D.Required = false;
+    Result->AddColumn(D);
+  }
+  for (size_t C = 0; C < S.Columns.size(); ++C) {
+    TColumn& Out = Result->Columns[C];
+    Out.Reserve(Rows.size());
+    for (uint32_t Row : Rows) CopyCell(Out, S.Columns[C], Row, nullptr);
+  }
+  return Result;
+}
+
 }  // namespace
 
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
@@ -717,6 +733,29 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
   return Result;
 }
 
+std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
+                                                             TSqlTableSource& Tables,
+                                                             const std::string& Original) {
+  if (T.RowText.empty() || T.Tables.size() != 1) return std::nullopt;
+  const std::shared_ptr<const TTableStore> S = Tables.Store(T.Tables[0].Path);
+  if (!S || T.Columns.size() != S->Defs.size() || S->Columns.size() != S->Defs.size())
+    return std::nullopt;
+  for (size_t C = 0; C < T.Columns.size(); ++C) {
+    const TSqlResultColumn& R = T.Columns[C];
+    const TColumnDef& D = S->Defs[C];
+    if (R.SourceTable != 0 || R.SourceColumn != static_cast<int>(C) || R.Def.Name != D.Name ||
+        R.Def.DataType != D.DataType || S->Columns[C].Type() != D.DataType ||
+        (D.DataType == ftString && D.Size <= 0))
+      return std::nullopt;
+  }
+  TSqliteDatabase Db;
+  Db.AttachStore(SqlTableName(0), S);
+  TSqliteStatement St(Db, T.RowText, Original);
+  std::vector<uint32_t> Rows;
+  while (St.Step()) Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
+  return Rows;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The public entry points
 
@@ -728,6 +767,23 @@ std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql,
   TSqlTableSource Tables(DatabaseName);
   TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
   return RunTranslatedSelect(T, Tables, Sql);
+}
+
+TSelectResult OpenSelect(const std::string& Sql, const std::string& DatabaseName) {
+  TSqlStatement St = ParseSql(Sql);
+  if (!St.Select)
+    RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
+  TSqlTableSource Tables(DatabaseName);
+  TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
+  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql)) {
+    std::shared_ptr<const TTableStore> S = Tables.Store(T.Tables[0].Path);
+    // Every row of the table, in any order: the result is the table's own store seen in that
+    // order. Some of its rows are copied, so that nothing that reads a result's store (a lookup
+    // into it) meets rows the result lacks.
+    if (Rows->size() == S->RowCount()) return {S, std::move(Rows)};
+    return {CopyRows(*S, *Rows), std::nullopt};
+  }
+  return {RunTranslatedSelect(T, Tables, Sql), std::nullopt};
 }
 
 void ExecuteStatement(const std::string& Sql, const std::string& DatabaseName) {

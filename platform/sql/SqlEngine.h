@@ -82,6 +82,12 @@ class TSqlTableSource {
 // Runs a translated SELECT over the tables and builds the result store.
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
                                                  const std::string& Original);
+// The rows a translated SELECT returns of its one table, in order, when it selects that table's
+// columns as they are (same order, names and types, texts of a known size); nothing otherwise.
+// The rows are read from SQLite without a value.
+std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
+                                                             TSqlTableSource& Tables,
+                                                             const std::string& Original);
 
 // Drops the statement's columns from its table file, rewriting the file in place (atomically).
 // Raises ESQLError for an unknown table or field, or when no column would remain; on any

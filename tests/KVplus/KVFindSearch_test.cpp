@@ -357,6 +357,103 @@ TEST_F(KVFindFiles, QuerySearches) {
   EXPECT_EQ(K.Results()->RecordCount(), 8);
 }
 
+// The joins of lookup fields hold for the whole search on a query too: an " or " in the search
+// must not take them into its last branch only (which paired orders with customers they do
+// not have).
+TEST_F(KVFindFiles, QuerySearchWithALookupJoinsEveryBranch) {
+  TTable Customer;
+  OpenTable(Customer, "customer.db");
+  TQuery Q;
+  Q.SetDatabaseName(Dir);
+  Q.SQL().Add("select * from orders");
+  Q.AddField<TIntegerField>("OrderNo");
+  Q.AddField<TIntegerField>("CustNo");
+  Q.AddField<TCurrencyField>("Amount");
+  Q.AddField<TDateTimeField>("SaleDate");
+  Q.AddLookupField("CustName", ftString, &Customer, "CustNo", "CustNo", "Company", 30);
+  Q.Open();
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Q);
+  K.SetpDataSource(&DS);
+  Search(K, "CustName=='sig' or Amount>'1000'");
+  EXPECT_EQ(K.SQLQuery()->SQL().Text(),
+            "Select  * From  orders\n,\"customer.db\" Where ((lower(\"customer.db\".\"Company\") "
+            "like \"sig%\" or Amount>1000) and (CustNo=\"customer.db\".\"CustNo\"))\n");
+  std::set<std::string> Found;
+  for (TDataSet* R = K.Results(); !R->Eof(); R->Next())
+    Found.insert(R->FieldByName("OrderNo")->AsString());
+  EXPECT_EQ(Found, (std::set<std::string>{"1003", "1005"}));
+  EXPECT_EQ(K.Results()->RecordCount(), 2);
+}
+
+// With letter case ignored, a search finds the same records as a dataset filter and as SQL:
+// both compare the texts' lower-case forms (the ones the SQL lower() gives).
+TEST_F(KVFindFiles, BothWaysIgnoreLetterCaseAlike) {
+  // Text files keep every character (Paradox and dBase files hold a code page's).
+  Make("names.txt", {{"Id", ftInteger, 0}, {"Name", ftString, 20}}, {"Id"},
+       {{1, "STRASSE"},
+        {2, "straße"},
+        {3, "fin"},
+        {4, "ﬁn"},
+        {5, "FIN"},
+        {6, "ΟΔΟΣ"},
+        {7, "οδοσ"},
+        {8, "ΟΔΟΣΑ"},
+        {9, "İSTANBUL"},
+        {10, "ıstanbul"},
+        {11, "ISTANBUL"},
+        {12, "ÁNGEL"},
+        {13, "ángel"},
+        {14, "angel"}});
+  TTable Names;
+  OpenTable(Names, "names.txt");
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Names);
+  K.SetpDataSource(&DS);
+  const struct {
+    const char* Expression;
+    const char* Found;
+  } Cases[] = {
+      {"Name='straße'", "2"},
+      {"Name='STRASSE'", "1"},
+      {"Name='fin'", "3,5"},
+      {"Name='ﬁn'", "4"},
+      {"Name='οδος'", "6"},
+      {"Name>='ΟΔΟΣ'", "4,6,7,8"},
+      {"Name<'ΟΔΟΣ' and Name>'ı'", "10"},
+      {"Name='i̇stanbul'", "9"},
+      {"Name='istanbul'", "11"},
+      {"Name='ıSTANBUL'", "10"},
+      {"Name='Ángel'", "12,13"},
+      {"Name<>'ÁNGEL' and Name<'b'", "14"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    for (bool Sql : {false, true}) {
+      K.SetForceSQL(Sql);
+      Search(K, C.Expression);
+      EXPECT_EQ(K.Results() == K.SQLQuery(), Sql);
+      EXPECT_EQ(Column(K.Results(), "Id"), C.Found) << (Sql ? "SQL" : "filter");
+    }
+  }
+  // Starting with: SQL in a search, the dataset filter when stepping through matches.
+  K.SetForceSQL(false);
+  K.SetFiltered(false);
+  for (const char* Prefix : {"'STRAẞ'", "'ΟΔΟΣ'", "'İs'", "'ﬁ'"}) {
+    SCOPED_TRACE(Prefix);
+    Search(K, std::string("Name==") + Prefix);
+    const std::string BySql = Column(K.Results(), "Id");
+    K.SetFiltered(false);
+    K.SetCondition(std::string("Name==") + Prefix);
+    std::string Stepped;
+    for (bool Ok = K.FindFirst(); Ok; Ok = K.FindNext())
+      Stepped += (Stepped.empty() ? "" : ",") + Names.FieldByName("Id")->AsString();
+    EXPECT_EQ(Stepped, BySql);
+  }
+}
+
 TEST_F(KVFindFiles, OrderByShowsEverythingInOrder) {
   TTable Customer;
   OpenTable(Customer, "customer.db");
@@ -539,6 +636,45 @@ TEST_F(KVFindMasters, FloatAndDateMasterValues) {
   EXPECT_EQ(K.SQLQuery()->SQL().Text(),
             "Select * From \"since.db\" Where (\"since.db\".\"since\"=\"12/25/1998\")\n");
   EXPECT_EQ(Column(K.Results(), "Note"), "navidad");
+}
+
+// An empty master value (of any type) is compared as an empty constant is, " IS NULL ": the
+// search then shows what the detail table shows, the records whose link is empty too.
+TEST_F(KVFindFiles, EmptyMasterValuesAreComparedAsEmpty) {
+  Make("zones.db", {{"ZoneNo", ftInteger, 0}, {"Code", ftString, 4}, {"Name", ftString, 10}}, {},
+       {{1, "N", "Norte"}, {Null(), Null(), "Sin zona"}});
+  Make("shops.db", {{"ZoneNo", ftInteger, 0}, {"Code", ftString, 4}, {"Shop", ftString, 10}}, {},
+       {{1, "N", "Bilbao"}, {Null(), Null(), "Web"}, {Null(), Null(), "Feria"}});
+  TTable Zones;
+  OpenTable(Zones, "zones.db");
+  TDataSource ZoneSrc;
+  ZoneSrc.SetDataSet(&Zones);
+  TDataSource DS;
+  for (const char* Link : {"ZoneNo", "Code"}) {
+    SCOPED_TRACE(Link);
+    TTable Shops;
+    Shops.SetDatabaseName(Dir);
+    Shops.SetTableName("shops.db");
+    Shops.SetIndexFieldNames(Link);
+    Shops.SetMasterSource(&ZoneSrc);
+    Shops.SetMasterFields(Link);
+    Shops.Open();
+    Zones.First();
+    Zones.Next();  // the zone without number or code
+    ASSERT_TRUE(Zones.FieldByName(Link)->IsNull());
+    TKVFind K;
+    K.SetPDataSet(&Shops);
+    K.SetpDataSource(&DS);
+    K.SetMasterSlave(true);
+    K.SetForceSQL(true);
+    Search(K, "Shop<>''");
+    EXPECT_EQ(K.SQLQuery()->SQL().Text(),
+              "Select * From \"shops.db\" Where (lower(\"shops.db\".\"Shop\") IS NOT NULL ) and "
+              "(\"shops.db\".\"" +
+                  LowerCase(Link) + "\" IS NULL )\n");
+    EXPECT_EQ(Column(K.Results(), "Shop"), Column(&Shops, "Shop"));
+    EXPECT_EQ(Column(K.Results(), "Shop"), "Web,Feria");
+  }
 }
 
 // ---------------------------------------------------------------- navigation
@@ -724,7 +860,7 @@ TEST_F(KVFindExport, ThreeFormatsColumnsAndRecords) {
       {"c.txt", "\"company\", \"CITY\"", true, "Company;City;8"},
       {"d.db", "\"CustNo\", \"Company\", \"State\", \"City\", \"Since\", \"Limit\"", false,
        "CustNo;Company;State;City;Since;Limit;3"},
-      {"e.db", "\"Name\", \"CustNoX\", \"Limit\"", true, "Limit;8"},
+      {"e.db", "\"Limit\", \"limit\"", true, "Limit;8"},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.File);
@@ -739,7 +875,57 @@ TEST_F(KVFindExport, ThreeFormatsColumnsAndRecords) {
   EXPECT_TRUE(Boxes.Texts.empty());
   // No passing files are left behind.
   for (const auto& E : fs::directory_iterator(Out))
-    EXPECT_EQ(E.path().filename().string().find('~'), std::string::npos) << E.path();
+    EXPECT_NE(E.path().filename().string()[0], '.') << E.path();
+  // The schema's section names the table.
+  EXPECT_EQ(ReadFileBytes(Out + "/c.sch").rfind("[C]\n", 0), 0u);
+}
+
+// A column choice that names a field the result lacks is an error naming it, and nothing is
+// written; the search's result stays as it was.
+TEST_F(KVFindExport, UnknownColumnsAreNamedAndNothingIsWritten) {
+  TMessages Boxes;
+  K.SetFilter("State='CA'");
+  const std::string Old = Out + "/old.db";
+  ASSERT_TRUE(K.ExportResults(Old, "", false));
+  const std::string Before = ReadFileBytes(Old);
+  EXPECT_EQ(MessageOf([&] { K.ExportResults(Out + "/n.db", "\"Company\", \"Nope\"", false); }),
+            "No se puede exportar: el resultado no tiene el campo 'Nope'");
+  EXPECT_EQ(MessageOf([&] { K.ExportResults(Old, "Nada, Company, CustNoX", true); }),
+            "No se puede exportar: el resultado no tiene los campos 'Nada', 'CustNoX'");
+  // A part of a name is no name.
+  EXPECT_EQ(MessageOf([&] { K.ExportResults(Old, "\"Comp\"", false); }),
+            "No se puede exportar: el resultado no tiene el campo 'Comp'");
+  EXPECT_EQ(ReadFileBytes(Old), Before);
+  EXPECT_FALSE(fs::exists(Out + "/n.db"));
+  EXPECT_TRUE(Boxes.Texts.empty());
+  EXPECT_EQ(K.SQLQuery()->RecordCount(), 3);
+}
+
+// Only the chosen fields are written, so fields the user left out can neither fail the export
+// (a text too long for dBase) nor lose it (names dBase cuts alike, made apart in the file).
+TEST_F(KVFindExport, FieldsLeftOutCannotFailTheCopy) {
+  TMemDataSet Wide;
+  Wide.FieldDefs().Add("ShipToAddr1", ftString, 20);
+  Wide.FieldDefs().Add("ShipToAddr2", ftString, 20);
+  Wide.FieldDefs().Add("Notes", ftMemo);
+  Wide.FieldDefs().Add("OrderNo", ftInteger);
+  Wide.CreateDataSet();
+  Wide.AppendRecord({"Calle Mayor 1", "Bajo", std::string(300, 'n'), 1});
+  Wide.AppendRecord({"Plaza Real 2", Null(), "corta", 2});
+  TTable Src;
+  Src.SetTableName(Out + "/wide.db");
+  Src.BatchMove(&Wide, batCopy);
+  Src.Open();
+  TKVFind W;
+  W.SetPDataSet(&Src);
+  TMessages Boxes;
+  EXPECT_TRUE(W.ExportResults(Out + "/o.dbf", "OrderNo, ShipToAddr1, ShipToAddr2", false));
+  EXPECT_EQ(Shape(Out + "/o.dbf"), "ShipToAddr;ShipToAd_1;OrderNo;2");
+  // The text too long for dBase is refused by name when it is chosen.
+  EXPECT_FALSE(W.ExportResults(Out + "/n.dbf", "Notes", false));
+  ASSERT_EQ(Boxes.Details.size(), 1u);
+  EXPECT_NE(Boxes.Details[0].find("'Notes'"), std::string::npos) << Boxes.Details[0];
+  EXPECT_FALSE(fs::exists(Out + "/n.dbf"));
 }
 
 TEST_F(KVFindExport, AllRecordsWithinTheMaster) {
@@ -768,7 +954,7 @@ TEST_F(KVFindExport, AllRecordsWithinTheMaster) {
 
 // Every failure shows the one box, with the real cause as its detail, and leaves the file that
 // was there whole: the table with its schema or memo file, whether the failure comes before the
-// copy, while writing it, or after it (dropping the columns).
+// copy or while writing it.
 TEST_F(KVFindExport, FailuresKeepTheOldFilesAndTellTheCause) {
   TMessages Boxes;
   K.SetFilter("State='CA'");
@@ -788,9 +974,6 @@ TEST_F(KVFindExport, FailuresKeepTheOldFilesAndTellTheCause) {
       {Out + "/sub.db", "", "es un directorio"},
       {Out + "/no/such/dir/x.db", "", "no existe la carpeta"},
       {Out + "/plain/x.db", "", "no es un directorio"},
-      // The drop statement fails after the copy: no column would be left.
-      {Old, "\"Nada\"", "No se pueden eliminar todos los campos"},
-      {Pair, "\"Nada\"", "No se pueden eliminar todos los campos"},
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.File);
@@ -830,8 +1013,8 @@ TEST_F(KVFindExport, FailuresKeepTheOldFilesAndTellTheCause) {
   EXPECT_FALSE(fs::exists(Out + "/f.db"));
 }
 
-// Long texts go to the memo file beside the exported table, which travels with it when the copy
-// is made under a passing name (columns dropped).
+// Long texts go to the memo file beside the exported table, which takes its name with the table
+// when a column choice leaves some fields out.
 TEST_F(KVFindExport, MemoFileTravelsWithTheTable) {
   TMemDataSet Notes;
   Notes.FieldDefs().Add("Id", ftInteger);

@@ -128,10 +128,12 @@ TEST(KVFindSplit, ConditionsWithoutOperator) {
   EXPECT_EQ(K.IFieldsList()[0], "");
   EXPECT_EQ(K.IConditionsList()[0], "");
   EXPECT_EQ(K.IValuesList()[0], "");
-  // A later one makes the expression unreadable.
-  EXPECT_EQ(MessageOf([&] { K.SeparaDatos("A='1' and Nothing"); }), "Filtro no válido");
+  // A later one makes the expression unreadable; the message says what is missing and where.
+  EXPECT_EQ(MessageOf([&] { K.SeparaDatos("A='1' and Nothing"); }),
+            "Filtro no válido en la posición 11 ('Nothing'): falta el operador de comparación");
   // A connector inside a constant cuts it: here the rest has no operator.
-  EXPECT_EQ(MessageOf([&] { K.SeparaDatos("Name='Smith and Sons'"); }), "Filtro no válido");
+  EXPECT_EQ(MessageOf([&] { K.SeparaDatos("Name='Smith and Sons'"); }),
+            "Filtro no válido en la posición 17 ('Sons''): falta el operador de comparación");
   // An empty text clears the lists.
   K.SeparaDatos("A='1'");
   K.SeparaDatos("");
@@ -206,10 +208,57 @@ TEST(KVFindValidate, NamesTheDatasetLacksEndInTheLayersError) {
   TDeclared D;
   TKVFind K;
   K.SetPDataSet(&D.Customer);
-  for (const char* E : {"Name ='x'", "Code='a<>b'", "Nothing", "Company ='x'"}) {
+  for (const char* E : {"Name ='x'", "Code='a<>b'", "Company ='x'"}) {
     EXPECT_THROW(K.SetFilter(E), EDatabaseError) << E;
     EXPECT_EQ(K.Filter(), E);
   }
+}
+
+// A condition without its field name or its operator is refused with a message that says what
+// is missing and where (the character position in the expression, from 1), never with a field
+// that has no name.
+TEST(KVFindValidate, MissingPartsAreNamedWithTheirPlace) {
+  const std::string P = "Filtro no válido en la posición ";
+  const struct {
+    const char* Expression;
+    std::string Message;
+  } Cases[] = {
+      {"Company", P + "1 ('Company'): falta el operador de comparación"},
+      {"  (Company)", P + "4 ('Company'): falta el operador de comparación"},
+      {"()", P + "2 (')'): falta la condición"},
+      {"(", P + "2 (fin del texto): falta la condición"},
+      {"='x'", P + "1 ('='): falta el nombre del campo"},
+      {"(( >='x')", P + "4 ('>='): falta el nombre del campo"},
+      {"Company='a' or ='x'", P + "16 ('='): falta el nombre del campo"},
+      {"Company='ñ' and Ñu", P + "17 ('Ñu'): falta el operador de comparación"},
+  };
+  TDeclared D;
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    EXPECT_EQ(MessageOf([&] { K.SetFilter(C.Expression); }), C.Message);
+    // Finding by such a condition says the same.
+    K.SetCondition(C.Expression);
+    EXPECT_EQ(MessageOf([&] { K.FindFirst(); }), C.Message);
+  }
+}
+
+// A constant without its closing quote is no constant on any path: never cut by a character.
+TEST(KVFindValidate, UnfinishedConstantsAreRefused) {
+  TDeclared D;
+  for (const char* E : {"Company=='DHL", "Company='DHL", "Company=='", "Company='", "Company=' )",
+                        "Company='a' and City='b", "Company='x'y", "Company=x'", "Qty='12"}) {
+    SCOPED_TRACE(E);
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    EXPECT_EQ(MessageOf([&] { K.SetFilter(E); }), "Filtro no válido");
+  }
+  // Quotes inside a whole constant stay in it.
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  EXPECT_EQ(MessageOf([&] { K.SetFilter("Company='O'Brien'"); }), "");
+  EXPECT_EQ(MessageOf([&] { K.SetFilter("Company=''''"); }), "");
 }
 
 TEST(KVFindValidate, ListsAndEmptyFilter) {

@@ -33,9 +33,9 @@ TEST(UnicodeCase, ComparisonsIgnoringCase) {
       {"ab", "abc", -1, -1},
       {"", "", 0, 0},
       {"Ñu", "ñU", 0, -1},
-      {"zeta", "Ñu", -1, -1},  // code-point order: accented letters
-                               // after z
-      {"STRASSE", "straße", 0, -1},
+      {"zeta", "Ñu", -1, -1},                        // code-point order: accented letters
+                                                     // after z
+      {"STRASSE", "straße", -1, -1},                 // lower-case forms: "strasse" before "straße"
       {"\xEF\xBC\xA1", "\xF0\x90\x90\x80", -1, -1},  // U+FF21 before U+10400
       {"a\xEF\xBC\xA1", "A\xF0\x90\x90\xA8", -1, 1},
   };
@@ -46,6 +46,44 @@ TEST(UnicodeCase, ComparisonsIgnoringCase) {
     EXPECT_EQ(AnsiCompareStr(C.A, C.B), C.Str) << C.A << " / " << C.B;
     EXPECT_EQ(AnsiSameStr(C.A, C.B), C.Str == 0) << C.A << " / " << C.B;
   }
+}
+
+// Ignoring case means comparing the lower-case forms the SQL lower() gives, so that a search
+// finds the same records as a dataset filter and as SQL: no folding of ß or ligatures, a final
+// sigma only at the end of a word, the dotted capital I keeping its dot.
+TEST(UnicodeCase, IgnoringCaseComparesLowerCaseForms) {
+  const struct {
+    const char* A;
+    const char* B;
+    int Text;
+  } Cases[] = {
+      {"Straße", "STRASSE", 1},
+      {"STRAẞE", "straße", 0},  // capital sharp s lowers to ß
+      {"ﬁn", "FIN", 1},         // the ligature stays one character
+      {"ﬁn", "ﬁn", 0},
+      {"ΟΔΟΣ", "οδος", 0},  // final sigma at the end of the word
+      {"ΟΔΟΣ", "οδοσ", -1},
+      {"ΣΟΦΙΑ", "σοφια", 0},  // medial sigma at its start
+      {"İSTANBUL", "i̇stanbul", 0},
+      {"İSTANBUL", "istanbul", 1},
+      {"ISTANBUL", "ıstanbul", -1},
+      {"ÁNGEL ÉCIJA", "ángel écija", 0},
+      {"ÑANDÚ", "ñandu", 1},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(std::string(C.A) + " / " + C.B);
+    EXPECT_EQ(AnsiCompareText(C.A, C.B), C.Text);
+    EXPECT_EQ(AnsiCompareText(C.B, C.A), -C.Text);
+    EXPECT_EQ(AnsiSameText(C.A, C.B), C.Text == 0);
+    EXPECT_EQ(AnsiSameText(C.A, C.B), AnsiLowerCase(C.A) == AnsiLowerCase(C.B));
+  }
+  EXPECT_FALSE(AnsiStartsWith("STRASSE 5", "straß", true));
+  EXPECT_TRUE(AnsiStartsWith("STRAẞE 5", "straß", true));
+  EXPECT_FALSE(AnsiContains("Oficina", "ﬁ", true));
+  EXPECT_TRUE(AnsiContains("La ﬁnca", "ﬁn", true));
+  // A sigma that ends the prefix is a final one, as in the lower-case form of the prefix.
+  EXPECT_FALSE(AnsiStartsWith("ΟΔΟΣΑ", "ΟΔΟΣ", true));
+  EXPECT_TRUE(AnsiStartsWith("ΟΔΟΣ ΑΒ", "ΟΔΟΣ", true));
 }
 
 TEST(UnicodeCase, StartsWithAndContains) {

@@ -269,4 +269,83 @@ TEST_F(TablesTest, QueryRunsLocalSqlAndBindsPersistentFieldsByName) {
   EXPECT_EQ(Q.FieldByName("OrderNo")->AsInteger(), 1003);
 }
 
+// A query that selects every row of one table with its columns as they are shows that table's
+// own rows, in the statement's order: nothing is copied, and filters, finding and copies work on
+// them as on any result (a copy declares no key). A query of some of the rows, or one that
+// computes, renames or joins, gets a result of its own.
+TEST_F(TablesTest, QueryOfATablesRowsAsTheyAreShowsThemWithoutACopy) {
+  auto Orders = Open("orders");
+  TQuery Q;
+  Q.SetDatabaseName(Dir.string());
+  Q.SQL().Add("select * from orders order by Amount desc");
+  Q.Open();
+  EXPECT_EQ(Q.Store(), Orders->Store());
+  EXPECT_EQ(Column(Q, "OrderNo"), (std::vector<int>{1006, 1004, 1007, 1005, 1003}));
+  EXPECT_FALSE(Q.FieldDefs().Items(0).Required);
+  Q.SetFilter("CustNo = 1221");
+  Q.SetFiltered(true);
+  EXPECT_EQ(Column(Q, "OrderNo"), (std::vector<int>{1004, 1007}));
+  Q.SetFiltered(false);
+  Q.SetFilter("OrderNo = 1007");
+  EXPECT_TRUE(Q.FindFirst());
+  EXPECT_EQ(Q.RecNo(), 3);
+  TTable Out;
+  Out.SetDatabaseName(Dir.string());
+  Out.SetTableName("top.db");
+  EXPECT_EQ(Out.BatchMove(&Q, batCopy), 5);
+  Out.Open();
+  EXPECT_EQ(Column(Out, "OrderNo"), (std::vector<int>{1006, 1004, 1007, 1005, 1003}));
+  EXPECT_TRUE(Out.Store()->PrimaryKey.empty());
+  Q.Close();
+  Q.Open();
+  EXPECT_EQ(Q.RecordCount(), 5);
+
+  for (const char* Sql :
+       {"select * from orders where Amount > 5000 order by Amount desc",
+        "select OrderNo, Amount from orders", "select OrderNo as N, CustNo, Amount from orders",
+        "select * from orders, customer"}) {
+    TQuery Own;
+    Own.SetDatabaseName(Dir.string());
+    Own.SQL().Add(Sql);
+    Own.Open();
+    EXPECT_NE(Own.Store(), Orders->Store()) << Sql;
+    EXPECT_EQ(static_cast<size_t>(Own.RecordCount()), Own.Store()->RowCount()) << Sql;
+  }
+  TQuery Part;
+  Part.SetDatabaseName(Dir.string());
+  Part.SQL().Add("select * from orders where Amount > 5000 order by Amount desc");
+  Part.Open();
+  EXPECT_EQ(Column(Part, "OrderNo"), (std::vector<int>{1006, 1004, 1007}));
+  EXPECT_DOUBLE_EQ(Part.FieldByName("Amount")->AsFloat(), 31987.0);
+}
+
+// A batch move of chosen fields writes only those, in the order given, computing a lookup field.
+TEST_F(TablesTest, BatchMoveOfChosenFieldsWritesOnlyThose) {
+  auto Customer = Open("customer");
+  TTable Orders;
+  Orders.SetDatabaseName(Dir.string());
+  Orders.SetTableName("orders");
+  Orders.AddField<TFloatField>("OrderNo");
+  Orders.AddField<TFloatField>("CustNo");
+  Orders.AddField<TCurrencyField>("Amount");
+  Orders.AddLookupField("Company", ftString, Customer.get(), "CustNo", "CustNo", "Company", 30);
+  Orders.Open();
+  Orders.SetFilter("Amount > 5000");
+  Orders.SetFiltered(true);
+  TTable Out;
+  Out.SetDatabaseName(Dir.string());
+  Out.SetTableName("chosen.db");
+  EXPECT_EQ(Out.BatchMove(&Orders, batCopy,
+                          {Orders.FieldByName("Company"), Orders.FieldByName("OrderNo")}),
+            3);
+  Out.Open();
+  ASSERT_EQ(Out.FieldCount(), 2);
+  EXPECT_EQ(Out.Fields(0)->FieldName(), "Company");
+  EXPECT_EQ(Column(Out, "OrderNo"), (std::vector<int>{1004, 1006, 1007}));
+  EXPECT_EQ(Out.FieldByName("Company")->AsString(), "Buceo Ñandú");
+  // The key does not lead this copy: none is written.
+  EXPECT_TRUE(Out.Store()->PrimaryKey.empty());
+  EXPECT_THROW(Out.BatchMove(&Orders, batCopy, {Customer->FieldByName("City")}), EDatabaseError);
+}
+
 }  // namespace

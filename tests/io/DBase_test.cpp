@@ -1,7 +1,9 @@
 // dBase tables against an independent reader (dbfread), and damaged files.
 #include <shapefil.h>
 
+#include <charconv>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "DB.h"
@@ -33,6 +35,56 @@ TEST(DBaseInterop, TableWeWriteReadsIdenticallyThroughDbfread) {
     for (size_t C = 0; C < Src.Columns.size(); ++C)
       Want += (C ? "\t" : "") + CanonicalCell(Src.Columns[C], R);
     EXPECT_EQ(Want, Out[3 + R]) << "row " << R;
+  }
+}
+
+// dBase keeps ten characters of a name: names that the cut makes alike (in any letter case)
+// get a short numbered ending instead, so every table can be written and read back by any
+// reader with one name per field.
+TEST(DBaseWrite, CutNamesStayApart) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("names.dbf");
+  TTableStore Src;
+  for (const char* Name : {"ShipToAddr1", "ShipToAddr2", "ShipToAd_1", "shiptoaddr", "Total"})
+    Src.AddColumn({Name, ftInteger, 0, false});
+  for (int N = 1; N <= 11; ++N)
+    Src.AddColumn({"Observaciones" + std::to_string(N), ftString, 4, false});
+  Src.AppendRow({1, 2, 3, 4, 5, "a", "b"});
+  SaveTableFile(Path, Src);
+  const std::string Want =
+      "ShipToAddr\tShipToAd_1\tShipToAd_2\tshiptoad_3\tTotal\tObservacio\tObservac_1\tObservac_2"
+      "\tObservac_3\tObservac_4\tObservac_5\tObservac_6\tObservac_7\tObservac_8\tObservac_9"
+      "\tObserva_10";
+  EXPECT_EQ(Want, Lines(RunPythonScript("dbfread_dump.py", {Path})).at(1));
+  auto Back = LoadTableFile(Path);
+  std::string Names;
+  for (const auto& D : Back->Defs) Names += (Names.empty() ? "" : "\t") + D.Name;
+  EXPECT_EQ(Want, Names);
+  EXPECT_EQ("3", CanonicalCell(Back->Columns[2], 0));
+  EXPECT_EQ("b", CanonicalCell(Back->Columns[6], 0));
+}
+
+// Numbers are written with their decimals exactly as std::to_chars rounds them, also at halves,
+// near the limits of a double and for negative values that round to zero.
+TEST(DBaseWrite, NumbersAreRoundedLikeToChars) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("money.dbf");
+  const double Values[] = {
+      0.03125, -0.03125, 2.675,           1.00005,    -0.00001,
+      0.0,     -0.0,     123456789.12345, 1e13 / 3,   99999.99995,
+      0.5,     8.5e-5,   -7.25e-5,        1e14 - 0.5, 4503599627370495.5 / 1e4};
+  TTableStore Src;
+  Src.AddColumn({"Money", ftCurrency, 0, false});
+  for (double V : Values) Src.AppendRow({V});
+  SaveTableFile(Path, Src);
+  const std::string Bytes = ReadFileBytes(Path);
+  const size_t Header = 32 + 32 + 1, Record = 21;
+  for (size_t R = 0; R < std::size(Values); ++R) {
+    char Want[64];
+    auto End = std::to_chars(Want, Want + sizeof Want, Values[R], std::chars_format::fixed, 4);
+    std::string Text = Bytes.substr(Header + R * Record + 1, 20);
+    Text.erase(0, Text.find_first_not_of(' '));
+    EXPECT_EQ(std::string(Want, End.ptr), Text) << Values[R];
   }
 }
 

@@ -1,9 +1,11 @@
 // Round trips of every field type through each table format, the load cache, and saving that
 // never leaves a half-written or temporary file behind.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "DB.h"
 #include "IoUtil.h"
@@ -230,65 +232,59 @@ TEST_P(SaveFailure, TargetUntouchedAndNoTemporaryLeft) {
   EXPECT_EQ(EntriesBefore, Dir.Entries());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SaveFailure,
-    ::testing::Values(TFailCase{"BlobInParadox", "t.db",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftBlob);
-                                  T.AppendRow({"x"});
-                                }},
-                      TFailCase{"BytesInDBase", "t.dbf",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftBytes);
-                                  T.AppendRow({"x"});
-                                }},
-                      TFailCase{"GraphicInText", "t.txt",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftGraphic);
-                                  T.AppendRow({"x"});
-                                }},
-                      TFailCase{"LongTextInParadox", "t.db",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftString);
-                                  T.AppendRow({std::string(300, 'a')});
-                                }},
-                      TFailCase{"LongTextInDBase", "t.dbf",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftString);
-                                  T.AppendRow({std::string(255, 'a')});
-                                }},
-                      TFailCase{"ShortOutOfRange", "t.db",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftInteger);
-                                  T.Columns[0] = TColumn(ftSmallint);
-                                  T.Defs[0].DataType = ftSmallint;
-                                  T.Columns[0].AppendInt(40000);
-                                }},
-                      TFailCase{"KeyNotFirst", "t.db",
-                                [](TTableStore& T) { T.PrimaryKey = {"Long"}; }},
-                      TFailCase{"NamesCollideInDBase", "t.dbf",
-                                [](TTableStore& T) {
-                                  T = TTableStore();
-                                  T.AddColumn({"CustomerName1", ftString, 5, false});
-                                  T.AddColumn({"CustomerName2", ftString, 5, false});
-                                }},
-                      TFailCase{"TextNotUtf8InText", "t.txt",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftString);
-                                  T.AppendRow({"bien"});
-                                  T.AppendRow({"abc\xC3"});
-                                }},
-                      TFailCase{"ShortOutOfRangeInText", "t.txt",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftSmallint);
-                                  T.Columns[0].AppendInt(32768);
-                                }},
-                      TFailCase{"DateOutOfRange", "t.txt",
-                                [](TTableStore& T) {
-                                  T = OneColumn(ftDate);
-                                  T.Columns[0].AppendDouble(-1e9);
-                                }}),
-    [](const auto& Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SaveFailure,
+                         ::testing::Values(TFailCase{"BlobInParadox", "t.db",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftBlob);
+                                                       T.AppendRow({"x"});
+                                                     }},
+                                           TFailCase{"BytesInDBase", "t.dbf",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftBytes);
+                                                       T.AppendRow({"x"});
+                                                     }},
+                                           TFailCase{"GraphicInText", "t.txt",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftGraphic);
+                                                       T.AppendRow({"x"});
+                                                     }},
+                                           TFailCase{"LongTextInParadox", "t.db",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftString);
+                                                       T.AppendRow({std::string(300, 'a')});
+                                                     }},
+                                           TFailCase{"LongTextInDBase", "t.dbf",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftString);
+                                                       T.AppendRow({std::string(255, 'a')});
+                                                     }},
+                                           TFailCase{"ShortOutOfRange", "t.db",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftInteger);
+                                                       T.Columns[0] = TColumn(ftSmallint);
+                                                       T.Defs[0].DataType = ftSmallint;
+                                                       T.Columns[0].AppendInt(40000);
+                                                     }},
+                                           TFailCase{
+                                               "KeyNotFirst", "t.db",
+                                               [](TTableStore& T) { T.PrimaryKey = {"Long"}; }},
+                                           TFailCase{"TextNotUtf8InText", "t.txt",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftString);
+                                                       T.AppendRow({"bien"});
+                                                       T.AppendRow({"abc\xC3"});
+                                                     }},
+                                           TFailCase{"ShortOutOfRangeInText", "t.txt",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftSmallint);
+                                                       T.Columns[0].AppendInt(32768);
+                                                     }},
+                                           TFailCase{"DateOutOfRange", "t.txt",
+                                                     [](TTableStore& T) {
+                                                       T = OneColumn(ftDate);
+                                                       T.Columns[0].AppendDouble(-1e9);
+                                                     }}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(SaveFailure, TargetIsADirectory) {
   TScratchDir Dir;
@@ -370,6 +366,168 @@ TEST(SaveFailure, MissingDirectoryOrAFileOnThePathNamesTheFileAndTheCause) {
       EXPECT_NE(std::string::npos, E.Message().find(Why)) << E.Message();
     }
   }
+}
+
+// ---- names, folders shared with other writers, and leftovers
+
+// Table files whose extension has any letter case are written and read like any other, with
+// their memo or schema file.
+TEST(TableFormat, ExtensionsInAnyLetterCaseAreWrittenAndRead) {
+  TScratchDir Dir;
+  TTableStore Src = AllTypesTable();
+  Src.Columns[10] = TColumn(ftMemo);  // Notes: one text too long for a Paradox record
+  for (size_t R = 0; R < Src.RowCount(); ++R) Src.Columns[10].AppendString(std::string(300, 'm'));
+  for (const char* Name : {"a.Dbf", "b.DbF", "c.dBF", "d.Db", "e.dB", "f.Txt", "g.TXT"}) {
+    SCOPED_TRACE(Name);
+    const std::string Path = Dir.File(Name);
+    const TTableFormat Format = TableFormatOf(Path);
+    TTableStore Data = Src;
+    if (Format == TTableFormat::DBase) Data.Columns[10] = AllTypesTable().Columns[10];
+    SaveTableFile(Path, Data);
+    ClearTableCache();
+    auto Back = LoadTableFile(Path);
+    ExpectSameTable(Data, *Back, Format == TTableFormat::DBase ? DBaseType : SameType, DBaseText);
+  }
+  // A dBase table renamed with another letter case reads as before.
+  std::filesystem::rename(Dir.File("a.Dbf"), Dir.File("H.DbF"));
+  ClearTableCache();
+  EXPECT_EQ(Src.RowCount(), LoadTableFile(Dir.File("H.DbF"))->RowCount());
+  EXPECT_EQ((std::vector<std::string>{"H.DbF", "b.DbF", "c.dBF", "d.Db", "d.mb", "e.dB", "e.mb",
+                                      "f.Txt", "f.sch", "g.TXT", "g.sch"}),
+            Dir.Entries());
+}
+
+// A Paradox table saved again without long texts takes no memo file of the old table along.
+TEST(SaveTable, ParadoxMemoFileGoesWhenTheNewTableNeedsNone) {
+  TScratchDir Dir;
+  TTableStore Long;
+  Long.AddColumn({"Text", ftMemo, 0, false});
+  Long.AppendRow({std::string(500, 'x')});
+  TTableStore Short;
+  Short.AddColumn({"Text", ftMemo, 0, false});
+  Short.AppendRow({"corto"});
+  SaveTableFile(Dir.File("m.db"), Long);
+  EXPECT_EQ((std::vector<std::string>{"m.db", "m.mb"}), Dir.Entries());
+  SaveTableFile(Dir.File("m.db"), Short);
+  EXPECT_EQ(std::vector<std::string>{"m.db"}, Dir.Entries());
+  EXPECT_EQ("corto", LoadTableFile(Dir.File("m.db"))->Columns[0].Str(0));
+}
+
+// A slice writes the chosen rows of the chosen columns under their own names, in every format,
+// straight from where they are.
+TEST_P(RoundTrip, SliceWritesChosenColumnsUnderTheirNames) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File(std::string("slice") + GetParam().Ext);
+  TTableStore Src = AllTypesTable();
+  TColumnDef Renamed = Src.Defs[0];
+  Renamed.Name = "Nombre";
+  const std::vector<uint32_t> Rows = {3, 0};
+  SaveTableFile(Path, TTableSlice({{Src.Defs[2], &Src.Columns[2]}, {Renamed, &Src.Columns[0]}},
+                                  Src.RowCount(), &Rows, {}));
+  auto Back = LoadTableFile(Path);
+  ASSERT_EQ(2u, Back->Defs.size());
+  EXPECT_EQ("Long", Back->Defs[0].Name);
+  EXPECT_EQ("Nombre", Back->Defs[1].Name);
+  ASSERT_EQ(2u, Back->RowCount());
+  for (size_t R = 0; R < Rows.size(); ++R) {
+    EXPECT_EQ(CanonicalCell(Src.Columns[2], Rows[R]), CanonicalCell(Back->Columns[0], R));
+    EXPECT_EQ(CanonicalCell(Src.Columns[0], Rows[R]), CanonicalCell(Back->Columns[1], R));
+  }
+}
+
+// Runs Fn in a child process and waits for it; the child ends without unwinding, as a killed
+// process would.
+template <class F>
+void InChildProcess(F&& Fn) {
+  const pid_t Pid = ::fork();
+  ASSERT_GE(Pid, 0);
+  if (Pid == 0) {
+    Fn();
+    ::_exit(0);
+  }
+  int Status = 0;
+  ::waitpid(Pid, &Status, 0);
+}
+
+// The passing files of a process that died while writing are removed by the next save into the
+// same folder; those of live processes, of other machines and other people's files stay.
+TEST(SaveTable, NextSaveRemovesPassingFilesOfDeadProcesses) {
+  TScratchDir Dir;
+  const TTempFile Live(Dir.File("live.txt"), ".txt");
+  InChildProcess([&] {
+    TTempFile Left(Dir.File("orders.db"), ".db");
+    TTempFile Memo(Dir.File("orders.mb"), ".mb");
+    WriteFileBytes(Left.Path(), std::string(100000, 'x'));
+    ::_exit(0);  // killed: the destructors never run
+  });
+  ASSERT_EQ(3u, Dir.Entries().size());
+  std::string Foreign = SiblingName(Dir.File("far.dbf"), ".dbf");
+  Foreign.replace(Foreign.find('-') + 1, 8, "00000000");  // another machine's tag
+  WriteFileBytes(Foreign, "");
+  WriteFileBytes(Dir.File(".notes.tmp1_2.txt"), "");  // someone's own file, not ours
+  const std::set<std::string> Kept = {ExtractFileName(Live.Path()), ExtractFileName(Foreign),
+                                      ".notes.tmp1_2.txt"};
+  auto Hidden = [&] {
+    std::set<std::string> H;
+    for (const auto& E : Dir.Entries())
+      if (E[0] == '.') H.insert(E);
+    return H;
+  };
+  EXPECT_EQ(5u, Hidden().size());
+  SaveTableFile(Dir.File("new.db"), AllTypesTable());
+  EXPECT_EQ(Kept, Hidden());
+  EXPECT_TRUE(std::filesystem::exists(Dir.File("new.db")));
+}
+
+// Several processes saving one ASCII table at once: every reader sees a text and a schema from
+// the same writer, and so does the pair left at the end.
+TEST(SaveTable, WritersOfOneTextTableNeverMixTheirPairs) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("shared.txt");
+  // Writer W's table: one field named "W<W>" holding W in each of W + 1 rows.
+  auto TableOf = [](int W) {
+    TTableStore T;
+    T.AddColumn({"W" + std::to_string(W), ftInteger, 0, false});
+    for (int R = 0; R <= W; ++R) T.AppendRow({W});
+    return T;
+  };
+  auto Consistent = [&](const TTableStore& T) {
+    const int W = std::stoi(T.Defs.at(0).Name.substr(1));
+    bool Ok = T.RowCount() == size_t(W + 1);
+    for (size_t R = 0; Ok && R < T.RowCount(); ++R) Ok = T.Columns[0].Int(R) == W;
+    return Ok;
+  };
+  SaveTableFile(Path, TableOf(0));
+  std::vector<pid_t> Writers;
+  for (int W = 1; W <= 4; ++W) {
+    const pid_t Pid = ::fork();
+    ASSERT_GE(Pid, 0);
+    if (Pid == 0) {
+      const TTableStore T = TableOf(W);
+      for (int I = 0; I < 150; ++I) SaveTableFile(Path, T);
+      ::_exit(0);
+    }
+    Writers.push_back(Pid);
+  }
+  int Mixed = 0, Reads = 0;
+  auto Running = [&] {
+    for (pid_t P : Writers)
+      if (::waitpid(P, nullptr, WNOHANG) == 0) return true;
+    return false;
+  };
+  while (Running()) {
+    try {
+      Mixed += !Consistent(*LoadTableFile(Path));
+    } catch (const Exception&) {
+      ++Mixed;  // a schema that does not describe the text
+    }
+    ++Reads;
+  }
+  for (pid_t P : Writers) ::waitpid(P, nullptr, 0);
+  EXPECT_EQ(0, Mixed) << "of " << Reads << " reads";
+  ClearTableCache();
+  EXPECT_TRUE(Consistent(*LoadTableFile(Path)));
+  EXPECT_EQ((std::vector<std::string>{"shared.sch", "shared.txt"}), Dir.Entries());
 }
 
 // ---- files that cannot be loaded

@@ -240,6 +240,20 @@ TEST_F(KvsearchTest, ErrorsAndUsageGiveTheirExitStatus) {
       {{"--lookup", "X=customer", "$DB", "orders"}, 2, "--lookup"},
       {{"--order"}, 2, "falta el valor de --order"},
       {{"$DB", "customer", "Country='US'", "extra"}, 2, "sobran argumentos"},
+      // A constant without its closing quote is refused on every path, never cut.
+      {{"$DB", "orders", "ShipVIA=='DHL"}, 1, "kvsearch: Filtro no válido\n"},
+      {{"--sql", "$DB", "orders", "ShipVIA='DHL"}, 1, "kvsearch: Filtro no válido\n"},
+      {{"$DB", "orders", "ShipVIA='DHL"}, 1, "kvsearch: Filtro no válido\n"},
+      {{"$DB", "orders", "ShipVIA=='"}, 1, "kvsearch: Filtro no válido\n"},
+      // What is missing, and where.
+      {{"$DB", "orders", "ShipVIA"},
+       1,
+       "Filtro no válido en la posición 1 ('ShipVIA'): falta el operador de comparación"},
+      {{"$DB", "orders", "()"}, 1, "Filtro no válido en la posición 2 (')'): falta la condición"},
+      {{"$DB", "orders", "("}, 1, "Filtro no válido en la posición 2 (fin del texto)"},
+      {{"$DB", "orders", "='DHL'"},
+       1,
+       "Filtro no válido en la posición 1 ('='): falta el nombre del campo"},
   };
   for (const auto& C : Cases) {
     std::vector<std::string> Args;
@@ -306,8 +320,8 @@ TEST_P(KvsearchExportTest, ExportWritesTheFoundOrAllRecordsAndReadsBack) {
 INSTANTIATE_TEST_SUITE_P(Formats, KvsearchExportTest, ::testing::Values(".db", ".dbf", ".txt"));
 
 // The column choice, in every format. dBase keeps ten characters of a field name, so a
-// dBase export holds "LastInvoic" while the result's field is LastInvoiceDate: dropping it
-// must work all the same.
+// dBase export would hold "LastInvoic" while the result's field is LastInvoiceDate: leaving it
+// out must work all the same.
 TEST_P(KvsearchExportTest, ExportKeepsOnlyTheChosenColumns) {
   fs::path File = Scratch.Dir / (std::string("cols") + GetParam());
   TRunResult R = Search({"--count", "--export", File.string(), "--columns", "Company,City", Db(),
@@ -319,6 +333,72 @@ TEST_P(KvsearchExportTest, ExportKeepsOnlyTheChosenColumns) {
   EXPECT_EQ(T->Fields(1)->FieldName(), "City");
   for (int I = 0; I < T->RecordCount(); ++I)
     EXPECT_FALSE(T->Fields(1)->ValueAt(T->RowAt(I)).IsNullOrEmpty());
+}
+
+// The sample orders export to dBase whole or in part: ShipToAddr1 and ShipToAddr2 keep ten
+// characters each and stay apart; a name the result lacks is refused by name, writing nothing.
+TEST_F(KvsearchTest, OrdersExportToDBaseAndUnknownColumnsAreRefused) {
+  fs::path Whole = Scratch.Dir / "o.Dbf", Part = Scratch.Dir / "p.dbf";
+  TRunResult R = Search({"--count", "--export", Whole.string(), Db(), "orders"});
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_TRUE(Contains(R.Out, "Exportados 200 registros a " + Whole.string())) << R.Out;
+  auto T = ReadBack(Whole);
+  EXPECT_EQ(T->Fields(6)->FieldName(), "ShipToAddr");
+  EXPECT_EQ(T->Fields(7)->FieldName(), "ShipToAd_1");
+  R = Search(
+      {"--count", "--export", Part.string(), "--columns", "OrderNo,ItemsTotal", Db(), "orders"});
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(ReadBack(Part)->FieldCount(), 2);
+
+  fs::path None = Scratch.Dir / "n.db";
+  R = Search({"--count", "--export", None.string(), "--columns", "OrderNo,Nope", Db(), "orders"});
+  EXPECT_EQ(R.Status, 1);
+  EXPECT_TRUE(Contains(R.Err,
+                       "kvsearch: No se puede exportar: el resultado no tiene el campo "
+                       "'Nope'\n"))
+      << R.Err;
+  EXPECT_FALSE(fs::exists(None));
+}
+
+// A table with long memo texts exports to Paradox with its memo file, whole or in part; times
+// keep their milliseconds in JSON.
+TEST_F(KvsearchTest, MemoFilesTravelAndJsonKeepsMilliseconds) {
+  TMemDataSet Notes;
+  Notes.FieldDefs().Add("Id", ftInteger);
+  Notes.FieldDefs().Add("Text", ftMemo);
+  Notes.FieldDefs().Add("At", ftDateTime);
+  Notes.FieldDefs().Add("Hour", ftTime);
+  Notes.CreateDataSet();
+  const double Day = EncodeDate(2024, 1, 31).Val;
+  Notes.AppendRecord({1, std::string(600, 'n'), TDateTime(Day + (12 * 3600 + 0.123) / 86400),
+                      TDateTime((8 * 3600 + 0.5) / 86400)});
+  Notes.AppendRecord({2, "corta", TDateTime(Day + 0.5), TDateTime(0.25)});
+  const fs::path Db = Scratch.Dir / "db";
+  fs::create_directories(Db);
+  TTable Out;
+  Out.SetTableName((Db / "notes.db").string());
+  Out.BatchMove(&Notes, batCopy);
+
+  for (const char* Columns : {"", "Text,Id"}) {
+    SCOPED_TRACE(Columns);
+    fs::path File = Scratch.Dir / "copy.db";
+    std::vector<std::string> Args = {"--count", "--export", File.string()};
+    if (*Columns) Args.insert(Args.end(), {"--columns", Columns});
+    Args.insert(Args.end(), {Db.string(), "notes"});
+    TRunResult R = Search(Args);
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    EXPECT_TRUE(Contains(R.Out, "Exportados 2 registros a " + File.string())) << R.Out;
+    EXPECT_TRUE(fs::exists(Scratch.Dir / "copy.mb"));
+    EXPECT_EQ(ReadBack(File)->FieldByName("Text")->AsString(), std::string(600, 'n'));
+    for (const auto& E : fs::directory_iterator(Scratch.Dir))
+      EXPECT_NE(E.path().filename().string()[0], '.') << E.path();
+  }
+
+  TRunResult J = Search({"--format", "json", Db.string(), "notes"});
+  ASSERT_EQ(J.Status, 0) << J.Err;
+  EXPECT_TRUE(Contains(J.Out, "\"At\": \"2024-01-31T12:00:00.123\", \"Hour\": \"08:00:00.500\""))
+      << J.Out;
+  EXPECT_TRUE(Contains(J.Out, "\"At\": \"2024-01-31T12:00:00\", \"Hour\": \"06:00:00\"")) << J.Out;
 }
 
 TEST_F(KvsearchTest, FailedExportReportsTheMessageAndExitsOne) {

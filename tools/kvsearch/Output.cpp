@@ -76,13 +76,16 @@ std::string JsonDate(double V, TFieldType T) {
   int Y, M, D, H, N, S, Ms;
   DecodeDate(TDateTime(V), Y, M, D);
   DecodeTime(TDateTime(V), H, N, S, Ms);
-  char Buf[40];
+  char Buf[48];
+  int Len = 0;
   if (T == ftDate)
-    std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d", Y, M, D);
+    Len = std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02d", Y, M, D);
   else if (T == ftTime)
-    std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", H, N, S);
+    Len = std::snprintf(Buf, sizeof Buf, "%02d:%02d:%02d", H, N, S);
   else
-    std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02dT%02d:%02d:%02d", Y, M, D, H, N, S);
+    Len = std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02dT%02d:%02d:%02d", Y, M, D, H, N, S);
+  // The milliseconds the table keeps are part of the value.
+  if (T != ftDate && Ms != 0) std::snprintf(Buf + Len, sizeof Buf - Len, ".%03d", Ms);
   return "\"" + std::string(Buf) + "\"";
 }
 

@@ -163,7 +163,10 @@ int Run(const TSearchOptions& Opt) {
         Find.ExportResults(Opt.ExportFile, QuotedColumnList(Opt.ExportColumns), Opt.AllRecords);
     Status.Clear();
     if (!Ok) return 1;  // the engine has shown why
-    Info << "Exportados " << CountRecords(Target) << " registros a " << Target << '\n';
+    // A successful export wrote every record of its source: the search's result, or every
+    // record of the table, which only the file tells without searching again.
+    const long long Written = Opt.AllRecords ? CountRecords(Target) : Find.Results()->RecordCount();
+    Info << "Exportados " << Written << " registros a " << Target << '\n';
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -457,12 +458,12 @@ std::string SchemaLine(size_t I, const TColumnDef& Def, const TColumn& Col,
   int Size = 0;
   if (IsTextType(Col.Type())) {
     // The size counts characters, not bytes.
-    size_t MaxLen = Def.Size > 0 ? size_t(Def.Size) : 1;
     Rows.ForEachValue(Col, [&](size_t Row) {
-      if (!IsValidUtf8(Col.Str(Row))) Refuse(Row, "no es texto UTF-8 válido");
-      MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row)));
+      const std::string_view S = Col.Str(Row);
+      if (!IsAscii(S) && !IsValidUtf8(S)) Refuse(Row, "no es texto UTF-8 válido");
     });
-    Size = static_cast<int>(MaxLen);
+    const size_t Floor = Def.Size > 0 ? size_t(Def.Size) : 1;
+    Size = static_cast<int>(std::max(Floor, LongestText(Col, Rows, Floor)));
   } else if (Col.Kind() == TStorageKind::Double) {
     Size = 20;
     const bool IsDate = IsDateTimeType(Col.Type());
@@ -486,19 +487,26 @@ std::string SchemaLine(size_t I, const TColumnDef& Def, const TColumn& Col,
   return "Field" + std::to_string(I + 1) + "=" + Def.Name + Line;
 }
 
-// Appends the text of one value: texts in quotes (a quote inside doubled), the rest bare.
+// Appends the text of one value: texts in quotes (a quote inside doubled), the rest bare. Runs
+// once per value of a table: texts go in whole runs between quotes, numbers straight from
+// std::to_chars.
 void AppendValueText(std::string& Line, const TColumn& Col, size_t Row, bool WithMs) {
+  char Buf[40];
   switch (Col.Type()) {
     case ftString:
     case ftMemo:
-    case ftFmtMemo:
+    case ftFmtMemo: {
+      std::string_view S = Col.Str(Row);
       Line.push_back('"');
-      for (char C : Col.Str(Row)) {
-        if (C == '"') Line.push_back('"');
-        Line.push_back(C);
+      for (size_t Quote; (Quote = S.find('"')) != std::string_view::npos;) {
+        Line.append(S.substr(0, Quote + 1));
+        Line.push_back('"');
+        S.remove_prefix(Quote + 1);
       }
+      Line.append(S);
       Line.push_back('"');
       break;
+    }
     case ftBoolean:
       Line += Col.Int(Row) ? "true" : "false";
       break;
@@ -506,20 +514,19 @@ void AppendValueText(std::string& Line, const TColumn& Col, size_t Row, bool Wit
     case ftInteger:
     case ftWord:
     case ftAutoInc:
-      Line += std::to_string(Col.Int(Row));
+      Line.append(Buf, std::to_chars(Buf, Buf + sizeof Buf, Col.Int(Row)).ptr);
       break;
     case ftFloat:
     case ftCurrency:
     case ftBCD:
-      Line += DoubleToText(Col.Double(Row));
+      // The shortest text that reads back as the same number.
+      Line.append(Buf, std::to_chars(Buf, Buf + sizeof Buf, Col.Double(Row)).ptr);
       break;
     case ftDate:
     case ftTime:
-    case ftDateTime: {
-      char Buf[40];
+    case ftDateTime:
       Line.append(Buf, FormatIsoDateTime(Buf, Col.Double(Row), Col.Type(), WithMs));
       break;
-    }
     default:
       break;
   }
@@ -528,11 +535,10 @@ void AppendValueText(std::string& Line, const TColumn& Col, size_t Row, bool Wit
 }  // namespace
 
 void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
-                    const std::string& ErrName, const TTableStore& Data,
-                    const std::vector<uint32_t>* Rows) {
-  const size_t NumFields = Data.Defs.size();
+                    const std::string& ErrName, const TTableSlice& Data) {
+  const size_t NumFields = Data.ColumnCount();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla de texto necesita al menos un campo");
-  const TRowSelection Selected(Data, Rows);
+  const TRowSelection& Selected = Data.Rows();
 
   std::string Table = ExtractFileName(ErrName);
   Table = Table.substr(0, Table.find_last_of('.'));
@@ -541,7 +547,7 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
   std::vector<bool> WithMs(NumFields, false);
   for (size_t I = 0; I < NumFields; ++I) {
     bool Ms = false;
-    Sch += SchemaLine(I, Data.Defs[I], Data.Columns[I], Selected, ErrName, Ms);
+    Sch += SchemaLine(I, Data.Def(I), Data.Column(I), Selected, ErrName, Ms);
     WithMs[I] = Ms;
   }
   WriteWholeFile(SchemaPath, Sch);
@@ -553,7 +559,8 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
     Line.clear();
     for (size_t I = 0; I < NumFields; ++I) {
       if (I) Line.push_back(',');
-      if (!Data.Columns[I].IsNull(Row)) AppendValueText(Line, Data.Columns[I], Row, WithMs[I]);
+      const TColumn& Col = Data.Column(I);
+      if (!Col.IsNull(Row)) AppendValueText(Line, Col, Row, WithMs[I]);
     }
     if (Line.empty()) Line = "\"\"";  // a lone empty value must not read as a blank line
     Line.push_back('\n');

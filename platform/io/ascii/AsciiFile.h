@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "IoUtil.h"
 #include "TableStore.h"
 
 // The schema file beside a text table: an existing one in any letter case, else Path with ".sch".
@@ -16,8 +17,7 @@ std::string SchemaPathOf(const std::string& TextPath);
 // a bad value.
 std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath);
 
-// Writes Rows (all when null) of Data as text at TextPath and its schema at SchemaPath, naming
-// the table after ErrName (the final text file). Errors name ErrName.
+// Writes Data as text at TextPath and its schema at SchemaPath, naming the table (the schema's
+// section) after ErrName, the final text file. Errors name ErrName.
 void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
-                    const std::string& ErrName, const TTableStore& Data,
-                    const std::vector<uint32_t>* Rows);
+                    const std::string& ErrName, const TTableSlice& Data);

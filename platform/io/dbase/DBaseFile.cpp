@@ -33,6 +33,30 @@ SAHooks Hooks() {
   return H;
 }
 
+// shapelib opens a table by its name with ".dbf" (then ".DBF") put in place of its extension,
+// and looks for a ".cpg" beside it the same way: the table being opened is opened whatever the
+// letter case of its extension, and the companion is found in any case.
+thread_local const std::string* OpeningPath = nullptr;
+
+SAFile OpenNamed(const char* Name, const char* Access) {
+  static const SAHooks Default = Hooks();
+  std::string Path = Name;
+  const std::string Ext = LowerCase(ExtractFileExt(Path));
+  if (OpeningPath && Ext == ".dbf") Path = *OpeningPath;
+  if (OpeningPath && Ext == ".cpg") Path = CompanionPath(*OpeningPath, ".cpg");
+  return Default.FOpen(Path.c_str(), Access);
+}
+
+// Opens Path for reading through shapelib, whatever the letter case of its extension.
+DBFHandle OpenForReading(const std::string& Path) {
+  SAHooks H = Hooks();
+  H.FOpen = OpenNamed;
+  OpeningPath = &Path;
+  DBFHandle D = DBFOpenLL(Path.c_str(), "rb", &H);
+  OpeningPath = nullptr;
+  return D;
+}
+
 // Owns a DBFHandle.
 class TDbfHandle {
  public:
@@ -368,9 +392,8 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
   TMappedFile File(Path);
   std::vector<TDbfField> Checked = CheckHeader(File, Ldid);
 
-  SAHooks H = Hooks();
   LastShapelibError.clear();
-  TDbfHandle Dbf(DBFOpenLL(Path.c_str(), "rb", &H));
+  TDbfHandle Dbf(OpenForReading(Path));
   if (!Dbf.Get())
     RaiseCorrupt(Path, LastShapelibError.empty() ? "shapelib no puede abrirlo" : LastShapelibError);
   DBFHandle Hd = Dbf.Get();
@@ -409,33 +432,64 @@ struct TDbfOut {
   bool WithMs = false;  // times written with milliseconds
 };
 
-// Writes V with exactly Width digits (zero-padded); returns the end.
-char* PutDigits(char* P, int V, int Width) {
-  for (int I = Width - 1; I >= 0; --I, V /= 10) P[I] = static_cast<char>('0' + V % 10);
-  return P + Width;
-}
-
 void AppendPadded(std::string& Rec, std::string_view S, size_t Width, bool Right) {
   if (Right) Rec.append(Width - std::min(Width, S.size()), ' ');
   Rec.append(S.substr(0, Width));
   if (!Right) Rec.append(Width - std::min(Width, S.size()), ' ');
 }
 
+// The text of X with exactly Decimals decimals (correctly rounded, as std::to_chars writes it)
+// into Buf, which holds at least 40 characters; returns its length. Most values are scaled to a
+// whole number and written digit by digit; those the scaling cannot decide (beyond 2^53 once
+// scaled, or too near a half) go through std::to_chars.
+int FormatFixed(char* Buf, double X, int Decimals) {
+  static const double Scale[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+  if (Decimals >= 0 && Decimals <= 8 && std::isfinite(X)) {
+    const double Y = std::fabs(X) * Scale[Decimals];
+    const double Whole = std::floor(Y), Fraction = Y - Whole;
+    // Y is within Y * 2^-53 of the exact scaled value: far enough from a half, it rounds the
+    // same way.
+    if (Y < 9007199254740992.0 && std::fabs(Fraction - 0.5) > Y * 4.5e-16 + 1e-12) {
+      uint64_t Digits = static_cast<uint64_t>(Whole) + (Fraction > 0.5);
+      char Tmp[24];
+      int Len = 0;
+      do {
+        Tmp[Len++] = static_cast<char>('0' + Digits % 10);
+        Digits /= 10;
+      } while (Digits || Len <= Decimals);
+      char* P = Buf;
+      if (std::signbit(X)) *P++ = '-';
+      while (Len > Decimals) *P++ = Tmp[--Len];
+      if (Decimals > 0) *P++ = '.';
+      while (Len > 0) *P++ = Tmp[--Len];
+      return static_cast<int>(P - Buf);
+    }
+  }
+  return static_cast<int>(std::to_chars(Buf, Buf + 40, X, std::chars_format::fixed, Decimals).ptr -
+                          Buf);
+}
+
 // The dBase names of the fields: at most 10 bytes in the file's code page, none empty, no two
-// alike.
-std::vector<std::string> FieldNames(const TTableStore& Data, const TCodePage& Cp,
+// alike in any letter case. A name that its cut makes equal to an earlier one ends in "_" and a
+// number instead ("ShipToAddr1", "ShipToAddr2": "ShipToAddr", "ShipToAd_1"), as dBase tools do.
+std::vector<std::string> FieldNames(const TTableSlice& Data, const TCodePage& Cp,
                                     const std::string& ErrName) {
-  std::vector<std::string> Names(Data.Defs.size());
+  std::vector<std::string> Names(Data.ColumnCount());
+  auto Taken = [&](size_t Upto, const std::string& Name) {
+    for (size_t J = 0; J < Upto; ++J)
+      if (SameTextAscii(Names[J], Name)) return true;
+    return false;
+  };
   for (size_t I = 0; I < Names.size(); ++I) {
-    Cp.Encode(Data.Defs[I].Name, Names[I]);
-    if (Names[I].size() > XBASE_FLDNAME_LEN_WRITE) Names[I].resize(XBASE_FLDNAME_LEN_WRITE);
-    if (Names[I].empty())
+    std::string Encoded;
+    Cp.Encode(Data.Def(I).Name, Encoded);
+    if (Encoded.empty())
       RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) + " no tiene nombre");
-    for (size_t J = 0; J < I; ++J)
-      if (SameTextAscii(Names[J], Names[I]))
-        RaiseFileError(ErrName,
-                       "los campos '" + Data.Defs[J].Name + "' y '" + Data.Defs[I].Name +
-                           "' tendrían el mismo nombre en dBase (10 caracteres como máximo)");
+    Names[I] = Encoded.substr(0, XBASE_FLDNAME_LEN_WRITE);
+    for (size_t N = 1; Taken(I, Names[I]); ++N) {
+      const std::string Suffix = "_" + std::to_string(N);
+      Names[I] = Encoded.substr(0, XBASE_FLDNAME_LEN_WRITE - Suffix.size()) + Suffix;
+    }
   }
   return Names;
 }
@@ -463,9 +517,8 @@ TDbfOut PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection
     case ftString:
     case ftMemo:
     case ftFmtMemo: {
-      size_t MaxLen = 0;
-      Rows.ForEachValue(Col,
-                        [&](size_t Row) { MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row))); });
+      const size_t MaxLen =
+          LongestText(Col, Rows, std::min<size_t>(Def.Size > 0 ? size_t(Def.Size) : 1, 254));
       if (MaxLen > 254)
         RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
                                     std::to_string(MaxLen) +
@@ -495,6 +548,7 @@ TDbfOut PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection
       O.Decimals = 4;
       Rows.ForEachValue(Col, [&](size_t Row) {
         const double X = Col.Double(Row);
+        if (std::fabs(X) < 1e14) return;  // surely fits: 14 digits, a point and 4 decimals
         auto Res = std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed, 4);
         if (!std::isfinite(X) || Res.ec != std::errc() || Res.ptr - Buf > 20) TooWide(Row);
       });
@@ -505,6 +559,13 @@ TDbfOut PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection
       int IntDigits = 1, Decimals = 0;
       Rows.ForEachValue(Col, [&](size_t Row) {
         const double X = Col.Double(Row);
+        if (X == std::trunc(X) && std::fabs(X) < 1e15) {
+          // A whole number needs no decimals (and is written without the formatting below).
+          int Digits = 1;
+          for (double A = std::fabs(X); A >= 10; A /= 10) ++Digits;
+          IntDigits = std::max(IntDigits, Digits + (X < 0));
+          return;
+        }
         auto Res = std::isfinite(X)
                        ? std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed)
                        : std::to_chars_result{Buf, std::errc::value_too_large};
@@ -546,7 +607,7 @@ TDbfOut PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection
 // Creates the file with its header (the code page declared) through shapelib; returns the
 // header's length, where the records start.
 uint64_t CreateWithHeader(const std::string& Path, const std::string& ErrName,
-                          const TTableStore& Data, const std::vector<std::string>& Names,
+                          const TTableSlice& Data, const std::vector<std::string>& Names,
                           const std::vector<TDbfOut>& Out) {
   SAHooks H = Hooks();
   LastShapelibError.clear();
@@ -559,7 +620,7 @@ uint64_t CreateWithHeader(const std::string& Path, const std::string& ErrName,
     if (DBFAddNativeFieldType(Dbf.Get(), Names[I].c_str(), Out[I].Type, Out[I].Width,
                               Out[I].Decimals) < 0)
       RaiseFileError(ErrName,
-                     "no se puede definir el campo '" + Data.Defs[I].Name + "'" +
+                     "no se puede definir el campo '" + Data.Def(I).Name + "'" +
                          (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
   }
   Dbf.Close();
@@ -572,11 +633,10 @@ uint64_t CreateWithHeader(const std::string& Path, const std::string& ErrName,
 
 // Appends to Rec the text of stored row Row: each field padded to its width (numbers to the
 // right), empty fields blank ("?" for logicals).
-void AppendRecordText(std::string& Rec, const TTableStore& Data, const std::vector<TDbfOut>& Out,
-                      size_t Row, const TCodePage& Cp, std::string& Enc,
-                      const std::string& ErrName) {
+void AppendRecordText(std::string& Rec, const TTableSlice& Data, const std::vector<TDbfOut>& Out,
+                      size_t Row, const TCodePage& Cp, const std::string& ErrName) {
   for (const TDbfOut& O : Out) {
-    const TColumn& Col = Data.Columns[O.Col];
+    const TColumn& Col = Data.Column(O.Col);
     if (Col.IsNull(Row)) {
       Rec.append(O.Width, O.Type == 'L' ? '?' : ' ');
       continue;
@@ -586,11 +646,13 @@ void AppendRecordText(std::string& Rec, const TTableStore& Data, const std::vect
     switch (Col.Type()) {
       case ftString:
       case ftMemo:
-      case ftFmtMemo:
-        Enc.clear();
-        Cp.Encode(Col.Str(Row), Enc);
-        AppendPadded(Rec, Enc, O.Width, false);
+      case ftFmtMemo: {
+        // Encoded straight into the record, then cut or padded to the field's width.
+        const size_t At = Rec.size();
+        Cp.Encode(Col.Str(Row), Rec);
+        Rec.resize(At + O.Width, ' ');
         continue;
+      }
       case ftBoolean:
         Rec.push_back(Col.Int(Row) ? 'T' : 'F');
         continue;
@@ -603,10 +665,7 @@ void AppendRecordText(std::string& Rec, const TTableStore& Data, const std::vect
       case ftCurrency:
       case ftFloat:
       case ftBCD:
-        N = static_cast<int>(std::to_chars(Buf, Buf + sizeof Buf, Col.Double(Row),
-                                           std::chars_format::fixed, O.Decimals)
-                                 .ptr -
-                             Buf);
+        N = FormatFixed(Buf, Col.Double(Row), O.Decimals);
         break;
       case ftDate: {
         int64_t Days, Ms;
@@ -625,19 +684,18 @@ void AppendRecordText(std::string& Rec, const TTableStore& Data, const std::vect
     }
     if (N < 0 || N > O.Width)
       RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
-                                  Data.Defs[O.Col].Name + "' no cabe en su campo dBase");
+                                  Data.Def(O.Col).Name + "' no cabe en su campo dBase");
     AppendPadded(Rec, std::string_view(Buf, N), O.Width, O.Type == 'N' || O.Type == 'F');
   }
 }
 
 }  // namespace
 
-void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
-                    const std::vector<uint32_t>* Rows) {
-  const size_t NumFields = Data.Defs.size();
+void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableSlice& Data) {
+  const size_t NumFields = Data.ColumnCount();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla dBase necesita al menos un campo");
   if (NumFields > 255) RaiseFileError(ErrName, "una tabla dBase admite como mucho 255 campos");
-  const TRowSelection Selected(Data, Rows);
+  const TRowSelection& Selected = Data.Rows();
   const size_t RowCount = Selected.Count();
   const TCodePage& Cp = TCodePage::Get("CP1252");
 
@@ -645,7 +703,7 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
   std::vector<TDbfOut> Out(NumFields);
   int RecordLen = 1;  // the deletion flag
   for (size_t I = 0; I < NumFields; ++I) {
-    Out[I] = PlanField(Data.Defs[I], Data.Columns[I], Selected, ErrName);
+    Out[I] = PlanField(Data.Def(I), Data.Column(I), Selected, ErrName);
     Out[I].Col = static_cast<int>(I);
     RecordLen += Out[I].Width;
   }
@@ -654,11 +712,11 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
   // shapelib seeks before every record it writes.
   const uint64_t HeaderLen = CreateWithHeader(Path, ErrName, Data, Names, Out);
   TFileWriter W(Path, ErrName, HeaderLen);
-  std::string Rec, Enc;
+  std::string Rec;
   Rec.reserve(RecordLen);
   for (size_t R = 0; R < RowCount; ++R) {
     Rec.assign(1, ' ');
-    AppendRecordText(Rec, Data, Out, Selected[R], Cp, Enc, ErrName);
+    AppendRecordText(Rec, Data, Out, Selected[R], Cp, ErrName);
     W.Write(Rec);
   }
   W.Write("\x1A", 1);  // end-of-file mark

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "IoUtil.h"
 #include "TableStore.h"
 
 // Reads a dBase table. Raises EDatabaseError naming the file and the fault.
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path);
 
-// Writes Rows (all when null) of Data as a dBase table at Path (which must end in ".dbf"),
-// with text in CP1252 and that code page declared. Errors name ErrName.
-void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableStore& Data,
-                    const std::vector<uint32_t>* Rows);
+// Writes Data as a dBase table at Path (which must end in ".dbf"), with text in CP1252 and that
+// code page declared, field names cut to ten characters and kept apart. Errors name ErrName.
+void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableSlice& Data);

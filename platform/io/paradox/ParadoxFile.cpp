@@ -748,10 +748,9 @@ TOutField PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelecti
     RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(Col.Type()) +
                                 ", que una tabla Paradox no puede guardar");
   if (O.Type == pxAlpha || O.Type == pxMemo) {
-    size_t MaxLen = 0;
-    Rows.ForEachValue(Col,
-                      [&](size_t Row) { MaxLen = std::max(MaxLen, Utf8Length(Col.Str(Row))); });
     const size_t Limit = O.Type == pxAlpha ? 255 : 240;
+    const size_t MaxLen =
+        LongestText(Col, Rows, std::min<size_t>(Def.Size > 0 ? size_t(Def.Size) : 1, Limit));
     if (MaxLen > Limit && O.Type == pxAlpha)
       RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
                                   std::to_string(MaxLen) + " caracteres y el máximo es " +
@@ -831,7 +830,7 @@ TBlockPlan PlanBlocks(size_t RecordSize, size_t RowCount, const std::string& Err
 
 // The header: fixed part, field descriptions, table name, field names, field numbers, sort
 // order, in CP1252, padded to whole 2 KB.
-std::vector<uint8_t> BuildHeader(const TTableStore& Data, const std::vector<TOutField>& Out,
+std::vector<uint8_t> BuildHeader(const TTableSlice& Data, const std::vector<TOutField>& Out,
                                  size_t RecordSize, const TBlockPlan& Plan, size_t RowCount,
                                  int32_t MaxAutoInc, const std::string& ErrName,
                                  const TCodePage& Cp) {
@@ -842,7 +841,7 @@ std::vector<uint8_t> BuildHeader(const TTableStore& Data, const std::vector<TOut
   std::vector<std::string> Names(NumFields);
   size_t NamesBytes = 0;
   for (size_t I = 0; I < NumFields; ++I) {
-    Cp.Encode(Data.Defs[I].Name, Names[I]);
+    Cp.Encode(Data.Def(I).Name, Names[I]);
     if (Names[I].empty() || Names[I].find('\0') != std::string::npos)
       RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) + " no tiene un nombre válido");
     NamesBytes += Names[I].size() + 1;
@@ -857,7 +856,7 @@ std::vector<uint8_t> BuildHeader(const TTableStore& Data, const std::vector<TOut
   std::vector<uint8_t> H(HeaderSize, 0);
   PutU16(&H[0x00], static_cast<uint32_t>(RecordSize));
   PutU16(&H[0x02], static_cast<uint32_t>(HeaderSize));
-  H[0x04] = Data.PrimaryKey.empty() ? 2 : 0;
+  H[0x04] = Data.PrimaryKey().empty() ? 2 : 0;
   H[0x05] = static_cast<uint8_t>(Plan.MaxTableSize);
   PutU32(&H[0x06], static_cast<uint32_t>(RowCount));
   PutU16(&H[0x0A], NumBlocks);
@@ -865,7 +864,7 @@ std::vector<uint8_t> BuildHeader(const TTableStore& Data, const std::vector<TOut
   PutU16(&H[0x0E], NumBlocks ? 1 : 0);
   PutU16(&H[0x10], NumBlocks);
   PutU16(&H[0x21], static_cast<uint32_t>(NumFields));
-  PutU16(&H[0x23], static_cast<uint32_t>(Data.PrimaryKey.size()));
+  PutU16(&H[0x23], static_cast<uint32_t>(Data.PrimaryKey().size()));
   H[0x26] = 0xFF;
   H[0x28] = 0xFF;
   H[0x29] = 0x62;  // sort order
@@ -900,10 +899,10 @@ std::vector<uint8_t> BuildHeader(const TTableStore& Data, const std::vector<TOut
 }
 
 // Writes stored row Row into the record at Rec (all zeros: empty fields stay so).
-void EncodeRecord(uint8_t* Rec, const TTableStore& Data, const std::vector<TOutField>& Out,
+void EncodeRecord(uint8_t* Rec, const TTableSlice& Data, const std::vector<TOutField>& Out,
                   size_t Row, const TCodePage& Cp, TMemoWriter& Memos, std::string& Enc) {
   for (const TOutField& O : Out) {
-    const TColumn& Col = Data.Columns[O.Col];
+    const TColumn& Col = Data.Column(O.Col);
     if (Col.IsNull(Row)) continue;
     uint8_t* V = Rec + O.Offset;
     switch (O.Type) {
@@ -955,28 +954,28 @@ void EncodeRecord(uint8_t* Rec, const TTableStore& Data, const std::vector<TOutF
 }  // namespace
 
 bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
-                      const std::string& ErrName, const TTableStore& Data,
-                      const std::vector<uint32_t>* Rows) {
-  const size_t NumFields = Data.Defs.size();
+                      const std::string& ErrName, const TTableSlice& Data) {
+  const size_t NumFields = Data.ColumnCount();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla Paradox necesita al menos un campo");
   if (NumFields > 255)
     RaiseFileError(ErrName, "una tabla Paradox admite como mucho 255 campos (hay " +
                                 std::to_string(NumFields) + ")");
-  const TRowSelection Selected(Data, Rows);
+  const TRowSelection& Selected = Data.Rows();
   const TCodePage& Cp = TCodePage::Get("CP1252");
 
   // Key fields must lead the record.
-  for (size_t K = 0; K < Data.PrimaryKey.size(); ++K)
-    if (K >= NumFields || !SameTextAscii(Data.PrimaryKey[K], Data.Defs[K].Name))
-      RaiseFileError(ErrName,
-                     "los campos de la clave primaria deben ser los primeros de la tabla ('" +
-                         Data.PrimaryKey[K] + "')");
+  const std::vector<std::string>& Key = Data.PrimaryKey();
+  for (size_t K = 0; K < Key.size(); ++K)
+    if (K >= NumFields || !SameTextAscii(Key[K], Data.Def(K).Name))
+      RaiseFileError(
+          ErrName,
+          "los campos de la clave primaria deben ser los primeros de la tabla ('" + Key[K] + "')");
 
   std::vector<TOutField> Out(NumFields);
   size_t RecordSize = 0;
   int32_t MaxAutoInc = 0;
   for (size_t I = 0; I < NumFields; ++I) {
-    Out[I] = PlanField(Data.Defs[I], Data.Columns[I], Selected, ErrName, MaxAutoInc);
+    Out[I] = PlanField(Data.Def(I), Data.Column(I), Selected, ErrName, MaxAutoInc);
     Out[I].Col = static_cast<int>(I);
     Out[I].Offset = RecordSize;
     RecordSize += Out[I].Size;

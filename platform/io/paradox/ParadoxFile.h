@@ -7,16 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "IoUtil.h"
 #include "TableStore.h"
 
 // Reads a Paradox table. Raises EDatabaseError naming the file and the fault for a missing,
 // unreadable, truncated or corrupt file.
 std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path);
 
-// Writes Rows (all when null) of Data as a Paradox 7 table at Path, with alpha text in CP1252;
-// memo texts longer than the record keeps go to a memo file at MemoPath. Returns whether the memo
-// file was written. Errors name ErrName (the final file name). The PrimaryKey columns must be the
-// first columns.
+// Writes Data as a Paradox 7 table at Path, with alpha text in CP1252; memo texts longer than
+// the record keeps go to a memo file at MemoPath. Returns whether the memo file was written.
+// Errors name ErrName (the final file name). The primary key columns must be the first columns.
 bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
-                      const std::string& ErrName, const TTableStore& Data,
-                      const std::vector<uint32_t>* Rows);
+                      const std::string& ErrName, const TTableSlice& Data);
