@@ -69,6 +69,10 @@ int main(int argc, char** argv) {
   } catch (const std::exception& E) {
     std::fprintf(stderr, "searchdemo: %s\n", E.what());
     if (!Tour) Application->HandleException(E);
+    // Without a main form Run ends at once, taking the forms and the toolkit down in order
+    // (left to the process's exit, they would outlive the toolkit).
+    delete Form1;
+    Application->Run();
     return 1;
   }
   Application->Run();
