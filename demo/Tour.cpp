@@ -125,7 +125,7 @@ class TTour {
   // accepts; then pictures the main form under Name with Caption.
   void Search(TSpeedButton* Button, const std::function<void(TSearchDialogBox&)>& Steps,
               const std::string& Name, const std::string& Caption);
-  // The main form's order, customer and country, as its edits show them.
+  // The main form's order, customer and country, as its edits show them, and the current item.
   std::string CurrentOrder() const;
   void Fail(const std::string& Why);
 
@@ -162,8 +162,11 @@ void TTour::Picture(QWidget* W, const std::string& Name, const std::string& Capt
 }
 
 std::string TTour::CurrentOrder() const {
+  std::string Item;
+  if (const TDataSet* Items = FForm.DBGrid1->DataSet(); Items && !Items->IsEmpty())
+    Item = ", artículo " + Items->FieldByName("ItemNo")->DisplayText();
   return "pedido " + FForm.DBEdit1->Text() + " de " + FForm.DBEdit3->Text() + " (" +
-         FForm.DBEdit4->Text() + ")";
+         FForm.DBEdit4->Text() + ")" + Item;
 }
 
 void TTour::Search(TSpeedButton* Button, const std::function<void(TSearchDialogBox&)>& Steps,
@@ -269,7 +272,8 @@ void TTour::Run() {
         Condition(F, "Qty", "mayor que", "5");
         Picture(&F, "pedido-articulos-valor", "Columna «Qty», «mayor que», valor 5");
         Click(F.BTFiltrarY);
-        Picture(&F, "pedido-articulos-filtro", "«Filtra en Y»" + Counter(F));
+        Picture(&F, "pedido-articulos-filtro",
+                "«Filtra en Y»: los artículos del pedido de más de 5 unidades" + Counter(F));
         ClickCell(F.DBGrid1, 0, "Discount");
         Click(F.BTOrdenar);
         Picture(&F, "pedido-articulos-orden", "«Ordenar» por Discount");
@@ -294,7 +298,8 @@ void TTour::Run() {
 
 std::string PrepareTourPlatform() {
   qInstallMessageHandler(QuietOffscreen);
-  if (std::getenv("QT_QPA_PLATFORM")) return std::string();
+  const char* Chosen = std::getenv("QT_QPA_PLATFORM");
+  if (Chosen && std::string(Chosen) != "offscreen") return std::string();
   const fs::path Config =
       fs::temp_directory_path() / ("searchdemo-screen-" + std::to_string(getpid()) + ".json");
   std::ofstream Out(Config);

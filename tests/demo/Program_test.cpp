@@ -53,8 +53,8 @@ size_t Colours(const QImage& I, size_t Limit = 50) {
 TEST(SearchdemoTour, WritesOneNonEmptyPicturePerStepAndSaysWhereTheyAre) {
   TScratch S;
   const fs::path Dir = S.Dir / "recorrido";
-  // The tour picks its own offscreen screen when no platform is chosen.
-  const TEnv Platform("QT_QPA_PLATFORM", nullptr);
+  // The tour draws on an offscreen screen of its own size.
+  const TEnv Platform("QT_QPA_PLATFORM", "offscreen");
   const TRunResult R = RunProgram(Searchdemo, {"--tour", Dir.string()}, S.Dir);
   ASSERT_EQ(R.Status, 0) << R.Err;
   EXPECT_THAT(R.Err, Not(HasSubstr("mensaje")));
