@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -108,6 +107,49 @@ QImage Paletted(const QImage& Picture) {
 
 // ---- the tour
 
+// One search of the tour, as the user runs it: the captions say what each picture shows.
+struct TScene {
+  TSpeedButton* Ui::TForm1::*Button;
+  const char* Name;  // the pictures' names start with it
+  const char* Opened;
+  const char *Column, *Condition, *Value, *Typed;
+  const char* Filtered;
+  const char *OrderBy, *Ordered;  // the column clicked before "O&rdenar"
+  const char* SumOf;              // the column whose first Rows rows are picked
+  int Rows;
+  const char *Summed, *Accepted;
+};
+
+const TScene Scenes[] = {
+    {&Ui::TForm1::SpeedButton2, "pedidos",
+     "«Search in all Orders»: la búsqueda sobre todos los pedidos", "Items total", "mayor que",
+     "20000",
+     "Columna «Items total», condición «mayor que», valor 20000: mientras se escribe, el cursor "
+     "va al primer pedido que lo cumple",
+     "«Filtra en Y»: quedan los pedidos de más de 20.000", "SaleDate",
+     "Un clic en la columna SaleDate y «Ordenar»: por fecha", "ItemsTotal", 4,
+     "Cuatro filas elegidas (clic y mayúsculas+clic): la suma en el título de la columna y en el "
+     "contador",
+     "«Aceptar»: el formulario va al pedido elegido, con su cliente"},
+    {&Ui::TForm1::SpeedButton1, "clientes",
+     "«Search Customer»: todos los clientes, no solo el del pedido actual", "Country", "igual a",
+     "España", "Columna «Country», «igual a», valor España",
+     "«Filtra en Y»: los clientes de España", "Company", "«Ordenar» por Company", "TaxRate", 3,
+     "Tres filas elegidas en TaxRate", "«Aceptar»: el pedido pasa a uno del cliente elegido"},
+    {&Ui::TForm1::SpeedButton4, "articulos",
+     "«Search in all Items»: los artículos de todos los pedidos", "Description", "contiene",
+     "bambú", "Columna «Description» (de la tabla de piezas, título azul), «contiene», valor bambú",
+     "«Filtra en Y»: los artículos cuya pieza contiene «bambú»", "Qty", "«Ordenar» por Qty", "Qty",
+     5, "Cinco filas elegidas en Qty",
+     "«Aceptar»: el pedido pasa al del artículo elegido, que queda marcado en la rejilla"},
+    {&Ui::TForm1::SpeedButton3, "pedido-articulos",
+     "«Search Items in Order»: solo los artículos del pedido actual", "Qty", "mayor que", "5",
+     "Columna «Qty», «mayor que», valor 5",
+     "«Filtra en Y»: los artículos del pedido de más de 5 unidades", "Discount",
+     "«Ordenar» por Discount", "Qty", 2, "Dos filas elegidas en Qty",
+     "«Aceptar»: el pedido no cambia; el artículo elegido queda marcado"},
+};
+
 class TTour {
  public:
   TTour(TForm1& Form, fs::path Dir, int* Status)
@@ -121,10 +163,9 @@ class TTour {
  private:
   // Saves what W shows as the next step's picture; its line says what it shows.
   void Picture(QWidget* W, const std::string& Name, const std::string& Caption);
-  // Clicks Button of the main form and, once the search form shows, runs Steps on it and
-  // accepts; then pictures the main form under Name with Caption.
-  void Search(TSpeedButton* Button, const std::function<void(TSearchDialogBox&)>& Steps,
-              const std::string& Name, const std::string& Caption);
+  // Clicks the scene's button on the main form and, once the search form shows, runs the
+  // scene's steps on it and accepts; then pictures the main form.
+  void Search(const TScene& S);
   // The main form's order, customer and country, as its edits show them, and the current item.
   std::string CurrentOrder() const;
   void Fail(const std::string& Why);
@@ -169,11 +210,25 @@ std::string TTour::CurrentOrder() const {
          FForm.DBEdit4->Text() + ")" + Item;
 }
 
-void TTour::Search(TSpeedButton* Button, const std::function<void(TSearchDialogBox&)>& Steps,
-                   const std::string& Name, const std::string& Caption) {
+void TTour::Search(const TScene& S) {
+  TSpeedButton* Button = FForm.*S.Button;
   TSearchDialogBox* F = FForm.SearchDialog1->SearchForm();
+  const std::string Name = S.Name;
+  const auto Counter = [F] { return " (" + F->STRegistros->Caption() + ")"; };
+  // The steps on the search form, which is modal: they run from its own event loop.
+  const auto Steps = [&] {
+    Picture(F, Name, S.Opened + Counter());
+    Condition(*F, S.Column, S.Condition, S.Value);
+    Picture(F, Name + "-valor", S.Typed);
+    Click(F->BTFiltrarY);
+    Picture(F, Name + "-filtro", S.Filtered + Counter());
+    ClickCell(F->DBGrid1, 0, S.OrderBy);
+    Click(F->BTOrdenar);
+    Picture(F, Name + "-orden", S.Ordered);
+    PickRows(F->DBGrid1, S.SumOf, S.Rows);
+    Picture(F, Name + "-suma", S.Summed + Counter());
+  };
   bool Shown = false;
-  // The search form is modal: the steps run from its own event loop.
   QTimer Poll;
   Poll.setInterval(0);
   QObject::connect(&Poll, &QTimer::timeout, [&] {
@@ -181,7 +236,7 @@ void TTour::Search(TSpeedButton* Button, const std::function<void(TSearchDialogB
     Poll.stop();
     Shown = true;
     try {
-      Steps(*F);
+      Steps();
     } catch (const std::exception& E) {
       Fail(E.what());
     }
@@ -194,7 +249,7 @@ void TTour::Search(TSpeedButton* Button, const std::function<void(TSearchDialogB
     Fail("«" + Button->Caption() + "» no mostró la ventana de búsqueda");
     return;
   }
-  Picture(&FForm, Name, Caption + ": " + CurrentOrder());
+  Picture(&FForm, Name + "-aceptado", S.Accepted + (": " + CurrentOrder()));
 }
 
 void TTour::Run() {
@@ -202,86 +257,7 @@ void TTour::Run() {
           "El formulario principal: el pedido actual, su cliente y sus artículos, y los cuatro "
           "botones de búsqueda: " +
               CurrentOrder());
-
-  const auto Counter = [](TSearchDialogBox& F) { return " (" + F.STRegistros->Caption() + ")"; };
-
-  Search(
-      FForm.SpeedButton2,
-      [&](TSearchDialogBox& F) {
-        Picture(&F, "pedidos", "«Search in all Orders»: la búsqueda sobre todos los pedidos");
-        Condition(F, "Items total", "mayor que", "20000");
-        Picture(&F, "pedidos-valor",
-                "Columna «Items total», condición «mayor que», valor 20000: mientras se "
-                "escribe, el cursor va al primer pedido que lo cumple");
-        Click(F.BTFiltrarY);
-        Picture(&F, "pedidos-filtro",
-                "«Filtra en Y»: quedan los pedidos de más de 20.000" + Counter(F));
-        ClickCell(F.DBGrid1, 0, "SaleDate");
-        Click(F.BTOrdenar);
-        Picture(&F, "pedidos-orden", "Un clic en la columna SaleDate y «Ordenar»: por fecha");
-        PickRows(F.DBGrid1, "ItemsTotal", 4);
-        Picture(&F, "pedidos-suma",
-                "Cuatro filas elegidas (clic y mayúsculas+clic): la suma en el título de la "
-                "columna y en el contador" +
-                    Counter(F));
-      },
-      "pedidos-aceptado", "«Aceptar»: el formulario va al pedido elegido, con su cliente");
-
-  Search(
-      FForm.SpeedButton1,
-      [&](TSearchDialogBox& F) {
-        Picture(&F, "clientes",
-                "«Search Customer»: todos los clientes, no solo el del pedido actual");
-        Condition(F, "Country", "igual a", "España");
-        Picture(&F, "clientes-valor", "Columna «Country», «igual a», valor España");
-        Click(F.BTFiltrarY);
-        Picture(&F, "clientes-filtro", "«Filtra en Y»: los clientes de España" + Counter(F));
-        ClickCell(F.DBGrid1, 0, "Company");
-        Click(F.BTOrdenar);
-        Picture(&F, "clientes-orden", "«Ordenar» por Company");
-        PickRows(F.DBGrid1, "TaxRate", 3);
-        Picture(&F, "clientes-suma", "Tres filas elegidas en TaxRate" + Counter(F));
-      },
-      "clientes-aceptado", "«Aceptar»: el pedido pasa a uno del cliente elegido");
-
-  Search(
-      FForm.SpeedButton4,
-      [&](TSearchDialogBox& F) {
-        Picture(&F, "articulos", "«Search in all Items»: los artículos de todos los pedidos");
-        Condition(F, "Description", "contiene", "bambú");
-        Picture(&F, "articulos-valor",
-                "Columna «Description» (de la tabla de piezas, título azul), «contiene», valor "
-                "bambú");
-        Click(F.BTFiltrarY);
-        Picture(&F, "articulos-filtro",
-                "«Filtra en Y»: los artículos cuya pieza contiene «bambú»" + Counter(F));
-        ClickCell(F.DBGrid1, 0, "Qty");
-        Click(F.BTOrdenar);
-        Picture(&F, "articulos-orden", "«Ordenar» por Qty");
-        PickRows(F.DBGrid1, "Qty", 5);
-        Picture(&F, "articulos-suma", "Cinco filas elegidas en Qty" + Counter(F));
-      },
-      "articulos-aceptado",
-      "«Aceptar»: el pedido pasa al del artículo elegido, que queda marcado en la rejilla");
-
-  Search(
-      FForm.SpeedButton3,
-      [&](TSearchDialogBox& F) {
-        Picture(&F, "pedido-articulos",
-                "«Search Items in Order»: solo los artículos del pedido actual" + Counter(F));
-        Condition(F, "Qty", "mayor que", "5");
-        Picture(&F, "pedido-articulos-valor", "Columna «Qty», «mayor que», valor 5");
-        Click(F.BTFiltrarY);
-        Picture(&F, "pedido-articulos-filtro",
-                "«Filtra en Y»: los artículos del pedido de más de 5 unidades" + Counter(F));
-        ClickCell(F.DBGrid1, 0, "Discount");
-        Click(F.BTOrdenar);
-        Picture(&F, "pedido-articulos-orden", "«Ordenar» por Discount");
-        PickRows(F.DBGrid1, "Qty", 2);
-        Picture(&F, "pedido-articulos-suma", "Dos filas elegidas en Qty" + Counter(F));
-      },
-      "pedido-articulos-aceptado",
-      "«Aceptar»: el pedido no cambia; el artículo elegido queda marcado");
+  for (const TScene& S : Scenes) Search(S);
 
   FForm.DBGrid1->setFocus();
   QTest::keyClick(FForm.DBGrid1, Qt::Key_F1);
