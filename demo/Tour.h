@@ -15,8 +15,9 @@ inline constexpr const char* TourIndexName = "recorrido.txt";
 inline constexpr int TourScreenWidth = 1280, TourScreenHeight = 800;
 
 // Chooses the offscreen platform for the tour, on a screen of the tour's size, unless
-// QT_QPA_PLATFORM names another platform (or the offscreen one with options). Returns the screen's configuration file, which the caller
-// removes once the application is initialised ("" when none was written).
+// QT_QPA_PLATFORM names another platform (or the offscreen one with options). Returns the screen's
+// configuration file, which the caller removes once the application is initialised ("" when none
+// was written).
 std::string PrepareTourPlatform();
 
 // Queues the tour to start once the application's event loop runs (Application->Run), on Form
