@@ -12,6 +12,7 @@
 #include <ostream>
 
 #include "DialogTestSupport.h"
+#include "SampleTable.h"
 #include "Unit1.h"
 #include "Unit2.h"
 
@@ -37,14 +38,6 @@ void PrintTo(const TShown& S, std::ostream* Os) {
       << S.Country << "), items [" << ::testing::PrintToString(S.Items) << "] at " << S.CurrentItem;
 }
 
-std::unique_ptr<TTable> Plain(const char* File) {
-  auto T = std::make_unique<TTable>();
-  T->SetDatabaseName("DBDEMOS");
-  T->SetTableName(File);
-  T->Open();
-  return T;
-}
-
 std::string Text(TDataSet* DS, const char* Field) {
   return DS->FieldByName(Field)->AsString();
 }
@@ -59,9 +52,9 @@ class MainFormTest : public ::testing::Test {
     Form->LinkDataModule(Module.get());
     Form->Show();
     QApplication::setActiveWindow(Form.get());
-    Orders = Plain("ORDERS");
-    Customers = Plain("CUSTOMER");
-    Items = Plain("ITEMS");
+    Orders = SampleTable("ORDERS");
+    Customers = SampleTable("CUSTOMER");
+    Items = SampleTable("ITEMS");
     Since = Messages->Count();
   }
   void TearDown() override {
