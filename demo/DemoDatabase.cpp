@@ -14,13 +14,13 @@ namespace fs = std::filesystem;
 
 std::string DemoAliasIn(const char* Aliases) {
   if (!Aliases) return std::string();
-  std::string Found;
+  // The first one given, as the data layer reads KV_ALIASES.
   for (const std::string& Item : SplitFieldNames(Aliases)) {
     const size_t Eq = Item.find('=');
     if (Eq != std::string::npos && AnsiSameText(Trim(Item.substr(0, Eq)), DemoAlias))
-      Found = Trim(Item.substr(Eq + 1));
+      return Trim(Item.substr(Eq + 1));
   }
-  return Found;
+  return std::string();
 }
 
 std::vector<std::string> DemoDatabaseCandidates(const std::string& ExeDir) {

@@ -10,7 +10,7 @@
 inline constexpr const char* DemoAlias = "DBDEMOS";
 
 // The folder KV_ALIASES (given as Aliases, "NAME=dir;NAME2=dir") assigns to DBDEMOS, in any
-// letter case; empty when it names no such alias.
+// letter case (the first, when it is named twice); empty when it names no such alias.
 std::string DemoAliasIn(const char* Aliases);
 
 // The folders looked at, in order and without repeats, when KV_ALIASES does not name DBDEMOS:

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "Forms.h"
+#include "SampleTable.h"
 #include "Unit2.h"
 
 namespace {
@@ -17,14 +18,6 @@ class DataModuleTest : public ::testing::Test {
   void SetUp() override {
     FormatSettings() = TFormatSettings::Spanish();
     DM = std::make_unique<TDataModule2>();
-  }
-  // An independent table of the sample database, to check the module against.
-  std::unique_ptr<TTable> Plain(const char* File) {
-    auto T = std::make_unique<TTable>();
-    T->SetDatabaseName("DBDEMOS");
-    T->SetTableName(File);
-    T->Open();
-    return T;
   }
   std::unique_ptr<TDataModule2> DM;
 };
@@ -58,7 +51,7 @@ TEST_F(DataModuleTest, TablesSourcesAndMasterLinks) {
   EXPECT_EQ(DM->dsorders->DataSet(), DM->orders);
   EXPECT_EQ(DM->dsCustomer->DataSet(), DM->Customer);
   EXPECT_EQ(DM->dsItems->DataSet(), DM->Items);
-  EXPECT_EQ(DM->Table1->FieldCount(), Plain("customer")->FieldCount());  // default fields
+  EXPECT_EQ(DM->Table1->FieldCount(), SampleTable("customer")->FieldCount());  // default fields
 }
 
 // "Name:type" of every field, in field order; lookups marked "+".
@@ -129,7 +122,7 @@ TEST_F(DataModuleTest, LabelsAlignmentAndSizesAsShown) {
 }
 
 TEST_F(DataModuleTest, MovingTheOrderMovesItsCustomerAndItems) {
-  auto AllItems = Plain("items");
+  auto AllItems = SampleTable("items");
   std::set<double> Seen;
   DM->orders->First();
   for (int Step = 0; Step < 25 && !DM->orders->Eof(); ++Step, DM->orders->Next()) {
@@ -160,7 +153,7 @@ TEST_F(DataModuleTest, MovingTheOrderMovesItsCustomerAndItems) {
 }
 
 TEST_F(DataModuleTest, LookupsShowThePartsAndTheCompany) {
-  auto Parts = Plain("parts"), Customers = Plain("customer");
+  auto Parts = SampleTable("parts"), Customers = SampleTable("customer");
   int Checked = 0;
   for (DM->orders->First(); !DM->orders->Eof() && Checked < 60; DM->orders->Next()) {
     EXPECT_EQ(DM->ordersCompany->AsString(),

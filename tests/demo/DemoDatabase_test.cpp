@@ -19,7 +19,8 @@ TEST(DemoDatabase, TheAliasIsReadFromKvAliasesInAnyCase) {
   EXPECT_EQ(DemoAliasIn("DBDEMOS=/data/demo"), "/data/demo");
   EXPECT_EQ(DemoAliasIn("SAMPLE=/a; dbdemos = /b ;X=/c"), "/b");
   EXPECT_EQ(DemoAliasIn("DBDEMOSX=/a;DBDEMO=/b"), "");
-  EXPECT_EQ(DemoAliasIn("DBDEMOS=/a;DBDEMOS=/b"), "/b");  // the last one given wins
+  // The first one given wins, as it does when the tables are opened.
+  EXPECT_EQ(DemoAliasIn("DBDEMOS=/a;DBDEMOS=/b"), "/a");
 }
 
 TEST(DemoDatabase, CandidatesBesideTheProgramThenRepositoryThenBuildTree) {

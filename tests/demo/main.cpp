@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "DialogTestSupport.h"
 #include "Forms.h"
 #include "MessageBoxes.h"
 #include "tools/ToolTestUtil.h"
@@ -35,5 +36,8 @@ int main(int argc, char** argv) {
   QApplication App(argc, argv);
   Application->Initialize();
   TMessageRecorder Messages;
-  return RUN_ALL_TESTS();
+  dialogtest::Messages = &Messages;
+  const int Result = RUN_ALL_TESTS();
+  dialogtest::RemoveDatabase();
+  return Result;
 }
