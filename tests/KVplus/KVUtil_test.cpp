@@ -348,4 +348,67 @@ TEST_F(KVUtilTables, IgualaPosicionMovesTargetAndMasters) {
   EXPECT_EQ(Detail.RecordCount(), 2);
 }
 
+// A view of the detail hears only what it shows changing: nothing while the wanted record is
+// under the current master, one change when the masters move, and a failed locate leaves the
+// detail on its first record.
+TEST_F(KVUtilTables, LocateKVTellsADetailViewOnlyRealChanges) {
+  OpenChain(Orders, Items);
+  TDataSource ItemsView;
+  ItemsView.SetDataSet(&Items);
+  struct TLog : TDataLink {
+    std::string Log;
+    void DataSetChanging() override { Log += 'b'; }
+    void DataSetChanged() override { Log += 'c'; }
+    void DataSetScrolled() override { Log += 's'; }
+  } Link;
+  Link.SetDataSource(&ItemsView);
+  auto Key = [](int Order, int Item) {
+    Variant K = VarArrayCreate(0, 1);
+    K[0] = Order;
+    K[1] = Item;
+    return K;
+  };
+
+  Link.Log.clear();
+  EXPECT_TRUE(locateKV(&Items, "OrderNo;ItemNo", Key(10, 1), 0));
+  EXPECT_EQ(Link.Log, "");
+  EXPECT_EQ(Int(Items, "PartNo"), 100);
+
+  // Two levels up: customer 1 -> 2, order 10 -> 20; the detail changes once, then moves.
+  EXPECT_TRUE(locateKV(&Items, "OrderNo;ItemNo", Key(20, 2), 0));
+  EXPECT_EQ(Link.Log, "bcs");
+  EXPECT_EQ(Int(Customer, "CustNo"), 2);
+  EXPECT_EQ(Int(Orders, "OrderNo"), 20);
+  EXPECT_EQ(Int(Items, "PartNo"), 103);
+
+  Link.Log.clear();
+  EXPECT_FALSE(locateKV(&Items, "OrderNo;ItemNo", Key(20, 9), 0));
+  EXPECT_EQ(Link.Log, "s");
+  EXPECT_EQ(Items.RecNo(), 1);
+  EXPECT_EQ(Int(Orders, "OrderNo"), 20);
+
+  // A position carried over from a query moves exact tables and both their masters.
+  TQuery Q;
+  Q.SetDatabaseName(Dir);
+  Q.SQL().Add("select * from \"items.db\" where OrderNo = 30");
+  Q.Open();
+  Link.Log.clear();
+  Iguala_posicion(&Items, &Q);
+  EXPECT_EQ(Int(Customer, "CustNo"), 3);
+  EXPECT_EQ(Int(Orders, "OrderNo"), 30);
+  EXPECT_EQ(Int(Items, "PartNo"), 104);
+  EXPECT_EQ(Link.Log.find("bcbc"), std::string::npos) << Link.Log;
+  EXPECT_EQ(Items.MasterSource(), &OrdSrc);
+  EXPECT_EQ(Items.RecordCount(), 1);
+
+  // A filtered detail: the first match the filter lets through, under its own master.
+  Items.SetFilter("Qty > 3");
+  Items.SetFiltered(true);
+  EXPECT_TRUE(locateKV(&Items, "OrderNo", Variant(20), 0));
+  EXPECT_EQ(Int(Items, "PartNo"), 103);
+  EXPECT_EQ(Int(Customer, "CustNo"), 2);
+  EXPECT_FALSE(locateKV(&Items, "PartNo", Variant(101), 0));
+  EXPECT_EQ(Int(Orders, "OrderNo"), 20);
+}
+
 }  // namespace
