@@ -178,6 +178,11 @@ struct TAndNode : TFilterNode {
   bool Eval(uint32_t Row, TFilterOptions O) const override {
     return L->Eval(Row, O) && R->Eval(Row, O);
   }
+  size_t FindFirst(const uint32_t* Rows, size_t N, TFilterOptions O) const override;
+
+ private:
+  template <bool IsInt>
+  bool RangeScan(const uint32_t* Rows, size_t N, size_t& Found) const;
 };
 
 struct TOrNode : TFilterNode {
@@ -210,7 +215,38 @@ struct TColumnNumberNode : TFilterNode {
     const double V = IsInt ? static_cast<double>(Col->Int(Row)) : Col->Double(Row);
     return TestNumbers(Op, V, Value);
   }
+  size_t FindFirst(const uint32_t* Rows, size_t N, TFilterOptions) const override {
+    return Scan(Rows, N, nullptr);
+  }
+  // Index of the first of Rows[0..N) whose value passes this test and, when given, Also's (a
+  // test of the same column); N when none does.
+  size_t Scan(const uint32_t* Rows, size_t N, const TColumnNumberNode* Also) const {
+    for (size_t I = 0; I < N; ++I) {
+      const uint32_t Row = Rows[I];
+      if (Col->IsNull(Row)) continue;
+      const double V = IsInt ? static_cast<double>(Col->Int(Row)) : Col->Double(Row);
+      if (TestNumbers(Op, V, Value) && (!Also || TestNumbers(Also->Op, V, Also->Value))) return I;
+    }
+    return N;
+  }
 };
+
+// A range of one number column ("X >= a and X < b", what a number typed into a search becomes)
+// is scanned in one loop, without two calls per row.
+size_t TAndNode::FindFirst(const uint32_t* Rows, size_t N, TFilterOptions O) const {
+  size_t Found;
+  if (RangeScan<false>(Rows, N, Found) || RangeScan<true>(Rows, N, Found)) return Found;
+  return TFilterNode::FindFirst(Rows, N, O);
+}
+
+template <bool IsInt>
+bool TAndNode::RangeScan(const uint32_t* Rows, size_t N, size_t& Found) const {
+  const auto* A = dynamic_cast<const TColumnNumberNode<IsInt>*>(L.get());
+  const auto* B = dynamic_cast<const TColumnNumberNode<IsInt>*>(R.get());
+  if (!A || !B || A->Col != B->Col) return false;
+  Found = A->Scan(Rows, N, B);
+  return true;
+}
 
 // A stored text column against a text.
 struct TColumnTextNode : TFilterNode {

@@ -17,11 +17,20 @@ void TIndexDefs::Add(std::string Name, std::string Fields, TIndexOptions Options
 class TTable::TMasterLink : public TDataLink {
  public:
   explicit TMasterLink(TTable* Owner) : FOwner(Owner) {}
-  void ActiveChanged() override { FOwner->MasterChanged(); }
-  void DataSetChanged() override { FOwner->MasterChanged(); }
-  void DataSetScrolled() override { FOwner->MasterChanged(); }
+  void ActiveChanged() override { Changed(); }
+  void DataSetChanged() override { Changed(); }
+  void DataSetScrolled() override { Changed(); }
+  // Lets go of the master without telling the owner, which is being destroyed: its rows need
+  // no re-reading (which, unlinked, could mean ordering the whole table).
+  void Release() {
+    FOwner = nullptr;
+    SetDataSource(nullptr);
+  }
 
  private:
+  void Changed() {
+    if (FOwner) FOwner->MasterChanged();
+  }
   TTable* FOwner;
 };
 
@@ -29,7 +38,7 @@ TTable::TTable(TComponent* AOwner)
     : TDataSet(AOwner), FMasterLink(std::make_unique<TMasterLink>(this)) {}
 
 TTable::~TTable() {
-  FMasterLink->SetDataSource(nullptr);
+  FMasterLink->Release();
 }
 
 static void CheckInactive(const TDataSet& DS, const char* What) {

@@ -94,4 +94,44 @@ TEST(FilterScan, IgnoringCaseMatchesTheLowerCaseForms) {
   }
 }
 
+// A range of one number column is scanned in one loop; other conjunctions row by row. Both find
+// and filter the rows a test of each row would, Nulls never matching.
+TEST(FilterScan, NumberRangesAgreeWithRowTests) {
+  auto DS = std::make_unique<TMemDataSet>();
+  DS->FieldDefs().Add("N", ftInteger);
+  DS->FieldDefs().Add("F", ftFloat);
+  DS->CreateDataSet();
+  const Variant Null = Variant::Null();
+  const std::vector<std::pair<Variant, Variant>> Values = {
+      {1, 2.5}, {Null, 2.0}, {2, Null}, {3, 3.0}, {4, 2.999}, {2, 1.0}, {5, 2.0}, {Null, Null}};
+  for (const auto& [N, F] : Values) DS->AppendRecord({N, F});
+  const struct {
+    const char* Filter;
+    std::vector<int> RecNos;
+  } Cases[] = {
+      {"F >= 2 and F < 3", {1, 2, 5, 7}},
+      {"F >= 2 and F < 3 and N > 1", {5, 7}},
+      {"N > 1 and N <= 4", {3, 4, 5, 6}},
+      {"N >= 2 and F < 3", {5, 6, 7}},  // two columns
+      {"F > 5 and F < 4", {}},
+      {"N = 2 and N = 2", {3, 6}},
+      {"N <> 2 and N < 5", {1, 4, 5}},
+      {"F < 3 and F >= 2", {1, 2, 5, 7}},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Filter);
+    DS->SetFiltered(false);
+    DS->SetFilter(C.Filter);
+    std::vector<int> Found;
+    for (bool Ok = DS->FindFirst(); Ok; Ok = DS->FindNext()) Found.push_back(DS->RecNo());
+    EXPECT_EQ(Found, C.RecNos);
+    DS->Last();
+    std::vector<int> Back;
+    for (bool Ok = DS->FindLast(); Ok; Ok = DS->FindPrior()) Back.insert(Back.begin(), DS->RecNo());
+    EXPECT_EQ(Back, C.RecNos);  // FindPrior tests row by row
+    DS->SetFiltered(true);
+    EXPECT_EQ(DS->RecordCount(), static_cast<int>(C.RecNos.size()));
+  }
+}
+
 }  // namespace
