@@ -526,12 +526,24 @@ bool TDataSet::Locate(const std::string& KeyFields, const Variant& KeyValues,
                       TLocateOptions Options) {
   CheckActive();
   std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
-  for (size_t I = 0; I < FRows.size(); ++I)
-    if (AllKeysMatch(Keys, FRows[I], Options)) {
-      SetCur(static_cast<int>(I));
-      return true;
-    }
-  return false;
+  size_t I = 0;
+  const size_t N = FRows.size();
+  // A first key of a stored number column (a position usually begins with one) is tested in a
+  // loop of its own: the other keys are read only on the rows it lets through.
+  const TLocateKey& K = Keys.front();
+  auto Skip = [&](auto Value) {
+    while (I < N && (K.Column->IsNull(FRows[I]) || Value(FRows[I]) != K.Number)) ++I;
+  };
+  for (;; ++I) {
+    if (K.Column && !K.IsNull && K.Kind == TStorageKind::Int)
+      Skip([&](uint32_t Row) { return static_cast<double>(K.Column->Int(Row)); });
+    else if (K.Column && !K.IsNull && K.Kind == TStorageKind::Double)
+      Skip([&](uint32_t Row) { return K.Column->Double(Row); });
+    if (I >= N) return false;
+    if (AllKeysMatch(Keys, FRows[I], Options)) break;
+  }
+  SetCur(static_cast<int>(I));
+  return true;
 }
 
 TBookmark TDataSet::LocateIn(const uint32_t* Rows, size_t N, const std::string& KeyFields,
