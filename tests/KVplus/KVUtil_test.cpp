@@ -411,4 +411,40 @@ TEST_F(KVUtilTables, LocateKVTellsADetailViewOnlyRealChanges) {
   EXPECT_EQ(Int(Orders, "OrderNo"), 20);
 }
 
+// What an accepted search over a whole detail table does, as a view of the detail hears it: the
+// chosen record carried over, the link restored, the masters moved to the record's own. Each
+// real change of the rows is heard once; locating never re-reads them.
+TEST_F(KVUtilTables, AcceptedSearchOverAWholeDetailTellsItsViewEachChangeOnce) {
+  OpenChain(Orders, Items);
+  TDataSource ItemsView;
+  ItemsView.SetDataSet(&Items);
+  struct TLog : TDataLink {
+    std::string Log;
+    void DataSetChanging() override { Log += 'b'; }
+    void DataSetChanged() override { Log += 'c'; }
+    void DataSetScrolled() override { Log += 's'; }
+  } Link;
+  Link.SetDataSource(&ItemsView);
+  Items.SetMasterSource(nullptr);  // the search shows every item
+  Items.SetMasterFields("");
+  Variant Key = VarArrayCreate(0, 1);
+  Key[0] = 20;
+  Key[1] = 2;
+  ASSERT_TRUE(Items.Locate("OrderNo;ItemNo", Key, 0));  // the user's choice
+
+  Link.Log.clear();
+  Iguala_posicion(&Items, &Items);
+  EXPECT_EQ(Link.Log, "");
+  TPos Pos;
+  GetPos(Pos, &Items);
+  Items.SetMasterSource(&OrdSrc);
+  Items.SetMasterFields("OrderNo");
+  EXPECT_EQ(Link.Log, "sbc");  // to the first record, then order 10's items
+  EXPECT_TRUE(GotoPos(Pos, &Items, false));
+  EXPECT_EQ(Link.Log, "sbcbcs");  // order 20's items, then the chosen one
+  EXPECT_EQ(Int(Customer, "CustNo"), 2);
+  EXPECT_EQ(Int(Orders, "OrderNo"), 20);
+  EXPECT_EQ(Int(Items, "PartNo"), 103);
+}
+
 }  // namespace
