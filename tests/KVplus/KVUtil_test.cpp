@@ -9,6 +9,14 @@
 
 namespace {
 
+// Records what a view hears: b(efore) change, c(hanged), s(crolled).
+struct TViewLog : TDataLink {
+  std::string Log;
+  void DataSetChanging() override { Log += 'b'; }
+  void DataSetChanged() override { Log += 'c'; }
+  void DataSetScrolled() override { Log += 's'; }
+};
+
 // Runs F and returns the message of the Exception it raises ("" when none).
 template <class F>
 std::string MessageOf(F&& Fn) {
@@ -209,9 +217,17 @@ class KVUtilTables : public ::testing::Test {
   }
   static int Int(TDataSet& DS, const char* F) { return DS.FieldByName(F)->AsInteger(); }
 
+  // A view of Items, recording what it hears.
+  TViewLog& WatchItems() {
+    ItemsView.SetDataSet(&Items);
+    ItemsLog.SetDataSource(&ItemsView);
+    return ItemsLog;
+  }
+
   static inline std::string Dir;
   TTable Customer, Orders, Items;
-  TDataSource CustSrc, OrdSrc;
+  TDataSource CustSrc, OrdSrc, ItemsView;
+  TViewLog ItemsLog;
 };
 
 // A class of its own is no plain table for GotoPos.
@@ -353,15 +369,7 @@ TEST_F(KVUtilTables, IgualaPosicionMovesTargetAndMasters) {
 // detail on its first record.
 TEST_F(KVUtilTables, LocateKVTellsADetailViewOnlyRealChanges) {
   OpenChain(Orders, Items);
-  TDataSource ItemsView;
-  ItemsView.SetDataSet(&Items);
-  struct TLog : TDataLink {
-    std::string Log;
-    void DataSetChanging() override { Log += 'b'; }
-    void DataSetChanged() override { Log += 'c'; }
-    void DataSetScrolled() override { Log += 's'; }
-  } Link;
-  Link.SetDataSource(&ItemsView);
+  TViewLog& Link = WatchItems();
   auto Key = [](int Order, int Item) {
     Variant K = VarArrayCreate(0, 1);
     K[0] = Order;
@@ -416,15 +424,7 @@ TEST_F(KVUtilTables, LocateKVTellsADetailViewOnlyRealChanges) {
 // real change of the rows is heard once; locating never re-reads them.
 TEST_F(KVUtilTables, AcceptedSearchOverAWholeDetailTellsItsViewEachChangeOnce) {
   OpenChain(Orders, Items);
-  TDataSource ItemsView;
-  ItemsView.SetDataSet(&Items);
-  struct TLog : TDataLink {
-    std::string Log;
-    void DataSetChanging() override { Log += 'b'; }
-    void DataSetChanged() override { Log += 'c'; }
-    void DataSetScrolled() override { Log += 's'; }
-  } Link;
-  Link.SetDataSource(&ItemsView);
+  TViewLog& Link = WatchItems();
   Items.SetMasterSource(nullptr);  // the search shows every item
   Items.SetMasterFields("");
   Variant Key = VarArrayCreate(0, 1);

@@ -14,6 +14,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Records what a view hears: b(efore) change, c(hanged), s(crolled).
+struct TViewLog : TDataLink {
+  std::string Log;
+  void DataSetChanging() override { Log += 'b'; }
+  void DataSetChanged() override { Log += 'c'; }
+  void DataSetScrolled() override { Log += 's'; }
+};
+
 class TablesTest : public ::testing::Test {
  protected:
   fs::path Dir;
@@ -207,12 +215,7 @@ TEST_F(TablesTest, SameOrderOrMasterFieldsLeaveTheRecordAlone) {
   ASSERT_EQ(At, 2);
   TDataSource View;
   View.SetDataSet(Orders.get());
-  struct TLog : TDataLink {
-    std::string Log;
-    void DataSetChanging() override { Log += 'b'; }
-    void DataSetChanged() override { Log += 'c'; }
-    void DataSetScrolled() override { Log += 's'; }
-  } Link;
+  TViewLog Link;
   Link.SetDataSource(&View);
   Orders->SetIndexFieldNames("CustNo");
   Orders->SetMasterFields("CustNo");
@@ -371,12 +374,7 @@ TEST_F(TablesTest, LocateUnlinkedFindsWhatACutLinkFinds) {
   Lines->SetMasterFields("OrderNo");
   TDataSource View;
   View.SetDataSet(Lines.get());
-  struct TLog : TDataLink {
-    std::string Log;
-    void DataSetChanging() override { Log += 'b'; }
-    void DataSetChanged() override { Log += 'c'; }
-    void DataSetScrolled() override { Log += 's'; }
-  } Link;
+  TViewLog Link;
   Link.SetDataSource(&View);
 
   auto Key = [](std::vector<Variant> V) {
