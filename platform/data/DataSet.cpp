@@ -526,24 +526,25 @@ bool TDataSet::Locate(const std::string& KeyFields, const Variant& KeyValues,
                       TLocateOptions Options) {
   CheckActive();
   std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
-  size_t I = 0;
-  const size_t N = FRows.size();
-  // A first key of a stored number column (a position usually begins with one) is tested in a
-  // loop of its own: the other keys are read only on the rows it lets through.
-  const TLocateKey& K = Keys.front();
-  auto Skip = [&](auto Value) {
-    while (I < N && (K.Column->IsNull(FRows[I]) || Value(FRows[I]) != K.Number)) ++I;
+  // A leading key of a stored number column (a position usually begins with one) is tested
+  // inline first; the other keys are read only on the rows it lets through.
+  const TLocateKey* Lead =
+      !Keys.empty() && Keys[0].Column && !Keys[0].IsNull && Keys[0].Kind != TStorageKind::String
+          ? &Keys[0]
+          : nullptr;
+  auto LeadMatches = [Lead](uint32_t Row) {
+    if (Lead->Column->IsNull(Row)) return false;
+    const double V =
+        Lead->Kind == TStorageKind::Int ? Lead->Column->Int(Row) : Lead->Column->Double(Row);
+    return V == Lead->Number;
   };
-  for (;; ++I) {
-    if (K.Column && !K.IsNull && K.Kind == TStorageKind::Int)
-      Skip([&](uint32_t Row) { return static_cast<double>(K.Column->Int(Row)); });
-    else if (K.Column && !K.IsNull && K.Kind == TStorageKind::Double)
-      Skip([&](uint32_t Row) { return K.Column->Double(Row); });
-    if (I >= N) return false;
-    if (AllKeysMatch(Keys, FRows[I], Options)) break;
+  for (size_t I = 0; I < FRows.size(); ++I) {
+    const uint32_t Row = FRows[I];
+    if ((Lead && !LeadMatches(Row)) || !AllKeysMatch(Keys, Row, Options)) continue;
+    SetCur(static_cast<int>(I));
+    return true;
   }
-  SetCur(static_cast<int>(I));
-  return true;
+  return false;
 }
 
 TBookmark TDataSet::LocateIn(const uint32_t* Rows, size_t N, const std::string& KeyFields,
