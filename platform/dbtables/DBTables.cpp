@@ -215,8 +215,13 @@ void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
     std::vector<Variant> Values;
     for (const auto& N : MasterNames) Values.push_back(Master->FieldByName(N)->Value());
     Rows = S.HashIndex(Cols).Find(S.KeyOfValues(Values, Cols));
-    if (IndexNames.size() > MasterNames.size())
-      SortInIndexOrder(S, ColumnsOf(S, IndexNames, FTableName), Rows);
+    if (IndexNames.size() > MasterNames.size()) {
+      const std::vector<int> All = ColumnsOf(S, IndexNames, FTableName);
+      // The whole index order is made with the first restricted rows (once per store), as the
+      // table opens: a search over the whole table, which cuts the link, then shows at once.
+      S.SortedRows(All);
+      SortInIndexOrder(S, All, Rows);
+    }
     return;
   }
   if (!IndexNames.empty()) {
