@@ -94,16 +94,22 @@ void GetAllFields(TPos& Pos, TDataSet* DataSet) {
   }
 }
 
-void GetFieldsValues(const std::string& FieldNames, TDataSet* DataSet, Variant& Values) {
+namespace {
+// The values of the named fields (see GetFieldsValues) in stored row Row, or in the current
+// record when Row is NoBookmark.
+Variant FieldsValuesAt(const std::string& FieldNames, TDataSet* DataSet, TBookmark Row) {
   const std::vector<std::string> Names = SplitNames(FieldNames);
   Variant A = VarArrayCreate(0, static_cast<int>(Names.size()) - 1, varVariant);
   for (size_t I = 0; I < Names.size(); ++I)
-    if (TField* F = DataSet->FindField(Names[I])) A[static_cast<int>(I)] = F->Value();
-  if (Names.size() == 1) {
-    Values = A[0];
-  } else {
-    Values = A;
-  }
+    if (TField* F = DataSet->FindField(Names[I]))
+      A[static_cast<int>(I)] = Row == NoBookmark ? F->Value() : F->ValueAt(Row);
+  if (Names.size() == 1) return A[0];
+  return A;
+}
+}  // namespace
+
+void GetFieldsValues(const std::string& FieldNames, TDataSet* DataSet, Variant& Values) {
+  Values = FieldsValuesAt(FieldNames, DataSet, NoBookmark);
 }
 
 bool GetPos(TPos& Pos, TDataSet* DataSet) {
@@ -191,18 +197,29 @@ bool locateKV(TTable* Table, const std::string& KeyFields, const Variant& KeyVal
   if (Table->MasterFields().empty() || !MasterSource || !MasterSource->DataSet())
     return Table->Locate(KeyFields, KeyValues, Options);
   const std::string MasterFields = Table->MasterFields();
-  Variant MasterValues;
-  {
-    TMasterLinkCut Cut(Table);
-    const bool Found = Table->Locate(KeyFields, KeyValues, Options);
-    if (Found) GetFieldsValues(MasterFields, Table, MasterValues);
-    Cut.Restore();
+  // The record is looked for over the whole table without cutting the link, so views of the
+  // table see nothing while the master stays. Where a locate fails the table ends on its first
+  // record, as it would after the link came back.
+  auto ToFirst = [Table] {
+    if (Table->Active()) Table->First();
+  };
+  try {
+    const TBookmark Row = Table->LocateUnlinked(KeyFields, KeyValues, Options);
     // A record missing from the whole table is missing under every master: leave the
     // masters where they are.
-    if (!Found) return false;
+    if (Row == NoBookmark) {
+      ToFirst();
+      return false;
+    }
+    const Variant MasterValues = FieldsValuesAt(MasterFields, Table, Row);
+    auto* MasterTable = dynamic_cast<TTable*>(MasterSource->DataSet());
+    if (!MasterTable) throw Exception("No se permiten maestros de tablas que no sean TTable");
+    locateKV(MasterTable, MasterFields, MasterValues, 0);
+    if (Table->Locate(KeyFields, KeyValues, Options)) return true;
+  } catch (...) {
+    ToFirst();
+    throw;
   }
-  auto* MasterTable = dynamic_cast<TTable*>(MasterSource->DataSet());
-  if (!MasterTable) throw Exception("No se permiten maestros de tablas que no sean TTable");
-  locateKV(MasterTable, MasterFields, MasterValues, 0);
-  return Table->Locate(KeyFields, KeyValues, Options);
+  ToFirst();
+  return false;
 }

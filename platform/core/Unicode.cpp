@@ -33,12 +33,16 @@ int Sign(int v) {
   return v < 0 ? -1 : v > 0 ? 1 : 0;
 }
 
+int CompareSizes(size_t A, size_t B) {
+  return A < B ? -1 : A > B ? 1 : 0;
+}
+
 int CompareBytes(std::string_view A, std::string_view B) {
   // UTF-8 byte order is code-point order.
   const size_t n = std::min(A.size(), B.size());
   const int c = n ? std::memcmp(A.data(), B.data(), n) : 0;
   if (c != 0) return Sign(c);
-  return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
+  return CompareSizes(A.size(), B.size());
 }
 
 int CompareAsciiNoCase(std::string_view A, std::string_view B) {
@@ -48,7 +52,7 @@ int CompareAsciiNoCase(std::string_view A, std::string_view B) {
     const unsigned char b = static_cast<unsigned char>(LowerAscii(B[i]));
     if (a != b) return a < b ? -1 : 1;
   }
-  return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
+  return CompareSizes(A.size(), B.size());
 }
 
 struct TCaseMapCloser {
@@ -186,21 +190,84 @@ bool AnsiStartsWith(std::string_view A, std::string_view Prefix, bool IgnoreCase
 bool AnsiContains(std::string_view A, std::string_view Sub, bool IgnoreCase) {
   if (Sub.empty()) return true;
   if (!IgnoreCase) return A.find(Sub) != std::string_view::npos;
-  if (IsAscii(A) && IsAscii(Sub)) {
-    if (Sub.size() > A.size()) return false;
-    const char first = LowerAscii(Sub[0]);
-    for (size_t i = 0; i + Sub.size() <= A.size(); ++i) {
-      if (LowerAscii(A[i]) != first) continue;
-      size_t j = 1;
-      while (j < Sub.size() && LowerAscii(A[i + j]) == LowerAscii(Sub[j])) ++j;
-      if (j == Sub.size()) return true;
+  thread_local std::string LS;
+  LowerInto(Sub, LS);
+  return ContainsLower(A, LS);
+}
+
+// The lower-case form of any text begins with the ASCII lower-case form of its leading ASCII
+// bytes, whatever follows them (the Spanish mapping of ASCII letters depends on no context, and
+// a text that is not UTF-8 only has its ASCII letters changed), and is longer than them when
+// more follows (no character maps to nothing). So those bytes are compared as they come, and A
+// is mapped only when they leave the answer open.
+namespace {
+// Walks A's leading ASCII bytes against Lower; returns where it stopped: at the end of the
+// shorter text, at A's first non-ASCII byte, or where the two differ (Diff is then their order,
+// else 0).
+size_t AsciiLead(std::string_view A, std::string_view Lower, int& Diff) {
+  Diff = 0;
+  const size_t N = std::min(A.size(), Lower.size());
+  for (size_t I = 0; I < N; ++I) {
+    const unsigned char c = static_cast<unsigned char>(A[I]);
+    if (c >= 0x80) return I;
+    const unsigned char a = static_cast<unsigned char>(LowerAscii(static_cast<char>(c)));
+    const unsigned char b = static_cast<unsigned char>(Lower[I]);
+    if (a != b) {
+      Diff = a < b ? -1 : 1;
+      return I;
+    }
+  }
+  return N;
+}
+}  // namespace
+
+bool SameLowerText(std::string_view A, std::string_view Lower) {
+  int Diff;
+  const size_t I = AsciiLead(A, Lower, Diff);
+  if (Diff) return false;
+  if (I == std::min(A.size(), Lower.size())) return A.size() == Lower.size();
+  thread_local std::string LA;
+  LowerInto(A, LA);
+  return LA == Lower;
+}
+
+int CompareLowerText(std::string_view A, std::string_view Lower) {
+  int Diff;
+  const size_t I = AsciiLead(A, Lower, Diff);
+  if (Diff) return Diff;
+  if (I == std::min(A.size(), Lower.size())) return CompareSizes(A.size(), Lower.size());
+  thread_local std::string LA;
+  LowerInto(A, LA);
+  return CompareBytes(LA, Lower);
+}
+
+bool StartsWithLower(std::string_view A, std::string_view LowerPrefix) {
+  int Diff;
+  const size_t I = AsciiLead(A, LowerPrefix, Diff);
+  if (Diff) return false;
+  if (I == LowerPrefix.size()) return true;
+  if (I == A.size()) return false;  // all ASCII and shorter than the prefix
+  thread_local std::string LA;
+  LowerInto(A, LA);
+  return std::string_view(LA).starts_with(LowerPrefix);
+}
+
+bool ContainsLower(std::string_view A, std::string_view LowerSub) {
+  if (LowerSub.empty()) return true;
+  if (IsAscii(A)) {
+    if (LowerSub.size() > A.size()) return false;
+    const char First = LowerSub[0];
+    for (size_t I = 0; I + LowerSub.size() <= A.size(); ++I) {
+      if (LowerAscii(A[I]) != First) continue;
+      size_t J = 1;
+      while (J < LowerSub.size() && LowerAscii(A[I + J]) == LowerSub[J]) ++J;
+      if (J == LowerSub.size()) return true;
     }
     return false;
   }
-  thread_local std::string LA, LS;
+  thread_local std::string LA;
   LowerInto(A, LA);
-  LowerInto(Sub, LS);
-  return LA.find(LS) != std::string::npos;
+  return LA.find(LowerSub) != std::string::npos;
 }
 
 bool IsValidUtf8(std::string_view S) {

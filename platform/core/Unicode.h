@@ -21,6 +21,14 @@ bool AnsiSameStr(std::string_view A, std::string_view B);
 bool AnsiStartsWith(std::string_view A, std::string_view Prefix, bool IgnoreCase);
 // Whether Sub occurs in A, ignoring case (lower-case forms) when IgnoreCase.
 bool AnsiContains(std::string_view A, std::string_view Sub, bool IgnoreCase);
+// The same tests against a text already in its AnsiLowerCase form (a constant lowered once, for
+// a test repeated on many texts A): SameLowerText(A, AnsiLowerCase(B)) == AnsiSameText(A, B),
+// CompareLowerText(A, AnsiLowerCase(B)) == AnsiCompareText(A, B), and so on. A is mapped only
+// when its leading ASCII bytes do not already decide.
+bool SameLowerText(std::string_view A, std::string_view Lower);
+int CompareLowerText(std::string_view A, std::string_view Lower);
+bool StartsWithLower(std::string_view A, std::string_view LowerPrefix);
+bool ContainsLower(std::string_view A, std::string_view LowerSub);
 // Whether S is well-formed UTF-8.
 bool IsValidUtf8(std::string_view S);
 // Converts between UTF-8 and a single-byte code page ("CP1252", "CP850", "CP437", ...);

@@ -461,6 +461,11 @@ class TDataSet : public TComponent {
   void Scrolled();
   // Raises EDatabaseError unless open.
   void CheckActive() const;
+  // The first of Rows[0..N) (stored-row ids; every stored row in stored order when Rows is null)
+  // that Locate(KeyFields, KeyValues, Options) would accept and, while Filtered, the filter
+  // passes; NoBookmark when none. The rows need not be visible; nothing moves. Raises as Locate.
+  TBookmark LocateIn(const uint32_t* Rows, size_t N, const std::string& KeyFields,
+                     const Variant& KeyValues, TLocateOptions Options) const;
 
  private:
   void BindFields();

@@ -474,6 +474,12 @@ bool KeyMatches(const TLocateKey& K, uint32_t Row, TLocateOptions Options) {
   }
 }
 
+bool AllKeysMatch(const std::vector<TLocateKey>& Keys, uint32_t Row, TLocateOptions Options) {
+  for (const auto& K : Keys)
+    if (!KeyMatches(K, Row, Options)) return false;
+  return true;
+}
+
 std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFields,
                                     const Variant& KeyValues) {
   std::vector<std::string> Names = SplitFieldNames(KeyFields);
@@ -520,19 +526,38 @@ bool TDataSet::Locate(const std::string& KeyFields, const Variant& KeyValues,
                       TLocateOptions Options) {
   CheckActive();
   std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
+  // A leading key of a stored number column (a position usually begins with one) is tested
+  // inline first; the other keys are read only on the rows it lets through.
+  const TLocateKey* Lead =
+      !Keys.empty() && Keys[0].Column && !Keys[0].IsNull && Keys[0].Kind != TStorageKind::String
+          ? &Keys[0]
+          : nullptr;
+  auto LeadMatches = [Lead](uint32_t Row) {
+    if (Lead->Column->IsNull(Row)) return false;
+    const double V =
+        Lead->Kind == TStorageKind::Int ? Lead->Column->Int(Row) : Lead->Column->Double(Row);
+    return V == Lead->Number;
+  };
   for (size_t I = 0; I < FRows.size(); ++I) {
-    bool All = true;
-    for (const auto& K : Keys)
-      if (!KeyMatches(K, FRows[I], Options)) {
-        All = false;
-        break;
-      }
-    if (All) {
-      SetCur(static_cast<int>(I));
-      return true;
-    }
+    const uint32_t Row = FRows[I];
+    if ((Lead && !LeadMatches(Row)) || !AllKeysMatch(Keys, Row, Options)) continue;
+    SetCur(static_cast<int>(I));
+    return true;
   }
   return false;
+}
+
+TBookmark TDataSet::LocateIn(const uint32_t* Rows, size_t N, const std::string& KeyFields,
+                             const Variant& KeyValues, TLocateOptions Options) const {
+  CheckActive();
+  const std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
+  const bool Filter = FFiltered && FFilterProg;
+  for (size_t I = 0; I < N; ++I) {
+    const uint32_t Row = Rows ? Rows[I] : static_cast<uint32_t>(I);
+    if (AllKeysMatch(Keys, Row, Options) && (!Filter || FFilterProg->Matches(Row, FFilterOptions)))
+      return Row;
+  }
+  return NoBookmark;
 }
 
 Variant TDataSet::Lookup(const std::string& KeyFields, const Variant& KeyValues,
@@ -541,9 +566,7 @@ Variant TDataSet::Lookup(const std::string& KeyFields, const Variant& KeyValues,
   std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
   std::vector<std::string> Results = SplitFieldNames(ResultFields);
   for (uint32_t Row : FRows) {
-    bool All = std::all_of(Keys.begin(), Keys.end(),
-                           [&](const TLocateKey& K) { return KeyMatches(K, Row, 0); });
-    if (!All) continue;
+    if (!AllKeysMatch(Keys, Row, 0)) continue;
     if (Results.size() == 1) return FieldByName(Results[0])->ValueAt(Row);
     Variant A = VarArrayCreate(0, static_cast<int>(Results.size()) - 1);
     for (size_t J = 0; J < Results.size(); ++J)

@@ -70,18 +70,34 @@ inline bool TestTexts(TFilterCompareOp Op, std::string_view A, std::string_view 
 
 // A comparison of a text with a constant: prefix match when the constant ended in '*' and the
 // options allow partial comparison; otherwise an ordinary comparison with the whole constant.
+// Ignoring case, the rows' texts are compared with the constant's lower-case forms, made once.
 struct TTextConst {
-  std::string Whole;
-  std::string Prefix;
+  std::string Whole, Lower;
+  std::string Prefix, LowerPrefix;
   bool HasPrefix = false;
 
+  void Set(std::string Text, bool AllowPrefix) {
+    Whole = std::move(Text);
+    Lower = AnsiLowerCase(Whole);
+    HasPrefix = AllowPrefix && !Whole.empty() && Whole.back() == '*';
+    if (HasPrefix) {
+      Prefix = Whole.substr(0, Whole.size() - 1);
+      LowerPrefix = AnsiLowerCase(Prefix);
+    }
+  }
+  bool Partial(TFilterOptions Options) const {
+    return HasPrefix && (Options & foNoPartialCompare) == 0;
+  }
   bool Test(TFilterCompareOp Op, std::string_view V, TFilterOptions Options) const {
     const bool IgnoreCase = (Options & foCaseInsensitive) != 0;
-    if (HasPrefix && (Options & foNoPartialCompare) == 0) {
-      bool Starts = IgnoreCase ? AnsiStartsWith(V, Prefix, true) : V.starts_with(Prefix);
+    if (Partial(Options)) {
+      bool Starts = IgnoreCase ? StartsWithLower(V, LowerPrefix) : V.starts_with(Prefix);
       return Op == TFilterCompareOp::Eq ? Starts : !Starts;
     }
-    return TestTexts(Op, V, Whole, IgnoreCase);
+    if (!IgnoreCase) return TestTexts(Op, V, Whole, false);
+    if (Op == TFilterCompareOp::Eq || Op == TFilterCompareOp::Ne)
+      return SameLowerText(V, Lower) == (Op == TFilterCompareOp::Eq);
+    return TestOrder(Op, CompareLowerText(V, Lower));
   }
 };
 
@@ -162,6 +178,11 @@ struct TAndNode : TFilterNode {
   bool Eval(uint32_t Row, TFilterOptions O) const override {
     return L->Eval(Row, O) && R->Eval(Row, O);
   }
+  size_t FindFirst(const uint32_t* Rows, size_t N, TFilterOptions O) const override;
+
+ private:
+  template <bool IsInt>
+  bool RangeScan(const uint32_t* Rows, size_t N, size_t& Found) const;
 };
 
 struct TOrNode : TFilterNode {
@@ -194,7 +215,38 @@ struct TColumnNumberNode : TFilterNode {
     const double V = IsInt ? static_cast<double>(Col->Int(Row)) : Col->Double(Row);
     return TestNumbers(Op, V, Value);
   }
+  size_t FindFirst(const uint32_t* Rows, size_t N, TFilterOptions) const override {
+    return Scan(Rows, N, nullptr);
+  }
+  // Index of the first of Rows[0..N) whose value passes this test and, when given, Also's (a
+  // test of the same column); N when none does.
+  size_t Scan(const uint32_t* Rows, size_t N, const TColumnNumberNode* Also) const {
+    for (size_t I = 0; I < N; ++I) {
+      const uint32_t Row = Rows[I];
+      if (Col->IsNull(Row)) continue;
+      const double V = IsInt ? static_cast<double>(Col->Int(Row)) : Col->Double(Row);
+      if (TestNumbers(Op, V, Value) && (!Also || TestNumbers(Also->Op, V, Also->Value))) return I;
+    }
+    return N;
+  }
 };
+
+// A range of one number column ("X >= a and X < b", what a number typed into a search becomes)
+// is scanned in one loop, without two calls per row.
+size_t TAndNode::FindFirst(const uint32_t* Rows, size_t N, TFilterOptions O) const {
+  size_t Found;
+  if (RangeScan<false>(Rows, N, Found) || RangeScan<true>(Rows, N, Found)) return Found;
+  return TFilterNode::FindFirst(Rows, N, O);
+}
+
+template <bool IsInt>
+bool TAndNode::RangeScan(const uint32_t* Rows, size_t N, size_t& Found) const {
+  const auto* A = dynamic_cast<const TColumnNumberNode<IsInt>*>(L.get());
+  const auto* B = dynamic_cast<const TColumnNumberNode<IsInt>*>(R.get());
+  if (!A || !B || A->Col != B->Col) return false;
+  Found = A->Scan(Rows, N, B);
+  return true;
+}
 
 // A stored text column against a text.
 struct TColumnTextNode : TFilterNode {
@@ -205,13 +257,21 @@ struct TColumnTextNode : TFilterNode {
     if (Col->IsNull(Row)) return false;
     return Value.Test(Op, Col->Str(Row), O);
   }
-  // Equality with letter case: only values of the constant's length are compared, and the
-  // length comes from the offsets, so most rows never touch the text.
+  // Equality and "starts with" get loops of their own, without a call per row: with letter
+  // case only values of the constant's length are compared, and the length comes from the
+  // offsets, so most rows never touch the text; ignoring case most rows are told apart by their
+  // first letters.
   size_t FindFirst(const uint32_t* Rows, size_t N, TFilterOptions O) const override {
-    const bool Partial = Value.HasPrefix && (O & foNoPartialCompare) == 0;
-    if (Op != TFilterCompareOp::Eq || (O & foCaseInsensitive) != 0 || Partial ||
-        Value.Whole.empty())
-      return TFilterNode::FindFirst(Rows, N, O);
+    if (Op != TFilterCompareOp::Eq) return TFilterNode::FindFirst(Rows, N, O);
+    const bool IgnoreCase = (O & foCaseInsensitive) != 0;
+    if (Value.Partial(O)) {
+      if (!IgnoreCase) return TFilterNode::FindFirst(Rows, N, O);
+      return Scan(Rows, N,
+                  [&](std::string_view V) { return StartsWithLower(V, Value.LowerPrefix); });
+    }
+    if (IgnoreCase)
+      return Scan(Rows, N, [&](std::string_view V) { return SameLowerText(V, Value.Lower); });
+    if (Value.Whole.empty()) return TFilterNode::FindFirst(Rows, N, O);
     const std::string_view Want = Value.Whole;
     for (size_t I = 0; I < N; ++I) {
       const std::string_view V = Col->Str(Rows[I]);
@@ -219,6 +279,14 @@ struct TColumnTextNode : TFilterNode {
           !Col->IsNull(Rows[I]))
         return I;
     }
+    return N;
+  }
+
+ private:
+  template <class F>
+  size_t Scan(const uint32_t* Rows, size_t N, F&& Match) const {
+    for (size_t I = 0; I < N; ++I)
+      if (!Col->IsNull(Rows[I]) && Match(Col->Str(Rows[I]))) return I;
     return N;
   }
 };
@@ -441,12 +509,8 @@ class TFilterCompiler {
     TTextConst Text;
     if (LS.Kind == TCmpKind::Text) {
       if (R->Kind == K::True || R->Kind == K::False) BadValue(*R, LF);
-      Text.Whole = R->Kind == K::String ? R->Value : R->Source;
-      if (R->Kind == K::String && Text.Whole.back() == '*' &&
-          (Op == TFilterCompareOp::Eq || Op == TFilterCompareOp::Ne)) {
-        Text.HasPrefix = true;
-        Text.Prefix = Text.Whole.substr(0, Text.Whole.size() - 1);
-      }
+      Text.Set(R->Kind == K::String ? R->Value : R->Source,
+               R->Kind == K::String && (Op == TFilterCompareOp::Eq || Op == TFilterCompareOp::Ne));
     } else {
       bool Ok = false;
       switch (R->Kind) {

@@ -17,11 +17,20 @@ void TIndexDefs::Add(std::string Name, std::string Fields, TIndexOptions Options
 class TTable::TMasterLink : public TDataLink {
  public:
   explicit TMasterLink(TTable* Owner) : FOwner(Owner) {}
-  void ActiveChanged() override { FOwner->MasterChanged(); }
-  void DataSetChanged() override { FOwner->MasterChanged(); }
-  void DataSetScrolled() override { FOwner->MasterChanged(); }
+  void ActiveChanged() override { Changed(); }
+  void DataSetChanged() override { Changed(); }
+  void DataSetScrolled() override { Changed(); }
+  // Lets go of the master without telling the owner, which is being destroyed: its rows need
+  // no re-reading (which, unlinked, could mean ordering the whole table).
+  void Release() {
+    FOwner = nullptr;
+    SetDataSource(nullptr);
+  }
 
  private:
+  void Changed() {
+    if (FOwner) FOwner->MasterChanged();
+  }
   TTable* FOwner;
 };
 
@@ -29,7 +38,7 @@ TTable::TTable(TComponent* AOwner)
     : TDataSet(AOwner), FMasterLink(std::make_unique<TMasterLink>(this)) {}
 
 TTable::~TTable() {
-  FMasterLink->SetDataSource(nullptr);
+  FMasterLink->Release();
 }
 
 static void CheckInactive(const TDataSet& DS, const char* What) {
@@ -98,7 +107,17 @@ void TTable::SetMasterFields(std::string V) {
 }
 
 void TTable::MasterChanged() {
-  if (Active()) Resync(false);
+  if (!Active()) return;
+  // Rows built without the link stay the same while it still does not apply (a link being cut
+  // or restored one property at a time): only the record goes to the first, as after any
+  // re-read, without building and comparing every row again.
+  if (!FLinkedRows && !LinkedMaster()) return First();
+  Resync(false);
+}
+
+TDataSet* TTable::LinkedMaster() const {
+  TDataSet* Master = MasterSource() ? MasterSource()->DataSet() : nullptr;
+  return Master && Master->Active() && !FMasterFields.empty() ? Master : nullptr;
 }
 
 void TTable::InternalOpen() {
@@ -123,34 +142,85 @@ static std::vector<int> ColumnsOf(const TTableStore& S, const std::vector<std::s
   return Cols;
 }
 
+namespace {
+
+// Whether row A comes before row B in the store's order sorted by Cols (SortedRows): Nulls
+// first, numbers by value, texts in code-point order, the row ids breaking ties.
+bool IndexLess(const TTableStore& S, const std::vector<int>& Cols, uint32_t A, uint32_t B) {
+  for (int C : Cols) {
+    const TColumn& Col = S.Columns[C];
+    const bool NA = Col.IsNull(A), NB = Col.IsNull(B);
+    if (NA || NB) {
+      if (NA != NB) return NA;
+      continue;
+    }
+    int D = 0;
+    switch (Col.Kind()) {
+      case TStorageKind::Int:
+        D = Col.Int(A) < Col.Int(B) ? -1 : Col.Int(A) > Col.Int(B);
+        break;
+      case TStorageKind::Double:
+        D = Col.Double(A) < Col.Double(B) ? -1 : Col.Double(A) > Col.Double(B);
+        break;
+      case TStorageKind::String:
+        D = AnsiCompareStr(Col.Str(A), Col.Str(B));
+        break;
+    }
+    if (D) return D < 0;
+  }
+  return A < B;
+}
+
+// Puts Rows (distinct stored rows) in the order the store sorts them by Cols. A few rows are
+// compared among themselves; a large share of the table is picked out of the full order, which
+// is built once and kept.
+void SortInIndexOrder(const TTableStore& S, const std::vector<int>& Cols,
+                      std::vector<uint32_t>& Rows) {
+  if (Rows.size() < 2) return;
+  if (Rows.size() <= S.RowCount() / 16) {
+    std::sort(Rows.begin(), Rows.end(),
+              [&](uint32_t A, uint32_t B) { return IndexLess(S, Cols, A, B); });
+    return;
+  }
+  std::vector<uint8_t> Wanted(S.RowCount(), 0);
+  for (uint32_t R : Rows) Wanted[R] = 1;
+  Rows.clear();
+  for (uint32_t R : S.SortedRows(Cols))
+    if (Wanted[R]) Rows.push_back(R);
+}
+
+}  // namespace
+
+std::vector<int> TTable::LinkColumns(const std::vector<std::string>& MasterNames) const {
+  const TTableStore& S = *Store();
+  // The leading index fields, else the primary key, else fields named like the master's.
+  std::vector<std::string> DetailNames =
+      FIndexFieldNames.empty() ? S.PrimaryKey : SplitFieldNames(FIndexFieldNames);
+  if (DetailNames.size() < MasterNames.size()) DetailNames = MasterNames;
+  DetailNames.resize(MasterNames.size());
+  return ColumnsOf(S, DetailNames, FTableName);
+}
+
 void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
   const TTableStore& S = *Store();
   std::vector<std::string> IndexNames;
   if (!FIndexFieldNames.empty()) IndexNames = SplitFieldNames(FIndexFieldNames);
-  TDataSet* Master = MasterSource() ? MasterSource()->DataSet() : nullptr;
-  if (Master && Master->Active() && !FMasterFields.empty()) {
+  FLinkedRows = false;
+  if (TDataSet* Master = LinkedMaster()) {
+    FLinkedRows = true;
     std::vector<std::string> MasterNames = SplitFieldNames(FMasterFields);
-    // The detail side of the link: the leading index fields, else the primary key, else
-    // fields named like the master's.
-    std::vector<std::string> DetailNames = IndexNames.empty() ? S.PrimaryKey : IndexNames;
-    if (DetailNames.size() < MasterNames.size()) DetailNames = MasterNames;
-    DetailNames.resize(MasterNames.size());
-    std::vector<int> Cols = ColumnsOf(S, DetailNames, FTableName);
+    std::vector<int> Cols = LinkColumns(MasterNames);
     Rows.clear();
     if (Master->IsEmpty()) return;
     std::vector<Variant> Values;
     for (const auto& N : MasterNames) Values.push_back(Master->FieldByName(N)->Value());
     Rows = S.HashIndex(Cols).Find(S.KeyOfValues(Values, Cols));
     if (IndexNames.size() > MasterNames.size()) {
-      std::vector<int> All = ColumnsOf(S, IndexNames, FTableName);
-      const auto& Order = S.SortedRows(All);
-      if (Rows.size() > 1) {
-        // Rank the bucket's rows by their place in the full index order.
-        std::vector<uint32_t> Rank(S.RowCount());
-        for (uint32_t I = 0; I < Order.size(); ++I) Rank[Order[I]] = I;
-        std::sort(Rows.begin(), Rows.end(),
-                  [&](uint32_t A, uint32_t B) { return Rank[A] < Rank[B]; });
-      }
+      const std::vector<int> All = ColumnsOf(S, IndexNames, FTableName);
+      // The whole index order is made with the first restricted rows (once per store), as the
+      // table opens: a search over the whole table, which cuts the link, then shows at once.
+      S.SortedRows(All);
+      SortInIndexOrder(S, All, Rows);
     }
     return;
   }
@@ -159,6 +229,57 @@ void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
     return;
   }
   TDataSet::BuildBaseRows(Rows);
+}
+
+std::optional<std::vector<uint32_t>> TTable::LinkBucket(const std::string& KeyFields,
+                                                        const Variant& KeyValues,
+                                                        TLocateOptions Options) const {
+  if (!LinkedMaster()) return std::nullopt;
+  const TTableStore& S = *Store();
+  const std::vector<int> Cols = LinkColumns(SplitFieldNames(FMasterFields));
+  const std::vector<std::string> Names = SplitFieldNames(KeyFields);
+  const int Count =
+      KeyValues.IsArray() ? KeyValues.ArrayHighBound() - KeyValues.ArrayLowBound() + 1 : 1;
+  if (Count != static_cast<int>(Names.size())) return std::nullopt;
+  std::vector<Variant> Values;
+  for (int C : Cols) {
+    // The key names a data field over this column, of the column's own type (so its value
+    // converts the same way for the locate and the index), compared exactly.
+    int Found = -1;
+    for (size_t I = 0; I < Names.size() && Found < 0; ++I) {
+      const TField* F = FindField(Names[I]);
+      if (F && F->FieldKind() == fkData && F->FieldNo() == C &&
+          F->DataType() == S.Columns[C].Type())
+        Found = static_cast<int>(I);
+    }
+    if (Found < 0) return std::nullopt;
+    if (S.Columns[C].Kind() == TStorageKind::String &&
+        (Options & (loCaseInsensitive | loPartialKey)) != 0)
+      return std::nullopt;
+    Variant V = KeyValues.IsArray() ? KeyValues[KeyValues.ArrayLowBound() + Found] : KeyValues;
+    // An empty text looks for an empty (Null) value, as in the locate.
+    if (V.IsString() && V.AsString().empty()) V = Variant::Null();
+    Values.push_back(std::move(V));
+  }
+  return S.HashIndex(Cols).Find(S.KeyOfValues(Values, Cols));
+}
+
+TBookmark TTable::LocateUnlinked(const std::string& KeyFields, const Variant& KeyValues,
+                                 TLocateOptions Options) const {
+  CheckActive();
+  const TTableStore& S = *Store();
+  std::vector<int> IndexCols;
+  if (!FIndexFieldNames.empty())
+    IndexCols = ColumnsOf(S, SplitFieldNames(FIndexFieldNames), FTableName);
+  // Every match shares the key's values of the link fields: one bucket of the link's index
+  // holds them all, so only its rows are tried, in index order.
+  if (std::optional<std::vector<uint32_t>> Bucket = LinkBucket(KeyFields, KeyValues, Options)) {
+    if (!IndexCols.empty()) SortInIndexOrder(S, IndexCols, *Bucket);
+    return LocateIn(Bucket->data(), Bucket->size(), KeyFields, KeyValues, Options);
+  }
+  if (IndexCols.empty()) return LocateIn(nullptr, S.RowCount(), KeyFields, KeyValues, Options);
+  const std::vector<uint32_t>& Order = S.SortedRows(IndexCols);
+  return LocateIn(Order.data(), Order.size(), KeyFields, KeyValues, Options);
 }
 
 namespace {

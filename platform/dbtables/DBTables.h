@@ -68,6 +68,12 @@ class TTable : public TDataSet {
   // once, where it is: nothing of Source is copied before it is written.
   int BatchMove(TDataSet* Source, TBatchMode Mode, const std::vector<TField*>& Fields);
 
+  // The stored row Locate would find with the master link cut: the first match over every record
+  // in index order, the filter applied while Filtered; NoBookmark when none. The link, the records
+  // shown and the current record stay as they are. Raises as Locate does.
+  TBookmark LocateUnlinked(const std::string& KeyFields, const Variant& KeyValues,
+                           TLocateOptions Options) const;
+
   // The file behind the table (resolved at Open).
   const std::string& FilePath() const { return FFilePath; }
 
@@ -78,9 +84,20 @@ class TTable : public TDataSet {
  private:
   class TMasterLink;
   void MasterChanged();
+  // The master the rows are restricted to: the link's dataset when it is open and MasterFields
+  // is set, else null.
+  TDataSet* LinkedMaster() const;
+  // Store columns of the detail side of the link, one per master field.
+  std::vector<int> LinkColumns(const std::vector<std::string>& MasterNames) const;
+  // The rows of the link's hash index bucket that hold every match of a locate, when the key
+  // fixes all the link's columns exactly; nothing otherwise.
+  std::optional<std::vector<uint32_t>> LinkBucket(const std::string& KeyFields,
+                                                  const Variant& KeyValues,
+                                                  TLocateOptions Options) const;
   std::string FDatabaseName, FTableName, FIndexFieldNames, FMasterFields, FFilePath;
   TIndexDefs FIndexDefs;
   std::unique_ptr<TMasterLink> FMasterLink;
+  bool FLinkedRows = false;  // the rows were last built restricted to a master record
 };
 
 class TQuery : public TDataSet {

@@ -9,6 +9,14 @@
 
 namespace {
 
+// Records what a view hears: b(efore) change, c(hanged), s(crolled).
+struct TViewLog : TDataLink {
+  std::string Log;
+  void DataSetChanging() override { Log += 'b'; }
+  void DataSetChanged() override { Log += 'c'; }
+  void DataSetScrolled() override { Log += 's'; }
+};
+
 // Runs F and returns the message of the Exception it raises ("" when none).
 template <class F>
 std::string MessageOf(F&& Fn) {
@@ -209,9 +217,17 @@ class KVUtilTables : public ::testing::Test {
   }
   static int Int(TDataSet& DS, const char* F) { return DS.FieldByName(F)->AsInteger(); }
 
+  // A view of Items, recording what it hears.
+  TViewLog& WatchItems() {
+    ItemsView.SetDataSet(&Items);
+    ItemsLog.SetDataSource(&ItemsView);
+    return ItemsLog;
+  }
+
   static inline std::string Dir;
   TTable Customer, Orders, Items;
-  TDataSource CustSrc, OrdSrc;
+  TDataSource CustSrc, OrdSrc, ItemsView;
+  TViewLog ItemsLog;
 };
 
 // A class of its own is no plain table for GotoPos.
@@ -346,6 +362,89 @@ TEST_F(KVUtilTables, IgualaPosicionMovesTargetAndMasters) {
             "No se permiten maestros de tablas que no sean TTable");
   EXPECT_EQ(Detail.MasterSource(), &QSrc);
   EXPECT_EQ(Detail.RecordCount(), 2);
+}
+
+// A view of the detail hears only what it shows changing: nothing while the wanted record is
+// under the current master, one change when the masters move, and a failed locate leaves the
+// detail on its first record.
+TEST_F(KVUtilTables, LocateKVTellsADetailViewOnlyRealChanges) {
+  OpenChain(Orders, Items);
+  TViewLog& Link = WatchItems();
+  auto Key = [](int Order, int Item) {
+    Variant K = VarArrayCreate(0, 1);
+    K[0] = Order;
+    K[1] = Item;
+    return K;
+  };
+
+  Link.Log.clear();
+  EXPECT_TRUE(locateKV(&Items, "OrderNo;ItemNo", Key(10, 1), 0));
+  EXPECT_EQ(Link.Log, "");
+  EXPECT_EQ(Int(Items, "PartNo"), 100);
+
+  // Two levels up: customer 1 -> 2, order 10 -> 20; the detail changes once, then moves.
+  EXPECT_TRUE(locateKV(&Items, "OrderNo;ItemNo", Key(20, 2), 0));
+  EXPECT_EQ(Link.Log, "bcs");
+  EXPECT_EQ(Int(Customer, "CustNo"), 2);
+  EXPECT_EQ(Int(Orders, "OrderNo"), 20);
+  EXPECT_EQ(Int(Items, "PartNo"), 103);
+
+  Link.Log.clear();
+  EXPECT_FALSE(locateKV(&Items, "OrderNo;ItemNo", Key(20, 9), 0));
+  EXPECT_EQ(Link.Log, "s");
+  EXPECT_EQ(Items.RecNo(), 1);
+  EXPECT_EQ(Int(Orders, "OrderNo"), 20);
+
+  // A position carried over from a query moves exact tables and both their masters.
+  TQuery Q;
+  Q.SetDatabaseName(Dir);
+  Q.SQL().Add("select * from \"items.db\" where OrderNo = 30");
+  Q.Open();
+  Link.Log.clear();
+  Iguala_posicion(&Items, &Q);
+  EXPECT_EQ(Int(Customer, "CustNo"), 3);
+  EXPECT_EQ(Int(Orders, "OrderNo"), 30);
+  EXPECT_EQ(Int(Items, "PartNo"), 104);
+  EXPECT_EQ(Link.Log.find("bcbc"), std::string::npos) << Link.Log;
+  EXPECT_EQ(Items.MasterSource(), &OrdSrc);
+  EXPECT_EQ(Items.RecordCount(), 1);
+
+  // A filtered detail: the first match the filter lets through, under its own master.
+  Items.SetFilter("Qty > 3");
+  Items.SetFiltered(true);
+  EXPECT_TRUE(locateKV(&Items, "OrderNo", Variant(20), 0));
+  EXPECT_EQ(Int(Items, "PartNo"), 103);
+  EXPECT_EQ(Int(Customer, "CustNo"), 2);
+  EXPECT_FALSE(locateKV(&Items, "PartNo", Variant(101), 0));
+  EXPECT_EQ(Int(Orders, "OrderNo"), 20);
+}
+
+// What an accepted search over a whole detail table does, as a view of the detail hears it: the
+// chosen record carried over, the link restored, the masters moved to the record's own. Each
+// real change of the rows is heard once; locating never re-reads them.
+TEST_F(KVUtilTables, AcceptedSearchOverAWholeDetailTellsItsViewEachChangeOnce) {
+  OpenChain(Orders, Items);
+  TViewLog& Link = WatchItems();
+  Items.SetMasterSource(nullptr);  // the search shows every item
+  Items.SetMasterFields("");
+  Variant Key = VarArrayCreate(0, 1);
+  Key[0] = 20;
+  Key[1] = 2;
+  ASSERT_TRUE(Items.Locate("OrderNo;ItemNo", Key, 0));  // the user's choice
+
+  Link.Log.clear();
+  Iguala_posicion(&Items, &Items);
+  EXPECT_EQ(Link.Log, "");
+  TPos Pos;
+  GetPos(Pos, &Items);
+  Items.SetMasterSource(&OrdSrc);
+  Items.SetMasterFields("OrderNo");
+  EXPECT_EQ(Link.Log, "sbc");  // to the first record, then order 10's items
+  EXPECT_TRUE(GotoPos(Pos, &Items, false));
+  EXPECT_EQ(Link.Log, "sbcbcs");  // order 20's items, then the chosen one
+  EXPECT_EQ(Int(Customer, "CustNo"), 2);
+  EXPECT_EQ(Int(Orders, "OrderNo"), 20);
+  EXPECT_EQ(Int(Items, "PartNo"), 103);
 }
 
 }  // namespace

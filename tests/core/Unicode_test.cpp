@@ -113,6 +113,85 @@ TEST(UnicodeCase, StartsWithAndContains) {
   }
 }
 
+// Texts whose lower-case forms are easy to get wrong, with ASCII before, after and between the
+// hard characters (the comparisons with a lowered constant decide on leading ASCII alone).
+const char* const TrickyTexts[] = {
+    "",
+    "a",
+    "A",
+    "ab",
+    "AB",
+    "abc",
+    "ABD",
+    "Straße",
+    "STRASSE",
+    "STRAẞE",
+    "straß",
+    "STRA",
+    "ﬁn",
+    "FIN",
+    "FI",
+    "La ﬁnca",
+    "ΟΔΟΣ",
+    "οδος",
+    "οδοσ",
+    "ΟΔΟΣΑ",
+    "AΣ",
+    "aς",
+    "aσ",
+    "ΣΟΦΙΑ",
+    "İSTANBUL",
+    "i̇stanbul",
+    "ISTANBUL",
+    "ıstanbul",
+    "I",
+    "i",
+    "İ",
+    "ÁNGEL",
+    "ángel",
+    "ANGEL",
+    "Ñandú",
+    "ÑANDÚ",
+    "ñandu",
+    "CAF\xC9",
+    "caf\xC9",
+    "caf\xE9",
+    "CAFÉ",
+    "café",
+    "\xC3",
+    "A\xC3",
+    "a\xFF",
+    "zeta",
+    "\xEF\xBC\xA1",
+    "a\xEF\xBC\xA1",
+    "A\xF0\x90\x90\xA8",
+};
+
+int Order(const std::string& A, const std::string& B) {
+  const int C = A.compare(B);
+  return C < 0 ? -1 : C > 0 ? 1 : 0;
+}
+
+// Every comparison against a lowered constant gives what comparing both lower-case forms gives,
+// and what the two-text comparisons give, for every pair of tricky texts.
+TEST(UnicodeCase, LoweredConstantComparisonsAgreeWithFullMapping) {
+  for (const char* A : TrickyTexts) {
+    const std::string LA = AnsiLowerCase(A);
+    for (const char* B : TrickyTexts) {
+      SCOPED_TRACE(std::string(A) + " / " + B);
+      const std::string LB = AnsiLowerCase(B);
+      EXPECT_EQ(SameLowerText(A, LB), LA == LB);
+      EXPECT_EQ(SameLowerText(A, LB), AnsiSameText(A, B));
+      EXPECT_EQ(CompareLowerText(A, LB), Order(LA, LB));
+      EXPECT_EQ(CompareLowerText(A, LB), AnsiCompareText(A, B));
+      EXPECT_EQ(StartsWithLower(A, LB), LA.starts_with(LB));
+      EXPECT_EQ(StartsWithLower(A, LB), AnsiStartsWith(A, B, true));
+      EXPECT_EQ(ContainsLower(A, LB), LA.find(LB) != std::string::npos);
+      EXPECT_EQ(ContainsLower(A, LB), AnsiContains(A, B, true));
+    }
+  }
+}
+
 TEST(Utf8, DetectsMalformedText) {
   const struct {
     std::string Bytes;

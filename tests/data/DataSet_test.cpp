@@ -288,6 +288,45 @@ TEST(DataSetLocate, OptionsAndValueForms) {
   EXPECT_EQ(DS->FieldByName("CustNo")->AsInteger(), 1356);
 }
 
+// Several keys led by a number: the first row where every key matches, Nulls matching only Null.
+TEST(DataSetLocate, NumberLedKeysFindTheFirstFullMatch) {
+  TMemDataSet DS;
+  DS.FieldDefs().Add("N", ftInteger);
+  DS.FieldDefs().Add("F", ftFloat);
+  DS.FieldDefs().Add("T", ftString, 5);
+  DS.CreateDataSet();
+  const Variant Null = Variant::Null();
+  DS.AppendRecord({Null, 1.0, "a"});
+  DS.AppendRecord({2, 1.0, "b"});
+  DS.AppendRecord({2, Null, "c"});
+  DS.AppendRecord({2, 2.0, "d"});
+  DS.AppendRecord({3, 2.0, "e"});
+  auto Key = [](Variant A, Variant B) {
+    Variant K = VarArrayCreate(0, 1);
+    K[0] = A;
+    K[1] = B;
+    return K;
+  };
+  const struct {
+    const char* Fields;
+    Variant Values;
+    const char* Want;  // "" when not found
+  } Cases[] = {
+      {"N;F", Key(2, 2.0), "d"}, {"F;T", Key(2.0, "e"), "e"}, {"N", Null, "a"},
+      {"F;N", Key(1.0, 2), "b"}, {"N;F", Key(2, Null), "c"},  {"F", Variant(3.0), ""},
+      {"N;T", Key(3, "d"), ""},  {"N", Variant("3"), "e"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Fields);
+    DS.Last();
+    const bool Found = DS.Locate(C.Fields, C.Values, 0);
+    EXPECT_EQ(Found, C.Want[0] != 0);
+    if (Found) {
+      EXPECT_EQ(DS.FieldByName("T")->AsString(), C.Want);
+    }
+  }
+}
+
 TEST(DataSetLocate, BadInputRaisesAndKeepsPosition) {
   auto DS = MakeCustomers();
   DS->SetRecNo(2);

@@ -14,6 +14,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Records what a view hears: b(efore) change, c(hanged), s(crolled).
+struct TViewLog : TDataLink {
+  std::string Log;
+  void DataSetChanging() override { Log += 'b'; }
+  void DataSetChanged() override { Log += 'c'; }
+  void DataSetScrolled() override { Log += 's'; }
+};
+
 class TablesTest : public ::testing::Test {
  protected:
   fs::path Dir;
@@ -207,12 +215,7 @@ TEST_F(TablesTest, SameOrderOrMasterFieldsLeaveTheRecordAlone) {
   ASSERT_EQ(At, 2);
   TDataSource View;
   View.SetDataSet(Orders.get());
-  struct TLog : TDataLink {
-    std::string Log;
-    void DataSetChanging() override { Log += 'b'; }
-    void DataSetChanged() override { Log += 'c'; }
-    void DataSetScrolled() override { Log += 's'; }
-  } Link;
+  TViewLog Link;
   Link.SetDataSource(&View);
   Orders->SetIndexFieldNames("CustNo");
   Orders->SetMasterFields("CustNo");
@@ -346,6 +349,115 @@ TEST_F(TablesTest, BatchMoveOfChosenFieldsWritesOnlyThose) {
   // The key does not lead this copy: none is written.
   EXPECT_TRUE(Out.Store()->PrimaryKey.empty());
   EXPECT_THROW(Out.BatchMove(&Orders, batCopy, {Customer->FieldByName("City")}), EDatabaseError);
+}
+
+// Looking for a record over the whole table without cutting the master link finds the stored
+// row a locate with the link cut finds (index order, filter, options, Nulls, keys with and
+// without the link fields), and moves nothing a view could see.
+TEST_F(TablesTest, LocateUnlinkedFindsWhatACutLinkFinds) {
+  // Lines stored out of index order, with repeated keys, Nulls and texts differing in case.
+  std::vector<std::vector<Variant>> Rows;
+  const char* Notes[] = {"caja", "Caja", "CAJA", "", "cajón", "saco"};
+  for (int I = 0; I < 60; ++I) {
+    const int Order = 1003 + (I * 7) % 5;  // orders 1003..1007
+    Variant Note = Notes[(I * 5) % 6][0] ? Variant(std::string(Notes[(I * 5) % 6])) : Null();
+    Rows.push_back({double(Order), double((I * 11) % 4), (I * 3) % 7, Note});
+  }
+  Write("LINES.DB",
+        {{"OrderNo", ftFloat}, {"ItemNo", ftFloat}, {"Qty", ftInteger}, {"Note", ftString, 10}}, {},
+        Rows);
+  auto Orders = Open("orders");
+  TDataSource DsOrders;
+  DsOrders.SetDataSet(Orders.get());
+  auto Lines = Open("lines", "OrderNo;ItemNo");
+  Lines->SetMasterSource(&DsOrders);
+  Lines->SetMasterFields("OrderNo");
+  TDataSource View;
+  View.SetDataSet(Lines.get());
+  TViewLog Link;
+  Link.SetDataSource(&View);
+
+  auto Key = [](std::vector<Variant> V) {
+    Variant A = VarArrayCreate(0, static_cast<int>(V.size()) - 1);
+    for (size_t I = 0; I < V.size(); ++I) A[static_cast<int>(I)] = V[I];
+    return A;
+  };
+  const struct {
+    const char* Fields;
+    Variant Values;
+    TLocateOptions Options;
+  } Cases[] = {
+      {"OrderNo", Variant(1005.0), 0},
+      {"OrderNo;ItemNo", Key({1006.0, 2.0}), 0},
+      {"OrderNo;Qty", Key({1004.0, 3}), 0},
+      {"OrderNo;Note", Key({1007.0, "caja"}), 0},
+      {"OrderNo;Note", Key({1007.0, "CAJA"}), loCaseInsensitive},
+      {"OrderNo;Note", Key({1003.0, "caj"}), loPartialKey},
+      {"OrderNo;Note", Key({1003.0, Null()}), 0},
+      {"OrderNo;Note", Key({1003.0, ""}), 0},
+      {"Qty", Variant(4), 0},
+      {"Note;Qty", Key({"saco", 2}), 0},
+      {"OrderNo", Variant("1006"), 0},
+      {"OrderNo", Variant(2000.0), 0},
+      {"ItemNo;OrderNo", Key({3.0, 1004.0}), 0},
+  };
+  for (const char* Filter : {"", "Qty > 2", "Note = 'Caja'"}) {
+    Lines->SetFilter(Filter);
+    Lines->SetFiltered(Filter[0] != 0);
+    for (const auto& C : Cases) {
+      SCOPED_TRACE(std::string(C.Fields) + " filter " + Filter);
+      Orders->Locate("OrderNo", 1006.0, 0);
+      Lines->Last();
+      const TBookmark At = Lines->GetBookmark();
+      const int Count = Lines->RecordCount();
+      Link.Log.clear();
+      const TBookmark Row = Lines->LocateUnlinked(C.Fields, C.Values, C.Options);
+      EXPECT_EQ(Link.Log, "");
+      EXPECT_EQ(Lines->GetBookmark(), At);
+      EXPECT_EQ(Lines->RecordCount(), Count);
+
+      Lines->SetMasterSource(nullptr);
+      Lines->SetMasterFields("");
+      const TBookmark Want =
+          Lines->Locate(C.Fields, C.Values, C.Options) ? Lines->GetBookmark() : NoBookmark;
+      Lines->SetMasterSource(&DsOrders);
+      Lines->SetMasterFields("OrderNo");
+      EXPECT_EQ(Row, Want);
+    }
+  }
+  // Bad keys fail as the locate does.
+  EXPECT_THROW(Lines->LocateUnlinked("Nope", Variant(1), 0), EDatabaseError);
+  EXPECT_THROW(Lines->LocateUnlinked("OrderNo", Variant("x"), 0), EDatabaseError);
+  EXPECT_THROW(Lines->LocateUnlinked("OrderNo;ItemNo", Variant(1003.0), 0), EDatabaseError);
+}
+
+// A link cut and restored one property at a time re-reads the rows only when they change, and
+// the record ends where a re-read leaves it.
+TEST_F(TablesTest, LinkCutInStepsKeepsRowsAndRecord) {
+  auto Orders = Open("orders");
+  TDataSource DsOrders;
+  DsOrders.SetDataSet(Orders.get());
+  auto Items = Open("items", "OrderNo;ItemNo");
+  Items->SetMasterSource(&DsOrders);
+  Items->SetMasterFields("OrderNo");
+  ASSERT_TRUE(Orders->Locate("OrderNo", 1006.0, 0));
+  EXPECT_EQ(Column(*Items, "Qty"), (std::vector<int>{7, 1, 3}));
+  Items->Last();
+  Items->SetMasterSource(nullptr);
+  EXPECT_EQ(Items->RecordCount(), 6);
+  Items->Last();
+  Items->SetMasterFields("");  // changes no row
+  EXPECT_EQ(Items->RecNo(), 1);
+  EXPECT_EQ(Items->RecordCount(), 6);
+  Items->Last();
+  Items->SetMasterSource(&DsOrders);  // still no MasterFields: every row
+  EXPECT_EQ(Items->RecNo(), 1);
+  EXPECT_EQ(Items->RecordCount(), 6);
+  Items->SetMasterFields("OrderNo");
+  EXPECT_EQ(Column(*Items, "Qty"), (std::vector<int>{7, 1, 3}));
+  // Rows ranked within a bucket follow the full index order, as without the link.
+  Items->SetIndexFieldNames("OrderNo;Qty");
+  EXPECT_EQ(Column(*Items, "Qty"), (std::vector<int>{1, 3, 7}));
 }
 
 }  // namespace
