@@ -56,6 +56,7 @@ uint64_t ProcessStatusBytes(std::string_view Key) {
 
 std::string_view ColumnText(const TColumn& Column) {
   if (Column.Kind() != TStorageKind::String || Column.Size() == 0) return {};
+  Column.Decode();  // whole, into one arena (not the chunks a first look decodes)
   // Values lie back to back in one arena, so the first value's start and the last value's end
   // delimit the whole text.
   const char* Begin = Column.Str(0).data();

@@ -510,6 +510,8 @@ std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFi
                              K.Field->FieldName());
       }
     }
+    // A scan over more rows than a chunk reads the key columns in one pass each.
+    if (K.Column && DS.RecordCount() > static_cast<int>(kColumnChunkRows)) K.Column->Decode();
     Keys.push_back(std::move(K));
   }
   return Keys;

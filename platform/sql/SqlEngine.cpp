@@ -241,6 +241,9 @@ int VtabDisconnect(sqlite3_vtab* V) {
 int VtabBestIndex(sqlite3_vtab* VBase, sqlite3_index_info* Info) {
   auto* V = reinterpret_cast<TStoreVtab*>(VBase);
   const double Rows = static_cast<double>(std::max<size_t>(V->Store->RowCount(), 1));
+  // The columns the statement reads, for a scan to decode them in one pass each.
+  Info->idxStr = sqlite3_mprintf("%llu", static_cast<unsigned long long>(Info->colUsed));
+  Info->needToFreeIdxStr = 1;
   Info->idxNum = -1;
   Info->estimatedCost = Rows;
   Info->estimatedRows = static_cast<sqlite3_int64>(Rows);
@@ -264,6 +267,12 @@ int VtabBestIndex(sqlite3_vtab* VBase, sqlite3_index_info* Info) {
     break;
   }
   return SQLITE_OK;
+}
+
+// Hands SQLite the message of a failed step of a cursor.
+void SetVtabError(sqlite3_vtab_cursor* C, const char* Message) {
+  sqlite3_free(C->pVtab->zErrMsg);
+  C->pVtab->zErrMsg = sqlite3_mprintf("%s", Message);
 }
 
 int VtabOpen(sqlite3_vtab* VBase, sqlite3_vtab_cursor** Out) {
@@ -299,11 +308,19 @@ bool IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value, const uint
       if (VT == SQLITE_INTEGER && static_cast<sqlite3_int64>(V) != sqlite3_value_int64(Value))
         return false;  // not exact as a double
       if (V != V) return true;
-      auto Less = [&](uint32_t R, double X) {  // Nulls sort first
-        return C.IsNull(R) || (C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R)) < X;
+      // The sorted order has the Nulls (and numbers that are not numbers) first.
+      auto Number = [&](uint32_t R, double& X) {
+        if (C.IsNull(R)) return false;
+        X = C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R);
+        return !std::isnan(X);
+      };
+      auto Less = [&](uint32_t R, double X) {
+        double Y;
+        return !Number(R, Y) || Y < X;
       };
       auto Greater = [&](double X, uint32_t R) {
-        return !C.IsNull(R) && X < (C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R));
+        double Y;
+        return Number(R, Y) && X < Y;
       };
       const std::vector<uint32_t>& Sorted = S.SortedRows(Cols);
       auto Lo = std::lower_bound(Sorted.begin(), Sorted.end(), V, Less);
@@ -326,7 +343,15 @@ bool IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value, const uint
   return false;
 }
 
-int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char*, int Argc,
+// Decodes in one pass each the columns a scan of every row reads (Used: SQLite's mask of the
+// columns used, the last bit standing for every column from the 64th on).
+void DecodeScanned(const TTableStore& S, const char* Used) {
+  const unsigned long long Mask = Used ? std::strtoull(Used, nullptr, 10) : ~0ull;
+  for (size_t C = 0; C < S.Columns.size(); ++C)
+    if (Mask & (1ull << std::min<size_t>(C, 63))) S.Columns[C].Decode();
+}
+
+int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char* IdxStr, int Argc,
                sqlite3_value** Argv) {
   auto* C = reinterpret_cast<TStoreCursor*>(CBase);
   C->At = 0;
@@ -341,6 +366,14 @@ int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char*, int Argc,
     // Fall back to a scan; SQLite checks the condition on every row anyway.
     C->Rows = nullptr;
     C->Count = C->Store->RowCount();
+  }
+  if (!C->Rows && C->Count > kColumnChunkRows) {
+    try {
+      DecodeScanned(*C->Store, IdxStr);
+    } catch (const std::exception& E) {
+      SetVtabError(CBase, E.what());
+      return SQLITE_ERROR;
+    }
   }
   return SQLITE_OK;
 }
@@ -367,23 +400,29 @@ int VtabColumn(sqlite3_vtab_cursor* CBase, sqlite3_context* Ctx, int Col) {
   }
   const TColumn& Column = C->Store->Columns[Col];
   const size_t Row = CursorRow(C);
-  if (Column.IsNull(Row)) {
-    sqlite3_result_null(Ctx);
-    return SQLITE_OK;
-  }
-  switch (Column.Kind()) {
-    case TStorageKind::Int:
-      sqlite3_result_int(Ctx, Column.Int(Row));
-      break;
-    case TStorageKind::Double:
-      sqlite3_result_double(Ctx, Column.Double(Row));
-      break;
-    case TStorageKind::String: {
-      // The store outlives the statement and is not changed meanwhile: no copy needed.
-      std::string_view S = Column.Str(Row);
-      sqlite3_result_text(Ctx, S.data(), static_cast<int>(S.size()), SQLITE_STATIC);
-      break;
+  try {
+    if (Column.IsNull(Row)) {
+      sqlite3_result_null(Ctx);
+      return SQLITE_OK;
     }
+    switch (Column.Kind()) {
+      case TStorageKind::Int:
+        sqlite3_result_int(Ctx, Column.Int(Row));
+        break;
+      case TStorageKind::Double:
+        sqlite3_result_double(Ctx, Column.Double(Row));
+        break;
+      case TStorageKind::String: {
+        // The store outlives the statement and is not changed meanwhile: no copy needed.
+        std::string_view S = Column.Str(Row);
+        sqlite3_result_text(Ctx, S.data(), static_cast<int>(S.size()), SQLITE_STATIC);
+        break;
+      }
+    }
+  } catch (const std::exception& E) {
+    // A value that cannot be decoded (a damaged file found on reading it) ends the statement.
+    sqlite3_result_error(Ctx, E.what(), -1);
+    return SQLITE_ERROR;
   }
   return SQLITE_OK;
 }
