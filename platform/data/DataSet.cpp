@@ -201,6 +201,10 @@ void TDataSet::Refresh() {
   Resync(false);
 }
 
+TBookmark TDataSet::LookupRow(const std::vector<uint32_t>& Rows) const {
+  return Rows.empty() ? NoBookmark : Rows.front();
+}
+
 void TDataSet::BuildBaseRows(std::vector<uint32_t>& Rows) {
   const size_t N = FStore ? FStore->RowCount() : 0;
   Rows.resize(N);

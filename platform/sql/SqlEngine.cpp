@@ -656,22 +656,6 @@ void CopyCell(TColumn& Dst, const TColumn& Src, sqlite3_int64 Row, int* MaxLen) 
   }
 }
 
-// A new store holding Rows of S in their order, each column as it is, with no field required:
-// the result of a plain selection of some of a table's rows.
-std::shared_ptr<TTableStore> CopyRows(const TTableStore& S, const std::vector<uint32_t>& Rows) {
-  auto Result = std::make_shared<TTableStore>();
-  for (TColumnDef D : S.Defs) {
-    D.Required = false;
-    Result->AddColumn(D);
-  }
-  for (size_t C = 0; C < S.Columns.size(); ++C) {
-    TColumn& Out = Result->Columns[C];
-    Out.Reserve(Rows.size());
-    for (uint32_t Row : Rows) CopyCell(Out, S.Columns[C], Row, nullptr);
-  }
-  return Result;
-}
-
 }  // namespace
 
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
@@ -772,6 +756,49 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
   return Result;
 }
 
+namespace {
+
+// The row ids a statement of RowText's form returns (its first column).
+std::vector<uint32_t> RowIdsOf(TSqliteDatabase& Db, const std::string& Sql,
+                               const std::string& Original) {
+  TSqliteStatement St(Db, Sql, Original);
+  std::vector<uint32_t> Rows;
+  while (St.Step()) Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
+  return Rows;
+}
+
+// Found (rows of S in row order, each once) in the order SQLite's ORDER BY over Cols gives them,
+// all ascending or all descending: the store's sorted order of Cols (Nulls first, numbers by
+// value, texts by their bytes), and rows with equal keys in the order they were found, which
+// SQLite's sort keeps. Descending reverses the groups of equal keys, not the rows within them.
+std::vector<uint32_t> OrderLikeSqlite(const TTableStore& S, const std::vector<int>& Cols, bool Desc,
+                                      const std::vector<uint32_t>& Found) {
+  const std::vector<uint32_t>& Sorted = S.SortedRows(Cols);
+  std::vector<uint32_t> Rows;
+  if (Found.size() == S.RowCount()) {
+    Rows = Sorted;
+  } else {
+    std::vector<uint8_t> Wanted(S.RowCount(), 0);
+    for (uint32_t R : Found) Wanted[R] = 1;
+    Rows.reserve(Found.size());
+    for (uint32_t R : Sorted)
+      if (Wanted[R]) Rows.push_back(R);
+  }
+  if (!Desc) return Rows;
+  std::vector<uint32_t> Out;
+  Out.reserve(Rows.size());
+  for (size_t End = Rows.size(); End > 0;) {
+    size_t Begin = End - 1;
+    while (Begin > 0 && S.CompareRows(Rows[Begin - 1], Rows[End - 1], Cols) == 0) --Begin;
+    Out.insert(Out.end(), Rows.begin() + static_cast<long>(Begin),
+               Rows.begin() + static_cast<long>(End));
+    End = Begin;
+  }
+  return Out;
+}
+
+}  // namespace
+
 std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
                                                              TSqlTableSource& Tables,
                                                              const std::string& Original) {
@@ -789,10 +816,17 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
   }
   TSqliteDatabase Db;
   Db.AttachStore(SqlTableName(0), S);
-  TSqliteStatement St(Db, T.RowText, Original);
-  std::vector<uint32_t> Rows;
-  while (St.Step()) Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
-  return Rows;
+  // An order by columns all one way is the store's cached sorted order of the rows found.
+  std::vector<int> Cols;
+  for (const auto& K : T.OrderKeys)
+    if (K.Table == 0 && K.Desc == T.OrderKeys.front().Desc) Cols.push_back(K.Column);
+  if (!Cols.empty() && Cols.size() == T.OrderKeys.size()) {
+    const std::vector<uint32_t> Found = RowIdsOf(Db, T.UnorderedRowText, Original);
+    // SQLite keeps rows with equal keys in the order it finds them: row order when it scans.
+    if (std::is_sorted(Found.begin(), Found.end()))
+      return OrderLikeSqlite(*S, Cols, T.OrderKeys.front().Desc, Found);
+  }
+  return RowIdsOf(Db, T.RowText, Original);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -814,14 +848,10 @@ TSelectResult OpenSelect(const std::string& Sql, const std::string& DatabaseName
     RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
   TSqlTableSource Tables(DatabaseName);
   TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
-  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql)) {
-    std::shared_ptr<const TTableStore> S = Tables.Store(T.Tables[0].Path);
-    // Every row of the table, in any order: the result is the table's own store seen in that
-    // order. Some of its rows are copied, so that nothing that reads a result's store (a lookup
-    // into it) meets rows the result lacks.
-    if (Rows->size() == S->RowCount()) return {S, std::move(Rows)};
-    return {CopyRows(*S, *Rows), std::nullopt};
-  }
+  // Rows of one table, with its columns as they are: the result is the table's own store seen
+  // through those rows, in their order (a dataset over it finds only them, see TQuery).
+  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql))
+    return {Tables.Store(T.Tables[0].Path), std::move(Rows)};
   return {RunTranslatedSelect(T, Tables, Sql), std::nullopt};
 }
 
