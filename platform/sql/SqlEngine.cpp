@@ -821,7 +821,14 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
   for (const auto& K : T.OrderKeys)
     if (K.Table == 0 && K.Desc == T.OrderKeys.front().Desc) Cols.push_back(K.Column);
   if (!Cols.empty() && Cols.size() == T.OrderKeys.size()) {
-    const std::vector<uint32_t> Found = RowIdsOf(Db, T.UnorderedRowText, Original);
+    std::vector<uint32_t> Found;
+    if (T.EveryRow) {
+      // Every row, in row order, as a scan would find them: no need to ask SQLite.
+      Found.resize(S->RowCount());
+      for (uint32_t R = 0; R < Found.size(); ++R) Found[R] = R;
+    } else {
+      Found = RowIdsOf(Db, T.UnorderedRowText, Original);
+    }
     // SQLite keeps rows with equal keys in the order it finds them: row order when it scans.
     if (std::is_sorted(Found.begin(), Found.end()))
       return OrderLikeSqlite(*S, Cols, T.OrderKeys.front().Desc, Found);

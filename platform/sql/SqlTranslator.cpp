@@ -254,6 +254,7 @@ class TTranslator {
         const std::string Select = "SELECT " + Ids + (RowItems.empty() ? "" : ", " + RowItems);
         FOut.RowText = Select + Sql;
         if (!FOut.OrderKeys.empty()) FOut.UnorderedRowText = Select + Unordered;
+        FOut.EveryRow = FSel.From.size() == 1 && !FSel.Where;
       }
     }
     if (FOut.UnorderedRowText.empty()) FOut.OrderKeys.clear();

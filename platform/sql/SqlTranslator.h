@@ -49,6 +49,8 @@ struct TSqlTranslation {
   // ORDER BY. Both empty otherwise.
   std::vector<TOrderKey> OrderKeys;
   std::string UnorderedRowText;
+  // UnorderedRowText returns every row of its one table (no WHERE, no join).
+  bool EveryRow = false;
 };
 
 // Translates a parsed SELECT. Raises ESQLError naming the token and its position for an

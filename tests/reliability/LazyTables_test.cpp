@@ -1,6 +1,7 @@
 // Tables whose columns are decoded when first read, through the datasets and queries that read
-// them: two tables and a query over one file share one store and decode each column once, and a
-// fault found only when a column is read surfaces as an error of the operation that read it.
+// them: two tables and a query over one file share one store and decode each column once, a
+// lookup into a query of some rows sees only them, and a fault found only when a column is read
+// surfaces as an error of the operation that read it.
 #include <unistd.h>
 
 #include "DB.h"
@@ -67,6 +68,43 @@ TEST(LazyTables, TwoTablesAndAQueryShareOneStoreAndDecodeEachColumnOnce) {
   for (A->First(); !A->Eof(); A->Next()) FromA.push_back(A->FieldByName("OrderNo")->AsString());
   for (Q.Last(); !Q.Bof(); Q.Prior()) FromQ.push_back(Q.FieldByName("OrderNo")->AsString());
   EXPECT_EQ(FromA, FromQ);
+}
+
+// A lookup into a query that shows some of a table's rows, in its own order, finds only those
+// rows, the first in the query's order, as it would in a result of its own.
+TEST(LazyTables, LookupIntoAQueryOfSomeRowsFindsOnlyThemInItsOrder) {
+  TBadInputDir Dir;
+  TTableStore C;
+  C.AddColumn({"CustNo", ftInteger, 0, false});
+  C.AddColumn({"Name", ftString, 20, false});
+  C.AddColumn({"Region", ftString, 5, false});
+  C.AppendRow({1, "Ana", "N"});
+  C.AppendRow({2, "Berta", "S"});  // not in the query
+  C.AppendRow({3, "Carla", "N"});
+  C.AppendRow({3, "Zoe", "N"});  // same key, first in the query's descending order
+  SaveTableFile(Dir.File("cust.db"), C);
+  TTableStore O;
+  O.AddColumn({"OrderNo", ftInteger, 0, false});
+  O.AddColumn({"CustNo", ftInteger, 0, false});
+  for (int K : {1, 2, 3}) O.AppendRow({100 + K, K});
+  SaveTableFile(Dir.File("ord.db"), O);
+
+  TQuery Q;
+  Q.SetDatabaseName(Dir.Path());
+  Q.SQL().Add(
+      "Select * From \"cust.db\" Where \"cust.db\".\"Region\" = 'N' Order by "
+      "\"cust.db\".\"Name\" DESC");
+  Q.Open();
+  ASSERT_EQ(Q.RecordCount(), 3);
+  TTable Ord;
+  Ord.SetDatabaseName(Dir.Path());
+  Ord.SetTableName("ord.db");
+  Ord.AddField<TIntegerField>("CustNo");
+  Ord.AddLookupField("Who", ftString, &Q, "CustNo", "CustNo", "Name", 20);
+  Ord.Open();
+  std::vector<std::string> Who;
+  for (Ord.First(); !Ord.Eof(); Ord.Next()) Who.push_back(Ord.FieldByName("Who")->AsString());
+  EXPECT_EQ(Who, (std::vector<std::string>{"Ana", "", "Zoe"}));
 }
 
 TEST(LazyTables, DamageFoundOnReadingIsAnErrorOfTheOperationThatRead) {
