@@ -56,6 +56,7 @@ uint64_t ProcessStatusBytes(std::string_view Key) {
 
 std::string_view ColumnText(const TColumn& Column) {
   if (Column.Kind() != TStorageKind::String || Column.Size() == 0) return {};
+  Column.Decode();  // whole, into one arena (not the chunks a first look decodes)
   // Values lie back to back in one arena, so the first value's start and the last value's end
   // delimit the whole text.
   const char* Begin = Column.Str(0).data();
@@ -237,14 +238,14 @@ std::string FormatRatio(std::optional<double> Ours, std::optional<double> Peer) 
 }
 
 std::string TargetVerdict(const TTargetLine& Line) {
-  if (!Line.Seconds) return "?";
+  if (!Line.Seconds || (Line.RelativeToPeer < 0 && !Line.Limit)) return "?";
+  bool Met = !Line.Limit || *Line.Seconds <= *Line.Limit;
   if (Line.RelativeToPeer >= 0) {
     const auto& P = Line.Peers.at(static_cast<size_t>(Line.RelativeToPeer)).Seconds;
     if (!P) return "?";
-    return *Line.Seconds <= *P ? "ok" : "MISSED";
+    Met = Met && *Line.Seconds <= Line.PeerFactor * *P;
   }
-  if (!Line.Limit) return "?";
-  return *Line.Seconds <= *Line.Limit ? "ok" : "MISSED";
+  return Met ? "ok" : "MISSED";
 }
 
 std::string FormatTargetLine(const TTargetLine& Line) {
@@ -260,12 +261,13 @@ std::string FormatTargetLine(const TTargetLine& Line) {
 }
 
 std::string FormatMemoryLine(uint64_t RssGrowth, uint64_t StoreBytes, uint64_t FileBytes,
-                             double AllowedFactor) {
+                             double AllowedFactor, const std::string& What) {
+  const std::string Label = "resident memory of " + What;
   auto Mb = [](uint64_t B) { return static_cast<double>(B) / (1024.0 * 1024.0); };
   char Buf[256];
   if (FileBytes == 0) {
     std::snprintf(Buf, sizeof Buf, "%-6s %10s  %-44s target <= %.1f× file", "?", "n/a",
-                  "resident memory of loaded ORDERS.DB", AllowedFactor);
+                  Label.c_str(), AllowedFactor);
     return Buf;
   }
   double Factor = static_cast<double>(RssGrowth) / static_cast<double>(FileBytes);
@@ -274,8 +276,8 @@ std::string FormatMemoryLine(uint64_t RssGrowth, uint64_t StoreBytes, uint64_t F
   std::snprintf(Buf, sizeof Buf,
                 "%-6s %10s  %-44s target <= %.1f× file  (resident +%.0f MB, store %.0f MB = %.2f×, "
                 "file %.0f MB)",
-                Factor <= AllowedFactor ? "ok" : "MISSED", Figure,
-                "resident memory of loaded ORDERS.DB", AllowedFactor, Mb(RssGrowth), Mb(StoreBytes),
+                Factor <= AllowedFactor ? "ok" : "MISSED", Figure, Label.c_str(), AllowedFactor,
+                Mb(RssGrowth), Mb(StoreBytes),
                 static_cast<double>(StoreBytes) / static_cast<double>(FileBytes), Mb(FileBytes));
   return Buf;
 }

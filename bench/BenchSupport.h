@@ -85,9 +85,11 @@ struct TTargetLine {
   std::string Target;             // e.g. "<= 30 ms", "<= sqlite3"
   std::optional<double> Limit;    // the limit in seconds when the target is a time
   std::vector<TPeerFigure> Peers;
-  // For a target relative to a peer: the index of that peer (our figure must not exceed it).
+  // For a target relative to a peer: the index of that peer (our figure must not exceed
+  // PeerFactor times its figure). With a Limit too, both must hold.
   int RelativeToPeer = -1;
   std::string Note;
+  double PeerFactor = 1.0;
 };
 
 // Formats seconds for people: "812 µs", "14.2 ms", "1.34 s"; "n/a" for nothing.
@@ -99,6 +101,6 @@ std::string TargetVerdict(const TTargetLine& Line);
 // The summary line: verdict, figure, operation, target, then "vs <peer> <ratio> (<time>)" each.
 std::string FormatTargetLine(const TTargetLine& Line);
 // The memory line: resident growth over the file size against the allowed factor, with the
-// store's own count and the sizes in MB.
+// store's own count and the sizes in MB; What says when it was measured.
 std::string FormatMemoryLine(uint64_t RssGrowth, uint64_t StoreBytes, uint64_t FileBytes,
-                             double AllowedFactor);
+                             double AllowedFactor, const std::string& What = "loaded ORDERS.DB");

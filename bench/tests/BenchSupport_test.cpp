@@ -165,6 +165,15 @@ TEST(BenchSummaryTest, VerdictFollowsTheTarget) {
   EXPECT_EQ(TargetVerdict(Peer), "ok");
   Peer.Peers[0].Seconds = std::nullopt;
   EXPECT_EQ(TargetVerdict(Peer), "?");
+
+  // A limit and a factor of a peer: both must hold.
+  TTargetLine Both{"again", 0.004, "<= 5 ms", 0.005, {{"floor", 0.002}}, 0, "", 3.0};
+  EXPECT_EQ(TargetVerdict(Both), "ok");
+  Both.Peers[0].Seconds = 0.001;
+  EXPECT_EQ(TargetVerdict(Both), "MISSED") << "4× the floor";
+  Both.Peers[0].Seconds = 0.004;
+  Both.Seconds = 0.006;
+  EXPECT_EQ(TargetVerdict(Both), "MISSED") << "over the limit";
 }
 
 TEST(BenchSummaryTest, LineNamesEveryPeerWithItsRatio) {

@@ -431,6 +431,12 @@ class TDataSet : public TComponent {
   const TTableStore* Store() const { return FStore.get(); }
   const std::shared_ptr<const TTableStore>& StorePtr() const { return FStore; }
 
+  // Of Rows (the stored rows a lookup into this dataset matched, in stored order), the one the
+  // lookup finds, -1 for none: the first. A dataset whose records are only some rows of its
+  // store, or in an order of its own (a query's result seen over a table's store), finds the
+  // first of its own records, as it would in a store of its own.
+  virtual TBookmark LookupRow(const std::vector<uint32_t>& Rows) const;
+
   // Data sources pointing at this dataset (maintained by TDataSource).
   void AttachDataSource(TDataSource* DS);
   void DetachDataSource(TDataSource* DS);

@@ -201,6 +201,10 @@ void TDataSet::Refresh() {
   Resync(false);
 }
 
+TBookmark TDataSet::LookupRow(const std::vector<uint32_t>& Rows) const {
+  return Rows.empty() ? NoBookmark : Rows.front();
+}
+
 void TDataSet::BuildBaseRows(std::vector<uint32_t>& Rows) {
   const size_t N = FStore ? FStore->RowCount() : 0;
   Rows.resize(N);
@@ -516,6 +520,8 @@ std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFi
                              K.Field->FieldName());
       }
     }
+    // A scan over more rows than a chunk reads the key columns in one pass each.
+    if (K.Column && DS.RecordCount() > static_cast<int>(kColumnChunkRows)) K.Column->Decode();
     Keys.push_back(std::move(K));
   }
   return Keys;

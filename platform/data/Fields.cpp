@@ -93,10 +93,11 @@ Variant TField::ValueAt(TBookmark Row) const {
         Vals.push_back(V);
         Cols.push_back(LK->FieldNo());
       }
-      const auto& Hits = LS->HashIndex(Cols).Find(LS->KeyOfValues(Vals, Cols));
-      if (Hits.empty()) return Variant::Null();
+      const TBookmark Hit =
+          FLookupDataSet->LookupRow(LS->HashIndex(Cols).Find(LS->KeyOfValues(Vals, Cols)));
+      if (Hit < 0) return Variant::Null();
       TField* Result = FLookupDataSet->FindField(FLookupResultField);
-      return Result ? Result->ValueAt(Hits.front()) : Variant::Null();
+      return Result ? Result->ValueAt(Hit) : Variant::Null();
     }
   }
   return Variant::Null();

@@ -3,6 +3,7 @@
 // testing a row allocates nothing (except for lookup and calculated fields, read as values).
 #include "Filter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -398,6 +399,8 @@ bool ParseNumber(std::string_view S, double& Out) {
 class TFilterCompiler {
  public:
   TFilterCompiler(const TDataSet& DS, const TTableStore* Store) : FDataSet(DS), FStore(Store) {}
+  // The stored columns the compiled filter reads.
+  const std::vector<const TColumn*>& Columns() const { return FColumns; }
 
   TNodePtr Compile(const TFilterExpr& E) {
     switch (E.Kind) {
@@ -427,6 +430,7 @@ class TFilterCompiler {
  private:
   const TDataSet& FDataSet;
   const TTableStore* FStore;
+  std::vector<const TColumn*> FColumns;
 
   const TField& ResolveField(const TFilterToken& T) {
     const TField* F = FDataSet.FindField(T.Value);
@@ -442,6 +446,8 @@ class TFilterCompiler {
     if (F.FieldKind() == fkData && FStore && F.FieldNo() >= 0 &&
         F.FieldNo() < static_cast<int>(FStore->Columns.size())) {
       S.Col = &FStore->Columns[F.FieldNo()];
+      if (std::find(FColumns.begin(), FColumns.end(), S.Col) == FColumns.end())
+        FColumns.push_back(S.Col);
       switch (S.Col->Kind()) {
         case TStorageKind::Int:
           S.Where = TSource::TWhere::IntColumn;
@@ -570,6 +576,13 @@ class TFilterCompiler {
 struct TFilterProgram::TImpl {
   // Null: the filter is blank and every row matches.
   TNodePtr Root;
+  std::vector<const TColumn*> Columns;  // the stored columns it reads
+  // Decodes the columns a scan over Rows rows reads in one pass each, rather than chunk by
+  // chunk; a scan of a few rows decodes only their chunks.
+  void PrepareScan(size_t Rows) const {
+    if (Rows > kColumnChunkRows)
+      for (const TColumn* C : Columns) C->Decode();
+  }
 };
 
 TFilterProgram::TFilterProgram() : FImpl(std::make_unique<TImpl>()) {}
@@ -582,7 +595,9 @@ std::unique_ptr<TFilterProgram> TFilterProgram::Compile(const std::string& Text,
   if (!Tree) return P;
   if (!DataSet.Store())
     throw EDatabaseError("No se puede aplicar el filtro: el conjunto de datos no está abierto");
-  P->FImpl->Root = TFilterCompiler(DataSet, DataSet.Store()).Compile(*Tree);
+  TFilterCompiler Compiler(DataSet, DataSet.Store());
+  P->FImpl->Root = Compiler.Compile(*Tree);
+  P->FImpl->Columns = Compiler.Columns();
   return P;
 }
 
@@ -594,6 +609,7 @@ size_t TFilterProgram::FindFirst(const std::vector<uint32_t>& Rows, size_t From,
                                  TFilterOptions Options) const {
   if (From >= Rows.size()) return Rows.size();
   if (!FImpl->Root) return From;
+  FImpl->PrepareScan(Rows.size() - From);
   return From + FImpl->Root->FindFirst(Rows.data() + From, Rows.size() - From, Options);
 }
 

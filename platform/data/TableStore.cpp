@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -31,21 +32,137 @@ TStorageKind StorageKindOf(TFieldType T) {
   }
 }
 
+TColumnDecoder::~TColumnDecoder() = default;
+
+// What a column read from a file keeps until it is decoded whole: where its values come from,
+// and the chunks decoded so far (kept for the store's lifetime, since readers may hold texts of
+// them).
+struct TColumn::TLazy {
+  struct TChunk {
+    std::once_flag Once;
+    std::atomic<const TColumn*> Values{nullptr};
+    std::unique_ptr<TColumn> Owned;
+  };
+  std::shared_ptr<const TColumnDecoder> Decoder;
+  size_t Index = 0;
+  size_t Rows = 0;
+  std::once_flag Whole;
+  std::unique_ptr<TChunk[]> Chunks;
+};
+
 TColumn::TColumn(TFieldType T) : FType(T), FKind(StorageKindOf(T)) {
   if (FKind == TStorageKind::String) FOffsets.push_back(0);
+}
+
+TColumn::TColumn(TFieldType T, size_t Rows, std::shared_ptr<const TColumnDecoder> Decoder,
+                 size_t Index)
+    : TColumn(T) {
+  if (Rows == 0) return;  // nothing to decode
+  FLazy = std::make_unique<TLazy>();
+  FLazy->Decoder = std::move(Decoder);
+  FLazy->Index = Index;
+  FLazy->Rows = Rows;
+  FLazy->Chunks =
+      std::make_unique<TLazy::TChunk[]>((Rows + kColumnChunkRows - 1) / kColumnChunkRows);
+  FReady.store(false, std::memory_order_relaxed);
+}
+
+TColumn::~TColumn() = default;
+
+TColumn::TColumn(const TColumn& Other) : FType(Other.FType), FKind(Other.FKind) {
+  Other.Decode();
+  FNull = Other.FNull;
+  FInts = Other.FInts;
+  FDoubles = Other.FDoubles;
+  FOffsets = Other.FOffsets;
+  FArena = Other.FArena;
+}
+
+TColumn& TColumn::operator=(const TColumn& Other) {
+  if (this != &Other) *this = TColumn(Other);
+  return *this;
+}
+
+TColumn::TColumn(TColumn&& Other) noexcept
+    : FType(Other.FType),
+      FKind(Other.FKind),
+      FNull(std::move(Other.FNull)),
+      FInts(std::move(Other.FInts)),
+      FDoubles(std::move(Other.FDoubles)),
+      FOffsets(std::move(Other.FOffsets)),
+      FArena(std::move(Other.FArena)),
+      FReady(Other.FReady.load(std::memory_order_acquire)),
+      FLazy(std::move(Other.FLazy)) {
+  Other.FReady.store(true, std::memory_order_relaxed);
+}
+
+TColumn& TColumn::operator=(TColumn&& Other) noexcept {
+  if (this == &Other) return *this;
+  FType = Other.FType;
+  FKind = Other.FKind;
+  FNull = std::move(Other.FNull);
+  FInts = std::move(Other.FInts);
+  FDoubles = std::move(Other.FDoubles);
+  FOffsets = std::move(Other.FOffsets);
+  FArena = std::move(Other.FArena);
+  FReady.store(Other.FReady.load(std::memory_order_acquire), std::memory_order_relaxed);
+  FLazy = std::move(Other.FLazy);
+  Other.FReady.store(true, std::memory_order_relaxed);
+  return *this;
+}
+
+size_t TColumn::Size() const {
+  return FLazy ? FLazy->Rows : FNull.size();
+}
+
+// Decodes Count rows from First on into a new column of this one's type, checking that the
+// decoder gave as many.
+static std::unique_ptr<TColumn> DecodeRows(const TColumnDecoder& Decoder, size_t Index,
+                                           TFieldType Type, size_t First, size_t Count) {
+  auto Values = std::make_unique<TColumn>(Type);
+  Values->Reserve(Count);
+  Decoder.Decode(Index, First, Count, *Values);
+  if (Values->Size() != Count || Values->Type() != Type)
+    throw EConvertError("La columna " + std::to_string(Index + 1) + " no se pudo leer completa");
+  return Values;
+}
+
+const TColumn& TColumn::ChunkOf(size_t Row) const {
+  TLazy::TChunk& C = FLazy->Chunks[Row / kColumnChunkRows];
+  if (const TColumn* Values = C.Values.load(std::memory_order_acquire)) return *Values;
+  std::call_once(C.Once, [&] {
+    const size_t First = Row / kColumnChunkRows * kColumnChunkRows;
+    C.Owned = DecodeRows(*FLazy->Decoder, FLazy->Index, FType, First,
+                         std::min(kColumnChunkRows, FLazy->Rows - First));
+    C.Values.store(C.Owned.get(), std::memory_order_release);
+  });
+  return *C.Owned;
+}
+
+void TColumn::Decode() const {
+  if (Ready()) return;
+  std::call_once(FLazy->Whole, [&] {
+    std::unique_ptr<TColumn> All = DecodeRows(*FLazy->Decoder, FLazy->Index, FType, 0, FLazy->Rows);
+    FNull = std::move(All->FNull);
+    FInts = std::move(All->FInts);
+    FDoubles = std::move(All->FDoubles);
+    FOffsets = std::move(All->FOffsets);
+    FArena = std::move(All->FArena);
+    FReady.store(true, std::memory_order_release);
+  });
 }
 
 Variant TColumn::Value(size_t Row) const {
   if (IsNull(Row)) return Variant::Null();
   switch (FKind) {
     case TStorageKind::Int:
-      if (FType == ftBoolean) return Variant(FInts[Row] != 0);
-      return Variant(static_cast<int>(FInts[Row]));
+      if (FType == ftBoolean) return Variant(Int(Row) != 0);
+      return Variant(static_cast<int>(Int(Row)));
     case TStorageKind::Double:
       if (FType == ftDate || FType == ftTime || FType == ftDateTime)
-        return Variant(TDateTime(FDoubles[Row]));
-      if (FType == ftCurrency) return Variant::Currency(FDoubles[Row]);
-      return Variant(FDoubles[Row]);
+        return Variant(TDateTime(Double(Row)));
+      if (FType == ftCurrency) return Variant::Currency(Double(Row));
+      return Variant(Double(Row));
     case TStorageKind::String:
       return Variant(std::string(Str(Row)));
   }
@@ -114,9 +231,17 @@ void TColumn::Reserve(size_t Rows, size_t ArenaBytes) {
 }
 
 size_t TColumn::MemoryBytes() const {
-  return FNull.capacity() + FInts.capacity() * sizeof(int32_t) +
-         FDoubles.capacity() * sizeof(double) + FOffsets.capacity() * sizeof(uint32_t) +
-         FArena.capacity();
+  size_t N = FNull.capacity() + FInts.capacity() * sizeof(int32_t) +
+             FDoubles.capacity() * sizeof(double) + FOffsets.capacity() * sizeof(uint32_t) +
+             FArena.capacity();
+  if (FLazy) {
+    const size_t Chunks = (FLazy->Rows + kColumnChunkRows - 1) / kColumnChunkRows;
+    N += Chunks * sizeof(TLazy::TChunk);
+    for (size_t I = 0; I < Chunks; ++I)
+      if (const TColumn* C = FLazy->Chunks[I].Values.load(std::memory_order_acquire))
+        N += C->MemoryBytes();
+  }
+  return N;
 }
 
 const std::vector<uint32_t>& THashIndex::Find(const std::string& Key) const {
@@ -222,6 +347,10 @@ void TTableStore::AppendRow(const std::vector<Variant>& Values) {
   if (!FCache->Hashes.empty() || !FCache->Orders.empty()) FCache = std::make_unique<TIndexCache>();
 }
 
+void TTableStore::DecodeAll() const {
+  for (const TColumn& C : Columns) C.Decode();
+}
+
 size_t TTableStore::MemoryBytes() const {
   size_t N = sizeof(*this);
   for (const auto& C : Columns) N += C.MemoryBytes();
@@ -292,6 +421,7 @@ static std::string ColsKey(const std::vector<int>& Cols) {
 
 const THashIndex& TTableStore::HashIndex(const std::vector<int>& Cols) const {
   return FCache->Get(FCache->Hashes, ColsKey(Cols), [&] {
+    for (int C : Cols) Columns[C].Decode();
     auto Index = std::make_unique<THashIndex>();
     const size_t N = RowCount();
     Index->Buckets.reserve(N / 2 + 1);
@@ -301,9 +431,17 @@ const THashIndex& TTableStore::HashIndex(const std::vector<int>& Cols) const {
   });
 }
 
-// Orders two rows of one column: Nulls first, numbers by value, strings by text.
-static int CompareCell(const TColumn& C, uint32_t A, uint32_t B) {
-  const bool NA = C.IsNull(A), NB = C.IsNull(B);
+namespace {
+
+// Whether a value sorts with the Nulls: an empty value, or a number that is not one (NaN orders
+// against nothing; the SQL engine sees it as Null too).
+inline bool SortsAsNull(const TColumn& C, uint32_t Row) {
+  return C.IsNull(Row) || (C.Kind() == TStorageKind::Double && std::isnan(C.Double(Row)));
+}
+
+// Orders two rows of one column: Nulls first, numbers by value, strings by their bytes.
+int CompareCell(const TColumn& C, uint32_t A, uint32_t B) {
+  const bool NA = SortsAsNull(C, A), NB = SortsAsNull(C, B);
   if (NA || NB) return NA == NB ? 0 : (NA ? -1 : 1);
   switch (C.Kind()) {
     case TStorageKind::Int:
@@ -316,19 +454,77 @@ static int CompareCell(const TColumn& C, uint32_t A, uint32_t B) {
   return 0;
 }
 
+// The first eight bytes of a text as a number that orders like the text (zero bytes after a
+// shorter one's end, which sort first as its end does); equal numbers need the whole texts.
+inline uint64_t TextPrefix(std::string_view S) {
+  uint64_t K = 0;
+  for (size_t I = 0; I < 8; ++I) K = (K << 8) | (I < S.size() ? static_cast<uint8_t>(S[I]) : 0u);
+  return K;
+}
+
+// The order of one column: the rows that sort as Null in row order, then the others sorted by
+// a key held beside the row (the value, or a text's prefix), equal keys in row order.
+std::vector<uint32_t> SortOneColumn(const TColumn& C) {
+  struct TKeyed {
+    uint64_t Bits;  // numbers: ordered bits of the value; texts: the prefix
+    uint32_t Row;
+  };
+  const uint32_t N = static_cast<uint32_t>(C.Size());
+  std::vector<uint32_t> Rows;
+  Rows.reserve(N);
+  std::vector<TKeyed> Keyed;
+  Keyed.reserve(N);
+  for (uint32_t R = 0; R < N; ++R) {
+    if (SortsAsNull(C, R)) {
+      Rows.push_back(R);
+      continue;
+    }
+    uint64_t Bits;
+    if (C.Kind() == TStorageKind::String) {
+      Bits = TextPrefix(C.Str(R));
+    } else {
+      // A double's bits, turned so that unsigned order is numeric order (-0 and 0 alike).
+      double V = C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R);
+      if (V == 0) V = 0;
+      std::memcpy(&Bits, &V, sizeof Bits);
+      Bits = (Bits & 0x8000000000000000ull) ? ~Bits : (Bits | 0x8000000000000000ull);
+    }
+    Keyed.push_back({Bits, R});
+  }
+  const bool Texts = C.Kind() == TStorageKind::String;
+  std::sort(Keyed.begin(), Keyed.end(), [&](const TKeyed& A, const TKeyed& B) {
+    if (A.Bits != B.Bits) return A.Bits < B.Bits;
+    if (Texts) {
+      const int D = AnsiCompareStr(C.Str(A.Row), C.Str(B.Row));
+      if (D) return D < 0;
+    }
+    return A.Row < B.Row;
+  });
+  for (const TKeyed& K : Keyed) Rows.push_back(K.Row);
+  return Rows;
+}
+
+}  // namespace
+
 const std::vector<uint32_t>& TTableStore::SortedRows(const std::vector<int>& Cols) const {
   return FCache->Get(FCache->Orders, ColsKey(Cols), [&] {
+    for (int C : Cols) Columns[C].Decode();
+    if (Cols.size() == 1)
+      return std::make_unique<std::vector<uint32_t>>(SortOneColumn(Columns[Cols[0]]));
     auto Rows = std::make_unique<std::vector<uint32_t>>(RowCount());
     for (uint32_t R = 0; R < Rows->size(); ++R) (*Rows)[R] = R;
     // Equal keys keep the stored order (the row ids break ties): a stable order without the
     // temporary buffer a stable sort allocates.
     std::sort(Rows->begin(), Rows->end(), [&](uint32_t A, uint32_t B) {
-      for (int C : Cols) {
-        int D = CompareCell(Columns[C], A, B);
-        if (D) return D < 0;
-      }
-      return A < B;
+      const int D = CompareRows(A, B, Cols);
+      return D ? D < 0 : A < B;
     });
     return Rows;
   });
+}
+
+int TTableStore::CompareRows(uint32_t A, uint32_t B, const std::vector<int>& Cols) const {
+  for (int C : Cols)
+    if (const int D = CompareCell(Columns[C], A, B)) return D;
+  return 0;
 }

@@ -2,6 +2,7 @@
 // A table file is loaded once into a store that every dataset and the SQL engine share.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,24 +27,76 @@ enum class TStorageKind : uint8_t { Int, Double, String };
 // date/time kinds -> Double (dates as TDateTime days); everything else -> String.
 TStorageKind StorageKindOf(TFieldType T);
 
+class TColumn;
+
+// Rows per chunk of a column decoded from a file: reading one value of a chunk decodes that chunk
+// alone, so that showing the first records of a large table decodes a few thousand rows.
+constexpr size_t kColumnChunkRows = 16384;
+
+// Decodes the columns of one table file on demand (see TColumn). Thread-safe: any number of
+// threads may decode at once, each into a column of its own.
+class TColumnDecoder {
+ public:
+  virtual ~TColumnDecoder();
+  // Appends the values of rows [First, First + Count) of column Col to Out, a column built in
+  // memory of that column's type. Raises EDatabaseError naming the file and what is wrong with
+  // it when the values cannot be read.
+  virtual void Decode(size_t Col, size_t First, size_t Count, TColumn& Out) const = 0;
+};
+
+// The values of one column. A column is built in memory (the Append calls) or read from a table
+// file on demand: such a column knows its row count and decodes its values the first time they
+// are read, a chunk of kColumnChunkRows rows at a time through the accessors, or all in one pass
+// through Decode. Each part is decoded once, under std::call_once, whichever thread reads first;
+// a decoding error is raised to that reader (and to the next one, which tries again).
 class TColumn {
  public:
   explicit TColumn(TFieldType T = ftString);
+  // A column of Rows values that Decoder decodes as its column Index when they are first read.
+  TColumn(TFieldType T, size_t Rows, std::shared_ptr<const TColumnDecoder> Decoder, size_t Index);
+  ~TColumn();
+  // A copy holds the values themselves (a column read from a file is decoded first).
+  TColumn(const TColumn& Other);
+  TColumn& operator=(const TColumn& Other);
+  TColumn(TColumn&& Other) noexcept;
+  TColumn& operator=(TColumn&& Other) noexcept;
+
   TFieldType Type() const { return FType; }
   TStorageKind Kind() const { return FKind; }
-  size_t Size() const { return FNull.size(); }
+  size_t Size() const;
 
-  bool IsNull(size_t Row) const { return FNull[Row] != 0; }
-  int32_t Int(size_t Row) const { return FInts[Row]; }
-  double Double(size_t Row) const { return FDoubles[Row]; }
+  bool IsNull(size_t Row) const {
+    if (Ready()) [[likely]]
+      return FNull[Row] != 0;
+    return ChunkOf(Row).IsNull(Row % kColumnChunkRows);
+  }
+  int32_t Int(size_t Row) const {
+    if (Ready()) [[likely]]
+      return FInts[Row];
+    return ChunkOf(Row).Int(Row % kColumnChunkRows);
+  }
+  double Double(size_t Row) const {
+    if (Ready()) [[likely]]
+      return FDoubles[Row];
+    return ChunkOf(Row).Double(Row % kColumnChunkRows);
+  }
   std::string_view Str(size_t Row) const {
-    return std::string_view(FArena.data() + FOffsets[Row], FOffsets[Row + 1] - FOffsets[Row]);
+    if (Ready()) [[likely]]
+      return std::string_view(FArena.data() + FOffsets[Row], FOffsets[Row + 1] - FOffsets[Row]);
+    return ChunkOf(Row).Str(Row % kColumnChunkRows);
   }
   // The value as a Variant of the column's type (Null when empty).
   Variant Value(size_t Row) const;
 
-  // The Append calls are inline for the readers' hot loops; a value of another kind than the
-  // column's is converted out of line.
+  // Decodes every value of a column read from a file in one pass, once (at once when it is
+  // decoded or built in memory). Scans over a whole column call it first. Raises like the
+  // decoder.
+  void Decode() const;
+  // Whether every value is at hand (built in memory, or decoded).
+  bool Decoded() const { return Ready(); }
+
+  // The Append calls are for columns built in memory. They are inline for the readers' hot
+  // loops; a value of another kind than the column's is converted out of line.
   void AppendNull() {
     FNull.push_back(1);
     switch (FKind) {
@@ -80,19 +133,28 @@ class TColumn {
   // Converts V to the column's type; raises EConvertError when it cannot.
   void AppendVariant(const Variant& V);
   void Reserve(size_t Rows, size_t ArenaBytes = 0);
+  // Bytes held by the values decoded or built so far.
   size_t MemoryBytes() const;
 
  private:
+  struct TLazy;
+  bool Ready() const { return FReady.load(std::memory_order_acquire); }
+  // The decoded chunk holding Row, decoding it on first use.
+  const TColumn& ChunkOf(size_t Row) const;
   void AppendIntConverted(int32_t V);
   void AppendDoubleConverted(double V);
   void AppendStringSlow(std::string_view V);
   TFieldType FType;
   TStorageKind FKind;
-  std::vector<uint8_t> FNull;
-  std::vector<int32_t> FInts;
-  std::vector<double> FDoubles;
-  std::vector<uint32_t> FOffsets;  // Size()+1 entries for strings
-  std::string FArena;
+  // The values. Mutable: a column read from a file fills them once, in Decode, before FReady
+  // tells readers they may use them; until then nobody reads them.
+  mutable std::vector<uint8_t> FNull;
+  mutable std::vector<int32_t> FInts;
+  mutable std::vector<double> FDoubles;
+  mutable std::vector<uint32_t> FOffsets;  // Size()+1 entries for strings
+  mutable std::string FArena;
+  mutable std::atomic<bool> FReady{true};
+  std::unique_ptr<TLazy> FLazy;  // a column read from a file: its decoder and decoded chunks
 };
 
 // Rows of a store grouped by the values of some columns: the hash index behind
@@ -110,11 +172,15 @@ class THashIndex {
 //   once. Its hash indexes and sort orders are built on first use, each exactly once under the
 //   store's own lock (a second thread asking for the same one waits for it); what HashIndex and
 //   SortedRows return stays valid and unchanged for the store's lifetime.
+// - The columns of a store read from a file decode their values on first read, each chunk and
+//   each whole column once (std::call_once, the result published through an atomic flag), so
+//   readers in several threads need no lock of their own. What the accessors return (a text's
+//   bytes included) stays valid and unchanged for the store's lifetime.
 // - The non-const members (AddColumn, AppendRow, the columns' Append calls, PrimaryKey) are for
 //   the one owner building a store nobody else reads yet (a file reader, a query's result) or
 //   appending to its private copy (TMemDataSet copies a shared store before its first append).
-// - Readers go through the columns' const accessors (IsNull, Int, Double, Str, Value) only, so
-//   that a column may later decode its values on first read.
+// - Readers go through the columns' const accessors (IsNull, Int, Double, Str, Value) and
+//   Decode only.
 class TTableStore {
  public:
   std::vector<TColumnDef> Defs;
@@ -140,6 +206,8 @@ class TTableStore {
   void AppendRow(const std::vector<Variant>& Values);
   // For a store without columns: counts rows (used by tests and empty results).
   void SetRowCountNoColumns(size_t N) { FRows = N; }
+  // Decodes every column of a store read from a file (see TColumn::Decode).
+  void DecodeAll() const;
   size_t MemoryBytes() const;
 
   // The key text of a row over the given columns (as used by THashIndex).
@@ -148,8 +216,11 @@ class TTableStore {
   std::string KeyOfValues(const std::vector<Variant>& Values, const std::vector<int>& Cols) const;
   // The hash index over Cols, built on first use and kept with the store.
   const THashIndex& HashIndex(const std::vector<int>& Cols) const;
-  // Row order sorted by Cols (ascending, Nulls first), built on first use and kept.
+  // Row order sorted by Cols (ascending, Nulls first, a number that is not a number with the
+  // Nulls, texts in byte order, equal keys in row order), built on first use and kept.
   const std::vector<uint32_t>& SortedRows(const std::vector<int>& Cols) const;
+  // Compares two rows over Cols as SortedRows orders them (the row ids aside): <0, 0, >0.
+  int CompareRows(uint32_t A, uint32_t B, const std::vector<int>& Cols) const;
 
  private:
   struct TIndexCache;

@@ -378,6 +378,24 @@ void TQuery::InternalOpen() {
   SetStore(R.Store);
 }
 
+void TQuery::InternalClose() {
+  FStoreRows.reset();
+  FPlaceOfRow.clear();
+}
+
+TBookmark TQuery::LookupRow(const std::vector<uint32_t>& Rows) const {
+  if (!FStoreRows || Rows.empty()) return TDataSet::LookupRow(Rows);
+  if (FPlaceOfRow.empty()) {
+    FPlaceOfRow.assign(Store()->RowCount(), -1);
+    for (size_t I = 0; I < FStoreRows->size(); ++I)
+      FPlaceOfRow[(*FStoreRows)[I]] = static_cast<int32_t>(I);
+  }
+  TBookmark Found = NoBookmark;
+  for (uint32_t R : Rows)
+    if (FPlaceOfRow[R] >= 0 && (Found < 0 || FPlaceOfRow[R] < FPlaceOfRow[Found])) Found = R;
+  return Found;
+}
+
 void TQuery::BuildBaseRows(std::vector<uint32_t>& Rows) {
   if (FStoreRows)
     Rows = *FStoreRows;

@@ -111,16 +111,21 @@ class TQuery : public TDataSet {
   const TStringList& SQL() const { return FSQL; }
   // Runs a statement that returns no rows.
   void ExecSQL();
+  TBookmark LookupRow(const std::vector<uint32_t>& Rows) const override;
 
  protected:
   void InternalOpen() override;
-  void InternalClose() override { FStoreRows.reset(); }
+  void InternalClose() override;
   void BuildBaseRows(std::vector<uint32_t>& Rows) override;
 
  private:
   std::string FDatabaseName;
   TStringList FSQL;
-  // The order of a table's own store's rows, when the statement selected every row of that table
-  // with its columns as they are: the result shows them instead of a copy of their values.
+  // The rows of a table's own store the result consists of, in order, when the statement
+  // selected rows of that one table with its columns as they are: the result shows them instead
+  // of a copy of their values.
   std::optional<std::vector<uint32_t>> FStoreRows;
+  // The place of each stored row among FStoreRows (-1: not in the result), made for the first
+  // lookup into the result.
+  mutable std::vector<int32_t> FPlaceOfRow;
 };

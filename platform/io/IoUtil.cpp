@@ -65,39 +65,75 @@ std::string ErrnoText(int Err) {
 // ---------------------------------------------------------------- TMappedFile
 
 TMappedFile::TMappedFile(const std::string& Path) : FPath(Path) {
-  int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd < 0) RaiseFileError(Path, ErrnoText(errno));
+  FFd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (FFd < 0) RaiseFileError(Path, ErrnoText(errno));
+  auto Fail = [&](const std::string& Why) {
+    ::close(FFd);
+    FFd = -1;
+    RaiseFileError(Path, Why);
+  };
   struct stat St;
-  if (::fstat(Fd, &St) != 0) {
-    int E = errno;
-    ::close(Fd);
-    RaiseFileError(Path, ErrnoText(E));
-  }
-  if (S_ISDIR(St.st_mode)) {
-    ::close(Fd);
-    RaiseFileError(Path, "es un directorio, no un archivo de tabla");
-  }
-  if (!S_ISREG(St.st_mode)) {
-    ::close(Fd);
-    RaiseFileError(Path, "no es un archivo normal");
-  }
+  if (::fstat(FFd, &St) != 0) Fail(ErrnoText(errno));
+  if (S_ISDIR(St.st_mode)) Fail("es un directorio, no un archivo de tabla");
+  if (!S_ISREG(St.st_mode)) Fail("no es un archivo normal");
   FSize = static_cast<size_t>(St.st_size);
+  FMTimeNs = int64_t(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec;
   if (FSize > 0) {
-    void* P = ::mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE, Fd, 0);
-    if (P == MAP_FAILED) {
-      int E = errno;
-      ::close(Fd);
-      RaiseFileError(Path, ErrnoText(E));
-    }
-    ::madvise(P, FSize, MADV_SEQUENTIAL);
+    void* P = ::mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE, FFd, 0);
+    if (P == MAP_FAILED) Fail(ErrnoText(errno));
     FData = static_cast<const uint8_t*>(P);
     FMapped = true;
   }
-  ::close(Fd);
 }
 
 TMappedFile::~TMappedFile() {
   if (FMapped) ::munmap(const_cast<uint8_t*>(FData), FSize);
+  if (FFd >= 0) ::close(FFd);
+}
+
+bool TMappedFile::Changed() const {
+  struct stat St;
+  if (::fstat(FFd, &St) != 0) return true;
+  return static_cast<size_t>(St.st_size) != FSize ||
+         int64_t(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec != FMTimeNs;
+}
+
+void TMappedFile::Release() const {
+  // The mapping is private and never written: dropping its pages loses nothing.
+  if (FMapped) ::madvise(const_cast<uint8_t*>(FData), FSize, MADV_DONTNEED);
+}
+
+// ---------------------------------------------------------------- TFileColumns
+
+void TFileColumns::Decode(size_t Col, size_t First, size_t Count, TColumn& Out) const {
+  const std::string& Path = FFile->Path();
+  // A file written in place after it was opened would mix two versions of the table.
+  if (FFile->Changed())
+    RaiseFileError(Path, "ha cambiado desde que se abrió la tabla; vuelva a abrirla");
+  try {
+    DecodeRows(Col, First, Count, Out);
+  } catch (const EDatabaseError&) {
+    FFile->Release();
+    throw;
+  } catch (const Exception& E) {
+    FFile->Release();
+    RaiseFileError(Path, E.Message());
+  } catch (const std::bad_alloc&) {
+    FFile->Release();
+    RaiseFileError(Path, "no hay memoria suficiente para leer la tabla");
+  }
+  FFile->Release();
+}
+
+std::shared_ptr<TTableStore> MakeFileStore(std::vector<TColumnDef> Defs,
+                                           std::vector<std::string> Key, size_t Rows,
+                                           std::shared_ptr<const TColumnDecoder> Columns) {
+  auto Store = std::make_shared<TTableStore>();
+  for (TColumnDef& D : Defs) Store->AddColumn(std::move(D));
+  for (size_t I = 0; I < Store->Columns.size(); ++I)
+    Store->Columns[I] = TColumn(Store->Defs[I].DataType, Rows, Columns, I);
+  Store->PrimaryKey = std::move(Key);
+  return Store;
 }
 
 // ---------------------------------------------------------------- TTableSlice

@@ -19,7 +19,8 @@
 std::string ErrnoText(int Err);
 
 // The whole contents of a regular file, mapped read-only. Raises EDatabaseError naming the
-// file when it is missing, unreadable or not a regular file.
+// file when it is missing, unreadable or not a regular file. The file stays open while mapped,
+// so that a reader decoding it later can tell whether it was changed in place meanwhile.
 class TMappedFile {
  public:
   explicit TMappedFile(const std::string& Path);
@@ -29,13 +30,46 @@ class TMappedFile {
   const uint8_t* Data() const { return FData; }
   size_t Size() const { return FSize; }
   const std::string& Path() const { return FPath; }
+  // Whether the file mapped was written to (or cut short) since it was mapped: its size or
+  // modification time differ. A file replaced by renaming another over its name is not changed:
+  // the mapping keeps the file it had.
+  bool Changed() const;
+  // Lets go of the pages of the mapping read so far (they are read again from the file when
+  // needed): a pass over a large table does not keep the whole file resident.
+  void Release() const;
 
  private:
   std::string FPath;
   const uint8_t* FData = nullptr;
   size_t FSize = 0;
   bool FMapped = false;
+  int FFd = -1;
+  int64_t FMTimeNs = 0;
 };
+
+// The columns of a table file, decoded from its mapping when first read (see TColumn). Each
+// format's reader says how rows of a column decode (DecodeRows); this checks that the file was
+// not changed in place since it was opened, turns any failure into an EDatabaseError naming
+// the file, and lets go of the pages a pass read.
+class TFileColumns : public TColumnDecoder {
+ public:
+  explicit TFileColumns(std::shared_ptr<const TMappedFile> File) : FFile(std::move(File)) {}
+  void Decode(size_t Col, size_t First, size_t Count, TColumn& Out) const final;
+  const TMappedFile& File() const { return *FFile; }
+
+ protected:
+  // Appends rows [First, First + Count) of column Col to Out; raises naming the file.
+  virtual void DecodeRows(size_t Col, size_t First, size_t Count, TColumn& Out) const = 0;
+
+ private:
+  std::shared_ptr<const TMappedFile> FFile;
+};
+
+// A store of the columns Defs, each Rows long, that Columns decodes when they are first read;
+// Key names the primary-key columns.
+std::shared_ptr<TTableStore> MakeFileStore(std::vector<TColumnDef> Defs,
+                                           std::vector<std::string> Key, size_t Rows,
+                                           std::shared_ptr<const TColumnDecoder> Columns);
 
 // The rows a writer writes: every row of a store in order, or the chosen ones in the given order.
 class TRowSelection {

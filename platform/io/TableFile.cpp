@@ -137,6 +137,8 @@ void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
       if (R >= Count)
         RaiseFileError(Path, "la fila " + std::to_string(R) + " no existe en los datos a guardar");
   try {
+    // Each column is read whole as it is written: decoded in one pass first.
+    for (size_t I = 0; I < Data.ColumnCount(); ++I) Data.Column(I).Decode();
     switch (Format) {
       case TTableFormat::Paradox: {
         const std::string Memo = CompanionPath(Path, ".mb");

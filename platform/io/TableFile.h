@@ -17,8 +17,11 @@ enum class TTableFormat { Paradox, DBase, Ascii };
 TTableFormat TableFormatOf(const std::string& Path);
 
 // Loads a table file once per process and returns the shared store; reloaded only when the
-// file's size or modification time changes. Raises EDatabaseError naming the file and what
-// is wrong (missing, unreadable, truncated, corrupt).
+// file's size or modification time changes. Loading maps the file and checks its layout; each
+// column is decoded when first read (see TColumn), from the same mapping. Raises
+// EDatabaseError naming the file and what is wrong (missing, unreadable, truncated, corrupt);
+// what only reading the values finds (a missing or damaged memo file, a file written in place
+// since it was opened) is raised by the read that finds it, naming the file the same way.
 std::shared_ptr<const TTableStore> LoadTableFile(const std::string& Path);
 
 // Writes Rows (all rows when null) of Data as a new table file at Path. The file is written

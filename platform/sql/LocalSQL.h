@@ -23,8 +23,8 @@ class ESQLError : public EDatabaseError {
 std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql, const std::string& DatabaseName);
 
 // What a SELECT opened for a dataset gives: a store, and when that store is a table's own (the
-// statement selects every row of one table, in any order, with its columns as they are, so no
-// value needs copying) the order of its rows.
+// statement selects rows of one table, all or some, in any order, with its columns as they are,
+// so no value needs copying) the rows of the result in their order.
 struct TSelectResult {
   std::shared_ptr<const TTableStore> Store;
   std::optional<std::vector<uint32_t>> Rows;

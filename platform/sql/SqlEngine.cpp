@@ -241,6 +241,9 @@ int VtabDisconnect(sqlite3_vtab* V) {
 int VtabBestIndex(sqlite3_vtab* VBase, sqlite3_index_info* Info) {
   auto* V = reinterpret_cast<TStoreVtab*>(VBase);
   const double Rows = static_cast<double>(std::max<size_t>(V->Store->RowCount(), 1));
+  // The columns the statement reads, for a scan to decode them in one pass each.
+  Info->idxStr = sqlite3_mprintf("%llu", static_cast<unsigned long long>(Info->colUsed));
+  Info->needToFreeIdxStr = 1;
   Info->idxNum = -1;
   Info->estimatedCost = Rows;
   Info->estimatedRows = static_cast<sqlite3_int64>(Rows);
@@ -264,6 +267,12 @@ int VtabBestIndex(sqlite3_vtab* VBase, sqlite3_index_info* Info) {
     break;
   }
   return SQLITE_OK;
+}
+
+// Hands SQLite the message of a failed step of a cursor.
+void SetVtabError(sqlite3_vtab_cursor* C, const char* Message) {
+  sqlite3_free(C->pVtab->zErrMsg);
+  C->pVtab->zErrMsg = sqlite3_mprintf("%s", Message);
 }
 
 int VtabOpen(sqlite3_vtab* VBase, sqlite3_vtab_cursor** Out) {
@@ -299,11 +308,19 @@ bool IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value, const uint
       if (VT == SQLITE_INTEGER && static_cast<sqlite3_int64>(V) != sqlite3_value_int64(Value))
         return false;  // not exact as a double
       if (V != V) return true;
-      auto Less = [&](uint32_t R, double X) {  // Nulls sort first
-        return C.IsNull(R) || (C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R)) < X;
+      // The sorted order has the Nulls (and numbers that are not numbers) first.
+      auto Number = [&](uint32_t R, double& X) {
+        if (C.IsNull(R)) return false;
+        X = C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R);
+        return !std::isnan(X);
+      };
+      auto Less = [&](uint32_t R, double X) {
+        double Y;
+        return !Number(R, Y) || Y < X;
       };
       auto Greater = [&](double X, uint32_t R) {
-        return !C.IsNull(R) && X < (C.Kind() == TStorageKind::Int ? C.Int(R) : C.Double(R));
+        double Y;
+        return Number(R, Y) && X < Y;
       };
       const std::vector<uint32_t>& Sorted = S.SortedRows(Cols);
       auto Lo = std::lower_bound(Sorted.begin(), Sorted.end(), V, Less);
@@ -326,7 +343,15 @@ bool IndexLookup(const TTableStore& S, int Col, sqlite3_value* Value, const uint
   return false;
 }
 
-int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char*, int Argc,
+// Decodes in one pass each the columns a scan of every row reads (Used: SQLite's mask of the
+// columns used, the last bit standing for every column from the 64th on).
+void DecodeScanned(const TTableStore& S, const char* Used) {
+  const unsigned long long Mask = Used ? std::strtoull(Used, nullptr, 10) : ~0ull;
+  for (size_t C = 0; C < S.Columns.size(); ++C)
+    if (Mask & (1ull << std::min<size_t>(C, 63))) S.Columns[C].Decode();
+}
+
+int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char* IdxStr, int Argc,
                sqlite3_value** Argv) {
   auto* C = reinterpret_cast<TStoreCursor*>(CBase);
   C->At = 0;
@@ -341,6 +366,14 @@ int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char*, int Argc,
     // Fall back to a scan; SQLite checks the condition on every row anyway.
     C->Rows = nullptr;
     C->Count = C->Store->RowCount();
+  }
+  if (!C->Rows && C->Count > kColumnChunkRows) {
+    try {
+      DecodeScanned(*C->Store, IdxStr);
+    } catch (const std::exception& E) {
+      SetVtabError(CBase, E.what());
+      return SQLITE_ERROR;
+    }
   }
   return SQLITE_OK;
 }
@@ -367,23 +400,29 @@ int VtabColumn(sqlite3_vtab_cursor* CBase, sqlite3_context* Ctx, int Col) {
   }
   const TColumn& Column = C->Store->Columns[Col];
   const size_t Row = CursorRow(C);
-  if (Column.IsNull(Row)) {
-    sqlite3_result_null(Ctx);
-    return SQLITE_OK;
-  }
-  switch (Column.Kind()) {
-    case TStorageKind::Int:
-      sqlite3_result_int(Ctx, Column.Int(Row));
-      break;
-    case TStorageKind::Double:
-      sqlite3_result_double(Ctx, Column.Double(Row));
-      break;
-    case TStorageKind::String: {
-      // The store outlives the statement and is not changed meanwhile: no copy needed.
-      std::string_view S = Column.Str(Row);
-      sqlite3_result_text(Ctx, S.data(), static_cast<int>(S.size()), SQLITE_STATIC);
-      break;
+  try {
+    if (Column.IsNull(Row)) {
+      sqlite3_result_null(Ctx);
+      return SQLITE_OK;
     }
+    switch (Column.Kind()) {
+      case TStorageKind::Int:
+        sqlite3_result_int(Ctx, Column.Int(Row));
+        break;
+      case TStorageKind::Double:
+        sqlite3_result_double(Ctx, Column.Double(Row));
+        break;
+      case TStorageKind::String: {
+        // The store outlives the statement and is not changed meanwhile: no copy needed.
+        std::string_view S = Column.Str(Row);
+        sqlite3_result_text(Ctx, S.data(), static_cast<int>(S.size()), SQLITE_STATIC);
+        break;
+      }
+    }
+  } catch (const std::exception& E) {
+    // A value that cannot be decoded (a damaged file found on reading it) ends the statement.
+    sqlite3_result_error(Ctx, E.what(), -1);
+    return SQLITE_ERROR;
   }
   return SQLITE_OK;
 }
@@ -617,22 +656,6 @@ void CopyCell(TColumn& Dst, const TColumn& Src, sqlite3_int64 Row, int* MaxLen) 
   }
 }
 
-// A new store holding Rows of S in their order, each column as it is, with no field required:
-// the result of a plain selection of some of a table's rows.
-std::shared_ptr<TTableStore> CopyRows(const TTableStore& S, const std::vector<uint32_t>& Rows) {
-  auto Result = std::make_shared<TTableStore>();
-  for (TColumnDef D : S.Defs) {
-    D.Required = false;
-    Result->AddColumn(D);
-  }
-  for (size_t C = 0; C < S.Columns.size(); ++C) {
-    TColumn& Out = Result->Columns[C];
-    Out.Reserve(Rows.size());
-    for (uint32_t Row : Rows) CopyCell(Out, S.Columns[C], Row, nullptr);
-  }
-  return Result;
-}
-
 }  // namespace
 
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
@@ -733,6 +756,49 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
   return Result;
 }
 
+namespace {
+
+// The row ids a statement of RowText's form returns (its first column).
+std::vector<uint32_t> RowIdsOf(TSqliteDatabase& Db, const std::string& Sql,
+                               const std::string& Original) {
+  TSqliteStatement St(Db, Sql, Original);
+  std::vector<uint32_t> Rows;
+  while (St.Step()) Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
+  return Rows;
+}
+
+// Found (rows of S in row order, each once) in the order SQLite's ORDER BY over Cols gives them,
+// all ascending or all descending: the store's sorted order of Cols (Nulls first, numbers by
+// value, texts by their bytes), and rows with equal keys in the order they were found, which
+// SQLite's sort keeps. Descending reverses the groups of equal keys, not the rows within them.
+std::vector<uint32_t> OrderLikeSqlite(const TTableStore& S, const std::vector<int>& Cols, bool Desc,
+                                      const std::vector<uint32_t>& Found) {
+  const std::vector<uint32_t>& Sorted = S.SortedRows(Cols);
+  std::vector<uint32_t> Rows;
+  if (Found.size() == S.RowCount()) {
+    Rows = Sorted;
+  } else {
+    std::vector<uint8_t> Wanted(S.RowCount(), 0);
+    for (uint32_t R : Found) Wanted[R] = 1;
+    Rows.reserve(Found.size());
+    for (uint32_t R : Sorted)
+      if (Wanted[R]) Rows.push_back(R);
+  }
+  if (!Desc) return Rows;
+  std::vector<uint32_t> Out;
+  Out.reserve(Rows.size());
+  for (size_t End = Rows.size(); End > 0;) {
+    size_t Begin = End - 1;
+    while (Begin > 0 && S.CompareRows(Rows[Begin - 1], Rows[End - 1], Cols) == 0) --Begin;
+    Out.insert(Out.end(), Rows.begin() + static_cast<long>(Begin),
+               Rows.begin() + static_cast<long>(End));
+    End = Begin;
+  }
+  return Out;
+}
+
+}  // namespace
+
 std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
                                                              TSqlTableSource& Tables,
                                                              const std::string& Original) {
@@ -750,10 +816,24 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
   }
   TSqliteDatabase Db;
   Db.AttachStore(SqlTableName(0), S);
-  TSqliteStatement St(Db, T.RowText, Original);
-  std::vector<uint32_t> Rows;
-  while (St.Step()) Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
-  return Rows;
+  // An order by columns all one way is the store's cached sorted order of the rows found.
+  std::vector<int> Cols;
+  for (const auto& K : T.OrderKeys)
+    if (K.Table == 0 && K.Desc == T.OrderKeys.front().Desc) Cols.push_back(K.Column);
+  if (!Cols.empty() && Cols.size() == T.OrderKeys.size()) {
+    std::vector<uint32_t> Found;
+    if (T.EveryRow) {
+      // Every row, in row order, as a scan would find them: no need to ask SQLite.
+      Found.resize(S->RowCount());
+      for (uint32_t R = 0; R < Found.size(); ++R) Found[R] = R;
+    } else {
+      Found = RowIdsOf(Db, T.UnorderedRowText, Original);
+    }
+    // SQLite keeps rows with equal keys in the order it finds them: row order when it scans.
+    if (std::is_sorted(Found.begin(), Found.end()))
+      return OrderLikeSqlite(*S, Cols, T.OrderKeys.front().Desc, Found);
+  }
+  return RowIdsOf(Db, T.RowText, Original);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -775,14 +855,10 @@ TSelectResult OpenSelect(const std::string& Sql, const std::string& DatabaseName
     RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
   TSqlTableSource Tables(DatabaseName);
   TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
-  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql)) {
-    std::shared_ptr<const TTableStore> S = Tables.Store(T.Tables[0].Path);
-    // Every row of the table, in any order: the result is the table's own store seen in that
-    // order. Some of its rows are copied, so that nothing that reads a result's store (a lookup
-    // into it) meets rows the result lacks.
-    if (Rows->size() == S->RowCount()) return {S, std::move(Rows)};
-    return {CopyRows(*S, *Rows), std::nullopt};
-  }
+  // Rows of one table, with its columns as they are: the result is the table's own store seen
+  // through those rows, in their order (a dataset over it finds only them, see TQuery).
+  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql))
+    return {Tables.Store(T.Tables[0].Path), std::move(Rows)};
   return {RunTranslatedSelect(T, Tables, Sql), std::nullopt};
 }
 

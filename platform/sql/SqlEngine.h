@@ -84,7 +84,8 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
                                                  const std::string& Original);
 // The rows a translated SELECT returns of its one table, in order, when it selects that table's
 // columns as they are (same order, names and types, texts of a known size); nothing otherwise.
-// The rows are read from SQLite without a value.
+// The rows are read from SQLite without a value; an ORDER BY of the table's columns (all one
+// way) orders them through the store's cached sorted rows, exactly as SQLite's sort would.
 std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
                                                              TSqlTableSource& Tables,
                                                              const std::string& Original);

@@ -226,16 +226,21 @@ class TTranslator {
       FClause = TClause::Having;
       Sql += " HAVING " + Expr(*FSel.Having).Sql;
     }
+    const std::string Unordered = Sql;
+    bool PlainOrder = true;  // every ORDER BY term a column as it is
     if (!FSel.OrderBy.empty()) {
       FClause = TClause::OrderBy;
       Sql += " ORDER BY ";
       for (size_t I = 0; I < FSel.OrderBy.size(); ++I) {
         // Ordinals and aliases point into the select list, which the row form rewrites.
         if (FSel.OrderBy[I].Expr->Kind == TSqlExprKind::Number) FUsesSelectList = true;
-        Sql += (I ? ", " : "") + Expr(*FSel.OrderBy[I].Expr).Sql +
-               (FSel.OrderBy[I].Desc ? " DESC" : " ASC");
+        const TX X = Expr(*FSel.OrderBy[I].Expr);
+        Sql += (I ? ", " : "") + X.Sql + (FSel.OrderBy[I].Desc ? " DESC" : " ASC");
+        PlainOrder &= X.Cls == TXClass::Column && X.Table >= 0 && X.Col >= 0;
+        if (PlainOrder) FOut.OrderKeys.push_back({X.Table, X.Col, FSel.OrderBy[I].Desc});
       }
     }
+    if (!PlainOrder) FOut.OrderKeys.clear();
     FOut.Text = std::string("SELECT ") + (FSel.Distinct ? "DISTINCT " : "") + Items + Sql;
     if (!FSel.Distinct && FSel.GroupBy.empty() && !FSel.Having && !FAggregate && !FUsesSelectList) {
       std::string Ids;
@@ -245,8 +250,14 @@ class TTranslator {
         AllIds &= Id != nullptr;
         if (Id) Ids += (T ? ", " : "") + QuoteSqlName(SqlTableName(T)) + "." + Id;
       }
-      if (AllIds) FOut.RowText = "SELECT " + Ids + (RowItems.empty() ? "" : ", " + RowItems) + Sql;
+      if (AllIds) {
+        const std::string Select = "SELECT " + Ids + (RowItems.empty() ? "" : ", " + RowItems);
+        FOut.RowText = Select + Sql;
+        if (!FOut.OrderKeys.empty()) FOut.UnorderedRowText = Select + Unordered;
+        FOut.EveryRow = FSel.From.size() == 1 && !FSel.Where;
+      }
     }
+    if (FOut.UnorderedRowText.empty()) FOut.OrderKeys.clear();
     return std::move(FOut);
   }
 

@@ -38,6 +38,19 @@ struct TSqlTranslation {
   // result order; the engine copies plain columns straight from the stores. Empty when the
   // query groups, aggregates or removes duplicates, where row numbers would change the result.
   std::string RowText;
+  // One term of ORDER BY that names a column of a FROM entry as it is.
+  struct TOrderKey {
+    int Table = -1;
+    int Column = -1;
+    bool Desc = false;
+  };
+  // The ORDER BY terms when every one names a column as it is and RowText exists (the rows'
+  // order then follows from the stores' sorted rows), with UnorderedRowText: RowText without its
+  // ORDER BY. Both empty otherwise.
+  std::vector<TOrderKey> OrderKeys;
+  std::string UnorderedRowText;
+  // UnorderedRowText returns every row of its one table (no WHERE, no join).
+  bool EveryRow = false;
 };
 
 // Translates a parsed SELECT. Raises ESQLError naming the token and its position for an

@@ -247,71 +247,102 @@ const TCodePage& CodePageOfSchema(const TSchema& S, const std::string& SchPath) 
   RaiseCorrupt(SchPath, "juego de caracteres desconocido '" + S.Charset + "'");
 }
 
-// Reads the records of the text into the store's columns: values separated by the separator,
-// texts within the delimiter (a doubled delimiter stands for one, line breaks allowed inside),
-// one record per line. Errors name the file, the line and the field.
-class TAsciiParser {
+// The records of the text: values separated by the separator, texts within the delimiter (a
+// doubled delimiter stands for one, line breaks allowed inside), one record per line. Scan walks
+// the whole text once and finds where each record starts, checking its structure and values;
+// Decode reads one field of some records and converts it to the field's type. Errors name the
+// file, the line and the field.
+class TAsciiText {
  public:
-  TAsciiParser(const TMappedFile& F, const TSchema& S, const TCodePage& Cp, TTableStore& Store)
+  TAsciiText(const TMappedFile& F, const TSchema& S, const TCodePage& Cp)
       : FPath(F.Path()),
         FS(S),
         FCp(Cp),
-        FStore(Store),
-        P(reinterpret_cast<const char*>(F.Data())),
-        End(P + F.Size()) {
+        Data(reinterpret_cast<const char*>(F.Data())),
+        Begin(Data),
+        P(Begin),
+        End(Begin + F.Size()) {
     // Skip a UTF-8 byte-order mark.
-    if (F.Size() >= 3 && std::memcmp(P, "\xEF\xBB\xBF", 3) == 0) P += 3;
+    if (F.Size() >= 3 && std::memcmp(P, "\xEF\xBB\xBF", 3) == 0) Begin = P += 3;
   }
 
-  void ReadAll() {
-    const size_t Lines = std::count(P, End, '\n') + 1;
-    for (TColumn& C : FStore.Columns) C.Reserve(Lines);
+  // Where each record starts (as offsets from the start of the file).
+  std::vector<size_t> Scan() {
+    std::vector<size_t> Starts;
     while (P < End) {
       // Blank lines (also a last line without content) hold no record.
       if (*P == '\n' || (*P == '\r' && P + 1 < End && P[1] == '\n')) {
         P += *P == '\r' ? 2 : 1;
-        ++FLineNo;
         continue;
       }
-      ReadRecord();
+      Starts.push_back(static_cast<size_t>(P - Data));
+      ScanRecord();
+    }
+    return Starts;
+  }
+
+  // Appends to Out the value of field Field of each record starting at Starts[First..First+Count)
+  // (Null where a record has fewer values).
+  void Decode(size_t Field, const std::vector<size_t>& Starts, size_t First, size_t Count,
+              TColumn& Out) {
+    for (size_t R = First; R < First + Count; ++R) {
+      P = Data + Starts[R];
+      for (size_t F = 0;; ++F) {
+        bool WasQuoted = false;
+        std::string_view V = NextValue(F, WasQuoted);
+        if (F == Field) {
+          AppendValue(Out, Field, WasQuoted ? V : TrimView(V));
+          break;
+        }
+        if (P >= End || *P != FS.Separator) {
+          Out.AppendNull();
+          break;
+        }
+        ++P;
+      }
     }
   }
 
  private:
-  [[noreturn]] void Fail(size_t Field, const std::string& Why) {
-    RaiseCorrupt(FPath, "línea " + std::to_string(FLineNo) +
+  // Raises for field Field of the record being read, on the line where At lies.
+  [[noreturn]] void Fail(size_t Field, const std::string& Why, const char* At) {
+    const size_t Line = 1 + static_cast<size_t>(std::count(Begin, At, '\n'));
+    RaiseCorrupt(FPath, "línea " + std::to_string(Line) +
                             (Field < FS.Fields.size() ? ", campo '" + FS.Fields[Field].Name + "'"
                                                       : std::string()) +
                             ": " + Why);
   }
 
   [[noreturn]] void Bad(size_t Field, std::string_view V, const char* What) {
-    Fail(Field, "'" + std::string(V) + "' " + What);
+    Fail(Field, "'" + std::string(V) + "' " + What, P);
   }
 
-  void ReadRecord() {
+  // Checks one record's structure and that each value converts to its field's type (converted
+  // into scratch columns, dropped every few thousand records): a bad value is found on opening,
+  // with its line, as a table of text is read once anyway.
+  void ScanRecord() {
     const size_t NumFields = FS.Fields.size();
-    size_t Field = 0;
-    for (;;) {
+    if (FChecked.empty() || FChecked.front().Size() >= 4096) {
+      FChecked.clear();
+      for (const TSchemaField& Fd : FS.Fields) FChecked.emplace_back(Fd.Type);
+    }
+    for (size_t Field = 0;; ++Field) {
       bool WasQuoted = false;
-      std::string_view V = NextValue(Field, WasQuoted);
+      const std::string_view V = NextValue(Field, WasQuoted);
       if (Field >= NumFields)
-        Fail(Field, "hay más valores que campos en el esquema (" + std::to_string(NumFields) + ")");
-      if (!WasQuoted) V = TrimView(V);
-      AppendValue(Field, V);
-      ++Field;
+        Fail(Field, "hay más valores que campos en el esquema (" + std::to_string(NumFields) + ")",
+             P);
+      AppendValue(FChecked[Field], Field, WasQuoted ? V : TrimView(V));
       if (P < End && *P == FS.Separator) {
         ++P;
         continue;
       }
       // End of the record: only a line break (or the end) may follow.
       if (P < End && *P == '\r') ++P;
-      if (P < End && *P != '\n') Fail(Field - 1, "sobran caracteres tras el valor");
+      if (P < End && *P != '\n') Fail(Field, "sobran caracteres tras el valor", P);
       if (P < End) ++P;
-      ++FLineNo;
-      break;
+      return;
     }
-    for (; Field < NumFields; ++Field) FStore.Columns[Field].AppendNull();
   }
 
   // The next value's text: within the delimiter (undoubled), or up to the separator or the end
@@ -323,14 +354,11 @@ class TAsciiParser {
       return std::string_view(Start, P - Start);
     }
     WasQuoted = true;
-    const size_t RecordLine = FLineNo;
+    const char* const Opening = P;
     const char* Start = ++P;
     bool Doubled = false;
     for (;;) {
-      if (P >= End) {
-        FLineNo = RecordLine;
-        Fail(Field, "falta el delimitador de cierre");
-      }
+      if (P >= End) Fail(Field, "falta el delimitador de cierre", Opening);
       if (*P == FS.Delimiter) {
         if (P + 1 < End && P[1] == FS.Delimiter) {
           Doubled = true;
@@ -339,7 +367,6 @@ class TAsciiParser {
         }
         break;
       }
-      if (*P == '\n') ++FLineNo;
       ++P;
     }
     std::string_view V(Start, P - Start);
@@ -353,14 +380,13 @@ class TAsciiParser {
     return FQuoted;
   }
 
-  // Appends V, converted to the field's type, to the field's column (empty: Null).
-  void AppendValue(size_t Field, std::string_view V) {
-    TColumn& Col = FStore.Columns[Field];
+  // Appends V, converted to the field's type, to Col (empty: Null).
+  void AppendValue(TColumn& Col, size_t Field, std::string_view V) {
     const TFieldType T = FS.Fields[Field].Type;
     if (V.empty()) return Col.AppendNull();
     if (IsTextType(T)) {
       if (FCp.IsUtf8() || IsAscii(V)) {
-        if (FCp.IsUtf8() && !IsValidUtf8(V)) Fail(Field, "el texto no es UTF-8 válido");
+        if (FCp.IsUtf8() && !IsValidUtf8(V)) Fail(Field, "el texto no es UTF-8 válido", P);
         return Col.AppendString(V);
       }
       FDecoded.clear();
@@ -414,25 +440,51 @@ class TAsciiParser {
   const std::string& FPath;
   const TSchema& FS;
   const TCodePage& FCp;
-  TTableStore& FStore;
+  const char* Data;   // the whole file
+  const char* Begin;  // the text after a byte-order mark
   const char* P;
   const char* End;
-  size_t FLineNo = 1;
   std::string FQuoted, FDecoded;
+  std::vector<TColumn> FChecked;  // scratch columns of the values checked while scanning
+};
+
+// The columns of an ASCII table, decoded from the mapped text record by record.
+class TAsciiColumns : public TFileColumns {
+ public:
+  TAsciiColumns(std::shared_ptr<const TMappedFile> File, TSchema Schema, const TCodePage& Cp,
+                std::vector<size_t> Starts)
+      : TFileColumns(std::move(File)),
+        FSchema(std::move(Schema)),
+        FCp(Cp),
+        FStarts(std::move(Starts)) {}
+
+ protected:
+  void DecodeRows(size_t Col, size_t First, size_t Count, TColumn& Out) const override {
+    TAsciiText(File(), FSchema, FCp).Decode(Col, FStarts, First, Count, Out);
+  }
+
+ private:
+  TSchema FSchema;
+  const TCodePage& FCp;
+  std::vector<size_t> FStarts;
 };
 
 }  // namespace
 
 std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
-  TMappedFile F(TextPath);  // first, so a missing table names the table itself
+  auto F = std::make_shared<TMappedFile>(TextPath);  // first, so a missing table names the table
   const std::string SchPath = SchemaPathOf(TextPath);
-  const TSchema S = ReadSchema(SchPath);
+  TSchema S = ReadSchema(SchPath);
   const TCodePage& Cp = CodePageOfSchema(S, SchPath);
-  auto Store = std::make_shared<TTableStore>();
+  std::vector<TColumnDef> Defs;
   for (const TSchemaField& Fd : S.Fields)
-    Store->AddColumn({Fd.Name, Fd.Type, IsTextType(Fd.Type) ? Fd.Size : 0, false});
-  TAsciiParser(F, S, Cp, *Store).ReadAll();
-  return Store;
+    Defs.push_back({Fd.Name, Fd.Type, IsTextType(Fd.Type) ? Fd.Size : 0, false});
+  // The records are found (and their structure checked) now, their values read when first used.
+  std::vector<size_t> Starts = TAsciiText(*F, S, Cp).Scan();
+  F->Release();
+  const size_t Rows = Starts.size();
+  auto Columns = std::make_shared<TAsciiColumns>(F, std::move(S), Cp, std::move(Starts));
+  return MakeFileStore(std::move(Defs), {}, Rows, std::move(Columns));
 }
 
 namespace {

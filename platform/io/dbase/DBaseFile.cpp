@@ -1,6 +1,7 @@
-// dBase ".dbf" tables through shapelib. The header is checked against the file before shapelib
-// sees it, shapelib's error callback is routed into our exceptions, and records are read and
-// written as raw tuples formatted here, so every value's text is under our control.
+// dBase ".dbf" tables. Reading maps the one file, checks its header against it and decodes the
+// records' texts here, column by column when first read; writing goes through shapelib for the
+// header (its error callback routed into our exceptions) and formats the records here, so every
+// value's text is under our control.
 #include "dbase/DBaseFile.h"
 
 #include <shapefil.h>
@@ -31,30 +32,6 @@ SAHooks Hooks() {
   SASetupDefaultHooks(&H);
   H.Error = OnShapelibError;
   return H;
-}
-
-// shapelib opens a table by its name with ".dbf" (then ".DBF") put in place of its extension,
-// and looks for a ".cpg" beside it the same way: the table being opened is opened whatever the
-// letter case of its extension, and the companion is found in any case.
-thread_local const std::string* OpeningPath = nullptr;
-
-SAFile OpenNamed(const char* Name, const char* Access) {
-  static const SAHooks Default = Hooks();
-  std::string Path = Name;
-  const std::string Ext = LowerCase(ExtractFileExt(Path));
-  if (OpeningPath && Ext == ".dbf") Path = *OpeningPath;
-  if (OpeningPath && Ext == ".cpg") Path = CompanionPath(*OpeningPath, ".cpg");
-  return Default.FOpen(Path.c_str(), Access);
-}
-
-// Opens Path for reading through shapelib, whatever the letter case of its extension.
-DBFHandle OpenForReading(const std::string& Path) {
-  SAHooks H = Hooks();
-  H.FOpen = OpenNamed;
-  OpeningPath = &Path;
-  DBFHandle D = DBFOpenLL(Path.c_str(), "rb", &H);
-  OpeningPath = nullptr;
-  return D;
 }
 
 // Owns a DBFHandle.
@@ -145,35 +122,52 @@ inline uint32_t U32(const uint8_t* P) {
   return uint32_t(P[0]) | (uint32_t(P[1]) << 8) | (uint32_t(P[2]) << 16) | (uint32_t(P[3]) << 24);
 }
 
+// One field as the header describes it.
 struct TDbfField {
+  std::string Name;  // in the file's code page, blanks and zeros around it removed
   char Type;
   unsigned Width, Decimals;
 };
 
-// Checks the header against the file; returns the fields. Raises naming the file.
-std::vector<TDbfField> CheckHeader(const TMappedFile& F, unsigned& Ldid) {
+inline std::string_view TrimSpaces(std::string_view S) {
+  while (!S.empty() && (S.front() == ' ' || S.front() == '\0')) S.remove_prefix(1);
+  while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.remove_suffix(1);
+  return S;
+}
+
+// What the header says, checked against the file.
+struct TDbfHeader {
+  uint32_t Records = 0;
+  unsigned HeaderLen = 0, RecordLen = 0, Ldid = 0;
+  std::vector<TDbfField> Fields;
+};
+
+// Reads and checks the header against the file. Raises naming the file.
+TDbfHeader CheckHeader(const TMappedFile& F) {
   const std::string& Path = F.Path();
   const uint8_t* D = F.Data();
   const size_t Size = F.Size();
   if (Size < 32)
     RaiseCorrupt(Path,
                  "está truncado (" + std::to_string(Size) + " bytes, la cabecera necesita 32)");
-  const uint32_t Records = U32(D + 4);
-  const unsigned HeaderLen = U16(D + 8);
-  const unsigned RecordLen = U16(D + 10);
-  Ldid = D[29];
+  TDbfHeader H;
+  H.Records = U32(D + 4);
+  H.HeaderLen = U16(D + 8);
+  H.RecordLen = U16(D + 10);
+  H.Ldid = D[29];
   if ((D[0] & 0x07) == 4)
     RaiseCorrupt(Path, "es una tabla dBase de nivel 7, cuyo formato no se admite");
-  if (HeaderLen < 33)
-    RaiseCorrupt(Path, "tamaño de cabecera fuera de rango (" + std::to_string(HeaderLen) + ")");
-  if (HeaderLen > Size)
-    RaiseCorrupt(Path, "está truncado (la cabecera declara " + std::to_string(HeaderLen) +
+  if (H.HeaderLen < 33)
+    RaiseCorrupt(Path, "tamaño de cabecera fuera de rango (" + std::to_string(H.HeaderLen) + ")");
+  if (H.HeaderLen > Size)
+    RaiseCorrupt(Path, "está truncado (la cabecera declara " + std::to_string(H.HeaderLen) +
                            " bytes y el archivo tiene " + std::to_string(Size) + ")");
-  if (RecordLen < 1) RaiseCorrupt(Path, "tamaño de registro fuera de rango (0)");
-  std::vector<TDbfField> Fields;
+  if (H.RecordLen < 1) RaiseCorrupt(Path, "tamaño de registro fuera de rango (0)");
   unsigned Sum = 1;  // the deletion flag
-  for (size_t P = 32; P + 32 <= HeaderLen && D[P] != 0x0D; P += 32) {
+  for (size_t P = 32; P + 32 <= H.HeaderLen && D[P] != 0x0D; P += 32) {
     TDbfField Fd;
+    const char* Name = reinterpret_cast<const char*>(D + P);
+    Fd.Name = std::string(TrimSpaces(std::string_view(Name, strnlen(Name, 11))));
     Fd.Type = static_cast<char>(D[P + 11]);
     Fd.Width = D[P + 16];
     Fd.Decimals = D[P + 17];
@@ -182,26 +176,20 @@ std::vector<TDbfField> CheckHeader(const TMappedFile& F, unsigned& Ldid) {
       Fd.Decimals = 0;
     }
     if (Fd.Width == 0)
-      RaiseCorrupt(Path, "el campo " + std::to_string(Fields.size() + 1) + " tiene tamaño 0");
+      RaiseCorrupt(Path, "el campo " + std::to_string(H.Fields.size() + 1) + " tiene tamaño 0");
     Sum += Fd.Width;
-    Fields.push_back(Fd);
+    H.Fields.push_back(std::move(Fd));
   }
-  if (Fields.empty()) RaiseCorrupt(Path, "la tabla no tiene campos");
-  if (Sum != RecordLen)
-    RaiseCorrupt(Path, "el tamaño de registro (" + std::to_string(RecordLen) +
+  if (H.Fields.empty()) RaiseCorrupt(Path, "la tabla no tiene campos");
+  if (Sum != H.RecordLen)
+    RaiseCorrupt(Path, "el tamaño de registro (" + std::to_string(H.RecordLen) +
                            ") no coincide con el de sus campos (" + std::to_string(Sum) + ")");
-  const uint64_t Needed = uint64_t(HeaderLen) + uint64_t(Records) * RecordLen;
+  const uint64_t Needed = uint64_t(H.HeaderLen) + uint64_t(H.Records) * H.RecordLen;
   if (Needed > Size)
-    RaiseCorrupt(Path, "está truncado (declara " + std::to_string(Records) + " registros de " +
-                           std::to_string(RecordLen) + " bytes y faltan " +
+    RaiseCorrupt(Path, "está truncado (declara " + std::to_string(H.Records) + " registros de " +
+                           std::to_string(H.RecordLen) + " bytes y faltan " +
                            std::to_string(Needed - Size) + " bytes)");
-  return Fields;
-}
-
-inline std::string_view TrimSpaces(std::string_view S) {
-  while (!S.empty() && (S.front() == ' ' || S.front() == '\0')) S.remove_prefix(1);
-  while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.remove_suffix(1);
-  return S;
+  return H;
 }
 
 inline int Digits(std::string_view S, size_t At, size_t N) {
@@ -213,12 +201,19 @@ inline int Digits(std::string_view S, size_t At, size_t N) {
   return V;
 }
 
-// The code page of the text: the language-driver byte, else a ".cpg" companion, else CP1252.
-const TCodePage& CodePageOf(unsigned Ldid, DBFHandle Hd) {
+// The code page of the text: the language-driver byte, else the first line of a ".cpg"
+// companion (found in any letter case), else CP1252.
+const TCodePage& CodePageOf(unsigned Ldid, const std::string& Path) {
   std::string CpName = CodePageOfLdid(Ldid);
   if (Ldid == 0) {
-    if (const char* Cpg = DBFGetCodePage(Hd)) {
-      std::string N = CodePageOfCpg(Cpg);
+    const std::string Cpg = CompanionPath(Path, ".cpg");
+    struct stat St;
+    if (::stat(Cpg.c_str(), &St) == 0 && S_ISREG(St.st_mode)) {
+      TMappedFile F(Cpg);
+      std::string_view Text(reinterpret_cast<const char*>(F.Data()),
+                            std::min<size_t>(F.Size(), 255));
+      Text = Text.substr(0, Text.find_first_of(std::string_view("\n\r\0", 3)));
+      std::string N = CodePageOfCpg(std::string(Text));
       if (!N.empty()) CpName = N;
     }
   }
@@ -228,63 +223,52 @@ const TCodePage& CodePageOf(unsigned Ldid, DBFHandle Hd) {
 // Where a field lies in the record and how its text reads.
 struct TDbfColumn {
   TFieldType Type;
-  int Offset, Width;
+  size_t Offset, Width;
 };
 
-// The fields as shapelib reads them, checked against the header check's; adds a column to Store
-// for each.
-std::vector<TDbfColumn> ReadLayout(DBFHandle Hd, const std::vector<TDbfField>& Checked,
-                                   const std::string& Path, const TCodePage& Cp,
-                                   TTableStore& Store) {
-  const int NumFields = DBFGetFieldCount(Hd);
-  std::vector<TDbfColumn> Layout(NumFields);
-  for (int I = 0; I < NumFields; ++I) {
-    char Name[XBASE_FLDNAME_LEN_READ + 1] = {0};
-    int Width = 0, Dec = 0;
-    DBFGetFieldInfo(Hd, I, Name, &Width, &Dec);
-    TDbfColumn& L = Layout[I];
-    L.Offset = Hd->panFieldOffset[I];
-    L.Width = Hd->panFieldSize[I];
-    if (L.Width != static_cast<int>(Checked[I].Width) || L.Offset < 1 ||
-        L.Offset + L.Width > Hd->nRecordLength)
-      RaiseCorrupt(Path, "la descripción del campo " + std::to_string(I + 1) + " es incoherente");
-    switch (DBFGetNativeFieldType(Hd, I)) {
-      case 'C':
-        L.Type = ftString;
-        break;
-      case 'N':
-        L.Type = Dec == 0 && Width <= 11 ? ftInteger : ftFloat;
-        break;
-      case 'F':
-        L.Type = ftFloat;
-        break;
-      case 'L':
-        L.Type = ftBoolean;
-        break;
-      case 'D':
-        L.Type = ftDate;
-        break;
-      case 'M':
-        L.Type = ftMemo;
-        break;
-      default:
-        L.Type = ftBlob;
-        break;  // binary kinds are not shown
-    }
-    TColumnDef Def;
-    Cp.Decode(TrimSpaces(Name), Def.Name);
-    if (Def.Name.empty()) Def.Name = "Field" + std::to_string(I + 1);
-    Def.DataType = L.Type;
-    Def.Size = L.Type == ftString ? Width : 0;
-    Store.AddColumn(std::move(Def));
+// The column type of a field; a whole-number field may still become a float column (see
+// WidensToFloat).
+TFieldType ColumnTypeOf(const TDbfField& Fd) {
+  switch (Fd.Type) {
+    case 'C':
+      return ftString;
+    case 'N':
+      return Fd.Decimals == 0 && Fd.Width <= 11 ? ftInteger : ftFloat;
+    case 'F':
+      return ftFloat;
+    case 'L':
+      return ftBoolean;
+    case 'D':
+      return ftDate;
+    case 'M':
+      return ftMemo;
+    default:
+      return ftBlob;  // binary kinds are not shown
   }
-  return Layout;
 }
 
-// Appends the value of one field of one record, from its text Raw. A whole number too wide for
-// 32 bits is appended empty and sets Overflow, so that the column is read again as floats.
+// Whether the text of a whole-number field makes its column a float column: a number that is
+// not a 32-bit whole number (too wide, or with decimals). Most texts are at most nine digits with
+// blanks and a sign, which read the same either way and are told at a glance.
+bool WidensToFloat(const char* P, size_t Width) {
+  unsigned DigitCount = 0;
+  bool Other = false;
+  for (size_t I = 0; I < Width; ++I) {
+    const unsigned char C = static_cast<unsigned char>(P[I]);
+    const bool Digit = static_cast<unsigned char>(C - '0') < 10;
+    DigitCount += Digit;
+    Other |= !Digit && C != ' ' && C != '\0' && C != '-' && C != '+';
+  }
+  if (!Other && DigitCount <= 9) return false;
+  const std::string_view S = TrimSpaces(std::string_view(P, Width));
+  int32_t I;
+  double X;
+  return !S.empty() && S[0] != '*' && !TextToInt(S, I) && TextToDouble(S, X);
+}
+
+// Appends the value of one field of one record, from its text Raw.
 void DecodeValue(TColumn& Col, TFieldType Type, std::string_view Raw, const TCodePage& Cp,
-                 std::string& Scratch, uint8_t& Overflow) {
+                 std::string& Scratch) {
   switch (Type) {
     case ftString: {
       std::string_view S = Raw;
@@ -299,15 +283,13 @@ void DecodeValue(TColumn& Col, TFieldType Type, std::string_view Raw, const TCod
       return;
     }
     case ftInteger: {
+      // The column holds no text that reads as a float (else it would be one).
       std::string_view S = TrimSpaces(Raw);
       int32_t V;
-      double X;
-      if (!S.empty() && S[0] != '*' && TextToInt(S, V)) {
+      if (!S.empty() && S[0] != '*' && TextToInt(S, V))
         Col.AppendInt(V);
-      } else {
-        if (!S.empty() && S[0] != '*' && TextToDouble(S, X)) Overflow = 1;
+      else
         Col.AppendNull();
-      }
       return;
     }
     case ftFloat: {
@@ -345,80 +327,97 @@ void DecodeValue(TColumn& Col, TFieldType Type, std::string_view Raw, const TCod
   }
 }
 
-// The records of the file, straight from the mapping (the header check guarantees that every
-// one lies inside it); deleted records are skipped.
-class TDbfRecords {
+// The columns of a dBase table, decoded from the mapped file: the records lie one after the
+// other behind the header (the header check guarantees that every one lies inside the file);
+// deleted records are not rows.
+class TDBaseColumns : public TFileColumns {
  public:
-  TDbfRecords(const TMappedFile& F, DBFHandle Hd)
-      : FData(reinterpret_cast<const char*>(F.Data()) + Hd->nHeaderLength),
-        FLen(Hd->nRecordLength),
-        FCount(DBFGetRecordCount(Hd)) {}
-  // Calls Fn(Record) for each record that is not deleted, in order.
-  template <class F>
-  void ForEach(F&& Fn) const {
-    for (int R = 0; R < FCount; ++R) {
-      const char* Rec = FData + size_t(R) * FLen;
-      if (Rec[0] != '*') Fn(Rec);
+  TDBaseColumns(std::shared_ptr<const TMappedFile> File, const TDbfHeader& H,
+                std::vector<TDbfColumn> Layout, const TCodePage& Cp,
+                std::vector<uint32_t> RecordOfRow)
+      : TFileColumns(std::move(File)),
+        FRecords(reinterpret_cast<const char*>(this->File().Data()) + H.HeaderLen),
+        FRecordLen(H.RecordLen),
+        FLayout(std::move(Layout)),
+        FCp(Cp),
+        FRecordOfRow(std::move(RecordOfRow)) {}
+
+ protected:
+  void DecodeRows(size_t Col, size_t First, size_t Count, TColumn& Out) const override {
+    const TDbfColumn& L = FLayout[Col];
+    std::string Scratch;
+    for (size_t Row = First; Row < First + Count; ++Row) {
+      const size_t Record = FRecordOfRow.empty() ? Row : FRecordOfRow[Row];
+      DecodeValue(Out, L.Type, std::string_view(FRecords + Record * FRecordLen + L.Offset, L.Width),
+                  FCp, Scratch);
     }
   }
-  int Count() const { return FCount; }
 
  private:
-  const char* FData;
-  size_t FLen;
-  int FCount;
+  const char* FRecords;
+  size_t FRecordLen;
+  std::vector<TDbfColumn> FLayout;
+  const TCodePage& FCp;
+  std::vector<uint32_t> FRecordOfRow;  // empty when no record is deleted
 };
-
-// Reads column I again as floats: its whole numbers do not all fit 32 bits.
-void WidenToFloats(TTableStore& Store, size_t I, const TDbfColumn& L, const TDbfRecords& Records) {
-  TColumn Floats(ftFloat);
-  Floats.Reserve(Store.Columns[I].Size());
-  Records.ForEach([&](const char* Rec) {
-    std::string_view S = TrimSpaces(std::string_view(Rec + L.Offset, L.Width));
-    double X;
-    if (!S.empty() && S[0] != '*' && TextToDouble(S, X))
-      Floats.AppendDouble(X);
-    else
-      Floats.AppendNull();
-  });
-  Store.Columns[I] = std::move(Floats);
-  Store.Defs[I].DataType = ftFloat;
-}
 
 }  // namespace
 
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
-  unsigned Ldid = 0;
-  TMappedFile File(Path);
-  std::vector<TDbfField> Checked = CheckHeader(File, Ldid);
-
-  LastShapelibError.clear();
-  TDbfHandle Dbf(OpenForReading(Path));
-  if (!Dbf.Get())
-    RaiseCorrupt(Path, LastShapelibError.empty() ? "shapelib no puede abrirlo" : LastShapelibError);
-  DBFHandle Hd = Dbf.Get();
-  const int NumRecords = DBFGetRecordCount(Hd);
-  if (DBFGetFieldCount(Hd) != static_cast<int>(Checked.size()) || NumRecords < 0 ||
-      uint32_t(NumRecords) != U32(File.Data() + 4) || Hd->nHeaderLength != U16(File.Data() + 8) ||
-      Hd->nRecordLength != U16(File.Data() + 10))
-    RaiseCorrupt(Path, "la descripción de los campos es incoherente");
-
-  const TCodePage& Cp = CodePageOf(Ldid, Hd);
-  auto Store = std::make_shared<TTableStore>();
-  const std::vector<TDbfColumn> Layout = ReadLayout(Hd, Checked, Path, Cp, *Store);
-  const TDbfRecords Records(File, Hd);
-  for (TColumn& C : Store->Columns) C.Reserve(NumRecords);
-  std::vector<uint8_t> Overflow(Layout.size(), 0);
-  std::string Scratch;
-  Records.ForEach([&](const char* Rec) {
-    for (size_t I = 0; I < Layout.size(); ++I)
-      DecodeValue(Store->Columns[I], Layout[I].Type,
-                  std::string_view(Rec + Layout[I].Offset, Layout[I].Width), Cp, Scratch,
-                  Overflow[I]);
-  });
+  // One file, mapped once: the header and the records are of the same version of it.
+  auto File = std::make_shared<TMappedFile>(Path);
+  const TDbfHeader H = CheckHeader(*File);
+  const TCodePage& Cp = CodePageOf(H.Ldid, Path);
+  std::vector<TColumnDef> Defs;
+  std::vector<TDbfColumn> Layout;
+  size_t Offset = 1;  // after the deletion flag
+  for (size_t I = 0; I < H.Fields.size(); ++I) {
+    const TDbfField& Fd = H.Fields[I];
+    TColumnDef Def;
+    Cp.Decode(Fd.Name, Def.Name);
+    if (Def.Name.empty()) Def.Name = "Field" + std::to_string(I + 1);
+    Def.DataType = ColumnTypeOf(Fd);
+    Def.Size = Def.DataType == ftString ? static_cast<int>(Fd.Width) : 0;
+    Defs.push_back(std::move(Def));
+    Layout.push_back({Defs.back().DataType, Offset, Fd.Width});
+    Offset += Fd.Width;
+  }
+  // One pass over the records tells the rows (deleted records are none) and the type of the
+  // whole-number columns; the values are decoded when first read.
+  std::vector<size_t> WholeNumbers;
   for (size_t I = 0; I < Layout.size(); ++I)
-    if (Overflow[I]) WidenToFloats(*Store, I, Layout[I], Records);
-  return Store;
+    if (Layout[I].Type == ftInteger) WholeNumbers.push_back(I);
+  const char* Records = reinterpret_cast<const char*>(File->Data()) + H.HeaderLen;
+  std::vector<uint32_t> RecordOfRow;  // kept once a deleted record is met
+  bool AnyDeleted = false;
+  size_t Rows = 0;
+  for (uint32_t R = 0; R < H.Records; ++R) {
+    const char* Rec = Records + size_t(R) * H.RecordLen;
+    if (Rec[0] == '*') {
+      if (!AnyDeleted) {
+        AnyDeleted = true;
+        RecordOfRow.resize(R);
+        for (uint32_t K = 0; K < R; ++K) RecordOfRow[K] = K;
+      }
+      continue;
+    }
+    if (AnyDeleted) RecordOfRow.push_back(R);
+    ++Rows;
+    for (size_t K = 0; K < WholeNumbers.size();) {
+      TDbfColumn& L = Layout[WholeNumbers[K]];
+      if (WidensToFloat(Rec + L.Offset, L.Width)) {
+        L.Type = ftFloat;
+        Defs[WholeNumbers[K]].DataType = ftFloat;
+        WholeNumbers.erase(WholeNumbers.begin() + static_cast<long>(K));
+      } else {
+        ++K;
+      }
+    }
+  }
+  File->Release();
+  auto Columns =
+      std::make_shared<TDBaseColumns>(File, H, std::move(Layout), Cp, std::move(RecordOfRow));
+  return MakeFileStore(std::move(Defs), {}, Rows, std::move(Columns));
 }
 
 // ------------------------------------------------------------------------------------ writer

@@ -1,5 +1,5 @@
-// Reader and writer of dBase ".dbf" tables through shapelib, with the code page declared in
-// the file so that other readers decode accented text.
+// Reader and writer of dBase ".dbf" tables (shapelib writes the header), with the code page
+// declared in the file so that other readers decode accented text.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,8 @@
 #include "IoUtil.h"
 #include "TableStore.h"
 
-// Reads a dBase table. Raises EDatabaseError naming the file and the fault.
+// Reads a dBase table: the header and which records are rows now, the values when first read.
+// Raises EDatabaseError naming the file and the fault.
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path);
 
 // Writes Data as a dBase table at Path (which must end in ".dbf"), with text in CP1252 and that

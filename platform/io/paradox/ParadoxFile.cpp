@@ -259,13 +259,18 @@ inline std::string_view FieldText(const uint8_t* P, size_t N) {
 
 // The ".mb" file beside a table: memo texts longer than the part a record keeps. Blocks of
 // 4 KB; a text lives alone in a block run (type 2, index 0xFF) or in one of 64 slots of a shared
-// block (type 3). Opened on first need; every offset is checked against the file.
+// block (type 3). Mapped when the table is opened, together with it, so that both are of one
+// version; a missing memo file is an error only for a text that needs it. Every offset is
+// checked against the file.
 class TMemoFile {
  public:
-  explicit TMemoFile(const std::string& TablePath) : FTablePath(TablePath) {}
+  explicit TMemoFile(const std::string& TablePath) : FTablePath(TablePath) {
+    FPath = CompanionPath(TablePath, ".mb");
+    if (::access(FPath.c_str(), F_OK) == 0) FFile = std::make_shared<TMappedFile>(FPath);
+  }
 
-  std::string_view Text(uint32_t Pointer, uint32_t Len, const std::string& Field) {
-    if (!FFile) Open();
+  std::string_view Text(uint32_t Pointer, uint32_t Len, const std::string& Field) const {
+    if (!FFile) RaiseCorrupt(FTablePath, "falta el archivo de memos '" + FPath + "'");
     const size_t Block = Pointer & 0xFFFFFF00u;
     const unsigned Index = Pointer & 0xFF;
     const uint8_t* D = FFile->Data();
@@ -289,16 +294,16 @@ class TMemoFile {
     return std::string_view(reinterpret_cast<const char*>(D + Start), Len);
   }
 
- private:
-  void Open() {
-    const std::string Found = CompanionPath(FTablePath, ".mb");
-    if (::access(Found.c_str(), F_OK) != 0)
-      RaiseCorrupt(FTablePath, "falta el archivo de memos '" + Found + "'");
-    FFile = std::make_unique<TMappedFile>(Found);
+  // Checks, before texts are read from it, that the memo file was not written in place since
+  // it was opened.
+  void CheckUnchanged() const {
+    if (FFile && FFile->Changed())
+      RaiseFileError(FFile->Path(), "ha cambiado desde que se abrió la tabla; vuelva a abrirla");
   }
 
-  std::string FTablePath;
-  std::unique_ptr<TMappedFile> FFile;
+ private:
+  std::string FTablePath, FPath;
+  std::shared_ptr<const TMappedFile> FFile;
 };
 
 // What the header says, each value checked against the file.
@@ -394,10 +399,9 @@ std::vector<TPxField> ReadLayout(const TMappedFile& F, const TPxHeader& H, const
   return Fields;
 }
 
-// An empty store with the fields' columns and primary key, room made for Expected rows.
-std::shared_ptr<TTableStore> MakeStore(const std::vector<TPxField>& Fields, unsigned KeyFields,
-                                       size_t Expected) {
-  auto Store = std::make_shared<TTableStore>();
+// The columns the fields become.
+std::vector<TColumnDef> ColumnDefs(const std::vector<TPxField>& Fields) {
+  std::vector<TColumnDef> Defs;
   for (const TPxField& Fd : Fields) {
     TColumnDef Def;
     Def.Name = Fd.Name;
@@ -405,11 +409,9 @@ std::shared_ptr<TTableStore> MakeStore(const std::vector<TPxField>& Fields, unsi
     Def.Size = Fd.Type == pxAlpha                            ? int(Fd.Size)
                : (Fd.Type == pxMemo || Fd.Type == pxFmtMemo) ? int(Fd.Size) - 10
                                                              : 0;
-    Store->AddColumn(std::move(Def));
+    Defs.push_back(std::move(Def));
   }
-  for (unsigned I = 0; I < KeyFields; ++I) Store->PrimaryKey.push_back(Fields[I].Name);
-  for (TColumn& C : Store->Columns) C.Reserve(Expected);
-  return Store;
+  return Defs;
 }
 
 // One data block of the chain: its records and the next block's number (0 at the end).
@@ -475,174 +477,204 @@ class TBlockChain {
   size_t FTotal = 0;
 };
 
-// Appends the records of a block to the store, one field (one column) at a time.
-class TBlockDecoder {
- public:
-  TBlockDecoder(const std::vector<TPxField>& Fields, size_t RecordSize, const TCodePage& Cp,
-                TMemoFile& Memos, TTableStore& Store)
-      : FFields(Fields), FRecordSize(RecordSize), FCp(Cp), FMemos(Memos), FStore(Store) {}
+bool IsMemoType(uint8_t T) {
+  return T == pxMemo || T == pxFmtMemo;
+}
 
-  void Decode(const TPxBlock& B) {
-    for (size_t FI = 0; FI < FFields.size(); ++FI)
-      DecodeField(FFields[FI], FStore.Columns[FI], B.Records + FFields[FI].Offset, B.Count);
+// Appends Count values of one field, RecordSize apart from V on, to Col. Memos is the table's
+// memo file (null when the table has no memo field).
+void DecodeField(const TPxField& Fd, TColumn& Col, const uint8_t* V, size_t Count,
+                 size_t RecordSize, const TCodePage& Cp, const TMemoFile* Memos,
+                 std::string& Scratch) {
+  switch (Fd.Type) {
+    case pxAlpha:
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        std::string_view S = FieldText(V, Fd.Size);
+        if (IsAscii(S)) {
+          Col.AppendString(S);
+        } else {
+          Scratch.clear();
+          Cp.Decode(S, Scratch);
+          Col.AppendString(Scratch);
+        }
+      }
+      break;
+    case pxMemo:
+    case pxFmtMemo:
+      // The record keeps the first Size-10 bytes of the text and the text's length.
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        uint32_t Len = U32(V + Fd.Size - 6);
+        if (Len == 0) {
+          Col.AppendNull();
+          continue;
+        }
+        std::string_view S = Len <= Fd.Size - 10 ? FieldText(V, Len)
+                                                 : Memos->Text(U32(V + Fd.Size - 10), Len, Fd.Name);
+        Scratch.clear();
+        Cp.Decode(S, Scratch);
+        Col.AppendString(Scratch);
+      }
+      break;
+    case pxShort:
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        uint16_t X = B16(V);
+        if (X == 0)
+          Col.AppendNull();
+        else
+          Col.AppendInt(static_cast<int16_t>(X ^ 0x8000));
+      }
+      break;
+    case pxLong:
+    case pxAutoInc:
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        uint32_t X = B32(V);
+        if (X == 0)
+          Col.AppendNull();
+        else
+          Col.AppendInt(static_cast<int32_t>(X ^ 0x80000000u));
+      }
+      break;
+    case pxDate:
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        uint32_t X = B32(V);
+        if (X == 0)
+          Col.AppendNull();
+        else
+          Col.AppendDouble(double(int64_t(int32_t(X ^ 0x80000000u)) - kPxDayOffset));
+      }
+      break;
+    case pxTime:
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        uint32_t X = B32(V);
+        if (X == 0)
+          Col.AppendNull();
+        else
+          Col.AppendDouble(double(int32_t(X ^ 0x80000000u)) / kMsPerDay);
+      }
+      break;
+    case pxNumber:
+    case pxCurrency:
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        double X;
+        if (DecodeDouble(V, X))
+          Col.AppendDouble(X);
+        else
+          Col.AppendNull();
+      }
+      break;
+    case pxTimestamp:
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        double X = 0;
+        double Days = DecodeDouble(V, X) && std::isfinite(X) ? std::floor(X / kMsPerDay) : 0;
+        // Only days of years 1 to 9999 are dates; anything else reads as no date.
+        if (Days < double(MinDayNumber + kPxDayOffset) ||
+            Days > double(MaxDayNumber + kPxDayOffset)) {
+          Col.AppendNull();
+          continue;
+        }
+        const int64_t Ms = std::llround(X - Days * kMsPerDay);
+        Col.AppendDouble(JoinDateTime(int64_t(Days) - kPxDayOffset, Ms).Val);
+      }
+      break;
+    case pxLogical:
+      for (size_t R = 0; R < Count; ++R, V += RecordSize) {
+        if (*V == 0)
+          Col.AppendNull();
+        else
+          Col.AppendInt(*V != 0x80 ? 1 : 0);
+      }
+      break;
+    default:
+      // Binary kinds (blob, graphic, OLE, bytes, BCD) are not shown as text.
+      for (size_t R = 0; R < Count; ++R) Col.AppendNull();
+      break;
+  }
+}
+
+// A run of the table's records in row order: the records of one data block.
+struct TPxRun {
+  size_t FirstRow;
+  const uint8_t* Records;
+  size_t Count;
+};
+
+// The columns of a Paradox table, decoded from the mapped file a block's records at a time.
+class TParadoxColumns : public TFileColumns {
+ public:
+  TParadoxColumns(std::shared_ptr<const TMappedFile> File, std::vector<TPxField> Fields,
+                  size_t RecordSize, const TCodePage& Cp, std::vector<TPxRun> Runs,
+                  std::unique_ptr<TMemoFile> Memos)
+      : TFileColumns(std::move(File)),
+        FFields(std::move(Fields)),
+        FRecordSize(RecordSize),
+        FCp(Cp),
+        FRuns(std::move(Runs)),
+        FMemos(std::move(Memos)) {}
+
+ protected:
+  void DecodeRows(size_t Col, size_t First, size_t Count, TColumn& Out) const override {
+    const TPxField& Fd = FFields[Col];
+    if (FMemos && IsMemoType(Fd.Type)) FMemos->CheckUnchanged();
+    // The run holding the first row wanted: the last that starts at or before it.
+    auto Run = std::upper_bound(FRuns.begin(), FRuns.end(), First,
+                                [](size_t Row, const TPxRun& R) { return Row < R.FirstRow; });
+    if (Run == FRuns.begin()) return;
+    --Run;
+    const bool Text = Fd.Type == pxAlpha || IsMemoType(Fd.Type);
+    std::string Scratch;
+    for (size_t Row = First, End = First + Count; Row < End && Run != FRuns.end(); ++Run) {
+      const size_t Skip = Row - Run->FirstRow;
+      const size_t N = std::min(Run->Count - Skip, End - Row);
+      DecodeField(Fd, Out, Run->Records + Skip * FRecordSize + Fd.Offset, N, FRecordSize, FCp,
+                  FMemos.get(), Scratch);
+      // One reservation for the text, sized from the first run, keeps the arena from doubling
+      // again and again over a long pass.
+      if (Text && Row == First && End - Row > N) {
+        size_t Used = 0;
+        for (size_t R = 0; R < N; ++R) Used += Out.Str(R).size();
+        Out.Reserve(Count, size_t(double(Used) / double(N) * double(Count) * 1.1) + 64);
+      }
+      Row += N;
+    }
   }
 
  private:
-  // Count values of one field, RecordSize apart from V on.
-  void DecodeField(const TPxField& Fd, TColumn& Col, const uint8_t* V, size_t Count) {
-    const size_t RecordSize = FRecordSize;
-    switch (Fd.Type) {
-      case pxAlpha:
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          std::string_view S = FieldText(V, Fd.Size);
-          if (IsAscii(S)) {
-            Col.AppendString(S);
-          } else {
-            FScratch.clear();
-            FCp.Decode(S, FScratch);
-            Col.AppendString(FScratch);
-          }
-        }
-        break;
-      case pxMemo:
-      case pxFmtMemo:
-        // The record keeps the first Size-10 bytes of the text and the text's length.
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          uint32_t Len = U32(V + Fd.Size - 6);
-          if (Len == 0) {
-            Col.AppendNull();
-            continue;
-          }
-          std::string_view S = Len <= Fd.Size - 10
-                                   ? FieldText(V, Len)
-                                   : FMemos.Text(U32(V + Fd.Size - 10), Len, Fd.Name);
-          FScratch.clear();
-          FCp.Decode(S, FScratch);
-          Col.AppendString(FScratch);
-        }
-        break;
-      case pxShort:
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          uint16_t X = B16(V);
-          if (X == 0)
-            Col.AppendNull();
-          else
-            Col.AppendInt(static_cast<int16_t>(X ^ 0x8000));
-        }
-        break;
-      case pxLong:
-      case pxAutoInc:
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          uint32_t X = B32(V);
-          if (X == 0)
-            Col.AppendNull();
-          else
-            Col.AppendInt(static_cast<int32_t>(X ^ 0x80000000u));
-        }
-        break;
-      case pxDate:
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          uint32_t X = B32(V);
-          if (X == 0)
-            Col.AppendNull();
-          else
-            Col.AppendDouble(double(int64_t(int32_t(X ^ 0x80000000u)) - kPxDayOffset));
-        }
-        break;
-      case pxTime:
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          uint32_t X = B32(V);
-          if (X == 0)
-            Col.AppendNull();
-          else
-            Col.AppendDouble(double(int32_t(X ^ 0x80000000u)) / kMsPerDay);
-        }
-        break;
-      case pxNumber:
-      case pxCurrency:
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          double X;
-          if (DecodeDouble(V, X))
-            Col.AppendDouble(X);
-          else
-            Col.AppendNull();
-        }
-        break;
-      case pxTimestamp:
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          double X = 0;
-          double Days = DecodeDouble(V, X) && std::isfinite(X) ? std::floor(X / kMsPerDay) : 0;
-          // Only days of years 1 to 9999 are dates; anything else reads as no date.
-          if (Days < double(MinDayNumber + kPxDayOffset) ||
-              Days > double(MaxDayNumber + kPxDayOffset)) {
-            Col.AppendNull();
-            continue;
-          }
-          const int64_t Ms = std::llround(X - Days * kMsPerDay);
-          Col.AppendDouble(JoinDateTime(int64_t(Days) - kPxDayOffset, Ms).Val);
-        }
-        break;
-      case pxLogical:
-        for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-          if (*V == 0)
-            Col.AppendNull();
-          else
-            Col.AppendInt(*V != 0x80 ? 1 : 0);
-        }
-        break;
-      default:
-        // Binary kinds (blob, graphic, OLE, bytes, BCD) are not shown as text.
-        for (size_t R = 0; R < Count; ++R) Col.AppendNull();
-        break;
-    }
-  }
-
-  const std::vector<TPxField>& FFields;
+  std::vector<TPxField> FFields;
   size_t FRecordSize;
   const TCodePage& FCp;
-  TMemoFile& FMemos;
-  TTableStore& FStore;
-  std::string FScratch;
+  std::vector<TPxRun> FRuns;
+  std::unique_ptr<TMemoFile> FMemos;
 };
-
-// One reservation for the text arenas, sized from the first block, keeps them from doubling
-// again and again while a large table loads.
-void ReserveArenas(TTableStore& Store, const std::vector<TPxField>& Fields, size_t Count,
-                   size_t Expected) {
-  for (size_t FI = 0; FI < Fields.size(); ++FI)
-    if (Fields[FI].Type == pxAlpha || Fields[FI].Type == pxMemo || Fields[FI].Type == pxFmtMemo) {
-      TColumn& C = Store.Columns[FI];
-      size_t Used = 0;
-      for (size_t R = 0; R < Count; ++R) Used += C.Str(R).size();
-      C.Reserve(Expected, size_t(double(Used) / Count * Expected * 1.1) + 64);
-    }
-}
 
 }  // namespace
 
 std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
-  TMappedFile F(Path);
-  const TPxHeader H = CheckHeader(F);
+  auto F = std::make_shared<TMappedFile>(Path);
+  const TPxHeader H = CheckHeader(*F);
   const TCodePage& Cp = CodePageFor(H.CodePage);
-  const std::vector<TPxField> Fields = ReadLayout(F, H, Cp);
+  std::vector<TPxField> Fields = ReadLayout(*F, H, Cp);
   // Never trust the claimed count further than the file could hold.
-  const size_t Expected = std::min<size_t>(H.NumRecords, (F.Size() - H.HeaderSize) / H.RecordSize);
-  std::shared_ptr<TTableStore> Store = MakeStore(Fields, H.KeyFields, Expected);
-  TMemoFile Memos(Path);
-  TBlockDecoder Decoder(Fields, H.RecordSize, Cp, Memos, *Store);
-  TBlockChain Chain(F, H, Expected);
-  bool ArenaReserved = false;
-  for (TPxBlock B; Chain.Next(B);) {
-    Decoder.Decode(B);
-    if (!ArenaReserved && B.Count > 0 && Expected > B.Count) {
-      ArenaReserved = true;
-      ReserveArenas(*Store, Fields, B.Count, Expected);
-    }
-  }
+  const size_t Expected = std::min<size_t>(H.NumRecords, (F->Size() - H.HeaderSize) / H.RecordSize);
+  // The chain is walked now, so that a damaged one is found on opening and every row has its
+  // place; the values are decoded when first read.
+  std::vector<TPxRun> Runs;
+  TBlockChain Chain(*F, H, Expected);
+  for (TPxBlock B; Chain.Next(B);)
+    if (B.Count > 0) Runs.push_back({Chain.Total() - B.Count, B.Records, B.Count});
+  F->Release();
   if (Chain.Total() != H.NumRecords)
     RaiseCorrupt(Path, "la cabecera declara " + std::to_string(H.NumRecords) +
                            " registros y los bloques contienen " + std::to_string(Chain.Total()));
-  return Store;
+  std::vector<std::string> Key;
+  for (unsigned I = 0; I < H.KeyFields; ++I) Key.push_back(Fields[I].Name);
+  std::vector<TColumnDef> Defs = ColumnDefs(Fields);
+  std::unique_ptr<TMemoFile> Memos;
+  if (std::any_of(Fields.begin(), Fields.end(),
+                  [](const TPxField& Fd) { return IsMemoType(Fd.Type); }))
+    Memos = std::make_unique<TMemoFile>(Path);
+  auto Columns = std::make_shared<TParadoxColumns>(F, std::move(Fields), H.RecordSize, Cp,
+                                                   std::move(Runs), std::move(Memos));
+  return MakeFileStore(std::move(Defs), std::move(Key), H.NumRecords, std::move(Columns));
 }
 
 // ------------------------------------------------------------------------------------ writer

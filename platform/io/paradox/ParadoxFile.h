@@ -10,8 +10,9 @@
 #include "IoUtil.h"
 #include "TableStore.h"
 
-// Reads a Paradox table. Raises EDatabaseError naming the file and the fault for a missing,
-// unreadable, truncated or corrupt file.
+// Reads a Paradox table: the header and the chain of data blocks now, the values when first
+// read. Raises EDatabaseError naming the file and the fault for a missing, unreadable, truncated
+// or corrupt file (a damaged memo file when a text that needs it is read).
 std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path);
 
 // Writes Data as a Paradox 7 table at Path, with alpha text in CP1252; memo texts longer than
