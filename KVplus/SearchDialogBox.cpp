@@ -564,6 +564,8 @@ void TSearchDialogBox::CBOrdenDescendenteClick(TObject*) {
 void TSearchDialogBox::CBDistinguirMayusculasClick(TObject*) {
   EnableSteps(false);
   Find1->SetCaseSensitive(CBDistinguirMayusculas->Checked());
+  // A filtered result is read again with the new options: the counter follows it.
+  STRegistros->SetCaption(RecordCountText());
   RunValueHandler();
 }
 

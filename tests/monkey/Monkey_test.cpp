@@ -121,6 +121,14 @@ TEST(MonkeyFindings, ASearchAsSQLAfterAFilterFindsTheChosenRecord) {
                      "click BTFiltrarO", "cell 1 0", "click BTAceptar"});
 }
 
+// Case sensitivity turned on over a filtered result: the dataset read its records again, the
+// counter kept the old count.
+TEST(MonkeyFindings, TheCounterFollowsACaseChange) {
+  ExpectReplayHolds({"session varios execute 620 dec2", "pick CCampo 2", "click BTFiltrarY",
+                     "type CCampo \"\\xD7\"", "pick CCondicion 6", "type ETValor \"NULL3,5\"",
+                     "click BTFiltrarO", "click CBDistinguirMayusculas"});
+}
+
 // ---- seeds run in the suite: KV_MONKEY_ACTIONS actions each (2000 unless set)
 
 class MonkeySeed : public ::testing::TestWithParam<uint64_t> {};
