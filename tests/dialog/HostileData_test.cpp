@@ -41,6 +41,20 @@ void WriteTable(const std::string& Path, const std::vector<std::string>& Rows, i
   std::ofstream(Path, std::ios::binary | std::ios::trunc) << Bytes;
 }
 
+// A fresh scratch folder for a test.
+std::string FreshFolder(const std::string& Name) {
+  const std::string Dir = TestFilePath(Name);
+  fs::remove_all(Dir);
+  fs::create_directories(Dir);
+  return Dir;
+}
+
+void OpenIn(TTable& T, const std::string& Dir, const std::string& Name) {
+  T.SetDatabaseName(Dir);
+  T.SetTableName(Name);
+  T.Open();
+}
+
 const std::vector<std::string> Hostile = {Long,
                                           "שלום עולם",
                                           "مرحبا بالعالم 123",
@@ -50,14 +64,10 @@ const std::vector<std::string> Hostile = {Long,
                                           "MARCA"};
 
 TEST(HostileData, ValuesAndLabelsShowSearchAndCount) {
-  const std::string Dir = TestFilePath("hostile");
-  fs::remove_all(Dir);
-  fs::create_directories(Dir);
+  const std::string Dir = FreshFolder("hostile");
   WriteTable(Dir + "/HOSTIL.txt", Hostile, 70000, false);
   TTable T;
-  T.SetDatabaseName(Dir);
-  T.SetTableName("HOSTIL.txt");
-  T.Open();
+  OpenIn(T, Dir, "HOSTIL.txt");
   ASSERT_EQ(T.RecordCount(), 7);
   T.FieldByName("Texto")->SetDisplayLabel("Texto ✍️ שם");
   T.FieldByName("Importe")->SetDisplayLabel("Importe e\xCC\x81 💶");
@@ -104,25 +114,19 @@ TEST(HostileData, ValuesAndLabelsShowSearchAndCount) {
 // Bytes that are no UTF-8: a Paradox table reads them through its code page and the form shows
 // and searches them; an ASCII table (UTF-8) refuses to open, naming the line and the field.
 TEST(HostileData, BytesThatAreNoUtf8) {
-  const std::string Dir = TestFilePath("hostile-bytes");
-  fs::remove_all(Dir);
-  fs::create_directories(Dir);
+  const std::string Dir = FreshFolder("hostile-bytes");
   const std::vector<std::string> Rows = {"antes", "MARCA", "después"};
   WriteTable(Dir + "/BYTES.txt", Rows, 40, true);
   TTable Ascii;
-  Ascii.SetDatabaseName(Dir);
-  Ascii.SetTableName("BYTES.txt");
   try {
-    Ascii.Open();
+    OpenIn(Ascii, Dir, "BYTES.txt");
     ADD_FAILURE() << "an ASCII table with bytes that are no UTF-8 opened";
   } catch (const Exception& E) {
     EXPECT_NE(std::string(E.what()).find("línea 2, campo 'Texto'"), std::string::npos) << E.what();
   }
   WriteTable(Dir + "/BYTES.DB", Rows, 40, true);
   TTable T;
-  T.SetDatabaseName(Dir);
-  T.SetTableName("BYTES.DB");
-  T.Open();
+  OpenIn(T, Dir, "BYTES.DB");
   ASSERT_EQ(T.RecordCount(), 3);
   TSearchDialog D;
   D.SetDataSet(&T);
