@@ -266,14 +266,7 @@ void TKVFind::SetFiltered(bool Value) {
   if (!Value) {
     IActiveDataSet = true;
     if (PDataSource) PDataSource->SetDataSet(PDataSet);
-    if (PDataSet) {
-      // Views hear the whole restore as one change.
-      TControlsGuard Controls(PDataSet);
-      PDataSet->SetFiltered(false);
-      PDataSet->SetFilterOptions(IOriginalFilterOptions);
-      PDataSet->SetFilter(IOriginalFilter);
-      PDataSet->SetFiltered(IOriginalFiltered);
-    }
+    if (PDataSet) RestoreOwnFilter();
     PResults = PDataSet;
     PFiltered = false;
     return;
@@ -298,6 +291,15 @@ void TKVFind::SetFiltered(bool Value) {
 
 // Runs the search as SQL whatever NeedSQL would choose; ForceSQL reads as before afterwards,
 // also when the search raises.
+void TKVFind::RestoreOwnFilter() {
+  // Views hear the whole restore as one change.
+  TControlsGuard Controls(PDataSet);
+  PDataSet->SetFiltered(false);
+  PDataSet->SetFilterOptions(IOriginalFilterOptions);
+  PDataSet->SetFilter(IOriginalFilter);
+  PDataSet->SetFiltered(IOriginalFiltered);
+}
+
 void TKVFind::BuildSearchAsSQL() {
   TScopeExit PutBack([this, Old = PForceSQL] { PForceSQL = Old; });
   PForceSQL = true;
@@ -862,6 +864,10 @@ void TKVFind::BuildSearch() {
   if (!ValidateFilter()) throw Exception("No valid filter");
   PrepareData();
   if (NeedSQL()) {
+    // A filter search run before left its filter on the dataset: the result now lies in ISQL,
+    // and the dataset shows its own records again, where Find looks for the chosen one.
+    if (PDataSet->Filter() != IOriginalFilter || PDataSet->Filtered() != IOriginalFiltered)
+      RestoreOwnFilter();
     IActiveDataSet = false;
     PResults = ISQL.get();
     if (dynamic_cast<TTable*>(PDataSet))

@@ -125,6 +125,8 @@ class TKVFind : public TComponent {
 
  private:
   void BuildSearchAsSQL();
+  // Gives the searched dataset back the filter, options and flag it had when it was assigned.
+  void RestoreOwnFilter();
   bool Navigate(int Direction);
   void AddTabla(const std::string& Name);
   void AddUnion(const std::string& Condition);

@@ -168,6 +168,10 @@ std::string GetKeyFields(TDataSet* DataSet) {
 }
 
 void Iguala_posicion(TDataSet* target, TDataSet* source) {
+  // The record is taken first: moving the masters sends a detail source (the target itself,
+  // when it shows its own records) back to its first record.
+  TPos Pos;
+  GetPos(Pos, source);
   auto* Table = dynamic_cast<TTable*>(target);
   TDataSet* Master = Table && Table->MasterSource() ? Table->MasterSource()->DataSet() : nullptr;
   if (Master && !Table->MasterFields().empty()) {
@@ -185,8 +189,6 @@ void Iguala_posicion(TDataSet* target, TDataSet* source) {
     // Without the master record there is nothing to move the master to.
     if (Temp.Locate(Table->MasterFields(), Values, 0)) Iguala_posicion(MasterTable, &Temp);
   }
-  TPos Pos;
-  GetPos(Pos, source);
   GotoPos(Pos, target, false);
 }
 

@@ -544,6 +544,9 @@ void TSearchDialogBox::BTOrdenarClick(TObject*) {
   TAnimating Busy(Animate1);
   const std::string Name = Selected->FieldName();
   Find1->SetOrderBy(Name);
+  // The ordered result runs as SQL, which may hold other records than a filter on the dataset
+  // (the dataset's own filter does not apply there): the counter follows it.
+  STRegistros->SetCaption(RecordCountText());
   ETValor->SetText("");
   for (int I = 0; I < DBGrid1->Columns().Count(); ++I) {
     TGridColumn* C = DBGrid1->Columns()[I];
@@ -561,6 +564,8 @@ void TSearchDialogBox::CBOrdenDescendenteClick(TObject*) {
 void TSearchDialogBox::CBDistinguirMayusculasClick(TObject*) {
   EnableSteps(false);
   Find1->SetCaseSensitive(CBDistinguirMayusculas->Checked());
+  // A filtered result is read again with the new options: the counter follows it.
+  STRegistros->SetCaption(RecordCountText());
   RunValueHandler();
 }
 
@@ -621,6 +626,8 @@ void TSearchDialogBox::BTExportarClick(TObject*) {
   }
   const bool AllRecords = FExportBox->RBTodos->Checked();
   Find1->ExportResults(Name->Text(), Fields, AllRecords);
+  // The export leaves the grid on its SQL result: the counter follows it.
+  STRegistros->SetCaption(RecordCountText());
 }
 
 // -------------------------------------------------------------------- accept and cancel

@@ -650,6 +650,10 @@ void TDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Prev
   viewport()->update();
   verticalHeader()->viewport()->update();
   if (!Current.isValid()) return;
+  // The column first: the record's move puts the current cell back on the selected column
+  // (and scrolls to it), which must already be the clicked one.
+  const bool ColumnChanged = Current.column() != FSelectedIndex;
+  FSelectedIndex = Current.column();
   if (!FSyncing) {
     TDataSet* DS = DataSet();
     if (DS && DS->Active() && DS->RecNo() != Current.row() + 1) {
@@ -658,10 +662,7 @@ void TDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Prev
       FSyncing = false;
     }
   }
-  if (Current.column() != FSelectedIndex) {
-    FSelectedIndex = Current.column();
-    Fire(OnColEnter, this);
-  }
+  if (ColumnChanged) Fire(OnColEnter, this);
 }
 
 void TDBGrid::mousePressEvent(QMouseEvent* E) {
