@@ -160,7 +160,10 @@ bool EndsWith(const std::string& S, const std::string& P) {
 // raised them: the engine's rejection of an expression when the filter grows with Y or O (or an
 // export runs the search), and the lookup of a column's field by its label.
 bool LetThrough(const TAction& A, const std::string& Msg) {
-  const bool Rejected = Msg == "Filtro no válido" || Msg == "No valid filter" ||
+  // The parser's rejection names the position: "Filtro no válido en la posición N (…): …".
+  const bool Rejected = Msg == "Filtro no válido" ||
+                        StartsWith(Msg, "Filtro no válido en la posición ") ||
+                        Msg == "No valid filter" ||
                         (StartsWith(Msg, "El valor:") && EndsWith(Msg, " no es de tipo válido"));
   const bool Adds = A.Verb == "click" && !A.Args.empty() &&
                     (A.Args[0] == "BTFiltrarY" || A.Args[0] == "BTFiltrarO");
