@@ -491,6 +491,16 @@ TCodePage::TCodePage(const std::string& Name) : FName(Name) {
     if (Cp < 0x800) FTwoByte[Cp] = B;
 }
 
+void TCodePage::AppendTo(TColumn& Col, std::string_view Bytes, std::string& Scratch) const {
+  if (FUtf8 || IsAscii(Bytes)) {
+    Col.AppendString(Bytes);
+    return;
+  }
+  Scratch.clear();
+  Decode(Bytes, Scratch);
+  Col.AppendString(Scratch);
+}
+
 void TCodePage::Decode(std::string_view Bytes, std::string& Out) const {
   if (FUtf8 || IsAscii(Bytes)) {
     Out.append(Bytes);

@@ -220,6 +220,9 @@ class TCodePage {
   void Decode(std::string_view Bytes, std::string& Out) const;
   // Appends the code-page form of Utf8 to Out; characters it lacks become '?'.
   void Encode(std::string_view Utf8, std::string& Out) const;
+  // Appends Bytes, read in this code page, to Col as one text; Scratch is the caller's working
+  // room, kept across the rows of a column so that decoding does not allocate per row.
+  void AppendTo(TColumn& Col, std::string_view Bytes, std::string& Scratch) const;
 
  private:
   explicit TCodePage(const std::string& Name);

@@ -273,13 +273,7 @@ void DecodeValue(TColumn& Col, TFieldType Type, std::string_view Raw, const TCod
     case ftString: {
       std::string_view S = Raw;
       while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.remove_suffix(1);
-      if (IsAscii(S)) {
-        Col.AppendString(S);
-      } else {
-        Scratch.clear();
-        Cp.Decode(S, Scratch);
-        Col.AppendString(Scratch);
-      }
+      Cp.AppendTo(Col, S, Scratch);
       return;
     }
     case ftInteger: {

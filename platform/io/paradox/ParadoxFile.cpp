@@ -489,14 +489,7 @@ void DecodeField(const TPxField& Fd, TColumn& Col, const uint8_t* V, size_t Coun
   switch (Fd.Type) {
     case pxAlpha:
       for (size_t R = 0; R < Count; ++R, V += RecordSize) {
-        std::string_view S = FieldText(V, Fd.Size);
-        if (IsAscii(S)) {
-          Col.AppendString(S);
-        } else {
-          Scratch.clear();
-          Cp.Decode(S, Scratch);
-          Col.AppendString(Scratch);
-        }
+        Cp.AppendTo(Col, FieldText(V, Fd.Size), Scratch);
       }
       break;
     case pxMemo:
@@ -510,9 +503,7 @@ void DecodeField(const TPxField& Fd, TColumn& Col, const uint8_t* V, size_t Coun
         }
         std::string_view S = Len <= Fd.Size - 10 ? FieldText(V, Len)
                                                  : Memos->Text(U32(V + Fd.Size - 10), Len, Fd.Name);
-        Scratch.clear();
-        Cp.Decode(S, Scratch);
-        Col.AppendString(Scratch);
+        Cp.AppendTo(Col, S, Scratch);
       }
       break;
     case pxShort:
