@@ -145,6 +145,19 @@ TEST_F(SqlEngineTest, StatementsReturnTheRowsAHandCheckGives) {
        "\"ángel buceo\"",
        {"2000|ángel buceo|ÑANDÚ"}},
       {"Select CustNo From customer Where Company like \"Á%\"", {"2000"}},
+      // A pattern that changes from row to row is worked out again for each row.
+      {"Select CustNo From customer Where lower(Company) like lower(substr(Company, 1, 2)) || "
+       "'%' Order by CustNo",
+       {"1221", "1231", "1351", "2000", "2001", "2002"}},
+      {"Select CustNo From customer Where Company like substr(Company, 2, 1) || '%' Order by "
+       "CustNo",
+       {}},
+      {"Select CustNo From customer Where Country like (CASE WHEN State = 'CA' THEN 'U_' ELSE "
+       "'Bah%' END) Order by CustNo",
+       {"1231", "1351", "2001", "2003"}},
+      // Ascii and accented texts lowered and raised as the rest of the system does.
+      {"Select lower(Company), upper(Company) From customer Where CustNo in (1221, 2000)",
+       {"kiosco divino mar|KIOSCO DIVINO MAR", "ángel buceo|ÁNGEL BUCEO"}},
       {"Select CustNo From customer Where Company like \"á%\"", {}},
       {"Select CustNo From customer Where Country like 'Espa_a'", {"2000"}},
       // The search engine escapes % and _ of the searched text with a backslash.
