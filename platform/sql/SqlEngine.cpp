@@ -62,6 +62,25 @@ std::string_view ArgText(sqlite3_value* V) {
   return std::string_view(P ? P : "", P ? static_cast<size_t>(sqlite3_value_bytes(V)) : 0);
 }
 
+// Lowers In into Out when it holds only ASCII and Latin-1 characters (UTF-8 lead bytes C2 and
+// C3): there lowering maps each letter by itself (A-Z, and U+00C0-U+00DE but U+00D7, 0x20
+// further on), exactly as the full case mapping does. False when In holds anything else.
+bool LowerLatin1(std::string_view In, std::string& Out) {
+  Out.assign(In.data(), In.size());
+  for (size_t I = 0; I < Out.size(); ++I) {
+    const auto C = static_cast<unsigned char>(Out[I]);
+    if (C < 0x80) {
+      if (C >= 'A' && C <= 'Z') Out[I] = static_cast<char>(C | 0x20);
+      continue;
+    }
+    if ((C != 0xC2 && C != 0xC3) || I + 1 >= Out.size()) return false;
+    const auto D = static_cast<unsigned char>(Out[++I]);
+    if ((D & 0xC0) != 0x80) return false;
+    if (C == 0xC3 && D <= 0x9E && D != 0x97) Out[I] = static_cast<char>(D + 0x20);
+  }
+  return true;
+}
+
 void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
   if (sqlite3_value_type(Arg) == SQLITE_NULL) {
     sqlite3_result_null(Ctx);
@@ -69,14 +88,20 @@ void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
   }
   const std::string_view In = ArgText(Arg);
   try {
-    // ASCII text (the bulk of most columns) changes its letters alone: mapped into a buffer
-    // kept between rows instead of a new string per row.
-    thread_local std::string Ascii;
-    if (std::all_of(In.begin(), In.end(), [](char C) { return (C & 0x80) == 0; })) {
-      Ascii.assign(In.data(), In.size());
-      for (char& C : Ascii)
-        if (Upper ? (C >= 'a' && C <= 'z') : (C >= 'A' && C <= 'Z')) C ^= 0x20;
-      sqlite3_result_text(Ctx, Ascii.data(), static_cast<int>(Ascii.size()), SQLITE_TRANSIENT);
+    // Texts of ASCII and Latin-1 letters (the bulk of most columns) change their letters one by
+    // one: mapped into a buffer kept between rows instead of a new string per row. Upper case
+    // keeps to ASCII (ß becomes SS, ÿ leaves Latin-1).
+    thread_local std::string Mapped;
+    const bool Simple =
+        Upper ? std::all_of(In.begin(), In.end(), [](char C) { return (C & 0x80) == 0; })
+              : LowerLatin1(In, Mapped);
+    if (Simple) {
+      if (Upper) {
+        Mapped.assign(In.data(), In.size());
+        for (char& C : Mapped)
+          if (C >= 'a' && C <= 'z') C ^= 0x20;
+      }
+      sqlite3_result_text(Ctx, Mapped.data(), static_cast<int>(Mapped.size()), SQLITE_TRANSIENT);
       return;
     }
     std::string R = Upper ? AnsiUpperCase(In) : AnsiLowerCase(In);
