@@ -81,6 +81,16 @@ bool LowerLatin1(std::string_view In, std::string& Out) {
   return true;
 }
 
+// Raises In into Out when it is ASCII; false otherwise. Upper case keeps to ASCII: beyond it a
+// letter may become two (ß, SS) or leave Latin-1 (ÿ).
+bool UpperAscii(std::string_view In, std::string& Out) {
+  if (!std::all_of(In.begin(), In.end(), [](char C) { return (C & 0x80) == 0; })) return false;
+  Out.assign(In.data(), In.size());
+  for (char& C : Out)
+    if (C >= 'a' && C <= 'z') C ^= 0x20;
+  return true;
+}
+
 void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
   if (sqlite3_value_type(Arg) == SQLITE_NULL) {
     sqlite3_result_null(Ctx);
@@ -89,18 +99,9 @@ void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
   const std::string_view In = ArgText(Arg);
   try {
     // Texts of ASCII and Latin-1 letters (the bulk of most columns) change their letters one by
-    // one: mapped into a buffer kept between rows instead of a new string per row. Upper case
-    // keeps to ASCII (ß becomes SS, ÿ leaves Latin-1).
+    // one: mapped into a buffer kept between rows instead of a new string per row.
     thread_local std::string Mapped;
-    const bool Simple =
-        Upper ? std::all_of(In.begin(), In.end(), [](char C) { return (C & 0x80) == 0; })
-              : LowerLatin1(In, Mapped);
-    if (Simple) {
-      if (Upper) {
-        Mapped.assign(In.data(), In.size());
-        for (char& C : Mapped)
-          if (C >= 'a' && C <= 'z') C ^= 0x20;
-      }
+    if (Upper ? UpperAscii(In, Mapped) : LowerLatin1(In, Mapped)) {
       sqlite3_result_text(Ctx, Mapped.data(), static_cast<int>(Mapped.size()), SQLITE_TRANSIENT);
       return;
     }

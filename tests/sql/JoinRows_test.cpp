@@ -1,10 +1,9 @@
 // Join results whose columns are read from the joined tables through the rows found: value for
 // value they hold what copying every cell at once gives, over table files decoded on first use,
-// for results longer than a chunk, read in any order, after the tables have left the cache.
+// for results longer than a chunk, read from the last row back, after the tables left the cache.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "LocalSQL.h"
 #include "SqlEngine.h"
@@ -148,35 +147,6 @@ TEST_F(JoinRows, OuterJoinsAndChosenColumnsKeepTheirNullsAndOrder) {
       "Select upper(c.Company) AS U, o.Amount, o.Amount * 2 AS Twice, c.Company From "
       "\"orders.db\" o, \"customer.db\" c Where o.CustNo = c.CustNo and o.Amount > 200",
       Want);
-}
-
-TEST_F(JoinRows, AResultReadFromSeveralThreadsAndCopiedHoldsTheSameValues) {
-  ClearTableCache();
-  const auto Fast = ExecuteSelect(Search("alm", false), Dir.Path());
-  ClearTableCache();
-  const auto Want = Copied(Search("alm", false));
-  ASSERT_EQ(Fast->RowCount(), Want->RowCount());
-  // Each thread reads every column, starting at a different row, while the others decode.
-  auto ReadAll = [&](size_t Start, bool& Same) {
-    Same = true;
-    for (size_t I = 0; I < Want->RowCount(); ++I) {
-      const size_t R = (Start + I * 7919) % Want->RowCount();
-      for (size_t C = 0; C < Want->Columns.size(); ++C)
-        if (Cell(*Fast, C, R) != Cell(*Want, C, R)) Same = false;
-    }
-  };
-  bool Same1 = false, Same2 = false;
-  std::thread T1(ReadAll, 0, std::ref(Same1)), T2(ReadAll, 12345, std::ref(Same2));
-  T1.join();
-  T2.join();
-  EXPECT_TRUE(Same1);
-  EXPECT_TRUE(Same2);
-  const TTableStore Copy(*Fast);
-  for (size_t C = 0; C < Want->Columns.size(); ++C) {
-    EXPECT_TRUE(Copy.Columns[C].Decoded());
-    for (size_t R = 0; R < Want->RowCount(); R += 97)
-      ASSERT_EQ(Cell(Copy, C, R), Cell(*Want, C, R)) << C << " " << R;
-  }
 }
 
 }  // namespace
