@@ -62,6 +62,35 @@ std::string_view ArgText(sqlite3_value* V) {
   return std::string_view(P ? P : "", P ? static_cast<size_t>(sqlite3_value_bytes(V)) : 0);
 }
 
+// Lowers In into Out when it holds only ASCII and Latin-1 characters (UTF-8 lead bytes C2 and
+// C3): there lowering maps each letter by itself (A-Z, and U+00C0-U+00DE but U+00D7, 0x20
+// further on), exactly as the full case mapping does. False when In holds anything else.
+bool LowerLatin1(std::string_view In, std::string& Out) {
+  Out.assign(In.data(), In.size());
+  for (size_t I = 0; I < Out.size(); ++I) {
+    const auto C = static_cast<unsigned char>(Out[I]);
+    if (C < 0x80) {
+      if (C >= 'A' && C <= 'Z') Out[I] = static_cast<char>(C | 0x20);
+      continue;
+    }
+    if ((C != 0xC2 && C != 0xC3) || I + 1 >= Out.size()) return false;
+    const auto D = static_cast<unsigned char>(Out[++I]);
+    if ((D & 0xC0) != 0x80) return false;
+    if (C == 0xC3 && D <= 0x9E && D != 0x97) Out[I] = static_cast<char>(D + 0x20);
+  }
+  return true;
+}
+
+// Raises In into Out when it is ASCII; false otherwise. Upper case keeps to ASCII: beyond it a
+// letter may become two (ß, SS) or leave Latin-1 (ÿ).
+bool UpperAscii(std::string_view In, std::string& Out) {
+  if (!std::all_of(In.begin(), In.end(), [](char C) { return (C & 0x80) == 0; })) return false;
+  Out.assign(In.data(), In.size());
+  for (char& C : Out)
+    if (C >= 'a' && C <= 'z') C ^= 0x20;
+  return true;
+}
+
 void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
   if (sqlite3_value_type(Arg) == SQLITE_NULL) {
     sqlite3_result_null(Ctx);
@@ -69,6 +98,13 @@ void CaseFunction(sqlite3_context* Ctx, sqlite3_value* Arg, bool Upper) {
   }
   const std::string_view In = ArgText(Arg);
   try {
+    // Texts of ASCII and Latin-1 letters (the bulk of most columns) change their letters one by
+    // one: mapped into a buffer kept between rows instead of a new string per row.
+    thread_local std::string Mapped;
+    if (Upper ? UpperAscii(In, Mapped) : LowerLatin1(In, Mapped)) {
+      sqlite3_result_text(Ctx, Mapped.data(), static_cast<int>(Mapped.size()), SQLITE_TRANSIENT);
+      return;
+    }
     std::string R = Upper ? AnsiUpperCase(In) : AnsiLowerCase(In);
     sqlite3_result_text(Ctx, R.data(), static_cast<int>(R.size()), SQLITE_TRANSIENT);
   } catch (const std::exception& E) {
@@ -83,25 +119,30 @@ void UpperFunc(sqlite3_context* Ctx, int, sqlite3_value** Argv) {
   CaseFunction(Ctx, Argv[0], true);
 }
 
-// Tests the usual patterns (literal text with '%' only at its ends, no '_') on the bytes, with no
-// decoding: valid UTF-8 keeps code-point boundaries, so a byte prefix, suffix or substring is one
-// in code points too. False when the pattern needs the general matcher.
-bool SimpleLike(std::string_view Text, std::string_view Pattern, bool& Result) {
-  const bool Lead = !Pattern.empty() && Pattern.front() == '%';
-  if (Lead) Pattern.remove_prefix(1);
-  const bool Trail = !Pattern.empty() && Pattern.back() == '%';
-  if (Trail) Pattern.remove_suffix(1);
-  if (Pattern.find_first_of("%_") != std::string_view::npos || !IsValidUtf8(Pattern)) return false;
-  if (Lead && Trail)
-    Result = Text.find(Pattern) != std::string_view::npos;
-  else if (Lead)
-    Result = Text.ends_with(Pattern);
-  else if (Trail)
-    Result = Text.starts_with(Pattern);
-  else
-    Result = Text == Pattern;
-  return true;
-}
+// A LIKE pattern of the usual form (literal text with '%' only at its ends, no '_'), tested on
+// the bytes with no decoding: valid UTF-8 keeps code-point boundaries, so a byte prefix, suffix
+// or substring is one in code points too. Worked out once per statement (SQLite keeps it with
+// the constant pattern).
+struct TSimpleLike {
+  bool Simple = false;  // false: the pattern needs the general matcher
+  bool Lead = false, Trail = false;
+  std::string Literal;
+
+  explicit TSimpleLike(std::string_view Pattern) {
+    Lead = !Pattern.empty() && Pattern.front() == '%';
+    if (Lead) Pattern.remove_prefix(1);
+    Trail = !Pattern.empty() && Pattern.back() == '%';
+    if (Trail) Pattern.remove_suffix(1);
+    Simple = Pattern.find_first_of("%_") == std::string_view::npos && IsValidUtf8(Pattern);
+    Literal = Pattern;
+  }
+  bool Matches(std::string_view Text) const {
+    if (Lead && Trail) return Text.find(Literal) != std::string_view::npos;
+    if (Lead) return Text.ends_with(Literal);
+    if (Trail) return Text.starts_with(Literal);
+    return Text == Literal;
+  }
+};
 
 // like(Pattern, Text [, Escape]): SQLite passes the pattern first.
 void LikeFunc(sqlite3_context* Ctx, int Argc, sqlite3_value** Argv) {
@@ -111,10 +152,24 @@ void LikeFunc(sqlite3_context* Ctx, int Argc, sqlite3_value** Argv) {
       return;
     }
   auto Text = ArgText;
-  bool Simple = false;
-  if (Argc == 2 && SimpleLike(Text(Argv[1]), Text(Argv[0]), Simple)) {
-    sqlite3_result_int(Ctx, Simple ? 1 : 0);
-    return;
+  if (Argc == 2) {
+    try {
+      const auto* Kept = static_cast<const TSimpleLike*>(sqlite3_get_auxdata(Ctx, 0));
+      std::optional<TSimpleLike> Own;
+      if (!Kept) {
+        Kept = &Own.emplace(Text(Argv[0]));
+        // Kept for the next rows while the pattern stays the same; without memory, not kept.
+        sqlite3_set_auxdata(Ctx, 0, new (std::nothrow) TSimpleLike(*Own),
+                            [](void* P) { delete static_cast<TSimpleLike*>(P); });
+      }
+      if (Kept->Simple) {
+        sqlite3_result_int(Ctx, Kept->Matches(Text(Argv[1])) ? 1 : 0);
+        return;
+      }
+    } catch (const std::exception& E) {
+      sqlite3_result_error(Ctx, E.what(), -1);
+      return;
+    }
   }
   char32_t Escape = 0;
   if (Argc == 3) {
@@ -656,6 +711,33 @@ void CopyCell(TColumn& Dst, const TColumn& Src, sqlite3_int64 Row, int* MaxLen) 
   }
 }
 
+// The result columns that are columns of the statement's tables as they are, read from those
+// tables through the row numbers the statement found, a chunk at a time when first read: a
+// large result costs what is shown of it, as a table opened from a file does.
+class TRowRefColumns : public TColumnDecoder {
+ public:
+  struct TSource {
+    std::shared_ptr<const TTableStore> Store;
+    size_t Table = 0;  // which list of row numbers
+    int Column = -1;   // -1: not read this way
+  };
+  // Rows[T][R]: the row of table T in result row R, kNoRow for an unmatched outer join.
+  TRowRefColumns(std::vector<TSource> Sources, std::vector<std::vector<uint32_t>> Rows)
+      : FSources(std::move(Sources)), FRows(std::move(Rows)) {}
+  static constexpr uint32_t kNoRow = UINT32_MAX;
+  void Decode(size_t Col, size_t First, size_t Count, TColumn& Out) const override {
+    const TSource& S = FSources.at(Col);
+    const TColumn& Src = S.Store->Columns.at(static_cast<size_t>(S.Column));
+    const std::vector<uint32_t>& Rows = FRows.at(S.Table);
+    for (size_t R = First; R < First + Count && R < Rows.size(); ++R)
+      CopyCell(Out, Src, Rows[R] == kNoRow ? -1 : static_cast<sqlite3_int64>(Rows[R]), nullptr);
+  }
+
+ private:
+  std::vector<TSource> FSources;
+  std::vector<std::vector<uint32_t>> FRows;
+};
+
 }  // namespace
 
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
@@ -672,22 +754,34 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
 
   const size_t N = T.Columns.size();
   const size_t NT = T.Tables.size();
-  std::vector<const TTableStore*> Sources(NT);
-  for (size_t I = 0; I < NT; ++I) Sources[I] = Tables.Store(T.Tables[I].Path).get();
+  std::vector<std::shared_ptr<const TTableStore>> Sources(NT);
+  for (size_t I = 0; I < NT; ++I) Sources[I] = Tables.Store(T.Tables[I].Path);
   std::vector<TColumnDef> Defs(N);
   std::vector<TColumn> Cols;
   std::vector<std::vector<TCell>> Pending(N);  // columns typed from their values
   std::vector<int> MaxLen(N, 0);
   std::vector<int> SqlCol(N, -1);  // the statement's column of each result column, -1: copied
+  // Copied columns whose definition needs nothing from the values are read through the row
+  // numbers when first used (see TRowRefColumns); a text of unknown size is copied now.
+  std::vector<TRowRefColumns::TSource> Refs(N);
+  bool AnyRef = false;
   Cols.reserve(N);
   int NextCol = ByRow ? static_cast<int>(NT) : 0;
   for (size_t C = 0; C < N; ++C) {
     Defs[C] = T.Columns[C].Def;
     Cols.emplace_back(Defs[C].DataType == ftUnknown ? ftString : Defs[C].DataType);
-    if (!ByRow || T.Columns[C].SourceTable < 0) SqlCol[C] = NextCol++;
+    if (!ByRow || T.Columns[C].SourceTable < 0) {
+      SqlCol[C] = NextCol++;
+    } else if (Defs[C].DataType != ftUnknown &&
+               (Defs[C].DataType != ftString || Defs[C].Size > 0)) {
+      const auto Table = static_cast<size_t>(T.Columns[C].SourceTable);
+      Refs[C] = {Sources[Table], Table, T.Columns[C].SourceColumn};
+      AnyRef = true;
+    }
   }
   const int Have = sqlite3_column_count(St.Handle());
   std::vector<sqlite3_int64> RowIds(NT, -1);
+  std::vector<std::vector<uint32_t>> RefRows(AnyRef ? NT : 0);
   size_t Rows = 0;
   while (St.Step()) {
     ++Rows;
@@ -696,7 +790,12 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
         RowIds[K] = sqlite3_column_type(St.Handle(), static_cast<int>(K)) == SQLITE_NULL
                         ? -1
                         : sqlite3_column_int64(St.Handle(), static_cast<int>(K));
+    for (size_t K = 0; K < RefRows.size(); ++K)
+      RefRows[K].push_back(RowIds[K] < 0 || RowIds[K] >= TRowRefColumns::kNoRow
+                               ? TRowRefColumns::kNoRow
+                               : static_cast<uint32_t>(RowIds[K]));
     for (size_t C = 0; C < N; ++C) {
+      if (Refs[C].Store) continue;
       const int I = SqlCol[C];
       if (I < 0) {
         const TColumn& Src = Sources[T.Columns[C].SourceTable]->Columns[T.Columns[C].SourceColumn];
@@ -752,6 +851,13 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
     Result->AddColumn(Defs[C]);
   }
   for (size_t C = 0; C < N; ++C) Result->Columns[C] = std::move(Cols[C]);
+  if (AnyRef && Rows > 0) {
+    std::vector<bool> Lazy(N);
+    for (size_t C = 0; C < N; ++C) Lazy[C] = Refs[C].Store != nullptr;
+    auto Decoder = std::make_shared<TRowRefColumns>(std::move(Refs), std::move(RefRows));
+    for (size_t C = 0; C < N; ++C)
+      if (Lazy[C]) Result->Columns[C] = TColumn(Defs[C].DataType, Rows, Decoder, C);
+  }
   if (N == 0) Result->SetRowCountNoColumns(Rows);
   return Result;
 }

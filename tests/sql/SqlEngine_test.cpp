@@ -7,6 +7,7 @@
 #include "LocalSQL.h"
 #include "SqlEngine.h"
 #include "SqlParser.h"
+#include "Unicode.h"
 
 namespace {
 
@@ -145,6 +146,19 @@ TEST_F(SqlEngineTest, StatementsReturnTheRowsAHandCheckGives) {
        "\"ángel buceo\"",
        {"2000|ángel buceo|ÑANDÚ"}},
       {"Select CustNo From customer Where Company like \"Á%\"", {"2000"}},
+      // A pattern that changes from row to row is worked out again for each row.
+      {"Select CustNo From customer Where lower(Company) like lower(substr(Company, 1, 2)) || "
+       "'%' Order by CustNo",
+       {"1221", "1231", "1351", "2000", "2001", "2002"}},
+      {"Select CustNo From customer Where Company like substr(Company, 2, 1) || '%' Order by "
+       "CustNo",
+       {}},
+      {"Select CustNo From customer Where Country like (CASE WHEN State = 'CA' THEN 'U_' ELSE "
+       "'Bah%' END) Order by CustNo",
+       {"1231", "1351", "2001", "2003"}},
+      // Ascii and accented texts lowered and raised as the rest of the system does.
+      {"Select lower(Company), upper(Company) From customer Where CustNo in (1221, 2000)",
+       {"kiosco divino mar|KIOSCO DIVINO MAR", "ángel buceo|ÁNGEL BUCEO"}},
       {"Select CustNo From customer Where Company like \"á%\"", {}},
       {"Select CustNo From customer Where Country like 'Espa_a'", {"2000"}},
       // The search engine escapes % and _ of the searched text with a backslash.
@@ -229,6 +243,35 @@ TEST_F(SqlEngineTest, RuntimeErrorsCarryTheStatement) {
     EXPECT_NE(E.Message().find("Error al ejecutar la sentencia SQL"), std::string::npos);
     EXPECT_NE(E.Message().find(Sql), std::string::npos) << E.Message();
   }
+}
+
+TEST_F(SqlEngineTest, LowerAndUpperOfEveryLatinLetterAsTheRestOfTheSystem) {
+  // Each character from U+0001 to U+024F alone and inside words, every one mapped as
+  // AnsiLowerCase / AnsiUpperCase map it (the filters and the grid compare those forms).
+  std::vector<std::vector<Variant>> Texts;
+  auto Utf8 = [](char32_t C) {
+    std::string S;
+    if (C < 0x80) {
+      S += static_cast<char>(C);
+    } else {
+      S += static_cast<char>(0xC0 | (C >> 6));
+      S += static_cast<char>(0x80 | (C & 0x3F));
+    }
+    return S;
+  };
+  for (char32_t C = 1; C < 0x250; ++C) Texts.push_back({"Ab" + Utf8(C) + "Z", Utf8(C)});
+  Texts.push_back({"ÀÉÎÕÜÑ × ßÿ Año", "Straße"});
+  Texts.push_back({"bad \xC3", "\xC3\x28 mixed \xA9"});  // not UTF-8: only ASCII letters change
+  Tables.Register("letters.db",
+                  MakeStore({{"A", ftString, 20, false}, {"B", ftString, 20, false}}, Texts));
+  const auto R = Run("Select lower(A), upper(A), lower(B), upper(B) From letters");
+  ASSERT_EQ(R->RowCount(), Texts.size());
+  for (size_t I = 0; I < Texts.size(); ++I)
+    for (size_t C = 0; C < 4; ++C) {
+      const std::string In = Texts[I][C / 2].AsString();
+      const std::string Want = C % 2 ? AnsiUpperCase(In) : AnsiLowerCase(In);
+      ASSERT_EQ(R->Columns[C].Str(I), Want) << "row " << I << " column " << C;
+    }
 }
 
 TEST(SqlLike, CaseSensitiveUnicodePatterns) {
