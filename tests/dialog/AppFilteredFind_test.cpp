@@ -74,16 +74,9 @@ TEST_F(AppFilteredMasterTest, AnAcceptedEmptyResultMovesNothing) {
 class AppFilteredDetailTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OpenTable(Pedidos, "PEDIDOS.DB");
-    PedidosSrc.SetDataSet(&Pedidos);
-    Lineas.SetDatabaseName(DatabaseDir());
-    Lineas.SetTableName("LINEAS.DB");
-    Lineas.SetIndexFieldNames("OrderNo;ItemNo");
-    Lineas.SetMasterSource(&PedidosSrc);
-    Lineas.SetMasterFields("OrderNo");
+    OpenOrderItems(Pedidos, PedidosSrc, Lineas);
     Lineas.SetFilter("Qty > 2");
     Lineas.SetFiltered(true);
-    Lineas.Open();
     Dialog.SetDataSet(&Lineas);
   }
   // Accepts row Row of the items whose Qty compares with Value by Condition, searched as SQL.
