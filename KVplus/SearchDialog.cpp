@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "DBTables.h"
 #include "SysUtils.h"
@@ -44,6 +46,28 @@ class TWalkGuard {
  private:
   TDataSet* FDataSet;
   TBookmark FHere;
+};
+
+// The records a dataset and its masters stand on, put back outermost first: a master that moves
+// sends its details to their first record.
+class TChainMarks {
+ public:
+  explicit TChainMarks(TDataSet* DS) {
+    while (DS &&
+           std::none_of(FMarks.begin(), FMarks.end(), [DS](auto& M) { return M.first == DS; })) {
+      FMarks.emplace_back(DS, DS->GetBookmark());
+      auto* T = dynamic_cast<TTable*>(DS);
+      DS = T && T->MasterSource() && !T->MasterFields().empty() ? T->MasterSource()->DataSet()
+                                                                : nullptr;
+    }
+  }
+  void Restore() const {
+    for (auto M = FMarks.rbegin(); M != FMarks.rend(); ++M)
+      if (M->first->BookmarkValid(M->second)) M->first->GotoBookmark(M->second);
+  }
+
+ private:
+  std::vector<std::pair<TDataSet*, TBookmark>> FMarks;
 };
 
 }  // namespace
@@ -242,21 +266,35 @@ bool TSearchDialog::Find() {
   if (!PDataSet) throw Exception(CannotOpenText);
   TPos Pos;
   GetPos(Pos, PDataSet);
+  // Where the dataset and its masters stand, for an accepted record the dataset cannot show.
+  const TChainMarks Before(PDataSet);
   if (!Execute()) {
     if (PDataSet) GotoPos(Pos, PDataSet, PMasterSlave);
     return false;
   }
   if (!PDataSet) return true;
+  // A search run as SQL shows records the dataset's own filter hides: the dataset cannot stand
+  // on those once the search ends. An empty result offers no record at all.
+  bool Reached = false;
   try {
-    Iguala_posicion(PDataSet, Results());
-    GetPos(Pos, PDataSet);
+    TDataSet* R = Results();
+    if (R && !R->IsEmpty()) {
+      TPos Chosen;
+      GetPos(Chosen, R);
+      Iguala_posicion(PDataSet, R);
+      // The locate that moved it, again over the same records: it tells whether it got there.
+      Reached = GotoPos(Chosen, PDataSet, true);
+      if (Reached) GetPos(Pos, PDataSet);
+    }
   } catch (...) {
     Liberate();
     throw;
   }
   Liberate();
-  GotoPos(Pos, PDataSet, PMasterSlave);
-  return true;
+  if (Reached && GotoPos(Pos, PDataSet, PMasterSlave)) return true;
+  // Not reached: as after a cancel, everything back where it was.
+  Before.Restore();
+  return false;
 }
 
 // ---------------------------------------------------------------- sum and print handlers

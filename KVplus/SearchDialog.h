@@ -35,7 +35,9 @@ class TSearchDialog : public TComponent {
   // no field can be searched.
   bool Execute();
   // Execute; when accepted, moves DataSet (and its masters) to the chosen record and ends the
-  // search. True when the user accepted.
+  // search. True when DataSet stands on the chosen record; false after a cancel, and after an
+  // accepted record DataSet cannot show (its own filter hides it) or an accepted empty result,
+  // with DataSet and its masters back where they were.
   bool Find();
   // Ends the search of an accepted Execute: the dataset's own filter and master link come back.
   void Liberate();

@@ -182,6 +182,15 @@ void Pick(TComboBox* C, const std::string& Item) {
   emit C->activated(I);
 }
 
+void OpenOrderItems(TTable& Pedidos, TDataSource& Src, TTable& Lineas) {
+  OpenTable(Pedidos, "PEDIDOS.DB");
+  Src.SetDataSet(&Pedidos);
+  Lineas.SetIndexFieldNames("OrderNo;ItemNo");
+  Lineas.SetMasterSource(&Src);
+  Lineas.SetMasterFields("OrderNo");
+  OpenTable(Lineas, "LINEAS.DB");
+}
+
 void OpenItemsWithDescription(TTable& Articulos, TTable& Lineas) {
   OpenTable(Articulos, "ARTICULOS.DB");
   Lineas.AddField<TIntegerField>("OrderNo");

@@ -51,6 +51,10 @@ inline void WhenShown(QWidget* W, std::function<void()> Action) {
   WhenModalIs([W] { return W; }, [Action = std::move(Action)](QWidget*) { Action(); });
 }
 
+// Order items (LINEAS) as the detail of orders (PEDIDOS, through Src) linked by OrderNo, in
+// OrderNo;ItemNo order: the master on order 100, the detail on its first item.
+void OpenOrderItems(TTable& Pedidos, TDataSource& Src, TTable& Lineas);
+
 // Order items with a lookup field Description (from ARTICULOS): the columns OrderNo, ItemNo,
 // PartNo, Qty, Discount, Description.
 void OpenItemsWithDescription(TTable& Articulos, TTable& Lineas);

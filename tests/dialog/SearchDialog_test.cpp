@@ -145,14 +145,7 @@ TEST_F(MasterTableTest, PrintButtonOnlyWithAHandlerWhichGetsTheResult) {
 class DetailTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    OpenTable(Pedidos, "PEDIDOS.DB");
-    PedidosSrc.SetDataSet(&Pedidos);
-    Lineas.SetDatabaseName(DatabaseDir());
-    Lineas.SetTableName("LINEAS.DB");
-    Lineas.SetIndexFieldNames("OrderNo;ItemNo");
-    Lineas.SetMasterSource(&PedidosSrc);
-    Lineas.SetMasterFields("OrderNo");
-    Lineas.Open();
+    OpenOrderItems(Pedidos, PedidosSrc, Lineas);
     Lineas.Next();
   }
   void ExpectLinked() {

@@ -400,6 +400,9 @@ class TWorld {
   std::string FLastMulti;
   TPos FAcceptedPos;
   bool FAcceptedEmpty = false;
+  bool FFormAccepted = false;
+  // The application's own filter hides the chosen record (its dataset cannot stand on it).
+  bool FChosenHidden = false;
   bool FArrowsBefore = false;  // the arrows' state before the action (or its last key)
   int FExports = 0;
   int FActionNo = 0;
@@ -604,12 +607,27 @@ void TWorld::RunSession(const TAction& Start, TSource& S) {
   FForm = D->SearchForm();
   FLastMulti.clear();
   FAcceptedEmpty = true;
-  // The record the user chose, taken as the form closes accepted.
+  FFormAccepted = false;
+  FChosenHidden = false;
+  const std::string AppFilter = DS->Filtered() ? DS->Filter() : "";
+  const TFilterOptions AppOptions = DS->FilterOptions();
+  // The record the user chose, taken as the form closes accepted, and whether the application's
+  // filter lets its dataset show it.
   const QMetaObject::Connection Closing =
-      QObject::connect(FForm, &QDialog::finished, [this](int Result) {
+      QObject::connect(FForm, &QDialog::finished, [&, this](int Result) {
         TDataSet* R = Results();
-        FAcceptedEmpty = Result != mrOk || !R || R->IsEmpty();
-        if (!FAcceptedEmpty) GetPos(FAcceptedPos, R);
+        FFormAccepted = Result == mrOk;
+        FAcceptedEmpty = !FFormAccepted || !R || R->IsEmpty();
+        if (FAcceptedEmpty) return;
+        GetPos(FAcceptedPos, R);
+        if (AppFilter.empty()) return;
+        try {
+          const auto Program = TFilterProgram::Compile(AppFilter, *R);
+          FChosenHidden = !Program->Matches(static_cast<uint32_t>(R->GetBookmark()), AppOptions);
+        } catch (const std::exception& E) {
+          Fail("accept",
+               "the application's filter does not read on the result: " + std::string(E.what()));
+        }
       });
   ++FResult.Sessions;
   const int MessagesBefore = FMessages.Count();
@@ -625,8 +643,17 @@ void TWorld::RunSession(const TAction& Start, TSource& S) {
   if (!Watch->Done) Fail("form", "the search form was never shown");
   // Whatever the search showed after the form closed.
   CheckMessages(TAction{"close", {}}, MessagesBefore);
-  const std::string How = Accepted ? "after an accepted " : "after a cancelled ";
+  const std::string How = Accepted        ? "after an accepted "
+                          : FFormAccepted ? "after an accepted (false) "
+                                          : "after a cancelled ";
   const std::string Call = UseFind ? "Find" : "Execute";
+  // An accepted Find says no only when its dataset cannot stand on the chosen record: the
+  // application's filter hides it, or the result was empty.
+  if (UseFind && FFormAccepted && !FAcceptedEmpty && Accepted == FChosenHidden)
+    Fail("accept", Accepted ? "Find returned true on a record the application's filter hides: " +
+                                  Shown(FAcceptedPos.values)
+                            : "an accepted Find returned false on a record its dataset shows: " +
+                                  Shown(FAcceptedPos.values));
   if (!Accepted) {
     // Everything as it was: the record, the filter, the master link, the masters' records.
     for (size_t I = 0; I < Datasets.size(); ++I)

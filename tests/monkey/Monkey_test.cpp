@@ -129,6 +129,13 @@ TEST(MonkeyFindings, TheCounterFollowsACaseChange) {
                      "click BTFiltrarO", "click CBDistinguirMayusculas"});
 }
 
+// A search run as SQL over a dataset the application filters shows records that filter hides:
+// accepting one made Find return true with the dataset on another record.
+TEST(MonkeyFindings, AnAcceptedRecordTheApplicationHidesIsNoSuccess) {
+  ExpectReplayHolds({"session customer find 6802 sql appfilter", "type CCampo \"👩‍🔧\"",
+                     "click BTFiltrarY", "click BTAceptar"});
+}
+
 // ---- seeds run in the suite: KV_MONKEY_ACTIONS actions each (2000 unless set)
 
 class MonkeySeed : public ::testing::TestWithParam<uint64_t> {};
