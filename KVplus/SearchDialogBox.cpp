@@ -507,6 +507,9 @@ void TSearchDialogBox::AddCondition(const std::string& Connector, const std::str
     Find1->SetFilter(OldFilter);
     FFilterText = OldText;
     RestoreResult(WasFiltered);
+    // The result put back may be an ordered one read as SQL, which holds other records than
+    // the dataset shown before the refused condition: the counter follows it.
+    STRegistros->SetCaption(RecordCountText());
   }
 }
 

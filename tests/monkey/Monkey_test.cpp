@@ -136,6 +136,15 @@ TEST(MonkeyFindings, AnAcceptedRecordTheApplicationHidesIsNoSuccess) {
                      "click BTFiltrarY", "click BTAceptar"});
 }
 
+// A condition refused after an order ("Tipo de dato incorrecto…") puts the ordered result back
+// as SQL, which the application's own filter does not narrow: the counter kept the count of the
+// filtered dataset shown before.
+TEST(MonkeyFindings, TheCounterFollowsAResultPutBackAfterARefusal) {
+  ExpectReplayHolds({"session varios execute 7698 sql multi appfilter", "click BTOrdenar",
+                     "pick CCampo 4", "click BTBorrarFiltro", "key DBGrid1 Left",
+                     "click BTFiltrarY"});
+}
+
 // ---- seeds run in the suite: KV_MONKEY_ACTIONS actions each (2000 unless set)
 
 class MonkeySeed : public ::testing::TestWithParam<uint64_t> {};
