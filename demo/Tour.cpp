@@ -282,7 +282,7 @@ std::string PrepareTourPlatform() {
   std::ofstream Out(Config);
   Out << R"({"windowFrameMargins": false, "screens": [{"name": "tour", "x": 0, "y": 0, "width": )"
       << TourScreenWidth << R"(, "height": )" << TourScreenHeight
-      << R"(, "logicalDpi": 96, "dpr": 1}]})" << '\n';
+      << R"(, "logicalDpi": 96}]})" << '\n';
   Out.close();
   if (!Out) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -11,6 +11,7 @@
 
 #include "Dialogs.h"
 #include "KVFind.h"
+#include "KVplus/TableMaker.h"
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
@@ -101,23 +102,11 @@ class KVFindFiles : public ::testing::Test {
   }
   static void TearDownTestSuite() { fs::remove_all(Dir); }
 
-  struct TCol {
-    const char* Name;
-    TFieldType Type;
-    int Size;
-  };
+  using TCol = kvtest::TCol;
   static void Make(const std::string& Name, const std::vector<TCol>& Defs,
                    const std::vector<std::string>& Key,
                    const std::vector<std::vector<Variant>>& Rows) {
-    TMemDataSet M;
-    for (const auto& D : Defs) M.FieldDefs().Add(D.Name, D.Type, D.Size);
-    M.CreateDataSet();
-    M.SetPrimaryKey(Key);
-    for (const auto& R : Rows) M.AppendRecord(R);
-    TTable T;
-    T.SetDatabaseName(Dir);
-    T.SetTableName(Name);
-    T.BatchMove(&M, batCopy);
+    kvtest::MakeTable(Dir, Name, Defs, Key, Rows);
   }
   static void OpenTable(TTable& T, const char* Name) {
     T.SetDatabaseName(Dir);

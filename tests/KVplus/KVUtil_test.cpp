@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "KVUtil.h"
+#include "KVplus/TableMaker.h"
 
 namespace {
 
@@ -176,23 +177,11 @@ class KVUtilTables : public ::testing::Test {
   }
   static void TearDownTestSuite() { std::filesystem::remove_all(Dir); }
 
-  struct TCol {
-    const char* Name;
-    TFieldType Type;
-    int Size;
-  };
+  using TCol = kvtest::TCol;
   static void Make(const std::string& Name, const std::vector<TCol>& Defs,
                    const std::vector<std::string>& Key,
                    const std::vector<std::vector<Variant>>& Rows) {
-    TMemDataSet M;
-    for (const auto& D : Defs) M.FieldDefs().Add(D.Name, D.Type, D.Size);
-    M.CreateDataSet();
-    M.SetPrimaryKey(Key);
-    for (const auto& R : Rows) M.AppendRecord(R);
-    TTable T;
-    T.SetDatabaseName(Dir);
-    T.SetTableName(Name);
-    T.BatchMove(&M, batCopy);
+    kvtest::MakeTable(Dir, Name, Defs, Key, Rows);
   }
 
   // Opens customer, orders as its detail and items as the detail of orders.

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <cstdlib>
 
 #include "DialogTestSupport.h"
 #include "Forms.h"
 #include "MessageBoxes.h"
+#include "forms/OffscreenPlatform.h"
 #include "tools/ToolTestUtil.h"
 
 namespace {
@@ -21,16 +21,10 @@ class TSampleDatabase : public ::testing::Environment {
   }
 };
 
-void QuietOffscreen(QtMsgType Type, const QMessageLogContext& Context, const QString& Msg) {
-  if (Msg.startsWith("This plugin does not support")) return;
-  qt_message_output(Type, Context, Msg);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  qInstallMessageHandler(QuietOffscreen);
+  formstest::UseOffscreenPlatform();
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new TSampleDatabase);
   QApplication App(argc, argv);

@@ -9,27 +9,17 @@
 #include <filesystem>
 #include <memory>
 
+#include "KVplus/TableMaker.h"
+
 namespace dialogtest {
 
 namespace {
 
-struct TCol {
-  const char* Name;
-  TFieldType Type;
-  int Size;
-};
+using kvtest::TCol;
 
 void Make(const std::string& Dir, const std::string& Name, const std::vector<TCol>& Defs,
           const std::vector<std::string>& Key, const std::vector<std::vector<Variant>>& Rows) {
-  TMemDataSet M;
-  for (const auto& D : Defs) M.FieldDefs().Add(D.Name, D.Type, D.Size);
-  M.CreateDataSet();
-  M.SetPrimaryKey(Key);
-  for (const auto& R : Rows) M.AppendRecord(R);
-  TTable T;
-  T.SetDatabaseName(Dir);
-  T.SetTableName(Name);
-  T.BatchMove(&M, batCopy);
+  kvtest::MakeTable(Dir, Name, Defs, Key, Rows);
 }
 
 TDateTime At(int Y, int M, int D, int H = 0, int N = 0) {

@@ -3,23 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <cstdlib>
 
 #include "Forms.h"
 #include "MessageBoxes.h"
-
-namespace {
-// The offscreen platform's notes on what it cannot do (raise a window, size hints) say nothing
-// about the toolkit; everything else Qt says is kept.
-void QuietOffscreen(QtMsgType Type, const QMessageLogContext& Context, const QString& Msg) {
-  if (Msg.startsWith("This plugin does not support")) return;
-  qt_message_output(Type, Context, Msg);
-}
-}  // namespace
+#include "forms/OffscreenPlatform.h"
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  qInstallMessageHandler(QuietOffscreen);
+  formstest::UseOffscreenPlatform();
   ::testing::InitGoogleTest(&argc, argv);
   QApplication App(argc, argv);
   Application->Initialize();
