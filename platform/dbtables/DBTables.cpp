@@ -3,8 +3,11 @@
 #include "DBTables.h"
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 
 #include "Database.h"
+#include "IoUtil.h"
 #include "LocalSQL.h"
 #include "TableFile.h"
 #include "Unicode.h"
@@ -34,10 +37,39 @@ class TTable::TMasterLink : public TDataLink {
   TTable* FOwner;
 };
 
+namespace {
+// Every table of the process, so that a writer can refuse to replace a file one of them has open.
+struct TTableRegistry {
+  std::mutex Lock;
+  std::set<TTable*> Tables;
+};
+TTableRegistry& Registry() {
+  static TTableRegistry R;
+  return R;
+}
+}  // namespace
+
+TTable* FindOpenTableOnFile(const std::string& Path) {
+  TTableRegistry& R = Registry();
+  std::lock_guard<std::mutex> Guard(R.Lock);
+  for (TTable* T : R.Tables)
+    if (T->Active() && !T->FilePath().empty() && SameFile(T->FilePath(), Path)) return T;
+  return nullptr;
+}
+
 TTable::TTable(TComponent* AOwner)
-    : TDataSet(AOwner), FMasterLink(std::make_unique<TMasterLink>(this)) {}
+    : TDataSet(AOwner), FMasterLink(std::make_unique<TMasterLink>(this)) {
+  TTableRegistry& R = Registry();
+  std::lock_guard<std::mutex> Guard(R.Lock);
+  R.Tables.insert(this);
+}
 
 TTable::~TTable() {
+  {
+    TTableRegistry& R = Registry();
+    std::lock_guard<std::mutex> Guard(R.Lock);
+    R.Tables.erase(this);
+  }
   FMasterLink->Release();
 }
 

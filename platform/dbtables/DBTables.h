@@ -100,6 +100,10 @@ class TTable : public TDataSet {
   bool FLinkedRows = false;  // the rows were last built restricted to a master record
 };
 
+// The open table of this process whose file is Path (the same file by identity: any letter
+// case or path that names it, links included), or null.
+TTable* FindOpenTableOnFile(const std::string& Path);
+
 class TQuery : public TDataSet {
  public:
   explicit TQuery(TComponent* AOwner = nullptr);

@@ -31,6 +31,12 @@ void RaiseCorrupt(const std::string& Path, const std::string& Detail) {
   throw EDatabaseError("El archivo '" + Path + "' está dañado: " + Detail);
 }
 
+bool SameFile(const std::string& A, const std::string& B) {
+  struct stat SA, SB;
+  if (::stat(A.c_str(), &SA) != 0 || ::stat(B.c_str(), &SB) != 0) return false;
+  return SA.st_dev == SB.st_dev && SA.st_ino == SB.st_ino;
+}
+
 std::string ErrnoText(int Err) {
   switch (Err) {
     case ENOENT:

@@ -17,6 +17,9 @@
 [[noreturn]] void RaiseCorrupt(const std::string& Path, const std::string& Detail);
 // The Spanish text of an errno value ("no existe", "permiso denegado", ...).
 std::string ErrnoText(int Err);
+// Whether A and B name one existing file (the same device and inode: any path to it, links
+// included). False when either does not exist.
+bool SameFile(const std::string& A, const std::string& B);
 
 // The whole contents of a regular file, mapped read-only. Raises EDatabaseError naming the
 // file when it is missing, unreadable or not a regular file. The file stays open while mapped,

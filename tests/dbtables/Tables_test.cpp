@@ -463,3 +463,19 @@ TEST_F(TablesTest, LinkCutInStepsKeepsRowsAndRecord) {
 }
 
 }  // namespace
+
+TEST_F(TablesTest, OpenTablesAreFoundByAnyPathToTheirFile) {
+  const std::string File = (Dir / "CUSTOMER.DB").string();
+  EXPECT_EQ(FindOpenTableOnFile(File), nullptr);
+  auto T = Open("customer");
+  EXPECT_EQ(FindOpenTableOnFile(File), T.get());
+  EXPECT_EQ(FindOpenTableOnFile((Dir / "." / "CUSTOMER.DB").string()), T.get());
+  fs::create_symlink(File, Dir / "alias.db");
+  EXPECT_EQ(FindOpenTableOnFile((Dir / "alias.db").string()), T.get());
+  EXPECT_EQ(FindOpenTableOnFile((Dir / "ORDERS.DB").string()), nullptr);
+  T->Close();
+  EXPECT_EQ(FindOpenTableOnFile(File), nullptr);
+  T->Open();
+  T.reset();
+  EXPECT_EQ(FindOpenTableOnFile(File), nullptr);
+}
