@@ -1,8 +1,10 @@
 // gensample: writes the order-entry sample database (customers, orders, order items, parts)
-// that the demonstration program and the search tool run on. The data is invented here and
+// that the demonstration program and the search tool run on, into table files, a SQLite file or
+// a PostgreSQL database. The data is invented here and
 // fully deterministic: a fixed-seed generator of our own, so two runs give identical files on
 // every machine and library version. A scale option produces the large tables the benchmarks
 // use.
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,11 +14,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "DateTime.h"
+#include "PgConnection.h"
+#include "PgDialect.h"
 #include "SysUtils.h"
 #include "TableFile.h"
 #include "TableStore.h"
@@ -57,8 +62,9 @@ double Cents(double V) {
   return std::round(V * 100.0) / 100.0;
 }
 
-// Cuts a UTF-8 text to at most Chars characters (the field sizes count characters).
-std::string Fit(std::string_view S, int Chars) {
+// Cuts a UTF-8 text to at most Chars characters (the field sizes count characters), without
+// trailing blanks: a prefix of S.
+std::string_view Fit(std::string_view S, int Chars) {
   size_t I = 0;
   int N = 0;
   while (I < S.size()) {
@@ -68,8 +74,8 @@ std::string Fit(std::string_view S, int Chars) {
     I += Len;
     ++N;
   }
-  std::string R(S.substr(0, std::min(I, S.size())));
-  while (!R.empty() && R.back() == ' ') R.pop_back();
+  std::string_view R = S.substr(0, std::min(I, S.size()));
+  while (!R.empty() && R.back() == ' ') R.remove_suffix(1);
   return R;
 }
 
@@ -339,13 +345,130 @@ const std::vector<std::string>& ProductVariants() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Generation.
+// The tables: columns, primary keys, and the indexes a user of a database keeps on the foreign
+// keys (orders.CustNo, items.PartNo; items.OrderNo leads the primary key).
 
-struct TOptions {
-  std::string OutDir;
-  int64_t Orders = 200;
-  bool DBase = false;
+struct TSampleTable {
+  const char* File;  // file name without extension
+  const char* Name;  // table name in a database
+  std::vector<TColumnDef> Columns;
+  std::vector<std::string> PrimaryKey;
+  std::vector<std::string> Indexes;  // one column each
 };
+
+enum TTableId { tbCustomer, tbParts, tbOrders, tbItems };
+
+const std::vector<TSampleTable>& SampleTables() {
+  auto Str = [](const char* Name, int Size) { return TColumnDef{Name, ftString, Size, false}; };
+  auto Of = [](const char* Name, TFieldType T) { return TColumnDef{Name, T, 0, false}; };
+  static const std::vector<TSampleTable> Tables = {
+      {"CUSTOMER",
+       "customer",
+       {Of("CustNo", ftFloat), Str("Company", 30), Str("Addr1", 30), Str("Addr2", 30),
+        Str("City", 15), Str("State", 20), Str("Zip", 10), Str("Country", 20), Str("Phone", 15),
+        Str("FAX", 15), Of("TaxRate", ftFloat), Str("Contact", 20),
+        Of("LastInvoiceDate", ftDateTime)},
+       {"CustNo"},
+       {}},
+      {"PARTS",
+       "parts",
+       {Of("PartNo", ftFloat), Of("VendorNo", ftFloat), Str("Description", 30),
+        Of("OnHand", ftFloat), Of("OnOrder", ftFloat), Of("Cost", ftCurrency),
+        Of("ListPrice", ftCurrency)},
+       {"PartNo"},
+       {}},
+      {"ORDERS",
+       "orders",
+       {Of("OrderNo", ftFloat),
+        Of("CustNo", ftFloat),
+        Of("SaleDate", ftDateTime),
+        Of("ShipDate", ftDateTime),
+        Of("EmpNo", ftInteger),
+        Str("ShipToContact", 20),
+        Str("ShipToAddr1", 30),
+        Str("ShipToAddr2", 30),
+        Str("ShipToCity", 15),
+        Str("ShipToState", 20),
+        Str("ShipToZip", 10),
+        Str("ShipToCountry", 20),
+        Str("ShipToPhone", 15),
+        Str("ShipVIA", 7),
+        Str("PO", 15),
+        Str("Terms", 6),
+        Str("PaymentMethod", 7),
+        Of("ItemsTotal", ftCurrency),
+        Of("TaxRate", ftFloat),
+        Of("Freight", ftCurrency),
+        Of("AmountPaid", ftCurrency)},
+       {"OrderNo"},
+       {"CustNo"}},
+      {"ITEMS",
+       "items",
+       {Of("OrderNo", ftFloat), Of("ItemNo", ftFloat), Of("PartNo", ftFloat), Of("Qty", ftInteger),
+        Of("Discount", ftFloat)},
+       {"OrderNo", "ItemNo"},
+       {"PartNo"}},
+  };
+  return Tables;
+}
+
+// The rows of one table, value by value in column order. Texts are cut to their column's size;
+// an empty text and a date of 0 are Null, as the table files store them.
+class TRowWriter {
+ public:
+  explicit TRowWriter(const TSampleTable& T) : FTable(T) {}
+  virtual ~TRowWriter() = default;
+  void Number(double V) {
+    PutNumber(V);
+    ++FCol;
+  }
+  void Int(int64_t V) {
+    PutInt(V);
+    ++FCol;
+  }
+  void Text(std::string_view V) {
+    if (V.empty())
+      PutNull();
+    else
+      PutText(Fit(V, FTable.Columns[FCol].Size));
+    ++FCol;
+  }
+  void Moment(double V) {
+    if (V == 0)
+      PutNull();
+    else
+      PutMoment(V);
+    ++FCol;
+  }
+  void Null() {
+    PutNull();
+    ++FCol;
+  }
+  void EndRow() {
+    PutEndRow();
+    FCol = 0;
+    ++FRows;
+  }
+  int64_t Rows() const { return FRows; }
+  // The table is complete.
+  virtual void Finish() {}
+
+ protected:
+  virtual void PutNumber(double) {}
+  virtual void PutInt(int64_t) {}
+  virtual void PutText(std::string_view) {}
+  virtual void PutMoment(double) {}
+  virtual void PutNull() {}
+  virtual void PutEndRow() {}
+  const TSampleTable& FTable;
+  size_t FCol = 0;
+  int64_t FRows = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Generation: each table's rows go to a writer as they are made. Orders and their items come
+// from one sequence; a target that takes one table at a time runs it twice, keeping the rows of
+// one table each time (the same numbers come out: the sequence depends on the seed alone).
 
 struct TCounts {
   int64_t Customers, Orders, Parts;
@@ -380,42 +503,14 @@ class TProgress {
   int FLast = -1;
 };
 
-void AddColumn(TTableStore& S, const char* Name, TFieldType T, int Size = 0) {
-  S.AddColumn(TColumnDef{Name, T, Size, false});
-}
-
-void AppendText(TColumn& C, std::string_view V, int Size) {
-  if (V.empty())
-    C.AppendNull();
-  else
-    C.AppendString(Fit(V, Size));
-}
-
-void AppendDate(TColumn& C, double V) {
-  if (V == 0)
-    C.AppendNull();
-  else
-    C.AppendDouble(V);
-}
-
 struct TPartInfo {
   double PartNo;
   double ListPrice;
 };
 
 // PARTS: PartNo, VendorNo, Description, OnHand, OnOrder, Cost, ListPrice.
-std::vector<TPartInfo> MakeParts(int64_t Count, TTableStore& S, TProgress& P) {
+std::vector<TPartInfo> MakeParts(int64_t Count, TRowWriter& W, TProgress& P) {
   TRandom R(0x5041525453ull);
-  AddColumn(S, "PartNo", ftFloat);
-  AddColumn(S, "VendorNo", ftFloat);
-  AddColumn(S, "Description", ftString, 30);
-  AddColumn(S, "OnHand", ftFloat);
-  AddColumn(S, "OnOrder", ftFloat);
-  AddColumn(S, "Cost", ftCurrency);
-  AddColumn(S, "ListPrice", ftCurrency);
-  S.PrimaryKey = {"PartNo"};
-  for (auto& C : S.Columns) C.Reserve(static_cast<size_t>(Count));
-
   // A few dozen vendors with numbers in 1000..9999.
   int64_t VendorCount = std::clamp<int64_t>(Count / 5, 12, 4000);
   std::vector<double> Vendors;
@@ -448,13 +543,14 @@ std::vector<TPartInfo> MakeParts(int64_t Count, TTableStore& S, TProgress& P) {
     double OnHand = static_cast<double>(R.Chance(8) ? 0 : R.Range(1, 600));
     double OnOrder = static_cast<double>(R.Chance(70) ? 0 : R.Range(1, 40) * 5);
 
-    S.Columns[0].AppendDouble(static_cast<double>(No));
-    S.Columns[1].AppendDouble(R.Pick(Vendors));
-    AppendText(S.Columns[2], Desc, 30);
-    S.Columns[3].AppendDouble(OnHand);
-    S.Columns[4].AppendDouble(OnOrder);
-    S.Columns[5].AppendDouble(Cost);
-    S.Columns[6].AppendDouble(List);
+    W.Number(static_cast<double>(No));
+    W.Number(R.Pick(Vendors));
+    W.Text(Desc);
+    W.Number(OnHand);
+    W.Number(OnOrder);
+    W.Number(Cost);
+    W.Number(List);
+    W.EndRow();
     Parts.push_back({static_cast<double>(No), List});
     if ((I & 0xFFFF) == 0) P.Step("PARTS", I, Count);
   }
@@ -467,6 +563,14 @@ struct TCustomerInfo {
   const TCountry* Country;
   const TCity* City;
   std::string Company, Addr1, Addr2, Zip, Phone, Fax, Contact;
+  double TaxRate;
+};
+
+// What the orders need of a customer, kept for all of them (the texts are made again when the
+// customers are written).
+struct TCustomerKey {
+  double CustNo;
+  const TCountry* Country;
   double TaxRate;
   double LastInvoice = 0;
 };
@@ -488,7 +592,7 @@ std::string StreetAddress(TRandom& R, const TNames& N) {
       Out += Form[I];
     }
   }
-  return Fit(Out, 30);
+  return std::string(Fit(Out, 30));
 }
 
 std::string PersonName(TRandom& R, const TNames& N, int Size) {
@@ -496,7 +600,7 @@ std::string PersonName(TRandom& R, const TNames& N, int Size) {
     std::string S = R.Pick(N.First) + " " + R.Pick(N.Last);
     if (static_cast<int>(Fit(S, Size).size()) == static_cast<int>(S.size())) return S;
   }
-  return Fit(R.Pick(N.Last), Size);
+  return std::string(Fit(R.Pick(N.Last), Size));
 }
 
 std::string CompanyName(TRandom& R, const TNames& N, const TCity& City, int64_t Serial,
@@ -514,21 +618,21 @@ std::string CompanyName(TRandom& R, const TNames& N, const TCity& City, int64_t 
   }
   // At large scale names repeat; a branch number keeps them telling apart.
   if (Numbered) Out += " " + std::to_string(Serial);
-  return Fit(Out, 30);
+  return std::string(Fit(Out, 30));
 }
 
-std::vector<TCustomerInfo> MakeCustomers(int64_t Count) {
+// Makes the customers one by one, in key order, handing each to Take(Index, Customer).
+template <class F>
+void ForEachCustomer(int64_t Count, F&& Take) {
   TRandom R(0x435553544F4Dull);
   const auto& List = Countries();
   int TotalWeight = 0;
   for (const auto& C : List) TotalWeight += C.Weight;
 
-  std::vector<TCustomerInfo> Out;
-  Out.reserve(static_cast<size_t>(Count));
   // Numbers spread over 1000..9999 while they fit, then consecutive beyond.
   int64_t Slot = (9999 - 1221) / Count;
+  TCustomerInfo C;
   for (int64_t I = 0; I < Count; ++I) {
-    TCustomerInfo C;
     C.CustNo = Slot >= 2 ? static_cast<double>(1221 + I * Slot + R.Range(0, Slot / 2))
                          : static_cast<double>(1001 + I);
     int W = static_cast<int>(R.Range(0, TotalWeight - 1));
@@ -552,88 +656,48 @@ std::vector<TCustomerInfo> MakeCustomers(int64_t Count) {
     if (C.Country->TaxRate > 0 && C.Country->Language == laEnglish)
       C.TaxRate = static_cast<double>(R.Range(0, 19)) * 0.5;  // US sales tax differs by place
     if (R.Chance(4)) C.TaxRate = 0;                           // exempt customers
-    Out.push_back(std::move(C));
+    Take(static_cast<size_t>(I), C);
   }
-  return Out;
+}
+
+std::vector<TCustomerKey> CustomerKeys(int64_t Count) {
+  std::vector<TCustomerKey> Keys;
+  Keys.reserve(static_cast<size_t>(Count));
+  ForEachCustomer(Count, [&](size_t, const TCustomerInfo& C) {
+    Keys.push_back({C.CustNo, C.Country, C.TaxRate});
+  });
+  return Keys;
 }
 
 // CUSTOMER: CustNo, Company, Addr1, Addr2, City, State, Zip, Country, Phone, FAX, TaxRate,
-// Contact, LastInvoiceDate.
-void FillCustomers(const std::vector<TCustomerInfo>& Customers, TTableStore& S, TProgress& P) {
-  AddColumn(S, "CustNo", ftFloat);
-  AddColumn(S, "Company", ftString, 30);
-  AddColumn(S, "Addr1", ftString, 30);
-  AddColumn(S, "Addr2", ftString, 30);
-  AddColumn(S, "City", ftString, 15);
-  AddColumn(S, "State", ftString, 20);
-  AddColumn(S, "Zip", ftString, 10);
-  AddColumn(S, "Country", ftString, 20);
-  AddColumn(S, "Phone", ftString, 15);
-  AddColumn(S, "FAX", ftString, 15);
-  AddColumn(S, "TaxRate", ftFloat);
-  AddColumn(S, "Contact", ftString, 20);
-  AddColumn(S, "LastInvoiceDate", ftDateTime);
-  S.PrimaryKey = {"CustNo"};
-  int64_t Count = static_cast<int64_t>(Customers.size());
-  for (auto& C : S.Columns) C.Reserve(Customers.size());
-  for (int64_t I = 0; I < Count; ++I) {
-    const TCustomerInfo& C = Customers[static_cast<size_t>(I)];
-    S.Columns[0].AppendDouble(C.CustNo);
-    AppendText(S.Columns[1], C.Company, 30);
-    AppendText(S.Columns[2], C.Addr1, 30);
-    AppendText(S.Columns[3], C.Addr2, 30);
-    AppendText(S.Columns[4], C.City->Name, 15);
-    AppendText(S.Columns[5], C.City->State, 20);
-    AppendText(S.Columns[6], C.Zip, 10);
-    AppendText(S.Columns[7], C.Country->Name, 20);
-    AppendText(S.Columns[8], C.Phone, 15);
-    AppendText(S.Columns[9], C.Fax, 15);
-    S.Columns[10].AppendDouble(C.TaxRate);
-    AppendText(S.Columns[11], C.Contact, 20);
-    AppendDate(S.Columns[12], C.LastInvoice);
-    if ((I & 0xFFFF) == 0) P.Step("CUSTOMER", I, Count);
-  }
+// Contact, LastInvoiceDate (the last of the customer's orders).
+void WriteCustomers(const std::vector<TCustomerKey>& Keys, TRowWriter& W, TProgress& P) {
+  const int64_t Count = static_cast<int64_t>(Keys.size());
+  ForEachCustomer(Count, [&](size_t I, const TCustomerInfo& C) {
+    W.Number(C.CustNo);
+    W.Text(C.Company);
+    W.Text(C.Addr1);
+    W.Text(C.Addr2);
+    W.Text(C.City->Name);
+    W.Text(C.City->State);
+    W.Text(C.Zip);
+    W.Text(C.Country->Name);
+    W.Text(C.Phone);
+    W.Text(C.Fax);
+    W.Number(C.TaxRate);
+    W.Text(C.Contact);
+    W.Moment(Keys[I].LastInvoice);
+    W.EndRow();
+    if ((I & 0xFFFF) == 0) P.Step("CUSTOMER", static_cast<int64_t>(I), Count);
+  });
   P.Step("CUSTOMER", Count, Count);
 }
 
 // ORDERS and ITEMS together: an order's totals come from its items.
-void MakeOrders(int64_t Count, std::vector<TCustomerInfo>& Customers,
-                const std::vector<TPartInfo>& Parts, TTableStore& O, TTableStore& It,
-                TProgress& P) {
+void MakeOrders(int64_t Count, std::vector<TCustomerKey>& Customers,
+                const std::vector<TPartInfo>& Parts, TRowWriter& O, TRowWriter& It,
+                const char* Shown, TProgress& P) {
   TRandom R(0x4F5244455253ull);
-  AddColumn(O, "OrderNo", ftFloat);
-  AddColumn(O, "CustNo", ftFloat);
-  AddColumn(O, "SaleDate", ftDateTime);
-  AddColumn(O, "ShipDate", ftDateTime);
-  AddColumn(O, "EmpNo", ftInteger);
-  AddColumn(O, "ShipToContact", ftString, 20);
-  AddColumn(O, "ShipToAddr1", ftString, 30);
-  AddColumn(O, "ShipToAddr2", ftString, 30);
-  AddColumn(O, "ShipToCity", ftString, 15);
-  AddColumn(O, "ShipToState", ftString, 20);
-  AddColumn(O, "ShipToZip", ftString, 10);
-  AddColumn(O, "ShipToCountry", ftString, 20);
-  AddColumn(O, "ShipToPhone", ftString, 15);
-  AddColumn(O, "ShipVIA", ftString, 7);
-  AddColumn(O, "PO", ftString, 15);
-  AddColumn(O, "Terms", ftString, 6);
-  AddColumn(O, "PaymentMethod", ftString, 7);
-  AddColumn(O, "ItemsTotal", ftCurrency);
-  AddColumn(O, "TaxRate", ftFloat);
-  AddColumn(O, "Freight", ftCurrency);
-  AddColumn(O, "AmountPaid", ftCurrency);
-  O.PrimaryKey = {"OrderNo"};
-
-  AddColumn(It, "OrderNo", ftFloat);
-  AddColumn(It, "ItemNo", ftFloat);
-  AddColumn(It, "PartNo", ftFloat);
-  AddColumn(It, "Qty", ftInteger);
-  AddColumn(It, "Discount", ftFloat);
-  It.PrimaryKey = {"OrderNo", "ItemNo"};
-
-  for (auto& C : O.Columns) C.Reserve(static_cast<size_t>(Count));
-  for (auto& C : It.Columns) C.Reserve(static_cast<size_t>(Count * 5));
-
   // A sales team with scattered employee numbers in 1..9999.
   std::vector<int> Employees;
   for (int I = 0; I < 42; ++I) Employees.push_back(static_cast<int>(2 + I * 230 + R.Range(0, 220)));
@@ -653,7 +717,7 @@ void MakeOrders(int64_t Count, std::vector<TCustomerInfo>& Customers,
     int64_t CIdx =
         R.Chance(35) ? R.Range(0, std::max<int64_t>(0, CustCount / 8)) : R.Range(0, CustCount - 1);
     if (CustCount > 10 && CIdx % 17 == 16 && R.Chance(90)) CIdx = (CIdx + 1) % CustCount;
-    TCustomerInfo& Cust = Customers[static_cast<size_t>(CIdx)];
+    TCustomerKey& Cust = Customers[static_cast<size_t>(CIdx)];
 
     // Sale dates advance with the order numbers, during office hours.
     double Day = std::floor(Start + Span * (static_cast<double>(I) + R.Unit()) / Count);
@@ -679,49 +743,65 @@ void MakeOrders(int64_t Count, std::vector<TCustomerInfo>& Customers,
                                             : R.Range(41, 100));
       int Disc = R.Pick(Discounts);
       Total += Parts[PIdx].ListPrice * Qty * (100 - Disc) / 100.0;
-      It.Columns[0].AppendDouble(OrderNo);
-      It.Columns[1].AppendDouble(K);
-      It.Columns[2].AppendDouble(Parts[PIdx].PartNo);
-      It.Columns[3].AppendInt(Qty);
-      It.Columns[4].AppendDouble(Disc);
+      It.Number(OrderNo);
+      It.Number(K);
+      It.Number(Parts[PIdx].PartNo);
+      It.Int(Qty);
+      It.Number(Disc);
+      It.EndRow();
     }
     Total = Cents(Total);
     double Freight = R.Chance(15) ? 0.0 : Cents(5 + R.Unit() * 145);
     double Due = Cents(Total * (1 + Cust.TaxRate / 100.0) + Freight);
     double Paid = R.Chance(80) ? Due : R.Chance(50) ? 0.0 : Cents(Due * R.Range(1, 9) / 10.0);
 
-    O.Columns[0].AppendDouble(OrderNo);
-    O.Columns[1].AppendDouble(Cust.CustNo);
-    O.Columns[2].AppendDouble(Sale);
-    AppendDate(O.Columns[3], Ship);
-    O.Columns[4].AppendInt(R.Pick(Employees));
+    O.Number(OrderNo);
+    O.Number(Cust.CustNo);
+    O.Moment(Sale);
+    O.Moment(Ship);
+    O.Int(R.Pick(Employees));
     // Two orders in five go to another address of the customer's country.
     if (R.Chance(40)) {
       const TNames& N = NamesOf(Cust.Country->Language);
       const TCity& City = R.Pick(Cust.Country->Cities);
-      AppendText(O.Columns[5], PersonName(R, N, 20), 20);
-      AppendText(O.Columns[6], StreetAddress(R, N), 30);
-      AppendText(O.Columns[7], R.Chance(20) ? R.Pick(N.Addr2) : std::string(), 30);
-      AppendText(O.Columns[8], City.Name, 15);
-      AppendText(O.Columns[9], City.State, 20);
-      AppendText(O.Columns[10], FromPattern(R, City.Zip), 10);
-      AppendText(O.Columns[11], Cust.Country->Name, 20);
-      AppendText(O.Columns[12], FromPattern(R, City.Phone), 15);
+      O.Text(PersonName(R, N, 20));
+      O.Text(StreetAddress(R, N));
+      O.Text(R.Chance(20) ? R.Pick(N.Addr2) : std::string());
+      O.Text(City.Name);
+      O.Text(City.State);
+      O.Text(FromPattern(R, City.Zip));
+      O.Text(Cust.Country->Name);
+      O.Text(FromPattern(R, City.Phone));
     } else {
-      for (int C = 5; C <= 12; ++C) O.Columns[static_cast<size_t>(C)].AppendNull();
+      for (int C = 5; C <= 12; ++C) O.Null();
     }
-    AppendText(O.Columns[13], R.Pick(Cust.Country->Carriers), 7);
-    AppendText(O.Columns[14], R.Chance(30) ? std::string() : "PO-" + Digits(R, 5), 15);
-    AppendText(O.Columns[15], R.Pick(Terms), 6);
-    AppendText(O.Columns[16], R.Pick(Payments), 7);
-    O.Columns[17].AppendDouble(Total);
-    O.Columns[18].AppendDouble(Cust.TaxRate);
-    O.Columns[19].AppendDouble(Freight);
-    O.Columns[20].AppendDouble(Paid);
-    if ((I & 0xFFFF) == 0) P.Step("ORDERS", I, Count);
+    O.Text(R.Pick(Cust.Country->Carriers));
+    O.Text(R.Chance(30) ? std::string() : "PO-" + Digits(R, 5));
+    O.Text(R.Pick(Terms));
+    O.Text(R.Pick(Payments));
+    O.Number(Total);
+    O.Number(Cust.TaxRate);
+    O.Number(Freight);
+    O.Number(Paid);
+    O.EndRow();
+    if ((I & 0xFFFF) == 0) P.Step(Shown, I, Count);
   }
-  P.Step("ORDERS", Count, Count);
+  P.Step(Shown, Count, Count);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Targets: a folder of table files, a SQLite file, a PostgreSQL database.
+
+class TTarget {
+ public:
+  virtual ~TTarget() = default;
+  // Whether the rows of two tables can be written at once (orders with their items).
+  virtual bool TwoAtOnce() const = 0;
+  // A writer of the rows of a table; about Rows of them will come.
+  virtual std::unique_ptr<TRowWriter> Table(const TSampleTable& T, int64_t Rows) = 0;
+  // Every table is complete: keys, indexes, and the database in place.
+  virtual void Finish() {}
+};
 
 // dBase field names hold ten characters: the longer names get fixed shorter forms.
 void ShortenNames(TTableStore& S) {
@@ -739,14 +819,295 @@ void ShortenNames(TTableStore& S) {
       if (K == Long) K = Brief;
 }
 
+// Table files: a table's store fills in memory and is written when complete.
+class TFolderTarget : public TTarget {
+ public:
+  TFolderTarget(std::string Dir, bool DBase, TProgress& P)
+      : FDir(std::move(Dir)), FDBase(DBase), FProgress(P) {
+    std::error_code Ec;
+    std::filesystem::create_directories(FDir, Ec);
+    if (!std::filesystem::is_directory(FDir))
+      throw Exception("No se puede crear la carpeta '" + FDir + "'");
+  }
+  bool TwoAtOnce() const override { return true; }
+  std::unique_ptr<TRowWriter> Table(const TSampleTable& T, int64_t Rows) override {
+    return std::make_unique<TStoreWriter>(*this, T, Rows);
+  }
+
+ private:
+  class TStoreWriter : public TRowWriter {
+   public:
+    TStoreWriter(TFolderTarget& Owner, const TSampleTable& T, int64_t Rows)
+        : TRowWriter(T), FOwner(Owner) {
+      for (const TColumnDef& D : T.Columns) FStore.AddColumn(D);
+      FStore.PrimaryKey = T.PrimaryKey;
+      for (auto& C : FStore.Columns) C.Reserve(static_cast<size_t>(Rows));
+    }
+    void Finish() override {
+      if (FOwner.FDBase) ShortenNames(FStore);
+      const std::string Path = (std::filesystem::path(FOwner.FDir) /
+                                (std::string(FTable.File) + (FOwner.FDBase ? ".DBF" : ".DB")))
+                                   .string();
+      FOwner.FProgress.Say("escribiendo " + Path);
+      SaveTableFile(Path, FStore);
+    }
+
+   protected:
+    void PutNumber(double V) override { FStore.Columns[FCol].AppendDouble(V); }
+    void PutInt(int64_t V) override { FStore.Columns[FCol].AppendInt(static_cast<int32_t>(V)); }
+    void PutText(std::string_view V) override { FStore.Columns[FCol].AppendString(V); }
+    void PutMoment(double V) override { FStore.Columns[FCol].AppendDouble(V); }
+    void PutNull() override { FStore.Columns[FCol].AppendNull(); }
+
+   private:
+    TFolderTarget& FOwner;
+    TTableStore FStore;
+  };
+
+  std::string FDir;
+  bool FDBase;
+  TProgress& FProgress;
+};
+
+std::string ColumnList(const std::vector<std::string>& Names) {
+  std::string L;
+  for (const auto& N : Names) L += (L.empty() ? "" : ", ") + PgQuoteIdentifier(N);
+  return L;
+}
+
+std::string PrimaryKeySql(const TSampleTable& T) {
+  return "PRIMARY KEY (" + ColumnList(T.PrimaryKey) + ")";
+}
+
+// The SQL of a table's creation; PrimaryKey inside it or not. Column types as the data layer
+// reads them back (PgColumnType: varchar(n), double precision, numeric(18,2), timestamp(3), ...),
+// the same on SQLite and PostgreSQL.
+std::string CreateTableSql(const TSampleTable& T, bool WithPrimaryKey) {
+  std::string Sql = "CREATE TABLE " + PgQuoteIdentifier(T.Name) + " (";
+  for (size_t I = 0; I < T.Columns.size(); ++I)
+    Sql += (I ? ", " : "") + PgQuoteIdentifier(T.Columns[I].Name) + " " +
+           PgColumnType(T.Columns[I].DataType, T.Columns[I].Size);
+  if (WithPrimaryKey) Sql += ", " + PrimaryKeySql(T);
+  return Sql + ")";
+}
+
+// CREATE INDEX for each index of T ("orders_CustNo_idx").
+std::vector<std::string> IndexSql(const TSampleTable& T) {
+  std::vector<std::string> Out;
+  for (const auto& Col : T.Indexes)
+    Out.push_back("CREATE INDEX " + PgQuoteIdentifier(std::string(T.Name) + "_" + Col + "_idx") +
+                  " ON " + PgQuoteIdentifier(T.Name) + " (" + PgQuoteIdentifier(Col) + ")");
+  return Out;
+}
+
+struct TSqliteCloser {
+  void operator()(sqlite3* Db) const { sqlite3_close(Db); }
+};
+struct TStatementCloser {
+  void operator()(sqlite3_stmt* S) const { sqlite3_finalize(S); }
+};
+
+// A SQLite file, written under a temporary name in one transaction and renamed into place when
+// complete. Dates are stored as ISO texts ("2024-12-31 13:05:00.000"), as SQLite's own date
+// functions read them; an empty text as Null.
+class TSqliteTarget : public TTarget {
+ public:
+  explicit TSqliteTarget(std::string Path)
+      : FPath(std::move(Path)), FTemp(FPath + ".tmp-" + std::to_string(getpid())) {
+    std::filesystem::remove(FTemp);
+    sqlite3* Db = nullptr;
+    const int Rc =
+        sqlite3_open_v2(FTemp.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    FDb.reset(Db);
+    Check(Rc);
+    Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN");
+    for (const TSampleTable& T : SampleTables()) Exec(CreateTableSql(T, true));
+  }
+  ~TSqliteTarget() override {
+    if (!FDone) {
+      FDb.reset();
+      std::error_code Ec;
+      std::filesystem::remove(FTemp, Ec);
+    }
+  }
+  bool TwoAtOnce() const override { return true; }
+  std::unique_ptr<TRowWriter> Table(const TSampleTable& T, int64_t) override {
+    std::string Sql = "INSERT INTO " + PgQuoteIdentifier(T.Name) + " VALUES (";
+    for (size_t I = 0; I < T.Columns.size(); ++I) Sql += I ? ", ?" : "?";
+    sqlite3_stmt* St = nullptr;
+    Check(sqlite3_prepare_v2(FDb.get(), (Sql + ")").c_str(), -1, &St, nullptr));
+    return std::make_unique<TSqliteWriter>(*this, T, St);
+  }
+  void Finish() override {
+    for (const TSampleTable& T : SampleTables())
+      for (const auto& Sql : IndexSql(T)) Exec(Sql);
+    Exec("COMMIT");
+    Check(sqlite3_close(FDb.release()));
+    std::filesystem::rename(FTemp, FPath);
+    FDone = true;
+  }
+
+ private:
+  class TSqliteWriter : public TRowWriter {
+   public:
+    TSqliteWriter(TSqliteTarget& Owner, const TSampleTable& T, sqlite3_stmt* St)
+        : TRowWriter(T), FOwner(Owner), FSt(St) {}
+
+   protected:
+    int At() const { return static_cast<int>(FCol) + 1; }
+    void PutNumber(double V) override { FOwner.Check(sqlite3_bind_double(FSt.get(), At(), V)); }
+    void PutInt(int64_t V) override { FOwner.Check(sqlite3_bind_int64(FSt.get(), At(), V)); }
+    void PutText(std::string_view V) override {
+      FOwner.Check(sqlite3_bind_text(FSt.get(), At(), V.data(), static_cast<int>(V.size()),
+                                     SQLITE_TRANSIENT));
+    }
+    void PutMoment(double V) override { PutText(PgDateTimeText(TDateTime(V), ftDateTime)); }
+    void PutNull() override { FOwner.Check(sqlite3_bind_null(FSt.get(), At())); }
+    void PutEndRow() override {
+      const int Rc = sqlite3_step(FSt.get());
+      if (Rc != SQLITE_DONE) FOwner.Check(Rc);
+      sqlite3_reset(FSt.get());
+    }
+
+   private:
+    TSqliteTarget& FOwner;
+    std::unique_ptr<sqlite3_stmt, TStatementCloser> FSt;
+  };
+
+  void Check(int Rc) {
+    if (Rc == SQLITE_OK) return;
+    throw Exception("No se puede escribir la base de datos SQLite '" + FPath +
+                    "': " + (FDb ? sqlite3_errmsg(FDb.get()) : sqlite3_errstr(Rc)));
+  }
+  void Exec(const std::string& Sql) {
+    Check(sqlite3_exec(FDb.get(), Sql.c_str(), nullptr, nullptr, nullptr));
+  }
+
+  std::string FPath, FTemp;
+  std::unique_ptr<sqlite3, TSqliteCloser> FDb;
+  bool FDone = false;
+};
+
+// A PostgreSQL database: the four tables replaced in one transaction, loaded with COPY (rows
+// stream to the server as they are made), keys and indexes added after the rows, statistics
+// gathered. A failure leaves the database as it was.
+class TPgTarget : public TTarget {
+ public:
+  explicit TPgTarget(const std::string& Uri) : FConn(Uri) {
+    FConn.Exec("BEGIN");
+    for (const TSampleTable& T : SampleTables()) {
+      FConn.Exec("DROP TABLE IF EXISTS " + PgQuoteIdentifier(T.Name));
+      FConn.Exec(CreateTableSql(T, false));
+    }
+  }
+  bool TwoAtOnce() const override { return false; }  // one COPY at a time on a connection
+  std::unique_ptr<TRowWriter> Table(const TSampleTable& T, int64_t) override {
+    std::vector<std::string> Cols;
+    for (const TColumnDef& D : T.Columns) Cols.push_back(PgQuoteIdentifier(D.Name));
+    return std::make_unique<TCopyWriter>(T, FConn.CopyIn(PgQuoteIdentifier(T.Name), Cols));
+  }
+  void Finish() override {
+    for (const TSampleTable& T : SampleTables()) {
+      FConn.Exec("ALTER TABLE " + PgQuoteIdentifier(T.Name) + " ADD " + PrimaryKeySql(T));
+      for (const auto& Sql : IndexSql(T)) FConn.Exec(Sql);
+    }
+    FConn.Exec("COMMIT");
+    FConn.Exec("ANALYZE");
+  }
+
+ private:
+  class TCopyWriter : public TRowWriter {
+   public:
+    TCopyWriter(const TSampleTable& T, TPgCopy Copy) : TRowWriter(T), FCopy(std::move(Copy)) {}
+    void Finish() override { FCopy.Finish(); }
+
+   protected:
+    void PutNumber(double V) override { FCopy.Double(V); }
+    void PutInt(int64_t V) override { FCopy.Int(V); }
+    void PutText(std::string_view V) override { FCopy.Text(V); }
+    void PutMoment(double V) override { FCopy.DateTime(TDateTime(V), ftDateTime); }
+    void PutNull() override { FCopy.Null(); }
+    void PutEndRow() override { FCopy.EndRow(); }
+
+   private:
+    TPgCopy FCopy;
+  };
+
+  TPgConnection FConn;
+};
+
+// Writes the whole sample database into Target; returns the number of order items.
+int64_t Generate(int64_t Orders, TTarget& Target, TProgress& P) {
+  const TCounts N = CountsFor(Orders);
+  const auto& Tables = SampleTables();
+  // Fills one table and returns its rows.
+  auto Write = [&](TTableId Id, int64_t Expected, auto&& Fill) {
+    std::unique_ptr<TRowWriter> W = Target.Table(Tables[Id], Expected);
+    Fill(*W);
+    W->Finish();
+    return W->Rows();
+  };
+  std::vector<TPartInfo> Parts;
+  Write(tbParts, N.Parts, [&](TRowWriter& W) { Parts = MakeParts(N.Parts, W, P); });
+  std::vector<TCustomerKey> Customers = CustomerKeys(N.Customers);
+  int64_t Items = 0;
+  if (Target.TwoAtOnce()) {
+    std::unique_ptr<TRowWriter> It = Target.Table(Tables[tbItems], N.Orders * 5);
+    Write(tbOrders, N.Orders,
+          [&](TRowWriter& O) { MakeOrders(N.Orders, Customers, Parts, O, *It, "ORDERS", P); });
+    It->Finish();
+    Items = It->Rows();
+  } else {
+    TRowWriter NoOrders(Tables[tbOrders]), NoItems(Tables[tbItems]);
+    Write(tbOrders, N.Orders,
+          [&](TRowWriter& W) { MakeOrders(N.Orders, Customers, Parts, W, NoItems, "ORDERS", P); });
+    for (auto& C : Customers) C.LastInvoice = 0;  // the second run finds the same dates again
+    Items = Write(tbItems, N.Orders * 5, [&](TRowWriter& W) {
+      MakeOrders(N.Orders, Customers, Parts, NoOrders, W, "ITEMS", P);
+    });
+  }
+  Write(tbCustomer, N.Customers, [&](TRowWriter& W) { WriteCustomers(Customers, W, P); });
+  Target.Finish();
+  return Items;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The command line.
+
+struct TOptions {
+  std::string Out;
+  int64_t Orders = 200;
+  bool DBase = false, FormatGiven = false;
+};
+
+enum class TTargetKind { Folder, Sqlite, Postgres };
+
+// What --out names: a PostgreSQL URI, a SQLite file (sqlite:PATH, or a path ending in .sqlite,
+// .sqlite3 or .db3), or a folder of table files. Path: the file or folder.
+TTargetKind KindOf(const std::string& Out, std::string& Path) {
+  Path = Out;
+  if (IsPgDatabaseName(Out)) return TTargetKind::Postgres;
+  if (Out.starts_with("sqlite:")) {
+    Path = Out.substr(7);
+    return TTargetKind::Sqlite;
+  }
+  const std::string Ext = LowerCase(std::filesystem::path(Out).extension().string());
+  if (Ext == ".sqlite" || Ext == ".sqlite3" || Ext == ".db3") return TTargetKind::Sqlite;
+  return TTargetKind::Folder;
+}
+
 const char* const Usage =
-    "uso: gensample --out DIR [--orders N] [--format db|dbf]\n"
-    "  Escribe la base de datos de ejemplo (CUSTOMER, ORDERS, ITEMS, PARTS) en DIR.\n"
+    "uso: gensample --out DESTINO [--orders N] [--format db|dbf]\n"
+    "  Escribe la base de datos de ejemplo (CUSTOMER, ORDERS, ITEMS, PARTS) en DESTINO:\n"
+    "    una carpeta de tablas (ficheros .db o .dbf);\n"
+    "    un fichero SQLite: sqlite:RUTA, o una RUTA acabada en .sqlite, .sqlite3 o .db3;\n"
+    "    una base de datos PostgreSQL: postgresql://[usuario@][servidor][:puerto]/base[?...]\n"
+    "    (las tablas customer, orders, items y parts se sustituyen en una transacción).\n"
     "  --orders N   número de pedidos (200 por omisión); clientes, líneas y artículos\n"
     "               crecen en proporción\n"
-    "  --format F   db (Paradox, por omisión) o dbf (dBase; los nombres de campo de más\n"
-    "               de 10 letras se acortan: LastInvDat, Descrip, ShipToCont, ShipToAdr1,\n"
-    "               ShipToAdr2, ShipToStat, ShipToCtry, ShipToPhon, PaymentMth)\n";
+    "  --format F   en una carpeta: db (Paradox, por omisión) o dbf (dBase; los nombres de\n"
+    "               campo de más de 10 letras se acortan: LastInvDat, Descrip, ShipToCont,\n"
+    "               ShipToAdr1, ShipToAdr2, ShipToStat, ShipToCtry, ShipToPhon, PaymentMth)\n";
 
 // Parses the arguments; false on a usage error.
 bool ParseArgs(int Argc, char** Argv, TOptions& O, bool& Help) {
@@ -763,7 +1124,7 @@ bool ParseArgs(int Argc, char** Argv, TOptions& O, bool& Help) {
       Help = true;
       return true;
     } else if (A == "--out") {
-      if (!Value(O.OutDir) || O.OutDir.empty()) return false;
+      if (!Value(O.Out) || O.Out.empty()) return false;
     } else if (A == "--orders") {
       if (!Value(V)) return false;
       char* End = nullptr;
@@ -778,11 +1139,14 @@ bool ParseArgs(int Argc, char** Argv, TOptions& O, bool& Help) {
         O.DBase = true;
       else
         return false;
+      O.FormatGiven = true;
     } else {
       return false;
     }
   }
-  return !O.OutDir.empty();
+  std::string Path;
+  // A database has no file format to choose.
+  return !O.Out.empty() && !(O.FormatGiven && KindOf(O.Out, Path) != TTargetKind::Folder);
 }
 
 }  // namespace
@@ -798,36 +1162,33 @@ int main(int Argc, char** Argv) {
     std::fputs(Usage, stdout);
     return 0;
   }
+  std::string Where;
   try {
-    std::error_code Ec;
-    std::filesystem::create_directories(Opt.OutDir, Ec);
-    if (!std::filesystem::is_directory(Opt.OutDir))
-      throw Exception("No se puede crear la carpeta '" + Opt.OutDir + "'");
-
     TProgress Progress;
-    TCounts N = CountsFor(Opt.Orders);
-    TTableStore Parts, Customers, Orders, Items;
-    std::vector<TPartInfo> PartInfo = MakeParts(N.Parts, Parts, Progress);
-    std::vector<TCustomerInfo> CustInfo = MakeCustomers(N.Customers);
-    MakeOrders(N.Orders, CustInfo, PartInfo, Orders, Items, Progress);
-    FillCustomers(CustInfo, Customers, Progress);
-
-    const std::string Ext = Opt.DBase ? ".DBF" : ".DB";
-    if (Opt.DBase) {
-      for (TTableStore* S : {&Customers, &Parts, &Orders, &Items}) ShortenNames(*S);
+    std::string Path;
+    std::unique_ptr<TTarget> Target;
+    switch (KindOf(Opt.Out, Path)) {
+      case TTargetKind::Postgres:
+        Where = PgDisplayName(Opt.Out);
+        Progress.Say("cargando " + Where);
+        Target = std::make_unique<TPgTarget>(Opt.Out);
+        break;
+      case TTargetKind::Sqlite:
+        Where = Path;
+        Target = std::make_unique<TSqliteTarget>(Path);
+        break;
+      case TTargetKind::Folder:
+        Where = Path;
+        Target = std::make_unique<TFolderTarget>(Path, Opt.DBase, Progress);
+        break;
     }
-    auto Save = [&](const char* Name, const TTableStore& S) {
-      std::string Path = (std::filesystem::path(Opt.OutDir) / (std::string(Name) + Ext)).string();
-      Progress.Say("escribiendo " + Path);
-      SaveTableFile(Path, S);
-    };
-    Save("CUSTOMER", Customers);
-    Save("PARTS", Parts);
-    Save("ORDERS", Orders);
-    Save("ITEMS", Items);
-    std::fprintf(stderr, "gensample: %zu clientes, %zu pedidos, %zu líneas, %zu artículos en %s\n",
-                 Customers.RowCount(), Orders.RowCount(), Items.RowCount(), Parts.RowCount(),
-                 Opt.OutDir.c_str());
+    const TCounts N = CountsFor(Opt.Orders);
+    const int64_t Items = Generate(Opt.Orders, *Target, Progress);
+    Target.reset();
+    std::fprintf(stderr,
+                 "gensample: %lld clientes, %lld pedidos, %lld líneas, %lld artículos en %s\n",
+                 static_cast<long long>(N.Customers), static_cast<long long>(N.Orders),
+                 static_cast<long long>(Items), static_cast<long long>(N.Parts), Where.c_str());
     return 0;
   } catch (const std::exception& E) {
     std::fprintf(stderr, "gensample: %s\n", E.what());

@@ -1,14 +1,19 @@
 // The sample database generator: same bytes on every run, the tables and keys of the order
-// model, consistent totals and dates, referential integrity, and its usage errors.
+// model, consistent totals and dates, referential integrity, its usage errors; and the same rows
+// written into a SQLite file and a PostgreSQL database, with keys, indexes and typed columns.
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <cmath>
 #include <map>
 #include <set>
 
 #include "DBTables.h"
+#include "PgTypes.h"
 #include "TableFile.h"
 #include "ToolTestUtil.h"
+#include "pg/PgTestServer.h"
 
 using namespace tooltest;
 
@@ -290,6 +295,8 @@ TEST_F(GensampleTest, BadArgumentsExitWithUsage) {
       {"--out", "x", "--orders", "12abc"},
       {"--out", "x", "--format", "xls"},
       {"--out", "x", "--bogus"},
+      {"--out", "x.sqlite", "--format", "db"},
+      {"--out", "postgresql:///db", "--format", "dbf"},
   };
   for (const auto& Args : Cases) {
     TRunResult R = RunProgram(GensamplePath, Args, Scratch.Dir);
@@ -298,6 +305,161 @@ TEST_F(GensampleTest, BadArgumentsExitWithUsage) {
     EXPECT_EQ(R.Status, 2) << Shown;
     EXPECT_NE(R.Err.find("uso: gensample"), std::string::npos) << Shown;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Databases
+
+// A table's rows in key order, one text a row: numbers in their shortest exact form, moments
+// to the millisecond, texts as they are, Null as "-".
+using TRows = std::vector<std::string>;
+
+std::string Canon(const Variant& V, TFieldType T) {
+  if (V.IsNullOrEmpty()) return "-";
+  if (T == ftDateTime) return PgDateTimeText(V.AsDateTime(), ftDateTime);
+  if (T == ftString || T == ftMemo) return V.AsString();
+  return PgDoubleText(V.AsDouble());
+}
+
+TRows FileRows(TTable& T) {
+  TRows Rows;
+  for (int I = 0; I < T.RecordCount(); ++I) {
+    std::string Row;
+    for (int F = 0; F < T.FieldCount(); ++F)
+      Row += Canon(T.Fields(F)->ValueAt(T.RowAt(I)), T.Fields(F)->DataType()) + "|";
+    Rows.push_back(Row);
+  }
+  return Rows;
+}
+
+struct TSqlite {
+  sqlite3* Db = nullptr;
+  explicit TSqlite(const fs::path& P) { EXPECT_EQ(sqlite3_open(P.c_str(), &Db), SQLITE_OK); }
+  ~TSqlite() { sqlite3_close(Db); }
+  // Each row of Sql as texts joined by "|" (Null as "-", numbers as doubles).
+  TRows Query(const std::string& Sql) {
+    sqlite3_stmt* St = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(Db, Sql.c_str(), -1, &St, nullptr), SQLITE_OK) << Sql;
+    TRows Rows;
+    while (St && sqlite3_step(St) == SQLITE_ROW) {
+      std::string Row;
+      for (int C = 0; C < sqlite3_column_count(St); ++C) {
+        const int Type = sqlite3_column_type(St, C);
+        if (Type == SQLITE_NULL)
+          Row += "-";
+        else if (Type == SQLITE_INTEGER || Type == SQLITE_FLOAT)
+          Row += PgDoubleText(sqlite3_column_double(St, C));
+        else
+          Row += reinterpret_cast<const char*>(sqlite3_column_text(St, C));
+        Row += "|";
+      }
+      Rows.push_back(Row);
+    }
+    sqlite3_finalize(St);
+    return Rows;
+  }
+};
+
+TRows PgRows(TPgConnection& C, const std::string& Sql) {
+  TPgResult R = C.Exec(Sql);
+  TRows Rows;
+  for (int I = 0; I < R.Rows(); ++I) {
+    std::string Row;
+    for (int F = 0; F < R.Columns(); ++F)
+      Row += Canon(R.Value(I, F), R.FieldType(F).DataType) + "|";
+    Rows.push_back(Row);
+  }
+  return Rows;
+}
+
+const std::map<std::string, std::string> KeyOf = {{"customer", "\"CustNo\""},
+                                                  {"orders", "\"OrderNo\""},
+                                                  {"items", "\"OrderNo\", \"ItemNo\""},
+                                                  {"parts", "\"PartNo\""}};
+
+TEST_F(GensampleTest, ASqliteFileAndAPostgresDatabaseHoldTheRowsOfTheTableFiles) {
+  const std::vector<std::string> Scale = {"--orders", "700"};
+  fs::path Files = Generate("files", Scale);
+  const fs::path Lite = Scratch.Dir / "muestra.sqlite";
+  TRunResult R = RunProgram(GensamplePath, {"--out", "sqlite:" + Lite.string(), "--orders", "700"},
+                            Scratch.Dir);
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_FALSE(fs::exists(Lite.string() + ".tmp-" + std::to_string(getpid())));
+  pgtest::TScratchDatabase Pg;
+  R = RunProgram(GensamplePath, {"--out", Pg.Uri(), "--orders", "700"}, Scratch.Dir);
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Err.find("en " + Pg.Uri()), std::string::npos) << R.Err;
+
+  TSqlite L(Lite);
+  TPgConnection C(Pg.Uri());
+  ClearTableCache();
+  for (const auto& [Name, Key] : KeyOf) {
+    SCOPED_TRACE(Name);
+    auto T = OpenTable(Files, Name);
+    const TRows Want = FileRows(*T);
+    ASSERT_GE(Want.size(), 60u);
+    const std::string Sql = "SELECT * FROM " + Name + " ORDER BY " + Key;
+    EXPECT_TRUE(L.Query(Sql) == Want) << "SQLite rows differ";
+    EXPECT_TRUE(PgRows(C, Sql) == Want) << "PostgreSQL rows differ";
+    // The columns read back as the files' fields: the one mapping of types, both ways.
+    TPgResult Cols = C.Exec(Sql + " LIMIT 0");
+    ASSERT_EQ(Cols.Columns(), T->FieldCount());
+    for (int F = 0; F < T->FieldCount(); ++F) {
+      const TField* Fld = T->Fields(F);
+      EXPECT_EQ(Cols.ColumnName(F), Fld->FieldName());
+      EXPECT_EQ(Cols.FieldType(F).DataType, Fld->DataType()) << Fld->FieldName();
+      if (Fld->DataType() == ftString) {
+        EXPECT_EQ(Cols.FieldType(F).Size, Fld->Size()) << Fld->FieldName();
+      }
+    }
+  }
+  // Primary keys and the foreign-key indexes, on both.
+  const TRows PgIndexes =
+      PgRows(C,
+             "SELECT indexname || ' ' || regexp_replace(indexdef, '.* USING ', '') "
+             "FROM pg_indexes WHERE schemaname = 'public' ORDER BY 1");
+  EXPECT_EQ(
+      PgIndexes,
+      (TRows{"customer_pkey btree (\"CustNo\")|", "items_PartNo_idx btree (\"PartNo\")|",
+             "items_pkey btree (\"OrderNo\", \"ItemNo\")|", "orders_CustNo_idx btree (\"CustNo\")|",
+             "orders_pkey btree (\"OrderNo\")|", "parts_pkey btree (\"PartNo\")|"}));
+  EXPECT_EQ(L.Query("SELECT m.name, p.name FROM sqlite_master m, pragma_table_info(m.name) p "
+                    "WHERE m.type = 'table' AND p.pk > 0 ORDER BY m.name, p.pk"),
+            (TRows{"customer|CustNo|", "items|OrderNo|", "items|ItemNo|", "orders|OrderNo|",
+                   "parts|PartNo|"}));
+  EXPECT_EQ(L.Query("SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL "
+                    "ORDER BY name"),
+            (TRows{"items_PartNo_idx|", "orders_CustNo_idx|"}));
+}
+
+TEST_F(GensampleTest, AFailedLoadLeavesTheDatabaseAsItWasAndHidesThePassword) {
+  pgtest::TScratchDatabase Pg;
+  ASSERT_EQ(RunProgram(GensamplePath, {"--out", Pg.Uri()}, Scratch.Dir).Status, 0);
+  TPgConnection C(Pg.Uri());
+  // A view of the user's keeps the old orders from being dropped: nothing changes.
+  C.Exec("CREATE VIEW recientes AS SELECT * FROM orders WHERE \"OrderNo\" > 1100");
+  TRunResult R = RunProgram(GensamplePath, {"--out", Pg.Uri(), "--orders", "400"}, Scratch.Dir);
+  EXPECT_EQ(R.Status, 1);
+  EXPECT_NE(R.Err.find("gensample: Error en la base de datos '" + Pg.Uri() + "'"),
+            std::string::npos)
+      << R.Err;
+  EXPECT_EQ(C.Exec("SELECT count(*) FROM orders").Int(0, 0), 200);
+  EXPECT_EQ(C.Exec("SELECT count(*) FROM customer").Int(0, 0), 60);
+
+  R = RunProgram(GensamplePath,
+                 {"--out", "postgresql://kv:TopSecret@/kv?host=/nonexistent-kv-folder"},
+                 Scratch.Dir);
+  EXPECT_EQ(R.Status, 1);
+  EXPECT_NE(R.Err.find("No se puede conectar con la base de datos "
+                       "'postgresql://kv@/kv?host=/nonexistent-kv-folder'"),
+            std::string::npos)
+      << R.Err;
+  EXPECT_EQ(R.Err.find("TopSecret"), std::string::npos);
+  // A SQLite file that cannot be written leaves nothing behind.
+  R = RunProgram(GensamplePath, {"--out", (Scratch.Dir / "no" / "such" / "x.db3").string()},
+                 Scratch.Dir);
+  EXPECT_EQ(R.Status, 1);
+  EXPECT_NE(R.Err.find("No se puede escribir la base de datos SQLite"), std::string::npos) << R.Err;
 }
 
 }  // namespace
