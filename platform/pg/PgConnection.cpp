@@ -64,19 +64,29 @@ bool IsPgDatabaseName(std::string_view Name) {
   return StartsWithNoCase(Name, "postgresql://") || StartsWithNoCase(Name, "postgres://");
 }
 
-std::string PgDisplayName(std::string_view Name) {
+namespace {
+
+// Name without its passwords (see PgDisplayName); the passwords, as written, go to Secrets.
+std::string WithoutPasswords(std::string_view Name, std::vector<std::string>& Secrets) {
   if (!IsPgDatabaseName(Name)) return std::string(Name);
   const size_t Scheme = Name.find("://") + 3;
   const size_t Query = Name.find('?', Scheme);
   std::string_view Head = Name.substr(0, Query);
   std::string Out;
-  // The user information ends at the last '@' before the path.
-  const size_t Path = Head.find('/', Scheme);
-  const size_t At = Head.substr(0, Path).rfind('@');
+  // The user information ends at the last '@' before the parameters (a '/' in a password that
+  // was not percent-encoded stays hidden too).
+  const size_t At = Head.rfind('@');
   if (At != std::string_view::npos && At >= Scheme) {
     std::string_view User = Head.substr(Scheme, At - Scheme);
-    Out.append(Head.substr(0, Scheme)).append(User.substr(0, User.find(':')));
-    Out.append(Head.substr(At));
+    const size_t Colon = User.find(':');
+    if (Colon != std::string_view::npos) {
+      std::string_view Secret = User.substr(Colon + 1);
+      Secrets.emplace_back(Secret);
+      // libpq reads what comes before such a '/' as the port, and may quote it.
+      if (const size_t Slash = Secret.find('/'); Slash != std::string_view::npos)
+        Secrets.emplace_back(Secret.substr(0, Slash));
+    }
+    Out.append(Head.substr(0, Scheme)).append(User.substr(0, Colon)).append(Head.substr(At));
   } else {
     Out.append(Head);
   }
@@ -86,13 +96,22 @@ std::string PgDisplayName(std::string_view Name) {
   while (!Rest.empty()) {
     const size_t Amp = Rest.find('&');
     std::string_view P = Rest.substr(0, Amp);
-    if (!StartsWithNoCase(P, "password=") && !P.empty())
+    if (StartsWithNoCase(P, "password="))
+      Secrets.emplace_back(P.substr(9));
+    else if (!P.empty())
       Params.append(Params.empty() ? "" : "&").append(P);
     if (Amp == std::string_view::npos) break;
     Rest.remove_prefix(Amp + 1);
   }
   if (!Params.empty()) Out.append("?").append(Params);
   return Out;
+}
+
+}  // namespace
+
+std::string PgDisplayName(std::string_view Name) {
+  std::vector<std::string> Secrets;
+  return WithoutPasswords(Name, Secrets);
 }
 
 EPgError::EPgError(TPgFailure Failure, std::string SqlState, const std::string& Message)
@@ -258,20 +277,28 @@ std::vector<const char*> TPgParams::Pointers() const {
 // ---------------------------------------------------------------------------------------------
 // The connection
 
-TPgConnection::TPgConnection(std::string Uri)
-    : FUri(std::move(Uri)), FDisplay(PgDisplayName(FUri)) {
+TPgConnection::TPgConnection(std::string Uri) : FUri(std::move(Uri)) {
+  FDisplay = WithoutPasswords(FUri, FSecrets);
   char* Err = nullptr;
   PQconninfoOption* Opts = PQconninfoParse(FUri.c_str(), &Err);
   if (!Opts) {
-    std::string Why = Err ? Cause(Err) : "falta memoria";
+    std::string Why = Err ? Scrub(Cause(Err)) : "falta memoria";
     if (Err) PQfreemem(Err);
     throw EPgError(TPgFailure::BadName, "",
                    "El nombre de base de datos '" + FDisplay + "' no es válido: " + Why);
   }
+  // The password as libpq decoded it (%40 is '@'), hidden from messages as well.
   for (PQconninfoOption* O = Opts; O->keyword; ++O)
-    if (std::strcmp(O->keyword, "password") == 0 && O->val) FPassword = O->val;
+    if (std::strcmp(O->keyword, "password") == 0 && O->val && *O->val) FSecrets.push_back(O->val);
   PQconninfoFree(Opts);
   Connect();
+}
+
+std::string TPgConnection::Scrub(std::string Msg) const {
+  for (const std::string& S : FSecrets)
+    if (!S.empty())
+      for (size_t P; (P = Msg.find(S)) != std::string::npos;) Msg.replace(P, S.size(), "****");
+  return Msg;
 }
 
 TPgConnection::~TPgConnection() = default;
@@ -390,10 +417,7 @@ void TPgConnection::CancelAndDrain() {
 
 void TPgConnection::RaiseConnectionError() {
   PGconn* C = FConn.get();
-  std::string Msg = C ? PQerrorMessage(C) : "";
-  if (!FPassword.empty())
-    for (size_t P; (P = Msg.find(FPassword)) != std::string::npos;)
-      Msg.replace(P, FPassword.size(), "****");
+  const std::string Msg = Scrub(C ? PQerrorMessage(C) : "");
   const std::string Why = Cause(Msg);
   const std::string User = C && PQuser(C) ? PQuser(C) : "";
   const std::string Head = "No se puede conectar con la base de datos '" + FDisplay + "': ";

@@ -192,7 +192,11 @@ class TPgConnection {
 
   static void NoticeReceiver(void* Self, const PGresult* R);
 
-  std::string FUri, FDisplay, FPassword;
+  // Msg with every password of the URI replaced by "****".
+  std::string Scrub(std::string Msg) const;
+
+  std::string FUri, FDisplay;
+  std::vector<std::string> FSecrets;  // the URI's passwords, as written and as decoded
   TPgConnHandle FConn;
   bool FEnded = false;  // the server said it ends the session
 };

@@ -53,6 +53,7 @@ TEST(PgNames, UrisAreShownWithoutPasswords) {
       {"postgresql:///ventas?host=/run/pg&password=p", "postgresql:///ventas?host=/run/pg"},
       {"POSTGRESQL://u:p@/d?service=erp", "POSTGRESQL://u@/d?service=erp"},
       {"postgresql://h/db?password=only", "postgresql://h/db"},
+      {"postgresql://u:pa/ss@h/db", "postgresql://u@h/db"},
       {"sample-db", "sample-db"},
   };
   for (const auto& C : Cases) EXPECT_EQ(PgDisplayName(C.Uri), C.Shown) << C.Uri;
@@ -233,6 +234,11 @@ TEST(PgConnection, MissingThingsAreNamed) {
   EXPECT_EQ(E.Failure(), TPgFailure::BadName);
   EXPECT_THAT(E.Message(),
               HasSubstr("El nombre de base de datos 'postgresql:///db?nonsense=1' no es válido"));
+  EXPECT_THAT(E.Message(), Not(HasSubstr("abc")));
+  // A '/' in a password that is not percent-encoded: libpq takes its start for the port.
+  E = FailureOf([&] { TPgConnection X("postgresql://kv:Secr/et@h/db"); });
+  EXPECT_THAT(E.Message(), HasSubstr("'postgresql://kv@h/db'"));
+  EXPECT_THAT(E.Message(), Not(HasSubstr("Secr")));
 }
 
 TEST(PgConnection, RefusedConnectionsNameTheDatabase) {
