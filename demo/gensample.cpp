@@ -1,9 +1,8 @@
 // gensample: writes the order-entry sample database (customers, orders, order items, parts)
 // that the demonstration program and the search tool run on, into table files, a SQLite file or
-// a PostgreSQL database. The data is invented here and
-// fully deterministic: a fixed-seed generator of our own, so two runs give identical files on
-// every machine and library version. A scale option produces the large tables the benchmarks
-// use.
+// a PostgreSQL database. The data is invented here and fully deterministic: a fixed-seed
+// generator of our own, so two runs give identical files on every machine and library version.
+// A scale option produces the large tables the benchmarks use.
 #include <sqlite3.h>
 #include <unistd.h>
 
