@@ -137,8 +137,10 @@ class TKVFind : public TComponent {
   void Use(const TKVExpression& E);
   // PFilter read into conditions, once while PFilter stays the same.
   const TKVExpression& FilterExpression();
-  // Raises what the reading found missing in a condition (a name, an operator), if anything.
+  // Raises what the reading found missing in a condition (a name, an operator), if anything;
+  // and parentheses that do not close in order, or text after those that close a condition.
   void RaiseSplitFault() const;
+  void RaiseParenthesesFault() const;
 
   void AddTabla(const std::string& Name);
   void AddUnion(const std::string& Condition);

@@ -136,15 +136,20 @@ TKVExpression ReadExpression(const std::string& S) {
         C.Fault = ExpressionFault(S, Lead + Start + At, C.Operator, "falta el nombre del campo");
     }
 
+    const size_t FieldAt = FieldPart.find_first_not_of(' ');
     C.Opening = Trim(TakeParentheses(FieldPart));
+    if (!C.Opening.empty()) C.OpeningAt = Lead + Start + Cond.find(C.Opening[0], FieldAt);
     // A quoted constant runs to its last quote, so a quote or ")" inside it stays in the value.
+    const size_t ValueAt = Lead + Start + At + C.Operator.size();
     const size_t First = ValuePart.find_first_not_of(' ');
     const size_t Last = ValuePart.rfind('\'');
     if (First != npos && ValuePart[First] == '\'' && Last != npos && Last > First) {
       std::string Tail = ValuePart.substr(Last + 1);
+      C.ClosingAt = ValueAt + Last + 1 + Tail.find(')');
       C.Closing = Trim(TakeParentheses(Tail));
       ValuePart = ValuePart.substr(0, Last + 1) + Tail;
     } else {
+      C.ClosingAt = ValueAt + ValuePart.find(')');
       C.Closing = Trim(TakeParentheses(ValuePart));
     }
     C.Field = std::move(FieldPart);
@@ -236,6 +241,32 @@ void TKVFind::RaiseSplitFault() const {
     if (!C.Fault.empty()) throw Exception(C.Fault);
 }
 
+// The parentheses close in the order they open, and only blanks follow those that close a
+// condition: otherwise the texts written from the expression would be refused at a place in
+// them, which the user never saw.
+void TKVFind::RaiseParenthesesFault() const {
+  const std::string& S = FModel.Text;
+  std::vector<size_t> Open;  // where each parenthesis still open stands
+  for (const TKVCondition& C : FModel.Conditions) {
+    for (size_t K = 0; K < C.Opening.size(); ++K) {
+      if (C.Opening[K] == '(') Open.push_back(C.OpeningAt + K);
+      if (C.Opening[K] == ')')
+        throw Exception(ExpressionFault(S, C.OpeningAt + K, ")", "paréntesis de cierre sin abrir"));
+    }
+    for (size_t K = 0; K < C.Closing.size(); ++K) {
+      if (C.Closing[K] == ' ') continue;
+      if (C.Closing[K] != ')')
+        throw Exception(ExpressionFault(S, C.ClosingAt + K, C.Closing.substr(K),
+                                        "texto de más tras el paréntesis"));
+      if (Open.empty())
+        throw Exception(ExpressionFault(S, C.ClosingAt + K, ")", "paréntesis de cierre sin abrir"));
+      Open.pop_back();
+    }
+  }
+  if (!Open.empty())
+    throw Exception(ExpressionFault(S, Open.back(), "(", "falta el paréntesis de cierre"));
+}
+
 // ---------------------------------------------------------------- the check
 
 bool TKVFind::ValidateFilter() {
@@ -284,5 +315,6 @@ bool TKVFind::ValidateFilter() {
     if (C.Quoted() && (V.size() < 2 || V.front() != '\'' || V.back() != '\''))
       throw Exception("Filtro no válido");
   }
+  RaiseParenthesesFault();
   return Result;
 }

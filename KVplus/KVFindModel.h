@@ -17,7 +17,9 @@ struct TKVCondition {
   std::string Closing;    // the parentheses after it, trimmed
   std::string Connector;  // " and " or " or " after it; "" after the last condition
   size_t Offset = 0;      // byte offset of its own text (past its parentheses) in the expression
-  std::string Fault;      // what it lacks (a name, an operator) as the message to raise, or ""
+  size_t OpeningAt = 0;   // byte offsets of the first character of Opening and of Closing
+  size_t ClosingAt = 0;
+  std::string Fault;  // what it lacks (a name, an operator) as the message to raise, or ""
 
   // What a search works out for it, as the lists show it.
   std::string Name;           // IFields: the field name, then its long name for SQL

@@ -374,6 +374,7 @@ std::string TKVFind::Buildcondition() {
   SeparaDatos(PCondition);
   if (FModel.Conditions.empty()) return std::string();
   RaiseSplitFault();
+  RaiseParenthesesFault();
   return FilterText(FModel, false, PDataSet);
 }
 

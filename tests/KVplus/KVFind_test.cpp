@@ -244,6 +244,34 @@ TEST(KVFindValidate, MissingPartsAreNamedWithTheirPlace) {
   }
 }
 
+// Parentheses that do not close in order, and text after the one that closes a condition, are
+// named with their place in the expression, when checked and when stepping (the texts written
+// from such an expression failed at places in them the user never saw).
+TEST(KVFindValidate, ParenthesesAreNamedWithTheirPlace) {
+  const std::string P = "Filtro no válido en la posición ";
+  const struct {
+    const char* Expression;
+    std::string Message;
+  } Cases[] = {
+      {"(Company='x'", P + "1 ('('): falta el paréntesis de cierre"},
+      {"((Company='x') and City='y'", P + "1 ('('): falta el paréntesis de cierre"},
+      {"Company='x')", P + "12 (')'): paréntesis de cierre sin abrir"},
+      {"(Company)='x'", P + "9 (')'): paréntesis de cierre sin abrir"},
+      {"(Company='a' or City='b'))", P + "26 (')'): paréntesis de cierre sin abrir"},
+      {"(Company='x') y", P + "15 ('y'): texto de más tras el paréntesis"},
+      {"((Company='x' and City='y')) or State='z'", ""},
+  };
+  TDeclared D;
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    EXPECT_EQ(MessageOf([&] { K.SetFilter(C.Expression); }), C.Message);
+    K.SetCondition(C.Expression);
+    EXPECT_EQ(MessageOf([&] { K.Buildcondition(); }), C.Message);
+  }
+}
+
 // A constant without its closing quote is no constant on any path: never cut by a character.
 TEST(KVFindValidate, UnfinishedConstantsAreRefused) {
   TDeclared D;
