@@ -1,0 +1,71 @@
+// Reading filter constants as field values (see FilterValues.h).
+#include "FilterValues.h"
+
+#include <charconv>
+
+#include "DateTime.h"
+#include "SysUtils.h"
+
+namespace {
+
+bool SameAscii(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t I = 0; I < A.size(); ++I) {
+    char X = A[I], Y = B[I];
+    if (X >= 'A' && X <= 'Z') X = static_cast<char>(X - 'A' + 'a');
+    if (Y >= 'A' && Y <= 'Z') Y = static_cast<char>(Y - 'A' + 'a');
+    if (X != Y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FilterTextToNumber(TFieldType T, const std::string& S, double& Out) {
+  TDateTime D;
+  switch (T) {
+    case ftBoolean:
+      if (SameAscii(S, "true"))
+        Out = 1;
+      else if (SameAscii(S, "false"))
+        Out = 0;
+      else
+        return false;
+      return true;
+    case ftDate:
+      if (!TryStrToDate(S, D) && !TryStrToDateTime(S, D)) return false;
+      Out = D.Val;
+      return true;
+    case ftTime:
+      if (TryStrToTime(S, D)) {
+        Out = D.Val;
+        return true;
+      }
+      if (!TryStrToDateTime(S, D)) return false;
+      Out = TimeOf(D).Val;
+      return true;
+    case ftDateTime:
+      if (!TryStrToDateTime(S, D) && !TryStrToDate(S, D)) return false;
+      Out = D.Val;
+      return true;
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc: {
+      int I = 0;
+      if (TryStrToInt(S, I)) {
+        Out = I;
+        return true;
+      }
+      return TryStrToFloat(S, Out);
+    }
+    default:
+      return TryStrToFloat(S, Out);
+  }
+}
+
+bool ParseFilterNumber(std::string_view S, double& Out) {
+  if (!S.empty() && S[0] == '+') S.remove_prefix(1);
+  auto [End, Err] = std::from_chars(S.data(), S.data() + S.size(), Out);
+  return Err == std::errc() && End == S.data() + S.size();
+}
