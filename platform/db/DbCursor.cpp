@@ -419,7 +419,8 @@ std::string TDbCursor::KeysetSql(const TDbRows& Rows, size_t Row, bool After, TS
       Step = FSort[I].NotNull ? E + " < " + Param(I)
                               : "(" + E + " < " + Param(I) + " OR " + E + " IS NULL)";
     if (!Step.empty()) Alternatives.push_back("(" + Join({Equal, Step}, " AND ") + ")");
-    Equal = Join({Equal, Null ? E + " IS NULL" : E + " = " + Param(I)}, " AND ");
+    if (I + 1 < FSort.size())
+      Equal = Join({Equal, Null ? E + " IS NULL" : E + " = " + Param(I)}, " AND ");
   }
   if (Alternatives.empty()) return kNoRows;
   std::string S = "(" + Join(Alternatives, " OR ") + ")";

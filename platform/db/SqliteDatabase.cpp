@@ -164,8 +164,8 @@ void TSqliteConnection::Bind(sqlite3_stmt* St, int I, const TSqlParam& P) {
   int Rc = SQLITE_OK;
   if (V.IsNullOrEmpty()) {
     Rc = sqlite3_bind_null(St, I);
-  } else if (P.Type == ftBlob || (P.Type == ftUnknown && V.IsString()) ||
-             StorageKindOf(P.Type) == TStorageKind::String) {
+  } else if (P.Type == ftBlob ||
+             (P.Type == ftUnknown ? V.IsString() : StorageKindOf(P.Type) == TStorageKind::String)) {
     const std::string S = V.AsString();
     Rc = P.Type == ftBlob
              ? sqlite3_bind_blob64(St, I, S.data(), S.size(), SQLITE_TRANSIENT)
