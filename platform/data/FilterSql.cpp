@@ -53,6 +53,21 @@ Variant TypedNumber(TFieldType T, double Number) {
   return Variant(Number);
 }
 
+// The value a locate compares with a field of type Type, read as Locate reads it over table
+// files (a whole number as it is: a database's may need 64 bits).
+Variant LocateValue(TFieldType Type, const std::string& Name, const Variant& Value) {
+  if (Value.IsOrdinal() && StorageKindOf(Type) == TStorageKind::Int && Type != ftBoolean)
+    return Value;
+  try {
+    TColumn Tmp(Type);
+    Tmp.AppendVariant(Value);
+    return Tmp.Value(0);
+  } catch (const Exception&) {
+    throw EDatabaseError("Locate: el valor '" + Value.AsString() + "' no es válido para el campo " +
+                         Name);
+  }
+}
+
 class TFilterEmitter {
  public:
   TFilterEmitter(const TDataSet& DS, TFilterOptions Options, const TFieldSql& FieldSql,
@@ -212,15 +227,5 @@ std::string LocateToSql(TFieldType Type, const std::string& Name, const std::str
     if (Options & loPartialKey) return D.StartsWith(E, S, Params);
     return "(" + E + " = " + Params.Add(S, ftString) + ")";
   }
-  // The value read as the field's type, as Locate reads it over table files.
-  Variant Typed;
-  try {
-    TColumn Tmp(Type);
-    Tmp.AppendVariant(Value);
-    Typed = Tmp.Value(0);
-  } catch (const Exception&) {
-    throw EDatabaseError("Locate: el valor '" + Value.AsString() + "' no es válido para el campo " +
-                         Name);
-  }
-  return "(" + Expr + " = " + Params.Add(Typed, Type) + ")";
+  return "(" + Expr + " = " + Params.Add(LocateValue(Type, Name, Value), Type) + ")";
 }

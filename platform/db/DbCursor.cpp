@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "FilterSql.h"
+#include "Progress.h"
 #include "SqlEmitter.h"
 #include "SysUtils.h"
 #include "Unicode.h"
@@ -512,6 +513,8 @@ void TDbCursor::LoadWindow(int64_t Number) {
   if (Empty) {
     W.Rows.Reset(0);
   } else {
+    // Work that reads window after window (a copy, a walk) can be followed and stopped here.
+    ReportProgress("Leyendo registros", Start, FCount.value_or(-1));
     TDbRows Got;
     Read(Conds, P, Backward, Limit, Offset, Got);
     if (Backward) {

@@ -470,7 +470,15 @@ std::shared_ptr<const TTableStore> CopyRecords(TDataSet& Source,
   const int Total = Source.RecordCount();
   for (int R = 0; R < Total; ++R) {
     const TBookmark B = Source.RowAt(R);
-    for (size_t C = 0; C < Fields.size(); ++C) Row[C] = Fields[C]->ValueAt(B);
+    for (size_t C = 0; C < Fields.size(); ++C) {
+      Row[C] = Fields[C]->ValueAt(B);
+      // A database's whole numbers may need 64 bits; a table file's hold 32.
+      if (Row[C].IsOrdinal() && StorageKindOf(Fields[C]->DataType()) == TStorageKind::Int &&
+          (Row[C].AsInt64() < INT32_MIN || Row[C].AsInt64() > INT32_MAX))
+        throw EDatabaseError("El valor " + Row[C].AsString() + " del campo '" +
+                             Fields[C]->FieldName() +
+                             "' no cabe en un campo entero de un archivo de tabla");
+    }
     S->AppendRow(Row);
     if (R % 4096 == 4095) ReportProgress("Exportando", R + 1, Total);
   }

@@ -347,6 +347,37 @@ TEST_F(SqliteTable, LookupsIntoATableOfTheDatabaseFromATableFile) {
   EXPECT_EQ("Velero Azul,Corales del Sur,", Texts(Local, "Company"));
 }
 
+// SQLite's whole numbers have 64 bits: they are read, found and compared whole, and a copy into
+// a table file, whose whole numbers have 32, refuses them rather than cutting them.
+TEST_F(SqliteTable, WholeNumbersBeyond32Bits) {
+  Db.Exec("CREATE TABLE big (Id BIGINT PRIMARY KEY, N INTEGER)");
+  Db.Insert("big", {{int64_t{5000000000}, 1}, {int64_t{-5000000001}, 2}, {7, 3}});
+  auto T = OpenTable(Db.Name(), "big");
+  EXPECT_EQ("-5000000001,7,5000000000", Texts(*T, "Id"));
+  EXPECT_TRUE(T->Locate("Id", int64_t{5000000000}, 0));
+  EXPECT_EQ(1, T->FieldByName("N")->AsInteger());
+  EXPECT_FALSE(T->Locate("Id", 705032704, 0)) << "the low 32 bits of 5000000000";
+  T->SetFilter("Id > 4294967296");
+  T->SetFiltered(true);
+  EXPECT_EQ("5000000000", Texts(*T, "Id"));
+  T->SetFiltered(false);
+  const std::string Dir = std::filesystem::path(Db.Path()).parent_path().string();
+  const std::string Name = std::filesystem::path(Db.Path()).stem().string() + "-big.db";
+  TTable File;
+  File.SetDatabaseName(Dir);
+  File.SetTableName(Name);
+  try {
+    File.BatchMove(T.get(), batCopy);
+    FAIL();
+  } catch (const EDatabaseError& E) {
+    EXPECT_EQ(
+        "El valor -5000000001 del campo 'Id' no cabe en un campo entero de un archivo de "
+        "tabla",
+        E.Message());
+  }
+  EXPECT_FALSE(std::filesystem::exists(Dir + "/" + Name));
+}
+
 TEST_F(SqliteTable, ErrorsNameTheTableAndTheDatabase) {
   auto Message = [](auto&& Action) {
     try {
