@@ -519,6 +519,10 @@ class TDataSet : public TComponent {
   void Scrolled();
   // Raises EDatabaseError unless open.
   void CheckActive() const;
+  // Over a database: the first row Locate would find in Scope, NoBookmark when none. Raises as
+  // Locate.
+  TBookmark LocateCursor(const std::string& KeyFields, const Variant& KeyValues,
+                         TLocateOptions Options, TRecordCursor::TScope Scope) const;
   // The first of Rows[0..N) (stored-row ids; every stored row in stored order when Rows is null)
   // that Locate(KeyFields, KeyValues, Options) would accept and, while Filtered, the filter
   // passes; NoBookmark when none. The rows need not be visible; nothing moves. Raises as Locate.
@@ -535,9 +539,7 @@ class TDataSet : public TComponent {
   bool Seek(const TFilterProgram* Prog, long From, bool Forward);
   // The same over a database, for a filter text (blank: every record).
   bool SeekCursor(const std::string& Text, long From, bool Forward);
-  // Over a database: the first record Locate would find, NoBookmark when none.
-  TBookmark LocateCursor(const std::string& KeyFields, const Variant& KeyValues,
-                         TLocateOptions Options) const;
+
   // Compiles a filter text (checks it, over a database) for the dataset as it is open.
   void CompileFilter(const std::string& Text, bool Filtered, TFilterOptions Options);
   void SetCur(int Index);

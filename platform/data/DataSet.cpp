@@ -3,6 +3,7 @@
 // sources; TDataSource and TDataLink; TMemDataSet.
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include "DB.h"
 #include "Filter.h"
@@ -618,17 +619,17 @@ std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFi
 }  // namespace
 
 TBookmark TDataSet::LocateCursor(const std::string& KeyFields, const Variant& KeyValues,
-                                 TLocateOptions Options) const {
+                                 TLocateOptions Options, TRecordCursor::TScope Scope) const {
   const std::vector<std::string> Names = SplitFieldNames(KeyFields);
-  return FCursor->LocateRow(Names, LocateValues(Names, KeyFields, KeyValues), Options,
-                            TRecordCursor::TScope::Records);
+  return FCursor->LocateRow(Names, LocateValues(Names, KeyFields, KeyValues), Options, Scope);
 }
 
 bool TDataSet::Locate(const std::string& KeyFields, const Variant& KeyValues,
                       TLocateOptions Options) {
   CheckActive();
   if (FCursor) {
-    const int Index = IndexOfRow(LocateCursor(KeyFields, KeyValues, Options));
+    const int Index =
+        IndexOfRow(LocateCursor(KeyFields, KeyValues, Options, TRecordCursor::TScope::Records));
     if (Index < 0) return false;
     SetCur(Index);
     return true;
@@ -680,7 +681,7 @@ Variant TDataSet::Lookup(const std::string& KeyFields, const Variant& KeyValues,
     return A;
   };
   if (FCursor) {
-    const TBookmark Row = LocateCursor(KeyFields, KeyValues, 0);
+    const TBookmark Row = LocateCursor(KeyFields, KeyValues, 0, TRecordCursor::TScope::Records);
     return Row == NoBookmark ? Variant::Null() : ValuesAt(Row);
   }
   std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);

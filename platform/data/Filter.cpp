@@ -320,21 +320,6 @@ struct TFieldFieldNode : TFilterNode {
 
 // ---- compiling
 
-TFilterCompareOp Mirror(TFilterCompareOp Op) {
-  switch (Op) {
-    case TFilterCompareOp::Lt:
-      return TFilterCompareOp::Gt;
-    case TFilterCompareOp::Gt:
-      return TFilterCompareOp::Lt;
-    case TFilterCompareOp::Le:
-      return TFilterCompareOp::Ge;
-    case TFilterCompareOp::Ge:
-      return TFilterCompareOp::Le;
-    default:
-      return Op;
-  }
-}
-
 class TFilterCompiler {
  public:
   TFilterCompiler(const TDataSet& DS, const TTableStore* Store) : FDataSet(DS), FStore(Store) {}
@@ -407,12 +392,6 @@ class TFilterCompiler {
     return S;
   }
 
-  [[noreturn]] static void BadValue(const TFilterToken& T, const TField& F) {
-    std::string Shown = T.Kind == K::String ? T.Source : "'" + T.Source + "'";
-    throw EDatabaseError("Filtro no válido en la posición " + std::to_string(T.Pos) + ": " + Shown +
-                         " no es un valor válido para el campo " + F.FieldName());
-  }
-
   static TNodePtr NullTest(const TSource& S, TFilterCompareOp Op) {
     // Only equality asks about emptiness; ordering against an empty value is never true.
     if (Op != TFilterCompareOp::Eq && Op != TFilterCompareOp::Ne)
@@ -430,7 +409,7 @@ class TFilterCompiler {
     if (L->Kind != K::Name) {
       // constant op field reads as field op' constant.
       std::swap(L, R);
-      Op = Mirror(Op);
+      Op = MirrorCompareOp(Op);
     }
     const TField& LF = ResolveField(*L);
     const TSource LS = SourceOf(LF);
@@ -453,27 +432,11 @@ class TFilterCompiler {
     double Number = 0;
     TTextConst Text;
     if (LS.Kind == TCmpKind::Text) {
-      if (R->Kind == K::True || R->Kind == K::False) BadValue(*R, LF);
+      if (R->Kind == K::True || R->Kind == K::False) RaiseFilterValueError(*R, LF);
       Text.Set(R->Kind == K::String ? R->Value : R->Source,
                R->Kind == K::String && (Op == TFilterCompareOp::Eq || Op == TFilterCompareOp::Ne));
     } else {
-      bool Ok = false;
-      switch (R->Kind) {
-        case K::Number:
-          Ok = ParseFilterNumber(R->Value, Number);
-          break;
-        case K::String:
-          Ok = FilterTextToNumber(LF.DataType(), R->Value, Number);
-          break;
-        case K::True:
-        case K::False:
-          Ok = LF.DataType() == ftBoolean;
-          Number = R->Kind == K::True ? 1 : 0;
-          break;
-        default:
-          break;
-      }
-      if (!Ok) BadValue(*R, LF);
+      Number = FilterConstantNumber(*R, LF);
     }
 
     switch (LS.Where) {

@@ -16,21 +16,6 @@ bool IsText(const TField& F) {
   return StorageKindOf(F.DataType()) == TStorageKind::String;
 }
 
-TOp Mirror(TOp Op) {
-  switch (Op) {
-    case TOp::Lt:
-      return TOp::Gt;
-    case TOp::Gt:
-      return TOp::Lt;
-    case TOp::Le:
-      return TOp::Ge;
-    case TOp::Ge:
-      return TOp::Le;
-    default:
-      return Op;
-  }
-}
-
 const char* const kFalse = "(1 = 0)";
 
 // A text field is empty when it is Null or holds an empty text: table files store both as Null.
@@ -109,12 +94,6 @@ class TFilterEmitter {
     return *F;
   }
 
-  [[noreturn]] static void BadValue(const TFilterToken& T, const TField& F) {
-    std::string Shown = T.Kind == K::String ? T.Source : "'" + T.Source + "'";
-    throw EDatabaseError("Filtro no válido en la posición " + std::to_string(T.Pos) + ": " + Shown +
-                         " no es un valor válido para el campo " + F.FieldName());
-  }
-
   // The expression a text is compared as: its lower-case form, or in code point order.
   std::string TextForm(const std::string& E) const {
     return IgnoreCase() ? FDialect.Lower(E) : FDialect.InByteOrder(E);
@@ -146,7 +125,7 @@ class TFilterEmitter {
     TOp Op = E.Op;
     if (L->Kind != K::Name) {
       std::swap(L, R);
-      Op = Mirror(Op);
+      Op = MirrorCompareOp(Op);
     }
     const TField& LF = ResolveField(*L);
     const std::string LE = FFieldSql(LF);
@@ -170,31 +149,14 @@ class TFilterEmitter {
     }
 
     if (IsText(LF)) {
-      if (R->Kind == K::True || R->Kind == K::False) BadValue(*R, LF);
+      if (R->Kind == K::True || R->Kind == K::False) RaiseFilterValueError(*R, LF);
       const std::string C = R->Kind == K::String ? R->Value : R->Source;
       const bool Prefix = R->Kind == K::String && (Op == TOp::Eq || Op == TOp::Ne) &&
                           C.back() == '*' && (FOptions & foNoPartialCompare) == 0;
       if (Prefix) return PrefixTest(LE, Op, C.substr(0, C.size() - 1));
       return TextCompare(LE, Op, C);
     }
-    double Number = 0;
-    bool Ok = false;
-    switch (R->Kind) {
-      case K::Number:
-        Ok = ParseFilterNumber(R->Value, Number);
-        break;
-      case K::String:
-        Ok = FilterTextToNumber(LF.DataType(), R->Value, Number);
-        break;
-      case K::True:
-      case K::False:
-        Ok = LF.DataType() == ftBoolean;
-        Number = R->Kind == K::True ? 1 : 0;
-        break;
-      default:
-        break;
-    }
-    if (!Ok) BadValue(*R, LF);
+    const double Number = FilterConstantNumber(*R, LF);
     return "(" + LE + " " + FilterCompareOpText(Op) + " " +
            FParams.Add(TypedNumber(LF.DataType(), Number), LF.DataType()) + ")";
   }

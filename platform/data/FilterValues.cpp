@@ -3,6 +3,7 @@
 
 #include <charconv>
 
+#include "DB.h"
 #include "DateTime.h"
 #include "SysUtils.h"
 
@@ -68,4 +69,47 @@ bool ParseFilterNumber(std::string_view S, double& Out) {
   if (!S.empty() && S[0] == '+') S.remove_prefix(1);
   auto [End, Err] = std::from_chars(S.data(), S.data() + S.size(), Out);
   return Err == std::errc() && End == S.data() + S.size();
+}
+
+void RaiseFilterValueError(const TFilterToken& T, const TField& F) {
+  const std::string Shown = T.Kind == TFilterTokenKind::String ? T.Source : "'" + T.Source + "'";
+  throw EDatabaseError("Filtro no válido en la posición " + std::to_string(T.Pos) + ": " + Shown +
+                       " no es un valor válido para el campo " + F.FieldName());
+}
+
+double FilterConstantNumber(const TFilterToken& T, const TField& F) {
+  double Number = 0;
+  bool Ok = false;
+  switch (T.Kind) {
+    case TFilterTokenKind::Number:
+      Ok = ParseFilterNumber(T.Value, Number);
+      break;
+    case TFilterTokenKind::String:
+      Ok = FilterTextToNumber(F.DataType(), T.Value, Number);
+      break;
+    case TFilterTokenKind::True:
+    case TFilterTokenKind::False:
+      Ok = F.DataType() == ftBoolean;
+      Number = T.Kind == TFilterTokenKind::True ? 1 : 0;
+      break;
+    default:
+      break;
+  }
+  if (!Ok) RaiseFilterValueError(T, F);
+  return Number;
+}
+
+TFilterCompareOp MirrorCompareOp(TFilterCompareOp Op) {
+  switch (Op) {
+    case TFilterCompareOp::Lt:
+      return TFilterCompareOp::Gt;
+    case TFilterCompareOp::Gt:
+      return TFilterCompareOp::Lt;
+    case TFilterCompareOp::Le:
+      return TFilterCompareOp::Ge;
+    case TFilterCompareOp::Ge:
+      return TFilterCompareOp::Le;
+    default:
+      return Op;
+  }
 }

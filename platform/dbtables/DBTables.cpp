@@ -362,20 +362,7 @@ std::optional<std::vector<uint32_t>> TTable::LinkBucket(const std::string& KeyFi
 TBookmark TTable::LocateUnlinked(const std::string& KeyFields, const Variant& KeyValues,
                                  TLocateOptions Options) const {
   CheckActive();
-  if (Cursor()) {
-    const std::vector<std::string> Names = SplitFieldNames(KeyFields);
-    std::vector<Variant> Values;
-    if (KeyValues.IsArray())
-      for (int I = KeyValues.ArrayLowBound(); I <= KeyValues.ArrayHighBound(); ++I)
-        Values.push_back(KeyValues[I]);
-    else
-      Values.push_back(KeyValues);
-    if (Values.size() != Names.size())
-      throw EDatabaseError("Locate: se han dado " + std::to_string(Values.size()) +
-                           " valores para " + std::to_string(Names.size()) + " campos (" +
-                           KeyFields + ")");
-    return Cursor()->LocateRow(Names, Values, Options, TRecordCursor::TScope::Unlinked);
-  }
+  if (Cursor()) return LocateCursor(KeyFields, KeyValues, Options, TRecordCursor::TScope::Unlinked);
   const TTableStore& S = *Store();
   std::vector<int> IndexCols;
   if (!FIndexFieldNames.empty()) IndexCols = ColumnsOf(SplitFieldNames(FIndexFieldNames));
