@@ -401,6 +401,28 @@ TEST_F(SqliteTable, ErrorsNameTheTableAndTheDatabase) {
   std::filesystem::remove(NotDb);
   EXPECT_EQ("Campo 'Nope' no encontrado en la tabla orders",
             Message([&] { OpenTable(Db.Name(), "orders", "Nope"); }));
+  // An open that fails leaves the table closed, over a database as over a table file.
+  TMemDataSet Mem;
+  Mem.FieldDefs().Add("A", ftInteger);
+  Mem.CreateDataSet();
+  const std::string Dir = std::filesystem::path(Db.Path()).parent_path().string();
+  const std::string File = std::filesystem::path(Db.Path()).stem().string() + "-a.db";
+  TTable Copy;
+  Copy.SetDatabaseName(Dir);
+  Copy.SetTableName(File);
+  Copy.BatchMove(&Mem, batCopy);
+  for (const std::string& Database : {Db.Name(), Dir}) {
+    TTable T;
+    T.SetDatabaseName(Database);
+    T.SetTableName(Database == Dir ? File : "orders");
+    T.SetIndexFieldNames("Nope");
+    EXPECT_THROW(T.Open(), EDatabaseError);
+    EXPECT_FALSE(T.Active()) << Database;
+    T.SetIndexFieldNames("");
+    T.Open();
+    EXPECT_TRUE(T.Active());
+  }
+  std::filesystem::remove(Dir + "/" + File);
   EXPECT_NE(std::string::npos, Message([&] {
                                  ConnectDatabase(ResolveDatabase("postgresql://kv:secreto@h/db"));
                                }).find("'postgresql://kv@h/db'"));
