@@ -1,16 +1,22 @@
-// TKVFind: the non-visual search engine. It splits a search expression into per-condition
-// lists, checks it against the searched dataset and shows the matching records either as a
-// filter on that dataset or through a generated local-SQL statement run in an internal query;
-// it also steps through matches and exports the current result to a table file.
+// TKVFind: the non-visual search engine. It reads a search expression into its conditions,
+// checks it against the searched dataset and shows the matching records either as a filter on
+// that dataset or through a generated local-SQL statement run in an internal query; it also
+// steps through matches and exports the current result to a table file. The expression is read
+// once into a model of its conditions (KVFindModel.h), of which the per-condition lists are
+// views. Its work is spread over KVFind.cpp (the component), KVFindExpression.cpp (expressions
+// and their check), KVFindTexts.cpp (names and generated texts), KVFindSearch.cpp (search and
+// navigation) and KVFindExport.cpp (export).
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Classes.h"
 #include "DB.h"
 #include "DBTables.h"
+#include "KVFindModel.h"
 
 class TKVFind : public TComponent {
  public:
@@ -60,11 +66,13 @@ class TKVFind : public TComponent {
   // Writes the current search's records (every record of the searched dataset when AllRecords)
   // to a new table file, keeping only the fields named in Columns (all when empty). True when
   // every record was copied; failures of the copy are reported in a message box. A name in
-  // Columns that the result lacks raises, naming it, before anything is written.
+  // Columns that the result lacks, and a target that is a table the search reads (the searched
+  // table, its masters, its lookup tables, a query's tables), raise, naming it, before anything
+  // is written.
   bool ExportResults(const std::string& FileName, const std::string& Columns, bool AllRecords);
 
   // ---- parsing and checking
-  // Splits an expression into the per-condition lists, replacing their contents.
+  // Reads an expression into the per-condition lists, replacing their contents.
   void SeparaDatos(const std::string& S);
   // Takes the parentheses off one part of a condition; returns them and leaves the rest in S.
   std::string QuitaParentesis(std::string& S);
@@ -124,15 +132,34 @@ class TKVFind : public TComponent {
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
+  // The lists show the model; Use makes E the model.
+  void ShowLists();
+  void Use(const TKVExpression& E);
+  // PFilter read into conditions, once while PFilter stays the same.
+  const TKVExpression& FilterExpression();
+  // Raises what the reading found missing in a condition (a name, an operator), if anything;
+  // and parentheses that do not close in order, or text after those that close a condition.
+  void RaiseSplitFault() const;
+  void RaiseParenthesesFault() const;
+
+  void AddTabla(const std::string& Name);
+  void AddUnion(const std::string& Condition);
+  // The name of a field that is a right operand, for SQL.
+  std::string OperandName(const std::string& Name);
+  // The statements, with where their parts came from (the public builders return their text).
+  TKVStatement WhereStatement() const;
+  TKVStatement TableStatement();
+  TKVStatement QueryStatement();
+  // Runs Statement in ISQL; an error the SQL layer finds in it is told against the expression
+  // or the query the user wrote, in a short message.
+  void OpenStatement(const TKVStatement& Statement);
+
   void BuildSearchAsSQL();
   // Gives the searched dataset back the filter, options and flag it had when it was assigned.
   void RestoreOwnFilter();
   bool Navigate(int Direction);
-  void AddTabla(const std::string& Name);
-  void AddUnion(const std::string& Condition);
-  std::string FilterText(bool Search);
-  // Raises what the last split found missing in a condition (a name, an operator), if anything.
-  void RaiseSplitFault() const;
+  // The files of the tables the search reads, with the name each is known by.
+  std::vector<std::pair<std::string, std::string>> TablesRead();
 
   std::string PFilter;
   std::string PCondition;
@@ -162,10 +189,11 @@ class TKVFind : public TComponent {
   std::string IUniones;
   std::string IOrderBy;
 
-  // Join conditions already in IUniones, whole, for the duplicate test.
-  std::vector<std::string> FUnionEntries;
-  // Per condition: the right operand names a field (set by PrepareData).
-  std::vector<bool> FValueIsField;
-  // Per condition of the last split: what it lacks, as the message to raise ("" when whole).
-  std::vector<std::string> FFaults;
+  // The expression the lists show, with what the search worked out for it.
+  TKVExpression FModel;
+  // PFilter as last read.
+  std::optional<TKVExpression> FFilterRead;
+  // The entries of ITablas and IUniones, whole, for the duplicate tests and the query's FROM.
+  std::vector<std::string> FTables;
+  std::vector<std::string> FJoins;
 };

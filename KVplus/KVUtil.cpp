@@ -9,20 +9,6 @@
 
 namespace {
 
-// Splits a ";"-joined name list left to right; the last name is whatever remains, so an empty
-// list gives one empty name.
-std::vector<std::string> SplitNames(const std::string& Names) {
-  std::vector<std::string> Out;
-  std::string Rest = Names;
-  std::string::size_type P;
-  while ((P = Rest.find(';')) != std::string::npos) {
-    Out.push_back(Rest.substr(0, P));
-    Rest.erase(0, P + 1);
-  }
-  Out.push_back(Rest);
-  return Out;
-}
-
 // Only plain data fields of these types identify a record: dates, booleans, currency and blobs
 // compare unreliably or not at all in a locate.
 bool IsPositionField(const TField* F) {
@@ -98,7 +84,7 @@ namespace {
 // The values of the named fields (see GetFieldsValues) in stored row Row, or in the current
 // record when Row is NoBookmark.
 Variant FieldsValuesAt(const std::string& FieldNames, TDataSet* DataSet, TBookmark Row) {
-  const std::vector<std::string> Names = SplitNames(FieldNames);
+  const std::vector<std::string> Names = SplitNames(FieldNames, ';');
   Variant A = VarArrayCreate(0, static_cast<int>(Names.size()) - 1, varVariant);
   for (size_t I = 0; I < Names.size(); ++I)
     if (TField* F = DataSet->FindField(Names[I]))
@@ -118,7 +104,7 @@ bool GetPos(TPos& Pos, TDataSet* DataSet) {
 }
 
 bool GotoPos(const TPos& Pos, TDataSet* DataSet, bool MasterSlave) {
-  const std::vector<std::string> Names = SplitNames(Pos.Fields);
+  const std::vector<std::string> Names = SplitNames(Pos.Fields, ';');
   Variant Work = VarArrayCreate(0, static_cast<int>(Names.size()) - 1, varVariant);
   std::string KeptNames;
   int Kept = 0;
@@ -141,7 +127,7 @@ Variant GetKeyValues(TDataSet* DataSet) {
   if (auto* Table = dynamic_cast<TTable*>(DataSet)) {
     const std::string Fields = PrimaryIndexFields(Table);
     if (Fields.empty()) return Null();
-    const std::vector<std::string> Names = SplitNames(Fields);
+    const std::vector<std::string> Names = SplitNames(Fields, ';');
     A = VarArrayCreate(0, static_cast<int>(Names.size()) - 1, varVariant);
     for (size_t I = 0; I < Names.size(); ++I)
       A[static_cast<int>(I)] = Table->FieldByName(Names[I])->Value();

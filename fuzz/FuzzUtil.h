@@ -6,6 +6,20 @@
 #include <cstdint>
 #include <string>
 
+#include "SysUtils.h"
+
+// Runs Fn and tells whether it returned. An Exception is an outcome every target accepts (the
+// input was refused with a message); anything else, a crash among them, reaches the fuzzer.
+template <class F>
+bool FuzzTry(F&& Fn) {
+  try {
+    Fn();
+    return true;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
 // A private directory under the temporary directory, created on first use and removed at exit.
 const std::string& FuzzScratchDir();
 

@@ -89,25 +89,14 @@ bool StartsWithAlter(const std::string& S) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string Sql(reinterpret_cast<const char*>(Data), Size);
   if (StartsWithAlter(Sql)) {
-    bool Changed = false;
-    try {
-      ExecuteStatement(Sql, AlterDatabase());
-      Changed = true;
-    } catch (const Exception&) {
-    }
-    if (Changed) WriteTables(AlterDatabase());
+    if (FuzzTry([&] { ExecuteStatement(Sql, AlterDatabase()); })) WriteTables(AlterDatabase());
     return 0;
   }
-  try {
-    (void)TranslateToSQLite(Sql, Database());
-  } catch (const Exception&) {
-    return 0;
-  }
-  try {
+  if (!FuzzTry([&] { (void)TranslateToSQLite(Sql, Database()); })) return 0;
+  FuzzTry([&] {
     auto Result = ExecuteSelect(Sql, Database());
     for (auto& Col : Result->Columns)
       for (size_t R = 0; R < Col.Size(); ++R) (void)Col.Value(R);
-  } catch (const Exception&) {
-  }
+  });
   return 0;
 }

@@ -1119,6 +1119,16 @@ std::string QuotedStr(std::string_view S) {
   return r;
 }
 
+std::vector<std::string> SplitNames(std::string_view List, char Separator) {
+  std::vector<std::string> Names;
+  for (;;) {
+    const size_t At = List.find(Separator);
+    Names.push_back(Trim(List.substr(0, At)));
+    if (At == std::string_view::npos) return Names;
+    List.remove_prefix(At + 1);
+  }
+}
+
 // --- file names ------------------------------------------------------------------------------
 
 namespace {

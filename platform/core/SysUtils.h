@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "DateTime.h"
 
@@ -124,6 +125,10 @@ int Pos(std::string_view Sub, std::string_view S);
 std::string Copy(std::string_view S, int Index, int Count);
 std::string StringReplaceAll(std::string_view S, std::string_view From, std::string_view To);
 std::string QuotedStr(std::string_view S);
+// The names of a list separated by Separator (";" for field lists, "," for column and table
+// lists), left to right, each trimmed; the last name is what follows the last separator, so an
+// empty list gives one empty name.
+std::vector<std::string> SplitNames(std::string_view List, char Separator);
 
 // File-name parts.
 std::string ExtractFileName(std::string_view Path);

@@ -55,15 +55,7 @@ int TField::DisplayWidth() const {
 }
 
 std::vector<std::string> SplitFieldNames(const std::string& S) {
-  std::vector<std::string> R;
-  size_t Start = 0;
-  while (true) {
-    size_t P = S.find(';', Start);
-    R.push_back(Trim(S.substr(Start, P == std::string::npos ? std::string::npos : P - Start)));
-    if (P == std::string::npos) break;
-    Start = P + 1;
-  }
-  return R;
+  return SplitNames(S, ';');
 }
 
 Variant TField::ValueAt(TBookmark Row) const {

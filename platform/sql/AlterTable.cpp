@@ -8,20 +8,19 @@
 
 void RunAlterTable(const TSqlAlterTable& A, TSqlTableSource& Tables) {
   auto Schema = Tables.Find(A.Table);
-  if (!Schema) RaiseSqlError("Tabla desconocida '" + A.Table + "'" + SqlAtPosition(A.Pos));
+  if (!Schema) RaiseSqlErrorAt("Tabla desconocida '" + A.Table + "'", A.Pos);
   auto Source = Tables.Store(Schema->Path);
   std::vector<bool> Drop(Source->Defs.size(), false);
   for (const auto& D : A.Drops) {
     if (!D.Qualifier.empty() &&
         !SqlQualifierMatches(D.Qualifier, A.Table, "", Schema->Path, Tables.Lookup()))
-      RaiseSqlError("Tabla desconocida '" + D.Qualifier + "'" + SqlAtPosition(D.QualifierPos));
+      RaiseSqlErrorAt("Tabla desconocida '" + D.Qualifier + "'", D.QualifierPos);
     const int Col = Source->ColumnIndex(D.Field);
-    if (Col < 0) RaiseSqlError("Campo desconocido '" + D.Field + "'" + SqlAtPosition(D.Pos));
+    if (Col < 0) RaiseSqlErrorAt("Campo desconocido '" + D.Field + "'", D.Pos);
     Drop[Col] = true;
   }
   if (std::all_of(Drop.begin(), Drop.end(), [](bool B) { return B; }))
-    RaiseSqlError("No se pueden eliminar todos los campos de la tabla '" + A.Table + "'" +
-                  SqlAtPosition(A.Pos));
+    RaiseSqlErrorAt("No se pueden eliminar todos los campos de la tabla '" + A.Table + "'", A.Pos);
 
   TTableStore Result;
   std::vector<size_t> Kept;

@@ -42,12 +42,17 @@ void RaiseSqlError(const std::string& Message) {
   throw ESQLError(Message);
 }
 
+void RaiseSqlErrorAt(const std::string& Reason, int Pos) {
+  throw ESQLPositionError(Reason + SqlAtPosition(Pos), Reason, Pos);
+}
+
 void RaiseSqlSyntaxError(std::string_view Sql, const TSqlToken& Tok) {
+  const std::string At = "Error de sintaxis en la posición " + std::to_string(Tok.Pos);
   if (Tok.Kind == TSqlTokenKind::End)
-    RaiseSqlError("Error de sintaxis en la posición " + std::to_string(Tok.Pos) +
-                  ": la sentencia termina antes de tiempo");
-  RaiseSqlError("Error de sintaxis en la posición " + std::to_string(Tok.Pos) + " cerca de '" +
-                std::string(Sql.substr(Tok.Offset, Tok.Length)) + "'");
+    throw ESQLPositionError(At + ": la sentencia termina antes de tiempo",
+                            "Error de sintaxis: la sentencia termina antes de tiempo", Tok.Pos);
+  const std::string Near = " cerca de '" + std::string(Sql.substr(Tok.Offset, Tok.Length)) + "'";
+  throw ESQLPositionError(At + Near, "Error de sintaxis" + Near, Tok.Pos);
 }
 
 static bool IsWordStart(unsigned char C) {
@@ -55,6 +60,32 @@ static bool IsWordStart(unsigned char C) {
 }
 static bool IsWordChar(unsigned char C) {
   return IsWordStart(C) || std::isdigit(C) || C == '$';
+}
+
+namespace {
+std::string Quote(std::string_view Text, char Q) {
+  std::string R(1, Q);
+  for (char C : Text) {
+    if (C == Q) R += Q;
+    R += C;
+  }
+  return R + Q;
+}
+}  // namespace
+
+std::string QuoteSqlName(std::string_view Name) {
+  return Quote(Name, '"');
+}
+
+std::string QuoteSqlString(std::string_view Text) {
+  return Quote(Text, '\'');
+}
+
+std::string LocalSqlName(std::string_view Name) {
+  const bool Plain = !Name.empty() && IsWordStart(static_cast<unsigned char>(Name[0])) &&
+                     std::all_of(Name.begin(), Name.end(), [](char C) { return IsWordChar(C); }) &&
+                     !IsSqlReservedWord(Name);
+  return Plain ? std::string(Name) : QuoteSqlName(Name);
 }
 
 std::vector<TSqlToken> TokenizeSql(std::string_view Sql) {
@@ -92,7 +123,7 @@ std::vector<TSqlToken> TokenizeSql(std::string_view Sql) {
     if (C == '/' && I + 1 < N && Sql[I + 1] == '*') {
       size_t E = Sql.find("*/", I + 2);
       if (E == std::string_view::npos)
-        RaiseSqlError("Comentario sin cerrar" + SqlAtPosition(SqlCharPosition(Sql, I)));
+        RaiseSqlErrorAt("Comentario sin cerrar", SqlCharPosition(Sql, I));
       I = E + 2;
       continue;
     }
@@ -117,8 +148,9 @@ std::vector<TSqlToken> TokenizeSql(std::string_view Sql) {
         Text += Sql[I++];
       }
       if (!Closed)
-        RaiseSqlError(std::string(C == '"' ? "Comillas dobles" : "Comillas simples") +
-                      " sin cerrar" + SqlAtPosition(SqlCharPosition(Sql, Start)));
+        RaiseSqlErrorAt(
+            std::string(C == '"' ? "Comillas dobles" : "Comillas simples") + " sin cerrar",
+            SqlCharPosition(Sql, Start));
       Add(C == '"' ? TSqlTokenKind::QuotedIdent : TSqlTokenKind::String, std::move(Text), Start);
       continue;
     }

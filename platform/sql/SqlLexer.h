@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "LocalSQL.h"
+
 enum class TSqlTokenKind {
   End,          // past the last token
   Ident,        // a bare word: keyword or name
@@ -38,7 +40,32 @@ int SqlCharPosition(std::string_view Sql, size_t Offset);
 // Whether W is a reserved word of the dialect (never a bare name or alias).
 bool IsSqlReservedWord(std::string_view W);
 
-// The error messages every piece of the SQL path raises (as ESQLError).
+// An identifier / a string constant written safely for SQLite; the local SQL reads a quoted
+// name the same way (a doubled quote inside stands for one).
+std::string QuoteSqlName(std::string_view Name);
+std::string QuoteSqlString(std::string_view Text);
+// A name written into a local-SQL statement by a program: as it stands when it is a plain word
+// that no keyword takes (so statements read as people write them), else quoted.
+std::string LocalSqlName(std::string_view Name);
+
+// An error at one place of a statement. The message names the place; Reason is the message
+// without it and Position the 1-based character position, for a caller that wrote the
+// statement from a text of its own and points into that text instead.
+class ESQLPositionError : public ESQLError {
+ public:
+  ESQLPositionError(const std::string& Message, std::string Reason, int Position)
+      : ESQLError(Message), FReason(std::move(Reason)), FPosition(Position) {}
+  const std::string& Reason() const { return FReason; }
+  int Position() const { return FPosition; }
+
+ private:
+  std::string FReason;
+  int FPosition;
+};
+
+// The error messages every piece of the SQL path raises: a syntax error at a token, an error
+// at a place (Reason + " (posición N)"), and one that belongs to no place.
 [[noreturn]] void RaiseSqlSyntaxError(std::string_view Sql, const TSqlToken& Tok);
+[[noreturn]] void RaiseSqlErrorAt(const std::string& Reason, int Pos);
 [[noreturn]] void RaiseSqlError(const std::string& Message);
 std::string SqlAtPosition(int Pos);

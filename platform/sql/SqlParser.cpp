@@ -23,14 +23,12 @@ class TSqlParser {
     } else if (Peek().Kind == TSqlTokenKind::End) {
       RaiseSqlError("La sentencia está vacía");
     } else {
-      RaiseSqlError("Sentencia no soportada: '" + TokenText(Peek()) + "'" +
-                    SqlAtPosition(Peek().Pos));
+      RaiseSqlErrorAt("Sentencia no soportada: '" + TokenText(Peek()) + "'", Peek().Pos);
     }
     while (Peek().IsSymbol(";")) Next();
     if (Peek().Kind != TSqlTokenKind::End) {
       if (Peek().IsWord("UNION") || Peek().IsWord("LIMIT"))
-        RaiseSqlError("Sentencia no soportada: '" + TokenText(Peek()) + "'" +
-                      SqlAtPosition(Peek().Pos));
+        RaiseSqlErrorAt("Sentencia no soportada: '" + TokenText(Peek()) + "'", Peek().Pos);
       Fail();
     }
     return St;
@@ -109,10 +107,13 @@ class TSqlParser {
 
   void Close(TSqlExpr& E) {
     E.End = PrevEnd();
+    Measure(E);
+  }
+  void Measure(TSqlExpr& E) {
     int H = 0;
     for (const auto& A : E.Args) H = std::max(H, A->Height);
     E.Height = H + 1;
-    if (E.Height > MaxHeight) RaiseSqlError("Expresión demasiado compleja" + SqlAtPosition(E.Pos));
+    if (E.Height > MaxHeight) RaiseSqlErrorAt("Expresión demasiado compleja", E.Pos);
   }
   // Counts one level of nesting while a nested expression is parsed.
   struct TNest {
@@ -120,22 +121,33 @@ class TSqlParser {
     explicit TNest(TSqlParser& Parser) : P(Parser) {
       if (++P.FNesting > MaxNesting) {
         P.FNesting = 0;
-        RaiseSqlError("Expresión demasiado anidada" + SqlAtPosition(P.Peek().Pos));
+        RaiseSqlErrorAt("Expresión demasiado anidada", P.Peek().Pos);
       }
     }
     ~TNest() { --P.FNesting; }
   };
 
+  // Marks where a clause's own text begins: just after the keyword(s) just read.
+  void Open(TSqlSpan& Span, const TSqlToken& Keyword) {
+    Span.Keyword = Keyword.Offset;
+    Span.Begin = PrevEnd();
+  }
+
   std::unique_ptr<TSqlSelect> SelectStatement() {
     auto S = std::make_unique<TSqlSelect>();
+    const TSqlToken& Select = Peek();
     ExpectWord("SELECT");
+    Open(S->ListSpan, Select);
     if (AcceptWord("DISTINCT"))
       S->Distinct = true;
     else
       AcceptWord("ALL");
     do S->Items.push_back(SelectItem());
     while (AcceptSymbol(","));
+    S->ListSpan.End = PrevEnd();
+    const TSqlToken& From = Peek();
     ExpectWord("FROM");
+    Open(S->FromSpan, From);
     S->From.push_back(TableRef(TSqlJoinKind::List));
     for (;;) {
       if (AcceptSymbol(",")) {
@@ -154,21 +166,32 @@ class TSqlParser {
         R.On = Expression();
         S->From.push_back(std::move(R));
       } else if (Peek().IsWord("RIGHT") || Peek().IsWord("FULL") || Peek().IsWord("CROSS")) {
-        RaiseSqlError("Sentencia no soportada: '" + TokenText(Peek()) + "'" +
-                      SqlAtPosition(Peek().Pos));
+        RaiseSqlErrorAt("Sentencia no soportada: '" + TokenText(Peek()) + "'", Peek().Pos);
       } else {
         break;
       }
     }
-    if (AcceptWord("WHERE")) S->Where = Expression();
-    if (AcceptWord("GROUP")) {
+    S->FromSpan.End = PrevEnd();
+    if (const TSqlToken& Where = Peek(); AcceptWord("WHERE")) {
+      Open(S->WhereSpan, Where);
+      S->Where = Expression();
+      S->WhereSpan.End = PrevEnd();
+    }
+    if (const TSqlToken& Group = Peek(); AcceptWord("GROUP")) {
       ExpectWord("BY");
+      Open(S->GroupBySpan, Group);
       do S->GroupBy.push_back(Expression());
       while (AcceptSymbol(","));
+      S->GroupBySpan.End = PrevEnd();
     }
-    if (AcceptWord("HAVING")) S->Having = Expression();
-    if (AcceptWord("ORDER")) {
+    if (const TSqlToken& Having = Peek(); AcceptWord("HAVING")) {
+      Open(S->HavingSpan, Having);
+      S->Having = Expression();
+      S->HavingSpan.End = PrevEnd();
+    }
+    if (const TSqlToken& Order = Peek(); AcceptWord("ORDER")) {
       ExpectWord("BY");
+      Open(S->OrderBySpan, Order);
       do {
         TSqlOrderItem O;
         O.Expr = Expression();
@@ -178,6 +201,7 @@ class TSqlParser {
           AcceptWord("ASC");
         S->OrderBy.push_back(std::move(O));
       } while (AcceptSymbol(","));
+      S->OrderBySpan.End = PrevEnd();
     }
     return S;
   }
@@ -230,16 +254,15 @@ class TSqlParser {
     auto A = std::make_unique<TSqlAlterTable>();
     ExpectWord("ALTER");
     if (!Peek().IsWord("TABLE"))
-      RaiseSqlError("Sentencia no soportada: 'ALTER " + TokenText(Peek()) + "'" +
-                    SqlAtPosition(Peek().Pos));
+      RaiseSqlErrorAt("Sentencia no soportada: 'ALTER " + TokenText(Peek()) + "'", Peek().Pos);
     Next();
     A->Pos = Peek().Pos;
     A->Table = ExpectName().Text;
     do {
       if (!Peek().IsWord("DROP")) {
         if (Peek().Kind == TSqlTokenKind::Ident && !IsSqlReservedWord(Peek().Text))
-          RaiseSqlError("Sentencia no soportada: 'ALTER TABLE … " + TokenText(Peek()) + "'" +
-                        SqlAtPosition(Peek().Pos));
+          RaiseSqlErrorAt("Sentencia no soportada: 'ALTER TABLE … " + TokenText(Peek()) + "'",
+                          Peek().Pos);
         Fail();
       }
       Next();
@@ -264,23 +287,39 @@ class TSqlParser {
   TSqlExprPtr Expression() { return OrExpr(); }
 
   TSqlExprPtr OrExpr() {
-    auto L = AndExpr();
-    while (AcceptWord("OR")) {
-      L = Wrap(TSqlExprKind::Binary, "OR", std::move(L));
-      L->Args.push_back(AndExpr());
-      Close(*L);
-    }
-    return L;
+    std::vector<TSqlExprPtr> Terms;
+    do Terms.push_back(AndExpr());
+    while (AcceptWord("OR"));
+    return Joined("OR", Terms, 0, Terms.size());
   }
 
   TSqlExprPtr AndExpr() {
-    auto L = NotExpr();
-    while (AcceptWord("AND")) {
-      L = Wrap(TSqlExprKind::Binary, "AND", std::move(L));
-      L->Args.push_back(NotExpr());
-      Close(*L);
+    std::vector<TSqlExprPtr> Terms;
+    do Terms.push_back(NotExpr());
+    while (AcceptWord("AND"));
+    return Joined("AND", Terms, 0, Terms.size());
+  }
+
+  // Terms[Begin, End) joined by Op. A short run keeps the shape it is written in, each term
+  // joined to those before it; a long one is halved first, so thousands of alternatives make a
+  // tree a few dozen levels high that every walk, and SQLite's own parser, takes in its stride.
+  static constexpr size_t ShortRun = 8;
+  TSqlExprPtr Joined(const char* Op, std::vector<TSqlExprPtr>& Terms, size_t Begin, size_t End) {
+    if (End - Begin > ShortRun) {
+      const size_t Middle = Begin + (End - Begin) / 2;
+      auto Left = Joined(Op, Terms, Begin, Middle);
+      return Join(Op, std::move(Left), Joined(Op, Terms, Middle, End));
     }
-    return L;
+    auto E = std::move(Terms[Begin]);
+    for (size_t I = Begin + 1; I < End; ++I) E = Join(Op, std::move(E), std::move(Terms[I]));
+    return E;
+  }
+  TSqlExprPtr Join(const char* Op, TSqlExprPtr Left, TSqlExprPtr Right) {
+    auto E = Wrap(TSqlExprKind::Binary, Op, std::move(Left));
+    E->End = Right->End;
+    E->Args.push_back(std::move(Right));
+    Measure(*E);
+    return E;
   }
 
   TSqlExprPtr NotExpr() {
@@ -344,7 +383,7 @@ class TSqlParser {
         L->Not = Not;
         ExpectSymbol("(");
         if (Peek().IsWord("SELECT"))
-          RaiseSqlError("Sentencia no soportada: 'SELECT' anidado" + SqlAtPosition(Peek().Pos));
+          RaiseSqlErrorAt("Sentencia no soportada: 'SELECT' anidado", Peek().Pos);
         do L->Args.push_back(Expression());
         while (AcceptSymbol(","));
         ExpectSymbol(")");
@@ -421,7 +460,7 @@ class TSqlParser {
           TNest Nest(*this);
           Next();
           if (Peek().IsWord("SELECT"))
-            RaiseSqlError("Sentencia no soportada: 'SELECT' anidado" + SqlAtPosition(Peek().Pos));
+            RaiseSqlErrorAt("Sentencia no soportada: 'SELECT' anidado", Peek().Pos);
           const size_t Begin = T.Offset;
           const int Pos = T.Pos;
           auto E = Expression();

@@ -15,24 +15,6 @@ std::string SqlTableName(size_t Index) {
   return "t" + std::to_string(Index + 1);
 }
 
-std::string QuoteSqlName(std::string_view Name) {
-  std::string R = "\"";
-  for (char C : Name) {
-    if (C == '"') R += '"';
-    R += C;
-  }
-  return R + "\"";
-}
-
-std::string QuoteSqlString(std::string_view Text) {
-  std::string R = "'";
-  for (char C : Text) {
-    if (C == '\'') R += '\'';
-    R += C;
-  }
-  return R + "'";
-}
-
 namespace {
 
 // Reads up to MaxDigits digits at S[I]; false when there is none.
@@ -73,7 +55,8 @@ bool IsDateType(TFieldType T) {
   return T == ftDate || T == ftTime || T == ftDateTime;
 }
 
-bool IsNumericType(TFieldType T) {
+// Numbers, counters and booleans: what SQLite holds as a number (dates are days, apart).
+bool IsNumberColumnType(TFieldType T) {
   return T != ftUnknown && !IsDateType(T) && StorageKindOf(T) != TStorageKind::String;
 }
 
@@ -162,7 +145,7 @@ class TTranslator {
   TSqlTranslation Run() {
     for (const auto& R : FSel.From) {
       auto Schema = FLookup(R.Name);
-      if (!Schema) RaiseSqlError("Tabla desconocida '" + R.Name + "'" + SqlAtPosition(R.Pos));
+      if (!Schema) RaiseSqlErrorAt("Tabla desconocida '" + R.Name + "'", R.Pos);
       FOut.Tables.push_back(std::move(*Schema));
     }
     std::string Items, RowItems;
@@ -340,7 +323,7 @@ class TTranslator {
     if (!It->second.empty())
       for (size_t T = 0; T < FSel.From.size(); ++T)
         if (FOut.Tables[T].Path == It->second) return static_cast<int>(T);
-    RaiseSqlError("Tabla desconocida '" + Qualifier + "'" + SqlAtPosition(Pos));
+    RaiseSqlErrorAt("Tabla desconocida '" + Qualifier + "'", Pos);
   }
 
   // The first listed table that has a column Name.
@@ -431,9 +414,10 @@ class TTranslator {
       if (IsDateType(T)) {
         double Days;
         if (!ParseSqlDateConstant(Other.Const, T, Days))
-          RaiseSqlError("Tipos incompatibles: '" + Other.Const + "' no es " +
-                        (T == ftTime ? "una hora válida" : "una fecha válida") +
-                        " para el campo '" + Col.Name + "'" + SqlAtPosition(Other.Pos));
+          RaiseSqlErrorAt("Tipos incompatibles: '" + Other.Const + "' no es " +
+                              (T == ftTime ? "una hora válida" : "una fecha válida") +
+                              " para el campo '" + Col.Name + "'",
+                          Other.Pos);
         Other.Sql = FTarget ? FTarget->DateConstant(Days, T) : FormatNumber(Days);
         return;
       }
@@ -446,9 +430,9 @@ class TTranslator {
       }
       std::string N = NumberFromText(Other.Const);
       if (N.empty())
-        RaiseSqlError("Tipos incompatibles: '" + Other.Const +
-                      "' no es un número válido para el campo '" + Col.Name + "'" +
-                      SqlAtPosition(Other.Pos));
+        RaiseSqlErrorAt("Tipos incompatibles: '" + Other.Const +
+                            "' no es un número válido para el campo '" + Col.Name + "'",
+                        Other.Pos);
       Other.Sql = N;
       return;
     }
@@ -519,13 +503,13 @@ class TTranslator {
           const auto& Cols = FOut.Tables[T].Columns;
           for (size_t C = 0; C < Cols.size(); ++C)
             if (AnsiSameText(Cols[C].Name, E.Text)) return ColumnX(T, static_cast<int>(C), E.Pos);
-          RaiseSqlError("Campo desconocido '" + E.Text + "'" + SqlAtPosition(E.NamePos));
+          RaiseSqlErrorAt("Campo desconocido '" + E.Text + "'", E.NamePos);
         }
         if (FClause == TClause::OrderBy && AliasX(E.Text, X)) return X;
         int T, C;
         if (FindColumn(E.Text, T, C)) return ColumnX(T, C, E.Pos);
         if (AliasX(E.Text, X)) return X;
-        RaiseSqlError("Campo desconocido '" + E.Text + "'" + SqlAtPosition(E.NamePos));
+        RaiseSqlErrorAt("Campo desconocido '" + E.Text + "'", E.NamePos);
       }
       case TSqlExprKind::Unary: {
         TX A = Expr(*E.Args[0]);
@@ -534,7 +518,7 @@ class TTranslator {
           X.Type = ftBoolean;
         } else {
           X.Sql = "(" + E.Op + A.Sql + ")";
-          X.Type = IsNumericType(A.Type) ? A.Type : ftUnknown;
+          X.Type = IsNumberColumnType(A.Type) ? A.Type : ftUnknown;
         }
         return X;
       }
@@ -608,15 +592,14 @@ class TTranslator {
   TX Function(const TSqlExpr& E) {
     const TFuncInfo* F = FindFunction(E.Op);
     if (!F)
-      RaiseSqlError("Función desconocida '" + Source(E).substr(0, E.Op.size()) + "'" +
-                    SqlAtPosition(E.Pos));
+      RaiseSqlErrorAt("Función desconocida '" + Source(E).substr(0, E.Op.size()) + "'", E.Pos);
     const int N = static_cast<int>(E.Args.size());
     const bool CountStar = E.Star && E.Op == "COUNT";
     if ((E.Star && !CountStar) ||
         (!CountStar && (N < F->MinArgs || (F->MaxArgs >= 0 && N > F->MaxArgs))) ||
         (E.Op == "COUNT" && !CountStar && N != 1))
-      RaiseSqlError("Número de argumentos incorrecto en '" + Source(E).substr(0, E.Op.size()) +
-                    "'" + SqlAtPosition(E.Pos));
+      RaiseSqlErrorAt(
+          "Número de argumentos incorrecto en '" + Source(E).substr(0, E.Op.size()) + "'", E.Pos);
     if (E.Op == "COUNT" || E.Op == "SUM" || E.Op == "AVG" ||
         ((E.Op == "MIN" || E.Op == "MAX") && N == 1))
       FAggregate = true;
@@ -631,7 +614,7 @@ class TTranslator {
       X.Sql += (I ? ", " : "") + A.Sql;
       if (I == 0 && A.Cls == TXClass::Column &&
           (((E.Op == "MIN" || E.Op == "MAX") && N == 1 && A.Type != ftBoolean) ||
-           (E.Op == "ABS" && IsNumericType(A.Type)))) {
+           (E.Op == "ABS" && IsNumberColumnType(A.Type)))) {
         X.Type = A.Type;
         X.Size = A.Size;
         X.Name = Source(E);

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "SqlLexer.h"
 #include "SqlTree.h"
 #include "TableStore.h"
 
@@ -85,10 +86,6 @@ TSqlTranslation TranslateSelect(const TSqlStatement& St, const TSqlSchemaLookup&
 
 // The name under which the engine exposes the FROM entry Index to SQLite ("t1", "t2", ...).
 std::string SqlTableName(size_t Index);
-
-// An identifier / a string constant written safely for SQLite.
-std::string QuoteSqlName(std::string_view Name);
-std::string QuoteSqlString(std::string_view Text);
 
 // Reads a date, time or date-time constant ("MM/DD/YYYY", "MM/DD/YYYY hh:mm[:ss]", "hh:mm[:ss]")
 // for a column of type T, as the stored days since 1899-12-30. False when it does not read.

@@ -14,7 +14,8 @@ enum class TSqlExprKind {
   Column,    // [Qualifier.]Name
   Unary,     // Op: "NOT", "-", "+"
   Binary,    // Op: "OR", "AND", "=", "<>", "<", ">", "<=", ">=", "+", "-", "*", "/", "%", "||",
-             // "LIKE"
+             // "LIKE"; a long run of one AND or one OR is halved into a balanced tree, so a
+             // list of thousands of alternatives stays a few dozen levels high
   IsNull,    // Args[0] IS [NOT] NULL
   Between,   // Args[0] [NOT] BETWEEN Args[1] AND Args[2]
   InList,    // Args[0] [NOT] IN (Args[1..])
@@ -67,6 +68,16 @@ struct TSqlOrderItem {
   bool Desc = false;
 };
 
+// Where a clause of a SELECT lies in the statement as written, in bytes: its keyword starts at
+// Keyword, its own text runs from just after the keyword(s) (Begin) to the end of its last token
+// (End). All zero when the statement has no such clause.
+struct TSqlSpan {
+  size_t Keyword = 0;
+  size_t Begin = 0;
+  size_t End = 0;
+  bool Present() const { return End > 0; }
+};
+
 struct TSqlSelect {
   bool Distinct = false;
   std::vector<TSqlSelectItem> Items;
@@ -75,6 +86,9 @@ struct TSqlSelect {
   std::vector<TSqlExprPtr> GroupBy;
   TSqlExprPtr Having;
   std::vector<TSqlOrderItem> OrderBy;
+  // The clauses as written (the select list's span includes DISTINCT or ALL), so a statement
+  // can be put together again around them.
+  TSqlSpan ListSpan, FromSpan, WhereSpan, GroupBySpan, HavingSpan, OrderBySpan;
 };
 
 struct TSqlDropColumn {

@@ -99,6 +99,14 @@ class KVFindFiles : public ::testing::Test {
          {{12.5, "doce"}, {3.0, "tres"}, {7.0, "5%_b"}, {8.0, "55xb"}, {9.0, "a\\%"}});
     Make("since.db", {{"Since", ftDate, 0}, {"Note", ftString, 10}}, {"Since"},
          {{D1998, "navidad"}, {EncodeDate(1999, 1, 1), "año"}});
+    Make("notes.db", {{"No", ftInteger, 0}, {"Body", ftMemo, 0}}, {"No"},
+         {{1, "Pedido urgente"},
+          {2, "nuevo pedido"},
+          {3, "PEDIDOS del mes"},
+          {4, "pedido"},
+          {5, Null()}});
+    Make("pct.db", {{"No", ftInteger, 0}, {"Name", ftString, 10}}, {"No"},
+         {{1, "%"}, {2, Null()}, {3, "%%"}, {4, "a"}, {5, "50%"}});
   }
   static void TearDownTestSuite() { fs::remove_all(Dir); }
 
@@ -668,6 +676,141 @@ TEST_F(KVFindFiles, EmptyMasterValuesAreComparedAsEmpty) {
 
 // ---------------------------------------------------------------- navigation
 
+// Text searches find the same records on both paths: a memo with patterns and without letter
+// case as any text field, and a constant that is a percent sign as one (only the empty
+// constant finds the empty field).
+TEST_F(KVFindFiles, TextSearchesAlikeOnBothPaths) {
+  const struct {
+    const char* Table;
+    const char* Expression;
+    const char* Rows;
+  } Cases[] = {
+      {"notes.db", "Body=='pedido'", "1,3,4"},
+      {"notes.db", "Body><'PEDIDO'", "1,2,3,4"},
+      {"notes.db", "Body='PEDIDO'", "4"},
+      {"notes.db", "Body=''", "5"},
+      {"pct.db", "Name='%'", "1"},
+      {"pct.db", "Name='%%'", "3"},
+      {"pct.db", "Name>'%'", "3,4,5"},
+      {"pct.db", "Name=='%'", "1,3"},
+      {"pct.db", "Name><'%'", "1,3,5"},
+      {"pct.db", "Name=''", "2"},
+  };
+  for (const auto& C : Cases)
+    for (bool Sql : {false, true}) {
+      SCOPED_TRACE(std::string(C.Expression) + (Sql ? " (SQL)" : ""));
+      TTable T;
+      OpenTable(T, C.Table);
+      TDataSource DS;
+      TKVFind K;
+      K.SetPDataSet(&T);
+      K.SetpDataSource(&DS);
+      K.SetForceSQL(Sql);
+      Search(K, C.Expression);
+      EXPECT_EQ(Column(K.Results(), "No"), C.Rows);
+    }
+}
+
+// Names holding quotes, tabs and blanks search alike on both paths: a field name that reads as
+// SQL cannot widen the search, and a table file whose name holds a quote (export writes such
+// names) is searched like any other, alone and as a master.
+TEST_F(KVFindFiles, NamesCannotChangeWhatAStatementDoes) {
+  const std::string Odd = "n\"\tis\tnot\tnull\tor\t\"t\".\"n";
+  Make("odd.txt", {{Odd.c_str(), ftInteger, 0}, {"Last Name", ftString, 10}}, {},
+       {{99, "a"}, {1, "b"}, {Null(), "c"}});
+  Make("p\"q.db", {{"No", ftInteger, 0}, {"Name", ftString, 10}}, {"No"}, {{1, "x"}, {2, "y"}});
+  Make("de\"tail.db", {{"No", ftInteger, 0}, {"Line", ftInteger, 0}}, {"No", "Line"},
+       {{1, 1}, {1, 2}, {2, 1}});
+  TTable T, P;
+  OpenTable(T, "odd.txt");
+  OpenTable(P, "p\"q.db");
+  TDataSource DS;
+  for (bool Sql : {false, true}) {
+    TKVFind K;
+    K.SetPDataSet(&T);
+    K.SetpDataSource(&DS);
+    K.SetForceSQL(Sql);
+    Search(K, Odd + "='99'");
+    EXPECT_EQ(Column(K.Results(), "Last Name"), "a") << Sql;
+    Search(K, "Last Name='b'");
+    EXPECT_EQ(Column(K.Results(), "Last Name"), "b") << Sql;
+    TKVFind Q;
+    Q.SetPDataSet(&P);
+    Q.SetpDataSource(&DS);
+    Q.SetForceSQL(Sql);
+    Search(Q, "Name='y'");
+    EXPECT_EQ(Column(Q.Results(), "No"), "2") << Sql;
+  }
+  P.SetFiltered(false);  // the filter the last search left
+  P.First();
+  TDataSource MasterSource;
+  MasterSource.SetDataSet(&P);
+  TTable Detail;
+  Detail.SetDatabaseName(Dir);
+  Detail.SetTableName("de\"tail.db");
+  Detail.SetIndexFieldNames("No");
+  Detail.SetMasterSource(&MasterSource);
+  Detail.SetMasterFields("No");
+  Detail.Open();
+  TKVFind D;
+  D.SetPDataSet(&Detail);
+  D.SetpDataSource(&DS);
+  D.SetMasterSlave(true);
+  D.SetForceSQL(true);
+  Search(D, "Line>'0'");
+  EXPECT_EQ(Column(D.Results(), "Line"), "1,2");
+}
+
+// A query's own clauses stay where SQL wants them around a search (its order, its grouping,
+// where the search sees what the groups show, DISTINCT, comments), and both paths find the
+// same records.
+TEST_F(KVFindFiles, SearchesOverQueriesWithTheirOwnClauses) {
+  const struct {
+    const char* Sql;
+    const char* Expression;
+    const char* Field;
+    const char* Rows;
+  } Cases[] = {
+      {"select * from customer order by CustNo desc", "State='CA'", "CustNo", "1356,1351,1231"},
+      {"select * from customer /* where */ where State='CA' -- where\n", "Limit>'2'", "CustNo",
+       "1231,1351"},
+      {"select distinct State from customer order by State", "State<>'CA'", "State", "FL,HI,TX"},
+      {"select State, count(*) as N from customer group by State", "N>'1'", "State", "CA,HI,TX"},
+      {"select State, count(*) as N from customer group by State having count(*) < 3 order by "
+       "State desc",
+       "N>'1'", "State", "TX,HI"},
+  };
+  for (const auto& C : Cases)
+    for (bool Sql : {false, true}) {
+      SCOPED_TRACE(std::string(C.Sql) + (Sql ? " (SQL)" : ""));
+      TQuery Q;
+      Q.SetDatabaseName(Dir);
+      Q.SQL().SetText(C.Sql);
+      Q.Open();
+      TDataSource DS;
+      TKVFind K;
+      K.SetPDataSet(&Q);
+      K.SetpDataSource(&DS);
+      K.SetForceSQL(Sql);
+      Search(K, C.Expression);
+      EXPECT_EQ(Column(K.Results(), C.Field), C.Rows);
+    }
+  // "Starts with" always runs as SQL: the query's order is kept.
+  TQuery Q;
+  Q.SetDatabaseName(Dir);
+  Q.SQL().Add("select * from customer order by CustNo desc");
+  Q.Open();
+  TDataSource DS;
+  TKVFind K;
+  K.SetPDataSet(&Q);
+  K.SetpDataSource(&DS);
+  Search(K, "Company=='sig'");
+  EXPECT_EQ(Column(K.Results(), "CustNo"), "1380,1351");
+  // An order chosen comes before the query's own.
+  K.SetOrderBy("State");
+  EXPECT_EQ(Column(K.Results(), "CustNo"), "1351,1380");
+}
+
 TEST_F(KVFindFiles, NavigationInFilterMode) {
   TTable Customer;
   OpenTable(Customer, "customer.db");
@@ -939,6 +1082,66 @@ TEST_F(KVFindExport, AllRecordsWithinTheMaster) {
   EXPECT_EQ(Shape(Out + "/n.db"), "OrderNo;CustNo;Amount;SaleDate;4");
   EXPECT_TRUE(O.ExportResults(Out + "/s.db", "", false));
   EXPECT_EQ(Shape(Out + "/s.db"), "OrderNo;CustNo;Amount;SaleDate;1");
+}
+
+// An export never writes over a table the search reads (the searched table, its master, the
+// table of a lookup field, a query's table), however the target names it: nothing is written
+// and the message names the table.
+TEST_F(KVFindExport, NeverOntoATableTheSearchReads) {
+  TMessages Boxes;
+  const std::string Before = ReadFileBytes(Dir + "/customer.db");
+  fs::create_symlink(Dir + "/customer.db", Out + "/link.db");
+  const std::string Refused =
+      "No se puede exportar sobre la tabla 'customer.db': la búsqueda la está leyendo";
+  K.SetFilter("State='CA'");
+  for (const std::string& Target :
+       {Dir + "/customer.db", Dir + "/CUSTOMER.DB", Dir + "/./Customer.db", Dir + "/customer",
+        Out + "/link.db", Out + "/../customer.db"})
+    EXPECT_EQ(MessageOf([&] { K.ExportResults(Target, "", false); }), Refused) << Target;
+
+  // The table of a lookup field, and a master.
+  TTable Orders;
+  Orders.SetDatabaseName(Dir);
+  Orders.SetTableName("orders.db");
+  Orders.AddField<TIntegerField>("OrderNo");
+  Orders.AddField<TIntegerField>("CustNo");
+  Orders.AddLookupField("CustName", ftString, &Customer, "CustNo", "CustNo", "Company", 30);
+  Orders.Open();
+  TKVFind L;
+  L.SetPDataSet(&Orders);
+  EXPECT_EQ(MessageOf([&] { L.ExportResults(Dir + "/Customer.db", "", false); }), Refused);
+  const std::string OrdersBefore = ReadFileBytes(Dir + "/orders.db");
+  EXPECT_EQ(MessageOf([&] { L.ExportResults(Dir + "/orders", "", true); }),
+            "No se puede exportar sobre la tabla 'orders.db': la búsqueda la está leyendo");
+  TDataSource CustSrc;
+  CustSrc.SetDataSet(&Customer);
+  TTable Items;
+  Items.SetDatabaseName(Dir);
+  Items.SetTableName("items.db");
+  Items.SetIndexFieldNames("OrderNo");
+  Items.SetMasterSource(&CustSrc);
+  Items.SetMasterFields("CustNo");
+  Items.Open();
+  TKVFind M;
+  M.SetPDataSet(&Items);
+  EXPECT_EQ(MessageOf([&] { M.ExportResults(Dir + "/customer.db", "", false); }), Refused);
+
+  // A query's table.
+  TQuery Q;
+  Q.SetDatabaseName(Dir);
+  Q.SQL().Add("select CustNo, Company from CUSTOMER");
+  Q.Open();
+  TKVFind QK;
+  QK.SetPDataSet(&Q);
+  EXPECT_EQ(MessageOf([&] { QK.ExportResults(Dir + "/customer.db", "", false); }),
+            "No se puede exportar sobre la tabla 'CUSTOMER': la búsqueda la está leyendo");
+
+  EXPECT_EQ(ReadFileBytes(Dir + "/customer.db"), Before);
+  EXPECT_EQ(ReadFileBytes(Dir + "/orders.db"), OrdersBefore);
+  EXPECT_TRUE(Boxes.Texts.empty());
+  // Any other table is written as before.
+  EXPECT_TRUE(QK.ExportResults(Out + "/copy.db", "", false));
+  EXPECT_EQ(Shape(Out + "/copy.db"), "CustNo;Company;8");
 }
 
 // Every failure shows the one box, with the real cause as its detail, and leaves the file that

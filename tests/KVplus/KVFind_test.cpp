@@ -244,6 +244,34 @@ TEST(KVFindValidate, MissingPartsAreNamedWithTheirPlace) {
   }
 }
 
+// Parentheses that do not close in order, and text after the one that closes a condition, are
+// named with their place in the expression, when checked and when stepping (the texts written
+// from such an expression failed at places in them the user never saw).
+TEST(KVFindValidate, ParenthesesAreNamedWithTheirPlace) {
+  const std::string P = "Filtro no válido en la posición ";
+  const struct {
+    const char* Expression;
+    std::string Message;
+  } Cases[] = {
+      {"(Company='x'", P + "1 ('('): falta el paréntesis de cierre"},
+      {"((Company='x') and City='y'", P + "1 ('('): falta el paréntesis de cierre"},
+      {"Company='x')", P + "12 (')'): paréntesis de cierre sin abrir"},
+      {"(Company)='x'", P + "9 (')'): paréntesis de cierre sin abrir"},
+      {"(Company='a' or City='b'))", P + "26 (')'): paréntesis de cierre sin abrir"},
+      {"(Company='x') y", P + "15 ('y'): texto de más tras el paréntesis"},
+      {"((Company='x' and City='y')) or State='z'", ""},
+  };
+  TDeclared D;
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    EXPECT_EQ(MessageOf([&] { K.SetFilter(C.Expression); }), C.Message);
+    K.SetCondition(C.Expression);
+    EXPECT_EQ(MessageOf([&] { K.Buildcondition(); }), C.Message);
+  }
+}
+
 // A constant without its closing quote is no constant on any path: never cut by a character.
 TEST(KVFindValidate, UnfinishedConstantsAreRefused) {
   TDeclared D;
@@ -452,21 +480,21 @@ TEST(KVFindTexts, QueryStatementAroundItsOwnSql) {
   K.SeparaDatos(K.Filter());
   K.PrepareData();
   EXPECT_EQ(K.TQueryBuildSQL(), "Select  Company, State From  customer\n Where (State=\"CA\")");
-  // Extra clauses after "where" land inside the parenthesised condition.
+  // The query's own clauses after "where" stay after the condition, where SQL wants them.
   Q.SQL().Clear();
   Q.SQL().Add("select * from customer where Country='US' order by Company");
   K.SeparaDatos(K.Filter());
   K.PrepareData();
   EXPECT_EQ(K.TQueryBuildSQL(),
-            "Select  * From  customer Where (State=\"CA\") and ( Country='US' order by Company\n)");
-  // Ordered.
+            "Select  * From  customer Where (State=\"CA\") and ( Country='US') order by Company\n");
+  // Ordered: the order chosen first, the query's own after it.
   K.SetOrderBy("Company");
   K.SetDescendant(true);
   K.SeparaDatos(K.Filter());
   K.PrepareData();
   EXPECT_EQ(K.TQueryBuildSQL(),
-            "Select  * From  customer Where (State=\"CA\") and ( Country='US' order by Company\n) "
-            "Order by Company DESC");
+            "Select  * From  customer Where (State=\"CA\") and ( Country='US') "
+            "Order by Company DESC, Company\n");
 }
 
 TEST(KVFindTexts, NumbersAndDatesInBothDialects) {
@@ -746,7 +774,8 @@ TEST(KVFindMended, WholeEntriesInTablesAndJoins) {
   EXPECT_EQ(J.Tablas(), "\"pairs.db\",\"cust.db\"");
 }
 
-// Keywords are whole words outside quotes.
+// The statement for a query is put together from its clauses as the SQL parser reads them:
+// keywords are whole words outside quotes and comments.
 TEST(KVFindMended, QueryKeywordsAsWholeWords) {
   TQuery Q;
   Q.AddField<TIntegerField>("fromdate");
@@ -765,7 +794,20 @@ TEST(KVFindMended, QueryKeywordsAsWholeWords) {
        "select'\n)"},
       {"SELECT\nfromdate\nFROM\nt\nWHERE\nfromdate>1",
        "Select \nfromdate From \nt Where (State=\"CA\") and (\nfromdate>1\n)"},
-      {"select [where x] from t", "Select  [where x] From  t\n Where (State=\"CA\")"},
+      // The query's own clauses stay where SQL needs them: ORDER BY, GROUP BY (the search then
+      // tests what the groups show), HAVING, DISTINCT; comments and a ";" stay out.
+      {"select * from orders order by OrderNo",
+       "Select  * From  orders Where (State=\"CA\") order by OrderNo\n"},
+      {"select * from orders /* where */ where ShipVIA='U' -- the end",
+       "Select  * From  orders Where (State=\"CA\") and ( ShipVIA='U' )"},
+      {"select distinct State from customer;",
+       "Select  distinct State From  customer Where (State=\"CA\")"},
+      {"select State, count(*) as N from customer group by State",
+       "Select  State, count(*) as N From  customer group by State\n Having (State=\"CA\")"},
+      {"select State, count(*) as N from customer where Country='US' group by State having "
+       "count(*) > 1 order by 2",
+       "Select  State, count(*) as N From  customer Where ( Country='US') group by State Having "
+       "(State=\"CA\") and ( count(*) > 1) order by 2\n"},
   };
   for (const auto& C : Cases) {
     Q.SQL().Clear();
@@ -774,6 +816,10 @@ TEST(KVFindMended, QueryKeywordsAsWholeWords) {
     K.PrepareData();
     EXPECT_EQ(K.TQueryBuildSQL(), C.Statement) << C.Sql;
   }
+  // A query the SQL layer cannot read is refused with its own error, before any search.
+  Q.SQL().SetText("select [where x] from t");
+  EXPECT_EQ(MessageOf([&] { K.TQueryBuildSQL(); }),
+            "Error de sintaxis en la posición 8 cerca de '['");
   // A statement longer than 16-bit positions keeps its parts.
   Q.SQL().Clear();
   Q.SQL().Add("select * from t where " + std::string(70000, ' ') + "x=1");
@@ -835,6 +881,158 @@ TEST(KVFindMended, LookupFieldAsRightOperand) {
   // An ordinary field stays its bare name.
   K.SetFilter("Company<>CustNo");
   EXPECT_EQ(TableSQL(K), "Select * From \"orders.db\" Where (\"orders.db\".\"Company\"<>CustNo)");
+}
+
+// Text constants on the SQL path: a memo is text, compared without letter case and searched
+// with patterns as on the filter path; only the empty constant tests for an empty field, while
+// a constant that is a percent sign (or two) is searched as such, its wildcard escaped.
+TEST(KVFindMended, TextConstantsOnTheSqlPath) {
+  const struct {
+    const char* Expression;
+    const char* Where;
+  } Cases[] = {
+      {"Notes=='Pedido'", "lower(\"customer.db\".\"Notes\") like \"pedido%\""},
+      {"Notes><'Pedido'", "lower(\"customer.db\".\"Notes\") like \"%pedido%\""},
+      {"Notes='Pedido'", "lower(\"customer.db\".\"Notes\")=\"pedido\""},
+      {"Notes=''", "lower(\"customer.db\".\"Notes\") IS NULL "},
+      {"Company='%'", "lower(\"customer.db\".\"Company\")=\"%\""},
+      {"Company>'%'", "lower(\"customer.db\".\"Company\")>\"%\""},
+      {"Company<>'%%'", "lower(\"customer.db\".\"Company\")<>\"%%\""},
+      {"Company=='%'", "lower(\"customer.db\".\"Company\") like \"\\%%\" ESCAPE \"\\\""},
+      {"Company><'%%'", "lower(\"customer.db\".\"Company\") like \"%\\%\\%%\" ESCAPE \"\\\""},
+      {"Company==''", "lower(\"customer.db\".\"Company\") IS NULL "},
+      {"Company><''", "lower(\"customer.db\".\"Company\") IS NULL "},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Expression);
+    TDeclared D;
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    K.SetFilter(C.Expression);
+    EXPECT_EQ(WhereOf(K), C.Where);
+    EXPECT_EQ(K.IFieldTypesList()[0], "S");
+  }
+  // An empty memo is an empty text for the dataset filter too, not a NULL.
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  K.SetFilter("Notes=''");
+  K.Buildfilter();
+  EXPECT_EQ(D.Customer.Filter(), "Notes = ''");
+}
+
+// A number is read one way on both paths, decimal: a text the SQL could not read bare (such as
+// a hexadecimal number, which the platform's integer reading accepts) is no value of the field.
+TEST(KVFindMended, NumbersAreDecimal) {
+  TDeclared D;
+  for (const char* E : {"Qty='0x10'", "Qty='$10'", "Qty='0X1f'", "Qty='1e2'", "Qty='- 5'"}) {
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    EXPECT_EQ(MessageOf([&] { K.SetFilter(E); }),
+              "El valor:" + std::string(E).substr(4) + " no es de tipo válido");
+  }
+  for (const char* E : {"Qty='-12'", "Qty='+7'", "Qty=' 12 '", "Qty='2147483647'"}) {
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    EXPECT_EQ(MessageOf([&] { K.SetFilter(E); }), "") << E;
+  }
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  K.SetFilter("Id='0x10'");
+  K.SeparaDatos(K.Filter());
+  EXPECT_EQ(MessageOf([&] { K.PrepareData(); }), "El valor:'0x10' no es de tipo válido");
+}
+
+// Blanks between the operator and a constant are no part of it on the SQL path either (they
+// made its first character a quote there), and a time reads as the locale reads it.
+TEST(KVFindMended, ConstantsAreReadAsTheCheckReadsThem) {
+  const struct {
+    const char* Expression;
+    const char* Value;
+  } Cases[] = {
+      {"Company= 'Sig'", "\"sig\""},   {"Qty=  '5' ", "5"},
+      {"Price= '12,5'", "12.5"},       {"Company>= City", " City"},
+      {"Hora='8:30'", "\"08:30:00\""}, {"Hora=' 08:30:15 '", "\"08:30:15\""},
+  };
+  for (const auto& C : Cases) {
+    TDeclared D;
+    TKVFind K;
+    K.SetPDataSet(&D.Customer);
+    K.SetFilter(C.Expression);
+    K.SeparaDatos(K.Filter());
+    K.PrepareData();
+    EXPECT_EQ(K.IValuesList()[0], C.Value) << C.Expression;
+  }
+  TDeclared D;
+  TKVFind K;
+  K.SetPDataSet(&D.Customer);
+  K.SetFilter("Hora='tarde'");
+  K.SeparaDatos(K.Filter());
+  EXPECT_THROW(K.PrepareData(), EConvertError);
+}
+
+// Names go into generated SQL so that none can change what a statement does: table and field
+// names holding quotes, blanks or tabs are quoted with their quotes doubled; plain names are
+// written as before. The dataset filter brackets what it cannot read bare.
+TEST(KVFindMended, NamesCannotChangeAStatement) {
+  const std::string Odd = "n\"\tis\tnot\tnull\tor\t\"t\".\"n";
+  TTable Customer, T;
+  Customer.SetTableName("customer.db");
+  Customer.AddField<TIntegerField>("CustNo");
+  Customer.AddField<TStringField>("Company");
+  T.SetTableName("p\"q.db");
+  T.AddField<TIntegerField>(Odd);
+  T.AddField<TStringField>("Last Name");
+  T.AddField<TIntegerField>("Cust No");
+  T.AddField<TStringField>("Name");
+  T.AddLookupField("CustName", ftString, &Customer, "Cust No", "CustNo", "Company", 30);
+  TKVFind K;
+  K.SetPDataSet(&T);
+  K.SetCaseSensitive(true);
+  const std::string Q = "\"p\"\"q.db\"";
+  const struct {
+    std::string Expression;
+    std::string Statement;
+  } Cases[] = {
+      {Odd + "='99'", "Select * From " + Q + " Where (" + Q +
+                          ".\"n\"\"\tis\tnot\tnull\tor\t\"\"t\"\"." + "\"\"n\"=99)"},
+      {"Name<>Last Name",
+       "Select * From " + Q + " Where (" + Q + ".\"Name\"<>" + Q + ".\"Last Name\")"},
+      {"CustName='x'", "Select * From " + Q +
+                           ",\"customer.db\" Where (\"customer.db\".\"Company\"=" + "\"x\") and (" +
+                           Q + ".\"Cust No\"=\"customer.db\".\"CustNo\")"},
+  };
+  for (const auto& C : Cases) {
+    K.SetFilter(C.Expression);
+    EXPECT_EQ(TableSQL(K), C.Statement) << C.Expression;
+  }
+  K.SetFilter(Odd + "='99' and Last Name='x'");
+  K.Buildfilter();
+  EXPECT_EQ(T.Filter(), "[" + Odd + "] = '99' and [Last Name] = 'x'");
+
+  // A query's field is its bare name when it is a plain word, else quoted.
+  TQuery Query;
+  Query.SQL().Add("select * from customer");
+  Query.AddField<TStringField>("Last Name");
+  TKVFind QK;
+  QK.SetPDataSet(&Query);
+  QK.SetFilter("Last Name=='m'");
+  EXPECT_EQ(WhereOf(QK), "lower(\"Last Name\") like \"m%\"");
+
+  // A name the dataset filter cannot write is searched through SQL, and refused as a find
+  // condition with a message naming it.
+  TTable B;
+  B.SetTableName("b.db");
+  B.AddField<TStringField>("a]b");
+  TKVFind BK;
+  BK.SetPDataSet(&B);
+  BK.SetFilter("a]b='x'");
+  BK.SeparaDatos(BK.Filter());
+  BK.PrepareData();
+  EXPECT_TRUE(BK.NeedSQL());
+  BK.SetCondition("a]b='x'");
+  EXPECT_EQ(MessageOf([&] { BK.Buildcondition(); }),
+            "El campo 'a]b' no se puede usar en un filtro: su nombre lleva ']'");
 }
 
 }  // namespace

@@ -472,4 +472,14 @@ TEST(TextHelpers, FileNameParts) {
   }
 }
 
+// One splitter for the ";"- and ","-separated name lists of the whole system.
+TEST(SysUtils, SplitNames) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitNames("CustNo;Company", ';'), (V{"CustNo", "Company"}));
+  EXPECT_EQ(SplitNames(" A ; B;", ';'), (V{"A", "B", ""}));
+  EXPECT_EQ(SplitNames("", ';'), (V{""}));
+  EXPECT_EQ(SplitNames("\"Company\", \"City\"", ','), (V{"\"Company\"", "\"City\""}));
+  EXPECT_EQ(SplitNames("a;b", ','), (V{"a;b"}));
+}
+
 }  // namespace

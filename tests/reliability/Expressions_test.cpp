@@ -343,6 +343,7 @@ TEST_F(Hostile, SearchErrorsNameWhatIsWrong) {
       {"Company='x' and Company", ""},
       {"Since='31/02/1998'", "31/02/1998"},
       {"Comp\xFFny='x'", "Comp\xFFny"},
+      {"CustNo='0x10'", "El valor:'0x10' no es de tipo válido"},
   };
   for (bool Sql : {false, true})
     for (const auto& C : Cases)
@@ -412,18 +413,60 @@ TEST_F(Hostile, LongRunOfOneConnectorInAFilter) {
   EXPECT_EQ("1", Filtered(Repeat("CustNo = 1 or ", 200000) + "CustNo = 1"));
 }
 
+// Ten thousand alternatives (and runs of "and", and the two mixed) find on the SQL path what
+// they find on the filter path.
 TEST_F(Hostile, LongRunOfOneConnectorInASearch) {
   TTable T;
   Open(T);
-  const std::string Long = Repeat("CustNo='9' or ", 64 * 1024 / 14) + "CustNo='2'";
-  for (bool Sql : {false, true}) {
-    std::string Rows;
-    const std::string Err = ErrorOf([&] { Rows = Search(T, Long, Sql); });
-    if (Err.empty())
-      EXPECT_EQ("2", Rows) << Sql;
-    else  // the SQL parser refuses expressions beyond its height limit, by name
-      EXPECT_TRUE(Sql && Err.find("compleja") != std::string::npos) << Err;
-  }
+  const struct {
+    std::string Expression;
+    const char* Rows;
+  } Cases[] = {
+      {Repeat("CustNo='9' or ", 64 * 1024 / 14) + "CustNo='2'", "2"},
+      {Repeat("CustNo='9' or ", 9999) + "CustNo='2'", "2"},
+      {Repeat("CustNo<>'9' and ", 9999) + "Company<>'x'", "1,2,3,4,5"},
+      {Repeat("CustNo='1' and Company<>'x' or ", 5000) + "CustNo='4'", "1,4"},
+  };
+  for (const auto& C : Cases)
+    for (bool Sql : {false, true}) EXPECT_EQ(C.Rows, Search(T, C.Expression, Sql)) << Sql;
+}
+
+// Messages about a search point into what the user wrote and stay short, whatever statement
+// the search ran: a position in the expression (or in the query's own text), never in the
+// generated SQL, and no statement in the message.
+TEST_F(Hostile, SqlMessagesPointIntoTheExpression) {
+  TTable T;
+  Open(T);
+  const std::string Deep = std::string(300, '(') + "Company=='K'" + std::string(300, ')');
+  EXPECT_EQ(ErrorOf([&] { Search(T, Deep, true); }),
+            "Filtro no válido en la posición 301 ('Company'): Expresión demasiado anidada");
+
+  TDataSource DS;
+  TQuery Aliased;
+  Aliased.SetDatabaseName(Dir->Path());
+  Aliased.SQL().Add("select CustNo, Company as Empresa from customer");
+  Aliased.Open();
+  TKVFind K;
+  K.SetPDataSet(&Aliased);
+  K.SetpDataSource(&DS);
+  EXPECT_EQ(ErrorOf([&] {
+              K.SetFilter("CustNo>'1' and Empresa=='K'");
+              K.SetFiltered(true);
+            }),
+            "Filtro no válido en la posición 16 ('Empresa'): Campo desconocido 'Empresa'");
+
+  // The query's own text is where its own fault lies.
+  TQuery Bad;
+  Bad.SetDatabaseName(Dir->Path());
+  Bad.SQL().Add("select * from customer where Nope=1");
+  Bad.AddField<TStringField>("Company");
+  TKVFind B;
+  B.SetPDataSet(&Bad);
+  EXPECT_EQ(ErrorOf([&] {
+              B.SetFilter("Company=='K'");
+              B.SetFiltered(true);
+            }),
+            "Campo desconocido 'Nope' (posición 30)");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "SysUtils.h"
+
 namespace {
 
 std::string Trimmed(const std::string& S) {
@@ -12,17 +14,11 @@ std::string Trimmed(const std::string& S) {
   return S.substr(B, E - B + 1);
 }
 
+// The names of a comma-separated list, empty ones left out.
 std::vector<std::string> SplitComma(const std::string& S) {
   std::vector<std::string> Out;
-  size_t Start = 0;
-  while (true) {
-    size_t P = S.find(',', Start);
-    std::string Part =
-        Trimmed(S.substr(Start, P == std::string::npos ? std::string::npos : P - Start));
-    if (!Part.empty()) Out.push_back(Part);
-    if (P == std::string::npos) break;
-    Start = P + 1;
-  }
+  for (std::string& Part : SplitNames(S, ','))
+    if (!Part.empty()) Out.push_back(std::move(Part));
   return Out;
 }
 
