@@ -1,6 +1,7 @@
 // Datasets, fields, field definitions, data sources and data links: the data-access layer
-// the search components are built on. A dataset is a cursor over a row-index vector into a
-// shared TTableStore; bookmarks are stored-row ids.
+// the search components are built on. A dataset over table files is a cursor over a row-index
+// vector into a shared TTableStore, its bookmarks stored-row ids; a dataset over a database reads
+// its records a window at a time through a TRecordCursor, its bookmarks standing for key values.
 #pragma once
 
 #include <functional>
@@ -25,7 +26,7 @@ class EDatabaseError : public Exception {
   using Exception::Exception;
 };
 
-// A stored-row id; -1 for none.
+// A stored-row id (a dataset over a database: the number it gave a row's key); -1 for none.
 using TBookmark = int64_t;
 constexpr TBookmark NoBookmark = -1;
 
@@ -325,6 +326,47 @@ class TDataSource : public TComponent {
   std::vector<TDataLink*> FLinks;
 };
 
+// The records of a dataset kept in a database, which stay there: a cursor reads them a window
+// at a time, in the dataset's order, by statements the database runs (see platform/db).
+// Positions count from 0 among the records the master restriction and the filter let through.
+// A row is named by a bookmark that stands for its key values, valid while the dataset is open
+// whether or not the row is among the records at the moment.
+class TRecordCursor {
+ public:
+  virtual ~TRecordCursor();
+  // The index of the data column Name (any letter case), -1 when the records have none.
+  virtual int ColumnIndex(std::string_view Name) const = 0;
+  // Checks Text (the filter language) against the dataset's fields and keeps it, with Options,
+  // as the filter of the records when Active; raises EDatabaseError, keeping the previous one,
+  // for a text that is wrong or cannot be run by the database.
+  virtual void SetFilter(const std::string& Text, bool Active, TFilterOptions Options) = 0;
+  // Forgets the records read: what restricts or orders them changed.
+  virtual void Invalidate() = 0;
+  // The number of records.
+  virtual int64_t Count() = 0;
+  // The record at Index, NoBookmark when there is none.
+  virtual TBookmark RowAt(int64_t Index) = 0;
+  // The position of a row among the records, -1 when it is not one of them.
+  virtual int64_t IndexOf(TBookmark Row) = 0;
+  // The value of a data field of this dataset, or of a lookup field it reads (ReadsLookup), in
+  // a row (Null for NoBookmark).
+  virtual Variant Value(const TField& Field, TBookmark Row) = 0;
+  // Whether the cursor reads a lookup field's values with the records (a lookup into the same
+  // database); other lookups are resolved by the field.
+  virtual bool ReadsLookup(const TField& Field) const = 0;
+  // The first record from index From on (Forward) or from From back that Text (a filter text,
+  // under the filter options) accepts; NoBookmark when none. Raises for a bad Text.
+  virtual TBookmark Find(const std::string& Text, int64_t From, bool Forward) = 0;
+  // Where LocateRow looks: among the records; among every row the filter lets through (the
+  // master restriction aside); among every row.
+  enum class TScope { Records, Unlinked, AllRows };
+  // The first row in order whose KeyFields hold Values (one per name), compared as Locate
+  // does; NoBookmark when none.
+  virtual TBookmark LocateRow(const std::vector<std::string>& KeyFields,
+                              const std::vector<Variant>& Values, TLocateOptions Options,
+                              TScope Scope) = 0;
+};
+
 class TDataSet : public TComponent {
  public:
   explicit TDataSet(TComponent* AOwner = nullptr);
@@ -359,9 +401,9 @@ class TDataSet : public TComponent {
   void Close();
   bool Active() const { return FActive; }
   void SetActive(bool V) { V ? Open() : Close(); }
-  bool IsEmpty() const { return FRows.empty(); }
+  bool IsEmpty() const { return !HasRecord(0); }
   // Records visible through master restriction and filter.
-  int RecordCount() const { return static_cast<int>(FRows.size()); }
+  int RecordCount() const;
   // Re-reads the rows (restriction, order, filter) and goes to the first record.
   void Refresh();
 
@@ -374,7 +416,7 @@ class TDataSet : public TComponent {
   bool Bof() const { return FBof; }
   bool Eof() const { return FEof; }
   // 1-based number of the current record among the visible ones, 0 when none.
-  int RecNo() const { return FRows.empty() ? 0 : FCur + 1; }
+  int RecNo() const { return IsEmpty() ? 0 : FCur + 1; }
   void SetRecNo(int V);
 
   // ---- filter
@@ -421,14 +463,18 @@ class TDataSet : public TComponent {
 
   // ---- row access for controls and the engine
   // The stored-row id of the current record, -1 when none.
-  TBookmark CurrentRow() const { return FRows.empty() ? NoBookmark : FRows[FCur]; }
-  // The stored-row id of the Index-th visible record (0-based).
-  TBookmark RowAt(int Index) const { return FRows.at(Index); }
+  TBookmark CurrentRow() const;
+  // The stored-row id of the Index-th visible record (0-based); raises std::out_of_range when
+  // there is none.
+  TBookmark RowAt(int Index) const;
   // Index among the visible records of a stored row, -1 when not visible.
   int IndexOfRow(TBookmark Row) const;
-  // The store behind the records (null while closed); shared with other datasets and never
-  // changed while they may read it (see TTableStore).
+  // The store behind the records (null while closed, and over a database, whose records are
+  // read through Cursor()); shared with other datasets and never changed while they may read it
+  // (see TTableStore).
   const TTableStore* Store() const { return FStore.get(); }
+  // The cursor of a dataset open over a database, else null.
+  TRecordCursor* Cursor() const { return FCursor.get(); }
   const std::shared_ptr<const TTableStore>& StorePtr() const { return FStore; }
 
   // Of Rows (the stored rows a lookup into this dataset matched, in stored order), the one the
@@ -451,6 +497,12 @@ class TDataSet : public TComponent {
   // Drops the references to a component being destroyed: lookup fields reading it.
   void Notification(TComponent* AComponent, TOperation Operation) override;
   void SetStore(std::shared_ptr<const TTableStore> S) { FStore = std::move(S); }
+  // Over a database: the cursor that reads the records (InternalOpen sets it instead of a
+  // store, with the FieldDefs).
+  void SetCursor(std::unique_ptr<TRecordCursor> C) { FCursor = std::move(C); }
+  // Over a database: sets what restricts and orders the records on the cursor, before they are
+  // read again (the counterpart of BuildBaseRows).
+  virtual void PrepareCursor() {}
   // Replaces the store of an open dataset by one with the same columns and at least the same
   // rows (a private copy about to grow); the records shown stay as they are.
   void ReplaceStore(std::shared_ptr<const TTableStore> S);
@@ -467,6 +519,10 @@ class TDataSet : public TComponent {
   void Scrolled();
   // Raises EDatabaseError unless open.
   void CheckActive() const;
+  // Over a database: the first row Locate would find in Scope, NoBookmark when none. Raises as
+  // Locate.
+  TBookmark LocateCursor(const std::string& KeyFields, const Variant& KeyValues,
+                         TLocateOptions Options, TRecordCursor::TScope Scope) const;
   // The first of Rows[0..N) (stored-row ids; every stored row in stored order when Rows is null)
   // that Locate(KeyFields, KeyValues, Options) would accept and, while Filtered, the filter
   // passes; NoBookmark when none. The rows need not be visible; nothing moves. Raises as Locate.
@@ -481,13 +537,21 @@ class TDataSet : public TComponent {
   // Moves to the first record from index From on (Forward) or from From back that Prog accepts
   // (every record when Prog is null); false when none does.
   bool Seek(const TFilterProgram* Prog, long From, bool Forward);
+  // The same over a database, for a filter text (blank: every record).
+  bool SeekCursor(const std::string& Text, long From, bool Forward);
+
+  // Compiles a filter text (checks it, over a database) for the dataset as it is open.
+  void CompileFilter(const std::string& Text, bool Filtered, TFilterOptions Options);
   void SetCur(int Index);
+  // Whether there is a record at Index.
+  bool HasRecord(long Index) const;
 
   std::vector<std::unique_ptr<TField>> FFields;
   bool FDefaultFields = false;
   TFieldDefs FFieldDefs;
   bool FActive = false;
   std::shared_ptr<const TTableStore> FStore;
+  std::unique_ptr<TRecordCursor> FCursor;
   std::vector<uint32_t> FRows;
   mutable std::vector<int32_t> FRowPos;  // position of each stored row in FRows, -1 when hidden
   int FCur = 0;

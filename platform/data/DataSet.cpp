@@ -1,7 +1,9 @@
-// TDataSet: the cursor over a row-index vector, with filter, find, locate, bookmarks and the
-// notification of data sources; TDataSource and TDataLink; TMemDataSet.
+// TDataSet: the cursor over a row-index vector (or, over a database, over the records a
+// TRecordCursor reads), with filter, find, locate, bookmarks and the notification of data
+// sources; TDataSource and TDataLink; TMemDataSet.
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include "DB.h"
 #include "Filter.h"
@@ -62,6 +64,8 @@ void TDataSource::NotifyScrolled() {
 }
 
 // ---------------------------------------------------------------- TDataSet: fields
+
+TRecordCursor::~TRecordCursor() = default;
 
 TDataSet::TDataSet(TComponent* AOwner) : TComponent(AOwner) {}
 
@@ -133,9 +137,11 @@ void TDataSet::BindFields() {
   }
   for (auto& F : FFields) {
     if (F->FieldKind() != fkData) continue;
-    F->FFieldNo = FStore->ColumnIndex(F->FieldName());
+    F->FFieldNo =
+        FCursor ? FCursor->ColumnIndex(F->FieldName()) : FStore->ColumnIndex(F->FieldName());
     if (F->FFieldNo < 0) throw EDatabaseError("Campo '" + F->FieldName() + "' no encontrado");
-    if (F->Size() == 0) F->SetSize(FStore->Defs[F->FFieldNo].Size);
+    if (F->Size() == 0)
+      F->SetSize(FCursor ? FFieldDefs.Items(F->FFieldNo).Size : FStore->Defs[F->FFieldNo].Size);
   }
 }
 
@@ -151,23 +157,31 @@ void TDataSet::Open() {
   DataSetChanging();
   try {
     InternalOpen();
-    if (!FStore) throw EDatabaseError("No se ha podido abrir el conjunto de datos");
+    if (!FStore && !FCursor) throw EDatabaseError("No se ha podido abrir el conjunto de datos");
     BindFields();
     FFilterProg.reset();
-    if (!Trim(FFilterText).empty()) FFilterProg = TFilterProgram::Compile(FFilterText, *this);
+    CompileFilter(FFilterText, FFiltered, FFilterOptions);
+    FActive = true;
+    if (FCursor) {
+      PrepareCursor();
+      FCursor->Invalidate();
+    } else {
+      BuildRows(FRows);
+    }
+    FRowPos.clear();
+    FCur = 0;
+    FBof = true;
+    FEof = IsEmpty();
   } catch (...) {
+    FActive = false;
+    FRows.clear();
     if (FDefaultFields) FFields.clear();
     FDefaultFields = false;
     FStore.reset();
+    FCursor.reset();
     ActiveChangedNotify();
     throw;
   }
-  FActive = true;
-  BuildRows(FRows);
-  FRowPos.clear();
-  FCur = 0;
-  FBof = true;
-  FEof = FRows.empty();
   ActiveChangedNotify();
 }
 
@@ -187,6 +201,7 @@ void TDataSet::Close() {
   for (auto& F : FFields) F->FFieldNo = -1;
   InternalClose();
   FStore.reset();
+  FCursor.reset();
   ActiveChangedNotify();
 }
 
@@ -222,6 +237,20 @@ void TDataSet::BuildRows(std::vector<uint32_t>& Rows) {
 
 void TDataSet::Resync(bool KeepPosition) {
   if (!FActive) return;
+  if (FCursor) {
+    // The records are read again from the database: views are told of a change, as comparing
+    // them would mean reading them all.
+    const TBookmark Old = KeepPosition ? CurrentRow() : NoBookmark;
+    DataSetChanging();
+    PrepareCursor();
+    FCursor->Invalidate();
+    FCur = 0;
+    if (Old != NoBookmark) FCur = std::max(IndexOfRow(Old), 0);
+    FBof = FCur == 0;
+    FEof = IsEmpty();
+    DataSetChanged();
+    return;
+  }
   const TBookmark Old = CurrentRow();
   const int OldCur = FCur;
   std::vector<uint32_t> Rows;
@@ -259,6 +288,29 @@ void TDataSet::RowAppended(uint32_t Row) {
 
 // ---------------------------------------------------------------- moving
 
+int TDataSet::RecordCount() const {
+  if (FCursor) return FActive ? static_cast<int>(FCursor->Count()) : 0;
+  return static_cast<int>(FRows.size());
+}
+
+bool TDataSet::HasRecord(long Index) const {
+  if (Index < 0) return false;
+  if (FCursor) return FActive && FCursor->RowAt(Index) != NoBookmark;
+  return Index < static_cast<long>(FRows.size());
+}
+
+TBookmark TDataSet::CurrentRow() const {
+  if (FCursor) return FActive ? FCursor->RowAt(FCur) : NoBookmark;
+  return FRows.empty() ? NoBookmark : FRows[FCur];
+}
+
+TBookmark TDataSet::RowAt(int Index) const {
+  if (!FCursor) return FRows.at(Index);
+  const TBookmark Row = FActive && Index >= 0 ? FCursor->RowAt(Index) : NoBookmark;
+  if (Row == NoBookmark) throw std::out_of_range("TDataSet::RowAt");
+  return Row;
+}
+
 void TDataSet::SetCur(int Index) {
   bool Moved = Index != FCur;
   FCur = Index;
@@ -271,22 +323,23 @@ void TDataSet::First() {
   int Old = FCur;
   FCur = 0;
   FBof = true;
-  FEof = FRows.empty();
+  FEof = IsEmpty();
   if (Old != FCur) Scrolled();
 }
 
 void TDataSet::Last() {
   CheckActive();
   int Old = FCur;
-  FCur = FRows.empty() ? 0 : static_cast<int>(FRows.size()) - 1;
+  const int Count = RecordCount();
+  FCur = Count == 0 ? 0 : Count - 1;
   FEof = true;
-  FBof = FRows.empty();
+  FBof = Count == 0;
   if (Old != FCur) Scrolled();
 }
 
 void TDataSet::Next() {
   CheckActive();
-  if (FCur + 1 < static_cast<int>(FRows.size())) {
+  if (HasRecord(FCur + 1L)) {
     SetCur(FCur + 1);
   } else {
     FEof = true;
@@ -295,7 +348,7 @@ void TDataSet::Next() {
 
 void TDataSet::Prior() {
   CheckActive();
-  if (FCur > 0 && !FRows.empty()) {
+  if (FCur > 0 && !IsEmpty()) {
     SetCur(FCur - 1);
   } else {
     FBof = true;
@@ -304,9 +357,10 @@ void TDataSet::Prior() {
 
 int TDataSet::MoveBy(int Distance) {
   CheckActive();
-  if (FRows.empty()) return 0;
-  long Target = static_cast<long>(FCur) + Distance;
-  Target = std::clamp<long>(Target, 0, static_cast<long>(FRows.size()) - 1);
+  if (IsEmpty()) return 0;
+  long Target = std::max(0L, static_cast<long>(FCur) + Distance);
+  // Past the end the count says where the last record is (only then is it needed).
+  if (Distance > 0 && !HasRecord(Target)) Target = RecordCount() - 1L;
   int Moved = static_cast<int>(Target - FCur);
   SetCur(static_cast<int>(Target));
   if (Distance > 0 && Moved < Distance) FEof = true;
@@ -316,11 +370,12 @@ int TDataSet::MoveBy(int Distance) {
 
 void TDataSet::SetRecNo(int V) {
   CheckActive();
-  if (V >= 1 && V <= static_cast<int>(FRows.size())) SetCur(V - 1);
+  if (V >= 1 && HasRecord(V - 1L)) SetCur(V - 1);
 }
 
 int TDataSet::IndexOfRow(TBookmark Row) const {
   if (Row < 0) return -1;
+  if (FCursor) return FActive ? static_cast<int>(FCursor->IndexOf(Row)) : -1;
   if (FCur < static_cast<int>(FRows.size()) && FRows[FCur] == Row) return FCur;
   // Bookmark walks (a grid's picked rows, a column sum) ask many times: after the first miss the
   // positions of every stored row are kept until the rows change.
@@ -346,11 +401,16 @@ bool TDataSet::BookmarkValid(TBookmark B) const {
 
 // ---------------------------------------------------------------- filter and find
 
+void TDataSet::CompileFilter(const std::string& Text, bool Filtered, TFilterOptions Options) {
+  if (FCursor) return FCursor->SetFilter(Text, Filtered, Options);
+  std::unique_ptr<TFilterProgram> Prog;
+  if (!Trim(Text).empty()) Prog = TFilterProgram::Compile(Text, *this);
+  FFilterProg = std::move(Prog);
+}
+
 void TDataSet::SetFilter(const std::string& V) {
   if (FActive) {
-    std::unique_ptr<TFilterProgram> Prog;
-    if (!Trim(V).empty()) Prog = TFilterProgram::Compile(V, *this);
-    FFilterProg = std::move(Prog);
+    CompileFilter(V, FFiltered, FFilterOptions);
     FFilterText = V;
     if (FFiltered) Resync(false);
   } else {
@@ -360,15 +420,28 @@ void TDataSet::SetFilter(const std::string& V) {
 
 void TDataSet::SetFiltered(bool V) {
   if (V == FFiltered) return;
-  FFiltered = V;
   // Without a filter text the rows stay as they are.
-  if (FActive && FFilterProg) Resync(false);
+  const bool HasFilter = !Trim(FFilterText).empty();
+  if (FActive && FCursor && HasFilter) CompileFilter(FFilterText, V, FFilterOptions);
+  FFiltered = V;
+  if (FActive && (FFilterProg || (FCursor && HasFilter))) Resync(false);
 }
 
 void TDataSet::SetFilterOptions(TFilterOptions V) {
   if (V == FFilterOptions) return;
+  const bool HasFilter = !Trim(FFilterText).empty();
+  if (FActive && FCursor) CompileFilter(FFilterText, FFiltered, V);
   FFilterOptions = V;
-  if (FActive && FFiltered && FFilterProg) Resync(false);
+  if (FActive && FFiltered && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+}
+
+bool TDataSet::SeekCursor(const std::string& Text, long From, bool Forward) {
+  if (From < 0) return false;
+  const TBookmark Row = FCursor->Find(Text, From, Forward);
+  const int Index = IndexOfRow(Row);
+  if (Index < 0) return false;
+  SetCur(Index);
+  return true;
 }
 
 bool TDataSet::Seek(const TFilterProgram* Prog, long From, bool Forward) {
@@ -391,43 +464,53 @@ bool TDataSet::Seek(const TFilterProgram* Prog, long From, bool Forward) {
 
 bool TDataSet::FindFirst() {
   CheckActive();
+  if (FCursor) return SeekCursor(FFilterText, 0, true);
   return Seek(FFilterProg.get(), 0, true);
 }
 
 bool TDataSet::FindLast() {
   CheckActive();
+  if (FCursor) return SeekCursor(FFilterText, RecordCount() - 1L, false);
   return Seek(FFilterProg.get(), static_cast<long>(FRows.size()) - 1, false);
 }
 
 bool TDataSet::FindNext() {
   CheckActive();
-  if (Seek(FFilterProg.get(), FCur + 1L, true)) return true;
+  if (FCursor ? SeekCursor(FFilterText, FCur + 1L, true) : Seek(FFilterProg.get(), FCur + 1L, true))
+    return true;
   FEof = true;
   return false;
 }
 
 bool TDataSet::FindPrior() {
   CheckActive();
-  if (Seek(FFilterProg.get(), FCur - 1L, false)) return true;
+  if (FCursor ? SeekCursor(FFilterText, FCur - 1L, false)
+              : Seek(FFilterProg.get(), FCur - 1L, false))
+    return true;
   FBof = true;
   return false;
 }
 
 bool TDataSet::FindFirst(const std::string& Text) {
   CheckActive();
+  if (FCursor) return SeekCursor(Text, 0, true);
   return Seek(TFilterProgram::Compile(Text, *this).get(), 0, true);
 }
 
 bool TDataSet::FindNext(const std::string& Text) {
   CheckActive();
-  if (Seek(TFilterProgram::Compile(Text, *this).get(), FCur + 1L, true)) return true;
+  if (FCursor ? SeekCursor(Text, FCur + 1L, true)
+              : Seek(TFilterProgram::Compile(Text, *this).get(), FCur + 1L, true))
+    return true;
   FEof = true;
   return false;
 }
 
 bool TDataSet::FindPrior(const std::string& Text) {
   CheckActive();
-  if (Seek(TFilterProgram::Compile(Text, *this).get(), FCur - 1L, false)) return true;
+  if (FCursor ? SeekCursor(Text, FCur - 1L, false)
+              : Seek(TFilterProgram::Compile(Text, *this).get(), FCur - 1L, false))
+    return true;
   FBof = true;
   return false;
 }
@@ -484,9 +567,9 @@ bool AllKeysMatch(const std::vector<TLocateKey>& Keys, uint32_t Row, TLocateOpti
   return true;
 }
 
-std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFields,
-                                    const Variant& KeyValues) {
-  std::vector<std::string> Names = SplitFieldNames(KeyFields);
+// The values of a locate, one per name of KeyFields; raises when the numbers differ.
+std::vector<Variant> LocateValues(const std::vector<std::string>& Names,
+                                  const std::string& KeyFields, const Variant& KeyValues) {
   std::vector<Variant> Values;
   if (KeyValues.IsArray()) {
     for (int I = KeyValues.ArrayLowBound(); I <= KeyValues.ArrayHighBound(); ++I)
@@ -497,6 +580,13 @@ std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFi
   if (Values.size() != Names.size())
     throw EDatabaseError("Locate: se han dado " + std::to_string(Values.size()) + " valores para " +
                          std::to_string(Names.size()) + " campos (" + KeyFields + ")");
+  return Values;
+}
+
+std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFields,
+                                    const Variant& KeyValues) {
+  std::vector<std::string> Names = SplitFieldNames(KeyFields);
+  const std::vector<Variant> Values = LocateValues(Names, KeyFields, KeyValues);
   std::vector<TLocateKey> Keys;
   for (size_t I = 0; I < Names.size(); ++I) {
     TLocateKey K;
@@ -528,9 +618,22 @@ std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFi
 }
 }  // namespace
 
+TBookmark TDataSet::LocateCursor(const std::string& KeyFields, const Variant& KeyValues,
+                                 TLocateOptions Options, TRecordCursor::TScope Scope) const {
+  const std::vector<std::string> Names = SplitFieldNames(KeyFields);
+  return FCursor->LocateRow(Names, LocateValues(Names, KeyFields, KeyValues), Options, Scope);
+}
+
 bool TDataSet::Locate(const std::string& KeyFields, const Variant& KeyValues,
                       TLocateOptions Options) {
   CheckActive();
+  if (FCursor) {
+    const int Index =
+        IndexOfRow(LocateCursor(KeyFields, KeyValues, Options, TRecordCursor::TScope::Records));
+    if (Index < 0) return false;
+    SetCur(Index);
+    return true;
+  }
   std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
   // A leading key of a stored number column (a position usually begins with one) is tested
   // inline first; the other keys are read only on the rows it lets through.
@@ -569,16 +672,21 @@ TBookmark TDataSet::LocateIn(const uint32_t* Rows, size_t N, const std::string& 
 Variant TDataSet::Lookup(const std::string& KeyFields, const Variant& KeyValues,
                          const std::string& ResultFields) {
   CheckActive();
-  std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
-  std::vector<std::string> Results = SplitFieldNames(ResultFields);
-  for (uint32_t Row : FRows) {
-    if (!AllKeysMatch(Keys, Row, 0)) continue;
+  const std::vector<std::string> Results = SplitFieldNames(ResultFields);
+  auto ValuesAt = [&](TBookmark Row) {
     if (Results.size() == 1) return FieldByName(Results[0])->ValueAt(Row);
     Variant A = VarArrayCreate(0, static_cast<int>(Results.size()) - 1);
     for (size_t J = 0; J < Results.size(); ++J)
       A[static_cast<int>(J)] = FieldByName(Results[J])->ValueAt(Row);
     return A;
+  };
+  if (FCursor) {
+    const TBookmark Row = LocateCursor(KeyFields, KeyValues, 0, TRecordCursor::TScope::Records);
+    return Row == NoBookmark ? Variant::Null() : ValuesAt(Row);
   }
+  std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
+  for (uint32_t Row : FRows)
+    if (AllKeysMatch(Keys, Row, 0)) return ValuesAt(Row);
   return Variant::Null();
 }
 

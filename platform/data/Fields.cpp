@@ -60,6 +60,10 @@ std::vector<std::string> SplitFieldNames(const std::string& S) {
 
 Variant TField::ValueAt(TBookmark Row) const {
   if (!FDataSet || Row < 0) return Variant::Null();
+  // Over a database the cursor has the row's values, lookups included.
+  if (TRecordCursor* C = FDataSet->Cursor();
+      C && (FFieldKind == fkData || (FFieldKind == fkLookup && C->ReadsLookup(*this))))
+    return C->Value(*this, Row);
   switch (FFieldKind) {
     case fkData: {
       const TTableStore* S = FDataSet->Store();
@@ -84,6 +88,12 @@ Variant TField::ValueAt(TBookmark Row) const {
         if (V.IsNullOrEmpty()) return Variant::Null();
         Vals.push_back(V);
         Cols.push_back(LK->FieldNo());
+      }
+      if (TRecordCursor* C = FLookupDataSet->Cursor()) {
+        // A lookup into a dataset over a database asks it, among all its rows.
+        const TBookmark Hit = C->LocateRow(LKeys, Vals, 0, TRecordCursor::TScope::AllRows);
+        TField* Result = FLookupDataSet->FindField(FLookupResultField);
+        return Hit < 0 || !Result ? Variant::Null() : Result->ValueAt(Hit);
       }
       const TBookmark Hit =
           FLookupDataSet->LookupRow(LS->HashIndex(Cols).Find(LS->KeyOfValues(Vals, Cols)));

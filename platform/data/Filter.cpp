@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "FilterParser.h"
+#include "FilterValues.h"
 #include "Unicode.h"
 
 struct TFilterNode {
@@ -319,83 +320,6 @@ struct TFieldFieldNode : TFilterNode {
 
 // ---- compiling
 
-TFilterCompareOp Mirror(TFilterCompareOp Op) {
-  switch (Op) {
-    case TFilterCompareOp::Lt:
-      return TFilterCompareOp::Gt;
-    case TFilterCompareOp::Gt:
-      return TFilterCompareOp::Lt;
-    case TFilterCompareOp::Le:
-      return TFilterCompareOp::Ge;
-    case TFilterCompareOp::Ge:
-      return TFilterCompareOp::Le;
-    default:
-      return Op;
-  }
-}
-
-bool SameAscii(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    char X = A[I], Y = B[I];
-    if (X >= 'A' && X <= 'Z') X = static_cast<char>(X - 'A' + 'a');
-    if (Y >= 'A' && Y <= 'Z') Y = static_cast<char>(Y - 'A' + 'a');
-    if (X != Y) return false;
-  }
-  return true;
-}
-
-// Converts a quoted constant to the number a field of type T stores, through the locale.
-bool TextToNumber(TFieldType T, const std::string& S, double& Out) {
-  TDateTime D;
-  switch (T) {
-    case ftBoolean:
-      if (SameAscii(S, "true"))
-        Out = 1;
-      else if (SameAscii(S, "false"))
-        Out = 0;
-      else
-        return false;
-      return true;
-    case ftDate:
-      if (!TryStrToDate(S, D) && !TryStrToDateTime(S, D)) return false;
-      Out = D.Val;
-      return true;
-    case ftTime:
-      if (TryStrToTime(S, D)) {
-        Out = D.Val;
-        return true;
-      }
-      if (!TryStrToDateTime(S, D)) return false;
-      Out = TimeOf(D).Val;
-      return true;
-    case ftDateTime:
-      if (!TryStrToDateTime(S, D) && !TryStrToDate(S, D)) return false;
-      Out = D.Val;
-      return true;
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftAutoInc: {
-      int I = 0;
-      if (TryStrToInt(S, I)) {
-        Out = I;
-        return true;
-      }
-      return TryStrToFloat(S, Out);
-    }
-    default:
-      return TryStrToFloat(S, Out);
-  }
-}
-
-// An unquoted number: '.' is its decimal point whatever the locale.
-bool ParseNumber(std::string_view S, double& Out) {
-  if (!S.empty() && S[0] == '+') S.remove_prefix(1);
-  auto [End, Err] = std::from_chars(S.data(), S.data() + S.size(), Out);
-  return Err == std::errc() && End == S.data() + S.size();
-}
-
 class TFilterCompiler {
  public:
   TFilterCompiler(const TDataSet& DS, const TTableStore* Store) : FDataSet(DS), FStore(Store) {}
@@ -468,12 +392,6 @@ class TFilterCompiler {
     return S;
   }
 
-  [[noreturn]] static void BadValue(const TFilterToken& T, const TField& F) {
-    std::string Shown = T.Kind == K::String ? T.Source : "'" + T.Source + "'";
-    throw EDatabaseError("Filtro no válido en la posición " + std::to_string(T.Pos) + ": " + Shown +
-                         " no es un valor válido para el campo " + F.FieldName());
-  }
-
   static TNodePtr NullTest(const TSource& S, TFilterCompareOp Op) {
     // Only equality asks about emptiness; ordering against an empty value is never true.
     if (Op != TFilterCompareOp::Eq && Op != TFilterCompareOp::Ne)
@@ -491,7 +409,7 @@ class TFilterCompiler {
     if (L->Kind != K::Name) {
       // constant op field reads as field op' constant.
       std::swap(L, R);
-      Op = Mirror(Op);
+      Op = MirrorCompareOp(Op);
     }
     const TField& LF = ResolveField(*L);
     const TSource LS = SourceOf(LF);
@@ -514,27 +432,11 @@ class TFilterCompiler {
     double Number = 0;
     TTextConst Text;
     if (LS.Kind == TCmpKind::Text) {
-      if (R->Kind == K::True || R->Kind == K::False) BadValue(*R, LF);
+      if (R->Kind == K::True || R->Kind == K::False) RaiseFilterValueError(*R, LF);
       Text.Set(R->Kind == K::String ? R->Value : R->Source,
                R->Kind == K::String && (Op == TFilterCompareOp::Eq || Op == TFilterCompareOp::Ne));
     } else {
-      bool Ok = false;
-      switch (R->Kind) {
-        case K::Number:
-          Ok = ParseNumber(R->Value, Number);
-          break;
-        case K::String:
-          Ok = TextToNumber(LF.DataType(), R->Value, Number);
-          break;
-        case K::True:
-        case K::False:
-          Ok = LF.DataType() == ftBoolean;
-          Number = R->Kind == K::True ? 1 : 0;
-          break;
-        default:
-          break;
-      }
-      if (!Ok) BadValue(*R, LF);
+      Number = FilterConstantNumber(*R, LF);
     }
 
     switch (LS.Where) {

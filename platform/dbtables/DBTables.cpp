@@ -1,5 +1,6 @@
 // TTable over table files (index order, master-detail through a hash index, batch moves) and
-// TQuery over the local SQL.
+// TQuery over the local SQL; over a database (a SQLite file, a PostgreSQL server) both read
+// their records through a cursor of the database layer, which runs every search there.
 #include "DBTables.h"
 
 #include <algorithm>
@@ -7,8 +8,11 @@
 #include <set>
 
 #include "Database.h"
+#include "DbCursor.h"
+#include "DbWrite.h"
 #include "IoUtil.h"
 #include "LocalSQL.h"
+#include "Progress.h"
 #include "TableFile.h"
 #include "Unicode.h"
 
@@ -106,7 +110,39 @@ TField* TTable::IndexFields(int Index) const {
   return FieldByName(Names[Index]);
 }
 
+namespace {
+// The cursor of a dataset open over a database, else null.
+TDbCursor* DbCursorOf(const TDataSet& DS) {
+  return static_cast<TDbCursor*>(DS.Cursor());
+}
+}  // namespace
+
 void TTable::UpdateIndexDefs() {
+  const TDatabaseRef Ref = ResolveDatabase(FDatabaseName);
+  if (Ref.Kind != TDatabaseKind::Folder) {
+    // The catalog's indexes: the primary key first, named "".
+    TDbRelation Loaded;
+    const TDbRelation* R = nullptr;
+    if (TDbCursor* C = DbCursorOf(*this)) {
+      R = &C->Relation();
+    } else {
+      Loaded = TableRelation(*ConnectDatabase(Ref), FTableName);
+      R = &Loaded;
+    }
+    FIndexDefs.Clear();
+    auto Fields = [](const std::vector<std::string>& Names) {
+      std::string S;
+      for (const auto& N : Names) S += (S.empty() ? "" : ";") + N;
+      return S;
+    };
+    if (!R->PrimaryKey.empty()) FIndexDefs.Add("", Fields(R->PrimaryKey), ixPrimary | ixUnique);
+    for (const auto& X : R->Indexes)
+      if (!X.Primary)
+        FIndexDefs.Add(X.Name, Fields(X.Columns),
+                       X.Unique ? TIndexOptions{ixUnique} : TIndexOptions{0});
+    FIndexDefs.Updated = true;
+    return;
+  }
   std::shared_ptr<const TTableStore> S = StorePtr();
   if (!S) S = LoadTableFile(ResolveTablePath(FDatabaseName, FTableName));
   FIndexDefs.Clear();
@@ -154,6 +190,18 @@ TDataSet* TTable::LinkedMaster() const {
 
 void TTable::InternalOpen() {
   if (FTableName.empty()) throw EDatabaseError("La tabla no tiene nombre (TableName vacío)");
+  const TDatabaseRef Ref = ResolveDatabase(FDatabaseName);
+  if (Ref.Kind != TDatabaseKind::Folder) {
+    std::shared_ptr<TDbConnection> Conn = ConnectDatabase(Ref);
+    TDbRelation R = TableRelation(*Conn, FTableName);
+    FFilePath.clear();
+    FieldDefs().Clear();
+    for (const auto& C : R.Columns)
+      FieldDefs().Add(C.Def.Name, C.Def.DataType, C.Def.Size, C.Def.Required);
+    SetCursor(std::make_unique<TDbCursor>(*this, std::move(Conn), std::move(R)));
+    UpdateIndexDefs();
+    return;
+  }
   FFilePath = ResolveTablePath(FDatabaseName, FTableName);
   std::shared_ptr<const TTableStore> S = LoadTableFile(FFilePath);
   FieldDefs().Clear();
@@ -162,13 +210,11 @@ void TTable::InternalOpen() {
   UpdateIndexDefs();
 }
 
-// Column indexes of ";"-joined names in the store; raises naming the first one missing.
-static std::vector<int> ColumnsOf(const TTableStore& S, const std::vector<std::string>& Names,
-                                  const std::string& Table) {
+std::vector<int> TTable::ColumnsOf(const std::vector<std::string>& Names) const {
   std::vector<int> Cols;
   for (const auto& N : Names) {
-    int C = S.ColumnIndex(N);
-    if (C < 0) throw EDatabaseError("Campo '" + N + "' no encontrado en la tabla " + Table);
+    const int C = Store() ? Store()->ColumnIndex(N) : Cursor()->ColumnIndex(N);
+    if (C < 0) throw EDatabaseError("Campo '" + N + "' no encontrado en la tabla " + FTableName);
     Cols.push_back(C);
   }
   return Cols;
@@ -224,13 +270,30 @@ void SortInIndexOrder(const TTableStore& S, const std::vector<int>& Cols,
 }  // namespace
 
 std::vector<int> TTable::LinkColumns(const std::vector<std::string>& MasterNames) const {
-  const TTableStore& S = *Store();
+  const std::vector<std::string>& Key =
+      Store() ? Store()->PrimaryKey : DbCursorOf(*this)->Relation().PrimaryKey;
   // The leading index fields, else the primary key, else fields named like the master's.
   std::vector<std::string> DetailNames =
-      FIndexFieldNames.empty() ? S.PrimaryKey : SplitFieldNames(FIndexFieldNames);
+      FIndexFieldNames.empty() ? Key : SplitFieldNames(FIndexFieldNames);
   if (DetailNames.size() < MasterNames.size()) DetailNames = MasterNames;
   DetailNames.resize(MasterNames.size());
-  return ColumnsOf(S, DetailNames, FTableName);
+  return ColumnsOf(DetailNames);
+}
+
+void TTable::PrepareCursor() {
+  TDbCursor& C = *DbCursorOf(*this);
+  C.SetOrderColumns(FIndexFieldNames.empty() ? std::vector<int>()
+                                             : ColumnsOf(SplitFieldNames(FIndexFieldNames)));
+  FLinkedRows = false;
+  TDataSet* Master = LinkedMaster();
+  if (!Master) return C.SetRestriction({}, {});
+  FLinkedRows = true;
+  const std::vector<std::string> MasterNames = SplitFieldNames(FMasterFields);
+  const std::vector<int> Cols = LinkColumns(MasterNames);
+  if (Master->IsEmpty()) return C.SetNoRows();
+  std::vector<Variant> Values;
+  for (const auto& N : MasterNames) Values.push_back(Master->FieldByName(N)->Value());
+  C.SetRestriction(Cols, Values);
 }
 
 void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
@@ -248,7 +311,7 @@ void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
     for (const auto& N : MasterNames) Values.push_back(Master->FieldByName(N)->Value());
     Rows = S.HashIndex(Cols).Find(S.KeyOfValues(Values, Cols));
     if (IndexNames.size() > MasterNames.size()) {
-      const std::vector<int> All = ColumnsOf(S, IndexNames, FTableName);
+      const std::vector<int> All = ColumnsOf(IndexNames);
       // The whole index order is made with the first restricted rows (once per store), as the
       // table opens: a search over the whole table, which cuts the link, then shows at once.
       S.SortedRows(All);
@@ -257,7 +320,7 @@ void TTable::BuildBaseRows(std::vector<uint32_t>& Rows) {
     return;
   }
   if (!IndexNames.empty()) {
-    Rows = S.SortedRows(ColumnsOf(S, IndexNames, FTableName));
+    Rows = S.SortedRows(ColumnsOf(IndexNames));
     return;
   }
   TDataSet::BuildBaseRows(Rows);
@@ -299,10 +362,10 @@ std::optional<std::vector<uint32_t>> TTable::LinkBucket(const std::string& KeyFi
 TBookmark TTable::LocateUnlinked(const std::string& KeyFields, const Variant& KeyValues,
                                  TLocateOptions Options) const {
   CheckActive();
+  if (Cursor()) return LocateCursor(KeyFields, KeyValues, Options, TRecordCursor::TScope::Unlinked);
   const TTableStore& S = *Store();
   std::vector<int> IndexCols;
-  if (!FIndexFieldNames.empty())
-    IndexCols = ColumnsOf(S, SplitFieldNames(FIndexFieldNames), FTableName);
+  if (!FIndexFieldNames.empty()) IndexCols = ColumnsOf(SplitFieldNames(FIndexFieldNames));
   // Every match shares the key's values of the link fields: one bucket of the link's index
   // holds them all, so only its rows are tried, in index order.
   if (std::optional<std::vector<uint32_t>> Bucket = LinkBucket(KeyFields, KeyValues, Options)) {
@@ -372,6 +435,43 @@ class TCopyPlan {
   std::unique_ptr<TTableSlice> FSlice;
 };
 
+// The fields of a table's primary index.
+std::vector<std::string> PrimaryIndexFields(TTable& T) {
+  T.UpdateIndexDefs();
+  for (int I = 0; I < T.IndexDefs().Count(); ++I)
+    if (T.IndexDefs()[I].Options & ixPrimary) return SplitFieldNames(T.IndexDefs()[I].Fields);
+  return {};
+}
+
+// The records of a dataset over a database, read window after window into a store of their
+// own with the given fields (the primary key kept when its fields lead the copy, in order).
+std::shared_ptr<const TTableStore> CopyRecords(TDataSet& Source,
+                                               const std::vector<TField*>& Fields) {
+  auto S = std::make_shared<TTableStore>();
+  for (const TField* F : Fields) S->AddColumn({F->FieldName(), F->DataType(), F->Size(), false});
+  if (auto* T = dynamic_cast<TTable*>(&Source)) S->PrimaryKey = PrimaryIndexFields(*T);
+  for (size_t I = 0; I < S->PrimaryKey.size(); ++I)
+    if (I >= Fields.size() || !AnsiSameText(Fields[I]->FieldName(), S->PrimaryKey[I]))
+      S->PrimaryKey.clear();
+  std::vector<Variant> Row(Fields.size());
+  const int Total = Source.RecordCount();
+  for (int R = 0; R < Total; ++R) {
+    const TBookmark B = Source.RowAt(R);
+    for (size_t C = 0; C < Fields.size(); ++C) {
+      Row[C] = Fields[C]->ValueAt(B);
+      // A database's whole numbers may need 64 bits; a table file's hold 32.
+      if (Row[C].IsOrdinal() && StorageKindOf(Fields[C]->DataType()) == TStorageKind::Int &&
+          (Row[C].AsInt64() < INT32_MIN || Row[C].AsInt64() > INT32_MAX))
+        throw EDatabaseError("El valor " + Row[C].AsString() + " del campo '" +
+                             Fields[C]->FieldName() +
+                             "' no cabe en un campo entero de un archivo de tabla");
+    }
+    S->AppendRow(Row);
+    if (R % 4096 == 4095) ReportProgress("Exportando", R + 1, Total);
+  }
+  return S;
+}
+
 }  // namespace
 
 int TTable::BatchMove(TDataSet* Source, TBatchMode Mode) {
@@ -391,7 +491,20 @@ int TTable::BatchMove(TDataSet* Source, TBatchMode Mode, const std::vector<TFiel
   for (TField* F : Fields)
     if (!F || F->DataSet() != Source)
       throw EDatabaseError("BatchMove: un campo a copiar no es del conjunto de datos de origen");
+  const TDatabaseRef Ref = ResolveDatabase(FDatabaseName);
+  if (Ref.Kind != TDatabaseKind::Folder) {
+    // Into a database: the table replaced in one transaction, keyed as the source is.
+    std::vector<std::string> Key;
+    if (auto* T = dynamic_cast<TTable*>(Source)) Key = PrimaryIndexFields(*T);
+    return CopyIntoDatabase(*ConnectDatabase(Ref), FTableName, *Source, Fields, Key);
+  }
   const std::string Path = TargetTablePath(FDatabaseName, FTableName);
+  if (Source->Cursor()) {
+    const std::shared_ptr<const TTableStore> Records = CopyRecords(*Source, Fields);
+    SaveTableFile(Path, *Records);
+    ClearTableCache(Path);
+    return static_cast<int>(Records->RowCount());
+  }
   const TCopyPlan Plan(*Source, Fields);
   SaveTableFile(Path, Plan.Slice());
   ClearTableCache(Path);
@@ -402,6 +515,16 @@ TQuery::TQuery(TComponent* AOwner) : TDataSet(AOwner) {}
 TQuery::~TQuery() = default;
 
 void TQuery::InternalOpen() {
+  const TDatabaseRef Ref = ResolveDatabase(FDatabaseName);
+  if (Ref.Kind != TDatabaseKind::Folder) {
+    std::shared_ptr<TDbConnection> Conn = ConnectDatabase(Ref);
+    TDbRelation Relation = QueryRelation(*Conn, FSQL.Text());
+    FieldDefs().Clear();
+    for (const auto& C : Relation.Columns)
+      FieldDefs().Add(C.Def.Name, C.Def.DataType, C.Def.Size, false);
+    SetCursor(std::make_unique<TDbCursor>(*this, std::move(Conn), std::move(Relation)));
+    return;
+  }
   TSelectResult R = OpenSelect(FSQL.Text(), FDatabaseName);
   FieldDefs().Clear();
   // A result's fields are never required, whether or not its values are a table's own.
@@ -437,5 +560,8 @@ void TQuery::BuildBaseRows(std::vector<uint32_t>& Rows) {
 
 void TQuery::ExecSQL() {
   if (Trim(FSQL.Text()).empty()) throw EDatabaseError("La consulta no tiene sentencia SQL");
+  const TDatabaseRef Ref = ResolveDatabase(FDatabaseName);
+  if (Ref.Kind != TDatabaseKind::Folder)
+    return ExecuteOnDatabase(*ConnectDatabase(Ref), FSQL.Text());
   ExecuteStatement(FSQL.Text(), FDatabaseName);
 }

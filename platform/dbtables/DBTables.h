@@ -1,4 +1,6 @@
-// TTable (table files, indexes, master-detail, batch moves) and TQuery (local SQL).
+// TTable (table files, indexes, master-detail, batch moves) and TQuery (local SQL), over a
+// folder of table files or over a database (see Database.h): there the records stay in the
+// database, which runs every search, and the dataset reads them a window at a time.
 #pragma once
 
 #include <memory>
@@ -48,7 +50,8 @@ class TTable : public TDataSet {
   // The Index-th index field (the table must be open).
   TField* IndexFields(int Index) const;
   TIndexDefs& IndexDefs() { return FIndexDefs; }
-  // Reads the table's index definitions (the primary key from the file header).
+  // Reads the table's index definitions (the primary key from the file header; over a database
+  // the catalog's indexes, the primary key first and named "").
   void UpdateIndexDefs();
   // Names of the table's indexes ("" stands for the primary index).
   void GetIndexNames(TStringList& List);
@@ -62,7 +65,8 @@ class TTable : public TDataSet {
 
   // Creates the file named by DatabaseName/TableName in the format its extension names and
   // copies every record of Source (batCopy); returns the number of records copied. The file
-  // appears under its name only when complete.
+  // appears under its name only when complete. Over a database the table is replaced in one
+  // transaction.
   int BatchMove(TDataSet* Source, TBatchMode Mode);
   // The same, copying only Fields (fields of Source, in the order given). Each value is read
   // once, where it is: nothing of Source is copied before it is written.
@@ -80,9 +84,12 @@ class TTable : public TDataSet {
  protected:
   void InternalOpen() override;
   void BuildBaseRows(std::vector<uint32_t>& Rows) override;
+  void PrepareCursor() override;
 
  private:
   class TMasterLink;
+  // Column indexes of names in the table; raises naming the first one missing.
+  std::vector<int> ColumnsOf(const std::vector<std::string>& Names) const;
   void MasterChanged();
   // The master the rows are restricted to: the link's dataset when it is open and MasterFields
   // is set, else null.

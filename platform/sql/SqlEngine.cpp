@@ -513,6 +513,22 @@ const sqlite3_module StoreModule = MakeStoreModule();
 // ---------------------------------------------------------------------------------------------
 // Connection and statement
 
+int RegisterSqlTextFunctions(sqlite3* Db) {
+  const int Flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  int Rc = sqlite3_create_function_v2(Db, "lower", 1, Flags, nullptr, LowerFunc, nullptr, nullptr,
+                                      nullptr);
+  if (Rc == SQLITE_OK)
+    Rc = sqlite3_create_function_v2(Db, "upper", 1, Flags, nullptr, UpperFunc, nullptr, nullptr,
+                                    nullptr);
+  if (Rc == SQLITE_OK)
+    Rc = sqlite3_create_function_v2(Db, "like", 2, Flags, nullptr, LikeFunc, nullptr, nullptr,
+                                    nullptr);
+  if (Rc == SQLITE_OK)
+    Rc = sqlite3_create_function_v2(Db, "like", 3, Flags, nullptr, LikeFunc, nullptr, nullptr,
+                                    nullptr);
+  return Rc;
+}
+
 TSqliteDatabase::TSqliteDatabase() : FContext(std::make_unique<TContext>()) {
   if (sqlite3_open_v2(":memory:", &FDb,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -522,20 +538,8 @@ TSqliteDatabase::TSqliteDatabase() : FContext(std::make_unique<TContext>()) {
     FDb = nullptr;
     throw ESQLError("No se pudo abrir el motor SQL: " + Msg);
   }
-  const int Flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   int Rc = sqlite3_create_module_v2(FDb, "kvstore", &StoreModule, FContext.get(), nullptr);
-  if (Rc == SQLITE_OK)
-    Rc = sqlite3_create_function_v2(FDb, "lower", 1, Flags, nullptr, LowerFunc, nullptr, nullptr,
-                                    nullptr);
-  if (Rc == SQLITE_OK)
-    Rc = sqlite3_create_function_v2(FDb, "upper", 1, Flags, nullptr, UpperFunc, nullptr, nullptr,
-                                    nullptr);
-  if (Rc == SQLITE_OK)
-    Rc = sqlite3_create_function_v2(FDb, "like", 2, Flags, nullptr, LikeFunc, nullptr, nullptr,
-                                    nullptr);
-  if (Rc == SQLITE_OK)
-    Rc = sqlite3_create_function_v2(FDb, "like", 3, Flags, nullptr, LikeFunc, nullptr, nullptr,
-                                    nullptr);
+  if (Rc == SQLITE_OK) Rc = RegisterSqlTextFunctions(FDb);
   if (Rc != SQLITE_OK) {
     std::string Msg = sqlite3_errmsg(FDb);
     sqlite3_close(FDb);

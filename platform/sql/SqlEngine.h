@@ -52,6 +52,11 @@ class TSqliteStatement {
   std::string FOriginal;
 };
 
+// Registers lower, upper and like with the meaning they have in the local SQL (Unicode case
+// mapping; like case-sensitive, in code points) on a SQLite connection, replacing SQLite's own;
+// answers SQLite's result code.
+int RegisterSqlTextFunctions(sqlite3* Db);
+
 // The pattern match of LIKE: '%' any run of characters, '_' one character, Escape (when not 0)
 // makes the next pattern character literal. Case-sensitive; characters are Unicode code points.
 bool SqlLikeMatch(std::string_view Text, std::string_view Pattern, char32_t Escape = 0);

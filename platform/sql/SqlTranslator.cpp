@@ -139,8 +139,8 @@ const TFuncInfo* FindFunction(const std::string& Upper) {
 
 class TTranslator {
  public:
-  TTranslator(const TSqlStatement& St, const TSqlSchemaLookup& Lookup)
-      : FSt(St), FSel(*St.Select), FLookup(Lookup) {}
+  TTranslator(const TSqlStatement& St, const TSqlSchemaLookup& Lookup, const TSqlTarget* Target)
+      : FSt(St), FSel(*St.Select), FLookup(Lookup), FTarget(Target) {}
 
   TSqlTranslation Run() {
     for (const auto& R : FSel.From) {
@@ -189,7 +189,7 @@ class TTranslator {
             break;
         }
       }
-      Sql += QuoteSqlName(SqlTableName(T));
+      Sql += FTarget ? FTarget->TableReference(T, FOut.Tables[T]) : QuoteSqlName(SqlTableName(T));
       if (R.On) {
         FClause = TClause::On;
         Sql += " ON " + Expr(*R.On).Sql;
@@ -219,12 +219,15 @@ class TTranslator {
         if (FSel.OrderBy[I].Expr->Kind == TSqlExprKind::Number) FUsesSelectList = true;
         const TX X = Expr(*FSel.OrderBy[I].Expr);
         Sql += (I ? ", " : "") + X.Sql + (FSel.OrderBy[I].Desc ? " DESC" : " ASC");
+        FOut.OrderTerms.push_back({X.Sql, FSel.OrderBy[I].Desc});
         PlainOrder &= X.Cls == TXClass::Column && X.Table >= 0 && X.Col >= 0;
         if (PlainOrder) FOut.OrderKeys.push_back({X.Table, X.Col, FSel.OrderBy[I].Desc});
       }
     }
     if (!PlainOrder) FOut.OrderKeys.clear();
     FOut.Text = std::string("SELECT ") + (FSel.Distinct ? "DISTINCT " : "") + Items + Sql;
+    FOut.Items = Items;
+    FOut.Body = Unordered;
     if (!FSel.Distinct && FSel.GroupBy.empty() && !FSel.Having && !FAggregate && !FUsesSelectList) {
       std::string Ids;
       bool AllIds = true;
@@ -250,6 +253,7 @@ class TTranslator {
   const TSqlStatement& FSt;
   const TSqlSelect& FSel;
   const TSqlSchemaLookup& FLookup;
+  const TSqlTarget* FTarget;
   TSqlTranslation FOut;
   TClause FClause = TClause::Select;
   std::vector<std::pair<std::string, std::string>> FUserAliases;   // alias -> result name
@@ -414,13 +418,13 @@ class TTranslator {
                               (T == ftTime ? "una hora válida" : "una fecha válida") +
                               " para el campo '" + Col.Name + "'",
                           Other.Pos);
-        Other.Sql = FormatNumber(Days);
+        Other.Sql = FTarget ? FTarget->DateConstant(Days, T) : FormatNumber(Days);
         return;
       }
       if (T == ftBoolean) {
         std::string L = LowerCase(Trim(Other.Const));
         if (L == "true" || L == "false") {
-          Other.Sql = L == "true" ? "1" : "0";
+          Other.Sql = FTarget ? FTarget->BooleanConstant(L == "true") : L == "true" ? "1" : "0";
           return;
         }
       }
@@ -483,7 +487,7 @@ class TTranslator {
         X.Cls = TXClass::NullConst;
         return X;
       case TSqlExprKind::Boolean:
-        X.Sql = E.Text;
+        X.Sql = FTarget ? FTarget->BooleanConstant(E.Text == "1") : E.Text;
         X.Cls = TXClass::BoolConst;
         X.Type = ftBoolean;
         return X;
@@ -534,7 +538,8 @@ class TTranslator {
       }
       case TSqlExprKind::IsNull: {
         TX A = Expr(*E.Args[0]);
-        X.Sql = "(" + A.Sql + (E.Not ? " IS NOT NULL)" : " IS NULL)");
+        X.Sql = FTarget ? FTarget->NullTest(A.Sql, A.Type, E.Not)
+                        : "(" + A.Sql + (E.Not ? " IS NOT NULL)" : " IS NULL)");
         X.Type = ftBoolean;
         return X;
       }
@@ -656,7 +661,10 @@ bool SqlQualifierMatches(const std::string& Qualifier, const std::string& Writte
   return Other && Other->Path == Path;
 }
 
-TSqlTranslation TranslateSelect(const TSqlStatement& St, const TSqlSchemaLookup& Lookup) {
+TSqlTarget::~TSqlTarget() = default;
+
+TSqlTranslation TranslateSelect(const TSqlStatement& St, const TSqlSchemaLookup& Lookup,
+                                const TSqlTarget* Target) {
   if (!St.Select) RaiseSqlError("La sentencia no es una consulta SELECT");
-  return TTranslator(St, Lookup).Run();
+  return TTranslator(St, Lookup, Target).Run();
 }

@@ -52,11 +52,37 @@ struct TSqlTranslation {
   std::string UnorderedRowText;
   // UnorderedRowText returns every row of its one table (no WHERE, no join).
   bool EveryRow = false;
+  // The pieces of Text: the select list, FROM up to HAVING, and the ORDER BY terms (each with
+  // its direction), for a statement run with columns or a page of its own around it.
+  std::string Items;
+  std::string Body;
+  struct TOrderTerm {
+    std::string Sql;
+    bool Desc = false;
+  };
+  std::vector<TOrderTerm> OrderTerms;
+};
+
+// What a translation writes differently for a database other than the table stores: the
+// tables as the database names them, and constants as it stores them.
+class TSqlTarget {
+ public:
+  virtual ~TSqlTarget();
+  // The FROM entry Index, which the statement names SqlTableName(Index).
+  virtual std::string TableReference(size_t Index, const TSqlTableSchema& Table) const = 0;
+  // A date, time or date-time constant (days since 1899-12-30) compared with a column of type T.
+  virtual std::string DateConstant(double Days, TFieldType T) const = 0;
+  // The constant TRUE or FALSE.
+  virtual std::string BooleanConstant(bool V) const = 0;
+  // Expr IS NULL (IS NOT NULL when Not), Expr having type T.
+  virtual std::string NullTest(const std::string& Expr, TFieldType T, bool Not) const = 0;
 };
 
 // Translates a parsed SELECT. Raises ESQLError naming the token and its position for an
 // unknown table, field or function, a wrong argument count or a type mismatch.
-TSqlTranslation TranslateSelect(const TSqlStatement& St, const TSqlSchemaLookup& Lookup);
+// With a Target, the statement is written for that database instead of the table stores.
+TSqlTranslation TranslateSelect(const TSqlStatement& St, const TSqlSchemaLookup& Lookup,
+                                const TSqlTarget* Target = nullptr);
 
 // The name under which the engine exposes the FROM entry Index to SQLite ("t1", "t2", ...).
 std::string SqlTableName(size_t Index);

@@ -1,0 +1,684 @@
+// Windows of records read from a database, their cache and their bookmarks (see DbCursor.h).
+#include "DbCursor.h"
+
+#include <cstring>
+
+#include "FilterSql.h"
+#include "Progress.h"
+#include "SqlEmitter.h"
+#include "SysUtils.h"
+#include "Unicode.h"
+
+namespace {
+
+const char* const kAlias = "\"q\"";
+const char* const kNoRows = "(1 = 0)";
+constexpr size_t kLooseRows = 256;
+constexpr size_t kLocatedKeys = 4096;
+constexpr int kLookupDepth = 8;
+
+std::string Join(const std::vector<std::string>& Parts, const char* Sep) {
+  std::string S;
+  for (const auto& P : Parts) {
+    if (P.empty()) continue;
+    if (!S.empty()) S += Sep;
+    S += P;
+  }
+  return S;
+}
+
+// A row's identity as one string: each value's type, then its bytes.
+void EncodeValue(const TDbValueRef& V, std::string& Out) {
+  Out += static_cast<char>(V.Type);
+  char Bytes[8];
+  switch (V.Type) {
+    case TDbType::Integer:
+      std::memcpy(Bytes, &V.Int, 8);
+      Out.append(Bytes, 8);
+      break;
+    case TDbType::Float:
+      std::memcpy(Bytes, &V.Float, 8);
+      Out.append(Bytes, 8);
+      break;
+    case TDbType::Text:
+    case TDbType::Blob: {
+      const uint32_t N = static_cast<uint32_t>(V.Text.size());
+      std::memcpy(Bytes, &N, 4);
+      Out.append(Bytes, 4);
+      Out.append(V.Text);
+      break;
+    }
+    case TDbType::Null:
+      break;
+  }
+}
+
+// The values of an identity, as one row of Out.
+void DecodeKey(const std::string& Key, int Values, TDbRows& Out) {
+  Out.Reset(Values);
+  size_t I = 0;
+  for (int K = 0; K < Values; ++K) {
+    const auto Type = static_cast<TDbType>(Key[I++]);
+    switch (Type) {
+      case TDbType::Integer: {
+        int64_t V;
+        std::memcpy(&V, Key.data() + I, 8);
+        I += 8;
+        Out.AddInt(V);
+        break;
+      }
+      case TDbType::Float: {
+        double V;
+        std::memcpy(&V, Key.data() + I, 8);
+        I += 8;
+        Out.AddFloat(V);
+        break;
+      }
+      case TDbType::Text:
+      case TDbType::Blob: {
+        uint32_t N;
+        std::memcpy(&N, Key.data() + I, 4);
+        I += 4;
+        Out.AddText(std::string_view(Key).substr(I, N), Type == TDbType::Blob);
+        I += N;
+        break;
+      }
+      case TDbType::Null:
+        Out.AddNull();
+        break;
+    }
+  }
+}
+
+// Emits a local-SQL statement for a database: its tables named and its constants written as
+// the database has them.
+class TDbSqlTarget final : public TSqlDatabaseTarget {
+ public:
+  explicit TDbSqlTarget(TDbConnection& Conn) : FConn(Conn) {}
+
+  // A missing table is the database's error, which names the table and the database.
+  std::optional<TSqlTableSchema> Find(const std::string& Name) {
+    TDbTableInfo T = FConn.Table(Name);
+    TSqlTableSchema S{T.Sql, {}};
+    for (const auto& C : T.Columns) S.Columns.push_back(C.Def);
+    FTables[T.Sql] = std::move(T);
+    return S;
+  }
+  std::string TableReference(size_t Index, const TSqlTableSchema& Table) const override {
+    return Table.Path + " AS " + QuoteName(SqlTableName(Index));
+  }
+  std::string DateConstant(double Days, TFieldType T) const override {
+    return FConn.DateLiteral(Days, T);
+  }
+  std::string BooleanConstant(bool V) const override { return FConn.BooleanLiteral(V); }
+  // Table files hold an empty text as Null: so does every test of emptiness here.
+  std::string NullTest(const std::string& Expr, TFieldType T, bool Not) const override {
+    if (StorageKindOf(T) == TStorageKind::String && T != ftUnknown)
+      return Not ? "(" + Expr + " <> '')" : "(" + Expr + " IS NULL OR " + Expr + " = '')";
+    return "(" + Expr + (Not ? " IS NOT NULL)" : " IS NULL)");
+  }
+  std::vector<std::string> RowIdentity(const TSqlTableSchema& Table,
+                                       const std::string& Alias) const override {
+    std::vector<std::string> Ids;
+    auto It = FTables.find(Table.Path);
+    if (It != FTables.end())
+      for (const auto& E : It->second.Identity) Ids.push_back(Alias + "." + E);
+    return Ids;
+  }
+  std::string QuoteName(const std::string& Name) const override {
+    return FConn.Dialect().QuoteName(Name);
+  }
+
+ private:
+  TDbConnection& FConn;
+  std::map<std::string, TDbTableInfo> FTables;
+};
+
+// The type of a result column the statement does not tell, from the values of its first rows:
+// text wins, then real numbers, then whole numbers, as over table files.
+void TypeFromValues(TDbRelation& R, TDbConnection& Conn) {
+  bool Unknown = false;
+  for (const auto& C : R.Columns)
+    Unknown |= C.Def.DataType == ftUnknown || (C.Def.DataType == ftString && C.Def.Size == 0);
+  if (!Unknown) return;
+  TDbRows Rows;
+  Conn.Query(
+      "SELECT * FROM " + R.From + " AS " + kAlias + Conn.Dialect().Limit(TDbCursor::WindowRows, 0),
+      {}, Rows);
+  for (size_t C = 0; C < R.Columns.size(); ++C) {
+    TColumnDef& D = R.Columns[C].Def;
+    bool Text = false, Float = false, Int = false;
+    int Longest = 1;
+    for (size_t I = 0; I < Rows.RowCount(); ++I) {
+      const TDbValueRef V = Rows.At(I, static_cast<int>(C));
+      Text |= V.Type == TDbType::Text || V.Type == TDbType::Blob;
+      Float |= V.Type == TDbType::Float ||
+               (V.Type == TDbType::Integer && (V.Int < INT32_MIN || V.Int > INT32_MAX));
+      Int |= V.Type == TDbType::Integer;
+      if (V.Type == TDbType::Text) Longest = std::max(Longest, static_cast<int>(V.Text.size()));
+    }
+    if (D.DataType == ftUnknown)
+      D.DataType = Text ? ftString : Float ? ftFloat : Int ? ftInteger : ftString;
+    if (D.DataType == ftString && D.Size == 0) D.Size = Longest;
+  }
+}
+
+}  // namespace
+
+TDbRelation TableRelation(TDbConnection& Conn, const std::string& TableName) {
+  TDbTableInfo T = Conn.Table(TableName);
+  TDbRelation R;
+  R.Shown = T.Shown;
+  R.Columns = T.Columns;
+  R.PrimaryKey = T.PrimaryKey;
+  R.Indexes = T.Indexes;
+  const TSqlDialect& D = Conn.Dialect();
+  if (T.Identity.empty()) {
+    // A view: its rows numbered as it gives them.
+    const std::string N = D.QuoteName("__kv_s1");
+    R.From = "(SELECT \"v\".*, row_number() OVER () AS " + N + " FROM " + T.Sql + " AS \"v\")";
+    R.Order.push_back({N, false, true});
+    R.IdentityTerms = 1;
+    return R;
+  }
+  R.From = T.Sql;
+  // The key orders the table, as a table file's records are in key order; a row id makes the
+  // order total where the key may be empty.
+  for (const auto& K : T.PrimaryKey) {
+    const TDbColumnInfo& C = T.Columns[T.ColumnIndex(K)];
+    R.Order.push_back({D.QuoteName(K), false, C.NotNull});
+  }
+  for (const auto& E : T.Identity) {
+    bool InKey = false;
+    for (const auto& O : R.Order) InKey |= O.Column == E;
+    if (!InKey) R.Order.push_back({E, false, true});
+  }
+  R.IdentityTerms = T.Identity.size();
+  return R;
+}
+
+TDbRelation QueryRelation(TDbConnection& Conn, const std::string& Sql, std::string* Text) {
+  TDbSqlTarget Target(Conn);
+  const TSqlPagedSelect P = EmitPagedSelect(
+      Sql, [&](const std::string& Name) { return Target.Find(Name); }, Target);
+  if (Text) *Text = P.Text;
+  TDbRelation R;
+  R.From = "(" + P.Select + ")";
+  R.Shown = Trim(Sql);
+  for (const auto& C : P.Columns) {
+    TDbColumnInfo I;
+    I.Def = C.Def;
+    I.Def.Required = false;
+    R.Columns.push_back(std::move(I));
+  }
+  for (const auto& S : P.Sort) R.Order.push_back({S.Name, S.Desc, S.NotNull});
+  R.IdentityTerms = P.IdentityColumns;
+  TypeFromValues(R, Conn);
+  return R;
+}
+
+// ---------------------------------------------------------------- the cursor
+
+TDbCursor::TDbCursor(TDataSet& Owner, std::shared_ptr<TDbConnection> Conn, TDbRelation Relation)
+    : FOwner(Owner),
+      FConn(std::move(Conn)),
+      FRelation(std::move(Relation)),
+      FDialect(FConn->Dialect()) {
+  SetOrderColumns({});
+}
+
+TDbCursor::~TDbCursor() = default;
+
+size_t TDbCursor::RowsHeld() const {
+  size_t N = FLoose.size();
+  for (const auto& W : FWindows) N += W.second.Rows.RowCount();
+  return N;
+}
+
+int TDbCursor::ColumnIndex(std::string_view Name) const {
+  for (size_t I = 0; I < FRelation.Columns.size(); ++I)
+    if (AnsiSameText(FRelation.Columns[I].Def.Name, Name)) return static_cast<int>(I);
+  return -1;
+}
+
+void TDbCursor::SetOrderColumns(const std::vector<int>& Columns) {
+  FSort.clear();
+  for (int C : Columns) {
+    const TDbColumnInfo& Col = FRelation.Columns.at(static_cast<size_t>(C));
+    FSort.push_back({FDialect.QuoteName(Col.Def.Name), false, Col.NotNull});
+  }
+  const size_t FirstId = FRelation.Order.size() - FRelation.IdentityTerms;
+  FIdentityAt.clear();
+  for (size_t I = 0; I < FRelation.Order.size(); ++I) {
+    const TDbSortTerm& T = FRelation.Order[I];
+    size_t At = FSort.size();
+    for (size_t J = 0; J < FSort.size(); ++J)
+      if (FSort[J].Column == T.Column) At = J;
+    if (At == FSort.size()) FSort.push_back(T);
+    if (I >= FirstId) FIdentityAt.push_back(At);
+  }
+}
+
+void TDbCursor::SetRestriction(const std::vector<int>& Columns,
+                               const std::vector<Variant>& Values) {
+  FRestrictColumns = Columns;
+  FRestrictValues = Values;
+  FNoRows = false;
+}
+
+void TDbCursor::SetNoRows() {
+  FRestrictColumns.clear();
+  FRestrictValues.clear();
+  FNoRows = true;
+}
+
+std::string TDbCursor::FieldSql(const TField& Field, const std::string& Alias, int Depth) const {
+  const std::string& Db = FConn->Ref().Shown;
+  switch (Field.FieldKind()) {
+    case fkData:
+      if (Field.FieldNo() < 0 || Field.FieldNo() >= static_cast<int>(FRelation.Columns.size()))
+        throw EDatabaseError("Campo '" + Field.FieldName() + "' no encontrado");
+      return Alias + "." + FDialect.QuoteName(FRelation.Columns[Field.FieldNo()].Def.Name);
+    case fkCalculated:
+      throw EDatabaseError("El campo calculado '" + Field.FieldName() +
+                           "' no se puede consultar en la base de datos '" + Db + "'");
+    case fkLookup:
+      break;
+  }
+  TDataSet* L = Field.LookupDataSet();
+  auto* LC = L && L->Active() ? dynamic_cast<TDbCursor*>(L->Cursor()) : nullptr;
+  if (!LC || LC->FConn != FConn)
+    throw EDatabaseError("El campo lookup '" + Field.FieldName() +
+                         "' no se puede consultar en la base de datos '" + Db +
+                         "': su tabla no está en ella");
+  if (Depth >= kLookupDepth)
+    throw EDatabaseError("El campo lookup '" + Field.FieldName() +
+                         "' encadena demasiados campos lookup");
+  const std::vector<std::string> Keys = SplitFieldNames(Field.KeyFields());
+  const std::vector<std::string> LKeys = SplitFieldNames(Field.LookupKeyFields());
+  if (Keys.size() != LKeys.size())
+    throw EDatabaseError("El campo lookup '" + Field.FieldName() +
+                         "' no tiene tantos campos clave como campos clave de búsqueda");
+  const std::string Inner = FDialect.QuoteName("l" + std::to_string(Depth + 1));
+  std::vector<std::string> Match, Order;
+  for (size_t I = 0; I < Keys.size(); ++I)
+    Match.push_back(LC->FieldSql(*L->FieldByName(LKeys[I]), Inner, Depth + 1) + " = " +
+                    FieldSql(*FOwner.FieldByName(Keys[I]), Alias, Depth));
+  // The first match in the lookup table's order, as a lookup over table files finds.
+  for (const auto& T : LC->FSort)
+    Order.push_back(FDialect.OrderTerm(Inner + "." + T.Column, T.Desc));
+  return "(SELECT " + LC->FieldSql(*L->FieldByName(Field.LookupResultField()), Inner, Depth + 1) +
+         " FROM " + LC->FRelation.From + " AS " + Inner + " WHERE " + Join(Match, " AND ") +
+         " ORDER BY " + Join(Order, ", ") + FDialect.Limit(1, 0) + ")";
+}
+
+void TDbCursor::SetFilter(const std::string& Text, bool Active, TFilterOptions Options) {
+  if (!Trim(Text).empty()) {
+    TSqlParams Check(FDialect);
+    FilterToSql(
+        Text, FOwner, Options, [this](const TField& F) { return FieldSql(F, kAlias); }, Check);
+  }
+  FFilterText = Text;
+  FFilterActive = Active;
+  FFilterOptions = Options;
+}
+
+void TDbCursor::Invalidate() {
+  FWindows.clear();
+  FCount.reset();
+  FPositions.clear();
+  FLoose.clear();
+  FLocated.clear();
+  FLookups.clear();
+  for (int I = 0; I < FOwner.FieldCount(); ++I) {
+    const TField* F = FOwner.Fields(I);
+    if (!F->Lookup()) continue;
+    try {
+      FLookups.emplace_back(F, FieldSql(*F, kAlias));
+    } catch (const EDatabaseError&) {
+      // Resolved by the field itself (a lookup into a table file or another database).
+    }
+  }
+}
+
+bool TDbCursor::ReadsLookup(const TField& Field) const {
+  for (const auto& L : FLookups)
+    if (L.first == &Field) return true;
+  return false;
+}
+
+int TDbCursor::CellOf(const TField& Field) const {
+  if (Field.FieldKind() == fkData)
+    return Field.FieldNo() < 0 ? -1 : static_cast<int>(FSort.size()) + Field.FieldNo();
+  for (size_t I = 0; I < FLookups.size(); ++I)
+    if (FLookups[I].first == &Field)
+      return static_cast<int>(FSort.size() + FRelation.Columns.size() + I);
+  return -1;
+}
+
+std::string TDbCursor::SelectList() const {
+  std::vector<std::string> Items;
+  for (const auto& T : FSort) Items.push_back(std::string(kAlias) + "." + T.Column);
+  for (const auto& C : FRelation.Columns)
+    Items.push_back(std::string(kAlias) + "." + FDialect.QuoteName(C.Def.Name));
+  for (const auto& L : FLookups) Items.push_back(L.second);
+  return Join(Items, ", ");
+}
+
+std::string TDbCursor::ViewSql(TSqlParams& P, bool Restricted) const {
+  std::vector<std::string> Parts;
+  if (Restricted && FNoRows) return kNoRows;
+  for (size_t I = 0; Restricted && I < FRestrictColumns.size(); ++I) {
+    const TColumnDef& D = FRelation.Columns[FRestrictColumns[I]].Def;
+    Parts.push_back(LocateToSql(D.DataType, D.Name,
+                                std::string(kAlias) + "." + FDialect.QuoteName(D.Name),
+                                FRestrictValues[I], 0, P));
+  }
+  if (FFilterActive)
+    Parts.push_back(FilterToSql(
+        FFilterText, FOwner, FFilterOptions,
+        [this](const TField& F) { return FieldSql(F, kAlias); }, P));
+  return Join(Parts, " AND ");
+}
+
+std::string TDbCursor::KeysetSql(const TDbRows& Rows, size_t Row, bool After, TSqlParams& P) const {
+  auto Expr = [&](size_t I) { return std::string(kAlias) + "." + FSort[I].Column; };
+  auto Value = [&](size_t I) { return Rows.At(Row, static_cast<int>(I)); };
+  auto Param = [&](size_t I) {
+    TSqlParam R = TDbConnection::Raw(Value(I));
+    return P.Add(R.Value, R.Type);
+  };
+  // Keys that are never empty, all one way: a row value, which an index reads as one range.
+  bool RowValue = true;
+  for (size_t I = 0; I < FSort.size(); ++I)
+    RowValue &=
+        FSort[I].NotNull && Value(I).Type != TDbType::Null && FSort[I].Desc == FSort[0].Desc;
+  if (RowValue) {
+    const char* Op = After != FSort[0].Desc ? " > " : " < ";
+    std::vector<std::string> L, R;
+    for (size_t I = 0; I < FSort.size(); ++I) {
+      L.push_back(Expr(I));
+      R.push_back(Param(I));
+    }
+    if (FSort.size() == 1) return "(" + L[0] + Op + R[0] + ")";
+    return "((" + Join(L, ", ") + ")" + Op + "(" + Join(R, ", ") + "))";
+  }
+  // Otherwise term by term, Nulls the smallest values: the rows equal on the terms before one
+  // and beyond the row on that one.
+  std::vector<std::string> Alternatives;
+  std::string Equal;
+  for (size_t I = 0; I < FSort.size(); ++I) {
+    const bool Null = Value(I).Type == TDbType::Null;
+    const bool Greater = After != FSort[I].Desc;
+    const std::string E = Expr(I);
+    std::string Step;
+    if (Null)
+      Step = Greater ? E + " IS NOT NULL" : "";
+    else if (Greater)
+      Step = E + " > " + Param(I);
+    else
+      Step = FSort[I].NotNull ? E + " < " + Param(I)
+                              : "(" + E + " < " + Param(I) + " OR " + E + " IS NULL)";
+    if (!Step.empty()) Alternatives.push_back("(" + Join({Equal, Step}, " AND ") + ")");
+    if (I + 1 < FSort.size())
+      Equal = Join({Equal, Null ? E + " IS NULL" : E + " = " + Param(I)}, " AND ");
+  }
+  if (Alternatives.empty()) return kNoRows;
+  std::string S = "(" + Join(Alternatives, " OR ") + ")";
+  // The first term bounds the range an index on it reads.
+  if (Value(0).Type != TDbType::Null) {
+    if (After != FSort[0].Desc)
+      S = "(" + Expr(0) + " >= " + Param(0) + " AND " + S + ")";
+    else if (FSort[0].NotNull)
+      S = "(" + Expr(0) + " <= " + Param(0) + " AND " + S + ")";
+  }
+  return S;
+}
+
+std::string TDbCursor::OrderBy(bool Reversed) const {
+  std::vector<std::string> Terms;
+  for (const auto& T : FSort)
+    Terms.push_back(FDialect.OrderTerm(std::string(kAlias) + "." + T.Column, T.Desc != Reversed));
+  return " ORDER BY " + Join(Terms, ", ");
+}
+
+void TDbCursor::Run(const std::string& Sql, const TSqlParams& P, TDbRows& Out) {
+  ++FStatements;
+  FConn->Query(Sql, P.Items, Out);
+}
+
+void TDbCursor::Read(const std::vector<std::string>& Conditions, const TSqlParams& P, bool Reversed,
+                     int64_t Limit, int64_t Offset, TDbRows& Out) {
+  const std::string Where = Join(Conditions, " AND ");
+  Run("SELECT " + SelectList() + " FROM " + FRelation.From + " AS " + kAlias +
+          (Where.empty() ? "" : " WHERE " + Where) + OrderBy(Reversed) +
+          FDialect.Limit(Limit, Offset),
+      P, Out);
+}
+
+int64_t TDbCursor::Count() {
+  if (!FCount) {
+    TSqlParams P(FDialect);
+    const std::string Where = ViewSql(P);
+    TDbRows R;
+    Run("SELECT count(*) FROM " + FRelation.From + " AS " + kAlias +
+            (Where.empty() ? "" : " WHERE " + Where),
+        P, R);
+    FCount = R.RowCount() ? R.At(0, 0).Int : 0;
+  }
+  return *FCount;
+}
+
+TBookmark TDbCursor::Intern(const TDbRows& Rows, size_t Row) {
+  std::string Key;
+  for (size_t At : FIdentityAt) EncodeValue(Rows.At(Row, static_cast<int>(At)), Key);
+  auto [It, New] = FIds.emplace(Key, static_cast<TBookmark>(FKeys.size()));
+  if (New) FKeys.push_back(std::move(Key));
+  return It->second;
+}
+
+void TDbCursor::LoadWindow(int64_t Number) {
+  const int64_t Start = Number * WindowRows;
+  TSqlParams P(FDialect);
+  std::vector<std::string> Conds{ViewSql(P)};
+  bool Backward = false, Empty = false, Positioned = true;
+  int64_t Limit = WindowRows, Offset = 0;
+  const auto Prev = FWindows.find(Number - 1), Next = FWindows.find(Number + 1);
+  if (Number > 0 && Prev != FWindows.end()) {
+    const TDbRows& R = Prev->second.Rows;
+    if (static_cast<int64_t>(R.RowCount()) < WindowRows)
+      Empty = true;
+    else
+      Conds.push_back(KeysetSql(R, R.RowCount() - 1, true, P));
+  } else if (Next != FWindows.end() && Next->second.Rows.RowCount() > 0) {
+    Conds.push_back(KeysetSql(Next->second.Rows, 0, false, P));
+    Backward = true;
+    Positioned = false;
+  } else if (Number > 0) {
+    // A far window, counted from the nearer end of the records.
+    const int64_t Total = Count();
+    const int64_t End = std::min(Total, Start + WindowRows);
+    if (Start >= Total) {
+      Empty = true;
+    } else if (Total - End < Start) {
+      Backward = true;
+      Offset = Total - End;
+      Limit = End - Start;
+    } else {
+      Offset = Start;
+    }
+  }
+  TWindow W;
+  W.Used = ++FUseClock;
+  if (Empty) {
+    W.Rows.Reset(0);
+  } else {
+    // Work that reads window after window (a copy, a walk) can be followed and stopped here.
+    ReportProgress("Leyendo registros", Start, FCount.value_or(-1));
+    TDbRows Got;
+    Read(Conds, P, Backward, Limit, Offset, Got);
+    if (Backward) {
+      W.Rows.Reset(Got.ColumnCount());
+      for (size_t I = Got.RowCount(); I-- > 0;)
+        for (int C = 0; C < Got.ColumnCount(); ++C) W.Rows.Add(Got.At(I, C));
+    } else {
+      W.Rows = std::move(Got);
+      // A short window read from its place ends the records: their number is known.
+      if (Positioned && static_cast<int64_t>(W.Rows.RowCount()) < Limit)
+        FCount = Start + static_cast<int64_t>(W.Rows.RowCount());
+    }
+  }
+  for (size_t I = 0; I < W.Rows.RowCount(); ++I) {
+    const TBookmark B = Intern(W.Rows, I);
+    W.Marks.push_back(B);
+    FPositions[B] = Start + static_cast<int64_t>(I);
+  }
+  FWindows[Number] = std::move(W);
+  while (FWindows.size() > CachedWindows) {
+    auto Oldest = FWindows.end();
+    for (auto It = FWindows.begin(); It != FWindows.end(); ++It)
+      if (It->first != Number &&
+          (Oldest == FWindows.end() || It->second.Used < Oldest->second.Used))
+        Oldest = It;
+    for (TBookmark B : Oldest->second.Marks) FPositions.erase(B);
+    FWindows.erase(Oldest);
+  }
+}
+
+TDbCursor::TWindow* TDbCursor::Window(int64_t Number) {
+  auto It = FWindows.find(Number);
+  if (It == FWindows.end()) {
+    LoadWindow(Number);
+    It = FWindows.find(Number);
+  }
+  It->second.Used = ++FUseClock;
+  return &It->second;
+}
+
+TBookmark TDbCursor::RowAt(int64_t Index) {
+  if (Index < 0 || (FCount && Index >= *FCount)) return NoBookmark;
+  const int64_t Number = Index / WindowRows;
+  const TWindow* W = Window(Number);
+  const size_t At = static_cast<size_t>(Index - Number * WindowRows);
+  return At < W->Marks.size() ? W->Marks[At] : NoBookmark;
+}
+
+std::string TDbCursor::IdentitySql(TBookmark Row, TSqlParams& P) const {
+  TDbRows Key;
+  DecodeKey(FKeys[static_cast<size_t>(Row)], static_cast<int>(FIdentityAt.size()), Key);
+  std::vector<std::string> Parts;
+  for (size_t I = 0; I < FIdentityAt.size(); ++I) {
+    const std::string E = std::string(kAlias) + "." + FSort[FIdentityAt[I]].Column;
+    const TDbValueRef V = Key.At(0, static_cast<int>(I));
+    if (V.Type == TDbType::Null) {
+      Parts.push_back(E + " IS NULL");
+    } else {
+      const TSqlParam R = TDbConnection::Raw(V);
+      Parts.push_back(E + " = " + P.Add(R.Value, R.Type));
+    }
+  }
+  return "(" + Join(Parts, " AND ") + ")";
+}
+
+TBookmark TDbCursor::KeepFirst(TDbRows& Rows) {
+  if (Rows.RowCount() == 0) return NoBookmark;
+  const TBookmark B = Intern(Rows, 0);
+  if (FLoose.size() >= kLooseRows) FLoose.clear();
+  TDbRows& Kept = FLoose[B];
+  Kept.Reset(Rows.ColumnCount());
+  for (int C = 0; C < Rows.ColumnCount(); ++C) Kept.Add(Rows.At(0, C));
+  return B;
+}
+
+TDbCursor::TRowRef TDbCursor::RowOf(TBookmark Row) {
+  if (Row < 0 || static_cast<size_t>(Row) >= FKeys.size()) return {};
+  if (auto P = FPositions.find(Row); P != FPositions.end()) {
+    auto W = FWindows.find(P->second / WindowRows);
+    const size_t At = static_cast<size_t>(P->second % WindowRows);
+    if (W != FWindows.end() && At < W->second.Marks.size() && W->second.Marks[At] == Row)
+      return {&W->second.Rows, At};
+  }
+  auto L = FLoose.find(Row);
+  if (L == FLoose.end()) {
+    // A row no window holds (a bookmark kept from before, a row found outside the records).
+    TSqlParams P(FDialect);
+    TDbRows Got;
+    Read({IdentitySql(Row, P)}, P, false, 1, 0, Got);
+    if (KeepFirst(Got) == NoBookmark) return {};
+    L = FLoose.find(Row);
+  }
+  return {&L->second, 0};
+}
+
+int64_t TDbCursor::IndexOf(TBookmark Row) {
+  if (auto P = FPositions.find(Row); P != FPositions.end()) return P->second;
+  const TRowRef R = RowOf(Row);
+  if (!R.Rows) return -1;
+  // Its place is the number of records before it, if it is one of them.
+  TSqlParams P(FDialect);
+  const std::string Before = Join({ViewSql(P), KeysetSql(*R.Rows, R.Row, false, P)}, " AND ");
+  const std::string Here = Join({ViewSql(P), IdentitySql(Row, P)}, " AND ");
+  const std::string From = " FROM " + FRelation.From + " AS " + kAlias + " WHERE ";
+  TDbRows Got;
+  Run("SELECT (SELECT count(*)" + From + Before + "), (SELECT count(*)" + From + Here + ")", P,
+      Got);
+  if (Got.RowCount() == 0 || Got.At(0, 1).Int == 0) return -1;
+  FPositions[Row] = Got.At(0, 0).Int;
+  return Got.At(0, 0).Int;
+}
+
+Variant TDbCursor::Value(const TField& Field, TBookmark Row) {
+  const int Cell = CellOf(Field);
+  if (Cell < 0) return Variant::Null();
+  const TRowRef R = RowOf(Row);
+  if (!R.Rows) return Variant::Null();
+  return FConn->ToVariant(R.Rows->At(R.Row, Cell), Field.DataType());
+}
+
+TBookmark TDbCursor::Find(const std::string& Text, int64_t From, bool Forward) {
+  if (From < 0) return NoBookmark;
+  TSqlParams P(FDialect);
+  std::vector<std::string> Conds{ViewSql(P)};
+  if (!Trim(Text).empty())
+    Conds.push_back(FilterToSql(
+        Text, FOwner, FFilterOptions, [this](const TField& F) { return FieldSql(F, kAlias); }, P));
+  // From the record next to From, which a search stepping through matches has at hand.
+  const TBookmark Anchor = Forward ? (From > 0 ? RowAt(From - 1) : NoBookmark) : RowAt(From + 1);
+  if (Forward && From > 0 && Anchor == NoBookmark) return NoBookmark;
+  if (Anchor != NoBookmark) {
+    const TRowRef R = RowOf(Anchor);
+    if (!R.Rows) return NoBookmark;
+    Conds.push_back(KeysetSql(*R.Rows, R.Row, Forward, P));
+  }
+  TDbRows Got;
+  Read(Conds, P, !Forward, 1, 0, Got);
+  return KeepFirst(Got);
+}
+
+TBookmark TDbCursor::LocateRow(const std::vector<std::string>& KeyFields,
+                               const std::vector<Variant>& Values, TLocateOptions Options,
+                               TScope Scope) {
+  const bool AllRows = Scope == TScope::AllRows;
+  std::string Memo;
+  if (AllRows) {
+    for (size_t I = 0; I < KeyFields.size(); ++I)
+      Memo += KeyFields[I] + '\x1f' + std::to_string(Values[I].VarType()) + ':' +
+              Values[I].AsString() + '\x1e';
+    if (auto It = FLocated.find(Memo); It != FLocated.end()) return It->second;
+  }
+  TSqlParams P(FDialect);
+  std::vector<std::string> Conds;
+  if (!AllRows) Conds.push_back(ViewSql(P, Scope == TScope::Records));
+  for (size_t I = 0; I < KeyFields.size(); ++I) {
+    const TField* F = FOwner.FieldByName(KeyFields[I]);
+    Conds.push_back(LocateToSql(*F, FieldSql(*F, kAlias), Values[I], Options, P));
+  }
+  TDbRows Got;
+  Read(Conds, P, false, 1, 0, Got);
+  const TBookmark B = KeepFirst(Got);
+  if (AllRows) {
+    if (FLocated.size() >= kLocatedKeys) FLocated.clear();
+    FLocated[Memo] = B;
+  }
+  return B;
+}
