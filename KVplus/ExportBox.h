@@ -21,8 +21,18 @@ class TFExportBox : public TForm, public Ui::TFExportBox {
   ~TFExportBox() override;
 
   // Asks for a file name with SaveDialog1; a confirmed name replaces the text of Edit1 (the
-  // chosen file type does not change the format buttons).
+  // chosen file type does not change the format buttons). The dialog asks before it offers a
+  // file that exists.
   void Button1Click(TObject* Sender);
+
+  // Whether an export may write the table file FileName: false, after an error box naming it,
+  // when a table open in this program reads that file (any letter case, any path to it, links
+  // included); false when the file exists and the user answers No to replacing it.
+  static bool MayWrite(const std::string& FileName);
 
   TSaveDialog* SaveDialog1;
 };
+
+// A question box with the buttons "&Sí" and "&No" (No is the default and Escape's answer);
+// true for Sí.
+bool AskYesNo(const std::string& Question);

@@ -48,26 +48,68 @@ class TWalkGuard {
   TBookmark FHere;
 };
 
-// The records a dataset and its masters stand on, put back outermost first: a master that moves
-// sends its details to their first record.
-class TChainMarks {
+// A table's master, when it is linked to one.
+TDataSet* MasterOf(TDataSet* DS) {
+  auto* T = dynamic_cast<TTable*>(DS);
+  return T && T->MasterSource() && !T->MasterFields().empty() ? T->MasterSource()->DataSet()
+                                                              : nullptr;
+}
+
+// The records a dataset stands on, with its masters and every open detail of any of them at any
+// depth (the whole family of tables linked master to detail), put back masters first: a master
+// that moves sends its details to their first record.
+class TFamilyMarks {
  public:
-  explicit TChainMarks(TDataSet* DS) {
-    while (DS &&
-           std::none_of(FMarks.begin(), FMarks.end(), [DS](auto& M) { return M.first == DS; })) {
-      FMarks.emplace_back(DS, DS->GetBookmark());
-      auto* T = dynamic_cast<TTable*>(DS);
-      DS = T && T->MasterSource() && !T->MasterFields().empty() ? T->MasterSource()->DataSet()
-                                                                : nullptr;
+  explicit TFamilyMarks(TDataSet* DS) {
+    std::vector<TDataSet*> Family;
+    auto Has = [&Family](TDataSet* D) {
+      return D && std::find(Family.begin(), Family.end(), D) != Family.end();
+    };
+    for (TDataSet* M = DS; M && !Has(M); M = MasterOf(M)) Family.push_back(M);
+    const std::vector<TTable*> Tables = OpenTables();
+    for (bool Grew = !Family.empty(); Grew;) {
+      Grew = false;
+      for (TTable* T : Tables)
+        if (!Has(T) && Has(MasterOf(T))) {
+          Family.push_back(T);
+          Grew = true;
+        }
     }
+    for (TDataSet* D : Family) {
+      // The number of masters above it in the family (a ring of links counts once round).
+      size_t Depth = 0;
+      for (TDataSet* M = MasterOf(D); Has(M) && Depth < Family.size(); M = MasterOf(M)) ++Depth;
+      FMarks.push_back({D, D->Active() ? D->GetBookmark() : NoBookmark, Depth});
+    }
+    std::stable_sort(FMarks.begin(), FMarks.end(),
+                     [](const TMark& A, const TMark& B) { return A.Depth < B.Depth; });
   }
-  void Restore() const {
-    for (auto M = FMarks.rbegin(); M != FMarks.rend(); ++M)
-      if (M->first->BookmarkValid(M->second)) M->first->GotoBookmark(M->second);
+  // Puts every dataset back on its record: Searched (the dataset the marks were taken for, as
+  // long as it lives) and the tables still open. False when Searched could not be put back (its
+  // record is no longer among those it shows).
+  bool Restore(TDataSet* Searched) const {
+    const std::vector<TTable*> Open = OpenTables();
+    bool Back = true;
+    for (const TMark& M : FMarks) {
+      if (M.DataSet != Searched && std::find(Open.begin(), Open.end(), M.DataSet) == Open.end())
+        continue;
+      if (M.Row == NoBookmark || !M.DataSet->Active() || M.DataSet->GetBookmark() == M.Row)
+        continue;
+      if (M.DataSet->BookmarkValid(M.Row))
+        M.DataSet->GotoBookmark(M.Row);
+      else if (M.DataSet == Searched)
+        Back = false;
+    }
+    return Back;
   }
 
  private:
-  std::vector<std::pair<TDataSet*, TBookmark>> FMarks;
+  struct TMark {
+    TDataSet* DataSet;
+    TBookmark Row;
+    size_t Depth;
+  };
+  std::vector<TMark> FMarks;
 };
 
 }  // namespace
@@ -223,6 +265,8 @@ bool TSearchDialog::Execute() {
   // The position is taken while the link still holds: the data layer answers a changed link by
   // going to the first record.
   GetPos(IPos, PDataSet);
+  // A cancel puts every table linked to the searched one back on its record.
+  const TFamilyMarks Before(PDataSet);
   auto* T = PMasterSlave ? nullptr : dynamic_cast<TTable*>(PDataSet);
   if (T && (T->MasterSource() || !T->MasterFields().empty())) {
     IOriginalMasterSource = T->MasterSource();
@@ -251,7 +295,9 @@ bool TSearchDialog::Execute() {
   // A cancel ends the search too: the application's dataset never stays filtered by it.
   F->Find1->SetFiltered(false);
   RestoreMasterLink();
-  if (PDataSet) GotoPos(IPos, PDataSet, PMasterSlave);
+  // The saved position is looked for only when the record itself cannot be gone back to: a
+  // locate may move the masters to the first record that holds it.
+  if (PDataSet && !Before.Restore(PDataSet)) GotoPos(IPos, PDataSet, PMasterSlave);
   return false;
 }
 
@@ -266,12 +312,10 @@ bool TSearchDialog::Find() {
   if (!PDataSet) throw Exception(CannotOpenText);
   TPos Pos;
   GetPos(Pos, PDataSet);
-  // Where the dataset and its masters stand, for an accepted record the dataset cannot show.
-  const TChainMarks Before(PDataSet);
-  if (!Execute()) {
-    if (PDataSet) GotoPos(Pos, PDataSet, PMasterSlave);
-    return false;
-  }
+  // Where the dataset and the tables linked to it stand, for an accepted record the dataset
+  // cannot show. A cancelled Execute has put them back itself.
+  const TFamilyMarks Before(PDataSet);
+  if (!Execute()) return false;
   if (!PDataSet) return true;
   // A search run as SQL shows records the dataset's own filter hides: the dataset cannot stand
   // on those once the search ends. An empty result offers no record at all.
@@ -293,7 +337,7 @@ bool TSearchDialog::Find() {
   Liberate();
   if (Reached && GotoPos(Pos, PDataSet, PMasterSlave)) return true;
   // Not reached: as after a cancel, everything back where it was.
-  Before.Restore();
+  if (PDataSet) Before.Restore(PDataSet);
   return false;
 }
 

@@ -12,6 +12,7 @@
 
 #include "Dialogs.h"
 #include "Glyphs.h"
+#include "ScopeExit.h"
 #include "SearchDialog.h"
 
 namespace {
@@ -497,11 +498,15 @@ void TSearchDialogBox::AddCondition(const std::string& Connector, const std::str
   FFilterText = OldFilter.empty() ? Step : FFilterText + " " + Letter + " " + Step;
   try {
     const int Column = DBGrid1->SelectedIndex();
+    // Once the user has ordered the result (its column is aqua), every later search keeps that
+    // order: an ordered search runs as SQL.
+    TScopeExit Unforce([this, Forced = Find1->ForceSQL()] { Find1->SetForceSQL(Forced); });
+    if (Ordered()) Find1->SetForceSQL(true);
     Find1->SetFiltered(true);
     DBGrid1->SetSelectedIndex(Column);
     STFiltro->SetCaption("Filtro:" + FFilterText);
     DBGrid1->Repaint();
-    STRegistros->SetCaption(RecordCountText());
+    ShowPicked();
   } catch (const std::exception&) {
     ShowMessage(BadTypeText);
     Find1->SetFilter(OldFilter);
@@ -509,7 +514,7 @@ void TSearchDialogBox::AddCondition(const std::string& Connector, const std::str
     RestoreResult(WasFiltered);
     // The result put back may be an ordered one read as SQL, which holds other records than
     // the dataset shown before the refused condition: the counter follows it.
-    STRegistros->SetCaption(RecordCountText());
+    ShowPicked();
   }
 }
 
@@ -528,7 +533,7 @@ void TSearchDialogBox::BTBorrarFiltroClick(TObject*) {
   Find1->SetFilter("");
   FFilterText.clear();
   STFiltro->SetCaption("Filtro:");
-  STRegistros->SetCaption(RecordCountText());
+  ShowPicked();
   for (int I = 0; I < DBGrid1->Columns().Count(); ++I) DBGrid1->Columns()[I]->SetColor(clWhite);
 }
 
@@ -549,7 +554,7 @@ void TSearchDialogBox::BTOrdenarClick(TObject*) {
   Find1->SetOrderBy(Name);
   // The ordered result runs as SQL, which may hold other records than a filter on the dataset
   // (the dataset's own filter does not apply there): the counter follows it.
-  STRegistros->SetCaption(RecordCountText());
+  ShowPicked();
   ETValor->SetText("");
   for (int I = 0; I < DBGrid1->Columns().Count(); ++I) {
     TGridColumn* C = DBGrid1->Columns()[I];
@@ -568,7 +573,7 @@ void TSearchDialogBox::CBDistinguirMayusculasClick(TObject*) {
   EnableSteps(false);
   Find1->SetCaseSensitive(CBDistinguirMayusculas->Checked());
   // A filtered result is read again with the new options: the counter follows it.
-  STRegistros->SetCaption(RecordCountText());
+  ShowPicked();
   RunValueHandler();
 }
 
@@ -586,6 +591,18 @@ void TSearchDialogBox::SPAnteriorClick(TObject*) {
     if (!Find1->FindPrior()) ShowMessage("No se puede pasar al registro anterior");
   } catch (const std::exception&) {
   }
+}
+
+bool TSearchDialogBox::Ordered() const {
+  TGridColumns& Cols = DBGrid1->Columns();
+  for (int I = 0; I < Cols.Count(); ++I)
+    if (Cols[I]->Color() == clAqua) return !Find1->OrderBy().empty();
+  return false;
+}
+
+void TSearchDialogBox::ShowPicked() {
+  Word Key = 0;
+  DBGrid1KeyUp(DBGrid1, Key, 0);
 }
 
 void TSearchDialogBox::DBGrid1KeyUp(TObject*, Word&, TShiftState) {
@@ -616,11 +633,16 @@ std::string TSearchDialogBox::DefaultExportFolder() {
 void TSearchDialogBox::BTExportarClick(TObject*) {
   TEdit* Name = FExportBox->Edit1;
   Name->SetText(DefaultExportFolder() + "Resultado");
-  if (FExportBox->ShowModal() != mrOk) return;
-  for (const auto& [Button, Ext] :
-       {std::pair{FExportBox->RBParadox, ".db"}, std::pair{FExportBox->RBASCII, ".txt"},
-        std::pair{FExportBox->RBDBase, ".dbf"}})
-    if (Button->Checked() && ExtractFileExt(Name->Text()) != Ext) Name->SetText(Name->Text() + Ext);
+  // A target the program reads, or one the user does not want replaced, takes them back to the
+  // options form with nothing written.
+  do {
+    if (FExportBox->ShowModal() != mrOk) return;
+    for (const auto& [Button, Ext] :
+         {std::pair{FExportBox->RBParadox, ".db"}, std::pair{FExportBox->RBASCII, ".txt"},
+          std::pair{FExportBox->RBDBase, ".dbf"}})
+      if (Button->Checked() && ExtractFileExt(Name->Text()) != Ext)
+        Name->SetText(Name->Text() + Ext);
+  } while (!TFExportBox::MayWrite(Name->Text()));
   std::string Fields;
   if (FExportBox->RBVisibles->Checked()) {
     for (int I = 0; I < DBGrid1->Columns().Count(); ++I)
@@ -629,8 +651,9 @@ void TSearchDialogBox::BTExportarClick(TObject*) {
   }
   const bool AllRecords = FExportBox->RBTodos->Checked();
   Find1->ExportResults(Name->Text(), Fields, AllRecords);
-  // The export leaves the grid on its SQL result: the counter follows it.
-  STRegistros->SetCaption(RecordCountText());
+  // The export leaves the grid on its SQL result, with no row picked: the counter and the
+  // column titles follow it.
+  ShowPicked();
 }
 
 // -------------------------------------------------------------------- accept and cancel

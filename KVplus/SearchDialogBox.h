@@ -108,6 +108,11 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   void EnableSteps(bool Enabled);
   void ShowEditors(QWidget* First, QWidget* Second = nullptr);
   void ShowCounter();
+  // The counter and the column titles for the rows picked now (the record count and plain
+  // titles when none is).
+  void ShowPicked();
+  // Whether the result is shown ordered by the column BTOrdenar coloured.
+  bool Ordered() const;
 
   std::string FFilterText;
   TFExportBox* FExportBox = nullptr;

@@ -61,6 +61,15 @@ TTable* FindOpenTableOnFile(const std::string& Path) {
   return nullptr;
 }
 
+std::vector<TTable*> OpenTables() {
+  TTableRegistry& R = Registry();
+  std::lock_guard<std::mutex> Guard(R.Lock);
+  std::vector<TTable*> Open;
+  for (TTable* T : R.Tables)
+    if (T->Active()) Open.push_back(T);
+  return Open;
+}
+
 TTable::TTable(TComponent* AOwner)
     : TDataSet(AOwner), FMasterLink(std::make_unique<TMasterLink>(this)) {
   TTableRegistry& R = Registry();

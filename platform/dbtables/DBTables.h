@@ -110,6 +110,8 @@ class TTable : public TDataSet {
 // The open table of this process whose file is Path (the same file by identity: any letter
 // case or path that names it, links included), or null.
 TTable* FindOpenTableOnFile(const std::string& Path);
+// Every open table of this process.
+std::vector<TTable*> OpenTables();
 
 class TQuery : public TDataSet {
  public:

@@ -10,6 +10,10 @@
 #include <set>
 #include <sstream>
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
 #include "DialogTestSupport.h"
 
 using namespace dialogtest;
@@ -54,6 +58,13 @@ class FaultsWhileOpen : public ::testing::Test {
       if (Between) Between();
       QTest::mouseClick(B->BitBtn1, Qt::LeftButton);
     });
+    // The user means to replace the export of before.
+    QTimer Yes;
+    QObject::connect(&Yes, &QTimer::timeout, [] {
+      if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+        QTest::mouseClick(Box->button(QMessageBox::Yes), Qt::LeftButton);
+    });
+    Yes.start(0);
     QTest::mouseClick(F.BTExportar, Qt::LeftButton);
   }
   // The error messages shown since the test began (or since Since), each with its details.
