@@ -25,6 +25,12 @@ class TSqlDialect {
   // A text expression compared in code point order (byte order of UTF-8), as the platform
   // compares texts when letter case counts.
   virtual std::string InByteOrder(const std::string& Expr) const { return Expr; }
+  // A column (quoted) of type T as a term of the records' order and of the keyset predicates
+  // that read it, so that both go by the order the platform gives that type.
+  virtual std::string SortColumn(const std::string& Quoted, TFieldType T) const {
+    (void)T;
+    return Quoted;
+  }
   // Whether the text Expr starts with Prefix (not empty), as a condition; Prefix is added to
   // Params through Add.
   virtual std::string StartsWith(const std::string& Expr, const std::string& Prefix,

@@ -186,7 +186,7 @@ TDbRelation TableRelation(TDbConnection& Conn, const std::string& TableName) {
   // order total where the key may be empty.
   for (const auto& K : T.PrimaryKey) {
     const TDbColumnInfo& C = T.Columns[T.ColumnIndex(K)];
-    R.Order.push_back({D.QuoteName(K), false, C.NotNull});
+    R.Order.push_back({D.SortColumn(D.QuoteName(K), C.Def.DataType), false, C.NotNull});
   }
   for (const auto& E : T.Identity) {
     bool InKey = false;
@@ -245,7 +245,8 @@ void TDbCursor::SetOrderColumns(const std::vector<int>& Columns) {
   FSort.clear();
   for (int C : Columns) {
     const TDbColumnInfo& Col = FRelation.Columns.at(static_cast<size_t>(C));
-    FSort.push_back({FDialect.QuoteName(Col.Def.Name), false, Col.NotNull});
+    FSort.push_back({FDialect.SortColumn(FDialect.QuoteName(Col.Def.Name), Col.Def.DataType), false,
+                     Col.NotNull});
   }
   const size_t FirstId = FRelation.Order.size() - FRelation.IdentityTerms;
   FIdentityAt.clear();
