@@ -144,7 +144,12 @@ void TPgDbConnection::Bind(TPgParams& P, const TSqlParam& Param) const {
   const Variant& V = Param.Value;
   const TFieldType T = Param.Type;
   if (V.IsNullOrEmpty()) {
+    // A Null keeps its type: the server cannot infer one from "$1 IS NULL".
     P.AddNull();
+    if (T == ftBlob)
+      P.SetLastType(pgtype::Bytea);
+    else if (T != ftUnknown && StorageKindOf(T) == TStorageKind::String)
+      P.SetLastType(pgtype::Text);
     return;
   }
   if (T == ftBlob) {
