@@ -41,6 +41,22 @@ class TSqlDialect {
   // A condition true where Condition is false or unknown (a comparison with Null): the filter's
   // "not" has two values.
   virtual std::string NotTrue(const std::string& Condition) const;
+  // A scalar function of the local SQL (name in capitals) and a [NOT] LIKE, with the meaning
+  // they have over table files; Plain is the call as the local SQL writes it.
+  virtual std::string Call(const std::string& Name, const std::vector<std::string>& Args,
+                           const std::string& Plain) const {
+    (void)Name;
+    (void)Args;
+    return Plain;
+  }
+  virtual std::string Like(const std::string& Expr, const std::string& Pattern, bool Not,
+                           const std::string& Escape, const std::string& Plain) const {
+    (void)Expr;
+    (void)Pattern;
+    (void)Not;
+    (void)Escape;
+    return Plain;
+  }
   // Reads only the first N rows of a statement ending in ORDER BY (and skips Offset).
   virtual std::string Limit(int64_t N, int64_t Offset) const;
 };

@@ -128,6 +128,14 @@ class TDbSqlTarget final : public TSqlDatabaseTarget {
   std::string QuoteName(const std::string& Name) const override {
     return FConn.Dialect().QuoteName(Name);
   }
+  std::string Call(const std::string& Name, const std::vector<std::string>& Args,
+                   const std::string& Plain) const override {
+    return FConn.Dialect().Call(Name, Args, Plain);
+  }
+  std::string Like(const std::string& Expr, const std::string& Pattern, bool Not,
+                   const std::string& Escape, const std::string& Plain) const override {
+    return FConn.Dialect().Like(Expr, Pattern, Not, Escape, Plain);
+  }
 
  private:
   TDbConnection& FConn;

@@ -75,6 +75,25 @@ class TPgDialect final : public TSqlDialect {
   std::string SortColumn(const std::string& Quoted, TFieldType T) const override {
     return IsTextField(T) ? Quoted + kByteOrder : Quoted;
   }
+  // The local SQL's functions where the server's differ in name, arguments or meaning.
+  std::string Call(const std::string& Name, const std::vector<std::string>& Args,
+                   const std::string& Plain) const override {
+    if (Name == "LOWER" && Args.size() == 1) return PgLower(Args[0]);
+    if (Name == "UPPER" && Args.size() == 1) return PgUpper(Args[0]);
+    if (Name == "INSTR" && Args.size() == 2) return "strpos(" + Args[0] + ", " + Args[1] + ")";
+    if (Name == "IFNULL" && Args.size() == 2) return "coalesce(" + Args[0] + ", " + Args[1] + ")";
+    if (Name == "TRIM" && Args.size() == 2) return "btrim(" + Args[0] + ", " + Args[1] + ")";
+    if (Name == "ROUND")
+      return "round((" + Args[0] + ")::numeric" + (Args.size() > 1 ? ", " + Args[1] : "") +
+             ")::double precision";
+    return Plain;
+  }
+  // LIKE by bytes, case counting, with no escape character unless the statement names one.
+  std::string Like(const std::string& Expr, const std::string& Pattern, bool Not,
+                   const std::string& Escape, const std::string& Plain) const override {
+    (void)Plain;
+    return PgLike(Expr, Pattern, Not, Escape);
+  }
   // A range in code point order; its upper end is a valid text (the server refuses others).
   std::string StartsWith(const std::string& Expr, const std::string& Prefix,
                          TSqlParams& Params) const override {
