@@ -220,3 +220,27 @@ TEST_F(PgTable, ErrorsNameTheDatabaseWithoutItsPassword) {
 }
 
 }  // namespace
+
+namespace {
+
+// The session of a dataset ended by the server (an administrator, a restart): the statement that
+// finds it so fails with a message naming the database, the next one reconnects, and nothing
+// the dataset showed is lost.
+TEST_F(PgTable, ASessionEndedByTheServerIsOpenedAgain) {
+  auto T = OpenTable(Db.Uri(), "orders");
+  EXPECT_EQ(kOrders, T->RecordCount());
+  Db.Admin().Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = " +
+                  PgStringLiteral(Db.Name()) + " AND pid <> pg_backend_pid()");
+  T->SetFilter("shipvia = 'UPS'");
+  const std::string M = MessageOf([&] { T->SetFiltered(true); });
+  if (M != "(nada)") {
+    EXPECT_NE(std::string::npos, M.find(Db.Name())) << M;
+    T->SetFiltered(false);
+    T->SetFilter("shipvia = 'UPS'");
+    T->SetFiltered(true);
+  }
+  EXPECT_EQ(kOrders / 5, T->RecordCount());
+  EXPECT_EQ("UPS", T->FieldByName("shipvia")->AsString());
+}
+
+}  // namespace
