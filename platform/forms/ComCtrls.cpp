@@ -151,6 +151,7 @@ TDateTimePicker::TDateTimePicker(QWidget* Parent) : TControl<QDateTimeEdit>(Pare
   setMaximumDateTime(QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC));
   Write(ToQDateTime(Now()));
   connect(this, &QDateTimeEdit::dateTimeChanged, this, [this] {
+    FitText();
     if (!FWriting) Fire(OnChange, this);
   });
   UpdateFormat();
@@ -182,6 +183,7 @@ void TDateTimePicker::UpdateFormat() {
   }
   setDateTime(Keep);
   FWriting = Was;
+  FitText();
 }
 
 void TDateTimePicker::SetKind(TDateTimeKind V) {
@@ -331,12 +333,24 @@ void TDateTimePicker::DropTyped() {
 void TDateTimePicker::ShowValue() {
   const QSignalBlocker Block(lineEdit());
   lineEdit()->setText(textFromDateTime(dateTime()));
+  FitText();
+}
+
+void TDateTimePicker::FitText() {
+  QLineEdit* E = lineEdit();
+  FitFont(E, [E] { return ShowsWholeText(E); });
+}
+
+void TDateTimePicker::resizeEvent(QResizeEvent* E) {
+  TControl<QDateTimeEdit>::resizeEvent(E);
+  FitText();
 }
 
 void TDateTimePicker::ShowTyped() {
   const QSignalBlocker Block(lineEdit());
   lineEdit()->setText(QStr(FTyped));
   lineEdit()->setCursorPosition(static_cast<int>(FTyped.size()));
+  FitText();
 }
 
 void TDateTimePicker::keyPressEvent(QKeyEvent* E) {

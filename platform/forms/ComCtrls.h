@@ -56,6 +56,8 @@ class TDateTimePicker : public TControl<QDateTimeEdit> {
   void keyPressEvent(QKeyEvent* E) override;
   void focusOutEvent(QFocusEvent* E) override;
   void mousePressEvent(QMouseEvent* E) override;
+  // A value longer than the box (a long date) shows whole in a smaller font.
+  void resizeEvent(QResizeEvent* E) override;
 
  private:
   void Write(const QDateTime& V);
@@ -68,6 +70,7 @@ class TDateTimePicker : public TControl<QDateTimeEdit> {
   void DropTyped();
   void ShowTyped();
   void ShowValue();
+  void FitText();
   std::string FTyped;
   bool FAutoSeparator = false;  // the last separator was put by a full field, not typed
   TDateTimeKind FKind = dtkDate;
