@@ -257,6 +257,7 @@ struct TTableStore::TIndexCache {
   struct TEntry {
     std::once_flag Built;
     std::unique_ptr<T> Value;
+    std::atomic<bool> Done{false};  // Value is set (for readers that do not build it)
   };
   std::mutex Lock;
   std::unordered_map<std::string, std::unique_ptr<TEntry<THashIndex>>> Hashes;
@@ -277,7 +278,10 @@ struct TTableStore::TIndexCache {
   const T& Get(std::unordered_map<std::string, std::unique_ptr<TEntry<T>>>& Map,
                const std::string& Key, F&& Build) {
     TEntry<T>& E = Slot(Map, Key);
-    std::call_once(E.Built, [&] { E.Value = Build(); });
+    std::call_once(E.Built, [&] {
+      E.Value = Build();
+      E.Done.store(true, std::memory_order_release);
+    });
     return *E.Value;
   }
 };
@@ -359,7 +363,7 @@ size_t TTableStore::MemoryBytes() const {
   // Lowered copies made for searches are the store's too.
   std::lock_guard<std::mutex> G(FCache->Lock);
   for (const auto& [Key, E] : FCache->Lowered)
-    if (E && E->Value) N += E->Value->MemoryBytes();
+    if (E && E->Done.load(std::memory_order_acquire)) N += E->Value->MemoryBytes();
   return N;
 }
 
