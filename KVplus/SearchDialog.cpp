@@ -359,14 +359,12 @@ std::string TSearchDialog::Sumar(TDBGrid* Grid) {
     const TField* F = R->FieldByName(C->FieldName());
     const TFieldType T = F->DataType();
     if (T == ftString || T == ftDate || T == ftTime || T == ftDateTime) continue;
+    // Each row's value read by its bookmark, the dataset staying where it is (over a database
+    // a move would count the row's position with a statement).
     double Sum = 0;
-    {
-      TWalkGuard Walk(R);
-      for (int K = 0; K < Rows.Count(); ++K) {
-        R->GotoBookmark(Rows[K]);
-        const Variant V = F->Value();
-        if (!V.IsNullOrEmpty()) Sum += V.AsDouble();
-      }
+    for (int K = 0; K < Rows.Count(); ++K) {
+      const Variant V = F->ValueAt(Rows[K]);
+      if (!V.IsNullOrEmpty()) Sum += V.AsDouble();
     }
     const std::string Text = FormatSum(Sum, PSearchForm->PDecimals);
     if (I == Current) Result = "Suma de " + PSearchForm->CCampo->Text() + ": " + Text;

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <algorithm>
 #include <cctype>
 #include <utility>
@@ -157,8 +159,9 @@ TSearchDialogBox::TSearchDialogBox(TComponent* AOwner) : TForm(AOwner) {
   DT1Valor->SetKind(dtkDate);
   DT1Valor->SetDateFormat(dfShort);
   HT1Valor->SetKind(dtkTime);
-  SPAnterior->SetGlyph(DrawGlyph(TGlyph::Prior));
-  SPSiguiente->SetGlyph(DrawGlyph(TGlyph::Next));
+  // Stacked one above the other: the previous match points up, the next one down.
+  SPAnterior->SetGlyph(DrawGlyph(TGlyph::Up));
+  SPSiguiente->SetGlyph(DrawGlyph(TGlyph::Down));
   Animate1->SetCommonAVI(aviFindComputer);
   Animate1->SetStopFrame(8);
   STFiltro->SetBorderStyle(sbsSunken);
@@ -182,6 +185,11 @@ TSearchDialogBox::TSearchDialogBox(TComponent* AOwner) : TForm(AOwner) {
   DBGrid1->OnColEnter = [this](TObject* S) { DBGrid1ColEnter(S); };
   DBGrid1->OnKeyUp = [this](TObject* S, Word& K, TShiftState Sh) { DBGrid1KeyUp(S, K, Sh); };
   DBGrid1->OnDblClick = [this](TObject* S) { BTAceptarClick(S); };
+  DBGrid1->OnTitleClick = [this](TGridColumn* C) { DBGrid1CellClick(C); };
+  for (QObject* O :
+       {static_cast<QObject*>(CCampo), static_cast<QObject*>(CCampo->lineEdit()),
+        static_cast<QObject*>(CCondicion), static_cast<QObject*>(CCondicion->lineEdit())})
+    if (O) O->installEventFilter(this);
   BTFiltrarY->OnClick = [this](TObject* S) { BTFiltrarYClick(S); };
   BTFiltrarO->OnClick = [this](TObject* S) { BTFiltrarOClick(S); };
   BTBorrarFiltro->OnClick = [this](TObject* S) { BTBorrarFiltroClick(S); };
@@ -358,6 +366,7 @@ void TSearchDialogBox::CCondicionChange(TObject*) {
 
 void TSearchDialogBox::DBGrid1CellClick(TGridColumn* Column) {
   EnableSteps(false);
+  ShowNoMatch(false);
   ValidaValor(Column->FieldName());
   TAnimating Busy(Animate1);
   if (const TField* F = Column->Field()) CCampo->SetText(F->DisplayLabel());
@@ -424,13 +433,16 @@ void TSearchDialogBox::IncrementalSearch(bool TextEditor) {
                           !SearchedField(Find1, NombreReal(Column))->Lookup() &&
                           (!TextEditor || !ETValor->Text().empty());
   if (!Searchable) {
+    ShowNoMatch(false);
     if (TextEditor) EnableSteps(false);
     return;
   }
   try {
     Find1->SetCondition(TraduceFiltro());
     DBGrid1->SetOptions(SearchGridOptions & ~dgMultiSelect);
-    EnableSteps(Find1->FindFirst());
+    const bool Found = Find1->FindFirst();
+    EnableSteps(Found);
+    ShowNoMatch(!Found);
   } catch (const std::exception&) {
     // A value the data layer cannot compare yet (half typed): no match, no message.
   }
@@ -451,6 +463,73 @@ void TSearchDialogBox::HT1ValorChange(TObject*) {
 }
 void TSearchDialogBox::DT1ValorChange(TObject* Sender) {
   HT1ValorChange(Sender);
+}
+
+// ------------------------------------------------------------------- keyboard and feedback
+
+QWidget* TSearchDialogBox::ValueEditor() const {
+  for (QWidget* W : std::initializer_list<QWidget*>{ETValor, DTValor, CBValor, DT1Valor})
+    if (!W->isHidden()) return W;
+  return ETValor;
+}
+
+void TSearchDialogBox::FocusValueEditor() {
+  QWidget* W = ValueEditor();
+  W->setFocus(Qt::ShortcutFocusReason);
+  if (W == ETValor) ETValor->selectAll();
+}
+
+void TSearchDialogBox::ShowNoMatch(bool NoMatch) {
+  for (QWidget* W : std::initializer_list<QWidget*>{ETValor, DTValor, DT1Valor, HT1Valor}) {
+    if (NoMatch && !W->isHidden()) {
+      // Dark text on light red, whatever the palette's own colours.
+      QPalette P = W->palette();
+      P.setColor(QPalette::Base, QColor(255, 200, 200));
+      P.setColor(QPalette::Text, Qt::black);
+      W->setPalette(P);
+    } else {
+      W->setPalette(QPalette());
+    }
+  }
+}
+
+void TSearchDialogBox::ConfirmEntry(TComboBox* Box) {
+  SafeCall([&] { Box == CCampo ? CCampoChange(CCampo) : CCondicionChange(CCondicion); });
+  FocusValueEditor();
+}
+
+bool TSearchDialogBox::eventFilter(QObject* Watched, QEvent* E) {
+  if (E->type() == QEvent::KeyPress) {
+    const int Key = static_cast<QKeyEvent*>(E)->key();
+    if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
+      if (Watched == CCampo || Watched == CCampo->lineEdit()) {
+        ConfirmEntry(CCampo);
+        return true;
+      }
+      if (Watched == CCondicion || Watched == CCondicion->lineEdit()) {
+        ConfirmEntry(CCondicion);
+        return true;
+      }
+    }
+  }
+  return TForm::eventFilter(Watched, E);
+}
+
+void TSearchDialogBox::keyPressEvent(QKeyEvent* E) {
+  const Qt::KeyboardModifiers Mods = E->modifiers() & ~Qt::KeypadModifier;
+  if (E->key() == Qt::Key_F && Mods == Qt::ControlModifier) {
+    FocusValueEditor();
+  } else if (E->key() == Qt::Key_F3 && (Mods == Qt::NoModifier || Mods == Qt::ShiftModifier)) {
+    // As the step arrows: only while they are usable.
+    TSpeedButton* Step = Mods == Qt::ShiftModifier ? SPAnterior : SPSiguiente;
+    if (Step->isEnabled()) Step->Click();
+  } else if (E->key() == Qt::Key_F1 && Mods == Qt::NoModifier) {
+    if (!Application->HelpFile().empty()) Application->HelpCommand(HELP_CONTENTS, 0);
+  } else {
+    TForm::keyPressEvent(E);
+    return;
+  }
+  E->accept();
 }
 
 // ------------------------------------------------------------------------------ the filter

@@ -92,8 +92,22 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   TKVFind* Engine() const { return Find1; }
   uint8_t Decimals() const { return PDecimals; }
 
+ protected:
+  // Enter in CCampo or CCondicion confirms the entry instead of accepting the window.
+  bool eventFilter(QObject* Watched, QEvent* E) override;
+  // The find keys: Ctrl+F, F3, Shift+F3 and F1.
+  void keyPressEvent(QKeyEvent* E) override;
+
  private:
   friend class TSearchDialog;
+  // ---- keyboard and feedback
+  // Runs the box's change handler, as a pick from its list does, and moves to the value editor.
+  void ConfirmEntry(TComboBox* Box);
+  // The value editor shown (of the date-and-time pair, the date).
+  QWidget* ValueEditor() const;
+  void FocusValueEditor();
+  // Paints the value editor light red while the value typed matches no record.
+  void ShowNoMatch(bool NoMatch);
   // Runs the value handler of the editor shown.
   void RunValueHandler();
   void IncrementalSearch(bool TextEditor);

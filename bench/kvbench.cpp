@@ -448,6 +448,55 @@ void RegisterSql() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// "contiene" as SQL over one table: the searches the engine evaluates over the store, against
+// the floor of a memmem of the lowered constant over the lowered text of every column read.
+
+const char* const ContainsColumns[] = {"ShipToContact", "ShipToAddr1", "ShipToAddr2", "ShipToCity",
+                                       "ShipToState"};
+
+void RegisterContains() {
+  for (const bool Five : {false, true}) {
+    const std::string Suffix = Five ? "five-or" : "ShipToCity";
+    std::string Expr;
+    for (const char* C : ContainsColumns) {
+      if (!Five && std::string(C) != "ShipToCity") continue;
+      Expr += (Expr.empty() ? "" : " or ") + std::string(C) + "><'ez'";
+    }
+    Add("floor/memmem/contains-" + Suffix, [Five](benchmark::State& S) {
+      const auto& Store = *Orders->Store();
+      std::vector<std::string_view> Texts;
+      for (const char* C : ContainsColumns)
+        if (Five || std::string(C) == "ShipToCity")
+          Texts.push_back(ColumnText(Store.LoweredColumn(Store.ColumnIndex(C))));
+      size_t N = 0;
+      for (auto _ : S) {
+        N = 0;
+        for (std::string_view T : Texts) N += CountOccurrences(T, "ez");
+        benchmark::DoNotOptimize(N);
+      }
+    })->MinTime(0.5);
+    const std::string Name = "ours/sql/contains-" + Suffix;
+    Add(Name, [Expr, Name](benchmark::State& S) {
+      auto T = OpenTable(Data.DbDir, "ORDERS.DB");
+      TDataSource Source;
+      Source.SetDataSet(T.get());
+      int Count = 0;
+      for (auto _ : S) {
+        TKVFind Find;
+        Find.SetPDataSet(T.get());
+        Find.SetCaseSensitive(false);
+        Find.SetForceSQL(true);
+        Find.SetFilter(Expr);
+        Find.SetpDataSource(&Source);
+        Find.SetFiltered(true);
+        Count = Find.Results()->RecordCount();
+      }
+      Notes[Name] = std::to_string(Count) + " filas";
+    })->Iterations(5);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Preparation and the summary.
 
 bool FileExists(const std::string& P) {
@@ -646,6 +695,16 @@ void PrintSummary(const TMemoryFigures& Mem) {
                        0,
                        Notes["ours/sql/" + Suffix]});
     }
+  for (const std::string Suffix : {"ShipToCity", "five-or"})
+    Lines.push_back({Suffix == "ShipToCity" ? "SQL contiene, one text column (ShipToCity)"
+                                            : "SQL contiene, five text columns with or",
+                     Figure("ours/sql/contains-" + Suffix),
+                     "<= 4× floor",
+                     std::nullopt,
+                     {P("memmem", "floor/memmem/contains-" + Suffix)},
+                     0,
+                     Notes["ours/sql/contains-" + Suffix],
+                     4.0});
   Lines.push_back({"export 1M rows to .dbf",
                    Figure("ours/export/dbf"),
                    "<= 2 s",
@@ -735,6 +794,7 @@ int main(int Argc, char** Argv) {
     RegisterDataSet();
     RegisterDataSetPeers();
     RegisterSql();
+    RegisterContains();
     RegisterExport();
     RegisterExportBench(Orders.get(), Data.DbDir + "/ORDERS.DB", Data.ScratchDir);
 

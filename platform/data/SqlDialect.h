@@ -25,6 +25,12 @@ class TSqlDialect {
   // A text expression compared in code point order (byte order of UTF-8), as the platform
   // compares texts when letter case counts.
   virtual std::string InByteOrder(const std::string& Expr) const { return Expr; }
+  // A column (quoted) of type T as a term of the records' order and of the keyset predicates
+  // that read it, so that both go by the order the platform gives that type.
+  virtual std::string SortColumn(const std::string& Quoted, TFieldType T) const {
+    (void)T;
+    return Quoted;
+  }
   // Whether the text Expr starts with Prefix (not empty), as a condition; Prefix is added to
   // Params through Add.
   virtual std::string StartsWith(const std::string& Expr, const std::string& Prefix,
@@ -35,6 +41,22 @@ class TSqlDialect {
   // A condition true where Condition is false or unknown (a comparison with Null): the filter's
   // "not" has two values.
   virtual std::string NotTrue(const std::string& Condition) const;
+  // A scalar function of the local SQL (name in capitals) and a [NOT] LIKE, with the meaning
+  // they have over table files; Plain is the call as the local SQL writes it.
+  virtual std::string Call(const std::string& Name, const std::vector<std::string>& Args,
+                           const std::string& Plain) const {
+    (void)Name;
+    (void)Args;
+    return Plain;
+  }
+  virtual std::string Like(const std::string& Expr, const std::string& Pattern, bool Not,
+                           const std::string& Escape, const std::string& Plain) const {
+    (void)Expr;
+    (void)Pattern;
+    (void)Not;
+    (void)Escape;
+    return Plain;
+  }
   // Reads only the first N rows of a statement ending in ORDER BY (and skips Offset).
   virtual std::string Limit(int64_t N, int64_t Offset) const;
 };

@@ -257,10 +257,12 @@ struct TTableStore::TIndexCache {
   struct TEntry {
     std::once_flag Built;
     std::unique_ptr<T> Value;
+    std::atomic<bool> Done{false};  // Value is set (for readers that do not build it)
   };
   std::mutex Lock;
   std::unordered_map<std::string, std::unique_ptr<TEntry<THashIndex>>> Hashes;
   std::unordered_map<std::string, std::unique_ptr<TEntry<std::vector<uint32_t>>>> Orders;
+  std::unordered_map<std::string, std::unique_ptr<TEntry<TColumn>>> Lowered;
 
   // The entry for Key in Map, made empty when new; its address stays valid (entries are never
   // moved, and removed only from a store that nobody else reads).
@@ -276,7 +278,10 @@ struct TTableStore::TIndexCache {
   const T& Get(std::unordered_map<std::string, std::unique_ptr<TEntry<T>>>& Map,
                const std::string& Key, F&& Build) {
     TEntry<T>& E = Slot(Map, Key);
-    std::call_once(E.Built, [&] { E.Value = Build(); });
+    std::call_once(E.Built, [&] {
+      E.Value = Build();
+      E.Done.store(true, std::memory_order_release);
+    });
     return *E.Value;
   }
 };
@@ -344,7 +349,8 @@ void TTableStore::AppendRow(const std::vector<Variant>& Values) {
   }
   if (Columns.empty()) ++FRows;
   // The store is private to its writer: nobody holds an index of it.
-  if (!FCache->Hashes.empty() || !FCache->Orders.empty()) FCache = std::make_unique<TIndexCache>();
+  if (!FCache->Hashes.empty() || !FCache->Orders.empty() || !FCache->Lowered.empty())
+    FCache = std::make_unique<TIndexCache>();
 }
 
 void TTableStore::DecodeAll() const {
@@ -354,6 +360,10 @@ void TTableStore::DecodeAll() const {
 size_t TTableStore::MemoryBytes() const {
   size_t N = sizeof(*this);
   for (const auto& C : Columns) N += C.MemoryBytes();
+  // Lowered copies made for searches are the store's too.
+  std::lock_guard<std::mutex> G(FCache->Lock);
+  for (const auto& [Key, E] : FCache->Lowered)
+    if (E && E->Done.load(std::memory_order_acquire)) N += E->Value->MemoryBytes();
   return N;
 }
 
@@ -527,4 +537,51 @@ int TTableStore::CompareRows(uint32_t A, uint32_t B, const std::vector<int>& Col
   for (int C : Cols)
     if (const int D = CompareCell(Columns[C], A, B)) return D;
   return 0;
+}
+
+namespace {
+
+// Lowers a text of ASCII and Latin-1 letters (UTF-8 lead bytes C2 and C3) letter by letter into
+// Out, as the full case mapping does for them (A-Z, and U+00C0-U+00DE but U+00D7); false when
+// the text holds anything else, which goes through the full mapping.
+bool LowerLatin1Into(std::string_view In, std::string& Out) {
+  Out.assign(In.data(), In.size());
+  for (size_t I = 0; I < Out.size(); ++I) {
+    const auto C = static_cast<unsigned char>(Out[I]);
+    if (C < 0x80) {
+      if (C >= 'A' && C <= 'Z') Out[I] = static_cast<char>(C | 0x20);
+      continue;
+    }
+    if ((C != 0xC2 && C != 0xC3) || I + 1 >= Out.size()) return false;
+    const auto D = static_cast<unsigned char>(Out[++I]);
+    if ((D & 0xC0) != 0x80) return false;
+    if (C == 0xC3 && D <= 0x9E && D != 0x97) Out[I] = static_cast<char>(D + 0x20);
+  }
+  return true;
+}
+
+}  // namespace
+
+const TColumn& TTableStore::LoweredColumn(int Col) const {
+  return FCache->Get(FCache->Lowered, std::to_string(Col), [&] {
+    const TColumn& Src = Columns.at(static_cast<size_t>(Col));
+    Src.Decode();
+    if (Src.Kind() != TStorageKind::String) return std::make_unique<TColumn>(Src);
+    auto Out = std::make_unique<TColumn>(Src.Type());
+    const size_t N = Src.Size();
+    Out->Reserve(N, Src.TextArena().size());
+    std::string Buf;  // one buffer for every row's lowered text
+    for (size_t R = 0; R < N; ++R) {
+      if (Src.IsNull(R)) {
+        Out->AppendNull();
+        continue;
+      }
+      const std::string_view V = Src.Str(R);
+      if (LowerLatin1Into(V, Buf))
+        Out->AppendString(Buf);
+      else
+        Out->AppendString(AnsiLowerCase(V));
+    }
+    return Out;
+  });
 }

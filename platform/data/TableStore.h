@@ -94,6 +94,11 @@ class TColumn {
   void Decode() const;
   // Whether every value is at hand (built in memory, or decoded).
   bool Decoded() const { return Ready(); }
+  // A decoded text column's values as they lie: every row's text one after the other, row R
+  // from TextOffsets()[R] to TextOffsets()[R + 1] (Size() + 1 offsets; a Null row is empty).
+  // Only after Decode; for scans that search the whole column at once.
+  std::string_view TextArena() const { return FArena; }
+  const uint32_t* TextOffsets() const { return FOffsets.data(); }
 
   // The Append calls are for columns built in memory. They are inline for the readers' hot
   // loops; a value of another kind than the column's is converted out of line.
@@ -221,6 +226,9 @@ class TTableStore {
   const std::vector<uint32_t>& SortedRows(const std::vector<int>& Cols) const;
   // Compares two rows over Cols as SortedRows orders them (the row ids aside): <0, 0, >0.
   int CompareRows(uint32_t A, uint32_t B, const std::vector<int>& Cols) const;
+  // The text column Col in lower case (each value as AnsiLowerCase gives it, Nulls kept), built
+  // in one pass on first use and kept with the store, for every search that ignores case.
+  const TColumn& LoweredColumn(int Col) const;
 
  private:
   struct TIndexCache;

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "PgDatabase.h"
 #include "SqliteDatabase.h"
 #include "Unicode.h"
 
@@ -108,8 +109,8 @@ std::shared_ptr<TDbConnection> ConnectDatabase(const TDatabaseRef& Ref) {
       C = OpenSqliteDatabase(Ref);
       break;
     case TDatabaseKind::PostgreSQL:
-      throw EDatabaseError("No se puede abrir la base de datos PostgreSQL '" + Ref.Shown +
-                           "': el cliente de PostgreSQL no está disponible en esta versión");
+      C = OpenPgDatabase(Ref);
+      break;
     case TDatabaseKind::Folder:
       throw EDatabaseError("'" + Ref.Shown + "' es un directorio de archivos de tabla, no una " +
                            "base de datos");

@@ -128,6 +128,14 @@ class TDbSqlTarget final : public TSqlDatabaseTarget {
   std::string QuoteName(const std::string& Name) const override {
     return FConn.Dialect().QuoteName(Name);
   }
+  std::string Call(const std::string& Name, const std::vector<std::string>& Args,
+                   const std::string& Plain) const override {
+    return FConn.Dialect().Call(Name, Args, Plain);
+  }
+  std::string Like(const std::string& Expr, const std::string& Pattern, bool Not,
+                   const std::string& Escape, const std::string& Plain) const override {
+    return FConn.Dialect().Like(Expr, Pattern, Not, Escape, Plain);
+  }
 
  private:
   TDbConnection& FConn;
@@ -186,7 +194,7 @@ TDbRelation TableRelation(TDbConnection& Conn, const std::string& TableName) {
   // order total where the key may be empty.
   for (const auto& K : T.PrimaryKey) {
     const TDbColumnInfo& C = T.Columns[T.ColumnIndex(K)];
-    R.Order.push_back({D.QuoteName(K), false, C.NotNull});
+    R.Order.push_back({D.SortColumn(D.QuoteName(K), C.Def.DataType), false, C.NotNull});
   }
   for (const auto& E : T.Identity) {
     bool InKey = false;
@@ -245,7 +253,8 @@ void TDbCursor::SetOrderColumns(const std::vector<int>& Columns) {
   FSort.clear();
   for (int C : Columns) {
     const TDbColumnInfo& Col = FRelation.Columns.at(static_cast<size_t>(C));
-    FSort.push_back({FDialect.QuoteName(Col.Def.Name), false, Col.NotNull});
+    FSort.push_back({FDialect.SortColumn(FDialect.QuoteName(Col.Def.Name), Col.Def.DataType), false,
+                     Col.NotNull});
   }
   const size_t FirstId = FRelation.Order.size() - FRelation.IdentityTerms;
   FIdentityAt.clear();

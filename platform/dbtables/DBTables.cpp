@@ -527,13 +527,14 @@ void TQuery::InternalOpen() {
   const TDatabaseRef Ref = ResolveDatabase(FDatabaseName);
   if (Ref.Kind != TDatabaseKind::Folder) {
     std::shared_ptr<TDbConnection> Conn = ConnectDatabase(Ref);
-    TDbRelation Relation = QueryRelation(*Conn, FSQL.Text());
+    TDbRelation Relation = QueryRelation(*Conn, FSQL.Text(), &FSentSQL);
     FieldDefs().Clear();
     for (const auto& C : Relation.Columns)
       FieldDefs().Add(C.Def.Name, C.Def.DataType, C.Def.Size, false);
     SetCursor(std::make_unique<TDbCursor>(*this, std::move(Conn), std::move(Relation)));
     return;
   }
+  FSentSQL.clear();
   TSelectResult R = OpenSelect(FSQL.Text(), FDatabaseName);
   FieldDefs().Clear();
   // A result's fields are never required, whether or not its values are a table's own.

@@ -122,6 +122,8 @@ class TQuery : public TDataSet {
   // The statement's lines.
   TStringList& SQL() { return FSQL; }
   const TStringList& SQL() const { return FSQL; }
+  // The statement last sent to the database for SQL (in its dialect); empty over table files.
+  const std::string& SentSQL() const { return FSentSQL; }
   // Runs a statement that returns no rows.
   void ExecSQL();
   TBookmark LookupRow(const std::vector<uint32_t>& Rows) const override;
@@ -134,6 +136,7 @@ class TQuery : public TDataSet {
  private:
   std::string FDatabaseName;
   TStringList FSQL;
+  std::string FSentSQL;
   // The rows of a table's own store the result consists of, in order, when the statement
   // selected rows of that one table with its columns as they are: the result shows them instead
   // of a copy of their values.

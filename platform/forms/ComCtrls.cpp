@@ -3,7 +3,10 @@
 
 #include "Glyphs.h"
 
+#include <QApplication>
 #include <QCalendarWidget>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
 #include <algorithm>
@@ -148,6 +151,7 @@ TDateTimePicker::TDateTimePicker(QWidget* Parent) : TControl<QDateTimeEdit>(Pare
   setMaximumDateTime(QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC));
   Write(ToQDateTime(Now()));
   connect(this, &QDateTimeEdit::dateTimeChanged, this, [this] {
+    FitText();
     if (!FWriting) Fire(OnChange, this);
   });
   UpdateFormat();
@@ -161,6 +165,8 @@ void TDateTimePicker::Write(const QDateTime& V) {
 }
 
 void TDateTimePicker::UpdateFormat() {
+  FTyped.clear();
+  FAutoSeparator = false;
   const TFormatSettings& FS = FormatSettings();
   const bool Was = FWriting;
   FWriting = true;
@@ -177,6 +183,7 @@ void TDateTimePicker::UpdateFormat() {
   }
   setDateTime(Keep);
   FWriting = Was;
+  FitText();
 }
 
 void TDateTimePicker::SetKind(TDateTimeKind V) {
@@ -211,6 +218,188 @@ void TDateTimePicker::SetDate(TDateTime V) {
 
 void TDateTimePicker::SetTime(TDateTime V) {
   Write(QDateTime(dateTime().date(), ToQDateTime(V).time(), Qt::UTC));
+}
+
+// ---- typed values
+
+namespace {
+// The widths of the fields typed into a picker of Kind, in the order they are typed: the
+// locale's short date order (day and month two digits, the year four), or hours, minutes and
+// (when the long time format shows them) seconds.
+std::vector<size_t> TypedFields(TDateTimeKind Kind, const TFormatSettings& FS) {
+  std::vector<size_t> W;
+  if (Kind == dtkTime) {
+    W = {2, 2};
+    for (char C : FS.LongTimeFormat)
+      if (C == 's' || C == 'S') return {2, 2, 2};
+    return W;
+  }
+  std::string Seen;
+  for (char C : FS.ShortDateFormat) {
+    const char L = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+    if ((L == 'd' || L == 'm' || L == 'y') && Seen.find(L) == std::string::npos) Seen += L;
+  }
+  if (Seen.size() != 3) Seen = "dmy";
+  for (char L : Seen) W.push_back(L == 'y' ? 4 : 2);
+  return W;
+}
+
+bool IsSeparatorKey(char C, const TFormatSettings& FS) {
+  return C == '/' || C == '-' || C == '.' || C == ',' || C == ':' || C == ' ' ||
+         C == FS.DateSeparator || C == FS.TimeSeparator;
+}
+}  // namespace
+
+bool TDateTimePicker::TypeChar(char C) {
+  const TFormatSettings& FS = FormatSettings();
+  const char Sep = FKind == dtkDate ? FS.DateSeparator : FS.TimeSeparator;
+  const std::vector<size_t> Widths = TypedFields(FKind, FS);
+  const size_t Field = static_cast<size_t>(std::count(FTyped.begin(), FTyped.end(), Sep));
+  const size_t Start = FTyped.rfind(Sep) == std::string::npos ? 0 : FTyped.rfind(Sep) + 1;
+  const size_t Digits = FTyped.size() - Start;
+  if (std::isdigit(static_cast<unsigned char>(C))) {
+    if (Digits >= Widths[Field]) {
+      // A full field moves on by itself; a separator typed next is the same step.
+      if (Field + 1 >= Widths.size()) return true;
+      FTyped += Sep;
+      FAutoSeparator = true;
+    } else {
+      FAutoSeparator = false;
+    }
+    FTyped += C;
+  } else if (IsSeparatorKey(C, FS)) {
+    if (FTyped.empty()) return false;
+    if (FAutoSeparator) {
+      FAutoSeparator = false;
+      return true;
+    }
+    if (Digits == 0 || Field + 1 >= Widths.size()) return true;
+    FTyped += Sep;
+  } else {
+    return false;
+  }
+  ShowTyped();
+  if (TypedComplete()) EndTyping();
+  return true;
+}
+
+bool TDateTimePicker::TypedComplete() const {
+  const TFormatSettings& FS = FormatSettings();
+  const char Sep = FKind == dtkDate ? FS.DateSeparator : FS.TimeSeparator;
+  const std::vector<size_t> Widths = TypedFields(FKind, FS);
+  const size_t Field = static_cast<size_t>(std::count(FTyped.begin(), FTyped.end(), Sep));
+  const size_t Start = FTyped.rfind(Sep) == std::string::npos ? 0 : FTyped.rfind(Sep) + 1;
+  return Field + 1 == Widths.size() && FTyped.size() - Start == Widths.back();
+}
+
+bool TDateTimePicker::ParseTyped(TDateTime& V) const {
+  const TFormatSettings& FS = FormatSettings();
+  TDateTime Part;
+  QDateTime Result;
+  if (FKind == dtkDate) {
+    if (!TryStrToDate(FTyped, Part, FS)) return false;
+    Result = QDateTime(ToQDateTime(Part).date(), dateTime().time(), Qt::UTC);
+  } else {
+    std::string T = FTyped;
+    if (T.find(FS.TimeSeparator) == std::string::npos) T += std::string(1, FS.TimeSeparator) + "00";
+    if (!TryStrToTime(T, Part, FS)) return false;
+    Result = QDateTime(dateTime().date(), ToQDateTime(Part).time(), Qt::UTC);
+  }
+  if (!Result.isValid() || Result < minimumDateTime() || Result > maximumDateTime()) return false;
+  V = ToTDateTime(Result);
+  return true;
+}
+
+bool TDateTimePicker::EndTyping() {
+  if (FTyped.empty()) return true;
+  TDateTime V;
+  const bool Ok = ParseTyped(V);
+  FTyped.clear();
+  FAutoSeparator = false;
+  if (Ok)
+    setDateTime(ToQDateTime(V));  // the user's change: OnChange runs when the value moved
+  else
+    QApplication::beep();
+  ShowValue();
+  return Ok;
+}
+
+void TDateTimePicker::DropTyped() {
+  FTyped.clear();
+  FAutoSeparator = false;
+  ShowValue();
+}
+
+void TDateTimePicker::ShowValue() {
+  const QSignalBlocker Block(lineEdit());
+  lineEdit()->setText(textFromDateTime(dateTime()));
+  FitText();
+}
+
+void TDateTimePicker::FitText() {
+  QLineEdit* E = lineEdit();
+  FitFont(E, [E] { return ShowsWholeText(E); });
+}
+
+void TDateTimePicker::resizeEvent(QResizeEvent* E) {
+  TControl<QDateTimeEdit>::resizeEvent(E);
+  FitText();
+}
+
+void TDateTimePicker::ShowTyped() {
+  const QSignalBlocker Block(lineEdit());
+  lineEdit()->setText(QStr(FTyped));
+  lineEdit()->setCursorPosition(static_cast<int>(FTyped.size()));
+  FitText();
+}
+
+void TDateTimePicker::keyPressEvent(QKeyEvent* E) {
+  const QString T = E->text();
+  const bool Plain = !(E->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+  if (Plain && T.size() == 1 && T[0].unicode() < 0x80 && TypeChar(T[0].toLatin1())) {
+    E->accept();
+    return;
+  }
+  if (!FTyped.empty()) {
+    switch (E->key()) {
+      case Qt::Key_Backspace:
+        FTyped.pop_back();
+        FAutoSeparator = false;
+        if (FTyped.empty())
+          DropTyped();
+        else
+          ShowTyped();
+        E->accept();
+        return;
+      case Qt::Key_Escape:
+        // Escape drops what was typed, and only that.
+        DropTyped();
+        E->accept();
+        return;
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        // An impossible value keeps the user in the box; a good one is taken and Enter goes on.
+        if (!EndTyping()) {
+          E->accept();
+          return;
+        }
+        break;
+      default:
+        EndTyping();
+        break;
+    }
+  }
+  TControl<QDateTimeEdit>::keyPressEvent(E);
+}
+
+void TDateTimePicker::focusOutEvent(QFocusEvent* E) {
+  EndTyping();
+  TControl<QDateTimeEdit>::focusOutEvent(E);
+}
+
+void TDateTimePicker::mousePressEvent(QMouseEvent* E) {
+  EndTyping();
+  TControl<QDateTimeEdit>::mousePressEvent(E);
 }
 
 // --------------------------------------------------------------------------------- TAnimate

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Controls.h"
 #include "DateTime.h"
@@ -44,9 +45,34 @@ class TDateTimePicker : public TControl<QDateTimeEdit> {
   void UpdateFormat();
   // Runs when the user changes the value (typing, arrows, the calendar).
   TNotifyEvent OnChange;
+  // The whole value being typed, as typed ("" when the user is not typing one).
+  const std::string& Typed() const { return FTyped; }
+
+ protected:
+  // Digits and separators typed from the keyboard make a whole value in the locale's short date
+  // (or long time) order, field by field, whatever the display format; the value is taken when
+  // the last field is complete, on Enter and when the box is left. A value that is no date or
+  // time is never taken: the box shows its last value again.
+  void keyPressEvent(QKeyEvent* E) override;
+  void focusOutEvent(QFocusEvent* E) override;
+  void mousePressEvent(QMouseEvent* E) override;
+  // A value longer than the box (a long date) shows whole in a smaller font.
+  void resizeEvent(QResizeEvent* E) override;
 
  private:
   void Write(const QDateTime& V);
+  // The typed value, its fields' widths and the parse of it.
+  bool TypeChar(char C);
+  bool ParseTyped(TDateTime& V) const;
+  bool TypedComplete() const;
+  // Takes the typed value when it is one (Accept) or drops it; shows the value again.
+  bool EndTyping();
+  void DropTyped();
+  void ShowTyped();
+  void ShowValue();
+  void FitText();
+  std::string FTyped;
+  bool FAutoSeparator = false;  // the last separator was put by a full field, not typed
   TDateTimeKind FKind = dtkDate;
   TDTDateFormat FDateFormat = dfShort;
   bool FWriting = false;

@@ -1,6 +1,9 @@
 // Colours, fonts, key codes and the exception guard shared by the controls.
 #include "Controls.h"
 
+#include <QLineEdit>
+#include <QVariant>
+
 #include <QPalette>
 
 #include "Dialogs.h"
@@ -151,6 +154,30 @@ void ApplyWidgetColor(QWidget* W, TColor C) {
     SetEnabledColor(P, QPalette::Base, Q);
   }
   W->setPalette(P);
+}
+
+void FitFont(QWidget* W, const std::function<bool()>& Fits) {
+  const char* Key = "kvFitFontSize";
+  QVariant Base = W->property(Key);
+  if (!Base.isValid()) {
+    Base = W->font().pointSizeF();
+    W->setProperty(Key, Base);
+  }
+  const double Full = Base.toDouble();
+  if (Full <= 0) return;
+  QFont F = W->font();
+  for (double Size = Full; Size >= Full * 0.75; Size -= 0.5) {
+    F.setPointSizeF(Size);
+    W->setFont(F);
+    if (Fits()) return;
+  }
+}
+
+bool ShowsWholeText(const QLineEdit* E) {
+  const QMargins M = E->textMargins();
+  // QLineEdit keeps two pixels on each side of its text.
+  const int Room = E->contentsRect().width() - M.left() - M.right() - 4;
+  return E->fontMetrics().horizontalAdvance(E->text()) <= Room;
 }
 
 void ApplyWidgetFont(QWidget* W, const TFont& F, const QFont& Base) {

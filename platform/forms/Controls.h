@@ -161,6 +161,12 @@ inline std::string StdStr(const QString& S) {
 
 // Applies a background colour to a widget (clDefault gives the parent's back).
 void ApplyWidgetColor(QWidget* W, TColor C);
+// Shrinks W's font, from the size it first had, until Fits() holds or the size is down to three
+// quarters of it: a control of a fixed width then shows its whole text (a long date, a long item).
+void FitFont(QWidget* W, const std::function<bool()>& Fits);
+// Whether the line edit E shows its whole text.
+class QLineEdit;
+bool ShowsWholeText(const QLineEdit* E);
 // Applies a font and its colour to a widget, starting from Base.
 void ApplyWidgetFont(QWidget* W, const TFont& F, const QFont& Base);
 

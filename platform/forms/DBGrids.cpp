@@ -136,6 +136,25 @@ class TTitleHeader : public QHeaderView {
                                             Text.width()));
     P->restore();
   }
+
+  // A press and release on the same title, without resizing it in between, is a click.
+  void mousePressEvent(QMouseEvent* E) override {
+    FPressed = E->button() == Qt::LeftButton ? logicalIndexAt(E->position().toPoint()) : -1;
+    FPressedSize = FPressed >= 0 ? sectionSize(FPressed) : -1;
+    QHeaderView::mousePressEvent(E);
+  }
+  void mouseReleaseEvent(QMouseEvent* E) override {
+    QHeaderView::mouseReleaseEvent(E);
+    const int Section = logicalIndexAt(E->position().toPoint());
+    const bool Click = E->button() == Qt::LeftButton && Section >= 0 && Section == FPressed &&
+                       sectionSize(Section) == FPressedSize;
+    FPressed = -1;
+    if (Click)
+      if (auto* G = qobject_cast<TDBGrid*>(parentWidget())) G->TitleClicked(Section);
+  }
+
+ private:
+  int FPressed = -1, FPressedSize = -1;
 };
 
 // The narrow column left of the rows with a marker on the current record.
@@ -690,6 +709,12 @@ void TDBGrid::mouseReleaseEvent(QMouseEvent* E) {
   if (Click) Fire(OnCellClick, FColumns.Items(I.column()));
 }
 
+void TDBGrid::TitleClicked(int Section) {
+  if (Section < 0 || Section >= FColumns.Count()) return;
+  SetSelectedIndex(Section);
+  Fire(OnTitleClick, FColumns.Items(Section));
+}
+
 void TDBGrid::mouseDoubleClickEvent(QMouseEvent* E) {
   const QModelIndex I = indexAt(E->position().toPoint());
   QTableView::mouseDoubleClickEvent(E);
@@ -697,6 +722,13 @@ void TDBGrid::mouseDoubleClickEvent(QMouseEvent* E) {
 }
 
 void TDBGrid::keyPressEvent(QKeyEvent* E) {
+  // Tab moves between the columns; Ctrl+Tab (and Ctrl+Shift+Tab) leaves the grid.
+  if ((E->key() == Qt::Key_Tab || E->key() == Qt::Key_Backtab) &&
+      (E->modifiers() & Qt::ControlModifier)) {
+    const bool Back = E->key() == Qt::Key_Backtab || (E->modifiers() & Qt::ShiftModifier);
+    QWidget::focusNextPrevChild(!Back);
+    return;
+  }
   const int OldRow = currentIndex().row();
   const bool Multi = FOptions & dgMultiSelect;
   if (Multi && E->key() == Qt::Key_Space && (E->modifiers() & Qt::ControlModifier)) {

@@ -202,6 +202,11 @@ class TDBGrid : public TControl<QTableView> {
   TKeyEvent OnKeyUp;
   // A data cell was double-clicked.
   TNotifyEvent OnDblClick;
+  // A column title was clicked (not dragged to resize); the column is current by then.
+  std::function<void(TGridColumn* Column)> OnTitleClick;
+  // What a click on the title of column Section does: that column becomes current (the record
+  // stays), then OnTitleClick runs.
+  void TitleClicked(int Section);
 
  protected:
   void currentChanged(const QModelIndex& Current, const QModelIndex& Previous) override;

@@ -292,6 +292,20 @@ void TApplication::HandleException(const std::exception& E) {
   ::HandleException(E);
 }
 
+namespace {
+// The help window: the help file's text; Escape closes it, as it closes the forms.
+class THelpWindow : public QTextBrowser {
+ protected:
+  void keyPressEvent(QKeyEvent* E) override {
+    if (E->key() == Qt::Key_Escape && E->modifiers() == Qt::NoModifier) {
+      close();
+      return;
+    }
+    QTextBrowser::keyPressEvent(E);
+  }
+};
+}  // namespace
+
 QTextBrowser* TApplication::HelpWindow() const {
   return FHelpWindow.get();
 }
@@ -316,7 +330,7 @@ bool TApplication::HelpCommand(int Command, intptr_t /*Data*/) {
   QString Contents = QString::fromUtf8(Text.str());
   if (Contents.startsWith(QChar(0xFEFF))) Contents.remove(0, 1);
   if (!FHelpWindow) {
-    FHelpWindow = std::make_unique<QTextBrowser>();
+    FHelpWindow = std::make_unique<THelpWindow>();
     FHelpWindow->setOpenExternalLinks(true);
     FHelpWindow->resize(720, 540);
   }

@@ -23,6 +23,22 @@ void DrawTriangle(QPainter& P, double S, double X, bool Left) {
   T.closeSubpath();
   P.fillPath(T, QColor(30, 30, 30));
 }
+// A triangle pointing up or down, centred.
+void DrawVerticalTriangle(QPainter& P, double S, bool Up) {
+  QPainterPath T;
+  const double Top = S * 0.3, Bottom = S * 0.7;
+  if (Up) {
+    T.moveTo(S / 2, Top);
+    T.lineTo(S * 0.2, Bottom);
+    T.lineTo(S * 0.8, Bottom);
+  } else {
+    T.moveTo(S / 2, Bottom);
+    T.lineTo(S * 0.2, Top);
+    T.lineTo(S * 0.8, Top);
+  }
+  T.closeSubpath();
+  P.fillPath(T, QColor(30, 30, 30));
+}
 }  // namespace
 
 QPixmap DrawGlyph(TGlyph G, int Size) {
@@ -78,6 +94,10 @@ QPixmap DrawGlyph(TGlyph G, int Size) {
     case TGlyph::Last:
       DrawTriangle(P, S, S * 0.3, false);
       P.fillRect(QRectF(S * 0.7, S * 0.2, S * 0.1, S * 0.6), QColor(30, 30, 30));
+      break;
+    case TGlyph::Up:
+    case TGlyph::Down:
+      DrawVerticalTriangle(P, S, G == TGlyph::Up);
       break;
     case TGlyph::Refresh: {
       P.setPen(QPen(QColor(0, 110, 0), S / 9, Qt::SolidLine, Qt::FlatCap));

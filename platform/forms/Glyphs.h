@@ -4,7 +4,8 @@
 
 #include <QPixmap>
 
-enum class TGlyph { Ok, Cancel, Help, Close, First, Prior, Next, Last, Refresh };
+// Up and Down point up and down, for buttons stacked one above the other.
+enum class TGlyph { Ok, Cancel, Help, Close, First, Prior, Next, Last, Refresh, Up, Down };
 
 // The glyph at Size × Size pixels (device-independent), transparent around the drawing.
 QPixmap DrawGlyph(TGlyph G, int Size = 16);

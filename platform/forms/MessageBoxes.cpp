@@ -2,7 +2,9 @@
 #include "MessageBoxes.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <cstdio>
 
 #include "Controls.h"
@@ -25,6 +27,17 @@ QMessageBox::Icon IconOf(TMsgDlgType Kind) {
   }
   return QMessageBox::NoIcon;
 }
+// A box is as narrow as its text; a title bar that narrow elides the title. The box is made wide
+// enough for the title and the title bar's buttons.
+void KeepTitleWhole(QMessageBox& Box) {
+  auto* Layout = qobject_cast<QGridLayout*>(Box.layout());
+  if (!Layout) return;
+  QFont TitleFont = QApplication::font("QMdiSubWindowTitleBar");
+  TitleFont.setBold(true);
+  const int Width = QFontMetrics(TitleFont).horizontalAdvance(Box.windowTitle()) + 160;
+  Layout->addItem(new QSpacerItem(Width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                  Layout->rowCount(), 0, 1, Layout->columnCount());
+}
 }  // namespace
 
 void ShowQtMessageBox(const std::string& Msg, TMsgDlgType Kind, const std::string& Detail) {
@@ -38,6 +51,7 @@ void ShowQtMessageBox(const std::string& Msg, TMsgDlgType Kind, const std::strin
   if (!Parent) Parent = QApplication::activeWindow();
   QMessageBox Box(IconOf(Kind), QStr(Application->Title()), QStr(Msg), QMessageBox::Ok, Parent);
   Box.setTextFormat(Qt::PlainText);
+  KeepTitleWhole(Box);
   if (!Detail.empty()) Box.setDetailedText(QStr(Detail));
   Box.exec();
 }

@@ -2,8 +2,10 @@
 // results of buttons.
 #include "StdCtrls.h"
 
+#include <QAbstractItemView>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QScrollBar>
 
 #include "Forms.h"
 #include "SysUtils.h"
@@ -110,6 +112,25 @@ TComboBox::TComboBox(QWidget* Parent) : TControl<QComboBox>(Parent) {
   setInsertPolicy(QComboBox::NoInsert);
   // Picking an item from the list is a user's change.
   connect(this, &QComboBox::activated, this, [this] { Fire(OnChange, this); });
+  connect(this, &QComboBox::editTextChanged, this, [this] { FitText(); });
+}
+
+void TComboBox::FitText() {
+  if (QLineEdit* E = lineEdit()) FitFont(E, [E] { return ShowsWholeText(E); });
+}
+
+void TComboBox::resizeEvent(QResizeEvent* E) {
+  TControl<QComboBox>::resizeEvent(E);
+  FitText();
+}
+
+void TComboBox::showPopup() {
+  int Longest = 0;
+  const QFontMetrics FM = view()->fontMetrics();
+  for (int I = 0; I < count(); ++I) Longest = std::max(Longest, FM.horizontalAdvance(itemText(I)));
+  // The items' own margins, the frame and room for a scroll bar.
+  view()->setMinimumWidth(Longest + 24 + view()->verticalScrollBar()->sizeHint().width());
+  TControl<QComboBox>::showPopup();
 }
 
 void TComboBox::SetStyle(TComboBoxStyle V) {
@@ -192,6 +213,11 @@ void TComboBox::SetItemIndex(int V) {
 
 TCheckBox::TCheckBox(QWidget* Parent) : TControl<QCheckBox>(Parent) {
   connect(this, &QAbstractButton::clicked, this, [this] { Fire(OnClick, this); });
+}
+
+void TCheckBox::resizeEvent(QResizeEvent* E) {
+  TControl<QCheckBox>::resizeEvent(E);
+  FitFont(this, [this] { return sizeHint().width() <= width(); });
 }
 
 TRadioButton::TRadioButton(QWidget* Parent) : TControl<QRadioButton>(Parent) {

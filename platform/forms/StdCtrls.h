@@ -115,8 +115,15 @@ class TComboBox : public TControl<QComboBox> {
  protected:
   bool eventFilter(QObject* Watched, QEvent* E) override;
   void keyPressEvent(QKeyEvent* E) override;
+  void resizeEvent(QResizeEvent* E) override;
+
+ public:
+  // The list drops down at least as wide as its longest item.
+  void showPopup() override;
 
  private:
+  // A text longer than the box shows whole in a smaller font.
+  void FitText();
   void NoteKey(const QKeyEvent* E);
   void TextEdited(const QString& Typed);
   void ConnectEditor();
@@ -135,6 +142,10 @@ class TCheckBox : public TControl<QCheckBox> {
   void SetChecked(bool V) { setChecked(V); }
   // Runs when the user clicks the box (or presses space on it).
   TNotifyEvent OnClick;
+
+ protected:
+  // A caption longer than the box shows whole in a smaller font.
+  void resizeEvent(QResizeEvent* E) override;
 };
 
 class TRadioButton : public TControl<QRadioButton> {

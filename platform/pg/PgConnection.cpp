@@ -268,6 +268,12 @@ std::string TPgParams::AddValue(const Variant& V) {
   }
 }
 
+void TPgParams::SetLastType(TPgOid Type) {
+  if (FValues.empty()) return;
+  FTypes.resize(FValues.size(), 0);
+  FTypes.back() = Type;
+}
+
 std::vector<const char*> TPgParams::Pointers() const {
   std::vector<const char*> P(FValues.size());
   for (size_t I = 0; I < FValues.size(); ++I) P[I] = FNull[I] ? nullptr : FValues[I].c_str();
@@ -352,8 +358,11 @@ void TPgConnection::Send(std::string_view Sql, const TPgParams& Params) {
     Ok = PQsendQuery(FConn.get(), Text.c_str());
   } else {
     const std::vector<const char*> Values = Params.Pointers();
-    Ok = PQsendQueryParams(FConn.get(), Text.c_str(), Params.Count(), nullptr, Values.data(),
-                           nullptr, nullptr, 0);
+    std::vector<Oid> Types(Params.Types().begin(), Params.Types().end());
+    if (!Types.empty()) Types.resize(Values.size(), 0);
+    Ok = PQsendQueryParams(FConn.get(), Text.c_str(), Params.Count(),
+                           Types.empty() ? nullptr : Types.data(), Values.data(), nullptr, nullptr,
+                           0);
   }
   if (!Ok) RaiseResultError(nullptr);
 }

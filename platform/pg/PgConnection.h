@@ -121,16 +121,22 @@ class TPgParams {
   std::string AddDateTime(TDateTime V, TFieldType T);
   // A Variant by its kind: Null/Unassigned, numbers, booleans, dates (as timestamps), text.
   std::string AddValue(const Variant& V);
+  // Gives the last value added the server's type Type (by default the server infers each
+  // parameter's type from where the statement uses it).
+  void SetLastType(TPgOid Type);
 
   int Count() const { return static_cast<int>(FValues.size()); }
   bool Empty() const { return FValues.empty(); }
   // libpq's view: one pointer per parameter, null for a Null.
   std::vector<const char*> Pointers() const;
+  // The parameters' types (0: inferred); empty when none was given.
+  const std::vector<TPgOid>& Types() const { return FTypes; }
 
  private:
   std::string Next();
   std::vector<std::string> FValues;
   std::vector<bool> FNull;
+  std::vector<TPgOid> FTypes;
 };
 
 class TPgCopy;

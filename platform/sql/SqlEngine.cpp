@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "Database.h"
+#include "DirectQuery.h"
 #include "LocalSQL.h"
 #include "SqlLexer.h"
 #include "SqlParser.h"
@@ -877,6 +878,24 @@ std::vector<uint32_t> RowIdsOf(TSqliteDatabase& Db, const std::string& Sql,
   return Rows;
 }
 
+// Whether SQLite runs Sql as one scan of its one table, finding the rows in row order (not, for
+// instance, as a union of index lookups for the terms of an OR).
+bool PlanIsOneScan(TSqliteDatabase& Db, const std::string& Sql) {
+  try {
+    TSqliteStatement Plan(Db, "EXPLAIN QUERY PLAN " + Sql, Sql);
+    int Steps = 0;
+    bool Scan = false;
+    while (Plan.Step()) {
+      const auto* D = reinterpret_cast<const char*>(sqlite3_column_text(Plan.Handle(), 3));
+      Scan = D && std::strncmp(D, "SCAN ", 5) == 0;
+      ++Steps;
+    }
+    return Steps == 1 && Scan;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 // Found (rows of S in row order, each once) in the order SQLite's ORDER BY over Cols gives them,
 // all ascending or all descending: the store's sorted order of Cols (Nulls first, numbers by
 // value, texts by their bytes), and rows with equal keys in the order they were found, which
@@ -926,6 +945,19 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
   }
   TSqliteDatabase Db;
   Db.AttachStore(SqlTableName(0), S);
+  // The search statements are evaluated over the store itself when SQLite would scan the table
+  // in row order (see DirectSelectRows); any failure is left for SQLite to report as it does.
+  std::optional<std::vector<uint32_t>> Direct;
+  const bool Ordered = !T.OrderTerms.empty();
+  if ((!Ordered || (!T.OrderKeys.empty() && !T.EveryRow)) &&
+      PlanIsOneScan(Db, Ordered ? T.UnorderedRowText : T.RowText)) {
+    try {
+      Direct = DirectSelectRows(T, *S);
+    } catch (const std::exception&) {
+      Direct.reset();
+    }
+  }
+  if (Direct && !Ordered) return Direct;
   // An order by columns all one way is the store's cached sorted order of the rows found.
   std::vector<int> Cols;
   for (const auto& K : T.OrderKeys)
@@ -936,6 +968,8 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
       // Every row, in row order, as a scan would find them: no need to ask SQLite.
       Found.resize(S->RowCount());
       for (uint32_t R = 0; R < Found.size(); ++R) Found[R] = R;
+    } else if (Direct) {
+      Found = std::move(*Direct);
     } else {
       Found = RowIdsOf(Db, T.UnorderedRowText, Original);
     }

@@ -463,8 +463,10 @@ class TTranslator {
     X.Type = ftBoolean;
     if (E.Op == "LIKE") {
       X.Sql = "(" + A.Sql + (E.Not ? " NOT LIKE " : " LIKE ") + B.Sql;
-      if (E.Args.size() > 2) X.Sql += " ESCAPE " + Operand(*E.Args[2], true).Sql;
+      const std::string Escape = E.Args.size() > 2 ? Operand(*E.Args[2], true).Sql : "";
+      if (!Escape.empty()) X.Sql += " ESCAPE " + Escape;
       X.Sql += ")";
+      if (FTarget) X.Sql = FTarget->Like(A.Sql, B.Sql, E.Not, Escape, X.Sql);
     } else {
       X.Sql = "(" + A.Sql + " " + E.Op + " " + B.Sql + ")";
     }
@@ -609,9 +611,11 @@ class TTranslator {
     X.Sql = std::string(F->SqlName) + "(";
     if (CountStar) X.Sql += "*";
     if (E.Distinct) X.Sql += "DISTINCT ";
+    std::vector<std::string> Args;
     for (int I = 0; I < N; ++I) {
       TX A = Expr(*E.Args[I]);
       X.Sql += (I ? ", " : "") + A.Sql;
+      Args.push_back(A.Sql);
       if (I == 0 && A.Cls == TXClass::Column &&
           (((E.Op == "MIN" || E.Op == "MAX") && N == 1 && A.Type != ftBoolean) ||
            (E.Op == "ABS" && IsNumberColumnType(A.Type)))) {
@@ -621,7 +625,12 @@ class TTranslator {
       }
     }
     X.Sql += ")";
+    if (FTarget && !IsAggregateName(E.Op) && !E.Distinct) X.Sql = FTarget->Call(E.Op, Args, X.Sql);
     return X;
+  }
+
+  static bool IsAggregateName(const std::string& Op) {
+    return Op == "COUNT" || Op == "SUM" || Op == "AVG" || Op == "MIN" || Op == "MAX";
   }
 };
 

@@ -76,6 +76,23 @@ class TSqlTarget {
   virtual std::string BooleanConstant(bool V) const = 0;
   // Expr IS NULL (IS NOT NULL when Not), Expr having type T.
   virtual std::string NullTest(const std::string& Expr, TFieldType T, bool Not) const = 0;
+  // A call of a scalar function of the local SQL (its name in capitals, the arguments' SQL), as
+  // the database computes it with the same meaning; Plain is the call as written for SQLite.
+  virtual std::string Call(const std::string& Name, const std::vector<std::string>& Args,
+                           const std::string& Plain) const {
+    (void)Name;
+    (void)Args;
+    return Plain;
+  }
+  // A [NOT] LIKE with the local SQL's meaning; Plain is the comparison as written for SQLite.
+  virtual std::string Like(const std::string& Expr, const std::string& Pattern, bool Not,
+                           const std::string& Escape, const std::string& Plain) const {
+    (void)Expr;
+    (void)Pattern;
+    (void)Not;
+    (void)Escape;
+    return Plain;
+  }
 };
 
 // Translates a parsed SELECT. Raises ESQLError naming the token and its position for an

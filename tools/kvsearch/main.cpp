@@ -47,6 +47,8 @@ class TStatus {
 
 bool IsDatabaseName(const std::string& Name) {
   try {
+    // A SQLite file or a server is tried when opened, and its error says what failed.
+    if (ResolveDatabase(Name).Kind != TDatabaseKind::Folder) return true;
     DatabaseDirectory(Name);
     return true;
   } catch (const std::exception&) {
@@ -137,6 +139,8 @@ int Run(const TSearchOptions& Opt) {
       Info << "filter: " << Searched->Filter() << '\n';
     else
       Info << "sql: " << Find.SQLQuery()->SQL().Text();
+    if (Results != Searched.get() && !Find.SQLQuery()->SentSQL().empty())
+      Info << "sent: " << Find.SQLQuery()->SentSQL() << '\n';
     Info.flush();
   }
 
