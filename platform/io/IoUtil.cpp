@@ -226,9 +226,18 @@ std::string SiblingName(const std::string& Target, const std::string& Ext) {
   static std::atomic<unsigned> Counter{0};
   const size_t Slash = Target.find_last_of('/');
   const std::string Dir = Slash == std::string::npos ? std::string() : Target.substr(0, Slash + 1);
-  const std::string Name = Slash == std::string::npos ? Target : Target.substr(Slash + 1);
-  return Dir + "." + Name + ".tmp" + std::to_string(::getpid()) + "-" + HostTag() + "_" +
-         std::to_string(Counter++) + Ext;
+  std::string Name = Slash == std::string::npos ? Target : Target.substr(Slash + 1);
+  const std::string Tail = ".tmp" + std::to_string(::getpid()) + "-" + HostTag() + "_" +
+                           std::to_string(Counter++) + Ext;
+  // A name the file system takes must get a temporary beside it: the copy of the name is cut to
+  // fit the 255 bytes of one name (at a character's start); the tail alone keeps it unique.
+  constexpr size_t MaxName = 255;
+  if (1 + Name.size() + Tail.size() > MaxName) {
+    size_t Keep = MaxName > 1 + Tail.size() ? MaxName - 1 - Tail.size() : 0;
+    while (Keep > 0 && (static_cast<unsigned char>(Name[Keep]) & 0xC0) == 0x80) --Keep;
+    Name.resize(Keep);
+  }
+  return Dir + "." + Name + Tail;
 }
 
 void RemoveStaleTemporaries(const std::string& Dir) {

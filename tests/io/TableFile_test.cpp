@@ -350,6 +350,23 @@ TEST(SaveFailure, FilesOfOneTableAreReplacedAllOrNone) {
   EXPECT_EQ((std::vector<std::string>{"t.sch", "t.txt"}), Dir.Entries());
 }
 
+// A target name as long as the file system takes (ASCII, or cut inside a two-byte character)
+// still gets its temporary beside it, and the saved file replaces the target.
+TEST(SaveFailure, TheLongestNameAFolderTakesIsSaved) {
+  TScratchDir Dir;
+  for (const std::string& Stem : {std::string(251, 'a'), std::string(232, 'b') + "ñññññññññ"}) {
+    const std::string Target = Dir.File(Stem + ".db");
+    ASSERT_LE(Stem.size() + 3, 255u);
+    {
+      TTempFile Db(Target, ".db");
+      EXPECT_LE(Db.Path().size() - Dir.File("").size(), 255u);
+      WriteFileBytes(Db.Path(), "new");
+      TTempFile::CommitAll({&Db});
+    }
+    EXPECT_EQ("new", ReadFileBytes(Target));
+  }
+}
+
 TEST(SaveFailure, MissingDirectoryOrAFileOnThePathNamesTheFileAndTheCause) {
   TScratchDir Dir;
   WriteFileBytes(Dir.File("plain"), "x");
