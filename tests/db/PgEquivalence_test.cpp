@@ -6,16 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "SysUtils.h"
-#include "db/SqliteTestDb.h"
+#include "db/EquivalenceCorpus.h"
 #include "pg/PgTestServer.h"
 
 namespace {
-
-const std::vector<std::string> kTexts = {
-    "Straße",  "STRASSE",    "STRAẞE 5", "ﬁn",       "FIN",      "La ﬁnca",  "ΟΔΟΣ",   "οδοσ",
-    "AΣ",      "aς",         "İSTANBUL", "i̇stanbul", "ISTANBUL", "ıstanbul", "ÁNGEL",  "ángel",
-    "ANGEL",   "CAF\xC9",    "caf\xC9",  "café",     "CAFÉ",     "a\xFF",    "Madrid", "madrid",
-    "O'Brien", "MADRIDEJOS", "zeta",     "Ma%d_rid", "",         "Lima"};
 
 // A text as a UTF-8 database holds it: bytes that are not UTF-8 read as Latin-1.
 std::string Storable(const std::string& S) {
@@ -41,190 +35,36 @@ std::string Storable(const std::string& S) {
   return Out;
 }
 
-class PgEquivalence : public ::testing::Test {
+class PgEquivalence : public equivalence::TCorpus {
  protected:
   pgtest::TScratchDatabase Db;
-  TMemDataSet Mem;
-  std::unique_ptr<TTable> Table;
+
+  std::string Stored(const std::string& S) const override { return Storable(S); }
 
   void SetUp() override {
-    Mem.FieldDefs().Add("Id", ftInteger);
-    Mem.FieldDefs().Add("T", ftString, 30);
-    Mem.FieldDefs().Add("N", ftInteger);
-    Mem.FieldDefs().Add("F", ftFloat);
-    Mem.FieldDefs().Add("D", ftDate);
-    Mem.FieldDefs().Add("W", ftDateTime);
-    Mem.FieldDefs().Add("B", ftBoolean);
-    Mem.FieldDefs().Add("M", ftCurrency);
-    Mem.CreateDataSet();
-    const Variant Null = Variant::Null();
-    for (size_t I = 0; I < kTexts.size(); ++I) {
-      const int K = static_cast<int>(I);
-      Mem.AppendRecord({K + 1, Variant(Storable(kTexts[I])), K % 5 == 0 ? Null : Variant(K % 7),
-                        K % 6 == 1 ? Null : Variant(K * 0.75),
-                        Variant(EncodeDate(2024, 1, 1 + K % 9)),
-                        Variant(TDateTime(EncodeDate(2023, 12, 30).Val + K * 0.3)),
-                        K % 4 == 3 ? Null : Variant(K % 2 == 0), Variant::Currency(K * 10.25)});
-    }
-    Mem.SetPrimaryKey({"Id"});
-    TTable Target;
-    Target.SetDatabaseName(Db.Uri());
-    Target.SetTableName("mixed");
-    EXPECT_EQ(static_cast<int>(kTexts.size()), Target.BatchMove(&Mem, batCopy));
+    CopyInto(Db.Uri());
     // Rows of a table without key have no lasting place on the server (an update moves them):
     // the key keeps the order of the records as the in-memory dataset has it.
     TPgConnection(Db.Uri()).Exec("ALTER TABLE mixed ADD PRIMARY KEY (\"Id\")");
     Table = OpenTable(Db.Uri(), "mixed");
   }
-
-  static std::vector<int> Filtered(TDataSet& DS, const std::string& Filter, TFilterOptions O) {
-    DS.SetFiltered(false);
-    DS.SetFilterOptions(O);
-    DS.SetFilter(Filter);
-    DS.SetFiltered(true);
-    std::vector<int> Ids;
-    for (DS.First(); !DS.Eof(); DS.Next()) Ids.push_back(DS.FieldByName("Id")->AsInteger());
-    EXPECT_EQ(static_cast<int>(Ids.size()), DS.RecordCount());
-    DS.SetFiltered(false);
-    return Ids;
-  }
-  static std::vector<int> Stepped(TDataSet& DS, bool Forward) {
-    std::vector<int> Ids;
-    if (Forward)
-      for (bool Ok = DS.FindFirst(); Ok; Ok = DS.FindNext())
-        Ids.push_back(DS.FieldByName("Id")->AsInteger());
-    else
-      for (bool Ok = DS.FindLast(); Ok; Ok = DS.FindPrior())
-        Ids.insert(Ids.begin(), DS.FieldByName("Id")->AsInteger());
-    return Ids;
-  }
-
-  void Compare(const std::string& Filter, TFilterOptions O) {
-    SCOPED_TRACE(Filter + " options " + std::to_string(O));
-    const std::vector<int> Want = Filtered(Mem, Filter, O);
-    EXPECT_EQ(Want, Filtered(*Table, Filter, O));
-    EXPECT_EQ(Want, Stepped(*Table, true));
-    EXPECT_EQ(Want, Stepped(*Table, false));
-  }
 };
 
 TEST_F(PgEquivalence, TextComparisonsWithAndWithoutCase) {
-  const std::vector<std::string> Constants = {
-      "straße",   "STRASSE", "ﬁn",       "οδος",     "aσ",    "i̇stanbul",
-      "istanbul", "ángel",   "caf\xC9",  "CAFÉ",     "A\xFF", "MADRID",
-      "Z",        "ΟΔΟΣ*",   "STRA*",    "İ*",       "CAF*",  "ı*",
-      "a\xFF*",   "*",       "O''Brien", "Ma%d_rid", "Ma%*",  "x'') or (''1''=''1"};
-  for (const std::string& K : Constants)
-    for (const char* Op : {"=", "<>", "<", ">=", ">", "<="})
-      for (TFilterOptions O : {0u, unsigned(foCaseInsensitive), unsigned(foNoPartialCompare),
-                               unsigned(foCaseInsensitive | foNoPartialCompare)})
-        Compare(std::string("T ") + Op + " '" + Storable(K) + "'", O);
+  TextComparisonsWithAndWithoutCase();
 }
 TEST_F(PgEquivalence, NumbersDatesBooleansNullsAndConnectors) {
-  const char* Filters[] = {
-      "N > 2",
-      "N = '3'",
-      "N <= 3.5",
-      "F >= 2.25",
-      "F < '7,5'",
-      "3 < N",
-      "N = NULL",
-      "N <> NULL",
-      "N > NULL",
-      "T = NULL",
-      "T <> ''",
-      "T = ''",
-      "D = '03/01/2024'",
-      "D > '05/01/2024'",
-      "W < '31/12/2023 12:00:00'",
-      "W >= '01/01/2024'",
-      "B = true",
-      "B <> 'false'",
-      "B = NULL",
-      "M > '100,5'",
-      "M = 51.25",
-      "not N > 2",
-      "not (T = 'Lima' or N = 1)",
-      "N > 1 and not B = true",
-      "(N = 1 or F > 12) and not T = 'zeta'",
-      "N < F",
-      "F > N and B = false",
-      "[T] = 'Madrid'",
-      "not (N = NULL)",
-      "not T = ''",
-  };
-  for (const char* F : Filters)
-    for (TFilterOptions O : {0u, unsigned(foCaseInsensitive)}) Compare(F, O);
+  NumbersDatesBooleansNullsAndConnectors();
 }
 TEST_F(PgEquivalence, WrongFiltersRaiseTheSameMessages) {
-  for (const char* F : {"Nope = 1", "N = 'abc'", "T = true", "N = T", "N >", "(N = 1"}) {
-    std::string Want, Got;
-    try {
-      Mem.SetFilter(F);
-    } catch (const EDatabaseError& E) {
-      Want = E.Message();
-    }
-    try {
-      Table->SetFilter(F);
-    } catch (const EDatabaseError& E) {
-      Got = E.Message();
-    }
-    EXPECT_FALSE(Want.empty()) << F;
-    EXPECT_EQ(Want, Got) << F;
-    EXPECT_EQ("", Table->Filter()) << "a wrong filter leaves the previous one";
-  }
+  WrongFiltersRaiseTheSameMessages();
 }
 TEST_F(PgEquivalence, LocateAndLookupFindTheSameRecord) {
-  const struct {
-    const char* Fields;
-    Variant Values;
-    TLocateOptions Options;
-  } Cases[] = {
-      {"T", Variant("madrid"), 0},
-      {"T", Variant("madrid"), loCaseInsensitive},
-      {"T", Variant("MAD"), loPartialKey | loCaseInsensitive},
-      {"T", Variant("ﬁ"), loPartialKey},
-      {"T", Variant("STRASSE"), loCaseInsensitive},
-      {"T", Variant(""), 0},
-      {"N", Variant(3), 0},
-      {"N", Variant("4"), 0},
-      {"N", Variant::Null(), 0},
-      {"F", Variant(7.5), 0},
-      {"D", Variant(EncodeDate(2024, 1, 4)), 0},
-      {"B", Variant(true), 0},
-  };
-  for (const auto& C : Cases) {
-    SCOPED_TRACE(C.Fields + std::string(" ") + C.Values.AsString());
-    const bool Found = Mem.Locate(C.Fields, C.Values, C.Options);
-    EXPECT_EQ(Found, Table->Locate(C.Fields, C.Values, C.Options));
-    if (Found) {
-      EXPECT_EQ(Mem.RecNo(), Table->RecNo());
-    }
-    EXPECT_EQ(Mem.Lookup(C.Fields, C.Values, "Id").AsString(),
-              Table->Lookup(C.Fields, C.Values, "Id").AsString());
-  }
-  Variant Two = VarArrayCreate(0, 1);
-  Two[0] = 2;
-  Two[1] = std::string("madrid");
-  EXPECT_TRUE(Table->Locate("N;T", Two, loCaseInsensitive));
-  EXPECT_EQ("madrid", Table->FieldByName("T")->AsString());
-  const Variant Both = Table->Lookup("Id", 24, "T;N");
-  EXPECT_EQ("madrid", Both[0].AsString());
-  EXPECT_EQ(2, Both[1].AsInteger());
-  EXPECT_THROW(Table->Locate("N", std::string("abc"), 0), EDatabaseError);
-  EXPECT_THROW(Table->Locate("N;T", 1, 0), EDatabaseError);
+  LocateAndLookupFindTheSameRecord();
 }
 TEST_F(PgEquivalence, EmptyTextsAreEmptyValues) {
   TPgConnection(Db.Uri()).Exec("UPDATE mixed SET \"T\" = '' WHERE \"Id\" IN (3, 4)");
-  for (const char* F : {"T = ''", "T = NULL", "T <> ''", "T < 'b'", "T <= 'b'", "T <> 'x'"}) {
-    const std::vector<int> Ids = Filtered(*Table, F, 0);
-    const bool Empty = std::string(F) == "T = ''" || std::string(F) == "T = NULL";
-    for (int Id : {3, 4})
-      EXPECT_EQ(Empty, std::find(Ids.begin(), Ids.end(), Id) != Ids.end()) << F << " " << Id;
-  }
-  ASSERT_TRUE(Table->Locate("T", Variant::Null(), 0));
-  EXPECT_EQ(3, Table->FieldByName("Id")->AsInteger());
-  EXPECT_TRUE(Table->FieldByName("T")->IsNull());
+  EmptyTextsAreEmptyValues();
 }
 
 }  // namespace
