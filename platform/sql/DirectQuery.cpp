@@ -279,11 +279,16 @@ void ContainsScan(const TColumn& Col, std::string_view Needle, std::vector<uint8
 // them (the first table's rows in row order, each table's matches in row order after it).
 struct TTuples {
   size_t Count = 0;
-  // Rows[K][I]: the row of table K in joined row I (kNoRow: no match, the joined row is dropped).
-  // Empty for the first table while joined row I is its row I.
-  std::vector<std::vector<uint32_t>> Rows;
-  uint32_t Row(size_t K, size_t I) const {
-    return Rows[K].empty() ? static_cast<uint32_t>(I) : Rows[K][I];
+  // Of[K][I]: the row of table K in joined row I (kNoRow: no match, the joined row is dropped).
+  // Null for the first table while joined row I is its row I. It points into Own[K], or into
+  // the kept map of a lookup of the first table's rows (no copy).
+  std::vector<const uint32_t*> Of;
+  std::vector<std::vector<uint32_t>> Own;
+  explicit TTuples(size_t Tables) : Of(Tables, nullptr), Own(Tables) {}
+  uint32_t Row(size_t K, size_t I) const { return Of[K] ? Of[K][I] : static_cast<uint32_t>(I); }
+  void SetOwn(size_t K, std::vector<uint32_t> Rows) {
+    Own[K] = std::move(Rows);
+    Of[K] = Own[K].data();
   }
 };
 
@@ -336,8 +341,8 @@ class TProgram {
         break;
     }
     // A condition on one table: its truth over that table's rows, taken by each joined row.
-    const std::vector<uint32_t>& Rows = FTuples.Rows[S.Table];
-    if (Rows.empty()) return Leaf(S, Out);
+    const uint32_t* Rows = FTuples.Of[S.Table];
+    if (!Rows) return Leaf(S, Out);
     std::vector<uint8_t> Own;
     Leaf(S, Own);
     Out.resize(N);
@@ -486,8 +491,9 @@ std::shared_ptr<const TJoinMap> BuildJoinMap(const std::vector<const TTableStore
   struct TRun {
     uint32_t Begin, End;
   };
-  std::unordered_map<double, TRun> ByNumber;
-  std::unordered_map<std::string_view, TRun> ByText;
+  std::vector<TRun> Runs;
+  std::vector<double> Keys;  // of the runs, for number keys
+  std::unordered_map<std::string_view, uint32_t> ByText;
   const bool Text = CK.Kind() == TStorageKind::String;
   for (size_t I = 0; I < Sorted.size();) {
     size_t J = I + 1;
@@ -496,15 +502,34 @@ std::shared_ptr<const TJoinMap> BuildJoinMap(const std::vector<const TTableStore
       continue;
     }
     while (J < Sorted.size() && SameKey(CK, Sorted[I], CK, Sorted[J])) ++J;
-    const TRun Run{static_cast<uint32_t>(I), static_cast<uint32_t>(J)};
     if (Text) {
-      ByText.emplace(CK.Str(Sorted[I]), Run);
+      ByText.emplace(CK.Str(Sorted[I]), static_cast<uint32_t>(Runs.size()));
     } else {
       const double V = NumberAt(CK, Sorted[I]);
-      ByNumber.emplace(V == 0 ? 0.0 : V, Run);  // -0 and 0 are one key
+      Keys.push_back(V == 0 ? 0.0 : V);  // -0 and 0 are one key
     }
+    Runs.push_back({static_cast<uint32_t>(I), static_cast<uint32_t>(J)});
     I = J;
   }
+  // Whole numbers of a compact range (the usual keys) are found by their place in it; other
+  // numbers through a hash map.
+  bool Dense = !Text && !Keys.empty();
+  double Low = 0;
+  std::vector<uint32_t> Slots;
+  if (Dense) {
+    Low = Keys.front();
+    const double Span = Keys.back() - Low;
+    Dense = Span < 4.0 * static_cast<double>(Keys.size()) + 1024 && Span < double(1 << 26);
+    for (size_t I = 0; I < Keys.size() && Dense; ++I) Dense = Keys[I] == std::floor(Keys[I]);
+    if (Dense) {
+      Slots.assign(static_cast<size_t>(Span) + 1, kNoRow);
+      for (size_t I = 0; I < Keys.size(); ++I)
+        Slots[static_cast<size_t>(Keys[I] - Low)] = static_cast<uint32_t>(I);
+    }
+  }
+  std::unordered_map<double, uint32_t> ByNumber;
+  if (!Text && !Dense)
+    for (size_t I = 0; I < Keys.size(); ++I) ByNumber.emplace(Keys[I], static_cast<uint32_t>(I));
   auto Map = std::make_shared<TJoinMap>();
   const size_t N = P.RowCount();
   Map->Start.resize(N + 1);
@@ -513,15 +538,20 @@ std::shared_ptr<const TJoinMap> BuildJoinMap(const std::vector<const TTableStore
   for (size_t R = 0; R < N; ++R) {
     Map->Start[R] = static_cast<uint32_t>(Map->Rows.size());
     if (IsNullValue(PK, R)) continue;
-    const TRun* Run = nullptr;
+    uint32_t Found = kNoRow;
     if (Text) {
       auto It = ByText.find(PK.Str(R));
-      if (It != ByText.end()) Run = &It->second;
+      if (It != ByText.end()) Found = It->second;
+    } else if (Dense) {
+      const double At = NumberAt(PK, R) - Low;
+      if (At >= 0 && At < static_cast<double>(Slots.size()) && At == std::floor(At))
+        Found = Slots[static_cast<size_t>(At)];
     } else {
       const double V = NumberAt(PK, R);
       auto It = ByNumber.find(V == 0 ? 0.0 : V);
-      if (It != ByNumber.end()) Run = &It->second;
+      if (It != ByNumber.end()) Found = It->second;
     }
+    const TRun* Run = Found == kNoRow ? nullptr : &Runs[Found];
     if (!Run) continue;
     const size_t Before = Map->Rows.size();
     for (uint32_t I = Run->Begin; I < Run->End; ++I) {
@@ -756,38 +786,49 @@ bool ReadJoin(const TSqlSelect& Sel, TJoinPlan& Plan) {
   return Queue.size() == NT && std::all_of(Used.begin(), Used.end(), [](bool U) { return U; });
 }
 
-// The joined rows (see TTuples) of the links of Plan, before any condition.
-TTuples JoinRows(const TJoinPlan& Plan, const std::vector<std::shared_ptr<const TTableStore>>& S) {
-  TTuples T;
+// The joined rows (see TTuples) of the links of Plan, before any condition; Maps keeps the maps
+// they point into.
+TTuples JoinRows(const TJoinPlan& Plan, const std::vector<std::shared_ptr<const TTableStore>>& S,
+                 std::vector<std::shared_ptr<const TJoinMap>>& Maps) {
+  const size_t NT = Plan.Stores.size();
+  TTuples T(NT);
   T.Count = Plan.Stores[0]->RowCount();
-  T.Rows.resize(Plan.Stores.size());
   for (const TJoinPlan::TLink& L : Plan.Links) {
-    const auto Map =
-        JoinMaps().Get({S[L.Parent], S[L.Table]}, {L.ParentCols, L.Cols}, &BuildJoinMap);
-    if (Map->Start.empty()) {
+    Maps.push_back(
+        JoinMaps().Get({S[L.Parent], S[L.Table]}, {L.ParentCols, L.Cols}, &BuildJoinMap));
+    const TJoinMap& Map = *Maps.back();
+    if (Map.Start.empty()) {
       // At most one match each: the joined rows stay, those without a match are dropped later.
-      std::vector<uint32_t>& Own = T.Rows[L.Table];
-      Own.resize(T.Count);
-      for (size_t I = 0; I < T.Count; ++I) {
-        const uint32_t P = T.Row(L.Parent, I);
-        Own[I] = P == kNoRow ? kNoRow : Map->Rows[P];
+      if (!T.Of[L.Parent]) {
+        T.Of[L.Table] = Map.Rows.data();
+        continue;
       }
+      std::vector<uint32_t> Own(T.Count);
+      for (size_t I = 0; I < T.Count; ++I) {
+        const uint32_t P = T.Of[L.Parent][I];
+        Own[I] = P == kNoRow ? kNoRow : Map.Rows[P];
+      }
+      T.SetOwn(L.Table, std::move(Own));
       continue;
     }
     // Several matches: each joined row becomes one per match, in the match's row order.
-    TTuples Next;
-    Next.Rows.resize(T.Rows.size());
+    std::vector<std::vector<uint32_t>> Next(NT);
+    size_t Count = 0;
     for (size_t I = 0; I < T.Count; ++I) {
       const uint32_t P = T.Row(L.Parent, I);
       if (P == kNoRow) continue;
-      for (uint32_t M = Map->Start[P]; M < Map->Start[P + 1]; ++M) {
-        for (size_t K = 0; K < T.Rows.size(); ++K)
-          if (K != L.Table && (K == 0 || !T.Rows[K].empty())) Next.Rows[K].push_back(T.Row(K, I));
-        Next.Rows[L.Table].push_back(Map->Rows[M]);
-        ++Next.Count;
+      for (uint32_t M = Map.Start[P]; M < Map.Start[P + 1]; ++M) {
+        for (size_t K = 0; K < NT; ++K)
+          if (K != L.Table && (K == 0 || T.Of[K])) Next[K].push_back(T.Row(K, I));
+        Next[L.Table].push_back(Map.Rows[M]);
+        ++Count;
       }
     }
-    T = std::move(Next);
+    TTuples Joined(NT);
+    Joined.Count = Count;
+    for (size_t K = 0; K < NT; ++K)
+      if (K == 0 || K == L.Table || T.Of[K]) Joined.SetOwn(K, std::move(Next[K]));
+    T = std::move(Joined);
   }
   return T;
 }
@@ -840,7 +881,8 @@ std::shared_ptr<TTableStore> SelectJoin(const TSqlTranslation& T, TSqlTableSourc
 
   for (const TStep& S : Plan.Steps)
     if (S.Col) S.Col->Decode();
-  const TTuples Tuples = JoinRows(Plan, Stores);
+  std::vector<std::shared_ptr<const TJoinMap>> Maps;
+  const TTuples Tuples = JoinRows(Plan, Stores, Maps);
   std::vector<uint8_t> Truth;
   if (Plan.Root >= 0) {
     const TProgram Program(std::move(Plan.Steps), Tuples);
@@ -850,7 +892,7 @@ std::shared_ptr<TTableStore> SelectJoin(const TSqlTranslation& T, TSqlTableSourc
   for (size_t I = 0; I < Tuples.Count; ++I) {
     if (!Truth.empty() && Truth[I] != kTrue) continue;
     bool All = true;
-    for (size_t K = 1; K < NT && All; ++K) All = Tuples.Rows[K][I] != kNoRow;
+    for (size_t K = 1; K < NT && All; ++K) All = Tuples.Of[K][I] != kNoRow;
     if (All) Found.push_back(static_cast<uint32_t>(I));
   }
   // SQLite's loops find the joined rows in the order of their rows, outermost table first:
@@ -861,7 +903,11 @@ std::shared_ptr<TTableStore> SelectJoin(const TSqlTranslation& T, TSqlTableSourc
   if (*Loops != Made)
     for (auto It = Loops->rbegin(); It != Loops->rend(); ++It) {
       const size_t K = *It;
-      CountingSort(Found, Stores[K]->RowCount(), [&](uint32_t I) { return Tuples.Row(K, I); });
+      auto Key = [&](uint32_t I) { return Tuples.Row(K, I); };
+      if (std::is_sorted(Found.begin(), Found.end(),
+                         [&](uint32_t A, uint32_t B) { return Key(A) < Key(B); }))
+        continue;
+      CountingSort(Found, Stores[K]->RowCount(), Key);
     }
   // SQLite's sort keeps rows with equal keys in the order it found them; descending reverses
   // the groups of equal keys, not the rows within them.
@@ -935,9 +981,8 @@ std::optional<std::vector<uint32_t>> DirectSelectRows(const TSqlTranslation& T,
   if (Root < 0) return std::nullopt;
   for (const TStep& S : Steps)
     if (S.Col) S.Col->Decode();
-  TTuples Tuples;
+  TTuples Tuples(1);
   Tuples.Count = N;
-  Tuples.Rows.resize(1);
   const TProgram Program(std::move(Steps), Tuples);
   std::vector<uint8_t> Truth;
   Program.Run(Root, Truth);
