@@ -60,6 +60,13 @@ void WriteTables(const std::string& Dir) {
   for (int R = 0; R < 12; ++R) P.AppendRow({R % 10, Name()});
   SaveTableFile(Dir + "/p.db", P);
 
+  // Keys far apart (and one not whole), found through a hash map rather than by their place.
+  TTableStore K;
+  K.AddColumn({"Code", ftFloat, 0, false});
+  K.AddColumn({"Label", ftString, 10, false});
+  for (double Code : {7.0, 250.0, 99999.0, 2.5, 250.0, -0.0, 480.0}) K.AppendRow({Code, Name()});
+  SaveTableFile(Dir + "/k.db", K);
+
   TTableStore O;
   O.AddColumn({"OrderNo", ftInteger, 0, true});
   O.AddColumn({"CustNo", ftFloat, 0, false});
@@ -182,6 +189,14 @@ TEST_F(DirectJoin, ChainsRepeatedKeysAndWhatStaysWithSqlite) {
         "Select * From \"o.db\",\"p.db\" Where (\"p.db\".\"Description\" like \"%a%\") and "
         "(\"o.db\".\"Part\"=\"p.db\".\"Part\")" +
         std::string(Order));
+  // Keys far apart; a key of two columns.
+  Expect("Select * From \"o.db\",\"k.db\" Where (\"o.db\".\"OrderNo\"=\"k.db\".\"Code\")");
+  Expect(
+      "Select * From \"o.db\",\"k.db\" Where (\"k.db\".\"Label\" IS NOT NULL ) and "
+      "(\"o.db\".\"Amount\"=\"k.db\".\"Code\") Order by \"k.db\".\"Label\" ASC");
+  Expect(
+      "Select * From \"o.db\",\"p.db\" Where (\"o.db\".\"Part\"=\"p.db\".\"Part\" and "
+      "\"o.db\".\"City\"=\"p.db\".\"Description\")");
   // Outside the family: SQLite runs them.
   Expect("Select * From \"o.db\",\"c.db\" Where \"o.db\".\"CustNo\">\"c.db\".\"CustNo\"", false);
   Expect("Select * From \"o.db\",\"c.db\" Where \"o.db\".\"Amount\"=5", false);
