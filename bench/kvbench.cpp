@@ -489,7 +489,7 @@ void RegisterContains() {
       TDataSource Source;
       Source.SetDataSet(T.get());
       int Count = 0;
-      for (auto _ : S) {
+      auto Search = [&] {
         TKVFind Find;
         Find.SetPDataSet(T.get());
         Find.SetCaseSensitive(false);
@@ -498,8 +498,16 @@ void RegisterContains() {
         Find.SetpDataSource(&Source);
         Find.SetFiltered(true);
         Count = Find.Results()->RecordCount();
-      }
-      Notes[Name] = std::to_string(Count) + " filas";
+      };
+      // After the opening lines the table is loaded afresh: the first search decodes the
+      // columns it reads and builds their lowered copies, kept with the store for every later
+      // search. Timed on its own.
+      const auto Start = std::chrono::steady_clock::now();
+      Search();
+      const double First =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+      for (auto _ : S) Search();
+      Notes[Name] = std::to_string(Count) + " filas; la primera " + FormatSeconds(First);
     })->Iterations(5);
   }
 }
