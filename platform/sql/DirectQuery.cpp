@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 
@@ -829,7 +830,8 @@ TTuples JoinRows(const TJoinPlan& Plan, const std::vector<std::shared_ptr<const 
         for (size_t K = 0; K < NT; ++K)
           if (K != L.Table && (K == 0 || T.Of[K])) Next[K].push_back(T.Row(K, I));
         Next[L.Table].push_back(Map.Rows[M]);
-        ++Count;
+        // Joined rows are numbered by 32 bits, as a store's rows are: more go to SQLite.
+        if (++Count >= kNoRow) throw std::length_error("demasiadas filas unidas");
       }
     }
     TTuples Joined(NT);
