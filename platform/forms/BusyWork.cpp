@@ -20,6 +20,11 @@ int& Delay() {
   return Ms;
 }
 
+std::function<void(TProgressWindow&)>& ShownHook() {
+  static std::function<void(TProgressWindow&)> H;
+  return H;
+}
+
 TBusyWork*& Innermost() {
   static TBusyWork* W = nullptr;
   return W;
@@ -124,6 +129,10 @@ void TBusyWork::SetDelayMs(int Ms) {
   Delay() = std::max(Ms, 0);
 }
 
+void TBusyWork::SetOnWindowShown(std::function<void(TProgressWindow&)> Hook) {
+  ShownHook() = std::move(Hook);
+}
+
 bool TBusyWork::Report(const TProgress& P) {
   if (!FWindow) {
     if (std::chrono::steady_clock::now() - FStart < std::chrono::milliseconds(Delay())) return true;
@@ -139,6 +148,7 @@ bool TBusyWork::Report(const TProgress& P) {
     FWindow->Show(P);
     FWindow->show();
     FWindow->raise();
+    if (ShownHook()) ShownHook()(*FWindow);
   } else if (!FWindow->Cancelled()) {
     FWindow->Show(P);
   }

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -66,6 +67,9 @@ class TBusyWork {
   // How long work runs before its window shows (300 ms; tests set 0).
   static int DelayMs();
   static void SetDelayMs(int Ms);
+  // Runs each time a progress window has just been shown, before the work goes on (tests look
+  // at it and cancel from there); empty removes it.
+  static void SetOnWindowShown(std::function<void(TProgressWindow&)> Hook);
 
  private:
   bool Report(const TProgress& P);
