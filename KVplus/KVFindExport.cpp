@@ -54,6 +54,8 @@ std::vector<TField*> ExportedFields(const TDataSet& Source, const std::string& C
 std::vector<std::pair<std::string, std::string>> TKVFind::TablesRead() {
   std::vector<std::pair<std::string, std::string>> Read;
   auto Add = [&](const std::string& DatabaseName, const std::string& Name) {
+    // A table of a SQLite file or a PostgreSQL database is no file an export could write over.
+    if (ResolveDatabase(DatabaseName).Kind != TDatabaseKind::Folder) return;
     if (auto Path = TSqlTableSource(DatabaseName).ResolvePath(Name)) Read.emplace_back(Name, *Path);
   };
   // The searched dataset, its masters and every table a lookup field reads, at any depth.
