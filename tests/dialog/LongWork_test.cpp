@@ -93,6 +93,7 @@ TEST_F(LongWork, ACancelledExportWritesNothingAndKeepsTheOldTarget) {
     EXPECT_TRUE(W.isVisible());
     EXPECT_EQ(W.CancelButton()->text().toStdString(), "Cancelar");
     EXPECT_GE(W.Bar()->maximum(), W.Bar()->value());
+    Shot(&W, "progress-export");
     QTest::mouseClick(W.CancelButton(), Qt::LeftButton);
   });
   const int Since = static_cast<int>(Messages->Messages().size());
