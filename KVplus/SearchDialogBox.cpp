@@ -705,17 +705,25 @@ void TSearchDialogBox::CBDistinguirMayusculasClick(TObject*) {
   RunValueHandler();
 }
 
-// The arrows are usable only once the incremental search found a record with this very
-// condition, so a step that raises is the data layer failing (a file gone, a server lost): that
-// reaches the application's error box rather than passing for a step that did nothing.
+// A value typed after the match that made the arrows usable may not be comparable with the
+// column (a date half typed into a number column): the step then does not move, without a box,
+// as the typing itself showed no match.
 void TSearchDialogBox::SPSiguienteClick(TObject*) {
   Find1->SetCondition(TraduceFiltro());
-  if (!Find1->FindNext()) ShowMessage("No se puede pasar al registro siguiente");
+  try {
+    if (!Find1->FindNext()) ShowMessage("No se puede pasar al registro siguiente");
+  } catch (const std::exception&) {
+    // Not comparable: no step (see above).
+  }
 }
 
 void TSearchDialogBox::SPAnteriorClick(TObject*) {
   Find1->SetCondition(TraduceFiltro());
-  if (!Find1->FindPrior()) ShowMessage("No se puede pasar al registro anterior");
+  try {
+    if (!Find1->FindPrior()) ShowMessage("No se puede pasar al registro anterior");
+  } catch (const std::exception&) {
+    // Not comparable: no step (see above).
+  }
 }
 
 bool TSearchDialogBox::Ordered() const {

@@ -28,7 +28,9 @@ std::string Bytes(const fs::path& P) {
 class LongWork : public ::testing::Test {
  protected:
   void SetUp() override {
-    Dir = TestFilePath("longwork");
+    // A folder per test: each runs in a process of its own, alongside the others.
+    Dir = TestFilePath(std::string("longwork-") +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(Dir);
     fs::create_directories(Dir);
     // A table of its own, big enough for a batch move to report several times.
