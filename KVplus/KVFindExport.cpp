@@ -8,6 +8,7 @@
 #include "Dialogs.h"
 #include "IoUtil.h"
 #include "KVFind.h"
+#include "Progress.h"
 #include "ScopeExit.h"
 #include "SqlEngine.h"
 #include "SqlParser.h"
@@ -53,6 +54,8 @@ std::vector<TField*> ExportedFields(const TDataSet& Source, const std::string& C
 std::vector<std::pair<std::string, std::string>> TKVFind::TablesRead() {
   std::vector<std::pair<std::string, std::string>> Read;
   auto Add = [&](const std::string& DatabaseName, const std::string& Name) {
+    // A table of a SQLite file or a PostgreSQL database is no file an export could write over.
+    if (ResolveDatabase(DatabaseName).Kind != TDatabaseKind::Folder) return;
     if (auto Path = TSqlTableSource(DatabaseName).ResolvePath(Name)) Read.emplace_back(Name, *Path);
   };
   // The searched dataset, its masters and every table a lookup field reads, at any depth.
@@ -119,7 +122,8 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
   const std::vector<TField*> Fields = ExportedFields(*Source, Columns);
 
   bool Result = false;
-  std::string Refused;  // the table the target would overwrite while the search reads it
+  bool Stopped = false;  // the user stopped the export: no box, the caller is told by EAborted
+  std::string Refused;   // the table the target would overwrite while the search reads it
   try {
     ITableForExport->Close();
     const std::string Target = TargetTablePath(ITableForExport->DatabaseName(), FileName);
@@ -134,6 +138,9 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
       ITableForExport->SetTableName(Target);
       Result = ITableForExport->BatchMove(Source, batCopy, Fields) == Source->RecordCount();
     }
+  } catch (const EAborted&) {
+    // Nothing was written: the file takes its name only when complete.
+    Stopped = true;
   } catch (const std::exception& E) {
     // The box keeps its one text; the cause goes with it for whoever looks at the details.
     Result = false;
@@ -144,6 +151,7 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
   }
   ITableForExport->Close();
   ITableForExport->SetTableName(FileName);
+  if (Stopped) throw EAborted();
   if (!Refused.empty())
     throw Exception("No se puede exportar sobre la tabla '" + Refused +
                     "': la búsqueda la está leyendo");

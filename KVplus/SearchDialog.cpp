@@ -26,28 +26,6 @@ bool Offerable(const TField* F) {
   return !F->Calculated() && F->Visible() && T != ftUnknown && !(T >= ftBytes && T <= ftCursor);
 }
 
-// Keeps a dataset's record and its controls disabled while a walk moves it; the record and the
-// controls come back however the walk ends.
-class TWalkGuard {
- public:
-  explicit TWalkGuard(TDataSet* DS) : FDataSet(DS), FHere(DS->GetBookmark()) {
-    FDataSet->DisableControls();
-  }
-  ~TWalkGuard() {
-    try {
-      if (FHere != NoBookmark) FDataSet->GotoBookmark(FHere);
-    } catch (const std::exception&) {
-    }
-    FDataSet->EnableControls();
-  }
-  TWalkGuard(const TWalkGuard&) = delete;
-  TWalkGuard& operator=(const TWalkGuard&) = delete;
-
- private:
-  TDataSet* FDataSet;
-  TBookmark FHere;
-};
-
 // A table's master, when it is linked to one.
 TDataSet* MasterOf(TDataSet* DS) {
   auto* T = dynamic_cast<TTable*>(DS);
@@ -124,32 +102,32 @@ std::string FormatSum(double Sum, int Decimals) {
   return S;
 }
 
-TSearchDialog::TSearchDialog(TComponent* AOwner) : TComponent(AOwner) {
-  PSearchForm = new TSearchDialogBox(this);
-  PSearchForm->PDecimals = PDecimals;
-}
+TSearchDialog::TSearchDialog(TComponent* AOwner)
+    : TComponent(AOwner), PSearchForm(std::make_unique<TSearchDialogBox>(this)) {}
 
 TSearchDialog::~TSearchDialog() {
   if (SumOwner == this) {
     ExecuteOnMultiSelect = nullptr;
     SumOwner = nullptr;
   }
-  delete PSearchForm;
-  PSearchForm = nullptr;
+  // The form goes first: its engine may still point at the dataset this component watches.
+  PSearchForm.reset();
 }
 
 void TSearchDialog::Notification(TComponent* AComponent, TOperation Operation) {
   TComponent::Notification(AComponent, Operation);
   if (Operation != opRemove) return;
-  if (AComponent == PSearchForm) {
-    PSearchForm = nullptr;
+  if (AComponent == PSearchForm.get()) {
+    // Destroyed by someone else (the application freed SearchForm()): it is already going.
+    (void)PSearchForm.release();
     return;
   }
   if (AComponent != PDataSet) return;
-  // The dataset is going: nothing may keep pointing at it, the engine included.
+  // The dataset is going: nothing may keep pointing at it, the engine included. Its master
+  // link cannot be put back onto a table that is gone, so the cut is let go without restoring
+  // (its destructor would write to the table); it holds a pointer and a few names.
   PDataSet = nullptr;
-  IMasterUnlinked = false;
-  IOriginalMasterSource = nullptr;
+  (void)IMasterCut.release();
   if (PSearchForm && PSearchForm->Find1 && PSearchForm->Find1->DataSet() == AComponent)
     PSearchForm->Find1->SetPDataSet(nullptr);
 }
@@ -164,7 +142,7 @@ void TSearchDialog::SetDataSet(TDataSet* Value) {
   }
   if (ComponentState() & (csDesigning | csLoading)) return;
   if (!PSearchForm) return;
-  TKVFind* K = PSearchForm->Find1;
+  TKVFind* K = PSearchForm->Find1.get();
   try {
     // Opened before the engine sees it: the engine takes only a dataset with fields.
     PreparaDataSet();
@@ -186,8 +164,9 @@ void TSearchDialog::SetOnMultiSelect(TMultiselectEvent Value) {
 }
 
 void TSearchDialog::SetDecimals(uint8_t Value) {
+  // The form reads it from here (TSearchDialogBox::Decimals), so a form made again later sums
+  // with the same number of decimals.
   PDecimals = Value;
-  if (PSearchForm) PSearchForm->PDecimals = Value;
 }
 
 void TSearchDialog::SetMasterSlave(bool Value) {
@@ -213,8 +192,8 @@ void TSearchDialog::PreparaDataSet() {
 }
 
 void TSearchDialog::PreparaInterfaz() {
-  TSearchDialogBox* F = PSearchForm;
-  TKVFind* K = F->Find1;
+  TSearchDialogBox* F = PSearchForm.get();
+  TKVFind* K = F->Find1.get();
   // Ends a search still applied; without one the dataset keeps the filter it has now, which the
   // application may have changed since it assigned the dataset.
   if (K->Filtered()) K->SetFiltered(false);
@@ -249,32 +228,26 @@ void TSearchDialog::PreparaInterfaz() {
 }
 
 void TSearchDialog::RestoreMasterLink() {
-  if (!IMasterUnlinked) return;
-  IMasterUnlinked = false;
-  if (auto* T = dynamic_cast<TTable*>(PDataSet)) {
-    T->SetMasterSource(IOriginalMasterSource);
-    T->SetMasterFields(IOriginalMasterFields);
-  }
+  if (!IMasterCut) return;
+  // The cut is let go even when putting the link back fails: that error is the caller's.
+  const std::unique_ptr<TMasterLinkCut> Cut = std::move(IMasterCut);
+  Cut->Restore();
 }
 
 bool TSearchDialog::Execute() {
   if (!PDataSet) throw Exception(CannotOpenText);
-  if (!PSearchForm) PSearchForm = new TSearchDialogBox(this);
-  TSearchDialogBox* F = PSearchForm;
-  IMasterUnlinked = false;
+  if (!PSearchForm) PSearchForm = std::make_unique<TSearchDialogBox>(this);
+  TSearchDialogBox* F = PSearchForm.get();
+  // A cut left by an accepted search that was never liberated ends here.
+  RestoreMasterLink();
   // The position is taken while the link still holds: the data layer answers a changed link by
   // going to the first record.
   GetPos(IPos, PDataSet);
   // A cancel puts every table linked to the searched one back on its record.
   const TFamilyMarks Before(PDataSet);
   auto* T = PMasterSlave ? nullptr : dynamic_cast<TTable*>(PDataSet);
-  if (T && (T->MasterSource() || !T->MasterFields().empty())) {
-    IOriginalMasterSource = T->MasterSource();
-    IOriginalMasterFields = T->MasterFields();
-    T->SetMasterSource(nullptr);
-    T->SetMasterFields("");
-    IMasterUnlinked = true;
-  }
+  if (T && (T->MasterSource() || !T->MasterFields().empty()))
+    IMasterCut = std::make_unique<TMasterLinkCut>(T);
   try {
     PreparaDataSet();
     PreparaInterfaz();
@@ -366,7 +339,7 @@ std::string TSearchDialog::Sumar(TDBGrid* Grid) {
       const Variant V = F->ValueAt(Rows[K]);
       if (!V.IsNullOrEmpty()) Sum += V.AsDouble();
     }
-    const std::string Text = FormatSum(Sum, PSearchForm->PDecimals);
+    const std::string Text = FormatSum(Sum, PDecimals);
     if (I == Current) Result = "Suma de " + PSearchForm->CCampo->Text() + ": " + Text;
     C->Title().SetCaption(Text);
     C->Title().SetColor(clBlack);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "Classes.h"
@@ -42,7 +43,7 @@ class TSearchDialog : public TComponent {
   // Ends the search of an accepted Execute: the dataset's own filter and master link come back.
   void Liberate();
 
-  TSearchDialogBox* SearchForm() const { return PSearchForm; }
+  TSearchDialogBox* SearchForm() const { return PSearchForm.get(); }
   // The dataset holding the result of the last search.
   TDataSet* Results() const { return ReadResults(); }
 
@@ -79,7 +80,7 @@ class TSearchDialog : public TComponent {
   // Gives a detail table back the master link Execute cut.
   void RestoreMasterLink();
 
-  TSearchDialogBox* PSearchForm = nullptr;
+  std::unique_ptr<TSearchDialogBox> PSearchForm;
   TPrintEvent POnPrintButton;
   TMultiselectEvent POnMultiSelect;
   bool PUseSQLAlways = false;
@@ -87,9 +88,8 @@ class TSearchDialog : public TComponent {
   TDataSet* PDataSet = nullptr;
   bool PMasterSlave = false;
   TPos IPos;
-  TDataSource* IOriginalMasterSource = nullptr;
-  std::string IOriginalMasterFields;
-  bool IMasterUnlinked = false;
+  // The detail table's master link, cut from Execute until the search ends.
+  std::unique_ptr<TMasterLinkCut> IMasterCut;
 };
 
 // The sum's text: fixed notation with Decimals digits after a ".", no thousands separators.

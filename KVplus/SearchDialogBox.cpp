@@ -12,6 +12,7 @@
 #include <cctype>
 #include <utility>
 
+#include "BusyWork.h"
 #include "Dialogs.h"
 #include "Glyphs.h"
 #include "ScopeExit.h"
@@ -212,8 +213,8 @@ TSearchDialogBox::~TSearchDialogBox() {
 }
 
 void TSearchDialogBox::FormCreate(TObject*) {
-  Find1 = new TKVFind(this);
-  FExportBox = new TFExportBox(this);
+  Find1 = std::make_unique<TKVFind>(this);
+  FExportBox = std::make_unique<TFExportBox>(this);
 }
 
 void TSearchDialogBox::FormShow(TObject*) {
@@ -221,10 +222,13 @@ void TSearchDialogBox::FormShow(TObject*) {
 }
 
 void TSearchDialogBox::FormDestroy(TObject*) {
-  delete Find1;
-  Find1 = nullptr;
-  delete FExportBox;
-  FExportBox = nullptr;
+  Find1.reset();
+  FExportBox.reset();
+}
+
+uint8_t TSearchDialogBox::Decimals() const {
+  const auto* Dialog = dynamic_cast<const TSearchDialog*>(Owner());
+  return Dialog ? Dialog->Decimals() : 0;
 }
 
 std::string TSearchDialogBox::RecordCountText() const {
@@ -267,7 +271,7 @@ void TSearchDialogBox::ActualizaCondicion() {
   CCondicion->Items().Clear();
   const std::string Column = CCampo->Text();
   if (Column == AllColumnsText ||
-      SearchedField(Find1, NombreReal(Column))->DataType() == ftString) {
+      SearchedField(Find1.get(), NombreReal(Column))->DataType() == ftString) {
     CCondicion->Items().Add("contiene");
     CCondicion->Items().Add("empieza por");
     CCondicion->SetText("empieza por");
@@ -430,7 +434,7 @@ std::string TSearchDialogBox::TraduceFiltro() {
 void TSearchDialogBox::IncrementalSearch(bool TextEditor) {
   const std::string Column = CCampo->Text();
   const bool Searchable = Column != AllColumnsText && CCondicion->Text() != ContainsText &&
-                          !SearchedField(Find1, NombreReal(Column))->Lookup() &&
+                          !SearchedField(Find1.get(), NombreReal(Column))->Lookup() &&
                           (!TextEditor || !ETValor->Text().empty());
   if (!Searchable) {
     ShowNoMatch(false);
@@ -553,6 +557,8 @@ void TSearchDialogBox::RestoreResult(bool WasFiltered) {
     else
       Find1->SetFiltered(false);
   } catch (const std::exception&) {
+    // The result shown before cannot be read again either: the searched dataset as it stands
+    // is shown instead, and the error that started this is the one the user sees.
     Find1->SetFiltered(false);
   }
 }
@@ -581,10 +587,19 @@ void TSearchDialogBox::AddCondition(const std::string& Connector, const std::str
     // order: an ordered search runs as SQL.
     TScopeExit Unforce([this, Forced = Find1->ForceSQL()] { Find1->SetForceSQL(Forced); });
     if (Ordered()) Find1->SetForceSQL(true);
-    Find1->SetFiltered(true);
+    {
+      TBusyWork Work(this);
+      Find1->SetFiltered(true);
+    }
     DBGrid1->SetSelectedIndex(Column);
     STFiltro->SetCaption("Filtro:" + FFilterText);
     DBGrid1->Repaint();
+    ShowPicked();
+  } catch (const EAborted&) {
+    // Stopped by the user: the result before the click comes back, with nothing to tell.
+    Find1->SetFilter(OldFilter);
+    FFilterText = OldText;
+    RestoreResult(WasFiltered);
     ShowPicked();
   } catch (const std::exception&) {
     ShowMessage(BadTypeText);
@@ -630,7 +645,16 @@ void TSearchDialogBox::BTOrdenarClick(TObject*) {
   }
   TAnimating Busy(Animate1);
   const std::string Name = Selected->FieldName();
-  Find1->SetOrderBy(Name);
+  const std::string OldOrder = Find1->OrderBy();
+  const bool WasFiltered = Find1->Filtered();
+  try {
+    TBusyWork Work(this);
+    Find1->SetOrderBy(Name);
+  } catch (const EAborted&) {
+    // Stopped by the user: the order (and the result) before the click come back.
+    PutBackOrder(OldOrder, WasFiltered);
+    return;
+  }
   // The ordered result runs as SQL, which may hold other records than a filter on the dataset
   // (the dataset's own filter does not apply there): the counter follows it.
   ShowPicked();
@@ -644,23 +668,52 @@ void TSearchDialogBox::BTOrdenarClick(TObject*) {
 void TSearchDialogBox::CBOrdenDescendenteClick(TObject*) {
   EnableSteps(false);
   TAnimating Busy(Animate1);
-  Find1->SetDescendant(CBOrdenDescendente->Checked());
+  try {
+    TBusyWork Work(this);
+    Find1->SetDescendant(CBOrdenDescendente->Checked());
+  } catch (const EAborted&) {
+    // Stopped by the user: the direction before the click, in the box too, and its result.
+    CBOrdenDescendente->SetChecked(!CBOrdenDescendente->Checked());
+    Find1->SetDescendant(CBOrdenDescendente->Checked());
+    return;
+  }
   ETValor->SetText("");
+}
+
+void TSearchDialogBox::PutBackOrder(const std::string& OldOrder, bool WasFiltered) {
+  if (!OldOrder.empty())
+    Find1->SetOrderBy(OldOrder);
+  else {
+    Find1->SetOrderBy("");
+    RestoreResult(WasFiltered);
+  }
+  ShowPicked();
 }
 
 void TSearchDialogBox::CBDistinguirMayusculasClick(TObject*) {
   EnableSteps(false);
-  Find1->SetCaseSensitive(CBDistinguirMayusculas->Checked());
+  try {
+    TBusyWork Work(this);
+    Find1->SetCaseSensitive(CBDistinguirMayusculas->Checked());
+  } catch (const EAborted&) {
+    // Stopped by the user: the option before the click, in the box too, and its result.
+    CBDistinguirMayusculas->SetChecked(!CBDistinguirMayusculas->Checked());
+    Find1->SetCaseSensitive(CBDistinguirMayusculas->Checked());
+  }
   // A filtered result is read again with the new options: the counter follows it.
   ShowPicked();
   RunValueHandler();
 }
 
+// A value typed after the match that made the arrows usable may not be comparable with the
+// column (a date half typed into a number column): the step then does not move, without a box,
+// as the typing itself showed no match.
 void TSearchDialogBox::SPSiguienteClick(TObject*) {
   Find1->SetCondition(TraduceFiltro());
   try {
     if (!Find1->FindNext()) ShowMessage("No se puede pasar al registro siguiente");
   } catch (const std::exception&) {
+    // Not comparable: no step (see above).
   }
 }
 
@@ -669,6 +722,7 @@ void TSearchDialogBox::SPAnteriorClick(TObject*) {
   try {
     if (!Find1->FindPrior()) ShowMessage("No se puede pasar al registro anterior");
   } catch (const std::exception&) {
+    // Not comparable: no step (see above).
   }
 }
 
@@ -729,7 +783,15 @@ void TSearchDialogBox::BTExportarClick(TObject*) {
     if (!Fields.empty()) Fields.resize(Fields.size() - 2);
   }
   const bool AllRecords = FExportBox->RBTodos->Checked();
-  Find1->ExportResults(Name->Text(), Fields, AllRecords);
+  const bool WasFiltered = Find1->Filtered();
+  try {
+    TBusyWork Work(this);
+    Find1->ExportResults(Name->Text(), Fields, AllRecords);
+  } catch (const EAborted&) {
+    // Stopped by the user: nothing was written (the file appears only when complete) and the
+    // result before the click comes back.
+    RestoreResult(WasFiltered);
+  }
   // The export leaves the grid on its SQL result, with no row picked: the counter and the
   // column titles follow it.
   ShowPicked();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "DB.h"
@@ -88,9 +89,10 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
 
   // ---- read access (the component and tests)
   const std::string& FilterText() const { return FFilterText; }
-  TFExportBox* ExportBox() const { return FExportBox; }
-  TKVFind* Engine() const { return Find1; }
-  uint8_t Decimals() const { return PDecimals; }
+  TFExportBox* ExportBox() const { return FExportBox.get(); }
+  TKVFind* Engine() const { return Find1.get(); }
+  // The decimals of the column sums: those of the component the form belongs to (0 without one).
+  uint8_t Decimals() const;
 
  protected:
   // Enter in CCampo or CCondicion confirms the entry instead of accepting the window.
@@ -119,6 +121,8 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   std::string Comparison(const std::string& F, const std::string& OP);
   // After a search that failed half-way: the engine shows the result it showed before.
   void RestoreResult(bool WasFiltered);
+  // After an order stopped half-way: the order OldOrder (none when empty) and its result again.
+  void PutBackOrder(const std::string& OldOrder, bool WasFiltered);
   void EnableSteps(bool Enabled);
   void ShowEditors(QWidget* First, QWidget* Second = nullptr);
   void ShowCounter();
@@ -129,9 +133,9 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   bool Ordered() const;
 
   std::string FFilterText;
-  TFExportBox* FExportBox = nullptr;
-  TKVFind* Find1 = nullptr;
-  uint8_t PDecimals = 0;
+  // Made by FormCreate, freed by FormDestroy.
+  std::unique_ptr<TFExportBox> FExportBox;
+  std::unique_ptr<TKVFind> Find1;
 };
 
 // Puts every column title of Grid back to its field's label, aqua for lookup fields and silver

@@ -43,6 +43,8 @@ bool HoldsSampleTables(const std::string& Folder) {
       ResolveTablePath(Folder, Table);
     return true;
   } catch (const EDatabaseError&) {
+    // A table missing: this folder is not the sample database, the next one is looked at and
+    // the final message names every folder.
     return false;
   }
 }
@@ -63,11 +65,23 @@ std::string FindDemoDatabase(const std::vector<std::string>& Folders) {
 }
 
 std::string UseDemoDatabase() {
-  if (!DemoAliasIn(std::getenv("KV_ALIASES")).empty()) return DatabaseDirectory(DemoAlias);
+  if (!DemoAliasIn(std::getenv("KV_ALIASES")).empty()) {
+    // A SQLite file or a PostgreSQL server is opened by the tables themselves, which name it
+    // when it cannot be reached; a folder must exist.
+    const TDatabaseRef Ref = ResolveDatabase(DemoAlias);
+    if (Ref.Kind != TDatabaseKind::Folder) return Ref.Shown;
+    return DatabaseDirectory(DemoAlias);
+  }
   std::error_code Ec;
   const fs::path Exe = fs::read_symlink("/proc/self/exe", Ec);
   const std::string Folder =
       FindDemoDatabase(DemoDatabaseCandidates(Ec ? std::string() : Exe.parent_path().string()));
   RegisterAlias(DemoAlias, Folder);
   return Folder;
+}
+
+std::string DemoTableName(const std::string& File) {
+  if (ResolveDatabase(DemoAlias).Kind == TDatabaseKind::Folder) return File;
+  // A database names its tables without the file's extension ("ORDERS.DB" is "ORDERS").
+  return File.substr(0, File.rfind('.'));
 }

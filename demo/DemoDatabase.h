@@ -1,6 +1,6 @@
 // Where the demonstration program finds its data: the alias "DBDEMOS", from KV_ALIASES when
-// that names it, else the sample database the generator wrote beside the program, in the
-// repository or in the build tree.
+// that names it (a folder, a SQLite file or a PostgreSQL database), else the sample database the
+// generator wrote beside the program, in the repository or in the build tree.
 #pragma once
 
 #include <string>
@@ -21,8 +21,13 @@ std::vector<std::string> DemoDatabaseCandidates(const std::string& ExeDir);
 // table format and letter case). Raises Exception naming every folder looked at when none does.
 std::string FindDemoDatabase(const std::vector<std::string>& Folders);
 
-// Makes DBDEMOS name the sample database and returns its folder: the one KV_ALIASES gives it,
-// else the one FindDemoDatabase picks among the candidates beside the running program, which is
-// registered as the alias. Raises EDatabaseError when KV_ALIASES names a folder that does not
-// exist, Exception when no sample database is found.
+// Makes DBDEMOS name the sample database and returns where it is: what KV_ALIASES gives it (a
+// folder, a SQLite file or a PostgreSQL URI, shown without its password), else the folder
+// FindDemoDatabase picks among the candidates beside the running program, which is registered
+// as the alias. Raises EDatabaseError when KV_ALIASES names a folder that does not exist,
+// Exception when no sample database is found.
 std::string UseDemoDatabase();
+
+// The name under which DBDEMOS holds the sample table File ("ORDERS.DB"): the file's name in a
+// folder, the name without its extension in a database ("ORDERS").
+std::string DemoTableName(const std::string& File);

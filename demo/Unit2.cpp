@@ -12,7 +12,7 @@ TTable* NewTable(TComponent* Owner, const char* Name, const char* File, const ch
   auto* T = new TTable(Owner);
   T->SetName(Name);
   T->SetDatabaseName(DemoAlias);
-  T->SetTableName(File);
+  T->SetTableName(DemoTableName(File));
   T->SetIndexFieldNames(Index);
   return T;
 }

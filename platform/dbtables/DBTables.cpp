@@ -388,6 +388,9 @@ TBookmark TTable::LocateUnlinked(const std::string& KeyFields, const Variant& Ke
 
 namespace {
 
+// Rows between two progress reports of a batch move.
+constexpr size_t kProgressRows = 4096;
+
 // What a batch move writes: the visible rows of Source, the given fields. A data field whose
 // stored column has the field's type is written straight from the shared store; any other
 // (lookup, calculated, a column of another type) is computed into a column of its own, for the
@@ -398,8 +401,11 @@ class TCopyPlan {
     const TTableStore& In = *Source.Store();
     const size_t StoredRows = In.RowCount();
     FRows.resize(static_cast<size_t>(Source.RecordCount()));
-    for (size_t R = 0; R < FRows.size(); ++R)
+    const int64_t Total = static_cast<int64_t>(FRows.size());
+    for (size_t R = 0; R < FRows.size(); ++R) {
       FRows[R] = static_cast<uint32_t>(Source.RowAt(static_cast<int>(R)));
+      if (R % kProgressRows == kProgressRows - 1) ReportProgress("Exportando", R + 1, Total);
+    }
     std::vector<uint8_t> Visible;
     std::vector<TTableSlice::TPart> Parts;
     for (TField* F : Fields) {
@@ -416,11 +422,15 @@ class TCopyPlan {
         }
         auto C = std::make_unique<TColumn>(F->DataType());
         C->Reserve(StoredRows);
+        int64_t Done = 0;
         for (size_t R = 0; R < StoredRows; ++R) {
-          if (Visible[R])
+          if (Visible[R]) {
             C->AppendVariant(F->ValueAt(static_cast<TBookmark>(R)));
-          else
+            // A computed field (a lookup) costs a search a row: the user sees it go on.
+            if (++Done % kProgressRows == 0) ReportProgress("Exportando", Done, Total);
+          } else {
             C->AppendNull();
+          }
         }
         P.Column = C.get();
         FComputed.push_back(std::move(C));
@@ -476,7 +486,7 @@ std::shared_ptr<const TTableStore> CopyRecords(TDataSet& Source,
                              "' no cabe en un campo entero de un archivo de tabla");
     }
     S->AppendRow(Row);
-    if (R % 4096 == 4095) ReportProgress("Exportando", R + 1, Total);
+    if (R % kProgressRows == kProgressRows - 1) ReportProgress("Exportando", R + 1, Total);
   }
   return S;
 }

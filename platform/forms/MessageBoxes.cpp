@@ -53,6 +53,17 @@ void ShowQtMessageBox(const std::string& Msg, TMsgDlgType Kind, const std::strin
   Box.setTextFormat(Qt::PlainText);
   KeepTitleWhole(Box);
   if (!Detail.empty()) Box.setDetailedText(QStr(Detail));
+  // A box raised from long work (an export that fails, under its busy cursor) waits for the
+  // user: it shows the arrow, and the work's cursor comes back when it closes.
+  struct TArrowWhileShown {
+    const bool Busy = QApplication::overrideCursor() != nullptr;
+    TArrowWhileShown() {
+      if (Busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~TArrowWhileShown() {
+      if (Busy) QApplication::restoreOverrideCursor();
+    }
+  } Arrow;
   Box.exec();
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QCursor>
 #include <QMessageBox>
 #include <QTest>
 
@@ -49,6 +51,7 @@ class QtBoxTest : public ::testing::Test {
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
     int Buttons = 0;
     bool Modal = false;
+    Qt::CursorShape Cursor = Qt::ArrowCursor;  // the application's cursor while it shows
   };
   TSeen Run(const std::function<void()>& Show, const std::string& ShotName) {
     TSeen Seen;
@@ -60,7 +63,9 @@ class QtBoxTest : public ::testing::Test {
               Box->detailedText(),
               Box->icon(),
               static_cast<int>(Box->buttons().size()),
-              Box->isModal()};
+              Box->isModal(),
+              QApplication::overrideCursor() ? QApplication::overrideCursor()->shape()
+                                             : Qt::ArrowCursor};
       Shot(Box, ShotName);
       QTest::mouseClick(Box->buttons().front(), Qt::LeftButton);
     });
@@ -93,6 +98,19 @@ TEST_F(QtBoxTest, ErrorBoxHasTheErrorIconAndTheDetail) {
       Run([] { MessageDlg("Valor de condicion no válido", mtError); }, "box-error-plain");
   EXPECT_EQ(Plain.Buttons, 1);
   EXPECT_EQ(Plain.Detail, "");
+}
+
+// An error raised while long work shows its busy cursor: the box shows the arrow, and the busy
+// cursor is back once it closes.
+TEST_F(QtBoxTest, ABoxOverBusyWorkShowsTheArrowUntilItCloses) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const TSeen S = Run([] { MessageDlg("No se ha podido exportar el resultado", mtError); },
+                      "box-over-busy-work");
+  EXPECT_EQ(S.Cursor, Qt::ArrowCursor);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  QApplication::restoreOverrideCursor();
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace
