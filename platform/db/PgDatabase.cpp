@@ -105,6 +105,46 @@ class TPgDialect final : public TSqlDialect {
   }
 };
 
+// The length of the well-formed UTF-8 character at S[I] (no overlong form, surrogate or code
+// point beyond U+10FFFF), 0 when none starts there.
+size_t Utf8CharAt(std::string_view S, size_t I) {
+  const unsigned char C = static_cast<unsigned char>(S[I]);
+  if (C < 0x80) return 1;
+  const size_t N = C >= 0xC2 && C <= 0xDF   ? 2
+                   : C >= 0xE0 && C <= 0xEF ? 3
+                   : C >= 0xF0 && C <= 0xF4 ? 4
+                                            : 0;
+  if (N == 0 || I + N > S.size()) return 0;
+  for (size_t K = 1; K < N; ++K)
+    if ((static_cast<unsigned char>(S[I + K]) & 0xC0) != 0x80) return 0;
+  const unsigned char D = static_cast<unsigned char>(S[I + 1]);
+  if ((C == 0xE0 && D < 0xA0) || (C == 0xED && D > 0x9F) || (C == 0xF0 && D < 0x90) ||
+      (C == 0xF4 && D > 0x8F))
+    return 0;
+  return N;
+}
+
+// A text as the server takes it. The server refuses bytes that are no UTF-8, which a table file
+// holds and compares as they are; such a constant can equal no text the server stores, so each
+// byte of it that starts no character stands as U+FFFF, a code point no exchanged text holds.
+// The constant then matches nothing, its negation everything, as over table files.
+std::string ServerText(std::string S) {
+  if (IsValidUtf8(S)) return S;
+  std::string Out;
+  Out.reserve(S.size() + 8);
+  for (size_t I = 0; I < S.size();) {
+    const size_t N = Utf8CharAt(S, I);
+    if (N == 0) {
+      Out += "\xEF\xBF\xBF";
+      ++I;
+    } else {
+      Out.append(S, I, N);
+      I += N;
+    }
+  }
+  return Out;
+}
+
 bool IsIntegral(double D) {
   return std::isfinite(D) && D == std::floor(D) && std::fabs(D) < 9.2e18;
 }
@@ -186,7 +226,7 @@ void TPgDbConnection::Bind(TPgParams& P, const TSqlParam& Param) const {
   if (T == ftUnknown) {
     // A value read from the database: its text, read by the server as the column's type.
     if (V.IsString())
-      P.AddText(V.AsString());
+      P.AddText(ServerText(V.AsString()));
     else if (V.IsOrdinal())
       P.AddInt(V.AsInt64());
     else if (V.VarType() == varBoolean)
@@ -196,7 +236,7 @@ void TPgDbConnection::Bind(TPgParams& P, const TSqlParam& Param) const {
     return;
   }
   if (StorageKindOf(T) == TStorageKind::String) {
-    P.AddText(V.AsString());
+    P.AddText(ServerText(V.AsString()));
     P.SetLastType(pgtype::Text);
   } else if (IsDateTimeType(T)) {
     const TFieldType K = T == ftDate || T == ftTime ? T : ftDateTime;
@@ -289,8 +329,8 @@ void TPgDbConnection::Query(const std::string& Sql, const std::vector<TSqlParam>
   } catch (const EPgError& E) {
     // The statement helps with an error of the statement; a failure of the server or the
     // connection says what to do itself.
-    if (E.Failure() == TPgFailure::Statement || E.Failure() == TPgFailure::NoTable ||
-        E.Failure() == TPgFailure::Permission)
+    // (A missing table or a permission names the table itself.)
+    if (E.Failure() == TPgFailure::Statement)
       throw EPgError(E.Failure(), E.SqlState(),
                      std::string(E.what()) + " (sentencia: " + Sql + ")");
     throw;

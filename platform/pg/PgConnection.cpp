@@ -468,10 +468,15 @@ void TPgConnection::RaiseResultError(const PGresult* R) {
     throw EPgError(TPgFailure::ConnectionLost, State,
                    "Se ha perdido la conexión con la base de datos " + Db + " (" + Primary + ")");
   }
-  if (State == "57014")
-    throw EPgError(
-        TPgFailure::Cancelled, State,
-        "El servidor de la base de datos " + Db + " ha cancelado la sentencia (" + Primary + ")");
+  if (State == "57014") {
+    const std::string Head = "El servidor de la base de datos " + Db + " ha cancelado la sentencia";
+    if (Contains(Primary, "statement timeout"))
+      throw EPgError(TPgFailure::Cancelled, State,
+                     Head + ": ha superado el tiempo máximo de una sentencia (statement_timeout)");
+    if (Contains(Primary, "user request"))
+      throw EPgError(TPgFailure::Cancelled, State, Head + ": se lo ha pedido un administrador");
+    throw EPgError(TPgFailure::Cancelled, State, Head + " (" + Primary + ")");
+  }
   if (State == "42P01") {
     const std::string Name = QuotedName(Primary);
     throw EPgError(
