@@ -178,24 +178,30 @@ class TPgDbConnection final : public TDbConnection {
   }
   Variant ToVariant(const TDbValueRef& V, TFieldType T) const override;
   std::string TypeName(TFieldType T, int Size) const override { return PgColumnType(T, Size); }
+  std::vector<std::pair<std::string, TFieldType>> ColumnTypes(
+      const std::string& Relation) override {
+    std::vector<std::pair<std::string, TFieldType>> Out;
+    const TPgResult R = Exec("SELECT * FROM " + Relation + " AS \"q\" LIMIT 0", {});
+    for (int C = 0; C < R.Columns(); ++C) {
+      const TPgFieldType F = R.FieldType(C);
+      Out.emplace_back(R.ColumnName(C), F.AsText ? ftUnknown : F.DataType);
+    }
+    return Out;
+  }
   std::string DateLiteral(double Days, TFieldType T) const override {
     return PgDateLiteral(TDateTime(Days), T == ftDate || T == ftTime ? T : ftDateTime);
   }
   std::string BooleanLiteral(bool V) const override { return V ? "TRUE" : "FALSE"; }
-  void Cancel() override {
-    std::lock_guard<std::mutex> Guard(FCancelLock);
-    char Err[256];
-    if (FCancel) PQcancel(FCancel.get(), Err, sizeof Err);
-  }
+  void Cancel() override { FPg.Cancel(); }
 
  private:
   TPgDialect FDialect;
   TPgConnection FPg;
-  std::mutex FCancelLock;
-  TPgCancelHandle FCancel;
   std::string FBytes;  // a bytea value decoded (reused)
 
   void Bind(TPgParams& P, const TSqlParam& Param) const;
+  // Runs a statement; an error of the statement names it.
+  TPgResult Exec(const std::string& Sql, const TPgParams& P);
   void Append(const TPgResult& R, TDbRows& Out);
 };
 
@@ -319,13 +325,14 @@ void TPgDbConnection::Query(const std::string& Sql, const std::vector<TSqlParam>
   (void)What;  // the client reports the wait itself
   TPgParams P;
   for (const auto& Param : Params) Bind(P, Param);
-  {
-    std::lock_guard<std::mutex> Guard(FCancelLock);
-    FCancel.reset(FPg.Handle() ? PQgetCancel(FPg.Handle()) : nullptr);
-  }
-  TPgResult R;
+  const TPgResult R = Exec(Sql, P);
+  Out.Reset(R.Columns());
+  Append(R, Out);
+}
+
+TPgResult TPgDbConnection::Exec(const std::string& Sql, const TPgParams& P) {
   try {
-    R = FPg.Exec(Sql, P);
+    return FPg.Exec(Sql, P);
   } catch (const EPgError& E) {
     // The statement helps with an error of the statement; a failure of the server or the
     // connection says what to do itself.
@@ -335,8 +342,6 @@ void TPgDbConnection::Query(const std::string& Sql, const std::vector<TSqlParam>
                      std::string(E.what()) + " (sentencia: " + Sql + ")");
     throw;
   }
-  Out.Reset(R.Columns());
-  Append(R, Out);
 }
 
 TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
@@ -393,7 +398,9 @@ TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
   const std::vector<TSqlParam> ByOid = {{Variant(Oid), ftUnknown}};
   Query(
       "SELECT a.attname::text, a.attnotnull, CASE WHEN t.typtype = 'd' THEN "
-      "format_type(t.typbasetype, t.typtypmod) ELSE format_type(a.atttypid, a.atttypmod) END "
+      "format_type(t.typbasetype, t.typtypmod) ELSE format_type(a.atttypid, a.atttypmod) END, "
+      "CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE a.atttypid END::int8, "
+      "CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod END::int8 "
       "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
       "WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
       ByOid, R, "Leyendo el catálogo");
@@ -408,6 +415,9 @@ TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
       C.Def.DataType = ftMemo;
       C.Def.Size = 0;
     }
+    C.AsText =
+        C.DeclaredType.ends_with("[]") ||
+        PgFieldTypeOf(static_cast<TPgOid>(R.At(I, 3).Int), static_cast<int>(R.At(I, 4).Int)).AsText;
     C.NotNull = R.At(I, 1).Int != 0;
     C.Def.Required = C.NotNull;
     T.Columns.push_back(std::move(C));

@@ -190,7 +190,7 @@ Variant TPgResult::Value(int R, int C) const {
     case ftInteger:
       return Variant(Int(R, C));
     case ftFloat:
-      return Variant(ColumnType(C) == pgtype::Int8 ? static_cast<double>(Int(R, C)) : Double(R, C));
+      return Variant(Double(R, C));
     case ftCurrency:
       return Variant::Currency(Double(R, C));
     case ftBCD:
@@ -351,7 +351,18 @@ void TPgConnection::Connect() {
   }
 }
 
+void TPgConnection::Cancel() {
+  std::lock_guard<std::mutex> Guard(FCancelLock);
+  char Err[256];
+  if (FCancel) PQcancel(FCancel.get(), Err, sizeof Err);
+}
+
 void TPgConnection::Send(std::string_view Sql, const TPgParams& Params) {
+  {
+    // A reconnected session has another backend: the cancel key follows it.
+    std::lock_guard<std::mutex> Guard(FCancelLock);
+    FCancel.reset(PQgetCancel(FConn.get()));
+  }
   const std::string Text(Sql);
   int Ok;
   if (Params.Empty()) {

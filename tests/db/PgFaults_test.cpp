@@ -300,3 +300,37 @@ TEST_F(PgHostile, ConstantsThatAreNoUtf8MatchNothingAsOnTableFiles) {
       EXPECT_EQ("1,2,3,4,5,6", Filtered(std::string("[Last Name] <> '") + V + "'", O)) << F;
     }
 }
+
+// ---------------------------------------------------------------- the server's own types
+
+// Types the platform has no field for are searched by their text, never with the server's
+// error; texts order by their bytes in a query's result as in a table, whatever the column's
+// collation; a bigint is a whole number in both.
+TEST(PgServerTypes, OtherTypesAreTextsAndQueriesOrderByBytes) {
+  TScratchDatabase Db;
+  TPgConnection(Db.Uri()).Exec(
+      "CREATE TABLE things (n integer PRIMARY KEY, id uuid, doc json, big bigint, "
+      "name text COLLATE \"und-x-icu\");"
+      "INSERT INTO things VALUES (1, '3a1c7d62-6b9e-4b7f-9a34-2a9a3cbd0c11', '{\"a\": 1}', "
+      "9007199254740993, 'b'), (2, NULL, '[1, 2]', -5, 'B'), (3, NULL, NULL, NULL, 'a')");
+  auto T = OpenTable(Db.Uri(), "things");
+  T->SetFilter("id = '3a1c7d62-6b9e-4b7f-9a34-2a9a3cbd0c11'");
+  T->SetFiltered(true);
+  EXPECT_EQ("1", Texts(*T, "n"));
+  T->SetFilter("doc = '[1, 2]' or id = null");
+  EXPECT_EQ("2,3", Texts(*T, "n"));
+  T->SetFiltered(false);
+  EXPECT_TRUE(T->Locate("doc", "{\"a\"", loPartialKey));
+  EXPECT_EQ(1, T->FieldByName("n")->AsInteger());
+  EXPECT_EQ(ftInteger, T->FieldByName("big")->DataType());
+  EXPECT_EQ(9007199254740993, T->FieldByName("big")->Value().AsInt64());
+
+  TQuery Q;
+  Q.SetDatabaseName(Db.Uri());
+  Q.SQL().Add("select n, name, big from things order by name");
+  Q.Open();
+  EXPECT_EQ("2,3,1", Texts(Q, "n")) << "B, a, b: by their bytes";
+  Q.Last();
+  EXPECT_EQ(1, Q.FieldByName("n")->AsInteger());
+  EXPECT_EQ(ftInteger, Q.FieldByName("big")->DataType());
+}
