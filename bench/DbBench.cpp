@@ -34,11 +34,14 @@ double Median(std::vector<double> V) {
   return V[V.size() / 2];
 }
 
-// The display texts of the first screen, as the grid reads them.
+// The display texts of the screen from the current record on, as the grid reads them (the
+// records' count is no part of it: the dataset reads the rows it shows).
 void ShowScreen(TDataSet& T) {
   size_t Bytes = 0;
-  for (int R = 0; R < kScreenRows && R < T.RecordCount(); ++R)
-    for (int F = 0; F < T.FieldCount(); ++F) Bytes += T.Fields(F)->DisplayTextAt(T.RowAt(R)).size();
+  const TBookmark Here = T.GetBookmark();
+  for (int R = 0; R < kScreenRows && !T.Eof(); ++R, T.Next())
+    for (int F = 0; F < T.FieldCount(); ++F) Bytes += T.Fields(F)->DisplayText().size();
+  T.GotoBookmark(Here);
   if (Bytes == 0) throw Exception("la primera pantalla está vacía");
 }
 
