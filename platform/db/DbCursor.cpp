@@ -459,8 +459,13 @@ std::string TDbCursor::KeysetSql(const TDbRows& Rows, size_t Row, bool After, TS
 
 std::string TDbCursor::OrderBy(bool Reversed) const {
   std::vector<std::string> Terms;
-  for (const auto& T : FSort)
-    Terms.push_back(FDialect.OrderTerm(std::string(kAlias) + "." + T.Column, T.Desc != Reversed));
+  // A term that is never empty needs no place for Nulls: written plainly it is the order of an
+  // index on it, which the database then reads instead of sorting every row.
+  for (const auto& T : FSort) {
+    const std::string E = std::string(kAlias) + "." + T.Column;
+    const bool Desc = T.Desc != Reversed;
+    Terms.push_back(T.NotNull ? E + (Desc ? " DESC" : " ASC") : FDialect.OrderTerm(E, Desc));
+  }
   return " ORDER BY " + Join(Terms, ", ");
 }
 
