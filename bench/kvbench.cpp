@@ -847,8 +847,16 @@ int PxlibChild(const std::string& Path) {
 
 }  // namespace
 
+// DbBench.cpp: the database targets, run in a child process (kvbench --db-bench DIR).
+int DbBenchMain(const std::string& DataDir, const std::string& SourceDir,
+                const std::string& Gensample);
+
 int main(int Argc, char** Argv) {
   SelfPath = fs::canonical("/proc/self/exe").string();
+  if (Argc == 3 && std::string(Argv[1]) == "--db-bench")
+    return DbBenchMain(
+        Argv[2], KV_SOURCE_DIR,
+        (fs::path(SelfPath).parent_path().parent_path() / "demo/gensample").string());
   if (Argc == 3 && std::string(Argv[1]) == "--pxlib-read") {
     try {
       return PxlibChild(Argv[2]);
@@ -903,6 +911,7 @@ int main(int Argc, char** Argv) {
     benchmark::RunSpecifiedBenchmarks(&Reporter);
     PrintSummary(Mem);
     PrintExportSummary();
+    std::fputs(RunProcessOutput({SelfPath, "--db-bench", Data.Dir}).c_str(), stdout);
     QtPeer.reset();
     Orders.reset();
     benchmark::Shutdown();

@@ -59,6 +59,9 @@ struct TDbColumnInfo {
   TColumnDef Def;
   std::string DeclaredType;  // as the database names the type
   bool NotNull = false;
+  // A type of no field kind of ours (uuid, json, an array): shown, searched and compared as
+  // the database writes it as text.
+  bool AsText = false;
 };
 
 struct TDbIndexInfo {
@@ -112,6 +115,12 @@ class TDbConnection {
   // 1899-12-30) as the database compares it with such a column; TRUE or FALSE.
   virtual std::string DateLiteral(double Days, TFieldType T) const = 0;
   virtual std::string BooleanLiteral(bool V) const = 0;
+  // The field types of the columns Relation (a table, or a statement in parentheses) gives, by
+  // name, as the database types them before any row is read; empty where it does not.
+  virtual std::vector<std::pair<std::string, TFieldType>> ColumnTypes(const std::string& Relation) {
+    (void)Relation;
+    return {};
+  }
   // Asks the statement running now to stop; safe from another thread.
   virtual void Cancel() = 0;
   // A value read from the database, as a parameter that finds it again exactly.

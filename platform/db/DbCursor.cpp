@@ -219,7 +219,17 @@ TDbRelation QueryRelation(TDbConnection& Conn, const std::string& Sql, std::stri
     I.Def.Required = false;
     R.Columns.push_back(std::move(I));
   }
-  for (const auto& S : P.Sort) R.Order.push_back({S.Name, S.Desc, S.NotNull});
+  // Texts order by their bytes, as the table's own columns do, whatever the database's collation.
+  const auto Types = Conn.ColumnTypes(R.From);
+  for (const auto& S : P.Sort) {
+    std::string Column = S.Name;
+    for (const auto& [Name, Type] : Types)
+      if (Conn.Dialect().QuoteName(Name) == S.Name) {
+        Column = Conn.Dialect().SortColumn(S.Name, Type);
+        break;
+      }
+    R.Order.push_back({Column, S.Desc, S.NotNull});
+  }
   R.IdentityTerms = P.IdentityColumns;
   TypeFromValues(R, Conn);
   return R;
@@ -287,6 +297,9 @@ std::string TDbCursor::FieldSql(const TField& Field, const std::string& Alias, i
     case fkData:
       if (Field.FieldNo() < 0 || Field.FieldNo() >= static_cast<int>(FRelation.Columns.size()))
         throw EDatabaseError("Campo '" + Field.FieldName() + "' no encontrado");
+      if (FRelation.Columns[Field.FieldNo()].AsText)
+        return "CAST(" + Alias + "." +
+               FDialect.QuoteName(FRelation.Columns[Field.FieldNo()].Def.Name) + " AS text)";
       return Alias + "." + FDialect.QuoteName(FRelation.Columns[Field.FieldNo()].Def.Name);
     case fkCalculated:
       throw EDatabaseError("El campo calculado '" + Field.FieldName() +
@@ -446,8 +459,13 @@ std::string TDbCursor::KeysetSql(const TDbRows& Rows, size_t Row, bool After, TS
 
 std::string TDbCursor::OrderBy(bool Reversed) const {
   std::vector<std::string> Terms;
-  for (const auto& T : FSort)
-    Terms.push_back(FDialect.OrderTerm(std::string(kAlias) + "." + T.Column, T.Desc != Reversed));
+  // A term that is never empty needs no place for Nulls: written plainly it is the order of an
+  // index on it, which the database then reads instead of sorting every row.
+  for (const auto& T : FSort) {
+    const std::string E = std::string(kAlias) + "." + T.Column;
+    const bool Desc = T.Desc != Reversed;
+    Terms.push_back(T.NotNull ? E + (Desc ? " DESC" : " ASC") : FDialect.OrderTerm(E, Desc));
+  }
   return " ORDER BY " + Join(Terms, ", ");
 }
 

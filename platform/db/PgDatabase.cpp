@@ -105,6 +105,46 @@ class TPgDialect final : public TSqlDialect {
   }
 };
 
+// The length of the well-formed UTF-8 character at S[I] (no overlong form, surrogate or code
+// point beyond U+10FFFF), 0 when none starts there.
+size_t Utf8CharAt(std::string_view S, size_t I) {
+  const unsigned char C = static_cast<unsigned char>(S[I]);
+  if (C < 0x80) return 1;
+  const size_t N = C >= 0xC2 && C <= 0xDF   ? 2
+                   : C >= 0xE0 && C <= 0xEF ? 3
+                   : C >= 0xF0 && C <= 0xF4 ? 4
+                                            : 0;
+  if (N == 0 || I + N > S.size()) return 0;
+  for (size_t K = 1; K < N; ++K)
+    if ((static_cast<unsigned char>(S[I + K]) & 0xC0) != 0x80) return 0;
+  const unsigned char D = static_cast<unsigned char>(S[I + 1]);
+  if ((C == 0xE0 && D < 0xA0) || (C == 0xED && D > 0x9F) || (C == 0xF0 && D < 0x90) ||
+      (C == 0xF4 && D > 0x8F))
+    return 0;
+  return N;
+}
+
+// A text as the server takes it. The server refuses bytes that are no UTF-8, which a table file
+// holds and compares as they are; such a constant can equal no text the server stores, so each
+// byte of it that starts no character stands as U+FFFF, a code point no exchanged text holds.
+// The constant then matches nothing, its negation everything, as over table files.
+std::string ServerText(std::string S) {
+  if (IsValidUtf8(S)) return S;
+  std::string Out;
+  Out.reserve(S.size() + 8);
+  for (size_t I = 0; I < S.size();) {
+    const size_t N = Utf8CharAt(S, I);
+    if (N == 0) {
+      Out += "\xEF\xBF\xBF";
+      ++I;
+    } else {
+      Out.append(S, I, N);
+      I += N;
+    }
+  }
+  return Out;
+}
+
 bool IsIntegral(double D) {
   return std::isfinite(D) && D == std::floor(D) && std::fabs(D) < 9.2e18;
 }
@@ -138,24 +178,30 @@ class TPgDbConnection final : public TDbConnection {
   }
   Variant ToVariant(const TDbValueRef& V, TFieldType T) const override;
   std::string TypeName(TFieldType T, int Size) const override { return PgColumnType(T, Size); }
+  std::vector<std::pair<std::string, TFieldType>> ColumnTypes(
+      const std::string& Relation) override {
+    std::vector<std::pair<std::string, TFieldType>> Out;
+    const TPgResult R = Exec("SELECT * FROM " + Relation + " AS \"q\" LIMIT 0", {});
+    for (int C = 0; C < R.Columns(); ++C) {
+      const TPgFieldType F = R.FieldType(C);
+      Out.emplace_back(R.ColumnName(C), F.AsText ? ftUnknown : F.DataType);
+    }
+    return Out;
+  }
   std::string DateLiteral(double Days, TFieldType T) const override {
     return PgDateLiteral(TDateTime(Days), T == ftDate || T == ftTime ? T : ftDateTime);
   }
   std::string BooleanLiteral(bool V) const override { return V ? "TRUE" : "FALSE"; }
-  void Cancel() override {
-    std::lock_guard<std::mutex> Guard(FCancelLock);
-    char Err[256];
-    if (FCancel) PQcancel(FCancel.get(), Err, sizeof Err);
-  }
+  void Cancel() override { FPg.Cancel(); }
 
  private:
   TPgDialect FDialect;
   TPgConnection FPg;
-  std::mutex FCancelLock;
-  TPgCancelHandle FCancel;
   std::string FBytes;  // a bytea value decoded (reused)
 
   void Bind(TPgParams& P, const TSqlParam& Param) const;
+  // Runs a statement; an error of the statement names it.
+  TPgResult Exec(const std::string& Sql, const TPgParams& P);
   void Append(const TPgResult& R, TDbRows& Out);
 };
 
@@ -186,7 +232,7 @@ void TPgDbConnection::Bind(TPgParams& P, const TSqlParam& Param) const {
   if (T == ftUnknown) {
     // A value read from the database: its text, read by the server as the column's type.
     if (V.IsString())
-      P.AddText(V.AsString());
+      P.AddText(ServerText(V.AsString()));
     else if (V.IsOrdinal())
       P.AddInt(V.AsInt64());
     else if (V.VarType() == varBoolean)
@@ -196,7 +242,7 @@ void TPgDbConnection::Bind(TPgParams& P, const TSqlParam& Param) const {
     return;
   }
   if (StorageKindOf(T) == TStorageKind::String) {
-    P.AddText(V.AsString());
+    P.AddText(ServerText(V.AsString()));
     P.SetLastType(pgtype::Text);
   } else if (IsDateTimeType(T)) {
     const TFieldType K = T == ftDate || T == ftTime ? T : ftDateTime;
@@ -279,24 +325,23 @@ void TPgDbConnection::Query(const std::string& Sql, const std::vector<TSqlParam>
   (void)What;  // the client reports the wait itself
   TPgParams P;
   for (const auto& Param : Params) Bind(P, Param);
-  {
-    std::lock_guard<std::mutex> Guard(FCancelLock);
-    FCancel.reset(FPg.Handle() ? PQgetCancel(FPg.Handle()) : nullptr);
-  }
-  TPgResult R;
+  const TPgResult R = Exec(Sql, P);
+  Out.Reset(R.Columns());
+  Append(R, Out);
+}
+
+TPgResult TPgDbConnection::Exec(const std::string& Sql, const TPgParams& P) {
   try {
-    R = FPg.Exec(Sql, P);
+    return FPg.Exec(Sql, P);
   } catch (const EPgError& E) {
     // The statement helps with an error of the statement; a failure of the server or the
     // connection says what to do itself.
-    if (E.Failure() == TPgFailure::Statement || E.Failure() == TPgFailure::NoTable ||
-        E.Failure() == TPgFailure::Permission)
+    // (A missing table or a permission names the table itself.)
+    if (E.Failure() == TPgFailure::Statement)
       throw EPgError(E.Failure(), E.SqlState(),
                      std::string(E.what()) + " (sentencia: " + Sql + ")");
     throw;
   }
-  Out.Reset(R.Columns());
-  Append(R, Out);
 }
 
 TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
@@ -353,7 +398,9 @@ TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
   const std::vector<TSqlParam> ByOid = {{Variant(Oid), ftUnknown}};
   Query(
       "SELECT a.attname::text, a.attnotnull, CASE WHEN t.typtype = 'd' THEN "
-      "format_type(t.typbasetype, t.typtypmod) ELSE format_type(a.atttypid, a.atttypmod) END "
+      "format_type(t.typbasetype, t.typtypmod) ELSE format_type(a.atttypid, a.atttypmod) END, "
+      "CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE a.atttypid END::int8, "
+      "CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod END::int8 "
       "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
       "WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
       ByOid, R, "Leyendo el catálogo");
@@ -368,6 +415,9 @@ TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
       C.Def.DataType = ftMemo;
       C.Def.Size = 0;
     }
+    C.AsText =
+        C.DeclaredType.ends_with("[]") ||
+        PgFieldTypeOf(static_cast<TPgOid>(R.At(I, 3).Int), static_cast<int>(R.At(I, 4).Int)).AsText;
     C.NotNull = R.At(I, 1).Int != 0;
     C.Def.Required = C.NotNull;
     T.Columns.push_back(std::move(C));

@@ -190,7 +190,7 @@ Variant TPgResult::Value(int R, int C) const {
     case ftInteger:
       return Variant(Int(R, C));
     case ftFloat:
-      return Variant(ColumnType(C) == pgtype::Int8 ? static_cast<double>(Int(R, C)) : Double(R, C));
+      return Variant(Double(R, C));
     case ftCurrency:
       return Variant::Currency(Double(R, C));
     case ftBCD:
@@ -351,7 +351,18 @@ void TPgConnection::Connect() {
   }
 }
 
+void TPgConnection::Cancel() {
+  std::lock_guard<std::mutex> Guard(FCancelLock);
+  char Err[256];
+  if (FCancel) PQcancel(FCancel.get(), Err, sizeof Err);
+}
+
 void TPgConnection::Send(std::string_view Sql, const TPgParams& Params) {
+  {
+    // A reconnected session has another backend: the cancel key follows it.
+    std::lock_guard<std::mutex> Guard(FCancelLock);
+    FCancel.reset(PQgetCancel(FConn.get()));
+  }
   const std::string Text(Sql);
   int Ok;
   if (Params.Empty()) {
@@ -468,10 +479,15 @@ void TPgConnection::RaiseResultError(const PGresult* R) {
     throw EPgError(TPgFailure::ConnectionLost, State,
                    "Se ha perdido la conexión con la base de datos " + Db + " (" + Primary + ")");
   }
-  if (State == "57014")
-    throw EPgError(
-        TPgFailure::Cancelled, State,
-        "El servidor de la base de datos " + Db + " ha cancelado la sentencia (" + Primary + ")");
+  if (State == "57014") {
+    const std::string Head = "El servidor de la base de datos " + Db + " ha cancelado la sentencia";
+    if (Contains(Primary, "statement timeout"))
+      throw EPgError(TPgFailure::Cancelled, State,
+                     Head + ": ha superado el tiempo máximo de una sentencia (statement_timeout)");
+    if (Contains(Primary, "user request"))
+      throw EPgError(TPgFailure::Cancelled, State, Head + ": se lo ha pedido un administrador");
+    throw EPgError(TPgFailure::Cancelled, State, Head + " (" + Primary + ")");
+  }
   if (State == "42P01") {
     const std::string Name = QuotedName(Primary);
     throw EPgError(

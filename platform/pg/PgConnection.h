@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -171,6 +172,10 @@ class TPgConnection {
   // (quoted by the caller, see PgQuoteIdentifier).
   TPgCopy CopyIn(std::string_view Table, const std::vector<std::string>& Columns);
 
+  // Asks the server to stop the statement running now (its caller gets the server's error);
+  // safe from another thread, and aimed at the session the statement was sent on.
+  void Cancel();
+
   // Whether the connection is open (a broken one is opened again by the next statement).
   bool Connected() const;
   // Closes and opens the connection again.
@@ -204,7 +209,9 @@ class TPgConnection {
   std::string FUri, FDisplay;
   std::vector<std::string> FSecrets;  // the URI's passwords, as written and as decoded
   TPgConnHandle FConn;
-  bool FEnded = false;  // the server said it ends the session
+  bool FEnded = false;      // the server said it ends the session
+  std::mutex FCancelLock;   // guards FCancel, which Cancel() uses from other threads
+  TPgCancelHandle FCancel;  // the session of the last statement sent
 };
 
 // A COPY ... FROM STDIN in progress: values are written one by one, rows are sent in blocks of

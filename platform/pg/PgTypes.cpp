@@ -70,9 +70,9 @@ TPgFieldType PgFieldTypeOf(TPgOid Type, int Typmod) {
     case pgtype::Int2:
       return {ftSmallint};
     case pgtype::Int4:
+    case pgtype::Int8:
     case pgtype::Oid:
       return {ftInteger};
-    case pgtype::Int8:
     case pgtype::Float4:
     case pgtype::Float8:
       return {ftFloat};

@@ -30,8 +30,8 @@ struct TPgFieldType {
 // The field type of a column of type Type with modifier Typmod (PQfmod or
 // pg_attribute.atttypmod; -1 when none):
 //   char(n), varchar(n) -> ftString of n; text, varchar -> ftMemo; name -> ftString of 63;
-//   smallint -> ftSmallint; integer, oid -> ftInteger; bigint -> ftFloat (the platform has no
-//   64-bit integer field; whole numbers up to 2^53 are exact); real, double precision -> ftFloat;
+//   smallint -> ftSmallint; integer, bigint, oid -> ftInteger (as a table's fields read them; a
+//   bigint value keeps its 64 bits); real, double precision -> ftFloat;
 //   numeric(p,2) and money -> ftCurrency; other numeric -> ftBCD (Size: the scale);
 //   boolean -> ftBoolean; date -> ftDate; time [with time zone] -> ftTime;
 //   timestamp [with time zone] -> ftDateTime; bytea -> ftBlob; anything else -> ftMemo, AsText.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -67,6 +68,37 @@ class TScratchDatabase {
  private:
   std::string FName;
   TPgConnection FAdmin;
+};
+
+// A server of the test's own (tools/pgcluster), for tests that stop it and start it again; it is
+// stopped and its folder removed at the end.
+class TPrivateServer {
+ public:
+  TPrivateServer() {
+    if (FILE* P = popen((Tool() + " start").c_str(), "r")) {
+      char Line[512] = {};
+      if (std::fgets(Line, sizeof Line, P)) FUri = Line;
+      pclose(P);
+    }
+    while (!FUri.empty() && FUri.back() == '\n') FUri.pop_back();
+    if (FUri.empty()) ADD_FAILURE() << "tools/pgcluster start failed";
+    const size_t H = FUri.find("host=");
+    if (H != std::string::npos) FFolder = FUri.substr(H + 5);
+  }
+  ~TPrivateServer() {
+    if (!FFolder.empty()) (void)std::system((Tool() + " stop " + FFolder).c_str());
+  }
+  TPrivateServer(const TPrivateServer&) = delete;
+  TPrivateServer& operator=(const TPrivateServer&) = delete;
+
+  const std::string& Uri() const { return FUri; }
+  // Stops the server, keeping its data (a fast shutdown: sessions are ended).
+  void Pause() { EXPECT_EQ(0, std::system((Tool() + " pause " + FFolder).c_str())); }
+  void Resume() { EXPECT_EQ(0, std::system((Tool() + " resume " + FFolder).c_str())); }
+
+ private:
+  static std::string Tool() { return KV_SOURCE_DIR "/tools/pgcluster"; }
+  std::string FUri, FFolder;
 };
 
 }  // namespace pgtest
