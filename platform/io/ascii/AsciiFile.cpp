@@ -78,7 +78,8 @@ bool IsTextType(TFieldType T) {
 
 std::string ReadWhole(const std::string& Path) {
   TMappedFile F(Path);
-  return std::string(reinterpret_cast<const char*>(F.Data()), F.Size());
+  return WhileUnchanged(
+      F, [&] { return std::string(reinterpret_cast<const char*>(F.Data()), F.Size()); });
 }
 
 // A one-character setting: the character itself, optionally quoted; "TAB" for a tab.
@@ -255,7 +256,8 @@ const TCodePage& CodePageOfSchema(const TSchema& S, const std::string& SchPath) 
 class TAsciiText {
  public:
   TAsciiText(const TMappedFile& F, const TSchema& S, const TCodePage& Cp)
-      : FPath(F.Path()),
+      : FFile(F),
+        FPath(F.Path()),
         FS(S),
         FCp(Cp),
         Data(reinterpret_cast<const char*>(F.Data())),
@@ -269,7 +271,8 @@ class TAsciiText {
   // Where each record starts (as offsets from the start of the file).
   std::vector<size_t> Scan() {
     std::vector<size_t> Starts;
-    while (P < End) {
+    // A file cut short meanwhile reads as zeros up to the end: no use reading on.
+    while (P < End && !FFile.Faulted()) {
       // Blank lines (also a last line without content) hold no record.
       if (*P == '\n' || (*P == '\r' && P + 1 < End && P[1] == '\n')) {
         P += *P == '\r' ? 2 : 1;
@@ -285,7 +288,7 @@ class TAsciiText {
   // (Null where a record has fewer values).
   void Decode(size_t Field, const std::vector<size_t>& Starts, size_t First, size_t Count,
               TColumn& Out) {
-    for (size_t R = First; R < First + Count; ++R) {
+    for (size_t R = First; R < First + Count && !FFile.Faulted(); ++R) {
       P = Data + Starts[R];
       for (size_t F = 0;; ++F) {
         bool WasQuoted = false;
@@ -437,6 +440,7 @@ class TAsciiText {
     }
   }
 
+  const TMappedFile& FFile;
   const std::string& FPath;
   const TSchema& FS;
   const TCodePage& FCp;
@@ -480,7 +484,7 @@ std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
   for (const TSchemaField& Fd : S.Fields)
     Defs.push_back({Fd.Name, Fd.Type, IsTextType(Fd.Type) ? Fd.Size : 0, false});
   // The records are found (and their structure checked) now, their values read when first used.
-  std::vector<size_t> Starts = TAsciiText(*F, S, Cp).Scan();
+  std::vector<size_t> Starts = WhileUnchanged(*F, [&] { return TAsciiText(*F, S, Cp).Scan(); });
   F->Release();
   const size_t Rows = Starts.size();
   auto Columns = std::make_shared<TAsciiColumns>(F, std::move(S), Cp, std::move(Starts));
