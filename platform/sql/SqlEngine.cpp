@@ -13,6 +13,7 @@
 
 #include "Database.h"
 #include "DirectQuery.h"
+#include "IoUtil.h"
 #include "LocalSQL.h"
 #include "SqlLexer.h"
 #include "SqlParser.h"
@@ -426,6 +427,8 @@ int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char* IdxStr, int A
   if (!C->Rows && C->Count > kColumnChunkRows) {
     try {
       DecodeScanned(*C->Store, IdxStr);
+    } catch (const std::bad_alloc&) {
+      return SQLITE_NOMEM;
     } catch (const std::exception& E) {
       SetVtabError(CBase, E.what());
       return SQLITE_ERROR;
@@ -475,6 +478,9 @@ int VtabColumn(sqlite3_vtab_cursor* CBase, sqlite3_context* Ctx, int Col) {
         break;
       }
     }
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(Ctx);
+    return SQLITE_NOMEM;
   } catch (const std::exception& E) {
     // A value that cannot be decoded (a damaged file found on reading it) ends the statement.
     sqlite3_result_error(Ctx, E.what(), -1);
@@ -574,9 +580,11 @@ TSqliteStatement::TSqliteStatement(TSqliteDatabase& Db, const std::string& Sql,
     : FDb(Db), FOriginal(Original) {
   if (sqlite3_prepare_v2(Db.Handle(), Sql.c_str(), static_cast<int>(Sql.size()), &FStmt, nullptr) !=
       SQLITE_OK) {
+    const bool NoMemory = sqlite3_errcode(Db.Handle()) == SQLITE_NOMEM;
     std::string Msg = sqlite3_errmsg(Db.Handle());
     sqlite3_finalize(FStmt);
     FStmt = nullptr;
+    if (NoMemory) throw ESQLError(OutOfMemoryText());
     throw ESQLError("Error al ejecutar la sentencia SQL (" + Msg + "): " + Original);
   }
 }
@@ -589,6 +597,8 @@ bool TSqliteStatement::Step() {
   const int Rc = sqlite3_step(FStmt);
   if (Rc == SQLITE_ROW) return true;
   if (Rc == SQLITE_DONE) return false;
+  // Memory that ran out is told the one way it is everywhere, not as the statement's fault.
+  if (Rc == SQLITE_NOMEM) throw ESQLError(OutOfMemoryText());
   throw ESQLError("Error al ejecutar la sentencia SQL (" +
                   std::string(sqlite3_errmsg(FDb.Handle())) + "): " + FOriginal);
 }
@@ -745,6 +755,22 @@ class TRowRefColumns : public TColumnDecoder {
 
 }  // namespace
 
+namespace {
+thread_local size_t GRowLimit = SIZE_MAX;
+}  // namespace
+
+TSqlRowLimit::TSqlRowLimit(size_t MaxRows) : FPrevious(GRowLimit) {
+  GRowLimit = MaxRows;
+}
+
+TSqlRowLimit::~TSqlRowLimit() {
+  GRowLimit = FPrevious;
+}
+
+size_t TSqlRowLimit::Current() {
+  return GRowLimit;
+}
+
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
                                                  const std::string& Original) {
   TSqliteDatabase Db;
@@ -788,7 +814,8 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
   std::vector<sqlite3_int64> RowIds(NT, -1);
   std::vector<std::vector<uint32_t>> RefRows(AnyRef ? NT : 0);
   size_t Rows = 0;
-  while (St.Step()) {
+  const size_t Limit = TSqlRowLimit::Current();
+  while (Rows < Limit && St.Step()) {
     ++Rows;
     if (ByRow)
       for (size_t K = 0; K < NT; ++K)
@@ -874,7 +901,9 @@ std::vector<uint32_t> RowIdsOf(TSqliteDatabase& Db, const std::string& Sql,
                                const std::string& Original) {
   TSqliteStatement St(Db, Sql, Original);
   std::vector<uint32_t> Rows;
-  while (St.Step()) Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
+  const size_t Limit = TSqlRowLimit::Current();
+  while (Rows.size() < Limit && St.Step())
+    Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
   return Rows;
 }
 
@@ -926,11 +955,11 @@ std::vector<uint32_t> OrderLikeSqlite(const TTableStore& S, const std::vector<in
   return Out;
 }
 
-}  // namespace
-
-std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
-                                                             TSqlTableSource& Tables,
-                                                             const std::string& Original) {
+// RunTranslatedSelectRows without a row limit: a result of the table's own rows is never larger
+// than the table.
+std::optional<std::vector<uint32_t>> SelectTableRows(const TSqlTranslation& T,
+                                                     TSqlTableSource& Tables,
+                                                     const std::string& Original) {
   if (T.RowText.empty() || T.Tables.size() != 1) return std::nullopt;
   const std::shared_ptr<const TTableStore> S = Tables.Store(T.Tables[0].Path);
   if (!S || T.Columns.size() != S->Defs.size() || S->Columns.size() != S->Defs.size())
@@ -980,39 +1009,69 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
   return RowIdsOf(Db, T.RowText, Original);
 }
 
+}  // namespace
+
+std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
+                                                             TSqlTableSource& Tables,
+                                                             const std::string& Original) {
+  auto Rows = SelectTableRows(T, Tables, Original);
+  if (Rows && Rows->size() > TSqlRowLimit::Current()) Rows->resize(TSqlRowLimit::Current());
+  return Rows;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The public entry points
 
+namespace {
+
+// Fn's result; memory that runs out anywhere on the way is told the one way it is everywhere.
+template <class Fn>
+auto TellingOutOfMemory(Fn&& F) {
+  try {
+    return F();
+  } catch (const std::bad_alloc&) {
+    throw ESQLError(OutOfMemoryText());
+  }
+}
+
+}  // namespace
+
 std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql,
                                            const std::string& DatabaseName) {
-  TSqlStatement St = ParseSql(Sql);
-  if (!St.Select)
-    RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
-  TSqlTableSource Tables(DatabaseName);
-  TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
-  return RunTranslatedSelect(T, Tables, Sql);
+  return TellingOutOfMemory([&] {
+    TSqlStatement St = ParseSql(Sql);
+    if (!St.Select)
+      RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
+    TSqlTableSource Tables(DatabaseName);
+    TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
+    return RunTranslatedSelect(T, Tables, Sql);
+  });
 }
 
 TSelectResult OpenSelect(const std::string& Sql, const std::string& DatabaseName) {
-  TSqlStatement St = ParseSql(Sql);
-  if (!St.Select)
-    RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
-  TSqlTableSource Tables(DatabaseName);
-  TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
-  // Rows of one table, with its columns as they are: the result is the table's own store seen
-  // through those rows, in their order (a dataset over it finds only them, see TQuery).
-  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql))
-    return {Tables.Store(T.Tables[0].Path), std::move(Rows)};
-  return {RunTranslatedSelect(T, Tables, Sql), std::nullopt};
+  return TellingOutOfMemory([&] {
+    TSqlStatement St = ParseSql(Sql);
+    if (!St.Select)
+      RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
+    TSqlTableSource Tables(DatabaseName);
+    TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
+    // Rows of one table, with its columns as they are: the result is the table's own store seen
+    // through those rows, in their order (a dataset over it finds only them, see TQuery).
+    if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql))
+      return TSelectResult{Tables.Store(T.Tables[0].Path), std::move(Rows)};
+    return TSelectResult{RunTranslatedSelect(T, Tables, Sql), std::nullopt};
+  });
 }
 
 void ExecuteStatement(const std::string& Sql, const std::string& DatabaseName) {
-  TSqlStatement St = ParseSql(Sql);
-  if (!St.Alter)
-    RaiseSqlError("La sentencia devuelve registros: use Open en lugar de ExecSQL" +
-                  SqlAtPosition(St.Pos));
-  TSqlTableSource Tables(DatabaseName);
-  RunAlterTable(*St.Alter, Tables);
+  TellingOutOfMemory([&] {
+    TSqlStatement St = ParseSql(Sql);
+    if (!St.Alter)
+      RaiseSqlError("La sentencia devuelve registros: use Open en lugar de ExecSQL" +
+                    SqlAtPosition(St.Pos));
+    TSqlTableSource Tables(DatabaseName);
+    RunAlterTable(*St.Alter, Tables);
+  });
 }
 
 std::string TranslateToSQLite(const std::string& Sql, const std::string& DatabaseName) {

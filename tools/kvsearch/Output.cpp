@@ -124,6 +124,22 @@ std::string CounterLine(long long Count) {
   return "Registros encontrados:" + std::to_string(Count);
 }
 
+TResultCount TResultCount::Of(const TDataSet& DataSet, long long Limit, bool ReadWhole) {
+  const long long N = DataSet.RecordCount();
+  if (ReadWhole || Limit < 0 || N <= Limit) return {N};
+  return {N, Limit};
+}
+
+std::string TResultCount::Line() const {
+  if (MoreThan < 0) return CounterLine(Count);
+  return "Registros encontrados:más de " + std::to_string(MoreThan);
+}
+
+std::string TResultCount::Json() const {
+  if (MoreThan < 0) return "\"count\": " + std::to_string(Count);
+  return "\"count\": null, \"more_than\": " + std::to_string(MoreThan);
+}
+
 std::string JsonString(std::string_view S) {
   std::string Out = "\"";
   for (char Ch : S) {
@@ -157,7 +173,7 @@ std::string JsonString(std::string_view S) {
   return Out + "\"";
 }
 
-void WriteTable(std::ostream& Out, TDataSet& DataSet, long long Limit) {
+void WriteTable(std::ostream& Out, TDataSet& DataSet, long long Limit, bool ReadWhole) {
   std::vector<TField*> Fields = VisibleFields(DataSet);
   long long Rows = RowsToWrite(DataSet, Limit);
   std::vector<size_t> Widths;
@@ -181,7 +197,7 @@ void WriteTable(std::ostream& Out, TDataSet& DataSet, long long Limit) {
     TBookmark Row = DataSet.RowAt(static_cast<int>(R));
     Line([&](size_t C) { return CellText(Fields[C]->DisplayTextAt(Row)); });
   }
-  Out << '\n' << CounterLine(DataSet.RecordCount()) << '\n';
+  Out << '\n' << TResultCount::Of(DataSet, Limit, ReadWhole).Line() << '\n';
 }
 
 void WriteCsv(std::ostream& Out, TDataSet& DataSet, long long Limit) {
@@ -198,10 +214,10 @@ void WriteCsv(std::ostream& Out, TDataSet& DataSet, long long Limit) {
   }
 }
 
-void WriteJson(std::ostream& Out, TDataSet& DataSet, long long Limit) {
+void WriteJson(std::ostream& Out, TDataSet& DataSet, long long Limit, bool ReadWhole) {
   std::vector<TField*> Fields = VisibleFields(DataSet);
   long long Rows = RowsToWrite(DataSet, Limit);
-  Out << "{\"count\": " << DataSet.RecordCount() << ", \"records\": [";
+  Out << "{" << TResultCount::Of(DataSet, Limit, ReadWhole).Json() << ", \"records\": [";
   for (long long R = 0; R < Rows; ++R) {
     TBookmark Row = DataSet.RowAt(static_cast<int>(R));
     Out << (R ? ",\n  {" : "\n  {");
