@@ -208,8 +208,11 @@ bool TMappedFile::Changed() const {
 }
 
 void TMappedFile::Release() const {
-  // The mapping is private and never written: dropping its pages loses nothing.
-  if (FMapped) ::madvise(const_cast<uint8_t*>(FData), FSize, MADV_DONTNEED);
+  // The mapping is private and never written: dropping its pages loses nothing. A small file
+  // stays mapped whole: dropping and reading its pages again for every column read (a table of
+  // thousands of fields and few records) would cost far more than the pages themselves.
+  constexpr size_t kKeptWhole = size_t(16) << 20;
+  if (FMapped && FSize > kKeptWhole) ::madvise(const_cast<uint8_t*>(FData), FSize, MADV_DONTNEED);
 }
 
 // ---------------------------------------------------------------- TFileColumns
@@ -231,7 +234,13 @@ void TFileColumns::Decode(size_t Col, size_t First, size_t Count, TColumn& Out) 
     RaiseFileError(Path, E.Message());
   } catch (const std::bad_alloc&) {
     FFile->Release();
+    // Sizes read from a file changed meanwhile may ask for any amount of memory.
+    FFile->CheckUnchanged();
     RaiseFileError(Path, OutOfMemoryText());
+  } catch (...) {
+    FFile->Release();
+    FFile->CheckUnchanged();
+    throw;
   }
   FFile->Release();
   // The values read may be partly of another version of the file, or zeros.

@@ -47,7 +47,8 @@ class TMappedFile {
   // the file when Changed().
   void CheckUnchanged() const;
   // Lets go of the pages of the mapping read so far (they are read again from the file when
-  // needed): a pass over a large table does not keep the whole file resident.
+  // needed): a pass over a large table does not keep the whole file resident. Files of a few
+  // megabytes stay resident.
   void Release() const;
 
  private:
@@ -69,7 +70,7 @@ auto WhileUnchanged(const TMappedFile& File, Fn&& Read) {
     auto Result = Read();
     File.CheckUnchanged();
     return Result;
-  } catch (const Exception&) {
+  } catch (...) {
     File.CheckUnchanged();
     throw;
   }
