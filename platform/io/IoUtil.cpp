@@ -602,6 +602,8 @@ uint32_t NextCodePoint(std::string_view S, size_t& I) {
 }
 }  // namespace
 
+const char* const TCodePage::kNotUtf8 = "el texto no es UTF-8 válido";
+
 TCodePage::TCodePage(const std::string& Name) : FName(Name) {
   std::string U = UpperCase(Name);
   FUtf8 = U == "UTF-8" || U == "UTF8";
@@ -623,9 +625,10 @@ TCodePage::TCodePage(const std::string& Name) : FName(Name) {
 }
 
 void TCodePage::AppendTo(TColumn& Col, std::string_view Bytes, std::string& Scratch) const {
-  if (FUtf8 || IsAscii(Bytes)) {
-    Col.AppendString(Bytes);
-    return;
+  if (IsAscii(Bytes)) return Col.AppendString(Bytes);
+  if (FUtf8) {
+    if (!IsValidUtf8(Bytes)) throw Exception(kNotUtf8);
+    return Col.AppendString(Bytes);
   }
   Scratch.clear();
   Decode(Bytes, Scratch);
@@ -633,9 +636,10 @@ void TCodePage::AppendTo(TColumn& Col, std::string_view Bytes, std::string& Scra
 }
 
 void TCodePage::Decode(std::string_view Bytes, std::string& Out) const {
-  if (FUtf8 || IsAscii(Bytes)) {
-    Out.append(Bytes);
-    return;
+  if (IsAscii(Bytes)) return static_cast<void>(Out.append(Bytes));
+  if (FUtf8) {
+    if (!IsValidUtf8(Bytes)) throw Exception(kNotUtf8);
+    return static_cast<void>(Out.append(Bytes));
   }
   for (char Ch : Bytes) {
     uint8_t B = static_cast<uint8_t>(Ch);

@@ -245,12 +245,15 @@ class TCodePage {
   static const TCodePage& Get(const std::string& Name);
   const std::string& Name() const { return FName; }
   bool IsUtf8() const { return FUtf8; }
-  // Appends the UTF-8 form of Bytes to Out.
+  // Appends the UTF-8 form of Bytes to Out. Text said to be UTF-8 that is not is never passed
+  // on: it raises Exception(kNotUtf8), for the reader to name the file, record and field.
   void Decode(std::string_view Bytes, std::string& Out) const;
+  static const char* const kNotUtf8;  // "el texto no es UTF-8 válido"
   // Appends the code-page form of Utf8 to Out; characters it lacks become '?'.
   void Encode(std::string_view Utf8, std::string& Out) const;
   // Appends Bytes, read in this code page, to Col as one text; Scratch is the caller's working
-  // room, kept across the rows of a column so that decoding does not allocate per row.
+  // room, kept across the rows of a column so that decoding does not allocate per row. Raises
+  // like Decode.
   void AppendTo(TColumn& Col, std::string_view Bytes, std::string& Scratch) const;
 
  private:

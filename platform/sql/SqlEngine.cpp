@@ -559,8 +559,14 @@ TSqliteDatabase::~TSqliteDatabase() {
   if (FDb) sqlite3_close(FDb);
 }
 
-void TSqliteDatabase::AttachStore(const std::string& Name,
-                                  std::shared_ptr<const TTableStore> Store) {
+void TSqliteDatabase::AttachStore(const std::string& Name, std::shared_ptr<const TTableStore> Store,
+                                  const std::string& Shown) {
+  // SQLite declares a table of at most this many columns; past it only a Spanish word helps.
+  const int MaxColumns = sqlite3_limit(FDb, SQLITE_LIMIT_COLUMN, -1);
+  if (Store && Store->Defs.size() > static_cast<size_t>(MaxColumns))
+    throw ESQLError("La tabla '" + (Shown.empty() ? Name : Shown) + "' tiene " +
+                    std::to_string(Store->Defs.size()) + " campos, más de los " +
+                    std::to_string(MaxColumns) + " que admite el motor SQL");
   FContext->Stores.push_back(std::move(Store));
   Exec("CREATE VIRTUAL TABLE temp." + QuoteSqlName(Name) + " USING kvstore(" +
        std::to_string(FContext->Stores.size() - 1) + ")");
@@ -777,7 +783,7 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
   for (size_t I = 0; I < T.Tables.size(); ++I) {
     auto S = Tables.Store(T.Tables[I].Path);
     if (!S) throw ESQLError("Tabla no cargada: " + T.Tables[I].Path);
-    Db.AttachStore(SqlTableName(I), S);
+    Db.AttachStore(SqlTableName(I), S, ExtractFileName(T.Tables[I].Path));
   }
   // Plain column references are copied from the stores by row number when the query allows.
   const bool ByRow = !T.RowText.empty();
@@ -973,7 +979,7 @@ std::optional<std::vector<uint32_t>> SelectTableRows(const TSqlTranslation& T,
       return std::nullopt;
   }
   TSqliteDatabase Db;
-  Db.AttachStore(SqlTableName(0), S);
+  Db.AttachStore(SqlTableName(0), S, ExtractFileName(T.Tables[0].Path));
   // The search statements are evaluated over the store itself when SQLite would scan the table
   // in row order (see DirectSelectRows); any failure is left for SQLite to report as it does.
   std::optional<std::vector<uint32_t>> Direct;

@@ -27,7 +27,10 @@ class TSqliteDatabase {
   sqlite3* Handle() const { return FDb; }
   struct TContext;  // what the store module reads
   // Makes Store visible to SQL as the table Name (no copy; the store must outlive the use).
-  void AttachStore(const std::string& Name, std::shared_ptr<const TTableStore> Store);
+  // Raises ESQLError naming Shown (the table as the statement named it; Name when empty) when
+  // the store has more columns than SQLite's column limit.
+  void AttachStore(const std::string& Name, std::shared_ptr<const TTableStore> Store,
+                   const std::string& Shown = "");
   // Runs a statement that returns no rows; raises ESQLError with SQLite's message.
   void Exec(const std::string& Sql);
 

@@ -224,6 +224,7 @@ const TCodePage& CodePageOf(unsigned Ldid, const std::string& Path) {
 struct TDbfColumn {
   TFieldType Type;
   size_t Offset, Width;
+  std::string Name;
 };
 
 // The column type of a field; a whole-number field may still become a float column (see
@@ -342,8 +343,14 @@ class TDBaseColumns : public TFileColumns {
     std::string Scratch;
     for (size_t Row = First; Row < First + Count; ++Row) {
       const size_t Record = FRecordOfRow.empty() ? Row : FRecordOfRow[Row];
-      DecodeValue(Out, L.Type, std::string_view(FRecords + Record * FRecordLen + L.Offset, L.Width),
-                  FCp, Scratch);
+      try {
+        DecodeValue(Out, L.Type,
+                    std::string_view(FRecords + Record * FRecordLen + L.Offset, L.Width), FCp,
+                    Scratch);
+      } catch (const Exception& E) {
+        RaiseCorrupt(File().Path(), "registro " + std::to_string(Record + 1) + ", campo '" +
+                                        L.Name + "': " + E.Message());
+      }
     }
   }
 
@@ -369,12 +376,16 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
     for (size_t I = 0; I < H.Fields.size(); ++I) {
       const TDbfField& Fd = H.Fields[I];
       TColumnDef Def;
-      Cp.Decode(Fd.Name, Def.Name);
+      try {
+        Cp.Decode(Fd.Name, Def.Name);
+      } catch (const Exception& E) {
+        RaiseCorrupt(Path, "el nombre del campo " + std::to_string(I + 1) + ": " + E.Message());
+      }
       if (Def.Name.empty()) Def.Name = "Field" + std::to_string(I + 1);
       Def.DataType = ColumnTypeOf(Fd);
       Def.Size = Def.DataType == ftString ? static_cast<int>(Fd.Width) : 0;
       Defs.push_back(std::move(Def));
-      Layout.push_back({Defs.back().DataType, Offset, Fd.Width});
+      Layout.push_back({Defs.back().DataType, Offset, Fd.Width, Defs.back().Name});
       Offset += Fd.Width;
     }
     // One pass over the records tells the rows (deleted records are none) and the type of the
