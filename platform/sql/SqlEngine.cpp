@@ -628,6 +628,16 @@ std::optional<std::string> TSqlTableSource::ResolvePath(const std::string& Name)
   }
   std::error_code Ec;
   fs::path Canon = fs::weakly_canonical(fs::absolute(Path, Ec), Ec);
+  if (DatabaseConfined(FDatabase)) {
+    // Only files inside the folder, however the name reaches them.
+    std::error_code FolderEc;
+    const fs::path Folder =
+        fs::weakly_canonical(fs::absolute(DatabaseDirectory(FDatabase), FolderEc), FolderEc);
+    const fs::path Rel = Ec || FolderEc ? fs::path("..") : Canon.lexically_relative(Folder);
+    if (Rel.empty() || *Rel.begin() == ".." || Rel.is_absolute())
+      throw ESQLError("La tabla '" + Name + "' está fuera de la carpeta de la base de datos '" +
+                      DatabaseDirectory(FDatabase) + "'");
+  }
   return Ec ? Path : Canon.string();
 }
 

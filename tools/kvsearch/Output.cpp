@@ -140,7 +140,49 @@ std::string TResultCount::Json() const {
   return "\"count\": null, \"more_than\": " + std::to_string(MoreThan);
 }
 
-std::string JsonString(std::string_view S) {
+namespace {
+
+// The length of the valid UTF-8 sequence at S[I], or 0 when none starts there (a stray or
+// missing continuation byte, an overlong form, a surrogate, past U+10FFFF).
+size_t Utf8SequenceAt(std::string_view S, size_t I) {
+  const auto B = [&](size_t K) { return static_cast<unsigned char>(S[K]); };
+  const unsigned char C = B(I);
+  if (C < 0x80) return 1;
+  size_t N = C >= 0xC2 && C <= 0xDF   ? 2
+             : C >= 0xE0 && C <= 0xEF ? 3
+             : C >= 0xF0 && C <= 0xF4 ? 4
+                                      : 0;
+  if (N == 0 || I + N > S.size()) return 0;
+  for (size_t K = 1; K < N; ++K)
+    if ((B(I + K) & 0xC0) != 0x80) return 0;
+  const unsigned char D = B(I + 1);
+  if ((C == 0xE0 && D < 0xA0) || (C == 0xED && D > 0x9F) || (C == 0xF0 && D < 0x90) ||
+      (C == 0xF4 && D > 0x8F))
+    return 0;
+  return N;
+}
+
+}  // namespace
+
+std::string ValidUtf8(std::string_view S) {
+  std::string Out;
+  Out.reserve(S.size());
+  for (size_t I = 0; I < S.size();) {
+    const size_t N = Utf8SequenceAt(S, I);
+    if (N == 0) {
+      Out += "\xEF\xBF\xBD";  // U+FFFD REPLACEMENT CHARACTER
+      ++I;
+    } else {
+      Out.append(S.substr(I, N));
+      I += N;
+    }
+  }
+  return Out;
+}
+
+std::string JsonString(std::string_view Text) {
+  // Every text becomes valid JSON: bytes that are no UTF-8 are replaced, never copied.
+  const std::string S = ValidUtf8(Text);
   std::string Out = "\"";
   for (char Ch : S) {
     unsigned char C = static_cast<unsigned char>(Ch);

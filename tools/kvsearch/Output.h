@@ -36,5 +36,9 @@ void WriteCsv(std::ostream& Out, TDataSet& DataSet, long long Limit);
 // whole past its Limit has "count": null, "more_than": Limit.
 void WriteJson(std::ostream& Out, TDataSet& DataSet, long long Limit, bool ReadWhole = true);
 
-// The JSON form of a text, quotes included.
+// S with every byte that starts no valid UTF-8 sequence replaced by U+FFFD.
+std::string ValidUtf8(std::string_view S);
+
+// The JSON form of a text, quotes included, always valid JSON: control characters escaped,
+// bytes that are not UTF-8 replaced by U+FFFD.
 std::string JsonString(std::string_view S);

@@ -110,6 +110,9 @@ int Run(const TSearchOptions& Opt) {
   std::optional<TSqlRowLimit> RowLimit;
   if (ReadPart) RowLimit.emplace(static_cast<size_t>(Opt.Limit) + 1);
 
+  if (Opt.Confine && ResolveDatabase(Opt.Database).Kind == TDatabaseKind::Folder)
+    SetDatabaseConfined(Opt.Database, true);
+
   std::vector<std::unique_ptr<TTable>> LookupTables;
   std::unique_ptr<TDataSet> Searched;
   if (Opt.HasQuery) {
