@@ -1,6 +1,7 @@
 // The export targets of kvbench: the million orders exported through the search engine, as the
 // search form and kvsearch export them, to each table format, timed, with the peak of the
-// resident memory the export adds measured against the size of the source file.
+// anonymous memory the export adds (not the pages of files mapped) measured against the size
+// of the source file.
 #pragma once
 
 #include <string>

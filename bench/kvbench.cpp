@@ -431,7 +431,7 @@ void RegisterSql() {
         TDataSource Source;
         Source.SetDataSet(&Ord);
         int Count = 0;
-        for (auto _ : S) {
+        auto Search = [&] {
           TKVFind Find;
           Find.SetPDataSet(&Ord);
           Find.SetCaseSensitive(false);
@@ -441,8 +441,16 @@ void RegisterSql() {
           Find.SetpDataSource(&Source);
           Find.SetFiltered(true);
           Count = Find.Results()->RecordCount();
-        }
-        Notes[Name] = std::to_string(Count) + " filas";
+        };
+        // The first search builds what the store keeps for every later one (the lowered copy,
+        // the map from each order to its customer, the sorted order): timed on its own, as the
+        // shell's indexes are built before it runs.
+        const auto Start = std::chrono::steady_clock::now();
+        Search();
+        const double First =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+        for (auto _ : S) Search();
+        Notes[Name] = std::to_string(Count) + " filas; la primera " + FormatSeconds(First);
       })->Iterations(3);
     }
 }
@@ -481,7 +489,7 @@ void RegisterContains() {
       TDataSource Source;
       Source.SetDataSet(T.get());
       int Count = 0;
-      for (auto _ : S) {
+      auto Search = [&] {
         TKVFind Find;
         Find.SetPDataSet(T.get());
         Find.SetCaseSensitive(false);
@@ -490,8 +498,84 @@ void RegisterContains() {
         Find.SetpDataSource(&Source);
         Find.SetFiltered(true);
         Count = Find.Results()->RecordCount();
+      };
+      // After the opening lines the table is loaded afresh: the first search decodes the
+      // columns it reads and builds their lowered copies, kept with the store for every later
+      // search. Timed on its own.
+      const auto Start = std::chrono::steady_clock::now();
+      Search();
+      const double First =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+      for (auto _ : S) Search();
+      Notes[Name] = std::to_string(Count) + " filas; la primera " + FormatSeconds(First);
+    })->Iterations(5);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// "contiene" on a lookup field: the search joins the searched table to its lookup table. The
+// floor is a memmem of the lowered constant over the lowered text of the lookup column plus one
+// pass over the searched table's key column (what finding each row's lookup value has to read).
+
+struct TLookupCase {
+  std::string Suffix, Detail, Lookup, Key, Field, Value;
+};
+
+const TLookupCase LookupCases[] = {
+    {"Company", "ORDERS.DB", "CUSTOMER.DB", "CustNo", "Company", "tortuga"},
+    {"Description", "ITEMS.DB", "PARTS.DB", "PartNo", "Description", "bambú"},
+};
+
+void RegisterLookupContains() {
+  for (const TLookupCase& L : LookupCases) {
+    if (!fs::is_regular_file(Data.DbDir + "/" + L.Detail) ||
+        !fs::is_regular_file(Data.DbDir + "/" + L.Lookup))
+      continue;
+    Add("floor/memmem/lookup-" + L.Suffix, [L](benchmark::State& S) {
+      auto Detail = OpenTable(Data.DbDir, L.Detail);
+      auto Lookup = OpenTable(Data.DbDir, L.Lookup);
+      const TTableStore& LS = *Lookup->Store();
+      const std::string_view Text = ColumnText(LS.LoweredColumn(LS.ColumnIndex(L.Field)));
+      const TColumn& Key = Detail->Store()->Columns[Detail->Store()->ColumnIndex(L.Key)];
+      Key.Decode();
+      for (auto _ : S) {
+        benchmark::DoNotOptimize(CountOccurrences(Text, L.Value));
+        double Sum = 0;
+        for (size_t R = 0; R < Key.Size(); ++R) Sum += Key.Double(R);
+        benchmark::DoNotOptimize(Sum);
       }
-      Notes[Name] = std::to_string(Count) + " filas";
+    })->MinTime(0.5);
+    const std::string Name = "ours/sql/lookup-" + L.Suffix;
+    Add(Name, [L, Name](benchmark::State& S) {
+      TTable Lookup;
+      Lookup.SetDatabaseName(Data.DbDir);
+      Lookup.SetTableName(L.Lookup);
+      TTable Detail;
+      Detail.SetDatabaseName(Data.DbDir);
+      Detail.SetTableName(L.Detail);
+      Detail.AddLookupField(L.Field, ftString, &Lookup, L.Key, L.Key, L.Field, 30);
+      Lookup.Open();
+      Detail.Open();
+      TDataSource Source;
+      Source.SetDataSet(&Detail);
+      int Count = 0;
+      auto Search = [&] {
+        TKVFind Find;
+        Find.SetPDataSet(&Detail);
+        Find.SetCaseSensitive(false);
+        Find.SetFilter(L.Field + "><'" + L.Value + "'");
+        Find.SetpDataSource(&Source);
+        Find.SetFiltered(true);
+        Count = Find.Results()->RecordCount();
+      };
+      // The first search builds the lowered copy of the lookup column and the map from each
+      // row's key to its lookup row, kept with the stores for every later search.
+      const auto Start = std::chrono::steady_clock::now();
+      Search();
+      const double First =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+      for (auto _ : S) Search();
+      Notes[Name] = std::to_string(Count) + " filas; la primera " + FormatSeconds(First);
     })->Iterations(5);
   }
 }
@@ -688,13 +772,24 @@ void PrintSummary(const TMemoryFigures& Mem) {
       const std::string Suffix = Prefix + (Ordered ? "-orderby" : "");
       Lines.push_back({"SQL Company=='" + Prefix + "' (lookup join)" + (Ordered ? ", ordered" : ""),
                        Figure("ours/sql/" + Suffix),
-                       "<= sqlite3",
+                       "<= 0.25× sqlite3",
                        std::nullopt,
                        {P("sqlite3", "sqlite3/sql/" + Suffix),
                         P("sqlite3 sin índices", "sqlite3-noindex/sql/" + Suffix)},
                        0,
-                       Notes["ours/sql/" + Suffix]});
+                       Notes["ours/sql/" + Suffix],
+                       0.25});
     }
+  for (const TLookupCase& L : LookupCases)
+    Lines.push_back({"Filtra en Y, lookup contiene (" + L.Suffix + ")" +
+                         (L.Suffix == "Description" ? " over 5M items" : ""),
+                     Figure("ours/sql/lookup-" + L.Suffix),
+                     "<= 4× floor",
+                     std::nullopt,
+                     {P("memmem", "floor/memmem/lookup-" + L.Suffix)},
+                     0,
+                     Notes["ours/sql/lookup-" + L.Suffix],
+                     4.0});
   for (const std::string Suffix : {"ShipToCity", "five-or"})
     Lines.push_back({Suffix == "ShipToCity" ? "SQL contiene, one text column (ShipToCity)"
                                             : "SQL contiene, five text columns with or",
@@ -795,6 +890,7 @@ int main(int Argc, char** Argv) {
     RegisterDataSetPeers();
     RegisterSql();
     RegisterContains();
+    RegisterLookupContains();
     RegisterExport();
     RegisterExportBench(Orders.get(), Data.DbDir + "/ORDERS.DB", Data.ScratchDir);
 

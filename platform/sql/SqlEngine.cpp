@@ -789,6 +789,9 @@ size_t TSqlRowLimit::Current() {
 
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
                                                  const std::string& Original) {
+  // A table and its lookup tables are joined over the stores themselves when SQLite would run
+  // the statement as nested scans and key lookups (see DirectSelectJoin).
+  if (auto Direct = DirectSelectJoin(T, Tables)) return Direct;
   TSqliteDatabase Db;
   for (size_t I = 0; I < T.Tables.size(); ++I) {
     auto S = Tables.Store(T.Tables[I].Path);
