@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "DB.h"
@@ -213,4 +215,47 @@ std::string TargetTablePath(const std::string& DatabaseName, const std::string& 
   }
   std::string Found = FindFileIgnoringCase(Dir, File);
   return Found.empty() ? JoinPath(Dir, File) : Found;
+}
+
+namespace {
+
+std::mutex ConfinedLock;
+// The confined folders, as canonical paths.
+std::set<std::string>& ConfinedFolders() {
+  static std::set<std::string> S;
+  return S;
+}
+
+std::string CanonicalFolder(const std::string& DatabaseName) {
+  std::error_code Ec;
+  const auto P = std::filesystem::weakly_canonical(
+      std::filesystem::absolute(DatabaseDirectory(DatabaseName), Ec), Ec);
+  return P.string();
+}
+
+}  // namespace
+
+void SetDatabaseConfined(const std::string& DatabaseName, bool Confined) {
+  const std::string Folder = CanonicalFolder(DatabaseName);
+  std::lock_guard<std::mutex> G(ConfinedLock);
+  if (Confined)
+    ConfinedFolders().insert(Folder);
+  else
+    ConfinedFolders().erase(Folder);
+}
+
+bool DatabaseConfined(const std::string& DatabaseName) {
+  {
+    std::lock_guard<std::mutex> G(ConfinedLock);
+    if (ConfinedFolders().empty()) return false;
+  }
+  std::string Folder;
+  try {
+    if (ResolveDatabase(DatabaseName).Kind != TDatabaseKind::Folder) return false;
+    Folder = CanonicalFolder(DatabaseName);
+  } catch (const EDatabaseError&) {
+    return false;  // no folder: nothing to confine (opening it says why)
+  }
+  std::lock_guard<std::mutex> G(ConfinedLock);
+  return ConfinedFolders().count(Folder) > 0;
 }

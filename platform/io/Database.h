@@ -35,6 +35,14 @@ std::string UriWithoutPassword(const std::string& Uri);
 // name gives the current directory. Raises EDatabaseError when neither exists, or when the name
 // denotes a SQLite or PostgreSQL database.
 std::string DatabaseDirectory(const std::string& DatabaseName);
+// Confines the queries of a database folder (an alias or a path naming it) to that folder, or
+// lets them name table files anywhere again (the default): while confined, the local SQL
+// refuses a table whose file lies outside the folder (by "..", an absolute path or a link),
+// naming it, and ALTER TABLE never rewrites a file outside. Raises as DatabaseDirectory does.
+void SetDatabaseConfined(const std::string& DatabaseName, bool Confined);
+// Whether the queries of a database folder are confined to it (false for a name that is not a
+// folder).
+bool DatabaseConfined(const std::string& DatabaseName);
 // The existing file a table name denotes. Raises EDatabaseError naming the table when none.
 std::string ResolveTablePath(const std::string& DatabaseName, const std::string& TableName);
 // The path a new table file would get (no existence check; case matched when the file exists).

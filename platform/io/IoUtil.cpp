@@ -37,6 +37,10 @@ bool SameFile(const std::string& A, const std::string& B) {
   return SA.st_dev == SB.st_dev && SA.st_ino == SB.st_ino;
 }
 
+const char* OutOfMemoryText() {
+  return "no hay memoria suficiente";
+}
+
 std::string ErrnoText(int Err) {
   switch (Err) {
     case ENOENT:
@@ -63,12 +67,100 @@ std::string ErrnoText(int Err) {
       return "demasiados archivos abiertos";
     case EFBIG:
       return "el archivo supera el tamaño máximo permitido";
+    case ENOMEM:
+      return OutOfMemoryText();
     default:
       return "error del sistema " + std::to_string(Err);
   }
 }
 
 // ---------------------------------------------------------------- TMappedFile
+
+namespace {
+
+// The mappings of table files, for the bus-error handler: a page of a mapped file that another
+// program cut short no longer exists, and reading it raises SIGBUS. The handler maps zero pages
+// over the rest of that mapping and marks it, so the read goes on and the reader, which checks
+// the mark, reports the change instead of the process ending. Slots are plain atomics: the
+// handler may run at any moment on any thread.
+struct TMapSlot {
+  std::atomic<uintptr_t> Begin{0};
+  std::atomic<size_t> Size{0};
+  std::atomic<int> Faulted{0};
+};
+constexpr size_t kMapSlots = 16384;
+TMapSlot GMapSlots[kMapSlots];
+std::atomic<size_t> GSlotHint{0};
+struct sigaction GPreviousBusAction;
+size_t GPageSize = 4096;
+
+void OnBusError(int Sig, siginfo_t* Info, void* Context) {
+  const uintptr_t At = reinterpret_cast<uintptr_t>(Info ? Info->si_addr : nullptr);
+  for (TMapSlot& S : GMapSlots) {
+    const uintptr_t Begin = S.Begin.load(std::memory_order_acquire);
+    if (Begin == 0 || At < Begin) continue;
+    const size_t Size = S.Size.load(std::memory_order_acquire);
+    if (At - Begin >= Size) continue;
+    const uintptr_t Page = At & ~(uintptr_t(GPageSize) - 1);
+    const uintptr_t End = (Begin + Size + GPageSize - 1) & ~(uintptr_t(GPageSize) - 1);
+    // A file is cut short at its end: every page from the faulting one on is gone too.
+    if (::mmap(reinterpret_cast<void*>(Page), End - Page, PROT_READ,
+               MAP_PRIVATE | MAP_FIXED | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
+      S.Faulted.store(1, std::memory_order_release);
+      return;
+    }
+    break;
+  }
+  // Not a table file's page (or no zero page could be had): whoever handled bus errors before.
+  if (GPreviousBusAction.sa_flags & SA_SIGINFO) {
+    if (GPreviousBusAction.sa_sigaction) return GPreviousBusAction.sa_sigaction(Sig, Info, Context);
+  } else if (GPreviousBusAction.sa_handler != SIG_DFL && GPreviousBusAction.sa_handler != SIG_IGN &&
+             GPreviousBusAction.sa_handler) {
+    return GPreviousBusAction.sa_handler(Sig);
+  }
+  // The default action: the faulting instruction runs again and ends the process.
+  ::signal(SIGBUS, SIG_DFL);
+}
+
+void InstallBusHandler() {
+  static std::once_flag Once;
+  std::call_once(Once, [] {
+    const long Page = ::sysconf(_SC_PAGESIZE);
+    if (Page > 0) GPageSize = static_cast<size_t>(Page);
+    struct sigaction A;
+    std::memset(&A, 0, sizeof A);
+    A.sa_sigaction = OnBusError;
+    A.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&A.sa_mask);
+    ::sigaction(SIGBUS, &A, &GPreviousBusAction);
+  });
+}
+
+// A free slot for the mapping [Data, Data + Size), or -1 when all are taken.
+int RegisterMapping(const void* Data, size_t Size) {
+  InstallBusHandler();
+  const size_t Start = GSlotHint.load(std::memory_order_relaxed);
+  for (size_t K = 0; K < kMapSlots; ++K) {
+    const size_t I = (Start + K) % kMapSlots;
+    TMapSlot& S = GMapSlots[I];
+    if (S.Size.load(std::memory_order_relaxed) != 0) continue;
+    size_t Free = 0;
+    if (!S.Size.compare_exchange_strong(Free, Size, std::memory_order_acq_rel)) continue;
+    S.Faulted.store(0, std::memory_order_relaxed);
+    S.Begin.store(reinterpret_cast<uintptr_t>(Data), std::memory_order_release);
+    GSlotHint.store(I + 1, std::memory_order_relaxed);
+    return static_cast<int>(I);
+  }
+  return -1;
+}
+
+void UnregisterMapping(int Slot) {
+  if (Slot < 0) return;
+  GMapSlots[Slot].Begin.store(0, std::memory_order_release);
+  GMapSlots[Slot].Size.store(0, std::memory_order_release);
+}
+
+}  // namespace
 
 TMappedFile::TMappedFile(const std::string& Path) : FPath(Path) {
   FFd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -89,15 +181,26 @@ TMappedFile::TMappedFile(const std::string& Path) : FPath(Path) {
     if (P == MAP_FAILED) Fail(ErrnoText(errno));
     FData = static_cast<const uint8_t*>(P);
     FMapped = true;
+    FSlot = RegisterMapping(FData, FSize);
   }
 }
 
 TMappedFile::~TMappedFile() {
+  UnregisterMapping(FSlot);
   if (FMapped) ::munmap(const_cast<uint8_t*>(FData), FSize);
   if (FFd >= 0) ::close(FFd);
 }
 
+bool TMappedFile::Faulted() const {
+  return FSlot >= 0 && GMapSlots[FSlot].Faulted.load(std::memory_order_acquire) != 0;
+}
+
+void TMappedFile::CheckUnchanged() const {
+  if (Changed()) RaiseFileError(FPath, "ha cambiado desde que se abrió la tabla; vuelva a abrirla");
+}
+
 bool TMappedFile::Changed() const {
+  if (Faulted()) return true;
   struct stat St;
   if (::fstat(FFd, &St) != 0) return true;
   return static_cast<size_t>(St.st_size) != FSize ||
@@ -105,8 +208,11 @@ bool TMappedFile::Changed() const {
 }
 
 void TMappedFile::Release() const {
-  // The mapping is private and never written: dropping its pages loses nothing.
-  if (FMapped) ::madvise(const_cast<uint8_t*>(FData), FSize, MADV_DONTNEED);
+  // The mapping is private and never written: dropping its pages loses nothing. A small file
+  // stays mapped whole: dropping and reading its pages again for every column read (a table of
+  // thousands of fields and few records) would cost far more than the pages themselves.
+  constexpr size_t kKeptWhole = size_t(16) << 20;
+  if (FMapped && FSize > kKeptWhole) ::madvise(const_cast<uint8_t*>(FData), FSize, MADV_DONTNEED);
 }
 
 // ---------------------------------------------------------------- TFileColumns
@@ -114,21 +220,31 @@ void TMappedFile::Release() const {
 void TFileColumns::Decode(size_t Col, size_t First, size_t Count, TColumn& Out) const {
   const std::string& Path = FFile->Path();
   // A file written in place after it was opened would mix two versions of the table.
-  if (FFile->Changed())
-    RaiseFileError(Path, "ha cambiado desde que se abrió la tabla; vuelva a abrirla");
+  FFile->CheckUnchanged();
   try {
     DecodeRows(Col, First, Count, Out);
   } catch (const EDatabaseError&) {
     FFile->Release();
+    // What a file changed meanwhile holds (zeros where it was cut short) is no fault of it.
+    FFile->CheckUnchanged();
     throw;
   } catch (const Exception& E) {
     FFile->Release();
+    FFile->CheckUnchanged();
     RaiseFileError(Path, E.Message());
   } catch (const std::bad_alloc&) {
     FFile->Release();
-    RaiseFileError(Path, "no hay memoria suficiente para leer la tabla");
+    // Sizes read from a file changed meanwhile may ask for any amount of memory.
+    FFile->CheckUnchanged();
+    RaiseFileError(Path, OutOfMemoryText());
+  } catch (...) {
+    FFile->Release();
+    FFile->CheckUnchanged();
+    throw;
   }
   FFile->Release();
+  // The values read may be partly of another version of the file, or zeros.
+  FFile->CheckUnchanged();
 }
 
 std::shared_ptr<TTableStore> MakeFileStore(std::vector<TColumnDef> Defs,
@@ -227,8 +343,8 @@ std::string SiblingName(const std::string& Target, const std::string& Ext) {
   const size_t Slash = Target.find_last_of('/');
   const std::string Dir = Slash == std::string::npos ? std::string() : Target.substr(0, Slash + 1);
   std::string Name = Slash == std::string::npos ? Target : Target.substr(Slash + 1);
-  const std::string Tail = ".tmp" + std::to_string(::getpid()) + "-" + HostTag() + "_" +
-                           std::to_string(Counter++) + Ext;
+  const std::string Tail =
+      ".tmp" + std::to_string(::getpid()) + "-" + HostTag() + "_" + std::to_string(Counter++) + Ext;
   // A name the file system takes must get a temporary beside it: the copy of the name is cut to
   // fit the 255 bytes of one name (at a character's start); the tail alone keeps it unique.
   constexpr size_t MaxName = 255;
@@ -486,6 +602,8 @@ uint32_t NextCodePoint(std::string_view S, size_t& I) {
 }
 }  // namespace
 
+const char* const TCodePage::kNotUtf8 = "el texto no es UTF-8 válido";
+
 TCodePage::TCodePage(const std::string& Name) : FName(Name) {
   std::string U = UpperCase(Name);
   FUtf8 = U == "UTF-8" || U == "UTF8";
@@ -507,9 +625,10 @@ TCodePage::TCodePage(const std::string& Name) : FName(Name) {
 }
 
 void TCodePage::AppendTo(TColumn& Col, std::string_view Bytes, std::string& Scratch) const {
-  if (FUtf8 || IsAscii(Bytes)) {
-    Col.AppendString(Bytes);
-    return;
+  if (IsAscii(Bytes)) return Col.AppendString(Bytes);
+  if (FUtf8) {
+    if (!IsValidUtf8(Bytes)) throw Exception(kNotUtf8);
+    return Col.AppendString(Bytes);
   }
   Scratch.clear();
   Decode(Bytes, Scratch);
@@ -517,9 +636,10 @@ void TCodePage::AppendTo(TColumn& Col, std::string_view Bytes, std::string& Scra
 }
 
 void TCodePage::Decode(std::string_view Bytes, std::string& Out) const {
-  if (FUtf8 || IsAscii(Bytes)) {
-    Out.append(Bytes);
-    return;
+  if (IsAscii(Bytes)) return static_cast<void>(Out.append(Bytes));
+  if (FUtf8) {
+    if (!IsValidUtf8(Bytes)) throw Exception(kNotUtf8);
+    return static_cast<void>(Out.append(Bytes));
   }
   for (char Ch : Bytes) {
     uint8_t B = static_cast<uint8_t>(Ch);

@@ -15,6 +15,8 @@
 [[noreturn]] void RaiseFileError(const std::string& Path, const std::string& Detail);
 // Raises EDatabaseError for a file that is damaged: names the file and the fault.
 [[noreturn]] void RaiseCorrupt(const std::string& Path, const std::string& Detail);
+// The one text for memory that ran out, wherever it did: "no hay memoria suficiente".
+const char* OutOfMemoryText();
 // The Spanish text of an errno value ("no existe", "permiso denegado", ...).
 std::string ErrnoText(int Err);
 // Whether A and B name one existing file (the same device and inode: any path to it, links
@@ -34,11 +36,19 @@ class TMappedFile {
   size_t Size() const { return FSize; }
   const std::string& Path() const { return FPath; }
   // Whether the file mapped was written to (or cut short) since it was mapped: its size or
-  // modification time differ. A file replaced by renaming another over its name is not changed:
-  // the mapping keeps the file it had.
+  // modification time differ, or a read met pages it no longer has. A file replaced by renaming
+  // another over its name is not changed: the mapping keeps the file it had.
   bool Changed() const;
+  // Whether a read met pages past the end of the file as it is now (another program cut it
+  // short): instead of a bus error ending the process, those pages and the rest of the mapping
+  // read as zeros from then on. Readers that find this report the change (CheckUnchanged).
+  bool Faulted() const;
+  // Raises EDatabaseError "... ha cambiado desde que se abrió la tabla; vuelva a abrirla" naming
+  // the file when Changed().
+  void CheckUnchanged() const;
   // Lets go of the pages of the mapping read so far (they are read again from the file when
-  // needed): a pass over a large table does not keep the whole file resident.
+  // needed): a pass over a large table does not keep the whole file resident. Files of a few
+  // megabytes stay resident.
   void Release() const;
 
  private:
@@ -47,8 +57,24 @@ class TMappedFile {
   size_t FSize = 0;
   bool FMapped = false;
   int FFd = -1;
+  int FSlot = -1;  // in the bus-error handler's table of mappings
   int64_t FMTimeNs = 0;
 };
+
+// Read()'s result, read from File's mapping: when the file changed meanwhile (cut short, or
+// written in place), what was read is of no one version of it, and the change is raised instead
+// of the result or of the error Read() raised.
+template <class Fn>
+auto WhileUnchanged(const TMappedFile& File, Fn&& Read) {
+  try {
+    auto Result = Read();
+    File.CheckUnchanged();
+    return Result;
+  } catch (...) {
+    File.CheckUnchanged();
+    throw;
+  }
+}
 
 // The columns of a table file, decoded from its mapping when first read (see TColumn). Each
 // format's reader says how rows of a column decode (DecodeRows); this checks that the file was
@@ -219,12 +245,15 @@ class TCodePage {
   static const TCodePage& Get(const std::string& Name);
   const std::string& Name() const { return FName; }
   bool IsUtf8() const { return FUtf8; }
-  // Appends the UTF-8 form of Bytes to Out.
+  // Appends the UTF-8 form of Bytes to Out. Text said to be UTF-8 that is not is never passed
+  // on: it raises Exception(kNotUtf8), for the reader to name the file, record and field.
   void Decode(std::string_view Bytes, std::string& Out) const;
+  static const char* const kNotUtf8;  // "el texto no es UTF-8 válido"
   // Appends the code-page form of Utf8 to Out; characters it lacks become '?'.
   void Encode(std::string_view Utf8, std::string& Out) const;
   // Appends Bytes, read in this code page, to Col as one text; Scratch is the caller's working
-  // room, kept across the rows of a column so that decoding does not allocate per row.
+  // room, kept across the rows of a column so that decoding does not allocate per row. Raises
+  // like Decode.
   void AppendTo(TColumn& Col, std::string_view Bytes, std::string& Scratch) const;
 
  private:

@@ -83,7 +83,7 @@ std::shared_ptr<TTableStore> ReadTable(const std::string& Path, TTableFormat For
   } catch (const Exception& E) {
     RaiseFileError(Path, E.Message());
   } catch (const std::bad_alloc&) {
-    RaiseFileError(Path, "no hay memoria suficiente para cargar la tabla");
+    RaiseFileError(Path, OutOfMemoryText());
   }
   return nullptr;
 }
@@ -170,7 +170,7 @@ void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
   } catch (const Exception& E) {
     RaiseFileError(Path, E.Message());
   } catch (const std::bad_alloc&) {
-    RaiseFileError(Path, "no hay memoria suficiente para guardar la tabla");
+    RaiseFileError(Path, OutOfMemoryText());
   }
   ClearTableCache(Path);
 }

@@ -13,6 +13,7 @@
 
 #include "Database.h"
 #include "DirectQuery.h"
+#include "IoUtil.h"
 #include "LocalSQL.h"
 #include "SqlLexer.h"
 #include "SqlParser.h"
@@ -426,6 +427,8 @@ int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char* IdxStr, int A
   if (!C->Rows && C->Count > kColumnChunkRows) {
     try {
       DecodeScanned(*C->Store, IdxStr);
+    } catch (const std::bad_alloc&) {
+      return SQLITE_NOMEM;
     } catch (const std::exception& E) {
       SetVtabError(CBase, E.what());
       return SQLITE_ERROR;
@@ -475,6 +478,9 @@ int VtabColumn(sqlite3_vtab_cursor* CBase, sqlite3_context* Ctx, int Col) {
         break;
       }
     }
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(Ctx);
+    return SQLITE_NOMEM;
   } catch (const std::exception& E) {
     // A value that cannot be decoded (a damaged file found on reading it) ends the statement.
     sqlite3_result_error(Ctx, E.what(), -1);
@@ -553,8 +559,14 @@ TSqliteDatabase::~TSqliteDatabase() {
   if (FDb) sqlite3_close(FDb);
 }
 
-void TSqliteDatabase::AttachStore(const std::string& Name,
-                                  std::shared_ptr<const TTableStore> Store) {
+void TSqliteDatabase::AttachStore(const std::string& Name, std::shared_ptr<const TTableStore> Store,
+                                  const std::string& Shown) {
+  // SQLite declares a table of at most this many columns; past it only a Spanish word helps.
+  const int MaxColumns = sqlite3_limit(FDb, SQLITE_LIMIT_COLUMN, -1);
+  if (Store && Store->Defs.size() > static_cast<size_t>(MaxColumns))
+    throw ESQLError("La tabla '" + (Shown.empty() ? Name : Shown) + "' tiene " +
+                    std::to_string(Store->Defs.size()) + " campos, más de los " +
+                    std::to_string(MaxColumns) + " que admite el motor SQL");
   FContext->Stores.push_back(std::move(Store));
   Exec("CREATE VIRTUAL TABLE temp." + QuoteSqlName(Name) + " USING kvstore(" +
        std::to_string(FContext->Stores.size() - 1) + ")");
@@ -574,9 +586,11 @@ TSqliteStatement::TSqliteStatement(TSqliteDatabase& Db, const std::string& Sql,
     : FDb(Db), FOriginal(Original) {
   if (sqlite3_prepare_v2(Db.Handle(), Sql.c_str(), static_cast<int>(Sql.size()), &FStmt, nullptr) !=
       SQLITE_OK) {
+    const bool NoMemory = sqlite3_errcode(Db.Handle()) == SQLITE_NOMEM;
     std::string Msg = sqlite3_errmsg(Db.Handle());
     sqlite3_finalize(FStmt);
     FStmt = nullptr;
+    if (NoMemory) throw ESQLError(OutOfMemoryText());
     throw ESQLError("Error al ejecutar la sentencia SQL (" + Msg + "): " + Original);
   }
 }
@@ -589,6 +603,8 @@ bool TSqliteStatement::Step() {
   const int Rc = sqlite3_step(FStmt);
   if (Rc == SQLITE_ROW) return true;
   if (Rc == SQLITE_DONE) return false;
+  // Memory that ran out is told the one way it is everywhere, not as the statement's fault.
+  if (Rc == SQLITE_NOMEM) throw ESQLError(OutOfMemoryText());
   throw ESQLError("Error al ejecutar la sentencia SQL (" +
                   std::string(sqlite3_errmsg(FDb.Handle())) + "): " + FOriginal);
 }
@@ -612,6 +628,16 @@ std::optional<std::string> TSqlTableSource::ResolvePath(const std::string& Name)
   }
   std::error_code Ec;
   fs::path Canon = fs::weakly_canonical(fs::absolute(Path, Ec), Ec);
+  if (DatabaseConfined(FDatabase)) {
+    // Only files inside the folder, however the name reaches them.
+    std::error_code FolderEc;
+    const fs::path Folder =
+        fs::weakly_canonical(fs::absolute(DatabaseDirectory(FDatabase), FolderEc), FolderEc);
+    const fs::path Rel = Ec || FolderEc ? fs::path("..") : Canon.lexically_relative(Folder);
+    if (Rel.empty() || *Rel.begin() == ".." || Rel.is_absolute())
+      throw ESQLError("La tabla '" + Name + "' está fuera de la carpeta de la base de datos '" +
+                      DatabaseDirectory(FDatabase) + "'");
+  }
   return Ec ? Path : Canon.string();
 }
 
@@ -745,6 +771,22 @@ class TRowRefColumns : public TColumnDecoder {
 
 }  // namespace
 
+namespace {
+thread_local size_t GRowLimit = SIZE_MAX;
+}  // namespace
+
+TSqlRowLimit::TSqlRowLimit(size_t MaxRows) : FPrevious(GRowLimit) {
+  GRowLimit = MaxRows;
+}
+
+TSqlRowLimit::~TSqlRowLimit() {
+  GRowLimit = FPrevious;
+}
+
+size_t TSqlRowLimit::Current() {
+  return GRowLimit;
+}
+
 std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlTableSource& Tables,
                                                  const std::string& Original) {
   // A table and its lookup tables are joined over the stores themselves when SQLite would run
@@ -754,7 +796,7 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
   for (size_t I = 0; I < T.Tables.size(); ++I) {
     auto S = Tables.Store(T.Tables[I].Path);
     if (!S) throw ESQLError("Tabla no cargada: " + T.Tables[I].Path);
-    Db.AttachStore(SqlTableName(I), S);
+    Db.AttachStore(SqlTableName(I), S, ExtractFileName(T.Tables[I].Path));
   }
   // Plain column references are copied from the stores by row number when the query allows.
   const bool ByRow = !T.RowText.empty();
@@ -791,7 +833,8 @@ std::shared_ptr<TTableStore> RunTranslatedSelect(const TSqlTranslation& T, TSqlT
   std::vector<sqlite3_int64> RowIds(NT, -1);
   std::vector<std::vector<uint32_t>> RefRows(AnyRef ? NT : 0);
   size_t Rows = 0;
-  while (St.Step()) {
+  const size_t Limit = TSqlRowLimit::Current();
+  while (Rows < Limit && St.Step()) {
     ++Rows;
     if (ByRow)
       for (size_t K = 0; K < NT; ++K)
@@ -877,7 +920,9 @@ std::vector<uint32_t> RowIdsOf(TSqliteDatabase& Db, const std::string& Sql,
                                const std::string& Original) {
   TSqliteStatement St(Db, Sql, Original);
   std::vector<uint32_t> Rows;
-  while (St.Step()) Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
+  const size_t Limit = TSqlRowLimit::Current();
+  while (Rows.size() < Limit && St.Step())
+    Rows.push_back(static_cast<uint32_t>(sqlite3_column_int64(St.Handle(), 0)));
   return Rows;
 }
 
@@ -929,11 +974,11 @@ std::vector<uint32_t> OrderLikeSqlite(const TTableStore& S, const std::vector<in
   return Out;
 }
 
-}  // namespace
-
-std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
-                                                             TSqlTableSource& Tables,
-                                                             const std::string& Original) {
+// RunTranslatedSelectRows without a row limit: a result of the table's own rows is never larger
+// than the table.
+std::optional<std::vector<uint32_t>> SelectTableRows(const TSqlTranslation& T,
+                                                     TSqlTableSource& Tables,
+                                                     const std::string& Original) {
   if (T.RowText.empty() || T.Tables.size() != 1) return std::nullopt;
   const std::shared_ptr<const TTableStore> S = Tables.Store(T.Tables[0].Path);
   if (!S || T.Columns.size() != S->Defs.size() || S->Columns.size() != S->Defs.size())
@@ -947,7 +992,7 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
       return std::nullopt;
   }
   TSqliteDatabase Db;
-  Db.AttachStore(SqlTableName(0), S);
+  Db.AttachStore(SqlTableName(0), S, ExtractFileName(T.Tables[0].Path));
   // The search statements are evaluated over the store itself when SQLite would scan the table
   // in row order (see DirectSelectRows); any failure is left for SQLite to report as it does.
   std::optional<std::vector<uint32_t>> Direct;
@@ -983,39 +1028,69 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
   return RowIdsOf(Db, T.RowText, Original);
 }
 
+}  // namespace
+
+std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslation& T,
+                                                             TSqlTableSource& Tables,
+                                                             const std::string& Original) {
+  auto Rows = SelectTableRows(T, Tables, Original);
+  if (Rows && Rows->size() > TSqlRowLimit::Current()) Rows->resize(TSqlRowLimit::Current());
+  return Rows;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The public entry points
 
+namespace {
+
+// Fn's result; memory that runs out anywhere on the way is told the one way it is everywhere.
+template <class Fn>
+auto TellingOutOfMemory(Fn&& F) {
+  try {
+    return F();
+  } catch (const std::bad_alloc&) {
+    throw ESQLError(OutOfMemoryText());
+  }
+}
+
+}  // namespace
+
 std::shared_ptr<TTableStore> ExecuteSelect(const std::string& Sql,
                                            const std::string& DatabaseName) {
-  TSqlStatement St = ParseSql(Sql);
-  if (!St.Select)
-    RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
-  TSqlTableSource Tables(DatabaseName);
-  TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
-  return RunTranslatedSelect(T, Tables, Sql);
+  return TellingOutOfMemory([&] {
+    TSqlStatement St = ParseSql(Sql);
+    if (!St.Select)
+      RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
+    TSqlTableSource Tables(DatabaseName);
+    TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
+    return RunTranslatedSelect(T, Tables, Sql);
+  });
 }
 
 TSelectResult OpenSelect(const std::string& Sql, const std::string& DatabaseName) {
-  TSqlStatement St = ParseSql(Sql);
-  if (!St.Select)
-    RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
-  TSqlTableSource Tables(DatabaseName);
-  TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
-  // Rows of one table, with its columns as they are: the result is the table's own store seen
-  // through those rows, in their order (a dataset over it finds only them, see TQuery).
-  if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql))
-    return {Tables.Store(T.Tables[0].Path), std::move(Rows)};
-  return {RunTranslatedSelect(T, Tables, Sql), std::nullopt};
+  return TellingOutOfMemory([&] {
+    TSqlStatement St = ParseSql(Sql);
+    if (!St.Select)
+      RaiseSqlError("La sentencia no devuelve registros: 'ALTER'" + SqlAtPosition(St.Pos));
+    TSqlTableSource Tables(DatabaseName);
+    TSqlTranslation T = TranslateSelect(St, Tables.Lookup());
+    // Rows of one table, with its columns as they are: the result is the table's own store seen
+    // through those rows, in their order (a dataset over it finds only them, see TQuery).
+    if (auto Rows = RunTranslatedSelectRows(T, Tables, Sql))
+      return TSelectResult{Tables.Store(T.Tables[0].Path), std::move(Rows)};
+    return TSelectResult{RunTranslatedSelect(T, Tables, Sql), std::nullopt};
+  });
 }
 
 void ExecuteStatement(const std::string& Sql, const std::string& DatabaseName) {
-  TSqlStatement St = ParseSql(Sql);
-  if (!St.Alter)
-    RaiseSqlError("La sentencia devuelve registros: use Open en lugar de ExecSQL" +
-                  SqlAtPosition(St.Pos));
-  TSqlTableSource Tables(DatabaseName);
-  RunAlterTable(*St.Alter, Tables);
+  TellingOutOfMemory([&] {
+    TSqlStatement St = ParseSql(Sql);
+    if (!St.Alter)
+      RaiseSqlError("La sentencia devuelve registros: use Open en lugar de ExecSQL" +
+                    SqlAtPosition(St.Pos));
+    TSqlTableSource Tables(DatabaseName);
+    RunAlterTable(*St.Alter, Tables);
+  });
 }
 
 std::string TranslateToSQLite(const std::string& Sql, const std::string& DatabaseName) {

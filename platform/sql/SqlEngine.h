@@ -2,6 +2,8 @@
 // table stores through a virtual-table module, with Unicode-correct lower/upper/like.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,7 +27,10 @@ class TSqliteDatabase {
   sqlite3* Handle() const { return FDb; }
   struct TContext;  // what the store module reads
   // Makes Store visible to SQL as the table Name (no copy; the store must outlive the use).
-  void AttachStore(const std::string& Name, std::shared_ptr<const TTableStore> Store);
+  // Raises ESQLError naming Shown (the table as the statement named it; Name when empty) when
+  // the store has more columns than SQLite's column limit.
+  void AttachStore(const std::string& Name, std::shared_ptr<const TTableStore> Store,
+                   const std::string& Shown = "");
   // Runs a statement that returns no rows; raises ESQLError with SQLite's message.
   void Exec(const std::string& Sql);
 
@@ -82,6 +87,23 @@ class TSqlTableSource {
   std::string FDatabase;
   std::vector<std::pair<std::string, std::shared_ptr<const TTableStore>>> FStores;
   std::vector<std::string> FRegistered;
+};
+
+// While one lives, the SELECTs this thread runs read at most MaxRows rows of their result and
+// stop there, without asking SQLite for the rest (a result shown only in part need not be read,
+// nor kept, whole). A caller that wants to know whether rows were left asks for one more than it
+// shows. Limits nest: the innermost holds until it ends.
+class TSqlRowLimit {
+ public:
+  explicit TSqlRowLimit(size_t MaxRows);
+  ~TSqlRowLimit();
+  TSqlRowLimit(const TSqlRowLimit&) = delete;
+  TSqlRowLimit& operator=(const TSqlRowLimit&) = delete;
+  // The rows a SELECT run now may read (SIZE_MAX without a limit).
+  static size_t Current();
+
+ private:
+  size_t FPrevious;
 };
 
 // Runs a translated SELECT over the tables and builds the result store.

@@ -122,6 +122,43 @@ TEST(DBaseRead, TableWrittenByShapelibCallsReadsIdentically) {
   EXPECT_EQ("NOMBRE", T->Defs[0].Name);
 }
 
+// A .cpg that says UTF-8 over bytes that are not: the text is refused naming the file, the
+// record and the field, never passed on to outputs that must be UTF-8; valid texts read.
+TEST(DBaseRead, TextThatIsNotTheUtf8ItsCpgSaysIsRefusedNamingRecordAndField) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("u.dbf");
+  {
+    DBFHandle H = DBFCreateEx(Path.c_str(), nullptr);
+    ASSERT_NE(nullptr, H);
+    DBFAddField(H, "NOMBRE", FTString, 20, 0);
+    DBFAddField(H, "N", FTInteger, 4, 0);
+    DBFWriteStringAttribute(H, 0, 0, "Peña");
+    DBFWriteIntegerAttribute(H, 0, 1, 1);
+    DBFWriteStringAttribute(H, 1, 0,
+                            "Pe\xF1"
+                            "a");
+    DBFWriteIntegerAttribute(H, 1, 1, 2);
+    DBFClose(H);
+  }
+  WriteFileBytes(Dir.File("u.cpg"), "UTF-8\n");
+  auto T = LoadTableFile(Path);
+  ASSERT_EQ(2u, T->RowCount());
+  EXPECT_EQ(2, T->Columns[1].Int(1));
+  try {
+    T->Columns[0].Decode();
+    FAIL() << "text that is not UTF-8 was taken: " << T->Columns[0].Str(1);
+  } catch (const EDatabaseError& E) {
+    const std::string M = E.Message();
+    EXPECT_NE(std::string::npos, M.find(Path)) << M;
+    EXPECT_NE(std::string::npos, M.find("registro 2, campo 'NOMBRE': el texto no es UTF-8 válido"))
+        << M;
+  }
+  // The same bytes read as the code page declared reads them.
+  WriteFileBytes(Dir.File("u.cpg"), "1252\n");
+  ClearTableCache(Path);
+  EXPECT_EQ("Peña", LoadTableFile(Path)->Columns[0].Str(1));
+}
+
 TEST(DBaseRead, WideWholeNumbersBecomeFloatsOnlyWhenTheyOverflow) {
   TScratchDir Dir;
   TTableStore Src;

@@ -176,6 +176,29 @@ TEST_F(KvsearchTest, LimitCutsThePrintedRowsNotTheCount) {
   EXPECT_EQ(L.back(), Counter(Items));
 }
 
+// 200^4 rows: read whole, the result never fits in memory; a limit reads one record past it.
+TEST_F(KvsearchTest, LimitOnAQueryReadsNoFurtherThanItShows) {
+  const std::string Cross = "select o1.OrderNo from orders o1, orders o2, orders o3, orders o4";
+  TRunResult R = Search({"--limit", "1", Db(), "--query", Cross});
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  auto L = R.Lines();
+  ASSERT_EQ(L.size(), 5u) << R.Out;
+  EXPECT_EQ(L[2], "   1001");
+  EXPECT_EQ(L.back(), "Registros encontrados:más de 1");
+  // The search finds its records among all of the query's, not among those read.
+  TRunResult J =
+      Search({"--format", "json", "--limit", "2", Db(), "--query", Cross, "OrderNo>='1200'"});
+  ASSERT_EQ(J.Status, 0) << J.Err;
+  EXPECT_EQ(J.Out,
+            "{\"count\": null, \"more_than\": 2, \"records\": [\n  {\"OrderNo\": 1200},\n"
+            "  {\"OrderNo\": 1200}\n]}\n");
+  // A limit the result does not reach still counts it exactly.
+  TRunResult Few =
+      Search({"--limit", "10", Db(), "--query", "select OrderNo from orders", "OrderNo<='1003'"});
+  ASSERT_EQ(Few.Status, 0) << Few.Err;
+  EXPECT_EQ(Few.Lines().back(), Counter(3));
+}
+
 TEST_F(KvsearchTest, CsvQuotesTextsWithCommasAndKeepsAccents) {
   TRunResult R = Search({"--format", "csv", Db(), "orders", "OrderNo<='1010'"});
   ASSERT_EQ(R.Status, 0) << R.Err;

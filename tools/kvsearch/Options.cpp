@@ -37,6 +37,7 @@ const char* UsageText() {
          "  --desc               orden descendente\n"
          "  --case               distingue mayúsculas y minúsculas\n"
          "  --sql                busca siempre mediante SQL\n"
+         "  --confine            las consultas sólo leen tablas de la carpeta de la base\n"
          "  --lookup NAME=TABLE.RESULT(KEY=LOOKUPKEY)\n"
          "                       añade un campo de búsqueda en otra tabla (repetible)\n"
          "  --explain            muestra el filtro o la sentencia SQL aplicados\n"
@@ -140,6 +141,8 @@ TParseResult ParseSearchOptions(const std::vector<std::string>& Args,
       if (!Flag(Opt.CaseSensitive)) return TParseResult::UsageError;
     } else if (A == "--sql") {
       if (!Flag(Opt.ForceSQL)) return TParseResult::UsageError;
+    } else if (A == "--confine") {
+      if (!Flag(Opt.Confine)) return TParseResult::UsageError;
     } else if (A == "--explain") {
       if (!Flag(Opt.Explain)) return TParseResult::UsageError;
     } else if (A == "--count") {

@@ -20,6 +20,7 @@ struct TSearchOptions {
   bool Descendant = false;
   bool CaseSensitive = false;
   bool ForceSQL = false;
+  bool Confine = false;  // queries may not name tables outside the database folder
   bool Explain = false;
   bool CountOnly = false;
   TOutputFormat Format = TOutputFormat::Table;

@@ -124,7 +124,65 @@ std::string CounterLine(long long Count) {
   return "Registros encontrados:" + std::to_string(Count);
 }
 
-std::string JsonString(std::string_view S) {
+TResultCount TResultCount::Of(const TDataSet& DataSet, long long Limit, bool ReadWhole) {
+  const long long N = DataSet.RecordCount();
+  if (ReadWhole || Limit < 0 || N <= Limit) return {N};
+  return {N, Limit};
+}
+
+std::string TResultCount::Line() const {
+  if (MoreThan < 0) return CounterLine(Count);
+  return "Registros encontrados:más de " + std::to_string(MoreThan);
+}
+
+std::string TResultCount::Json() const {
+  if (MoreThan < 0) return "\"count\": " + std::to_string(Count);
+  return "\"count\": null, \"more_than\": " + std::to_string(MoreThan);
+}
+
+namespace {
+
+// The length of the valid UTF-8 sequence at S[I], or 0 when none starts there (a stray or
+// missing continuation byte, an overlong form, a surrogate, past U+10FFFF).
+size_t Utf8SequenceAt(std::string_view S, size_t I) {
+  const auto B = [&](size_t K) { return static_cast<unsigned char>(S[K]); };
+  const unsigned char C = B(I);
+  if (C < 0x80) return 1;
+  size_t N = C >= 0xC2 && C <= 0xDF   ? 2
+             : C >= 0xE0 && C <= 0xEF ? 3
+             : C >= 0xF0 && C <= 0xF4 ? 4
+                                      : 0;
+  if (N == 0 || I + N > S.size()) return 0;
+  for (size_t K = 1; K < N; ++K)
+    if ((B(I + K) & 0xC0) != 0x80) return 0;
+  const unsigned char D = B(I + 1);
+  if ((C == 0xE0 && D < 0xA0) || (C == 0xED && D > 0x9F) || (C == 0xF0 && D < 0x90) ||
+      (C == 0xF4 && D > 0x8F))
+    return 0;
+  return N;
+}
+
+}  // namespace
+
+std::string ValidUtf8(std::string_view S) {
+  std::string Out;
+  Out.reserve(S.size());
+  for (size_t I = 0; I < S.size();) {
+    const size_t N = Utf8SequenceAt(S, I);
+    if (N == 0) {
+      Out += "\xEF\xBF\xBD";  // U+FFFD REPLACEMENT CHARACTER
+      ++I;
+    } else {
+      Out.append(S.substr(I, N));
+      I += N;
+    }
+  }
+  return Out;
+}
+
+std::string JsonString(std::string_view Text) {
+  // Every text becomes valid JSON: bytes that are no UTF-8 are replaced, never copied.
+  const std::string S = ValidUtf8(Text);
   std::string Out = "\"";
   for (char Ch : S) {
     unsigned char C = static_cast<unsigned char>(Ch);
@@ -157,7 +215,7 @@ std::string JsonString(std::string_view S) {
   return Out + "\"";
 }
 
-void WriteTable(std::ostream& Out, TDataSet& DataSet, long long Limit) {
+void WriteTable(std::ostream& Out, TDataSet& DataSet, long long Limit, bool ReadWhole) {
   std::vector<TField*> Fields = VisibleFields(DataSet);
   long long Rows = RowsToWrite(DataSet, Limit);
   std::vector<size_t> Widths;
@@ -181,7 +239,7 @@ void WriteTable(std::ostream& Out, TDataSet& DataSet, long long Limit) {
     TBookmark Row = DataSet.RowAt(static_cast<int>(R));
     Line([&](size_t C) { return CellText(Fields[C]->DisplayTextAt(Row)); });
   }
-  Out << '\n' << CounterLine(DataSet.RecordCount()) << '\n';
+  Out << '\n' << TResultCount::Of(DataSet, Limit, ReadWhole).Line() << '\n';
 }
 
 void WriteCsv(std::ostream& Out, TDataSet& DataSet, long long Limit) {
@@ -198,10 +256,10 @@ void WriteCsv(std::ostream& Out, TDataSet& DataSet, long long Limit) {
   }
 }
 
-void WriteJson(std::ostream& Out, TDataSet& DataSet, long long Limit) {
+void WriteJson(std::ostream& Out, TDataSet& DataSet, long long Limit, bool ReadWhole) {
   std::vector<TField*> Fields = VisibleFields(DataSet);
   long long Rows = RowsToWrite(DataSet, Limit);
-  Out << "{\"count\": " << DataSet.RecordCount() << ", \"records\": [";
+  Out << "{" << TResultCount::Of(DataSet, Limit, ReadWhole).Json() << ", \"records\": [";
   for (long long R = 0; R < Rows; ++R) {
     TBookmark Row = DataSet.RowAt(static_cast<int>(R));
     Out << (R ? ",\n  {" : "\n  {");

@@ -6,15 +6,19 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "DBTables.h"
 #include "Database.h"
 #include "Dialogs.h"
+#include "IoUtil.h"
 #include "KVFind.h"
 #include "Options.h"
 #include "Output.h"
+#include "SqlEngine.h"
 
 #ifndef KV_VERSION
 #define KV_VERSION "0"
@@ -97,6 +101,18 @@ int Run(const TSearchOptions& Opt) {
   TStatus Status;
   std::ostream& Info = Opt.Format == TOutputFormat::Table ? std::cout : std::cerr;
 
+  // A query's records shown only up to a limit are read only that far (one more tells whether
+  // some were left): a result of millions of rows is never built to show a few. The search then
+  // runs as SQL, with its own statement, so that it finds its records among all of the query's
+  // and not only among those read. Counting, exporting and lookups need every record.
+  const bool ReadPart = Opt.HasQuery && Opt.Limit >= 0 && !Opt.CountOnly &&
+                        Opt.ExportFile.empty() && Opt.Lookups.empty();
+  std::optional<TSqlRowLimit> RowLimit;
+  if (ReadPart) RowLimit.emplace(static_cast<size_t>(Opt.Limit) + 1);
+
+  if (Opt.Confine && ResolveDatabase(Opt.Database).Kind == TDatabaseKind::Folder)
+    SetDatabaseConfined(Opt.Database, true);
+
   std::vector<std::unique_ptr<TTable>> LookupTables;
   std::unique_ptr<TDataSet> Searched;
   if (Opt.HasQuery) {
@@ -126,7 +142,7 @@ int Run(const TSearchOptions& Opt) {
   Find.SetCaseSensitive(Opt.CaseSensitive);
   Find.SetOrderBy("");
   Find.SetDescendant(Opt.Descendant);
-  Find.SetForceSQL(Opt.ForceSQL);
+  Find.SetForceSQL(Opt.ForceSQL || (ReadPart && !Opt.Expression.empty()));
   Find.SetFilter(Opt.Expression);
   Find.SetFiltered(true);
   if (!Opt.OrderBy.empty()) Find.SetOrderBy(Opt.OrderBy);
@@ -150,12 +166,12 @@ int Run(const TSearchOptions& Opt) {
     else
       std::cout << CounterLine(Results->RecordCount()) << '\n';
   } else if (Opt.Format == TOutputFormat::Table) {
-    WriteTable(std::cout, *Results, Opt.Limit);
+    WriteTable(std::cout, *Results, Opt.Limit, !ReadPart);
   } else if (Opt.Format == TOutputFormat::Csv) {
     WriteCsv(std::cout, *Results, Opt.Limit);
-    std::cerr << CounterLine(Results->RecordCount()) << '\n';
+    std::cerr << TResultCount::Of(*Results, Opt.Limit, !ReadPart).Line() << '\n';
   } else {
-    WriteJson(std::cout, *Results, Opt.Limit);
+    WriteJson(std::cout, *Results, Opt.Limit, !ReadPart);
   }
   std::cout.flush();
 
@@ -202,6 +218,10 @@ int main(int Argc, char** Argv) {
   }
   try {
     return Run(Opt);
+  } catch (const std::bad_alloc&) {
+    std::cout.flush();
+    std::fprintf(stderr, "kvsearch: %s\n", OutOfMemoryText());
+    return 1;
   } catch (const std::exception& E) {
     std::cout.flush();
     std::fprintf(stderr, "kvsearch: %s\n", E.what());

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -78,7 +79,8 @@ bool IsTextType(TFieldType T) {
 
 std::string ReadWhole(const std::string& Path) {
   TMappedFile F(Path);
-  return std::string(reinterpret_cast<const char*>(F.Data()), F.Size());
+  return WhileUnchanged(
+      F, [&] { return std::string(reinterpret_cast<const char*>(F.Data()), F.Size()); });
 }
 
 // A one-character setting: the character itself, optionally quoted; "TAB" for a tab.
@@ -255,7 +257,8 @@ const TCodePage& CodePageOfSchema(const TSchema& S, const std::string& SchPath) 
 class TAsciiText {
  public:
   TAsciiText(const TMappedFile& F, const TSchema& S, const TCodePage& Cp)
-      : FPath(F.Path()),
+      : FFile(F),
+        FPath(F.Path()),
         FS(S),
         FCp(Cp),
         Data(reinterpret_cast<const char*>(F.Data())),
@@ -266,28 +269,54 @@ class TAsciiText {
     if (F.Size() >= 3 && std::memcmp(P, "\xEF\xBB\xBF", 3) == 0) Begin = P += 3;
   }
 
-  // Where each record starts (as offsets from the start of the file).
-  std::vector<size_t> Scan() {
+  // Where each record starts (as offsets from the start of the file). Records of many fields
+  // also get, in Marks, where every kFieldsPerMark-th of their fields starts (MarksPerRecord()
+  // per record; kNoField where the record ends before it): a value is then found from the mark
+  // before it, and reading every field of a record walks it a bounded number of times.
+  std::vector<size_t> Scan(std::vector<size_t>& Marks) {
     std::vector<size_t> Starts;
-    while (P < End) {
+    FMarks = &Marks;
+    // A file cut short meanwhile reads as zeros up to the end: no use reading on.
+    while (P < End && !FFile.Faulted()) {
       // Blank lines (also a last line without content) hold no record.
       if (*P == '\n' || (*P == '\r' && P + 1 < End && P[1] == '\n')) {
         P += *P == '\r' ? 2 : 1;
         continue;
       }
       Starts.push_back(static_cast<size_t>(P - Data));
+      const size_t FirstMark = Marks.size();
       ScanRecord();
+      Marks.resize(FirstMark + MarksPerRecord(), kNoField);
     }
+    FMarks = nullptr;
     return Starts;
+  }
+
+  static constexpr size_t kFieldsPerMark = 64;
+  static constexpr size_t kNoField = SIZE_MAX;
+  size_t MarksPerRecord() const {
+    return FS.Fields.empty() ? 0 : (FS.Fields.size() - 1) / kFieldsPerMark;
   }
 
   // Appends to Out the value of field Field of each record starting at Starts[First..First+Count)
   // (Null where a record has fewer values).
-  void Decode(size_t Field, const std::vector<size_t>& Starts, size_t First, size_t Count,
-              TColumn& Out) {
-    for (size_t R = First; R < First + Count; ++R) {
+  void Decode(size_t Field, const std::vector<size_t>& Starts, const std::vector<size_t>& Marks,
+              size_t First, size_t Count, TColumn& Out) {
+    const size_t PerRecord = MarksPerRecord();
+    const size_t Mark = Field / kFieldsPerMark;
+    for (size_t R = First; R < First + Count && !FFile.Faulted(); ++R) {
       P = Data + Starts[R];
-      for (size_t F = 0;; ++F) {
+      size_t F = 0;
+      if (Mark > 0) {
+        const size_t At = Marks[R * PerRecord + Mark - 1];
+        if (At == kNoField) {
+          Out.AppendNull();
+          continue;
+        }
+        P = Data + At;
+        F = Mark * kFieldsPerMark;
+      }
+      for (;; ++F) {
         bool WasQuoted = false;
         std::string_view V = NextValue(F, WasQuoted);
         if (F == Field) {
@@ -327,6 +356,8 @@ class TAsciiText {
       for (const TSchemaField& Fd : FS.Fields) FChecked.emplace_back(Fd.Type);
     }
     for (size_t Field = 0;; ++Field) {
+      if (Field % kFieldsPerMark == 0 && Field > 0 && Field < NumFields)
+        FMarks->push_back(static_cast<size_t>(P - Data));
       bool WasQuoted = false;
       const std::string_view V = NextValue(Field, WasQuoted);
       if (Field >= NumFields)
@@ -437,6 +468,7 @@ class TAsciiText {
     }
   }
 
+  const TMappedFile& FFile;
   const std::string& FPath;
   const TSchema& FS;
   const TCodePage& FCp;
@@ -445,28 +477,31 @@ class TAsciiText {
   const char* P;
   const char* End;
   std::string FQuoted, FDecoded;
-  std::vector<TColumn> FChecked;  // scratch columns of the values checked while scanning
+  std::vector<TColumn> FChecked;          // scratch columns of the values checked while scanning
+  std::vector<size_t>* FMarks = nullptr;  // while scanning
 };
 
 // The columns of an ASCII table, decoded from the mapped text record by record.
 class TAsciiColumns : public TFileColumns {
  public:
   TAsciiColumns(std::shared_ptr<const TMappedFile> File, TSchema Schema, const TCodePage& Cp,
-                std::vector<size_t> Starts)
+                std::vector<size_t> Starts, std::vector<size_t> Marks)
       : TFileColumns(std::move(File)),
         FSchema(std::move(Schema)),
         FCp(Cp),
-        FStarts(std::move(Starts)) {}
+        FStarts(std::move(Starts)),
+        FMarks(std::move(Marks)) {}
 
  protected:
   void DecodeRows(size_t Col, size_t First, size_t Count, TColumn& Out) const override {
-    TAsciiText(File(), FSchema, FCp).Decode(Col, FStarts, First, Count, Out);
+    TAsciiText(File(), FSchema, FCp).Decode(Col, FStarts, FMarks, First, Count, Out);
   }
 
  private:
   TSchema FSchema;
   const TCodePage& FCp;
   std::vector<size_t> FStarts;
+  std::vector<size_t> FMarks;  // see TAsciiText::Scan
 };
 
 }  // namespace
@@ -480,10 +515,13 @@ std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
   for (const TSchemaField& Fd : S.Fields)
     Defs.push_back({Fd.Name, Fd.Type, IsTextType(Fd.Type) ? Fd.Size : 0, false});
   // The records are found (and their structure checked) now, their values read when first used.
-  std::vector<size_t> Starts = TAsciiText(*F, S, Cp).Scan();
+  std::vector<size_t> Marks;
+  std::vector<size_t> Starts =
+      WhileUnchanged(*F, [&] { return TAsciiText(*F, S, Cp).Scan(Marks); });
   F->Release();
   const size_t Rows = Starts.size();
-  auto Columns = std::make_shared<TAsciiColumns>(F, std::move(S), Cp, std::move(Starts));
+  auto Columns =
+      std::make_shared<TAsciiColumns>(F, std::move(S), Cp, std::move(Starts), std::move(Marks));
   return MakeFileStore(std::move(Defs), {}, Rows, std::move(Columns));
 }
 

@@ -224,6 +224,7 @@ const TCodePage& CodePageOf(unsigned Ldid, const std::string& Path) {
 struct TDbfColumn {
   TFieldType Type;
   size_t Offset, Width;
+  std::string Name;
 };
 
 // The column type of a field; a whole-number field may still become a float column (see
@@ -342,8 +343,14 @@ class TDBaseColumns : public TFileColumns {
     std::string Scratch;
     for (size_t Row = First; Row < First + Count; ++Row) {
       const size_t Record = FRecordOfRow.empty() ? Row : FRecordOfRow[Row];
-      DecodeValue(Out, L.Type, std::string_view(FRecords + Record * FRecordLen + L.Offset, L.Width),
-                  FCp, Scratch);
+      try {
+        DecodeValue(Out, L.Type,
+                    std::string_view(FRecords + Record * FRecordLen + L.Offset, L.Width), FCp,
+                    Scratch);
+      } catch (const Exception& E) {
+        RaiseCorrupt(File().Path(), "registro " + std::to_string(Record + 1) + ", campo '" +
+                                        L.Name + "': " + E.Message());
+      }
     }
   }
 
@@ -360,58 +367,64 @@ class TDBaseColumns : public TFileColumns {
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path) {
   // One file, mapped once: the header and the records are of the same version of it.
   auto File = std::make_shared<TMappedFile>(Path);
-  const TDbfHeader H = CheckHeader(*File);
-  const TCodePage& Cp = CodePageOf(H.Ldid, Path);
-  std::vector<TColumnDef> Defs;
-  std::vector<TDbfColumn> Layout;
-  size_t Offset = 1;  // after the deletion flag
-  for (size_t I = 0; I < H.Fields.size(); ++I) {
-    const TDbfField& Fd = H.Fields[I];
-    TColumnDef Def;
-    Cp.Decode(Fd.Name, Def.Name);
-    if (Def.Name.empty()) Def.Name = "Field" + std::to_string(I + 1);
-    Def.DataType = ColumnTypeOf(Fd);
-    Def.Size = Def.DataType == ftString ? static_cast<int>(Fd.Width) : 0;
-    Defs.push_back(std::move(Def));
-    Layout.push_back({Defs.back().DataType, Offset, Fd.Width});
-    Offset += Fd.Width;
-  }
-  // One pass over the records tells the rows (deleted records are none) and the type of the
-  // whole-number columns; the values are decoded when first read.
-  std::vector<size_t> WholeNumbers;
-  for (size_t I = 0; I < Layout.size(); ++I)
-    if (Layout[I].Type == ftInteger) WholeNumbers.push_back(I);
-  const char* Records = reinterpret_cast<const char*>(File->Data()) + H.HeaderLen;
-  std::vector<uint32_t> RecordOfRow;  // kept once a deleted record is met
-  bool AnyDeleted = false;
-  size_t Rows = 0;
-  for (uint32_t R = 0; R < H.Records; ++R) {
-    const char* Rec = Records + size_t(R) * H.RecordLen;
-    if (Rec[0] == '*') {
-      if (!AnyDeleted) {
-        AnyDeleted = true;
-        RecordOfRow.resize(R);
-        for (uint32_t K = 0; K < R; ++K) RecordOfRow[K] = K;
+  return WhileUnchanged(*File, [&] {
+    const TDbfHeader H = CheckHeader(*File);
+    const TCodePage& Cp = CodePageOf(H.Ldid, Path);
+    std::vector<TColumnDef> Defs;
+    std::vector<TDbfColumn> Layout;
+    size_t Offset = 1;  // after the deletion flag
+    for (size_t I = 0; I < H.Fields.size(); ++I) {
+      const TDbfField& Fd = H.Fields[I];
+      TColumnDef Def;
+      try {
+        Cp.Decode(Fd.Name, Def.Name);
+      } catch (const Exception& E) {
+        RaiseCorrupt(Path, "el nombre del campo " + std::to_string(I + 1) + ": " + E.Message());
       }
-      continue;
+      if (Def.Name.empty()) Def.Name = "Field" + std::to_string(I + 1);
+      Def.DataType = ColumnTypeOf(Fd);
+      Def.Size = Def.DataType == ftString ? static_cast<int>(Fd.Width) : 0;
+      Defs.push_back(std::move(Def));
+      Layout.push_back({Defs.back().DataType, Offset, Fd.Width, Defs.back().Name});
+      Offset += Fd.Width;
     }
-    if (AnyDeleted) RecordOfRow.push_back(R);
-    ++Rows;
-    for (size_t K = 0; K < WholeNumbers.size();) {
-      TDbfColumn& L = Layout[WholeNumbers[K]];
-      if (WidensToFloat(Rec + L.Offset, L.Width)) {
-        L.Type = ftFloat;
-        Defs[WholeNumbers[K]].DataType = ftFloat;
-        WholeNumbers.erase(WholeNumbers.begin() + static_cast<long>(K));
-      } else {
-        ++K;
+    // One pass over the records tells the rows (deleted records are none) and the type of the
+    // whole-number columns; the values are decoded when first read.
+    std::vector<size_t> WholeNumbers;
+    for (size_t I = 0; I < Layout.size(); ++I)
+      if (Layout[I].Type == ftInteger) WholeNumbers.push_back(I);
+    const char* Records = reinterpret_cast<const char*>(File->Data()) + H.HeaderLen;
+    std::vector<uint32_t> RecordOfRow;  // kept once a deleted record is met
+    bool AnyDeleted = false;
+    size_t Rows = 0;
+    for (uint32_t R = 0; R < H.Records; ++R) {
+      const char* Rec = Records + size_t(R) * H.RecordLen;
+      if (Rec[0] == '*') {
+        if (!AnyDeleted) {
+          AnyDeleted = true;
+          RecordOfRow.resize(R);
+          for (uint32_t K = 0; K < R; ++K) RecordOfRow[K] = K;
+        }
+        continue;
+      }
+      if (AnyDeleted) RecordOfRow.push_back(R);
+      ++Rows;
+      for (size_t K = 0; K < WholeNumbers.size();) {
+        TDbfColumn& L = Layout[WholeNumbers[K]];
+        if (WidensToFloat(Rec + L.Offset, L.Width)) {
+          L.Type = ftFloat;
+          Defs[WholeNumbers[K]].DataType = ftFloat;
+          WholeNumbers.erase(WholeNumbers.begin() + static_cast<long>(K));
+        } else {
+          ++K;
+        }
       }
     }
-  }
-  File->Release();
-  auto Columns =
-      std::make_shared<TDBaseColumns>(File, H, std::move(Layout), Cp, std::move(RecordOfRow));
-  return MakeFileStore(std::move(Defs), {}, Rows, std::move(Columns));
+    File->Release();
+    auto Columns =
+        std::make_shared<TDBaseColumns>(File, H, std::move(Layout), Cp, std::move(RecordOfRow));
+    return MakeFileStore(std::move(Defs), {}, Rows, std::move(Columns));
+  });
 }
 
 // ------------------------------------------------------------------------------------ writer

@@ -297,8 +297,7 @@ class TMemoFile {
   // Checks, before texts are read from it, that the memo file was not written in place since
   // it was opened.
   void CheckUnchanged() const {
-    if (FFile && FFile->Changed())
-      RaiseFileError(FFile->Path(), "ha cambiado desde que se abrió la tabla; vuelva a abrirla");
+    if (FFile) FFile->CheckUnchanged();
   }
 
  private:
@@ -605,7 +604,20 @@ class TParadoxColumns : public TFileColumns {
  protected:
   void DecodeRows(size_t Col, size_t First, size_t Count, TColumn& Out) const override {
     const TPxField& Fd = FFields[Col];
-    if (FMemos && IsMemoType(Fd.Type)) FMemos->CheckUnchanged();
+    if (!FMemos || !IsMemoType(Fd.Type)) return DecodeRuns(Fd, First, Count, Out);
+    FMemos->CheckUnchanged();
+    try {
+      DecodeRuns(Fd, First, Count, Out);
+    } catch (const Exception&) {
+      // A memo file cut short meanwhile reads as zeros: that is the change, not damage.
+      FMemos->CheckUnchanged();
+      throw;
+    }
+    FMemos->CheckUnchanged();
+  }
+
+ private:
+  void DecodeRuns(const TPxField& Fd, size_t First, size_t Count, TColumn& Out) const {
     // The run holding the first row wanted: the last that starts at or before it.
     auto Run = std::upper_bound(FRuns.begin(), FRuns.end(), First,
                                 [](size_t Row, const TPxRun& R) { return Row < R.FirstRow; });
@@ -629,7 +641,6 @@ class TParadoxColumns : public TFileColumns {
     }
   }
 
- private:
   std::vector<TPxField> FFields;
   size_t FRecordSize;
   const TCodePage& FCp;
@@ -641,31 +652,34 @@ class TParadoxColumns : public TFileColumns {
 
 std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path) {
   auto F = std::make_shared<TMappedFile>(Path);
-  const TPxHeader H = CheckHeader(*F);
-  const TCodePage& Cp = CodePageFor(H.CodePage);
-  std::vector<TPxField> Fields = ReadLayout(*F, H, Cp);
-  // Never trust the claimed count further than the file could hold.
-  const size_t Expected = std::min<size_t>(H.NumRecords, (F->Size() - H.HeaderSize) / H.RecordSize);
-  // The chain is walked now, so that a damaged one is found on opening and every row has its
-  // place; the values are decoded when first read.
-  std::vector<TPxRun> Runs;
-  TBlockChain Chain(*F, H, Expected);
-  for (TPxBlock B; Chain.Next(B);)
-    if (B.Count > 0) Runs.push_back({Chain.Total() - B.Count, B.Records, B.Count});
-  F->Release();
-  if (Chain.Total() != H.NumRecords)
-    RaiseCorrupt(Path, "la cabecera declara " + std::to_string(H.NumRecords) +
-                           " registros y los bloques contienen " + std::to_string(Chain.Total()));
-  std::vector<std::string> Key;
-  for (unsigned I = 0; I < H.KeyFields; ++I) Key.push_back(Fields[I].Name);
-  std::vector<TColumnDef> Defs = ColumnDefs(Fields);
-  std::unique_ptr<TMemoFile> Memos;
-  if (std::any_of(Fields.begin(), Fields.end(),
-                  [](const TPxField& Fd) { return IsMemoType(Fd.Type); }))
-    Memos = std::make_unique<TMemoFile>(Path);
-  auto Columns = std::make_shared<TParadoxColumns>(F, std::move(Fields), H.RecordSize, Cp,
-                                                   std::move(Runs), std::move(Memos));
-  return MakeFileStore(std::move(Defs), std::move(Key), H.NumRecords, std::move(Columns));
+  return WhileUnchanged(*F, [&] {
+    const TPxHeader H = CheckHeader(*F);
+    const TCodePage& Cp = CodePageFor(H.CodePage);
+    std::vector<TPxField> Fields = ReadLayout(*F, H, Cp);
+    // Never trust the claimed count further than the file could hold.
+    const size_t Expected =
+        std::min<size_t>(H.NumRecords, (F->Size() - H.HeaderSize) / H.RecordSize);
+    // The chain is walked now, so that a damaged one is found on opening and every row has its
+    // place; the values are decoded when first read.
+    std::vector<TPxRun> Runs;
+    TBlockChain Chain(*F, H, Expected);
+    for (TPxBlock B; Chain.Next(B);)
+      if (B.Count > 0) Runs.push_back({Chain.Total() - B.Count, B.Records, B.Count});
+    F->Release();
+    if (Chain.Total() != H.NumRecords)
+      RaiseCorrupt(Path, "la cabecera declara " + std::to_string(H.NumRecords) +
+                             " registros y los bloques contienen " + std::to_string(Chain.Total()));
+    std::vector<std::string> Key;
+    for (unsigned I = 0; I < H.KeyFields; ++I) Key.push_back(Fields[I].Name);
+    std::vector<TColumnDef> Defs = ColumnDefs(Fields);
+    std::unique_ptr<TMemoFile> Memos;
+    if (std::any_of(Fields.begin(), Fields.end(),
+                    [](const TPxField& Fd) { return IsMemoType(Fd.Type); }))
+      Memos = std::make_unique<TMemoFile>(Path);
+    auto Columns = std::make_shared<TParadoxColumns>(F, std::move(Fields), H.RecordSize, Cp,
+                                                     std::move(Runs), std::move(Memos));
+    return MakeFileStore(std::move(Defs), std::move(Key), H.NumRecords, std::move(Columns));
+  });
 }
 
 // ------------------------------------------------------------------------------------ writer
