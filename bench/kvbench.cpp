@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "AccentBench.h"
 #include "BenchSupport.h"
 #include "DB.h"
 #include "DBTables.h"
@@ -797,6 +798,7 @@ int main(int Argc, char** Argv) {
     RegisterContains();
     RegisterExport();
     RegisterExportBench(Orders.get(), Data.DbDir + "/ORDERS.DB", Data.ScratchDir);
+    RegisterAccentBench(Orders.get(), Data.City);
 
     int N = static_cast<int>(Rest.size());
     benchmark::Initialize(&N, Rest.data());
@@ -807,6 +809,7 @@ int main(int Argc, char** Argv) {
     benchmark::RunSpecifiedBenchmarks(&Reporter);
     PrintSummary(Mem);
     PrintExportSummary();
+    PrintAccentSummary();
     QtPeer.reset();
     Orders.reset();
     benchmark::Shutdown();
