@@ -85,9 +85,16 @@ void TKVFind::SetpDataSource(TDataSource* Value) {
 
 void TKVFind::SetCaseSensitive(bool Value) {
   PCaseSensitive = Value;
-  const TFilterOptions Options = Value ? 0u : static_cast<TFilterOptions>(foCaseInsensitive);
+  const TFilterOptions Options =
+      (Value ? 0u : static_cast<TFilterOptions>(foCaseInsensitive)) |
+      (PAccentSensitive ? 0u : static_cast<TFilterOptions>(foAccentInsensitive));
   if (PDataSet) PDataSet->SetFilterOptions(Options);
   ISQL->SetFilterOptions(Options);
+}
+
+void TKVFind::SetAccentSensitive(bool Value) {
+  PAccentSensitive = Value;
+  SetCaseSensitive(PCaseSensitive);
 }
 
 void TKVFind::SetFilter(const std::string& Value) {

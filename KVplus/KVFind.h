@@ -41,6 +41,12 @@ class TKVFind : public TComponent {
   bool CaseSensitive() const { return PCaseSensitive; }
   // Stores Value and gives the searched dataset and the internal query matching filter options.
   void SetCaseSensitive(bool Value);
+  // False: every comparison of text ignores accents (letters with diacritics as their base
+  // letters, ñ apart), on the dataset filter and in the statements; true (the default) compares
+  // them as written.
+  bool AccentSensitive() const { return PAccentSensitive; }
+  // Stores Value and gives the searched dataset and the internal query matching filter options.
+  void SetAccentSensitive(bool Value);
   bool Filtered() const { return PFiltered; }
   // True runs the search of Filter; false ends it and gives the dataset its own filter back.
   void SetFiltered(bool Value);
@@ -166,6 +172,7 @@ class TKVFind : public TComponent {
   TDataSet* PDataSet = nullptr;
   TDataSource* PDataSource = nullptr;
   bool PCaseSensitive = false;
+  bool PAccentSensitive = true;
   bool PFiltered = false;
   bool PForceSQL = false;
   std::string POrderBy;

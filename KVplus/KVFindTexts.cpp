@@ -292,7 +292,10 @@ void TKVFind::PrepareData() {
         V = "\"" + LikePattern(W, C.Operator == "><", Escaped) + "\"";
       else
         V = "\"" + W + "\"";
-      if (!PCaseSensitive) V = AnsiLowerCase(V);
+      if (!PAccentSensitive)
+        V = FoldText(V, !PCaseSensitive);
+      else if (!PCaseSensitive)
+        V = AnsiLowerCase(V);
       if (Escaped) V += " ESCAPE \"\\\"";
     } else if (T == ftTime) {
       V = Inner.empty() ? std::string() : SqlTime(Trim(Inner));
@@ -385,7 +388,12 @@ TKVStatement TKVFind::WhereStatement() const {
   for (size_t I = 0; I < FModel.Conditions.size(); ++I) {
     const TKVCondition& C = FModel.Conditions[I];
     std::string T = C.Opening;
-    T += !PCaseSensitive && C.Type == "S" ? "lower(" + C.Name + ")" : C.Name;
+    std::string Name = C.Name;
+    if (C.Type == "S") {
+      if (!PCaseSensitive) Name = "lower(" + Name + ")";
+      if (!PAccentSensitive) Name = "unaccent(" + Name + ")";
+    }
+    T += Name;
     // The empty constant tests for an empty field, whatever the operator and the field's type;
     // a constant that is a percent sign is a percent sign.
     if (C.EmptyConstant() || C.Prepared.empty())

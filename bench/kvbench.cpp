@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "AccentBench.h"
 #include "BenchSupport.h"
 #include "DB.h"
 #include "DBTables.h"
@@ -901,6 +902,7 @@ int main(int Argc, char** Argv) {
     RegisterLookupContains();
     RegisterExport();
     RegisterExportBench(Orders.get(), Data.DbDir + "/ORDERS.DB", Data.ScratchDir);
+    RegisterAccentBench(Orders.get(), Data.City);
 
     int N = static_cast<int>(Rest.size());
     benchmark::Initialize(&N, Rest.data());
@@ -911,6 +913,7 @@ int main(int Argc, char** Argv) {
     benchmark::RunSpecifiedBenchmarks(&Reporter);
     PrintSummary(Mem);
     PrintExportSummary();
+    PrintAccentSummary();
     std::fputs(RunProcessOutput({SelfPath, "--db-bench", Data.Dir}).c_str(), stdout);
     QtPeer.reset();
     Orders.reset();

@@ -3,6 +3,7 @@
 #include "Unicode.h"
 
 #include <unicode/locid.h>
+#include <unicode/normalizer2.h>
 #include <unicode/ucasemap.h>
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
@@ -268,6 +269,150 @@ bool ContainsLower(std::string_view A, std::string_view LowerSub) {
   thread_local std::string LA;
   LowerInto(A, LA);
   return LA.find(LowerSub) != std::string::npos;
+}
+
+// ---- accents
+
+namespace {
+
+constexpr char32_t kUnchanged = 0xFFFFFFFF;
+// Below this code point the mapping is an array lookup (Latin, Greek, Cyrillic, their extended
+// blocks and the combining marks); above it, a search of the table.
+constexpr char32_t kDenseEnd = 0x2000;
+
+struct TAccentIndex {
+  std::vector<char32_t> Dense;  // To for each code point below kDenseEnd, kUnchanged if none
+  TAccentIndex() : Dense(kDenseEnd, kUnchanged) {
+    for (const TAccentMapping& M : AccentTable())
+      if (M.From < kDenseEnd) Dense[M.From] = M.To;
+  }
+  // What C becomes: kUnchanged, 0 (dropped) or another code point.
+  char32_t Map(char32_t C) const {
+    if (C < kDenseEnd) return Dense[C];
+    const auto& T = AccentTable();
+    auto It = std::lower_bound(T.begin(), T.end(), C,
+                               [](const TAccentMapping& M, char32_t V) { return M.From < V; });
+    return It != T.end() && It->From == C ? It->To : kUnchanged;
+  }
+};
+
+const TAccentIndex& AccentIndex() {
+  static const TAccentIndex Index;
+  return Index;
+}
+
+void AppendUtf8(char32_t C, std::string& Out) {
+  if (C < 0x80) {
+    Out += static_cast<char>(C);
+  } else if (C < 0x800) {
+    Out += static_cast<char>(0xC0 | (C >> 6));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else if (C < 0x10000) {
+    Out += static_cast<char>(0xE0 | (C >> 12));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (C >> 18));
+    Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  }
+}
+
+// StripAccents into Out (cleared first). The text is walked by code points once; a character
+// the rule leaves alone is copied as its bytes.
+void StripInto(std::string_view S, std::string& Out) {
+  if (IsAscii(S) || !IsValidUtf8(S)) {
+    Out.assign(S.data(), S.size());
+    return;
+  }
+  const TAccentIndex& Index = AccentIndex();
+  Out.clear();
+  Out.reserve(S.size());
+  char32_t Prev = 0;
+  size_t I = 0;
+  while (I < S.size()) {
+    const unsigned char B = static_cast<unsigned char>(S[I]);
+    if (B < 0x80) {
+      Out += static_cast<char>(B);
+      Prev = B;
+      ++I;
+      continue;
+    }
+    const int Len = B >= 0xF0 ? 4 : B >= 0xE0 ? 3 : 2;
+    char32_t C = B & (Len == 2 ? 0x1F : Len == 3 ? 0x0F : 0x07);
+    for (int K = 1; K < Len; ++K) C = (C << 6) | (static_cast<unsigned char>(S[I + K]) & 0x3F);
+    if (C == 0x303 && (Prev == 'n' || Prev == 'N')) {
+      // n followed by a combining tilde is the letter ñ, written apart.
+      Out.back() = static_cast<char>(0xC3);
+      Out += static_cast<char>(Prev == 'n' ? 0xB1 : 0x91);
+    } else if (const char32_t To = Index.Map(C); To == kUnchanged) {
+      Out.append(S.data() + I, static_cast<size_t>(Len));
+    } else if (To != 0) {
+      AppendUtf8(To, Out);
+    }
+    Prev = C;
+    I += static_cast<size_t>(Len);
+  }
+}
+
+}  // namespace
+
+const std::vector<TAccentMapping>& AccentTable() {
+  static const std::vector<TAccentMapping> Table = [] {
+    std::vector<TAccentMapping> T;
+    UErrorCode E = U_ZERO_ERROR;
+    const icu::Normalizer2* Nfd = icu::Normalizer2::getNFDInstance(E);
+    if (U_FAILURE(E) || !Nfd) throw Exception("No se puede preparar la tabla de acentos");
+    for (UChar32 C = 0x80; C <= 0x10FFFF; ++C) {
+      if (C >= 0xD800 && C <= 0xDFFF) continue;
+      if (C == 0xF1 || C == 0xD1) continue;  // ñ, Ñ: letters of their own
+      if (u_charType(C) == U_NON_SPACING_MARK) {
+        T.push_back({static_cast<char32_t>(C), 0});
+        continue;
+      }
+      icu::UnicodeString D;
+      if (!Nfd->getDecomposition(C, D)) continue;
+      // One base letter and combining marks becomes the letter; a decomposition without marks
+      // (Hangul syllables, compatibility forms) or with two letters stays as it is.
+      UChar32 Base = 0;
+      int Letters = 0;
+      bool Marks = false;
+      for (int32_t I = 0; I < D.length();) {
+        const UChar32 X = D.char32At(I);
+        I += U16_LENGTH(X);
+        if (u_charType(X) == U_NON_SPACING_MARK) {
+          Marks = true;
+        } else {
+          Base = X;
+          ++Letters;
+        }
+      }
+      if (Marks && Letters <= 1)
+        T.push_back({static_cast<char32_t>(C), static_cast<char32_t>(Base)});
+    }
+    return T;
+  }();
+  return Table;
+}
+
+std::string StripAccents(std::string_view S) {
+  std::string R;
+  StripInto(S, R);
+  return R;
+}
+
+void FoldTextInto(std::string_view S, bool IgnoreCase, std::string& Out) {
+  if (!IgnoreCase) return StripInto(S, Out);
+  thread_local std::string Lowered;
+  LowerInto(S, Lowered);
+  StripInto(Lowered, Out);
+}
+
+std::string FoldText(std::string_view S, bool IgnoreCase) {
+  std::string R;
+  FoldTextInto(S, IgnoreCase, R);
+  return R;
 }
 
 bool IsValidUtf8(std::string_view S) {

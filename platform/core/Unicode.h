@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Full Unicode lower/upper case ("ÁNGEL" -> "ángel").
 std::string AnsiLowerCase(std::string_view S);
@@ -29,6 +30,23 @@ bool SameLowerText(std::string_view A, std::string_view Lower);
 int CompareLowerText(std::string_view A, std::string_view Lower);
 bool StartsWithLower(std::string_view A, std::string_view LowerPrefix);
 bool ContainsLower(std::string_view A, std::string_view LowerSub);
+// Accents: a letter with diacritics compares as its base letter (á à â ä ã å as a, ç as c, and
+// so on in every script: a character whose canonical decomposition is one letter and combining
+// marks becomes that letter, and a combining mark is dropped), except ñ and Ñ, which stay
+// letters of their own, written precomposed or as n/N followed by U+0303. Every other character
+// (ß, æ, ø, ligatures) stays as it is. Text that is not UTF-8 keeps its bytes.
+std::string StripAccents(std::string_view S);
+// The form texts are compared as when accents are ignored: StripAccents of the AnsiLowerCase
+// form when IgnoreCase, else StripAccents. Into Out (its storage reused).
+void FoldTextInto(std::string_view S, bool IgnoreCase, std::string& Out);
+std::string FoldText(std::string_view S, bool IgnoreCase);
+// One character StripAccents changes on its own: From becomes To (0: dropped). In code point
+// order; the pair n/N + U+0303 (which becomes ñ/Ñ) is outside the table.
+struct TAccentMapping {
+  char32_t From;
+  char32_t To;
+};
+const std::vector<TAccentMapping>& AccentTable();
 // Whether S is well-formed UTF-8.
 bool IsValidUtf8(std::string_view S);
 // Converts between UTF-8 and a single-byte code page ("CP1252", "CP850", "CP437", ...);

@@ -540,6 +540,8 @@ bool KeyMatches(const TLocateKey& K, uint32_t Row, TLocateOptions Options) {
         return K.Column->Double(Row) == K.Number;
       case TStorageKind::String: {
         std::string_view S = K.Column->Str(Row);
+        // Ignoring accents the column is the store's folded copy and the key is folded alike.
+        if (Options & loAccentInsensitive) return Partial ? S.starts_with(K.Text) : S == K.Text;
         if (Partial) return AnsiStartsWith(S, K.Text, CaseInsensitive);
         return CaseInsensitive ? AnsiSameText(S, K.Text) : S == K.Text;
       }
@@ -551,6 +553,10 @@ bool KeyMatches(const TLocateKey& K, uint32_t Row, TLocateOptions Options) {
   if (K.IsNull) return false;
   if (K.Kind == TStorageKind::String) {
     std::string S = V.AsString();
+    if (Options & loAccentInsensitive) {
+      S = FoldText(S, CaseInsensitive);
+      return Partial ? std::string_view(S).starts_with(K.Text) : S == K.Text;
+    }
     if (Partial) return AnsiStartsWith(S, K.Text, CaseInsensitive);
     return CaseInsensitive ? AnsiSameText(S, K.Text) : S == K.Text;
   }
@@ -584,7 +590,8 @@ std::vector<Variant> LocateValues(const std::vector<std::string>& Names,
 }
 
 std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFields,
-                                    const Variant& KeyValues) {
+                                    const Variant& KeyValues, TLocateOptions Options) {
+  const bool Fold = Options & loAccentInsensitive, CaseInsensitive = Options & loCaseInsensitive;
   std::vector<std::string> Names = SplitFieldNames(KeyFields);
   const std::vector<Variant> Values = LocateValues(Names, KeyFields, KeyValues);
   std::vector<TLocateKey> Keys;
@@ -599,7 +606,7 @@ std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFi
     if (!K.IsNull) {
       try {
         if (K.Kind == TStorageKind::String) {
-          K.Text = V.AsString();
+          K.Text = Fold ? FoldText(V.AsString(), CaseInsensitive) : V.AsString();
         } else {
           TColumn Tmp(K.Field->DataType());
           Tmp.AppendVariant(V);
@@ -610,6 +617,8 @@ std::vector<TLocateKey> PrepareKeys(const TDataSet& DS, const std::string& KeyFi
                              K.Field->FieldName());
       }
     }
+    if (Fold && K.Column && K.Kind == TStorageKind::String)
+      K.Column = &DS.Store()->FoldedColumn(K.Field->FieldNo(), CaseInsensitive);
     // A scan over more rows than a chunk reads the key columns in one pass each.
     if (K.Column && DS.RecordCount() > static_cast<int>(kColumnChunkRows)) K.Column->Decode();
     Keys.push_back(std::move(K));
@@ -634,7 +643,7 @@ bool TDataSet::Locate(const std::string& KeyFields, const Variant& KeyValues,
     SetCur(Index);
     return true;
   }
-  std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
+  std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues, Options);
   // A leading key of a stored number column (a position usually begins with one) is tested
   // inline first; the other keys are read only on the rows it lets through.
   const TLocateKey* Lead =
@@ -659,7 +668,7 @@ bool TDataSet::Locate(const std::string& KeyFields, const Variant& KeyValues,
 TBookmark TDataSet::LocateIn(const uint32_t* Rows, size_t N, const std::string& KeyFields,
                              const Variant& KeyValues, TLocateOptions Options) const {
   CheckActive();
-  const std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
+  const std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues, Options);
   const bool Filter = FFiltered && FFilterProg;
   for (size_t I = 0; I < N; ++I) {
     const uint32_t Row = Rows ? Rows[I] : static_cast<uint32_t>(I);
@@ -684,7 +693,7 @@ Variant TDataSet::Lookup(const std::string& KeyFields, const Variant& KeyValues,
     const TBookmark Row = LocateCursor(KeyFields, KeyValues, 0, TRecordCursor::TScope::Records);
     return Row == NoBookmark ? Variant::Null() : ValuesAt(Row);
   }
-  std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues);
+  std::vector<TLocateKey> Keys = PrepareKeys(*this, KeyFields, KeyValues, 0);
   for (uint32_t Row : FRows)
     if (AllKeysMatch(Keys, Row, 0)) return ValuesAt(Row);
   return Variant::Null();

@@ -35,12 +35,18 @@ std::string FieldTypeName(TFieldType T);
 enum TFieldKind { fkData, fkCalculated, fkLookup };
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 
-// Filter options: a set, as bit flags.
-enum TFilterOption : unsigned { foCaseInsensitive = 1, foNoPartialCompare = 2 };
+// Filter options: a set, as bit flags. foAccentInsensitive compares texts as FoldText gives them
+// (letters with diacritics as their base letters, ñ apart; see Unicode.h).
+enum TFilterOption : unsigned {
+  foCaseInsensitive = 1,
+  foNoPartialCompare = 2,
+  foAccentInsensitive = 4
+};
 using TFilterOptions = unsigned;
 
 // Locate options: a set, as bit flags.
-enum TLocateOption : unsigned { loCaseInsensitive = 1, loPartialKey = 2 };
+// loAccentInsensitive compares texts as foAccentInsensitive does.
+enum TLocateOption : unsigned { loCaseInsensitive = 1, loPartialKey = 2, loAccentInsensitive = 4 };
 using TLocateOptions = unsigned;
 
 // Index options: a set, as bit flags.

@@ -4,6 +4,7 @@
 #include "Filter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 
@@ -73,9 +74,12 @@ inline bool TestTexts(TFilterCompareOp Op, std::string_view A, std::string_view 
 // A comparison of a text with a constant: prefix match when the constant ended in '*' and the
 // options allow partial comparison; otherwise an ordinary comparison with the whole constant.
 // Ignoring case, the rows' texts are compared with the constant's lower-case forms, made once.
+// Ignoring accents, the rows' folded texts are compared byte for byte with the constant's folded
+// forms (Folded[1] and FoldedPrefix[1] also ignore case), made once.
 struct TTextConst {
   std::string Whole, Lower;
   std::string Prefix, LowerPrefix;
+  std::string Folded[2], FoldedPrefix[2];
   bool HasPrefix = false;
 
   void Set(std::string Text, bool AllowPrefix) {
@@ -86,12 +90,30 @@ struct TTextConst {
       Prefix = Whole.substr(0, Whole.size() - 1);
       LowerPrefix = AnsiLowerCase(Prefix);
     }
+    for (int C = 0; C < 2; ++C) {
+      Folded[C] = FoldText(Whole, C == 1);
+      if (HasPrefix) FoldedPrefix[C] = FoldText(Prefix, C == 1);
+    }
   }
   bool Partial(TFilterOptions Options) const {
     return HasPrefix && (Options & foNoPartialCompare) == 0;
   }
+  // The test of a text V already folded as Options say (FoldText).
+  bool TestFolded(TFilterCompareOp Op, std::string_view V, TFilterOptions Options) const {
+    const int C = (Options & foCaseInsensitive) ? 1 : 0;
+    if (Partial(Options)) {
+      const bool Starts = V.starts_with(FoldedPrefix[C]);
+      return Op == TFilterCompareOp::Eq ? Starts : !Starts;
+    }
+    return TestTexts(Op, V, Folded[C], false);
+  }
   bool Test(TFilterCompareOp Op, std::string_view V, TFilterOptions Options) const {
     const bool IgnoreCase = (Options & foCaseInsensitive) != 0;
+    if (Options & foAccentInsensitive) {
+      thread_local std::string F;
+      FoldTextInto(V, IgnoreCase, F);
+      return TestFolded(Op, F, Options);
+    }
     if (Partial(Options)) {
       bool Starts = IgnoreCase ? StartsWithLower(V, LowerPrefix) : V.starts_with(Prefix);
       return Op == TFilterCompareOp::Eq ? Starts : !Starts;
@@ -108,6 +130,7 @@ struct TSource {
   enum class TWhere { IntColumn, DoubleColumn, TextColumn, Computed };
   TWhere Where = TWhere::Computed;
   const TColumn* Col = nullptr;
+  int ColNo = -1;  // Col's index in its store
   const TField* Field = nullptr;
   TCmpKind Kind = TCmpKind::Number;
 };
@@ -253,17 +276,36 @@ bool TAndNode::RangeScan(const uint32_t* Rows, size_t N, size_t& Found) const {
 // A stored text column against a text.
 struct TColumnTextNode : TFilterNode {
   const TColumn* Col = nullptr;
+  const TTableStore* Store = nullptr;
+  int ColNo = -1;
   TFilterCompareOp Op = TFilterCompareOp::Eq;
   TTextConst Value;
+  // The store's folded copies of the column (without and with case), looked up once.
+  mutable std::atomic<const TColumn*> FoldedCols[2] = {nullptr, nullptr};
+
+  const TColumn& Folded(TFilterOptions O) const {
+    const int C = (O & foCaseInsensitive) ? 1 : 0;
+    const TColumn* F = FoldedCols[C].load(std::memory_order_acquire);
+    if (!F) {
+      F = &Store->FoldedColumn(ColNo, C == 1);
+      FoldedCols[C].store(F, std::memory_order_release);
+    }
+    return *F;
+  }
   bool Eval(uint32_t Row, TFilterOptions O) const override {
+    if (O & foAccentInsensitive) {
+      const TColumn& F = Folded(O);
+      return !F.IsNull(Row) && Value.TestFolded(Op, F.Str(Row), O);
+    }
     if (Col->IsNull(Row)) return false;
     return Value.Test(Op, Col->Str(Row), O);
   }
   // Equality and "starts with" get loops of their own, without a call per row: with letter
   // case only values of the constant's length are compared, and the length comes from the
   // offsets, so most rows never touch the text; ignoring case most rows are told apart by their
-  // first letters.
+  // first letters. Ignoring accents the same loops run over the store's folded copy.
   size_t FindFirst(const uint32_t* Rows, size_t N, TFilterOptions O) const override {
+    if (O & foAccentInsensitive) return FindFolded(Rows, N, O);
     if (Op != TFilterCompareOp::Eq) return TFilterNode::FindFirst(Rows, N, O);
     const bool IgnoreCase = (O & foCaseInsensitive) != 0;
     if (Value.Partial(O)) {
@@ -287,9 +329,28 @@ struct TColumnTextNode : TFilterNode {
  private:
   template <class F>
   size_t Scan(const uint32_t* Rows, size_t N, F&& Match) const {
+    return ScanColumn(*Col, Rows, N, Match);
+  }
+  template <class F>
+  static size_t ScanColumn(const TColumn& C, const uint32_t* Rows, size_t N, F&& Match) {
     for (size_t I = 0; I < N; ++I)
-      if (!Col->IsNull(Rows[I]) && Match(Col->Str(Rows[I]))) return I;
+      if (!C.IsNull(Rows[I]) && Match(C.Str(Rows[I]))) return I;
     return N;
+  }
+  size_t FindFolded(const uint32_t* Rows, size_t N, TFilterOptions O) const {
+    const TColumn& F = Folded(O);
+    const int C = (O & foCaseInsensitive) ? 1 : 0;
+    if (Op == TFilterCompareOp::Eq && Value.Partial(O)) {
+      const std::string_view P = Value.FoldedPrefix[C];
+      return ScanColumn(F, Rows, N, [&](std::string_view V) { return V.starts_with(P); });
+    }
+    if (Op == TFilterCompareOp::Eq) {
+      const std::string_view Want = Value.Folded[C];
+      return ScanColumn(F, Rows, N, [&](std::string_view V) {
+        return V.size() == Want.size() && std::memcmp(V.data(), Want.data(), Want.size()) == 0;
+      });
+    }
+    return ScanColumn(F, Rows, N, [&](std::string_view V) { return Value.TestFolded(Op, V, O); });
   }
 };
 
@@ -314,6 +375,12 @@ struct TFieldFieldNode : TFilterNode {
     TCell A, B;
     if (!Fetch(L, Row, A) || !Fetch(R, Row, B)) return false;
     if (L.Kind == TCmpKind::Number) return TestNumbers(Op, A.Num, B.Num);
+    if (O & foAccentInsensitive) {
+      thread_local std::string FA, FB;
+      FoldTextInto(A.Str, (O & foCaseInsensitive) != 0, FA);
+      FoldTextInto(B.Str, (O & foCaseInsensitive) != 0, FB);
+      return TestTexts(Op, FA, FB, false);
+    }
     return TestTexts(Op, A.Str, B.Str, (O & foCaseInsensitive) != 0);
   }
 };
@@ -370,6 +437,7 @@ class TFilterCompiler {
     if (F.FieldKind() == fkData && FStore && F.FieldNo() >= 0 &&
         F.FieldNo() < static_cast<int>(FStore->Columns.size())) {
       S.Col = &FStore->Columns[F.FieldNo()];
+      S.ColNo = F.FieldNo();
       if (std::find(FColumns.begin(), FColumns.end(), S.Col) == FColumns.end())
         FColumns.push_back(S.Col);
       switch (S.Col->Kind()) {
@@ -457,6 +525,8 @@ class TFilterCompiler {
       case TSource::TWhere::TextColumn: {
         auto N = std::make_unique<TColumnTextNode>();
         N->Col = LS.Col;
+        N->Store = FStore;
+        N->ColNo = LS.ColNo;
         N->Op = Op;
         N->Value = std::move(Text);
         return N;

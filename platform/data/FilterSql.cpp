@@ -85,6 +85,12 @@ class TFilterEmitter {
   const TSqlDialect& FDialect;
 
   bool IgnoreCase() const { return (FOptions & foCaseInsensitive) != 0; }
+  bool IgnoreAccents() const { return (FOptions & foAccentInsensitive) != 0; }
+  // A constant in the form TextForm compares it as.
+  std::string ConstantForm(const std::string& C) const {
+    if (IgnoreAccents()) return FoldText(C, IgnoreCase());
+    return IgnoreCase() ? AnsiLowerCase(C) : C;
+  }
 
   const TField& ResolveField(const TFilterToken& T) const {
     const TField* F = FDataSet.FindField(T.Value);
@@ -96,12 +102,13 @@ class TFilterEmitter {
 
   // The expression a text is compared as: its lower-case form, or in code point order.
   std::string TextForm(const std::string& E) const {
+    if (IgnoreAccents()) return FDialect.Folded(E, IgnoreCase());
     return IgnoreCase() ? FDialect.Lower(E) : FDialect.InByteOrder(E);
   }
 
   // A text field E against a text constant C (not empty): an ordinary comparison.
   std::string TextCompare(const std::string& E, TOp Op, const std::string& C) {
-    const std::string P = FParams.Add(IgnoreCase() ? AnsiLowerCase(C) : C, ftString);
+    const std::string P = FParams.Add(ConstantForm(C), ftString);
     const std::string Test = "(" + TextForm(E) + " " + FilterCompareOpText(Op) + " " + P + ")";
     // An empty text is less than any other in SQL, and no value at all over table files.
     if (Op == TOp::Ne || Op == TOp::Lt || Op == TOp::Le)
@@ -113,8 +120,7 @@ class TFilterEmitter {
   std::string PrefixTest(const std::string& E, TOp Op, const std::string& Prefix) {
     // Every text that is there starts with the empty prefix.
     if (Prefix.empty()) return Op == TOp::Eq ? TextNotEmpty(E) : kFalse;
-    const std::string Starts =
-        FDialect.StartsWith(TextForm(E), IgnoreCase() ? AnsiLowerCase(Prefix) : Prefix, FParams);
+    const std::string Starts = FDialect.StartsWith(TextForm(E), ConstantForm(Prefix), FParams);
     if (Op == TOp::Eq) return Starts;
     return "(" + TextNotEmpty(E) + " AND " + FDialect.NotTrue(Starts) + ")";
   }
@@ -184,8 +190,13 @@ std::string LocateToSql(TFieldType Type, const std::string& Name, const std::str
   const TSqlDialect& D = Params.Dialect();
   if (Text) {
     const bool IgnoreCase = (Options & loCaseInsensitive) != 0;
-    const std::string S = IgnoreCase ? AnsiLowerCase(Value.AsString()) : Value.AsString();
-    const std::string E = IgnoreCase ? D.Lower(Expr) : D.InByteOrder(Expr);
+    const bool IgnoreAccents = (Options & loAccentInsensitive) != 0;
+    const std::string S = IgnoreAccents ? FoldText(Value.AsString(), IgnoreCase)
+                          : IgnoreCase  ? AnsiLowerCase(Value.AsString())
+                                        : Value.AsString();
+    const std::string E = IgnoreAccents ? D.Folded(Expr, IgnoreCase)
+                          : IgnoreCase  ? D.Lower(Expr)
+                                        : D.InByteOrder(Expr);
     if (Options & loPartialKey) return D.StartsWith(E, S, Params);
     return "(" + E + " = " + Params.Add(S, ftString) + ")";
   }

@@ -11,6 +11,9 @@
 #include "FieldTypes.h"
 #include "Variant.h"
 
+// Expr without its accents (StripAccents) in PostgreSQL's own functions; see Unaccent.
+std::string PortableUnaccent(const std::string& Expr);
+
 class TSqlDialect {
  public:
   virtual ~TSqlDialect();
@@ -22,6 +25,15 @@ class TSqlDialect {
   virtual std::string Parameter(int N) const = 0;
   // A text's lower-case form, the one AnsiLowerCase gives.
   virtual std::string Lower(const std::string& Expr) const = 0;
+  // A text without its accents, as StripAccents gives it (see Unicode.h). By default an
+  // expression of PostgreSQL's own functions (replace, translate over the accent table,
+  // char_length, octet_length, ~), which needs no extension or function of ours on the server.
+  virtual std::string Unaccent(const std::string& Expr) const;
+  // A text in the form FoldText gives (accents ignored, case too when IgnoreCase), compared in
+  // code point order.
+  std::string Folded(const std::string& Expr, bool IgnoreCase) const {
+    return InByteOrder(Unaccent(IgnoreCase ? Lower(Expr) : Expr));
+  }
   // A text expression compared in code point order (byte order of UTF-8), as the platform
   // compares texts when letter case counts.
   virtual std::string InByteOrder(const std::string& Expr) const { return Expr; }

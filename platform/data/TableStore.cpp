@@ -360,7 +360,7 @@ void TTableStore::DecodeAll() const {
 size_t TTableStore::MemoryBytes() const {
   size_t N = sizeof(*this);
   for (const auto& C : Columns) N += C.MemoryBytes();
-  // Lowered copies made for searches are the store's too.
+  // Lowered and folded copies made for searches are the store's too.
   std::lock_guard<std::mutex> G(FCache->Lock);
   for (const auto& [Key, E] : FCache->Lowered)
     if (E && E->Done.load(std::memory_order_acquire)) N += E->Value->MemoryBytes();
@@ -581,6 +581,28 @@ const TColumn& TTableStore::LoweredColumn(int Col) const {
         Out->AppendString(Buf);
       else
         Out->AppendString(AnsiLowerCase(V));
+    }
+    return Out;
+  });
+}
+
+const TColumn& TTableStore::FoldedColumn(int Col, bool IgnoreCase) const {
+  // Kept beside the lowered copies (the keys tell them apart), counted with them.
+  return FCache->Get(FCache->Lowered, std::to_string(Col) + (IgnoreCase ? "fl" : "f"), [&] {
+    const TColumn& Src = Columns.at(static_cast<size_t>(Col));
+    Src.Decode();
+    if (Src.Kind() != TStorageKind::String) return std::make_unique<TColumn>(Src);
+    auto Out = std::make_unique<TColumn>(Src.Type());
+    const size_t N = Src.Size();
+    Out->Reserve(N, Src.TextArena().size());
+    std::string Buf;  // one buffer for every row's folded text
+    for (size_t R = 0; R < N; ++R) {
+      if (Src.IsNull(R)) {
+        Out->AppendNull();
+        continue;
+      }
+      FoldTextInto(Src.Str(R), IgnoreCase, Buf);
+      Out->AppendString(Buf);
     }
     return Out;
   });

@@ -229,6 +229,10 @@ class TTableStore {
   // The text column Col in lower case (each value as AnsiLowerCase gives it, Nulls kept), built
   // in one pass on first use and kept with the store, for every search that ignores case.
   const TColumn& LoweredColumn(int Col) const;
+  // The text column Col as FoldText gives each value (accents ignored, and case when
+  // IgnoreCase; Nulls kept), built in one pass on first use and kept with the store, for every
+  // search that ignores accents.
+  const TColumn& FoldedColumn(int Col, bool IgnoreCase) const;
 
  private:
   struct TIndexCache;

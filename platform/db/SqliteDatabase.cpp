@@ -23,6 +23,13 @@ class TSqliteDialect final : public TSqlDialect {
   std::string Parameter(int N) const override { return "?" + std::to_string(N); }
   // The connection's lower() is the platform's (registered on opening).
   std::string Lower(const std::string& Expr) const override { return "lower(" + Expr + ")"; }
+  // So is its unaccent(), in the filter's conditions and in the local SQL's.
+  std::string Unaccent(const std::string& Expr) const override { return "unaccent(" + Expr + ")"; }
+  std::string Call(const std::string& Name, const std::vector<std::string>& Args,
+                   const std::string& Plain) const override {
+    if (Name == "UNACCENT" && Args.size() == 1) return Unaccent(Args[0]);
+    return Plain;
+  }
   // A range of the index's own order: the texts that start with the prefix are those from the
   // prefix on and before the first text after all of them (the prefix with its last byte that
   // can grow grown by one), in byte order, whatever bytes they hold.

@@ -527,6 +527,22 @@ int RegisterSqlTextFunctions(sqlite3* Db) {
   if (Rc == SQLITE_OK)
     Rc = sqlite3_create_function_v2(Db, "upper", 1, Flags, nullptr, UpperFunc, nullptr, nullptr,
                                     nullptr);
+  if (Rc == SQLITE_OK) {
+    // unaccent(x): x as StripAccents gives it (Null stays Null), the filter's form of a text
+    // when accents are ignored.
+    auto Unaccent = [](sqlite3_context* Ctx, int, sqlite3_value** Argv) {
+      if (sqlite3_value_type(Argv[0]) == SQLITE_NULL) return sqlite3_result_null(Ctx);
+      try {
+        thread_local std::string Folded;
+        FoldTextInto(ArgText(Argv[0]), false, Folded);
+        sqlite3_result_text(Ctx, Folded.data(), static_cast<int>(Folded.size()), SQLITE_TRANSIENT);
+      } catch (const std::exception& E) {
+        sqlite3_result_error(Ctx, E.what(), -1);
+      }
+    };
+    Rc = sqlite3_create_function_v2(Db, "unaccent", 1, Flags, nullptr, Unaccent, nullptr, nullptr,
+                                    nullptr);
+  }
   if (Rc == SQLITE_OK)
     Rc = sqlite3_create_function_v2(Db, "like", 2, Flags, nullptr, LikeFunc, nullptr, nullptr,
                                     nullptr);

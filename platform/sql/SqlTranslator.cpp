@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "DateTime.h"
+#include "SqlDialect.h"
 #include "SqlLexer.h"
 #include "SysUtils.h"
 #include "Unicode.h"
@@ -114,6 +115,7 @@ const TFuncInfo Functions[] = {
     {"MAX", "max", 1, -1, ftUnknown},
     {"LOWER", "lower", 1, 1, ftString},
     {"UPPER", "upper", 1, 1, ftString},
+    {"UNACCENT", "unaccent", 1, 1, ftString},
     {"TRIM", "trim", 1, 2, ftString},
     {"LTRIM", "ltrim", 1, 2, ftString},
     {"RTRIM", "rtrim", 1, 2, ftString},
@@ -625,6 +627,9 @@ class TTranslator {
       }
     }
     X.Sql += ")";
+    // A database has no unaccent() of ours unless its dialect says so (SQLite files have it):
+    // the others get it in their own standard functions.
+    if (FTarget && E.Op == "UNACCENT") X.Sql = PortableUnaccent(Args[0]);
     if (FTarget && !IsAggregateName(E.Op) && !E.Distinct) X.Sql = FTarget->Call(E.Op, Args, X.Sql);
     return X;
   }

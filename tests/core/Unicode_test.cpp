@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "Classes.h"
 #include "SysUtils.h"
 
@@ -260,6 +262,51 @@ TEST(StringList, IndexOfAndText) {
   EXPECT_EQ(L.Items(), (std::vector<std::string>{"a", "b", "", "c"}));
   L.SetDelimitedText("", ';');
   EXPECT_EQ(L.Count(), 0);
+}
+
+TEST(Accents, SpanishLettersFoldToTheirBaseButÑStays) {
+  EXPECT_EQ(StripAccents("áàâäãå éèêë íìîï óòôöõ úùûü ç"), "aaaaaa eeee iiii ooooo uuuu c");
+  EXPECT_EQ(StripAccents("ÁÀÂÄÃÅ ÉÈÊË ÍÌÎÏ ÓÒÔÖÕ ÚÙÛÜ Ç"), "AAAAAA EEEE IIII OOOOO UUUU C");
+  EXPECT_EQ(StripAccents("año AÑO"), "año AÑO");
+  EXPECT_NE(FoldText("año", true), FoldText("ano", true));
+  // Combined with case: "gomez" finds "GÓMEZ", "camion" finds "CAMIÓN".
+  EXPECT_EQ(FoldText("GÓMEZ", true), "gomez");
+  EXPECT_EQ(FoldText("CAMIÓN Málaga", true), "camion malaga");
+  EXPECT_EQ(FoldText("CAMIÓN", false), "CAMION");
+  EXPECT_EQ(FoldText("ASCII only", true), "ascii only");
+}
+
+TEST(Accents, CombiningMarksMeetPrecomposedLetters) {
+  // a + U+0301 is á; n + U+0303 is ñ and stays; a lone combining mark is dropped.
+  EXPECT_EQ(StripAccents("Ga\xCC\x81mez"), "Gamez");
+  EXPECT_EQ(StripAccents("an\xCC\x83o"), "año");
+  EXPECT_EQ(StripAccents("AN\xCC\x83O"), "AÑO");
+  EXPECT_EQ(StripAccents("\xCC\x81x"), "x");
+  EXPECT_EQ(FoldText("E\xCC\x81L", true), FoldText("él", true));
+  // Other scripts decompose alike; ß, æ, ø and ligatures are left to the case mapping.
+  EXPECT_EQ(StripAccents("ά ǖ Ångström"), "α u Angstrom");
+  EXPECT_EQ(StripAccents("ß æ ø ﬁ Łódź"), "ß æ ø ﬁ Łodz");
+  EXPECT_EQ(FoldText("STRAẞE ÆØ", true), AnsiLowerCase("STRAẞE ÆØ"));
+  // Text that is not UTF-8 keeps its bytes.
+  EXPECT_EQ(StripAccents("\xE1rbol"), "\xE1rbol");
+  EXPECT_EQ(FoldText("\xC1RBOL", true), "\xC1rbol");
+}
+
+TEST(Accents, TableMapsSingleCharactersInOrder) {
+  const auto& T = AccentTable();
+  ASSERT_FALSE(T.empty());
+  for (size_t I = 1; I < T.size(); ++I) EXPECT_LT(T[I - 1].From, T[I].From);
+  auto Find = [&](char32_t C) {
+    auto It =
+        std::find_if(T.begin(), T.end(), [&](const TAccentMapping& M) { return M.From == C; });
+    return It == T.end() ? char32_t(0xFFFFFFFF) : It->To;
+  };
+  EXPECT_EQ(Find(U'é'), U'e');
+  EXPECT_EQ(Find(U'Ç'), U'C');
+  EXPECT_EQ(Find(0x0301), char32_t(0));
+  EXPECT_EQ(Find(U'ñ'), char32_t(0xFFFFFFFF));
+  EXPECT_EQ(Find(U'ß'), char32_t(0xFFFFFFFF));
+  EXPECT_EQ(Find(0xAC00), char32_t(0xFFFFFFFF));  // a Hangul syllable is no letter and accent
 }
 
 }  // namespace

@@ -11,6 +11,17 @@ namespace {
 
 using equivalence::kTexts;
 
+// The texts of a local-SQL expression over the table "mixed" in the order of Id, "" for Null.
+std::vector<std::string> ColumnOf(const std::string& Database, const std::string& Expr) {
+  TQuery Q;
+  Q.SetDatabaseName(Database);
+  Q.SQL().Add("SELECT Id, " + Expr + " AS X FROM mixed ORDER BY Id");
+  Q.Open();
+  std::vector<std::string> Out;
+  for (Q.First(); !Q.Eof(); Q.Next()) Out.push_back(Q.FieldByName("X")->AsString());
+  return Out;
+}
+
 class Equivalence : public equivalence::TCorpus {
  protected:
   TSqliteFile Db;
@@ -38,6 +49,10 @@ TEST_F(Equivalence, TypesSurviveTheCopy) {
       EXPECT_EQ(Mem.Fields(I)->DisplayText(), Table->Fields(I)->DisplayText())
           << Mem.Fields(I)->FieldName() << " of " << Mem.RecNo();
   }
+}
+
+TEST_F(Equivalence, AccentsIgnored) {
+  AccentsIgnored([&](const std::string& Expr) { return ColumnOf(Db.Name(), Expr); });
 }
 
 TEST_F(Equivalence, TextComparisonsWithAndWithoutCase) {

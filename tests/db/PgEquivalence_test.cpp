@@ -35,6 +35,17 @@ std::string Storable(const std::string& S) {
   return Out;
 }
 
+// The texts of a local-SQL expression over the table "mixed" in the order of Id, "" for Null.
+std::vector<std::string> ColumnOf(const std::string& Database, const std::string& Expr) {
+  TQuery Q;
+  Q.SetDatabaseName(Database);
+  Q.SQL().Add("SELECT Id, " + Expr + " AS X FROM mixed ORDER BY Id");
+  Q.Open();
+  std::vector<std::string> Out;
+  for (Q.First(); !Q.Eof(); Q.Next()) Out.push_back(Q.FieldByName("X")->AsString());
+  return Out;
+}
+
 class PgEquivalence : public equivalence::TCorpus {
  protected:
   pgtest::TScratchDatabase Db;
@@ -49,6 +60,10 @@ class PgEquivalence : public equivalence::TCorpus {
     Table = OpenTable(Db.Uri(), "mixed");
   }
 };
+
+TEST_F(PgEquivalence, AccentsIgnored) {
+  AccentsIgnored([&](const std::string& Expr) { return ColumnOf(Db.Uri(), Expr); });
+}
 
 TEST_F(PgEquivalence, TextComparisonsWithAndWithoutCase) {
   TextComparisonsWithAndWithoutCase();
