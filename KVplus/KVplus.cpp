@@ -4,9 +4,14 @@
 #include "Registry.h"
 #include "SearchDialog.h"
 
+// The resource lives in this library; a program that links it statically must load it too. The
+// loader Qt generates is a global function, so it is called from outside the namespace.
+static void LoadPackageResources() { Q_INIT_RESOURCE(KVplus); }
+
+namespace kv {
+
 QImage SearchDialogPicture() {
-  // The resource lives in this library; a program that links it statically must load it too.
-  Q_INIT_RESOURCE(KVplus);
+  LoadPackageResources();
   return QImage(":/KVplus/TSEARCHDIALOG", "XPM");
 }
 
@@ -14,3 +19,5 @@ void Register() {
   RegisterComponents("KVPLUS",
                      {ComponentClass<TSearchDialog>("TSearchDialog", SearchDialogPicture())});
 }
+
+}  // namespace kv

@@ -289,7 +289,7 @@ std::string TApplication::ExeName() const {
 }
 
 void TApplication::HandleException(const std::exception& E) {
-  ::HandleException(E);
+  kv::HandleException(E);
 }
 
 namespace {

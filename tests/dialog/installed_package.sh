@@ -12,6 +12,15 @@ WORK=$(mktemp -d /tmp/kvplus-install.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
 
 cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null
+
+echo "== installed headers: the public ones and the forms' ui_ headers, nothing else"
+installed=$(cd "$WORK/prefix/include/KVplus" && ls | sort)
+wanted=$( (grep -v '^#' "$SRC/KVplus/PublicHeaders.txt"; echo ui_ExportBox.h; echo ui_SearchDialogBox.h) | sort)
+if [ "$installed" != "$wanted" ]; then
+  diff <(echo "$wanted") <(echo "$installed") || true
+  echo "the installed headers differ from KVplus/PublicHeaders.txt" >&2
+  exit 1
+fi
 flags=()
 [ "$SANITIZE" = ON ] && flags=(-fsanitize=address,undefined -fno-omit-frame-pointer)
 "$BUILD/demo/gensample" --out "$WORK/db" >/dev/null 2>&1
@@ -32,7 +41,12 @@ check "$WORK/app/minimal"
 echo "== pkg-config kvplus"
 pc=$(dirname "$(find "$WORK/prefix" -name kvplus.pc | head -1)")
 export PKG_CONFIG_PATH=$pc
+if grep -Eq -- '-std=|-fPIC' <<<"$(pkg-config --cflags kvplus)"; then
+  echo "kvplus.pc imposes compiler flags: $(pkg-config --cflags kvplus)" >&2
+  exit 1
+fi
 # shellcheck disable=SC2046
-c++ "${flags[@]}" $(pkg-config --cflags kvplus) "$SRC/examples/minimal/main.cpp" \
+c++ -std=c++20 "${flags[@]}" -I"$SRC/examples/minimal/include" $(pkg-config --cflags kvplus) \
+  "$SRC/examples/minimal/main.cpp" \
   -o "$WORK/minimal-pc" $(pkg-config --libs kvplus) -Wl,-rpath,"$(pkg-config --variable=libdir kvplus)"
 check "$WORK/minimal-pc"

@@ -18,8 +18,8 @@ namespace {
 
 TEST(FormDesigner, PromotedWidgetsAreTheToolkitsControls) {
   TExampleForm F;
-  EXPECT_EQ(F.CCampo->metaObject()->className(), std::string("TComboBox"));
-  EXPECT_EQ(F.DBGrid1->metaObject()->className(), std::string("TDBGrid"));
+  EXPECT_EQ(F.CCampo->metaObject()->className(), std::string("kv::TComboBox"));
+  EXPECT_EQ(F.DBGrid1->metaObject()->className(), std::string("kv::TDBGrid"));
   EXPECT_EQ(F.BTAceptar->Caption(), "&Aceptar");
   // Properties set in the .ui reach the toolkit's own members.
   EXPECT_EQ(F.BTAceptar->Kind(), bkOK);
