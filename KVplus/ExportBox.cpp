@@ -13,6 +13,8 @@
 #include "Database.h"
 #include "Dialogs.h"
 
+namespace kv {
+
 TFExportBox::TFExportBox(TComponent* AOwner) : TForm(AOwner) {
   setupUi(this);
   SetPosition(poScreenCenter);
@@ -57,3 +59,5 @@ bool AskYesNo(const std::string& Question) {
   Box.setEscapeButton(QMessageBox::No);
   return Box.exec() == QMessageBox::Yes;
 }
+
+}  // namespace kv

@@ -9,6 +9,9 @@
 #include "SaveDialogs.h"
 #include "ui_ExportBox.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // The file-type filter of the save-file dialog: the three table formats and all files.
 inline constexpr const char* ExportFileFilter =
     "Paradox (*.db)|*.db|ASCII (*.txt)|*.txt|DBase / Excel (*.dbf)|*.dbf|"
@@ -36,3 +39,6 @@ class TFExportBox : public TForm, public Ui::TFExportBox {
 // A question box with the buttons "&Sí" and "&No" (No is the default and Escape's answer);
 // true for Sí.
 bool AskYesNo(const std::string& Question);
+
+}  // namespace kv
+#pragma GCC visibility pop

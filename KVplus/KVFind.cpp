@@ -2,6 +2,8 @@
 // of TKVFind lives in the files named at the top of KVFind.h.
 #include "KVFind.h"
 
+namespace kv {
+
 namespace {
 
 // Holds Value in Slot, asking to be told when it is destroyed (and no longer about the old one).
@@ -104,3 +106,5 @@ void TKVFind::SetFilter(const std::string& Value) {
   // Without a dataset there is nothing to check against yet; the search checks again.
   if (PDataSet && !ValidateFilter()) throw Exception("Filtro no válido");
 }
+
+}  // namespace kv

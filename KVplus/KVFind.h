@@ -18,6 +18,9 @@
 #include "DBTables.h"
 #include "KVFindModel.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 class TKVFind : public TComponent {
  public:
   explicit TKVFind(TComponent* AOwner = nullptr);
@@ -204,3 +207,6 @@ class TKVFind : public TComponent {
   std::vector<std::string> FTables;
   std::vector<std::string> FJoins;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

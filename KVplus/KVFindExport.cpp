@@ -15,6 +15,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 const char* const kExportMessage = "Ruta o nombre de archivo no válidos (no se permiten acentos)";
@@ -157,3 +159,5 @@ bool TKVFind::ExportResults(const std::string& FileName, const std::string& Colu
                     "': la búsqueda la está leyendo");
   return Result;
 }
+
+}  // namespace kv

@@ -8,6 +8,8 @@
 #include "KVFind.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 constexpr auto npos = std::string::npos;
@@ -318,3 +320,5 @@ bool TKVFind::ValidateFilter() {
   RaiseParenthesesFault();
   return Result;
 }
+
+}  // namespace kv

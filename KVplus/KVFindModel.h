@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 struct TKVCondition {
   // As written.
   std::string Field;      // the field name, its opening parentheses taken off
@@ -76,3 +79,6 @@ struct TKVStatement {
   // The part that holds byte Offset of Text, or null.
   const TPart* PartAt(size_t Offset) const;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

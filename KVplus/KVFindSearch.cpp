@@ -10,6 +10,8 @@
 #include "SqlLexer.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 // Enables a dataset's controls once when the step that disabled them ends, however it ends.
@@ -208,3 +210,5 @@ bool TKVFind::FindNext() {
 bool TKVFind::FindPrior() {
   return Navigate(-1);
 }
+
+}  // namespace kv

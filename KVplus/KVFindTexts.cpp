@@ -12,6 +12,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 constexpr auto npos = std::string::npos;
@@ -558,3 +560,5 @@ void TKVFind::PrepareSQL() {
     Defs.Delete(Defs.Count() - 1);
   }
 }
+
+}  // namespace kv

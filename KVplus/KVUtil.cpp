@@ -7,6 +7,8 @@
 
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 // Only plain data fields of these types identify a record: dates, booleans, currency and blobs
@@ -211,3 +213,5 @@ bool locateKV(TTable* Table, const std::string& KeyFields, const Variant& KeyVal
   ToFirst();
   return false;
 }
+
+}  // namespace kv

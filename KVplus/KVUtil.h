@@ -8,6 +8,9 @@
 #include "DBTables.h"
 #include "Variant.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // A saved record position: the ";"-joined names of the dataset's string, integer and float data
 // fields and their values (a variant array from 0, or the bare value when the dataset has
 // exactly one field).
@@ -64,3 +67,6 @@ void GetAllFields(TPos& Pos, TDataSet* DataSet);
 // Values of the fields named in FieldNames (";"-joined) in the current record: an array with one
 // element per name (Unassigned for names DataSet lacks), or the bare value for a single name.
 void GetFieldsValues(const std::string& FieldNames, TDataSet* DataSet, Variant& Values);
+
+}  // namespace kv
+#pragma GCC visibility pop

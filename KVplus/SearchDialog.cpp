@@ -10,6 +10,8 @@
 #include "DBTables.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 TMultiselectEvent ExecuteOnMultiSelect;
 
 namespace {
@@ -351,3 +353,5 @@ std::string TSearchDialog::Sumar(TDBGrid* Grid) {
 void TSearchDialog::Imprimir(TObject*) {
   if (POnPrintButton) POnPrintButton(Results());
 }
+
+}  // namespace kv

@@ -15,6 +15,9 @@
 #include "KVUtil.h"
 #include "SearchDialogBox.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // Receives the result dataset when the user clicks "&Imprimir".
 using TPrintEvent = std::function<void(TDataSet* DataSet)>;
 // Receives the result grid when the user selects rows; returns the text for the record counter.
@@ -94,3 +97,6 @@ class TSearchDialog : public TComponent {
 
 // The sum's text: fixed notation with Decimals digits after a ".", no thousands separators.
 std::string FormatSum(double Sum, int Decimals);
+
+}  // namespace kv
+#pragma GCC visibility pop

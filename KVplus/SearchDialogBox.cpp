@@ -18,6 +18,8 @@
 #include "ScopeExit.h"
 #include "SearchDialog.h"
 
+namespace kv {
+
 namespace {
 
 constexpr const char* ContainsText = "contiene";
@@ -806,3 +808,5 @@ void TSearchDialogBox::BTAceptarClick(TObject*) {
 void TSearchDialogBox::BTCancelarClick(TObject*) {
   SetModalResult(mrCancel);
 }
+
+}  // namespace kv

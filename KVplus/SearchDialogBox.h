@@ -15,6 +15,9 @@
 #include "SysUtils.h"
 #include "ui_SearchDialogBox.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 class TSearchDialog;
 
 // For users of the unit: the dialog itself reports its errors in message boxes and never raises
@@ -149,3 +152,6 @@ std::string ExportFolderFor(const std::string& ProgramFile);
 // The number text S moved by Step (-1 or +1) units of its last typed decimal place, written with
 // a comma ("3,5" and -1 give "3,4"); "" when S is no number in the locale.
 std::string AjustaUltimoDecimal(const std::string& S, int Step);
+
+}  // namespace kv
+#pragma GCC visibility pop

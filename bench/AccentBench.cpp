@@ -16,6 +16,8 @@
 #include "KVFind.h"
 #include "Unicode.h"
 
+using namespace kv;
+
 namespace {
 
 constexpr double RatioLimit = 1.5;

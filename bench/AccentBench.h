@@ -5,7 +5,11 @@
 
 #include <string>
 
+namespace kv {
 class TDataSet;
+}  // namespace kv
+
+using namespace kv;
 
 // Registers the pairs of benchmarks (accents distinguished, accents ignored) over Orders, an
 // open table; City is the value the comparisons look for.

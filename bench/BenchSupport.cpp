@@ -18,6 +18,8 @@
 
 #include "SysUtils.h"
 
+using namespace kv;
+
 extern char** environ;
 
 uint64_t ParseStatusBytes(std::string_view StatusText, std::string_view Key) {

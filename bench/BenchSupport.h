@@ -14,6 +14,8 @@
 
 #include "TableStore.h"
 
+using namespace kv;
+
 // The value of a "Key:   123 kB" line of a /proc status text, in bytes; 0 when absent.
 uint64_t ParseStatusBytes(std::string_view StatusText, std::string_view Key);
 // The current process's figure for Key ("VmRSS", "VmHWM") in bytes; 0 when unreadable.

@@ -16,6 +16,8 @@
 #include "BenchSupport.h"
 #include "DBTables.h"
 
+using namespace kv;
+
 namespace fs = std::filesystem;
 
 namespace {

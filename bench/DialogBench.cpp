@@ -29,6 +29,8 @@
 #include "MessageBoxes.h"
 #include "SearchDialog.h"
 
+using namespace kv;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -24,6 +24,8 @@
 #include "Dialogs.h"
 #include "KVFind.h"
 
+using namespace kv;
+
 namespace {
 
 constexpr double TimeLimit = 2.0;    // seconds

@@ -6,7 +6,11 @@
 
 #include <string>
 
+namespace kv {
 class TDataSet;
+}  // namespace kv
+
+using namespace kv;
 
 // Registers one benchmark per format (".db", ".dbf", ".txt") that exports every record of
 // Orders (an open table over SourcePath) with TKVFind::ExportResults into ScratchDir.

@@ -20,6 +20,8 @@
 #include "DBTables.h"
 #include "Forms.h"
 
+using namespace kv;
+
 namespace {
 
 std::unique_ptr<TTable> Orders;

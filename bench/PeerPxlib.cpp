@@ -11,6 +11,8 @@ extern "C" {
 
 #include <memory>
 
+using namespace kv;
+
 namespace {
 struct TPxDeleter {
   void operator()(pxdoc_t* Doc) const {

@@ -6,6 +6,8 @@
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 
+using namespace kv;
+
 namespace {
 // Accepts the rows whose column 0 equals the wanted text exactly.
 class TEqualsProxy : public QSortFilterProxyModel {

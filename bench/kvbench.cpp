@@ -31,6 +31,8 @@
 #include "KVFind.h"
 #include "KVUtil.h"
 
+using namespace kv;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -10,6 +10,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+using namespace kv;
+
 namespace fs = std::filesystem;
 
 std::string DemoAliasIn(const char* Aliases) {

@@ -5,6 +5,8 @@
 
 #include "SysUtils.h"
 
+using namespace kv;
+
 // The resources live in a static library: nothing would pull them into a program without this.
 // (Outside any namespace: the macro declares the resource's own initialiser.)
 static void InitDemoResources() {

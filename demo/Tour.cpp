@@ -25,6 +25,8 @@
 #include "Unicode.h"
 #include "Unit1.h"
 
+using namespace kv;
+
 namespace fs = std::filesystem;
 
 namespace {

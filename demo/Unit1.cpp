@@ -5,6 +5,8 @@
 #include "DemoResources.h"
 #include "Unit2.h"
 
+using namespace kv;
+
 TForm1* Form1 = nullptr;
 
 namespace {

@@ -6,6 +6,8 @@
 #include "SearchDialog.h"
 #include "ui_Unit1.h"
 
+using namespace kv;
+
 class TDataModule2;
 
 class TForm1 : public TForm, public Ui::TForm1 {

@@ -4,6 +4,8 @@
 
 #include "DemoDatabase.h"
 
+using namespace kv;
+
 TDataModule2* DataModule2 = nullptr;
 
 namespace {

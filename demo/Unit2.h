@@ -6,6 +6,8 @@
 #include "DBTables.h"
 #include "Forms.h"
 
+using namespace kv;
+
 class TDataModule2 : public TDataModule {
  public:
   // Creates the tables, data sources and fields and opens every table. Raises when the sample

@@ -25,6 +25,8 @@
 #include "TableFile.h"
 #include "TableStore.h"
 
+using namespace kv;
+
 namespace {
 
 // ---------------------------------------------------------------------------------------------

@@ -12,6 +12,8 @@
 #include "Unit1.h"
 #include "Unit2.h"
 
+using namespace kv;
+
 namespace {
 
 const char* const Usage =

@@ -8,6 +8,8 @@
 #include "SysUtils.h"
 #include "TableFile.h"
 
+using namespace kv;
+
 namespace {
 // A value as its exact bytes: Nulls, numbers bit for bit (NaN included) and texts told apart.
 std::string CellBytes(const TColumn& Col, size_t Row) {

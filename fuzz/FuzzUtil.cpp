@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <vector>
 
+using namespace kv;
+
 namespace {
 
 struct TScratch {

@@ -8,6 +8,8 @@
 
 #include "SysUtils.h"
 
+using namespace kv;
+
 // Runs Fn and tells whether it returned. An Exception is an outcome every target accepts (the
 // input was refused with a message); anything else, a crash among them, reaches the fuzzer.
 template <class F>

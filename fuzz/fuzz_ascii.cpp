@@ -7,6 +7,8 @@
 
 #include "FuzzUtil.h"
 
+using namespace kv;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   static const std::string Base = FuzzScratchDir() + "/t";
   const uint8_t* Sep = static_cast<const uint8_t*>(std::memchr(Data, 0, Size));

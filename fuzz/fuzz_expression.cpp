@@ -17,6 +17,8 @@
 #include "KVFind.h"
 #include "TableFile.h"
 
+using namespace kv;
+
 namespace {
 
 struct TTables {

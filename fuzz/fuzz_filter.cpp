@@ -9,6 +9,8 @@
 #include "DateTime.h"
 #include "Filter.h"
 
+using namespace kv;
+
 namespace {
 
 TMemDataSet& Sample() {

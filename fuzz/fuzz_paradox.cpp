@@ -5,6 +5,8 @@
 
 #include "FuzzUtil.h"
 
+using namespace kv;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   static const std::string Path = FuzzScratchDir() + "/t.db";
   FuzzWriteFile(Path, Data, Size);

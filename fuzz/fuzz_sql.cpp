@@ -11,6 +11,8 @@
 #include "LocalSQL.h"
 #include "TableFile.h"
 
+using namespace kv;
+
 namespace {
 
 TTableStore Customer() {

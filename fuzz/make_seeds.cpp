@@ -9,6 +9,8 @@
 #include "DateTime.h"
 #include "TableFile.h"
 
+using namespace kv;
+
 namespace {
 
 TTableStore Mixed() {

@@ -12,6 +12,8 @@
 
 #include "SysUtils.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(BenchStatusTest, ReadsFiguresOfStatusText) {

@@ -6,6 +6,8 @@
 
 #include "Unicode.h"
 
+namespace kv {
+
 int TStringList::IndexOf(std::string_view S) const {
   for (size_t i = 0; i < FItems.size(); ++i)
     if (AnsiSameText(FItems[i], S)) return static_cast<int>(i);
@@ -113,3 +115,5 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 }
 
 void TComponent::Notification(TComponent*, TOperation) {}
+
+}  // namespace kv

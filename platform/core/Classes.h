@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 class TStringList {
  public:
   int Count() const { return static_cast<int>(FItems.size()); }
@@ -92,3 +95,6 @@ class TComponent {
   std::vector<TComponent*> FComponents;
   std::vector<TComponent*> FFreeNotifies;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -8,6 +8,8 @@
 
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 // Days from 1899-12-30 to 1970-01-01.
@@ -192,3 +194,5 @@ TDateTime Now() {
 TDateTime Date() {
   return DateOf(Now());
 }
+
+}  // namespace kv

@@ -9,6 +9,9 @@
 #include <compare>
 #include <cstdint>
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 struct TDateTime {
   double Val = 0;
   TDateTime() = default;
@@ -58,3 +61,6 @@ TDateTime JoinDateTime(int64_t Days, int64_t MSec);
 // Whether D, rounded to the millisecond, lies between 0001-01-01 00:00 and 9999-12-31
 // 23:59:59.999.
 bool IsInCalendar(TDateTime D);
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+namespace kv {
+
 namespace {
 TMessageHandler& Handler() {
   static TMessageHandler H;
@@ -33,3 +35,5 @@ int MessageDlg(const std::string& Msg, TMsgDlgType Kind, const std::string& Deta
   Deliver(Msg, Kind, Detail);
   return 1;
 }
+
+}  // namespace kv

@@ -6,6 +6,9 @@
 #include <functional>
 #include <string>
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 
 // Receives a message: its text, its kind (mtCustom for a plain ShowMessage box) and an optional
@@ -21,3 +24,6 @@ TMessageHandler SetMessageHandler(TMessageHandler Handler);
 void ShowMessage(const std::string& Msg, const std::string& Detail = {});
 // A message box of the given kind with one OK button; returns the OK result (1).
 int MessageDlg(const std::string& Msg, TMsgDlgType Kind, const std::string& Detail = {});
+
+}  // namespace kv
+#pragma GCC visibility pop

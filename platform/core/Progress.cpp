@@ -4,6 +4,8 @@
 #include <chrono>
 #include <utility>
 
+namespace kv {
+
 namespace {
 TProgressHandler& Handler() {
   static TProgressHandler H;
@@ -34,3 +36,5 @@ void ReportProgress(const char* What, int64_t Done, int64_t Total) {
   LastReport() = Now;
   if (!H(TProgress{What, Done, Total})) throw EAborted();
 }
+
+}  // namespace kv

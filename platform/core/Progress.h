@@ -11,6 +11,9 @@
 
 #include "SysUtils.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // The work was stopped by the user. Message: "Operación cancelada por el usuario".
 class EAborted : public Exception {
  public:
@@ -34,3 +37,6 @@ bool ProgressHandled();
 // Tells the handler how far the work has come, at most about every 20 ms of the work; raises
 // EAborted when the handler answers false.
 void ReportProgress(const char* What, int64_t Done, int64_t Total = -1);
+
+}  // namespace kv
+#pragma GCC visibility pop

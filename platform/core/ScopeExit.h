@@ -4,6 +4,8 @@
 
 #include <utility>
 
+namespace kv {
+
 template <class F>
 class TScopeExit {
  public:
@@ -28,3 +30,5 @@ class TScopeExit {
   F FUndo;
   bool FDone = false;
 };
+
+}  // namespace kv

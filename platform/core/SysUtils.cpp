@@ -10,6 +10,8 @@
 #include <limits>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 bool IsBlank(char c) {
@@ -1159,3 +1161,5 @@ std::string ExtractFileExt(std::string_view Path) {
 std::string ChangeFileExt(std::string_view Path, std::string_view Ext) {
   return std::string(Path.substr(0, ExtStart(Path))) + std::string(Ext);
 }
+
+}  // namespace kv

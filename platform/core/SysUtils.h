@@ -9,6 +9,9 @@
 
 #include "DateTime.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // The platform's general exception: carries one message.
 class Exception : public std::exception {
  public:
@@ -135,3 +138,6 @@ std::string ExtractFileName(std::string_view Path);
 std::string ExtractFilePath(std::string_view Path);
 std::string ExtractFileExt(std::string_view Path);
 std::string ChangeFileExt(std::string_view Path, std::string_view Ext);
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -18,6 +18,8 @@
 
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 bool IsAscii(std::string_view S) {
@@ -498,3 +500,5 @@ std::string FromUtf8(std::string_view Utf8, const char* CodePage) {
   r.resize(static_cast<size_t>(len));
   return r;
 }
+
+}  // namespace kv

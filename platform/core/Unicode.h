@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kv {
+
 // Full Unicode lower/upper case ("ÁNGEL" -> "ángel").
 std::string AnsiLowerCase(std::string_view S);
 std::string AnsiUpperCase(std::string_view S);
@@ -53,3 +55,5 @@ bool IsValidUtf8(std::string_view S);
 // unmappable characters become '?'. Raises EConvertError for an unknown code page.
 std::string ToUtf8(std::string_view Bytes, const char* CodePage);
 std::string FromUtf8(std::string_view Utf8, const char* CodePage);
+
+}  // namespace kv

@@ -5,6 +5,8 @@
 
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 const char* TypeName(int T) {
@@ -260,3 +262,5 @@ bool Variant::operator==(const Variant& Other) const {
   }
   return false;
 }
+
+}  // namespace kv

@@ -8,6 +8,9 @@
 
 #include "DateTime.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // Type codes as reported by VarType; varArray is or-ed with the element type.
 enum TVarType : int {
   varEmpty = 0,
@@ -125,3 +128,6 @@ inline bool VarIsEmpty(const Variant& V) {
 inline int VarType(const Variant& V) {
   return V.VarType();
 }
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -16,6 +16,9 @@
 #include "TableStore.h"
 #include "Variant.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 class TDataSet;
 class TDataSource;
 class TField;
@@ -597,3 +600,6 @@ std::vector<std::string> SplitFieldNames(const std::string& Names);
 bool IsNumericType(TFieldType T);
 bool IsFloatType(TFieldType T);
 bool IsDateTimeType(TFieldType T);
+
+}  // namespace kv
+#pragma GCC visibility pop

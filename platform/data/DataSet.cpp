@@ -9,6 +9,8 @@
 #include "Filter.h"
 #include "Unicode.h"
 
+namespace kv {
+
 // ---------------------------------------------------------------- TDataLink / TDataSource
 
 TDataLink::~TDataLink() {
@@ -825,3 +827,5 @@ void TMemDataSet::AppendRecord(const std::vector<Variant>& Values) {
   S.AppendRow(Row);
   RowAppended(static_cast<uint32_t>(S.RowCount() - 1));
 }
+
+}  // namespace kv

@@ -3,6 +3,9 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 enum TFieldType : int {
   ftUnknown = 0,
   ftString = 1,
@@ -59,3 +62,6 @@ enum TIndexOption : unsigned {
 using TIndexOptions = unsigned;
 
 enum TBatchMode { batAppend, batUpdate, batAppendUpdate, batDelete, batCopy };
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -7,6 +7,8 @@
 #include "FilterLexer.h"
 #include "Unicode.h"
 
+namespace kv {
+
 std::string FieldTypeName(TFieldType T) {
   static const char* const Names[] = {
       "ftUnknown", "ftString",     "ftSmallint", "ftInteger",     "ftWord",  "ftBoolean",
@@ -310,3 +312,5 @@ int TFieldDefs::IndexOf(std::string_view Name) const {
     if (AnsiSameText(FItems[I].Name, Name)) return static_cast<int>(I);
   return -1;
 }
+
+}  // namespace kv

@@ -12,6 +12,8 @@
 #include "FilterValues.h"
 #include "Unicode.h"
 
+namespace kv {
+
 struct TFilterNode {
   virtual ~TFilterNode() = default;
   virtual bool Eval(uint32_t Row, TFilterOptions Options) const = 0;
@@ -591,3 +593,5 @@ void TFilterProgram::Apply(std::vector<uint32_t>& Rows, TFilterOptions Options) 
     Rows[Kept++] = Rows[I];
   Rows.resize(Kept);
 }
+
+}  // namespace kv

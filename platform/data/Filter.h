@@ -14,6 +14,8 @@
 
 #include "DB.h"
 
+namespace kv {
+
 struct TFilterNode;
 
 class TFilterProgram {
@@ -36,3 +38,5 @@ class TFilterProgram {
   struct TImpl;
   std::unique_ptr<TImpl> FImpl;
 };
+
+}  // namespace kv

@@ -6,6 +6,8 @@
 
 #include "DB.h"
 
+namespace kv {
+
 namespace {
 
 bool IsDigit(unsigned char C) {
@@ -241,3 +243,5 @@ void RaiseFilterError(const TFilterToken& Tok, std::string_view What) {
   throw EDatabaseError("Filtro no válido en la posición " + std::to_string(Tok.Pos) + " " +
                        DescribeFilterToken(Tok) + ": " + std::string(What));
 }
+
+}  // namespace kv

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kv {
+
 enum class TFilterTokenKind {
   Name,    // Amount, [Last Name]
   String,  // 'text' with a doubled quote standing for one
@@ -47,3 +49,5 @@ std::string DescribeFilterToken(const TFilterToken& Tok);
 
 // Raises EDatabaseError "Filtro no válido en la posición P (token): What".
 [[noreturn]] void RaiseFilterError(const TFilterToken& Tok, std::string_view What);
+
+}  // namespace kv

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 using K = TFilterTokenKind;
@@ -205,3 +207,5 @@ const char* FilterCompareOpText(TFilterCompareOp Op) {
   }
   return "?";
 }
+
+}  // namespace kv

@@ -16,6 +16,8 @@
 
 #include "FilterLexer.h"
 
+namespace kv {
+
 enum class TFilterCompareOp { Eq, Ne, Lt, Gt, Le, Ge };
 
 struct TFilterExpr {
@@ -37,3 +39,5 @@ std::string FilterExprToString(const TFilterExpr& E);
 
 // The operator's symbol ("=", "<>", ...).
 const char* FilterCompareOpText(TFilterCompareOp Op);
+
+}  // namespace kv

@@ -7,6 +7,8 @@
 #include "FilterValues.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 using K = TFilterTokenKind;
@@ -202,3 +204,5 @@ std::string LocateToSql(TFieldType Type, const std::string& Name, const std::str
   }
   return "(" + Expr + " = " + Params.Add(LocateValue(Type, Name, Value), Type) + ")";
 }
+
+}  // namespace kv

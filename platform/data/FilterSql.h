@@ -12,6 +12,8 @@
 #include "DB.h"
 #include "SqlDialect.h"
 
+namespace kv {
+
 // The SQL expression of a field's value in the statement being written; raises EDatabaseError
 // for a field the database cannot compute (a calculated one).
 using TFieldSql = std::function<std::string(const TField& Field)>;
@@ -29,3 +31,5 @@ std::string LocateToSql(const TField& Field, const std::string& Expr, const Vari
 // The same for a value of type Type of the field named Name (in messages).
 std::string LocateToSql(TFieldType Type, const std::string& Name, const std::string& Expr,
                         const Variant& Value, TLocateOptions Options, TSqlParams& Params);
+
+}  // namespace kv

@@ -7,6 +7,8 @@
 #include "DateTime.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 bool SameAscii(std::string_view A, std::string_view B) {
@@ -113,3 +115,5 @@ TFilterCompareOp MirrorCompareOp(TFilterCompareOp Op) {
       return Op;
   }
 }
+
+}  // namespace kv

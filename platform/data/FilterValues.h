@@ -9,6 +9,8 @@
 #include "FilterLexer.h"
 #include "FilterParser.h"
 
+namespace kv {
+
 class TField;
 
 // Converts a quoted constant to the number a field of type T stores, through the locale
@@ -27,3 +29,5 @@ double FilterConstantNumber(const TFilterToken& T, const TField& F);
 // The operator that compares the other way round: "constant op field" reads as
 // "field MirrorCompareOp(op) constant".
 TFilterCompareOp MirrorCompareOp(TFilterCompareOp Op);
+
+}  // namespace kv

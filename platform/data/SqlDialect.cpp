@@ -3,6 +3,8 @@
 
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 void AppendUtf8(char32_t C, std::string& Out) {
@@ -110,3 +112,5 @@ std::string TSqlParams::Add(Variant Value, TFieldType Type) {
   Items.push_back({std::move(Value), Type});
   return FDialect.Parameter(static_cast<int>(Items.size()));
 }
+
+}  // namespace kv

@@ -11,6 +11,8 @@
 #include "FieldTypes.h"
 #include "Variant.h"
 
+namespace kv {
+
 // Expr without its accents (StripAccents) in PostgreSQL's own functions; see Unaccent.
 std::string PortableUnaccent(const std::string& Expr);
 
@@ -91,3 +93,5 @@ class TSqlParams {
  private:
   const TSqlDialect& FDialect;
 };
+
+}  // namespace kv

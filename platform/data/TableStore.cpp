@@ -12,6 +12,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 TStorageKind StorageKindOf(TFieldType T) {
   switch (T) {
     case ftSmallint:
@@ -607,3 +609,5 @@ const TColumn& TTableStore::FoldedColumn(int Col, bool IgnoreCase) const {
     return Out;
   });
 }
+
+}  // namespace kv

@@ -13,6 +13,9 @@
 #include "FieldTypes.h"
 #include "Variant.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // Describes one column: name, type, size (characters for strings), required flag.
 struct TColumnDef {
   std::string Name;
@@ -239,3 +242,6 @@ class TTableStore {
   size_t FRows = 0;
   std::unique_ptr<TIndexCache> FCache;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

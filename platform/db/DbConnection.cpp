@@ -9,6 +9,8 @@
 #include "SqliteDatabase.h"
 #include "Unicode.h"
 
+namespace kv {
+
 void TDbRows::Reset(int Columns) {
   FColumns = Columns;
   FCells.clear();
@@ -118,3 +120,5 @@ std::shared_ptr<TDbConnection> ConnectDatabase(const TDatabaseRef& Ref) {
   Open[Key] = C;
   return C;
 }
+
+}  // namespace kv

@@ -13,6 +13,8 @@
 #include "Database.h"
 #include "SqlDialect.h"
 
+namespace kv {
+
 // How a database holds one value.
 enum class TDbType : uint8_t { Null, Integer, Float, Text, Blob };
 
@@ -134,3 +136,5 @@ class TDbConnection {
 // process, shared by every dataset on it and kept while one of them holds it. Raises
 // EDatabaseError naming the database (without password) when it cannot be opened.
 std::shared_ptr<TDbConnection> ConnectDatabase(const TDatabaseRef& Ref);
+
+}  // namespace kv

@@ -9,6 +9,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 const char* const kAlias = "\"q\"";
@@ -709,3 +711,5 @@ TBookmark TDbCursor::LocateRow(const std::vector<std::string>& KeyFields,
   }
   return B;
 }
+
+}  // namespace kv

@@ -21,6 +21,8 @@
 
 #include "DbConnection.h"
 
+namespace kv {
+
 // One term of the records' order: a column of the relation (quoted, unqualified).
 struct TDbSortTerm {
   std::string Column;
@@ -149,3 +151,5 @@ class TDbCursor final : public TRecordCursor {
   TBookmark KeepFirst(TDbRows& Rows);
   std::string IdentitySql(TBookmark Row, TSqlParams& P) const;
 };
+
+}  // namespace kv

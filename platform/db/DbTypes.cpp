@@ -8,6 +8,8 @@
 #include "DateTime.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 bool Has(const std::string& S, const char* Word) {
@@ -212,3 +214,5 @@ bool ParseIsoDate(std::string_view Text, TFieldType T, double& Days) {
   Days = T == ftTime ? JoinDateTime(0, MSec).Val : JoinDateTime(Day, T == ftDate ? 0 : MSec).Val;
   return true;
 }
+
+}  // namespace kv

@@ -9,6 +9,8 @@
 
 #include "FieldTypes.h"
 
+namespace kv {
+
 // The field type (and size, for texts of a declared length) of a column declared as Declared:
 // SQL's and PostgreSQL's type names with their arguments, in any letter case. A type the
 // platform has no field for reads as a text without length (ftMemo).
@@ -34,3 +36,5 @@ std::string IsoDateText(double Days, TFieldType T);
 // is ignored, and minutes without seconds) for a field of type T: a time field keeps the time
 // of day, a date field the day. False when it does not read.
 bool ParseIsoDate(std::string_view Text, TFieldType T, double& Days);
+
+}  // namespace kv

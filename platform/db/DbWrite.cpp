@@ -10,6 +10,8 @@
 #include "SqlParser.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 // Runs Work inside a transaction: committed when it ends, rolled back when it raises.
@@ -132,3 +134,5 @@ void ExecuteOnDatabase(TDbConnection& Conn, const std::string& Sql) {
       Conn.Execute("ALTER TABLE " + T.Sql + " DROP COLUMN " + Conn.Dialect().QuoteName(Name), {});
   });
 }
+
+}  // namespace kv

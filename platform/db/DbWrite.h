@@ -7,6 +7,8 @@
 
 #include "DbConnection.h"
 
+namespace kv {
+
 // Replaces (or creates) the table TableName with the Fields of Source (columns of the types
 // SqlTypeName gives, Key as its primary key when every name of it is copied) and copies every
 // record of Source into it. Returns the number of records copied. Raises EDatabaseError naming
@@ -17,3 +19,5 @@ int CopyIntoDatabase(TDbConnection& Conn, const std::string& TableName, TDataSet
 // Runs a local-SQL statement that reads no rows (ALTER TABLE "t" DROP "t"."f" [, DROP ...]).
 // Raises ESQLError for a SELECT, an unknown table or field, or dropping every field.
 void ExecuteOnDatabase(TDbConnection& Conn, const std::string& Sql);
+
+}  // namespace kv

@@ -16,6 +16,8 @@
 #include "TableStore.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 constexpr const char* kByteOrder = " COLLATE \"C\"";
@@ -520,3 +522,5 @@ Variant TPgDbConnection::ToVariant(const TDbValueRef& V, TFieldType T) const {
 std::shared_ptr<TDbConnection> OpenPgDatabase(const TDatabaseRef& Ref) {
   return std::make_shared<TPgDbConnection>(Ref);
 }
+
+}  // namespace kv

@@ -8,6 +8,10 @@
 
 #include "DbConnection.h"
 
+namespace kv {
+
 // Connects to the database a PostgreSQL URI names. Raises EDatabaseError (an EPgError) naming
 // the database without its password when it cannot be reached.
 std::shared_ptr<TDbConnection> OpenPgDatabase(const TDatabaseRef& Ref);
+
+}  // namespace kv

@@ -15,6 +15,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 class TSqliteDialect final : public TSqlDialect {
@@ -381,3 +383,5 @@ Variant TSqliteConnection::ToVariant(const TDbValueRef& V, TFieldType T) const {
 std::shared_ptr<TDbConnection> OpenSqliteDatabase(const TDatabaseRef& Ref) {
   return std::make_shared<TSqliteConnection>(Ref);
 }
+
+}  // namespace kv

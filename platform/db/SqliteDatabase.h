@@ -6,6 +6,10 @@
 
 #include "DbConnection.h"
 
+namespace kv {
+
 // Opens an existing SQLite database file (read and write, or read only where the file cannot be
 // written). Raises EDatabaseError naming the file when it is missing or is not a database.
 std::shared_ptr<TDbConnection> OpenSqliteDatabase(const TDatabaseRef& Ref);
+
+}  // namespace kv

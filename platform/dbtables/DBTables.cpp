@@ -16,6 +16,8 @@
 #include "TableFile.h"
 #include "Unicode.h"
 
+namespace kv {
+
 void TIndexDefs::Add(std::string Name, std::string Fields, TIndexOptions Options) {
   FItems.push_back({std::move(Name), std::move(Fields), Options});
 }
@@ -585,3 +587,5 @@ void TQuery::ExecSQL() {
     return ExecuteOnDatabase(*ConnectDatabase(Ref), FSQL.Text());
   ExecuteStatement(FSQL.Text(), FDatabaseName);
 }
+
+}  // namespace kv

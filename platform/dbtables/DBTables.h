@@ -10,6 +10,9 @@
 
 #include "DB.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 class TIndexDef {
  public:
   std::string Name;
@@ -145,3 +148,6 @@ class TQuery : public TDataSet {
   // lookup into the result.
   mutable std::vector<int32_t> FPlaceOfRow;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

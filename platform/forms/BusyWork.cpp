@@ -13,6 +13,8 @@
 #include "Controls.h"
 #include "Forms.h"
 
+namespace kv {
+
 namespace {
 
 int& Delay() {
@@ -155,3 +157,5 @@ bool TBusyWork::Report(const TProgress& P) {
   QApplication::processEvents(QEventLoop::AllEvents, 10);
   return !FWindow->Cancelled();
 }
+
+}  // namespace kv

@@ -22,6 +22,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+namespace kv {
+
 // The window of a long piece of work: its text, its bar and its cancel button.
 class TProgressWindow : public QDialog {
   Q_OBJECT
@@ -80,3 +82,5 @@ class TBusyWork {
   std::unique_ptr<TProgressWindow> FWindow;
   bool FFrozen = false;  // the parent's painting stopped while the window shows
 };
+
+}  // namespace kv

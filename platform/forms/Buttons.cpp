@@ -4,6 +4,8 @@
 #include "Forms.h"
 #include "Glyphs.h"
 
+namespace kv {
+
 TBitBtn::TBitBtn(QWidget* Parent) : TButton(Parent) {
   // A close button closes its form after the click's handler has run.
   connect(this, &QAbstractButton::clicked, this, [this] {
@@ -62,3 +64,5 @@ void TSpeedButton::SetGlyph(const QPixmap& V) {
 void TSpeedButton::UpdateStyle() {
   setToolButtonStyle(text().isEmpty() ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextBesideIcon);
 }
+
+}  // namespace kv

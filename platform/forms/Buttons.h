@@ -8,6 +8,9 @@
 
 #include "StdCtrls.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 enum TBitBtnKind { bkCustom, bkOK, bkCancel, bkHelp, bkClose };
 
 class TBitBtn : public TButton {
@@ -48,3 +51,6 @@ class TSpeedButton : public TControl<QToolButton> {
   void UpdateStyle();
   QPixmap FGlyph;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

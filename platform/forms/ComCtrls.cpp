@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace kv {
+
 // ------------------------------------------------------------------------ formats and values
 
 namespace {
@@ -465,3 +467,5 @@ void TAnimate::paintEvent(QPaintEvent*) {
   QPainter P(this);
   DrawSearchFrame(P, rect(), FFrame - 1, FrameCount());
 }
+
+}  // namespace kv

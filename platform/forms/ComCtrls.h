@@ -13,6 +13,9 @@
 #include "DateTime.h"
 #include "SysUtils.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // The Qt display format of a date/time pattern of the locale's language (d, m, y, h, n, s, z,
 // am/pm, "/" and ":" for the locale's separators, quoted literals).
 QString ToQtDateFormat(std::string_view Pattern, const TFormatSettings& FS);
@@ -116,3 +119,6 @@ class TAnimate : public TControl<QWidget> {
   int FStartFrame = 1, FStopFrame = 1, FFrame = 1, FRepetitions = 0, FPlayed = 0;
   QTimer FTimer;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -8,6 +8,8 @@
 
 #include "Dialogs.h"
 
+namespace kv {
+
 namespace {
 constexpr TColor SystemFlag = 0xFF000000;
 
@@ -188,3 +190,5 @@ void ApplyWidgetFont(QWidget* W, const TFont& F, const QFont& Base) {
     SetEnabledColor(P, Role, Q);
   W->setPalette(P);
 }
+
+}  // namespace kv

@@ -21,6 +21,11 @@
 #include <string>
 #include <string_view>
 
+class QLineEdit;
+
+#pragma GCC visibility push(default)
+namespace kv {
+
 // ---- colours
 
 // A colour as $00BBGGRR (blue-green-red, red in the low byte), or one of the system colours
@@ -165,7 +170,6 @@ void ApplyWidgetColor(QWidget* W, TColor C);
 // quarters of it: a control of a fixed width then shows its whole text (a long date, a long item).
 void FitFont(QWidget* W, const std::function<bool()>& Fits);
 // Whether the line edit E shows its whole text.
-class QLineEdit;
 bool ShowsWholeText(const QLineEdit* E);
 // Applies a font and its colour to a widget, starting from Base.
 void ApplyWidgetFont(QWidget* W, const TFont& F, const QFont& Base);
@@ -210,3 +214,6 @@ class TControl : public QtWidget {
   QFont FBaseFont;
   bool FBaseSet = false;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

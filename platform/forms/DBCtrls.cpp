@@ -5,6 +5,8 @@
 
 #include "Glyphs.h"
 
+namespace kv {
+
 // Every notification means the same to these controls: look at the dataset again.
 class TRefreshLink : public TDataLink {
  public:
@@ -137,3 +139,5 @@ void TDBEdit::UpdateText() {
   setText(T);
   setAlignment(F && F->Alignment() == taRightJustify ? Qt::AlignRight : Qt::AlignLeft);
 }
+
+}  // namespace kv

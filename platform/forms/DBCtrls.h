@@ -12,6 +12,9 @@
 #include "Controls.h"
 #include "DB.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 enum TNavigateBtn { nbFirst, nbPrior, nbNext, nbLast, nbRefresh };
 // A set of navigator buttons, as bit flags (1 << TNavigateBtn).
 using TButtonSet = unsigned;
@@ -67,3 +70,6 @@ class TDBEdit : public TControl<QLineEdit> {
   std::unique_ptr<TRefreshLink> FLink;
   std::string FDataField;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -14,6 +14,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 // ------------------------------------------------------------------------------- the model
 
 // The grid's rows are the dataset's visible records, its columns the grid's columns. Nothing is
@@ -764,3 +766,5 @@ void TDBGrid::focusOutEvent(QFocusEvent* E) {
   QTableView::focusOutEvent(E);
   viewport()->update();
 }
+
+}  // namespace kv

@@ -19,6 +19,9 @@
 #include "Controls.h"
 #include "DB.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 class TDBGrid;
 class TGridColumns;
 class TGridColumn;
@@ -259,3 +262,6 @@ class TDBGrid : public TControl<QTableView> {
   mutable std::vector<TField*> FFieldCache;
   mutable bool FFieldCacheValid = false;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -5,6 +5,8 @@
 
 #include "SysUtils.h"
 
+namespace kv {
+
 TPanel::TPanel(QWidget* Parent) : TControl<QFrame>(Parent) {
   SetBevelOuter(bvRaised);
 }
@@ -47,3 +49,5 @@ void TImage::SetCenter(bool V) {
   FCenter = V;
   setAlignment(V ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignTop));
 }
+
+}  // namespace kv

@@ -8,6 +8,9 @@
 
 #include "Controls.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 enum TPanelBevel { bvNone, bvLowered, bvRaised };
 
 // A container with a bevel and an optional centred caption.
@@ -46,3 +49,6 @@ class TImage : public TControl<QLabel> {
   QPixmap FPicture;
   bool FCenter = false;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

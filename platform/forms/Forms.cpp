@@ -24,6 +24,8 @@
 #include "StdCtrls.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 // ---------------------------------------------------------------------------------- TForm
 
 namespace {
@@ -345,3 +347,5 @@ bool TApplication::HelpCommand(int Command, intptr_t /*Data*/) {
   FHelpWindow->activateWindow();
   return true;
 }
+
+}  // namespace kv

@@ -31,6 +31,9 @@
 
 class QTextBrowser;
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // Modal results (ShowModal's answer).
 constexpr int mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6,
               mrNo = 7;
@@ -172,3 +175,6 @@ class TApplication : public TComponent {
 
 // The application object.
 extern TApplication* Application;
+
+}  // namespace kv
+#pragma GCC visibility pop

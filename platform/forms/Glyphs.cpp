@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <cmath>
 
+namespace kv {
+
 namespace {
 constexpr double Pi = 3.14159265358979323846;
 
@@ -161,3 +163,5 @@ void DrawSearchFrame(QPainter& P, const QRectF& Area, int Frame, int FrameCount)
   P.drawEllipse(Lens, Radius, Radius);
   P.restore();
 }
+
+}  // namespace kv

@@ -11,6 +11,8 @@
 #include "Forms.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 QMessageBox::Icon IconOf(TMsgDlgType Kind) {
   switch (Kind) {
@@ -86,3 +88,5 @@ const TRecordedMessage& TMessageRecorder::Last() const {
   if (FMessages.empty()) throw Exception("No se ha registrado ningún mensaje");
   return FMessages.back();
 }
+
+}  // namespace kv

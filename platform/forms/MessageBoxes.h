@@ -9,6 +9,9 @@
 
 #include "Dialogs.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // Installs the Qt message boxes as the message service's handler (Application->Initialize does).
 void InstallMessageBoxes();
 
@@ -39,3 +42,6 @@ class TMessageRecorder {
   std::vector<TRecordedMessage> FMessages;
   TMessageHandler FPrevious;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

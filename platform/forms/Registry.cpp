@@ -5,6 +5,8 @@
 
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 struct TPage {
   std::string Name;
@@ -69,3 +71,5 @@ std::string PageOfClass(const std::string& ClassName) {
 void ClearComponentRegistry() {
   Pages().clear();
 }
+
+}  // namespace kv

@@ -9,6 +9,9 @@
 
 #include "Classes.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // A component class as the palette offers it.
 struct TComponentClass {
   std::string ClassName;
@@ -37,3 +40,6 @@ const TComponentClass* FindComponentClass(const std::string& ClassName);
 std::string PageOfClass(const std::string& ClassName);
 // Empties the registry (for tests).
 void ClearComponentRegistry();
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -9,6 +9,8 @@
 #include "Forms.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 QStringList ToQtNameFilters(std::string_view Filter) {
   QStringList Out;
   if (Filter.empty()) return Out;
@@ -83,3 +85,5 @@ bool TSaveDialog::Execute() {
     FFilterIndex = static_cast<int>(Filters.indexOf(Dlg.selectedNameFilter())) + 1;
   return true;
 }
+
+}  // namespace kv

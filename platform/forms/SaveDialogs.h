@@ -14,6 +14,9 @@
 #include "Classes.h"
 #include "Controls.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // The Qt name filters of a filter text: one "Description (patterns)" per pair; raises Exception
 // when a description has no patterns.
 QStringList ToQtNameFilters(std::string_view Filter);
@@ -56,3 +59,6 @@ class TSaveDialog : public QObject, public TComponent {
   TOpenOptions FOptions = 0;
   QPointer<QFileDialog> FDialog;
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

@@ -11,6 +11,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 Qt::Alignment ToQtAlignment(TAlignment A) {
   switch (A) {
     case taRightJustify:
@@ -238,3 +240,5 @@ void TButton::Clicked() {
 }
 
 TGroupBox::TGroupBox(QWidget* Parent) : TControl<QGroupBox>(Parent) {}
+
+}  // namespace kv

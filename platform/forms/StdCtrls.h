@@ -18,6 +18,9 @@
 #include "Controls.h"
 #include "FieldTypes.h"
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 // Qt alignment flags of a text alignment (vertically centred).
 Qt::Alignment ToQtAlignment(TAlignment A);
 
@@ -194,3 +197,6 @@ class TGroupBox : public TControl<QGroupBox> {
   std::string Caption() const { return StdStr(title()); }
   void SetCaption(const std::string& V) { setTitle(QStr(V)); }
 };
+
+}  // namespace kv
+#pragma GCC visibility pop

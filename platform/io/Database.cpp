@@ -18,6 +18,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 std::mutex AliasLock;
@@ -259,3 +261,5 @@ bool DatabaseConfined(const std::string& DatabaseName) {
   std::lock_guard<std::mutex> G(ConfinedLock);
   return ConfinedFolders().count(Folder) > 0;
 }
+
+}  // namespace kv

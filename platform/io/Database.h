@@ -7,6 +7,9 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)
+namespace kv {
+
 enum class TDatabaseKind { Folder, SQLite, PostgreSQL };
 
 // What a database name denotes once an alias is followed.
@@ -47,3 +50,6 @@ bool DatabaseConfined(const std::string& DatabaseName);
 std::string ResolveTablePath(const std::string& DatabaseName, const std::string& TableName);
 // The path a new table file would get (no existence check; case matched when the file exists).
 std::string TargetTablePath(const std::string& DatabaseName, const std::string& TableName);
+
+}  // namespace kv
+#pragma GCC visibility pop

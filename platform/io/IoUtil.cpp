@@ -23,6 +23,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 void RaiseFileError(const std::string& Path, const std::string& Detail) {
   throw EDatabaseError("Error en el archivo '" + Path + "': " + Detail);
 }
@@ -773,3 +775,5 @@ bool SameTextAscii(std::string_view A, std::string_view B) {
   }
   return true;
 }
+
+}  // namespace kv

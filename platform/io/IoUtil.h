@@ -11,6 +11,8 @@
 
 #include "DB.h"
 
+namespace kv {
+
 // Raises EDatabaseError "<What> '<Path>': <Detail>".
 [[noreturn]] void RaiseFileError(const std::string& Path, const std::string& Detail);
 // Raises EDatabaseError for a file that is damaged: names the file and the fault.
@@ -294,3 +296,5 @@ bool TextToDouble(std::string_view S, double& V);
 bool TextToInt(std::string_view S, int32_t& V);
 // ASCII-only case-insensitive equality.
 bool SameTextAscii(std::string_view A, std::string_view B);
+
+}  // namespace kv

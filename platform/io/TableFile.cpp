@@ -18,6 +18,8 @@
 #include "dbase/DBaseFile.h"
 #include "paradox/ParadoxFile.h"
 
+namespace kv {
+
 TTableFormat TableFormatOf(const std::string& Path) {
   std::string Ext = LowerCase(ExtractFileExt(Path));
   if (Ext == ".db") return TTableFormat::Paradox;
@@ -184,3 +186,5 @@ void ClearTableCache(const std::string& Path) {
   Cache().erase(CanonicalPath(Path));
   Cache().erase(Path);
 }
+
+}  // namespace kv

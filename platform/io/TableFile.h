@@ -11,6 +11,8 @@
 #include "IoUtil.h"
 #include "TableStore.h"
 
+namespace kv {
+
 enum class TTableFormat { Paradox, DBase, Ascii };
 
 // The format an extension names (any letter case); raises EDatabaseError for another one.
@@ -35,3 +37,5 @@ void SaveTableFile(const std::string& Path, const TTableSlice& Data);
 
 // Forgets cached stores (all, or the one of Path).
 void ClearTableCache(const std::string& Path = std::string());
+
+}  // namespace kv

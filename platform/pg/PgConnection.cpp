@@ -11,6 +11,8 @@
 #include "Progress.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 constexpr int SliceMs = 20;               // one wait on the socket between progress reports
@@ -700,3 +702,5 @@ int64_t TPgCopy::Finish() {
   if (Error || !Result) FConn->RaiseResultError(Error.get());
   return TPgResult(std::move(Result)).AffectedRows();
 }
+
+}  // namespace kv

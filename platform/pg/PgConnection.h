@@ -19,6 +19,8 @@
 #include "PgTypes.h"
 #include "Variant.h"
 
+namespace kv {
+
 // Whether Name is a PostgreSQL connection URI (postgresql://... or postgres://..., any case of
 // the scheme).
 bool IsPgDatabaseName(std::string_view Name);
@@ -245,3 +247,5 @@ class TPgCopy {
   std::string FBuffer;
   bool FRowStarted = false, FOpen = true;
 };
+
+}  // namespace kv

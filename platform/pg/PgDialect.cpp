@@ -5,6 +5,8 @@
 #include "DB.h"
 #include "PgTypes.h"
 
+namespace kv {
+
 namespace {
 
 std::string Quote(std::string_view S, char Q) {
@@ -88,3 +90,5 @@ std::string PgDateLiteral(TDateTime D, TFieldType T) {
   const char* Type = T == ftDate ? "DATE " : T == ftTime ? "TIME " : "TIMESTAMP ";
   return Type + PgStringLiteral(PgDateTimeText(D, T));
 }
+
+}  // namespace kv

@@ -11,6 +11,8 @@
 #include "DateTime.h"
 #include "FieldTypes.h"
 
+namespace kv {
+
 // An identifier in double quotes, quotes doubled: Order "x" -> "Order ""x""". The server keeps
 // its letter case. Raises EDatabaseError for an empty name or one with a NUL character.
 std::string PgQuoteIdentifier(std::string_view Name);
@@ -54,3 +56,5 @@ std::string PgOrderKey(std::string_view Expr, bool Text, bool Descending);
 // '2024-12-31 13:05:00.000'); T is ftDate, ftTime or ftDateTime. The local SQL's "MM/DD/YYYY"
 // constants, once read, are written through this.
 std::string PgDateLiteral(TDateTime D, TFieldType T);
+
+}  // namespace kv

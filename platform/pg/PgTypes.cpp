@@ -7,6 +7,8 @@
 
 #include "DB.h"
 
+namespace kv {
+
 namespace {
 
 constexpr int VarHeader = 4;  // a typmod counts the 4-byte length header of a varlena
@@ -196,3 +198,5 @@ std::string PgDoubleText(double V) {
   auto R = std::to_chars(Buf, Buf + sizeof Buf, V);
   return std::string(Buf, R.ptr);
 }
+
+}  // namespace kv

@@ -10,6 +10,8 @@
 #include "DateTime.h"
 #include "FieldTypes.h"
 
+namespace kv {
+
 using TPgOid = unsigned int;
 
 // The built-in types' OIDs (fixed in every PostgreSQL release).
@@ -56,3 +58,5 @@ std::string PgDateTimeText(TDateTime D, TFieldType T);
 bool PgParseDateTime(std::string_view Text, TFieldType T, TDateTime& Out);
 // The shortest text that reads back as exactly V ("0.1", "1e+300", "NaN", "Infinity").
 std::string PgDoubleText(double V);
+
+}  // namespace kv

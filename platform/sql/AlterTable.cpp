@@ -6,6 +6,8 @@
 #include "SqlLexer.h"
 #include "TableFile.h"
 
+namespace kv {
+
 void RunAlterTable(const TSqlAlterTable& A, TSqlTableSource& Tables) {
   auto Schema = Tables.Find(A.Table);
   if (!Schema) RaiseSqlErrorAt("Tabla desconocida '" + A.Table + "'", A.Pos);
@@ -38,3 +40,5 @@ void RunAlterTable(const TSqlAlterTable& A, TSqlTableSource& Tables) {
   SaveTableFile(Schema->Path, Result);
   ClearTableCache(Schema->Path);
 }
+
+}  // namespace kv

@@ -24,6 +24,8 @@
 #include "SqlParser.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 // The three truth values of a condition on one row.
@@ -1010,3 +1012,5 @@ std::shared_ptr<TTableStore> DirectSelectJoin(const TSqlTranslation& T, TSqlTabl
     return nullptr;
   }
 }
+
+}  // namespace kv

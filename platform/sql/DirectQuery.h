@@ -15,6 +15,8 @@
 #include "SqlTranslator.h"
 #include "TableStore.h"
 
+namespace kv {
+
 class TSqlTableSource;
 
 // The rows of Store (the statement's one table) that the WHERE of T selects, in row order; every
@@ -31,3 +33,5 @@ std::optional<std::vector<uint32_t>> DirectSelectRows(const TSqlTranslation& T,
 // not of that family or SQLite would not run it as nested scans and key lookups, for the caller
 // to run it through SQLite.
 std::shared_ptr<TTableStore> DirectSelectJoin(const TSqlTranslation& T, TSqlTableSource& Tables);
+
+}  // namespace kv

@@ -13,6 +13,8 @@
 #include "DB.h"
 #include "TableStore.h"
 
+namespace kv {
+
 // Errors in a statement: the message names the token and its 1-based position.
 class ESQLError : public EDatabaseError {
   using EDatabaseError::EDatabaseError;
@@ -38,3 +40,5 @@ void ExecuteStatement(const std::string& Sql, const std::string& DatabaseName);
 
 // Translates a statement to the SQLite SQL that is run (for tests and diagnostics).
 std::string TranslateToSQLite(const std::string& Sql, const std::string& DatabaseName);
+
+}  // namespace kv

@@ -4,6 +4,8 @@
 #include "LocalSQL.h"
 #include "SqlParser.h"
 
+namespace kv {
+
 namespace {
 
 std::string HiddenName(size_t N) {
@@ -50,3 +52,5 @@ TSqlPagedSelect EmitPagedSelect(const std::string& Sql, const TSqlSchemaLookup& 
   P.Select = "SELECT " + (T.Items.empty() ? std::string("1") : T.Items) + Hidden + T.Body;
   return P;
 }
+
+}  // namespace kv

@@ -11,6 +11,8 @@
 
 #include "SqlTranslator.h"
 
+namespace kv {
+
 // A database as the emitter writes for it.
 class TSqlDatabaseTarget : public TSqlTarget {
  public:
@@ -49,3 +51,5 @@ struct TSqlPagedSelect {
 // SELECT.
 TSqlPagedSelect EmitPagedSelect(const std::string& Sql, const TSqlSchemaLookup& Lookup,
                                 const TSqlDatabaseTarget& Target);
+
+}  // namespace kv

@@ -21,6 +21,8 @@
 #include "TableFile.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace fs = std::filesystem;
 
 // ---------------------------------------------------------------------------------------------
@@ -1130,3 +1132,5 @@ std::string TranslateToSQLite(const std::string& Sql, const std::string& Databas
   }
   return Out;
 }
+
+}  // namespace kv

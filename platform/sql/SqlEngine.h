@@ -16,6 +16,8 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace kv {
+
 // Owns one SQLite connection; closes it on destruction.
 class TSqliteDatabase {
  public:
@@ -121,3 +123,5 @@ std::optional<std::vector<uint32_t>> RunTranslatedSelectRows(const TSqlTranslati
 // Raises ESQLError for an unknown table or field, or when no column would remain; on any
 // failure the file is left unchanged.
 void RunAlterTable(const TSqlAlterTable& A, TSqlTableSource& Tables);
+
+}  // namespace kv

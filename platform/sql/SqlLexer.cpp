@@ -7,6 +7,8 @@
 #include "LocalSQL.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 bool TSqlToken::IsWord(std::string_view W) const {
   if (Kind != TSqlTokenKind::Ident || Text.size() != W.size()) return false;
   for (size_t I = 0; I < W.size(); ++I)
@@ -220,3 +222,5 @@ std::vector<TSqlToken> TokenizeSql(std::string_view Sql) {
   Out.push_back(EndTok);
   return Out;
 }
+
+}  // namespace kv

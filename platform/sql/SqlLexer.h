@@ -8,6 +8,8 @@
 
 #include "LocalSQL.h"
 
+namespace kv {
+
 enum class TSqlTokenKind {
   End,          // past the last token
   Ident,        // a bare word: keyword or name
@@ -69,3 +71,5 @@ class ESQLPositionError : public ESQLError {
 [[noreturn]] void RaiseSqlErrorAt(const std::string& Reason, int Pos);
 [[noreturn]] void RaiseSqlError(const std::string& Message);
 std::string SqlAtPosition(int Pos);
+
+}  // namespace kv

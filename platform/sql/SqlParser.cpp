@@ -6,6 +6,8 @@
 #include "SqlLexer.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 class TSqlParser {
@@ -567,3 +569,5 @@ class TSqlParser {
 TSqlStatement ParseSql(std::string_view Sql) {
   return TSqlParser(Sql).Statement();
 }
+
+}  // namespace kv

@@ -12,6 +12,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 std::string SqlTableName(size_t Index) {
   return "t" + std::to_string(Index + 1);
 }
@@ -682,3 +684,5 @@ TSqlTranslation TranslateSelect(const TSqlStatement& St, const TSqlSchemaLookup&
   if (!St.Select) RaiseSqlError("La sentencia no es una consulta SELECT");
   return TTranslator(St, Lookup, Target).Run();
 }
+
+}  // namespace kv

@@ -12,6 +12,8 @@
 #include "SqlTree.h"
 #include "TableStore.h"
 
+namespace kv {
+
 // A table file as the translator sees it: its identity (the resolved path) and its columns.
 struct TSqlTableSchema {
   std::string Path;
@@ -113,3 +115,5 @@ bool ParseSqlDateConstant(std::string_view Text, TFieldType T, double& Days);
 bool SqlQualifierMatches(const std::string& Qualifier, const std::string& WrittenName,
                          const std::string& Alias, const std::string& Path,
                          const TSqlSchemaLookup& Lookup);
+
+}  // namespace kv

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 enum class TSqlExprKind {
   Number,  // Text: the number as written; IsFloat tells its kind
   String,  // 'text'
@@ -110,3 +112,5 @@ struct TSqlStatement {
   std::unique_ptr<TSqlSelect> Select;
   std::unique_ptr<TSqlAlterTable> Alter;
 };
+
+}  // namespace kv

@@ -10,6 +10,8 @@
 #include "KVFind.h"
 #include "KVplus/TableMaker.h"
 
+using namespace kv;
+
 namespace {
 
 namespace fs = std::filesystem;

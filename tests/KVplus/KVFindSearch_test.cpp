@@ -15,6 +15,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 namespace fs = std::filesystem;

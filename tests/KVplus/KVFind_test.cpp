@@ -8,6 +8,8 @@
 
 #include "KVFind.h"
 
+using namespace kv;
+
 namespace {
 
 template <class F>

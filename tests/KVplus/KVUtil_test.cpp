@@ -8,6 +8,8 @@
 #include "KVUtil.h"
 #include "KVplus/TableMaker.h"
 
+using namespace kv;
+
 namespace {
 
 // Records what a view hears: b(efore) change, c(hanged), s(crolled).

@@ -7,6 +7,8 @@
 #include "DB.h"
 #include "DBTables.h"
 
+using namespace kv;
+
 namespace kvtest {
 
 struct TCol {

@@ -6,6 +6,8 @@
 
 #include "Classes.h"
 
+using namespace kv;
+
 namespace {
 
 class TProbe : public TComponent {

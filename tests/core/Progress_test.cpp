@@ -5,6 +5,8 @@
 
 #include "Progress.h"
 
+using namespace kv;
+
 TEST(Progress, ReportsReachTheHandlerAndFalseStopsTheWork) {
   EXPECT_FALSE(ProgressHandled());
   EXPECT_NO_THROW(ReportProgress("Exportando", 1, 10));  // no handler: nothing happens

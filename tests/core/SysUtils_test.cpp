@@ -9,6 +9,8 @@
 
 #include "TestLocale.h"
 
+using namespace kv;
+
 namespace {
 
 const TFormatSettings Spanish = TFormatSettings::Spanish();

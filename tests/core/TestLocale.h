@@ -3,6 +3,8 @@
 
 #include "SysUtils.h"
 
+using namespace kv;
+
 class TLocaleScope {
  public:
   explicit TLocaleScope(const TFormatSettings& FS) : FSaved(FormatSettings()) {

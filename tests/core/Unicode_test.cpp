@@ -8,6 +8,8 @@
 #include "Classes.h"
 #include "SysUtils.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(UnicodeCase, LowerUpperAndFold) {

@@ -6,6 +6,8 @@
 #include "SysUtils.h"
 #include "TestLocale.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(Variant, NullAndUnassigned) {

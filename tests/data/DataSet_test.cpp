@@ -6,6 +6,8 @@
 
 #include "DB.h"
 
+using namespace kv;
+
 namespace {
 
 // Customers: CustNo (integer), Company (string), Amount (float), Since (date).

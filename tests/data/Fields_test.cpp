@@ -5,6 +5,8 @@
 #include "../core/TestLocale.h"
 #include "DB.h"
 
+using namespace kv;
+
 namespace {
 
 // A one-record dataset holding V in a persistent field of kind T, with display format Format.

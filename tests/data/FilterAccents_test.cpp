@@ -7,6 +7,8 @@
 #include "TableStore.h"
 #include "Unicode.h"
 
+using namespace kv;
+
 namespace {
 
 const std::vector<std::string> kTexts = {

@@ -5,6 +5,8 @@
 #include "DB.h"
 #include "Unicode.h"
 
+using namespace kv;
+
 namespace {
 
 std::unique_ptr<TMemDataSet> Cities() {

@@ -12,6 +12,8 @@
 #include "FilterLexer.h"
 #include "FilterParser.h"
 
+using namespace kv;
+
 // Counts heap allocations, to check that testing a row allocates nothing.
 namespace {
 std::atomic<long> GAllocations{0};

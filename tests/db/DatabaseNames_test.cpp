@@ -5,6 +5,8 @@
 #include "Database.h"
 #include "db/SqliteTestDb.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(DatabaseNames, KindsByTheirForm) {

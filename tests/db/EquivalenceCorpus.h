@@ -14,6 +14,8 @@
 #include "Unicode.h"
 #include "db/SqliteTestDb.h"
 
+using namespace kv;
+
 namespace equivalence {
 
 const std::vector<std::string> kTexts = {

@@ -7,6 +7,8 @@
 #include "SysUtils.h"
 #include "db/EquivalenceCorpus.h"
 
+using namespace kv;
+
 namespace {
 
 using equivalence::kTexts;

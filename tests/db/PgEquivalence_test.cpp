@@ -9,6 +9,8 @@
 #include "db/EquivalenceCorpus.h"
 #include "pg/PgTestServer.h"
 
+using namespace kv;
+
 namespace {
 
 // A text as a UTF-8 database holds it: bytes that are not UTF-8 read as Latin-1.

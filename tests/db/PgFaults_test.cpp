@@ -13,6 +13,8 @@
 #include "db/SqliteTestDb.h"
 #include "pg/PgTestServer.h"
 
+using namespace kv;
+
 using namespace pgtest;
 using ::testing::HasSubstr;
 using ::testing::Not;

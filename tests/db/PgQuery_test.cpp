@@ -9,6 +9,8 @@
 #include "db/SqliteTestDb.h"
 #include "pg/PgTestServer.h"
 
+using namespace kv;
+
 using namespace pgtest;
 
 namespace {

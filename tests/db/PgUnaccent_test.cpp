@@ -7,6 +7,8 @@
 #include "Unicode.h"
 #include "pg/PgTestServer.h"
 
+using namespace kv;
+
 using namespace pgtest;
 
 namespace {

@@ -12,6 +12,8 @@
 #include "Progress.h"
 #include "db/SqliteTestDb.h"
 
+using namespace kv;
+
 namespace {
 
 class SqliteQuery : public ::testing::Test {

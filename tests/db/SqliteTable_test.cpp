@@ -9,6 +9,8 @@
 #include "DbTypes.h"
 #include "db/SqliteTestDb.h"
 
+using namespace kv;
+
 namespace {
 
 constexpr int kOrders = 5000;

@@ -12,6 +12,8 @@
 #include "DBTables.h"
 #include "Variant.h"
 
+using namespace kv;
+
 class TSqliteFile {
  public:
   TSqliteFile() {

@@ -10,6 +10,8 @@
 #include "Database.h"
 #include "TableFile.h"
 
+using namespace kv;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -11,6 +11,8 @@
 #include "SampleTable.h"
 #include "Unit2.h"
 
+using namespace kv;
+
 namespace {
 
 class DataModuleTest : public ::testing::Test {

@@ -8,6 +8,8 @@
 #include "SysUtils.h"
 #include "tools/ToolTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 using tooltest::fs::path;

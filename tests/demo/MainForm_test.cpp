@@ -16,6 +16,8 @@
 #include "Unit1.h"
 #include "Unit2.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 using ::testing::IsEmpty;
 

@@ -8,6 +8,8 @@
 #include "pg/PgTestServer.h"
 #include "tools/ToolTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 using namespace tooltest;

@@ -14,6 +14,8 @@
 #include "Forms.h"
 #include "tools/ToolTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(DemoPictures, EachLoadsAtItsSizeInSixteenColoursAtMost) {

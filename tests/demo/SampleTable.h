@@ -6,6 +6,8 @@
 
 #include "DBTables.h"
 
+using namespace kv;
+
 // The sample database's table File (a name such as "orders", in any letter case), open.
 inline std::unique_ptr<TTable> SampleTable(const char* File) {
   auto T = std::make_unique<TTable>();

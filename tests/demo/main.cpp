@@ -11,6 +11,8 @@
 #include "forms/OffscreenPlatform.h"
 #include "tools/ToolTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 class TSampleDatabase : public ::testing::Environment {

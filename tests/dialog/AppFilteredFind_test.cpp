@@ -4,6 +4,8 @@
 // were. A filter search keeps the application's filter and never shows them.
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 
 namespace {

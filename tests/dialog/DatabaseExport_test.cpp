@@ -7,6 +7,8 @@
 #include "DialogTestSupport.h"
 #include "Progress.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 namespace fs = std::filesystem;
 

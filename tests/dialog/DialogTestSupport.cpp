@@ -11,6 +11,8 @@
 
 #include "KVplus/TableMaker.h"
 
+using namespace kv;
+
 namespace dialogtest {
 
 namespace {

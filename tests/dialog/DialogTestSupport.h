@@ -16,6 +16,8 @@
 #include "MessageBoxes.h"
 #include "SearchDialog.h"
 
+using namespace kv;
+
 namespace dialogtest {
 
 // The recorder main() installs: every message box of the run lands here.

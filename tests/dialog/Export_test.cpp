@@ -10,6 +10,8 @@
 
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 namespace fs = std::filesystem;
 

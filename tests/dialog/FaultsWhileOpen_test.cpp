@@ -16,6 +16,8 @@
 
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 namespace fs = std::filesystem;
 

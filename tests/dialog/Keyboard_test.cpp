@@ -9,6 +9,8 @@
 
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 
 namespace {

@@ -13,6 +13,8 @@
 #include "BusyWork.h"
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 namespace fs = std::filesystem;
 

@@ -7,6 +7,8 @@
 #include "KVplus.h"
 #include "Registry.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 
 namespace {

@@ -5,6 +5,8 @@
 
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 
 namespace {

@@ -3,6 +3,8 @@
 // built in the form as the user builds it.
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 
 namespace {

@@ -13,6 +13,8 @@
 
 #include "DialogTestSupport.h"
 
+using namespace kv;
+
 using namespace dialogtest;
 namespace fs = std::filesystem;
 

@@ -8,6 +8,8 @@
 #include "Forms.h"
 #include "forms/OffscreenPlatform.h"
 
+using namespace kv;
+
 int main(int argc, char** argv) {
   formstest::UseOffscreenPlatform();
   ::testing::InitGoogleTest(&argc, argv);

@@ -16,6 +16,8 @@
 #include "MessageBoxes.h"
 #include "StdCtrls.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(Colors, ValuesAreBlueGreenRed) {

@@ -15,6 +15,8 @@
 #include "FormsTestSupport.h"
 #include "MessageBoxes.h"
 
+using namespace kv;
+
 namespace {
 
 class GridTest : public ::testing::Test {

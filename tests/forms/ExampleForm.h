@@ -5,6 +5,8 @@
 #include "Forms.h"
 #include "ui_ExampleForm.h"
 
+using namespace kv;
+
 class TExampleForm : public TForm, public Ui::TExampleForm {
   Q_OBJECT
  public:

@@ -13,6 +13,8 @@
 
 #include "DB.h"
 
+using namespace kv;
+
 // Runs Action on the modal widget once it is shown (posted now, run from the modal loop that
 // the caller enters next). Action must end the modal loop (accept, reject, a click).
 inline void WhenModal(std::function<void(QWidget* Modal)> Action, int Tries = 200) {

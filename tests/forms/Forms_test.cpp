@@ -14,6 +14,8 @@
 #include "Glyphs.h"
 #include "MessageBoxes.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(FormDesigner, PromotedWidgetsAreTheToolkitsControls) {

@@ -7,6 +7,8 @@
 #include "DBGrids.h"
 #include "FormsTestSupport.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(GridCurrentCell, AClickOnAnotherRowAndColumnMakesThatCellCurrent) {

@@ -13,6 +13,8 @@
 #include "FormsTestSupport.h"
 #include "MessageBoxes.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(MessageRecorder, RecordsAndRestoresThePreviousHandler) {

@@ -4,6 +4,8 @@
 #include "Registry.h"
 #include "SysUtils.h"
 
+using namespace kv;
+
 namespace {
 
 class TFakeDialog : public TComponent {

@@ -8,6 +8,8 @@
 #include "FormsTestSupport.h"
 #include "SaveDialogs.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(SaveDialogFilter, PairsBecomeNameFilters) {

@@ -9,6 +9,8 @@
 #include "../core/TestLocale.h"
 #include "ComCtrls.h"
 
+using namespace kv;
+
 namespace {
 
 class TypedDates : public ::testing::Test {

@@ -8,6 +8,8 @@
 #include "MessageBoxes.h"
 #include "forms/OffscreenPlatform.h"
 
+using namespace kv;
+
 int main(int argc, char** argv) {
   formstest::UseOffscreenPlatform();
   ::testing::InitGoogleTest(&argc, argv);

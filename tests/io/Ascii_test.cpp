@@ -5,6 +5,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(AsciiInterop, TableWeWriteParsesWithPythonCsvUsingItsSchema) {

@@ -10,6 +10,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 std::vector<std::string> Lines(const std::string& S) {

@@ -8,6 +8,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 TEST(Database, AliasesFromCodeAndEnvironmentInAnyCase) {

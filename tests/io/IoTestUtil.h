@@ -25,6 +25,8 @@
 
 #include "Variant.h"
 
+using namespace kv;
+
 // A fresh directory per test, removed afterwards.
 class TScratchDir {
  public:

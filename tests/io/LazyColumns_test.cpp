@@ -13,6 +13,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 // Rows enough for two chunks and a part: the last chunk is short.

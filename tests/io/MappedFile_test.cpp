@@ -13,6 +13,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 bool SaysChanged(const std::exception& E) {

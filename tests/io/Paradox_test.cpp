@@ -12,6 +12,8 @@ extern "C" {
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 // Days from 0001-01-01 (day 1) to 1899-12-30.

@@ -12,6 +12,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 TFieldType SameType(TFieldType T) {

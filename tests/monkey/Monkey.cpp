@@ -30,6 +30,8 @@
 #include "SearchDialog.h"
 #include "TableFile.h"
 
+using namespace kv;
+
 namespace monkey {
 
 namespace fs = std::filesystem;

@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
+namespace kv {
 class TSearchDialogBox;
+}  // namespace kv
+
+using namespace kv;
 
 namespace monkey {
 

@@ -6,6 +6,8 @@
 #include "Monkey.h"
 #include "SysUtils.h"
 
+using namespace kv;
+
 namespace monkey {
 
 namespace {

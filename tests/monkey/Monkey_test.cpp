@@ -9,6 +9,8 @@
 #include "Monkey.h"
 #include "SearchDialog.h"
 
+using namespace kv;
+
 using namespace monkey;
 
 namespace {

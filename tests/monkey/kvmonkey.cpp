@@ -9,6 +9,8 @@
 #include "MessageBoxes.h"
 #include "Monkey.h"
 
+using namespace kv;
+
 int main(int Argc, char** Argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication App(Argc, Argv);

@@ -8,6 +8,8 @@
 #include "Forms.h"
 #include "MessageBoxes.h"
 
+using namespace kv;
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   ::testing::InitGoogleTest(&argc, argv);

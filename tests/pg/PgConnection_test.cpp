@@ -14,6 +14,8 @@
 #include "Progress.h"
 #include "ScopeExit.h"
 
+using namespace kv;
+
 using namespace pgtest;
 using ::testing::HasSubstr;
 using ::testing::Not;

@@ -11,6 +11,8 @@
 #include "SqlTranslator.h"
 #include "Unicode.h"
 
+using namespace kv;
+
 using namespace pgtest;
 
 namespace {

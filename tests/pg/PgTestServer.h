@@ -15,6 +15,8 @@
 #include "PgConnection.h"
 #include "PgDialect.h"
 
+using namespace kv;
+
 namespace pgtest {
 
 // The server's URI; fails the test when there is none.

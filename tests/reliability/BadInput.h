@@ -15,6 +15,8 @@
 #include "DB.h"
 #include "SysUtils.h"
 
+using namespace kv;
+
 // A fresh directory per test, removed afterwards.
 class TBadInputDir {
  public:

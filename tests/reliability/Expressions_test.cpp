@@ -11,6 +11,8 @@
 #include "TableFile.h"
 #include "reliability/BadInput.h"
 
+using namespace kv;
+
 namespace {
 
 const std::string kInjection = "x\" or \"1\"=\"1";

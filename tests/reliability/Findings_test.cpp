@@ -5,6 +5,8 @@
 #include "TableFile.h"
 #include "reliability/BadInput.h"
 
+using namespace kv;
+
 namespace {
 
 // Paradox stores a double big-endian with the sign bit flipped (all bits for negatives).

@@ -9,6 +9,8 @@
 #include "TableFile.h"
 #include "reliability/BadInput.h"
 
+using namespace kv;
+
 namespace {
 
 constexpr int kRows = 40000;  // more rows than a chunk: scans decode whole columns

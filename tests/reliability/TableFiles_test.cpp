@@ -11,6 +11,8 @@
 #include "Unicode.h"
 #include "reliability/BadInput.h"
 
+using namespace kv;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -11,6 +11,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 const Variant Nil = Variant::Null();

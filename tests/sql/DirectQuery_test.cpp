@@ -15,6 +15,8 @@
 #include "Unicode.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 // Texts whose lower case leaves Latin-1 (Greek final sigma, dotted I, sharp s, ligatures), texts

@@ -12,6 +12,8 @@
 #include "Unicode.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 const Variant Nil = Variant::Null();

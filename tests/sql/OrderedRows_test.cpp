@@ -10,6 +10,8 @@
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
+using namespace kv;
+
 namespace {
 
 // Few values per column, so that every order has long runs of ties (the Id tells them apart).

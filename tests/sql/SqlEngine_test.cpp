@@ -9,6 +9,8 @@
 #include "SqlParser.h"
 #include "Unicode.h"
 
+using namespace kv;
+
 namespace {
 
 std::shared_ptr<TTableStore> MakeStore(const std::vector<TColumnDef>& Defs,

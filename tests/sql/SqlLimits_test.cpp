@@ -10,6 +10,8 @@
 #include "SqlEngine.h"
 #include "SqlParser.h"
 
+using namespace kv;
+
 namespace {
 
 std::shared_ptr<TTableStore> Numbers(int Rows) {

@@ -12,6 +12,8 @@
 #include "SqlTranslator.h"
 #include "Unicode.h"
 
+using namespace kv;
+
 namespace {
 
 TColumnDef Col(const char* Name, TFieldType T, int Size = 0) {

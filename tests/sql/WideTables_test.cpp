@@ -9,6 +9,8 @@
 #include "LocalSQL.h"
 #include "TableFile.h"
 
+using namespace kv;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -15,6 +15,8 @@
 #include "ToolTestUtil.h"
 #include "pg/PgTestServer.h"
 
+using namespace kv;
+
 using namespace tooltest;
 
 namespace {

@@ -11,6 +11,8 @@
 #include "TableFile.h"
 #include "ToolTestUtil.h"
 
+using namespace kv;
+
 using namespace tooltest;
 
 namespace {

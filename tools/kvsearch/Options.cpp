@@ -5,6 +5,8 @@
 
 #include "SysUtils.h"
 
+using namespace kv;
+
 namespace {
 
 std::string Trimmed(const std::string& S) {

@@ -11,6 +11,8 @@
 #include "DB.h"
 #include "DateTime.h"
 
+using namespace kv;
+
 namespace {
 
 // Rows whose texts decide the column widths; later rows longer than that overflow.

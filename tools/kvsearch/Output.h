@@ -5,7 +5,11 @@
 #include <string>
 #include <string_view>
 
+namespace kv {
 class TDataSet;
+}  // namespace kv
+
+using namespace kv;
 
 // Width of a UTF-8 text in terminal columns (one per character).
 size_t TextWidth(std::string_view S);

@@ -24,6 +24,8 @@
 #define KV_VERSION "0"
 #endif
 
+using namespace kv;
+
 namespace {
 
 // A one-line status on standard error while slow steps run, only when a person watches it.

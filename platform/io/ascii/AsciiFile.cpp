@@ -17,6 +17,8 @@
 #include "SysUtils.h"
 #include "Unicode.h"
 
+namespace kv {
+
 namespace {
 
 struct TSchemaField {
@@ -658,3 +660,5 @@ void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
   }
   W.Close();
 }
+
+}  // namespace kv

@@ -10,6 +10,8 @@
 #include "IoUtil.h"
 #include "TableStore.h"
 
+namespace kv {
+
 // The schema file beside a text table: an existing one in any letter case, else Path with ".sch".
 std::string SchemaPathOf(const std::string& TextPath);
 
@@ -21,3 +23,5 @@ std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath);
 // section) after ErrName, the final text file. Errors name ErrName.
 void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
                     const std::string& ErrName, const TTableSlice& Data);
+
+}  // namespace kv

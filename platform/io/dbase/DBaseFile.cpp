@@ -19,6 +19,8 @@
 #include "IoUtil.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 thread_local std::string LastShapelibError;
@@ -740,3 +742,5 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const T
                    "no se pudo escribir completo" +
                        (LastShapelibError.empty() ? std::string() : ": " + LastShapelibError));
 }
+
+}  // namespace kv

@@ -10,6 +10,8 @@
 #include "IoUtil.h"
 #include "TableStore.h"
 
+namespace kv {
+
 // Reads a dBase table: the header and which records are rows now, the values when first read.
 // Raises EDatabaseError naming the file and the fault.
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path);
@@ -17,3 +19,5 @@ std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path);
 // Writes Data as a dBase table at Path (which must end in ".dbf"), with text in CP1252 and that
 // code page declared, field names cut to ten characters and kept apart. Errors name ErrName.
 void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableSlice& Data);
+
+}  // namespace kv

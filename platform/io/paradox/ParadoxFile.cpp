@@ -16,6 +16,8 @@
 #include "IoUtil.h"
 #include "SysUtils.h"
 
+namespace kv {
+
 namespace {
 
 // Field type codes of the format.
@@ -1041,3 +1043,5 @@ bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
   W.Close();
   return Memos.Close();
 }
+
+}  // namespace kv

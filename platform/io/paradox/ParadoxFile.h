@@ -10,6 +10,8 @@
 #include "IoUtil.h"
 #include "TableStore.h"
 
+namespace kv {
+
 // Reads a Paradox table: the header and the chain of data blocks now, the values when first
 // read. Raises EDatabaseError naming the file and the fault for a missing, unreadable, truncated
 // or corrupt file (a damaged memo file when a text that needs it is read).
@@ -20,3 +22,5 @@ std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path);
 // Errors name ErrName (the final file name). The primary key columns must be the first columns.
 bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
                       const std::string& ErrName, const TTableSlice& Data);
+
+}  // namespace kv
