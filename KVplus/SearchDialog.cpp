@@ -203,12 +203,14 @@ void TSearchDialog::PreparaInterfaz() {
   K->SetPDataSet(PDataSet);
   K->SetpDataSource(F->DataSource1);
   K->SetCaseSensitive(false);
+  K->SetAccentSensitive(PAccentSensitive);
   K->SetOrderBy("");
   K->SetDescendant(false);
   K->SetForceSQL(PUseSQLAlways);
   F->BTImprimir->OnClick = [this](TObject* Sender) { Imprimir(Sender); };
   F->CBOrdenDescendente->SetChecked(false);
   F->CBDistinguirMayusculas->SetChecked(false);
+  F->CBDistinguirAcentos->SetChecked(PAccentSensitive);
   F->ETValor->SetText("");
   F->STFiltro->SetCaption("Filtro:");
   F->Animate1->SetActive(false);

@@ -66,6 +66,9 @@ class TSearchDialog : public TComponent {
   void SetDecimals(uint8_t Value);
   bool MasterSlave() const { return PMasterSlave; }
   void SetMasterSlave(bool Value);
+  // False: the form opens with "Distinguir acentos" unticked, its searches ignoring accents.
+  bool AccentSensitive() const { return PAccentSensitive; }
+  void SetAccentSensitive(bool Value) { PAccentSensitive = Value; }
 
   // ---- the built-in handlers
   // The column sum over the selected rows of Grid; returns the counter's text.
@@ -90,6 +93,7 @@ class TSearchDialog : public TComponent {
   uint8_t PDecimals = 0;
   TDataSet* PDataSet = nullptr;
   bool PMasterSlave = false;
+  bool PAccentSensitive = true;
   TPos IPos;
   // The detail table's master link, cut from Execute until the search ends.
   std::unique_ptr<TMasterLinkCut> IMasterCut;

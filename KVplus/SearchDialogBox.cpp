@@ -200,6 +200,7 @@ TSearchDialogBox::TSearchDialogBox(TComponent* AOwner) : TForm(AOwner) {
   BTExportar->OnClick = [this](TObject* S) { BTExportarClick(S); };
   CBOrdenDescendente->OnClick = [this](TObject* S) { CBOrdenDescendenteClick(S); };
   CBDistinguirMayusculas->OnClick = [this](TObject* S) { CBDistinguirMayusculasClick(S); };
+  CBDistinguirAcentos->OnClick = [this](TObject* S) { CBDistinguirAcentosClick(S); };
   SPSiguiente->OnClick = [this](TObject* S) { SPSiguienteClick(S); };
   SPAnterior->OnClick = [this](TObject* S) { SPAnteriorClick(S); };
   BTAceptar->OnClick = [this](TObject* S) { BTAceptarClick(S); };
@@ -703,6 +704,20 @@ void TSearchDialogBox::CBDistinguirMayusculasClick(TObject*) {
     Find1->SetCaseSensitive(CBDistinguirMayusculas->Checked());
   }
   // A filtered result is read again with the new options: the counter follows it.
+  ShowPicked();
+  RunValueHandler();
+}
+
+void TSearchDialogBox::CBDistinguirAcentosClick(TObject*) {
+  EnableSteps(false);
+  try {
+    TBusyWork Work(this);
+    Find1->SetAccentSensitive(CBDistinguirAcentos->Checked());
+  } catch (const EAborted&) {
+    // Stopped by the user: the option before the click, in the box too, and its result.
+    CBDistinguirAcentos->SetChecked(!CBDistinguirAcentos->Checked());
+    Find1->SetAccentSensitive(CBDistinguirAcentos->Checked());
+  }
   ShowPicked();
   RunValueHandler();
 }

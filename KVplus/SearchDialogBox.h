@@ -76,6 +76,7 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   void BTOrdenarClick(TObject* Sender);
   void CBOrdenDescendenteClick(TObject* Sender);
   void CBDistinguirMayusculasClick(TObject* Sender);
+  void CBDistinguirAcentosClick(TObject* Sender);
   void SPSiguienteClick(TObject* Sender);
   void SPAnteriorClick(TObject* Sender);
   void BTExportarClick(TObject* Sender);

@@ -360,7 +360,7 @@ std::optional<std::vector<uint32_t>> TTable::LinkBucket(const std::string& KeyFi
     }
     if (Found < 0) return std::nullopt;
     if (S.Columns[C].Kind() == TStorageKind::String &&
-        (Options & (loCaseInsensitive | loPartialKey)) != 0)
+        (Options & (loCaseInsensitive | loPartialKey | loAccentInsensitive)) != 0)
       return std::nullopt;
     Variant V = KeyValues.IsArray() ? KeyValues[KeyValues.ArrayLowBound() + Found] : KeyValues;
     // An empty text looks for an empty (Null) value, as in the locate.

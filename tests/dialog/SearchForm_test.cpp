@@ -191,6 +191,30 @@ TEST_F(SearchFormTest, TypingSearchesMovesTheGridAndEnablesTheSteps) {
   });
 }
 
+TEST_F(SearchFormTest, DistinguirAcentosUntickedSearchesAgainWithoutAccents) {
+  Run([&](TSearchDialogBox& F) {
+    EXPECT_EQ(F.CBDistinguirAcentos->Caption(), "Distinguir acentos");
+    EXPECT_TRUE(F.CBDistinguirAcentos->Checked()) << "accents count by default";
+    Pick(F.CCampo, "Company");
+    Type(F.ETValor, "ana nau");
+    EXPECT_FALSE(F.SPSiguiente->isEnabled()) << "'nau' is not 'Náu' while accents count";
+    QTest::mouseClick(F.CBDistinguirAcentos, Qt::LeftButton, {},
+                      QPoint(8, F.CBDistinguirAcentos->height() / 2));
+    EXPECT_FALSE(F.Engine()->AccentSensitive());
+    EXPECT_TRUE(F.SPSiguiente->isEnabled()) << "the same search again, accents ignored";
+    EXPECT_EQ(Clientes.FieldByName("Company")->AsString(), "Ana Náutica");
+  });
+  // The component's property opens the next search with the box unticked.
+  Dialog.SetAccentSensitive(false);
+  Run([&](TSearchDialogBox& F) {
+    EXPECT_FALSE(F.CBDistinguirAcentos->Checked());
+    Pick(F.CCampo, "Company");
+    Type(F.ETValor, "ANA NAUTICA");
+    EXPECT_EQ(Clientes.FieldByName("Company")->AsString(), "Ana Náutica");
+    EXPECT_TRUE(F.SPSiguiente->isEnabled());
+  });
+}
+
 TEST_F(SearchFormTest, StepsGoToTheNextAndPreviousMatch) {
   Run([&](TSearchDialogBox& F) {
     Pick(F.CCampo, "Company");

@@ -117,6 +117,19 @@ TEST_F(KvsearchTest, CaseOptionMakesTheSearchCaseSensitive) {
   EXPECT_EQ(Upper.Out, Counter(StartA) + "\n");
 }
 
+TEST_F(KvsearchTest, IgnoreAccentsFindsTextsWrittenWithThem) {
+  const int Malaga =
+      CountWhere("customer", "City", [](const Variant& V) { return V.AsString() == "Málaga"; });
+  ASSERT_GT(Malaga, 0) << "the sample has customers in Málaga";
+  for (const char* Expr : {"City='malaga'", "City=='MALAGA'"}) {
+    TRunResult Counted = Search({"--count", Db(), "customer", Expr});
+    TRunResult Ignored = Search({"--count", "--ignore-accents", Db(), "customer", Expr});
+    ASSERT_EQ(Ignored.Status, 0) << Ignored.Err;
+    EXPECT_EQ(Counted.Out, Counter(0) + "\n") << Expr << ": accents count by default";
+    EXPECT_EQ(Ignored.Out, Counter(Malaga) + "\n") << Expr;
+  }
+}
+
 TEST_F(KvsearchTest, OrderAndDescendingSortTheRows) {
   TRunResult R = Search({"--order", "CustNo", "--desc", "--format", "csv", Db(), "customer"});
   ASSERT_EQ(R.Status, 0) << R.Err;

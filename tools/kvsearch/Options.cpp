@@ -38,6 +38,7 @@ const char* UsageText() {
          "  --order FIELD        ordena el resultado por FIELD\n"
          "  --desc               orden descendente\n"
          "  --case               distingue mayúsculas y minúsculas\n"
+         "  --ignore-accents     no distingue acentos (\"gomez\" encuentra \"Gómez\"; la ñ sí)\n"
          "  --sql                busca siempre mediante SQL\n"
          "  --confine            las consultas sólo leen tablas de la carpeta de la base\n"
          "  --lookup NAME=TABLE.RESULT(KEY=LOOKUPKEY)\n"
@@ -141,6 +142,8 @@ TParseResult ParseSearchOptions(const std::vector<std::string>& Args,
       if (!Flag(Opt.Descendant)) return TParseResult::UsageError;
     } else if (A == "--case") {
       if (!Flag(Opt.CaseSensitive)) return TParseResult::UsageError;
+    } else if (A == "--ignore-accents") {
+      if (!Flag(Opt.IgnoreAccents)) return TParseResult::UsageError;
     } else if (A == "--sql") {
       if (!Flag(Opt.ForceSQL)) return TParseResult::UsageError;
     } else if (A == "--confine") {

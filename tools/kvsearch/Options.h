@@ -19,6 +19,7 @@ struct TSearchOptions {
   std::string OrderBy;
   bool Descendant = false;
   bool CaseSensitive = false;
+  bool IgnoreAccents = false;
   bool ForceSQL = false;
   bool Confine = false;  // queries may not name tables outside the database folder
   bool Explain = false;

@@ -142,6 +142,7 @@ int Run(const TSearchOptions& Opt) {
   Find.SetPDataSet(Searched.get());
   Find.SetpDataSource(&Source);
   Find.SetCaseSensitive(Opt.CaseSensitive);
+  Find.SetAccentSensitive(!Opt.IgnoreAccents);
   Find.SetOrderBy("");
   Find.SetDescendant(Opt.Descendant);
   Find.SetForceSQL(Opt.ForceSQL || (ReadPart && !Opt.Expression.empty()));
