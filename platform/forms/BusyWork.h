@@ -22,6 +22,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+#pragma GCC visibility push(default)
 namespace kv {
 
 // The window of a long piece of work: its text, its bar and its cancel button.
@@ -84,3 +85,4 @@ class TBusyWork {
 };
 
 }  // namespace kv
+#pragma GCC visibility pop
