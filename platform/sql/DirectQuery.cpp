@@ -157,27 +157,37 @@ class TCompiler {
     return static_cast<int>(FSteps.size() - 1);
   }
 
-  // A column of one of the tables, or lower() of a text column: the column whose values the
-  // condition reads (the store's lowered copy for lower()).
+  // A column of one of the tables, or lower(), unaccent() or unaccent(lower()) of a text column:
+  // the column whose values the condition reads (the store's lowered or folded copy).
   bool Operand(const TSqlExpr& E, TStep& S, bool& Lowered) {
     Lowered = false;
+    bool Unaccented = false;
     const TSqlExpr* C = &E;
-    if (E.Kind == TSqlExprKind::Function) {
-      if (E.Op != "LOWER" || E.Args.size() != 1 || E.Star || E.Distinct) return false;
-      C = E.Args[0].get();
+    if (IsCallOf(*C, "UNACCENT")) {
+      C = C->Args[0].get();
+      Unaccented = true;
+    }
+    if (IsCallOf(*C, "LOWER")) {
+      C = C->Args[0].get();
       Lowered = true;
     }
+    if (C->Kind == TSqlExprKind::Function) return false;
     int Index = -1;
     if (!ColumnOf(*C, FStores, S.Table, Index)) return false;
     const TTableStore& Store = *FStores[S.Table];
     const TColumn& Column = Store.Columns[Index];
-    if (Lowered) {
+    if (Lowered || Unaccented) {
       if (Column.Kind() != TStorageKind::String) return false;
-      S.Col = &Store.LoweredColumn(Index);
+      S.Col = Unaccented ? &Store.FoldedColumn(Index, Lowered) : &Store.LoweredColumn(Index);
     } else {
       S.Col = &Column;
     }
     return true;
+  }
+
+  static bool IsCallOf(const TSqlExpr& E, std::string_view Name) {
+    return E.Kind == TSqlExprKind::Function && E.Op == Name && E.Args.size() == 1 && !E.Star &&
+           !E.Distinct;
   }
 
   // A number as SQLite reads the constant: an integer when written without a point or an

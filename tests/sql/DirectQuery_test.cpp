@@ -114,12 +114,13 @@ class DirectQuery : public ::testing::Test {
 
 const char* const Ops[] = {"=", "<>", "<", ">", "<=", ">="};
 
-TEST_F(DirectQuery, TextComparisonsAndPatternsWithAndWithoutCase) {
+TEST_F(DirectQuery, TextComparisonsAndPatternsWithAndWithoutCaseAndAccents) {
   const char* Values[] = {"abc",    "ΟΔΟΣ", "οδος", "İstanbul", "i̇stanbul", "ñandú", "ﬁn",
                           "straße", "ez",   "z",    "Madrid",   "ángel",    "a"};
   for (const char* Col : {"Name", "City"}) {
     const std::string F = std::string("\"t.db\".\"") + Col + "\"";
-    for (const std::string& Side : {F, "lower(" + F + ")"}) {
+    for (const std::string& Side :
+         {F, "lower(" + F + ")", "unaccent(" + F + ")", "unaccent(lower(" + F + "))"}) {
       for (const char* V : Values) {
         for (const char* Op : Ops) Expect(Side + Op + "\"" + V + "\"");
         for (const char* P : {"%s%", "%s", "s%", "s"}) {
@@ -164,6 +165,7 @@ TEST_F(DirectQuery, ConnectorsNegationAndTheMasterRestriction) {
   // What the column program does not take goes to SQLite, with the same result.
   Expect("\"t.db\".\"Name\" like \"a_c\"", false);
   Expect("upper(\"t.db\".\"Name\")=\"ABC\"", false);
+  Expect("lower(unaccent(\"t.db\".\"Name\"))=\"angel\"", false);
   Expect("\"t.db\".\"Name\"=\"t.db\".\"City\"", false);
   Expect("\"t.db\".\"Id\" in (1, 2, 3)", false);
 }
