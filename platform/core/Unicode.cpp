@@ -275,6 +275,24 @@ bool ContainsLower(std::string_view A, std::string_view LowerSub) {
 
 // ---- accents
 
+void AppendUtf8(char32_t C, std::string& Out) {
+  if (C < 0x80) {
+    Out += static_cast<char>(C);
+  } else if (C < 0x800) {
+    Out += static_cast<char>(0xC0 | (C >> 6));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else if (C < 0x10000) {
+    Out += static_cast<char>(0xE0 | (C >> 12));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (C >> 18));
+    Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (C & 0x3F));
+  }
+}
+
 namespace {
 
 constexpr char32_t kUnchanged = 0xFFFFFFFF;
@@ -301,24 +319,6 @@ struct TAccentIndex {
 const TAccentIndex& AccentIndex() {
   static const TAccentIndex Index;
   return Index;
-}
-
-void AppendUtf8(char32_t C, std::string& Out) {
-  if (C < 0x80) {
-    Out += static_cast<char>(C);
-  } else if (C < 0x800) {
-    Out += static_cast<char>(0xC0 | (C >> 6));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  } else if (C < 0x10000) {
-    Out += static_cast<char>(0xE0 | (C >> 12));
-    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (C >> 18));
-    Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (C & 0x3F));
-  }
 }
 
 // StripAccents into Out (cleared first). The text is walked by code points once; a character

@@ -49,6 +49,8 @@ struct TAccentMapping {
   char32_t To;
 };
 const std::vector<TAccentMapping>& AccentTable();
+// Appends the UTF-8 bytes of the code point C to Out.
+void AppendUtf8(char32_t C, std::string& Out);
 // Whether S is well-formed UTF-8.
 bool IsValidUtf8(std::string_view S);
 // Converts between UTF-8 and a single-byte code page ("CP1252", "CP850", "CP437", ...);

@@ -562,51 +562,45 @@ bool LowerLatin1Into(std::string_view In, std::string& Out) {
   return true;
 }
 
+// A copy of Src whose texts are Map(text, Buf) (Nulls stay Null); other kinds are copied whole.
+// Map writes into Buf, one buffer for every row, and returns the text to keep.
+template <class TMap>
+std::unique_ptr<TColumn> MappedTexts(const TColumn& Src, TMap Map) {
+  Src.Decode();
+  if (Src.Kind() != TStorageKind::String) return std::make_unique<TColumn>(Src);
+  auto Out = std::make_unique<TColumn>(Src.Type());
+  const size_t N = Src.Size();
+  Out->Reserve(N, Src.TextArena().size());
+  std::string Buf;
+  for (size_t R = 0; R < N; ++R) {
+    if (Src.IsNull(R))
+      Out->AppendNull();
+    else
+      Out->AppendString(Map(Src.Str(R), Buf));
+  }
+  return Out;
+}
+
 }  // namespace
 
 const TColumn& TTableStore::LoweredColumn(int Col) const {
   return FCache->Get(FCache->Lowered, std::to_string(Col), [&] {
-    const TColumn& Src = Columns.at(static_cast<size_t>(Col));
-    Src.Decode();
-    if (Src.Kind() != TStorageKind::String) return std::make_unique<TColumn>(Src);
-    auto Out = std::make_unique<TColumn>(Src.Type());
-    const size_t N = Src.Size();
-    Out->Reserve(N, Src.TextArena().size());
-    std::string Buf;  // one buffer for every row's lowered text
-    for (size_t R = 0; R < N; ++R) {
-      if (Src.IsNull(R)) {
-        Out->AppendNull();
-        continue;
-      }
-      const std::string_view V = Src.Str(R);
-      if (LowerLatin1Into(V, Buf))
-        Out->AppendString(Buf);
-      else
-        Out->AppendString(AnsiLowerCase(V));
-    }
-    return Out;
+    return MappedTexts(Columns.at(static_cast<size_t>(Col)),
+                       [](std::string_view V, std::string& Buf) -> std::string_view {
+                         if (!LowerLatin1Into(V, Buf)) Buf = AnsiLowerCase(V);
+                         return Buf;
+                       });
   });
 }
 
 const TColumn& TTableStore::FoldedColumn(int Col, bool IgnoreCase) const {
   // Kept beside the lowered copies (the keys tell them apart), counted with them.
   return FCache->Get(FCache->Lowered, std::to_string(Col) + (IgnoreCase ? "fl" : "f"), [&] {
-    const TColumn& Src = Columns.at(static_cast<size_t>(Col));
-    Src.Decode();
-    if (Src.Kind() != TStorageKind::String) return std::make_unique<TColumn>(Src);
-    auto Out = std::make_unique<TColumn>(Src.Type());
-    const size_t N = Src.Size();
-    Out->Reserve(N, Src.TextArena().size());
-    std::string Buf;  // one buffer for every row's folded text
-    for (size_t R = 0; R < N; ++R) {
-      if (Src.IsNull(R)) {
-        Out->AppendNull();
-        continue;
-      }
-      FoldTextInto(Src.Str(R), IgnoreCase, Buf);
-      Out->AppendString(Buf);
-    }
-    return Out;
+    return MappedTexts(Columns.at(static_cast<size_t>(Col)),
+                       [IgnoreCase](std::string_view V, std::string& Buf) -> std::string_view {
+                         FoldTextInto(V, IgnoreCase, Buf);
+                         return Buf;
+                       });
   });
 }
 

@@ -13,6 +13,7 @@
 #include "PgDialect.h"
 #include "PgTypes.h"
 #include "SysUtils.h"
+#include "Unicode.h"
 #include "TableStore.h"
 #include "Unicode.h"
 
@@ -39,23 +40,7 @@ std::string AfterPrefix(const std::string& Prefix) {
   if (Cps.empty()) return {};
   Cps.back() = Cps.back() == 0xD7FF ? 0xE000 : Cps.back() + 1;
   std::string Out;
-  for (char32_t Cp : Cps) {
-    if (Cp < 0x80) {
-      Out += static_cast<char>(Cp);
-    } else if (Cp < 0x800) {
-      Out += static_cast<char>(0xC0 | (Cp >> 6));
-      Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    } else if (Cp < 0x10000) {
-      Out += static_cast<char>(0xE0 | (Cp >> 12));
-      Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-      Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    } else {
-      Out += static_cast<char>(0xF0 | (Cp >> 18));
-      Out += static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
-      Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-      Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    }
-  }
+  for (char32_t Cp : Cps) AppendUtf8(Cp, Out);
   return Out;
 }
 
