@@ -435,6 +435,23 @@ std::string TSearchDialogBox::TraduceFiltro() {
 }
 
 void TSearchDialogBox::IncrementalSearch(bool TextEditor) {
+  if (FTyping) {
+    // Called from inside the running search, as the next key arrives: that search stops and
+    // this value waits for it.
+    FSearchAgain = true;
+    FAgainInText = TextEditor;
+    FTyping->Cancel();
+    return;
+  }
+  SearchValue(TextEditor);
+  while (FSearchAgain && isVisible()) {
+    FSearchAgain = false;
+    SearchValue(FAgainInText);
+  }
+  FSearchAgain = false;
+}
+
+void TSearchDialogBox::SearchValue(bool TextEditor) {
   const std::string Column = CCampo->Text();
   const bool Searchable = Column != AllColumnsText && CCondicion->Text() != ContainsText &&
                           !SearchedField(Find1.get(), NombreReal(Column))->Lookup() &&
@@ -447,11 +464,22 @@ void TSearchDialogBox::IncrementalSearch(bool TextEditor) {
   try {
     Find1->SetCondition(TraduceFiltro());
     DBGrid1->SetOptions(SearchGridOptions & ~dgMultiSelect);
-    const bool Found = Find1->FindFirst();
+    bool Found;
+    {
+      // The value editor keeps taking keys while a slow search runs.
+      TBusyWork Work(this, ValueEditor());
+      TScopeExit Done([this] { FTyping = nullptr; });
+      FTyping = &Work;
+      Found = Find1->FindFirst();
+    }
     EnableSteps(Found);
     ShowNoMatch(!Found);
-  } catch (const std::exception&) {
-    // A value the data layer cannot compare yet (half typed): no match, no message.
+  } catch (const EAborted&) {
+    // Stopped by a newer value, Escape or "Cancelar": the record and the marks stay as they were.
+  } catch (const std::exception& E) {
+    // A value the data layer cannot compare yet (half typed) is no match, without a message;
+    // a database that failed under the search says so.
+    if (IsStoreFailure(E)) ShowMessage(E.what());
   }
   DBGrid1->SetOptions(SearchGridOptions);
 }
@@ -604,8 +632,10 @@ void TSearchDialogBox::AddCondition(const std::string& Connector, const std::str
     FFilterText = OldText;
     RestoreResult(WasFiltered);
     ShowPicked();
-  } catch (const std::exception&) {
-    ShowMessage(BadTypeText);
+  } catch (const std::exception& E) {
+    // A database that failed under the search names itself and what went wrong; anything else
+    // is a condition the column cannot take.
+    ShowMessage(IsStoreFailure(E) ? std::string(E.what()) : std::string(BadTypeText));
     Find1->SetFilter(OldFilter);
     FFilterText = OldText;
     RestoreResult(WasFiltered);
@@ -728,18 +758,28 @@ void TSearchDialogBox::CBDistinguirAcentosClick(TObject*) {
 void TSearchDialogBox::SPSiguienteClick(TObject*) {
   Find1->SetCondition(TraduceFiltro());
   try {
-    if (!Find1->FindNext()) ShowMessage("No se puede pasar al registro siguiente");
+    bool Moved;
+    {
+      TBusyWork Work(this);
+      Moved = Find1->FindNext();
+    }
+    if (!Moved) ShowMessage("No se puede pasar al registro siguiente");
   } catch (const std::exception&) {
-    // Not comparable: no step (see above).
+    // Not comparable, or stopped by the user: no step (see above).
   }
 }
 
 void TSearchDialogBox::SPAnteriorClick(TObject*) {
   Find1->SetCondition(TraduceFiltro());
   try {
-    if (!Find1->FindPrior()) ShowMessage("No se puede pasar al registro anterior");
+    bool Moved;
+    {
+      TBusyWork Work(this);
+      Moved = Find1->FindPrior();
+    }
+    if (!Moved) ShowMessage("No se puede pasar al registro anterior");
   } catch (const std::exception&) {
-    // Not comparable: no step (see above).
+    // Not comparable, or stopped by the user: no step (see above).
   }
 }
 

@@ -19,6 +19,7 @@
 namespace kv {
 
 class TSearchDialog;
+class TBusyWork;
 
 // For users of the unit: the dialog itself reports its errors in message boxes and never raises
 // it.
@@ -116,7 +117,11 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   void ShowNoMatch(bool NoMatch);
   // Runs the value handler of the editor shown.
   void RunValueHandler();
+  // The search as the value is typed. A change that comes while the search for an older value
+  // runs stops that one; the value as it is then is searched once the older search has unwound.
   void IncrementalSearch(bool TextEditor);
+  // One search for the value shown; the result is the one before when it is stopped.
+  void SearchValue(bool TextEditor);
   // BTFiltrarY and BTFiltrarO: Connector " and " or " or ", Letter "Y" or "O".
   void AddCondition(const std::string& Connector, const std::string& Letter);
   // The value of the condition as the filter description shows it.
@@ -140,6 +145,10 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   // Made by FormCreate, freed by FormDestroy.
   std::unique_ptr<TFExportBox> FExportBox;
   std::unique_ptr<TKVFind> Find1;
+  // The search as the value is typed, while it runs; whether a newer value waits for it.
+  TBusyWork* FTyping = nullptr;
+  bool FSearchAgain = false;
+  bool FAgainInText = false;
 };
 
 // Puts every column title of Grid back to its field's label, aqua for lookup fields and silver

@@ -19,6 +19,11 @@ std::chrono::steady_clock::time_point& LastReport() {
 
 EAborted::EAborted() : Exception("Operación cancelada por el usuario") {}
 
+bool IsStoreFailure(const std::exception& E) {
+  const auto* F = dynamic_cast<const TStoreFailure*>(&E);
+  return F && F->StoreFailed();
+}
+
 TProgressHandler SetProgressHandler(TProgressHandler H) {
   LastReport() = {};
   return std::exchange(Handler(), std::move(H));

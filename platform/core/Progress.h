@@ -20,6 +20,20 @@ class EAborted : public Exception {
   EAborted();
 };
 
+// Mixed into the exceptions of a store that can fail under the work for reasons of its own (a
+// database server stopped, a session ended, a statement the server cancelled), as opposed to
+// work refused for what the user asked: a form shows such a failure's own message, which names
+// the store and what went wrong, instead of its answer to bad input.
+class TStoreFailure {
+ public:
+  virtual ~TStoreFailure() = default;
+  // Whether this failure is the store's (some exception classes carry both kinds).
+  virtual bool StoreFailed() const { return true; }
+};
+
+// Whether E is a failure of the store (see TStoreFailure).
+bool IsStoreFailure(const std::exception& E);
+
 // How far a piece of work has come: Done of Total units (rows), Total -1 when not known.
 struct TProgress {
   const char* What = "";  // what the work is, in Spanish ("Exportando", "Buscando", ...)

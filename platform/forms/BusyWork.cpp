@@ -1,9 +1,12 @@
 // The busy cursor and the progress window of long work run from a form.
 #include "BusyWork.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCursor>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,7 +21,7 @@ namespace kv {
 namespace {
 
 int& Delay() {
-  static int Ms = 300;
+  static int Ms = 150;
   return Ms;
 }
 
@@ -27,9 +30,31 @@ std::function<void(TProgressWindow&)>& ShownHook() {
   return H;
 }
 
+std::function<void(TBusyIndicator&)>& IndicatorHook() {
+  static std::function<void(TBusyIndicator&)> H;
+  return H;
+}
+
 TBusyWork*& Innermost() {
   static TBusyWork* W = nullptr;
   return W;
+}
+
+// Keys that edit the text of the control taking input during work in place; any other key
+// (Enter, Tab, shortcuts, function keys) is meant for the form.
+bool EditsText(const QKeyEvent& K) {
+  if (K.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+  switch (K.key()) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+      return true;
+    default:
+      return !K.text().isEmpty() && K.text().at(0).isPrint();
+  }
 }
 
 // A count with a point between thousands: 1234567 gives "1.234.567".
@@ -97,22 +122,65 @@ void TProgressWindow::reject() {
   FText->setText(QStringLiteral("Cancelando..."));
 }
 
+// --------------------------------------------------------------------------- the indicator
+
+TBusyIndicator::TBusyIndicator(QWidget* Parent) : QFrame(Parent) {
+  setObjectName("BusyIndicator");
+  setFrameShape(QFrame::StyledPanel);
+  setFrameShadow(QFrame::Raised);
+  setAutoFillBackground(true);
+  auto* Layout = new QHBoxLayout(this);
+  Layout->setContentsMargins(6, 3, 6, 3);
+  FText = new QLabel(QStringLiteral("Buscando..."), this);
+  FText->setObjectName("BusyText");
+  FBar = new QProgressBar(this);
+  FBar->setObjectName("BusyBar");
+  FBar->setRange(0, 0);
+  FBar->setTextVisible(false);
+  FBar->setFixedWidth(80);
+  FCancel = new QPushButton(QStringLiteral("Cancelar"), this);
+  FCancel->setObjectName("BusyCancel");
+  FCancel->setCursor(Qt::ArrowCursor);
+  FCancel->setFocusPolicy(Qt::NoFocus);  // the typing goes on where it was
+  Layout->addWidget(FText);
+  Layout->addWidget(FBar);
+  Layout->addWidget(FCancel);
+  connect(FCancel, &QPushButton::clicked, this, [this] { Cancel(); });
+}
+
+void TBusyIndicator::Cancel() {
+  FCancelled = true;
+  FCancel->setEnabled(false);
+  FText->setText(QStringLiteral("Cancelando..."));
+}
+
 // ------------------------------------------------------------------------ the busy work
 
-TBusyWork::TBusyWork(QWidget* Parent)
-    : FParent(Parent), FOuter(Innermost()), FStart(std::chrono::steady_clock::now()) {
+TBusyWork::TBusyWork(QWidget* Parent, QWidget* Live)
+    : FForm(Parent ? Parent->window() : nullptr),
+      FLive(Live),
+      FOuter(Innermost()),
+      FStart(std::chrono::steady_clock::now()) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   FPrevious = SetProgressHandler([this](const TProgress& P) { return Report(P); });
   Innermost() = this;
+  if (FLive && FForm) qApp->installEventFilter(this);
 }
 
 TBusyWork::~TBusyWork() {
+  qApp->removeEventFilter(this);
   Innermost() = FOuter;
   SetProgressHandler(std::move(FPrevious));
-  if (FFrozen && FParent) FParent->setUpdatesEnabled(true);
+  for (const QPointer<QWidget>& V : FFrozen)
+    if (V) V->setUpdatesEnabled(true);
   if (FWindow) FWindow->hide();
   FWindow.reset();
+  delete FIndicator.data();
   QApplication::restoreOverrideCursor();
+  // What the user did meanwhile reaches the form now, outside the work.
+  for (auto& [Receiver, Event] : FDeferred)
+    if (Receiver) QCoreApplication::postEvent(Receiver, Event.release());
+  if (FCloseAfter && FForm) QMetaObject::invokeMethod(FForm.data(), "close", Qt::QueuedConnection);
 }
 
 TBusyWork* TBusyWork::Current() {
@@ -120,7 +188,90 @@ TBusyWork* TBusyWork::Current() {
 }
 
 bool TBusyWork::Cancelled() const {
-  return FWindow && FWindow->Cancelled();
+  return FCancelled || (FWindow && FWindow->Cancelled()) || (FIndicator && FIndicator->Cancelled());
+}
+
+void TBusyWork::Cancel() {
+  FCancelled = true;
+  if (FIndicator) FIndicator->Cancel();
+}
+
+void TBusyWork::SetOnIndicatorShown(std::function<void(TBusyIndicator&)> Hook) {
+  IndicatorHook() = std::move(Hook);
+}
+
+void TBusyWork::FreezeViews() {
+  if (!FForm || !FFrozen.empty()) return;
+  for (QAbstractItemView* V : FForm->findChildren<QAbstractItemView*>()) {
+    if (!V->updatesEnabled()) continue;
+    // The grid reads its cells from the dataset the work is using: it keeps its last picture.
+    V->setUpdatesEnabled(false);
+    FFrozen.emplace_back(V);
+  }
+  if (FFrozen.empty()) FFrozen.emplace_back(nullptr);  // looked once
+}
+
+void TBusyWork::ShowIndicator() {
+  auto* I = new TBusyIndicator(FForm);
+  FIndicator = I;
+  I->adjustSize();
+  // Just under the control being typed into, inside the form.
+  QPoint At = FLive->mapTo(FForm, QPoint(0, FLive->height() + 2));
+  At.setX(std::clamp(At.x(), 0, std::max(0, FForm->width() - I->width())));
+  At.setY(std::clamp(At.y(), 0, std::max(0, FForm->height() - I->height())));
+  I->move(At);
+  I->raise();
+  I->show();
+  if (FCancelled) I->Cancel();
+}
+
+bool TBusyWork::eventFilter(QObject* Watched, QEvent* E) {
+  if (!FForm || !Watched->isWidgetType()) return false;
+  auto* W = static_cast<QWidget*>(Watched);
+  if (W->window() != FForm) return false;
+  if (FIndicator && (W == FIndicator || FIndicator->isAncestorOf(W))) return false;
+  const bool InLive = FLive && (W == FLive || FLive->isAncestorOf(W));
+  auto Defer = [&] {
+    FDeferred.emplace_back(Watched, E->clone());
+    Cancel();
+    return true;
+  };
+  switch (E->type()) {
+    case QEvent::Close:
+      if (W != FForm) return false;
+      // The form closes once the work has stopped.
+      E->ignore();
+      FCloseAfter = true;
+      Cancel();
+      return true;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      const auto* K = static_cast<QKeyEvent*>(E);
+      if (K->key() == Qt::Key_Escape) {
+        // Escape stops the work, not the form.
+        if (E->type() == QEvent::KeyPress) Cancel();
+        return true;
+      }
+      if (InLive && FDeferred.empty() && EditsText(*K)) return false;
+      return Defer();
+    }
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::InputMethod:
+      if (InLive && FDeferred.empty()) return false;
+      return Defer();
+    case QEvent::MouseMove:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      return !InLive;
+    default:
+      return false;
+  }
 }
 
 int TBusyWork::DelayMs() {
@@ -136,15 +287,22 @@ void TBusyWork::SetOnWindowShown(std::function<void(TProgressWindow&)> Hook) {
 }
 
 bool TBusyWork::Report(const TProgress& P) {
-  if (!FWindow) {
-    if (std::chrono::steady_clock::now() - FStart < std::chrono::milliseconds(Delay())) return true;
-    FWindow = std::make_unique<TProgressWindow>(FParent ? FParent->window() : nullptr);
-    if (FParent) {
-      // The form's result is half built while the work runs: it is not painted until the end.
-      FParent->window()->setUpdatesEnabled(false);
-      FParent = FParent->window();
-      FFrozen = true;
+  const bool Due = std::chrono::steady_clock::now() - FStart >= std::chrono::milliseconds(Delay());
+  if (FLive && FForm) {
+    // In place: the form answers from the first report; the indicator shows once the work lasts.
+    FreezeViews();
+    if (!FIndicator && Due) {
+      ShowIndicator();
+      QApplication::changeOverrideCursor(Qt::BusyCursor);
+      if (IndicatorHook()) IndicatorHook()(*FIndicator);
     }
+    if (!Cancelled()) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return !Cancelled();
+  }
+  if (!FWindow) {
+    if (!Due) return true;
+    FWindow = std::make_unique<TProgressWindow>(FForm);
+    FreezeViews();
     // The busy cursor says the program works but still answers (the window does).
     QApplication::changeOverrideCursor(Qt::BusyCursor);
     FWindow->Show(P);
@@ -155,7 +313,7 @@ bool TBusyWork::Report(const TProgress& P) {
     FWindow->Show(P);
   }
   QApplication::processEvents(QEventLoop::AllEvents, 10);
-  return !FWindow->Cancelled();
+  return !Cancelled();
 }
 
 }  // namespace kv

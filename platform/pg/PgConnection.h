@@ -17,6 +17,7 @@
 
 #include "DB.h"
 #include "PgTypes.h"
+#include "Progress.h"
 #include "Variant.h"
 
 namespace kv {
@@ -43,10 +44,12 @@ enum class TPgFailure {
 };
 
 // A failure of the database; Message() names the database (without password) and what failed.
-class EPgError : public EDatabaseError {
+// Every failure but a refused statement is the store's own (forms show its message).
+class EPgError : public EDatabaseError, public TStoreFailure {
  public:
   EPgError(TPgFailure Failure, std::string SqlState, const std::string& Message);
   TPgFailure Failure() const { return FFailure; }
+  bool StoreFailed() const override { return FFailure != TPgFailure::Statement; }
   // The server's SQLSTATE ("42P01"); empty for failures of the client or the connection.
   const std::string& SqlState() const { return FSqlState; }
 
