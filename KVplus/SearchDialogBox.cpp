@@ -595,6 +595,10 @@ void TSearchDialogBox::RestoreResult(bool WasFiltered) {
 }
 
 void TSearchDialogBox::AddCondition(const std::string& Connector, const std::string& Letter) {
+  // What a cancel puts back besides the filter: the record shown and the step arrows.
+  TDataSet* const Shown = Find1->Results();
+  const TBookmark Mark = Shown && Shown->Active() ? Shown->GetBookmark() : NoBookmark;
+  const bool Stepping = SPSiguiente->isEnabled();
   EnableSteps(false);
   TAnimating Busy(Animate1);
   const std::string Description = ValueDescription();
@@ -627,10 +631,17 @@ void TSearchDialogBox::AddCondition(const std::string& Connector, const std::str
     DBGrid1->Repaint();
     ShowPicked();
   } catch (const EAborted&) {
-    // Stopped by the user: the result before the click comes back, with nothing to tell.
+    // Stopped by the user: the result before the click comes back, on the record it showed,
+    // with nothing to tell.
     Find1->SetFilter(OldFilter);
     FFilterText = OldText;
     RestoreResult(WasFiltered);
+    if (Mark != NoBookmark && Find1->Results() == Shown && Shown->Active()) {
+      SafeCall([&] {
+        if (Shown->BookmarkValid(Mark)) Shown->GotoBookmark(Mark);
+      });
+      EnableSteps(Stepping);
+    }
     ShowPicked();
   } catch (const std::exception& E) {
     // A database that failed under the search names itself and what went wrong; anything else

@@ -126,9 +126,11 @@ void TProgressWindow::reject() {
 
 TBusyIndicator::TBusyIndicator(QWidget* Parent) : QFrame(Parent) {
   setObjectName("BusyIndicator");
-  setFrameShape(QFrame::StyledPanel);
-  setFrameShadow(QFrame::Raised);
+  // Coloured as a tooltip: it floats over the form and covers part of it for a while.
+  setFrameShape(QFrame::Box);
   setAutoFillBackground(true);
+  setBackgroundRole(QPalette::ToolTipBase);
+  setForegroundRole(QPalette::ToolTipText);
   auto* Layout = new QHBoxLayout(this);
   Layout->setContentsMargins(6, 3, 6, 3);
   FText = new QLabel(QStringLiteral("Buscando..."), this);
