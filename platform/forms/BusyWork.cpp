@@ -163,10 +163,15 @@ TBusyWork::TBusyWork(QWidget* Parent, QWidget* Live)
       FLive(Live),
       FOuter(Innermost()),
       FStart(std::chrono::steady_clock::now()) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
   FPrevious = SetProgressHandler([this](const TProgress& P) { return Report(P); });
   Innermost() = this;
-  if (FLive && FForm) qApp->installEventFilter(this);
+  if (FLive && FForm) {
+    // The user goes on typing: the cursor changes only if the indicator shows.
+    qApp->installEventFilter(this);
+  } else {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    FCursor = true;
+  }
 }
 
 TBusyWork::~TBusyWork() {
@@ -178,7 +183,7 @@ TBusyWork::~TBusyWork() {
   if (FWindow) FWindow->hide();
   FWindow.reset();
   delete FIndicator.data();
-  QApplication::restoreOverrideCursor();
+  if (FCursor) QApplication::restoreOverrideCursor();
   // What the user did meanwhile reaches the form now, outside the work.
   for (auto& [Receiver, Event] : FDeferred)
     if (Receiver) QCoreApplication::postEvent(Receiver, Event.release());
@@ -295,7 +300,8 @@ bool TBusyWork::Report(const TProgress& P) {
     FreezeViews();
     if (!FIndicator && Due) {
       ShowIndicator();
-      QApplication::changeOverrideCursor(Qt::BusyCursor);
+      QApplication::setOverrideCursor(Qt::BusyCursor);
+      FCursor = true;
       if (IndicatorHook()) IndicatorHook()(*FIndicator);
     }
     if (!Cancelled()) QApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -9,8 +9,9 @@
 // as they were.
 //
 // Work in place (a search run as the user types) names the control that keeps taking input:
-// there is no window, but an indicator in the form ("Buscando..." and "Cancelar") once the work
-// has lasted DelayMs, and events are handled at every report. Text typed into that control goes
+// there is no window, and no busy cursor at first, but an indicator in the form ("Buscando..."
+// and "Cancelar", with the busy cursor) once the work has lasted DelayMs; events are handled at
+// every report. Text typed into that control goes
 // in at once (its handler may ask the running work to stop, Cancel); Escape and the
 // indicator's button stop the work; any other input to the form (a click on a button, a key
 // elsewhere, closing the form) stops it too and is delivered once the work has ended, in the
@@ -131,6 +132,7 @@ class TBusyWork : public QObject {
   QPointer<TBusyIndicator> FIndicator;
   std::vector<QPointer<QWidget>> FFrozen;  // data views whose painting waits for the end
   bool FCancelled = false;
+  bool FCursor = false;      // the busy cursor is shown (and goes with the work)
   bool FCloseAfter = false;  // the form was asked to close during the work
   // Input that came during work in place, for after it.
   std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> FDeferred;

@@ -119,6 +119,22 @@ std::string PgDisplayName(std::string_view Name) {
 EPgError::EPgError(TPgFailure Failure, std::string SqlState, const std::string& Message)
     : EDatabaseError(Message), FFailure(Failure), FSqlState(std::move(SqlState)) {}
 
+namespace {
+
+// A failure of the server or the session rather than of the statement: a form shows its message
+// as it is, since it names the database and what went wrong.
+class EPgStoreError final : public EPgError, public TStoreFailure {
+ public:
+  using EPgError::EPgError;
+};
+
+[[noreturn]] void RaisePg(TPgFailure Failure, std::string SqlState, const std::string& Message) {
+  if (Failure == TPgFailure::Statement) throw EPgError(Failure, std::move(SqlState), Message);
+  throw EPgStoreError(Failure, std::move(SqlState), Message);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Results
 
@@ -292,8 +308,8 @@ TPgConnection::TPgConnection(std::string Uri) : FUri(std::move(Uri)) {
   if (!Opts) {
     std::string Why = Err ? Scrub(Cause(Err)) : "falta memoria";
     if (Err) PQfreemem(Err);
-    throw EPgError(TPgFailure::BadName, "",
-                   "El nombre de base de datos '" + FDisplay + "' no es válido: " + Why);
+    RaisePg(TPgFailure::BadName, "",
+            "El nombre de base de datos '" + FDisplay + "' no es válido: " + Why);
   }
   // The password as libpq decoded it (%40 is '@'), hidden from messages as well.
   for (PQconninfoOption* O = Opts; O->keyword; ++O)
@@ -326,7 +342,7 @@ void TPgConnection::Connect() {
   const char* Vals[] = {FUri.c_str(), "UTF8", "kvplus", nullptr};
   FConn.reset(PQconnectStartParams(Keys, Vals, 1));
   if (!FConn)
-    throw EPgError(TPgFailure::Connect, "", "Falta memoria para conectar con '" + FDisplay + "'");
+    RaisePg(TPgFailure::Connect, "", "Falta memoria para conectar con '" + FDisplay + "'");
   FEnded = false;
   PQsetNoticeReceiver(FConn.get(), NoticeReceiver, this);
   try {
@@ -444,22 +460,22 @@ void TPgConnection::RaiseConnectionError() {
   const std::string User = C && PQuser(C) ? PQuser(C) : "";
   const std::string Head = "No se puede conectar con la base de datos '" + FDisplay + "': ";
   if (C && PQconnectionNeedsPassword(C))
-    throw EPgError(TPgFailure::Authentication, "28P01",
-                   Head + "falta la contraseña del usuario '" + User + "'");
+    RaisePg(TPgFailure::Authentication, "28P01",
+            Head + "falta la contraseña del usuario '" + User + "'");
   if (Contains(Msg, "authentication failed") || Contains(Msg, "no password supplied"))
-    throw EPgError(TPgFailure::Authentication, "28P01",
-                   Head + "la autenticación del usuario '" + User + "' ha fallado");
+    RaisePg(TPgFailure::Authentication, "28P01",
+            Head + "la autenticación del usuario '" + User + "' ha fallado");
   if (Contains(Msg, "role \"") && Contains(Msg, "does not exist"))
-    throw EPgError(TPgFailure::Authentication, "28000",
-                   Head + "el usuario '" + User + "' no existe en el servidor");
+    RaisePg(TPgFailure::Authentication, "28000",
+            Head + "el usuario '" + User + "' no existe en el servidor");
   if (Contains(Msg, "database \"") && Contains(Msg, "does not exist"))
-    throw EPgError(TPgFailure::NoDatabase, "3D000",
-                   Head + "la base de datos '" + QuotedName(Msg.substr(Msg.find("database \""))) +
-                       "' no existe");
+    RaisePg(TPgFailure::NoDatabase, "3D000",
+            Head + "la base de datos '" + QuotedName(Msg.substr(Msg.find("database \""))) +
+                "' no existe");
   if (Contains(Msg, "Connection refused") || Contains(Msg, "No such file or directory"))
-    throw EPgError(TPgFailure::Connect, "",
-                   Head + "el servidor no está en marcha o rechaza la conexión (" + Why + ")");
-  throw EPgError(TPgFailure::Connect, "", Head + (Why.empty() ? "error desconocido" : Why));
+    RaisePg(TPgFailure::Connect, "",
+            Head + "el servidor no está en marcha o rechaza la conexión (" + Why + ")");
+  RaisePg(TPgFailure::Connect, "", Head + (Why.empty() ? "error desconocido" : Why));
 }
 
 void TPgConnection::RaiseResultError(const PGresult* R) {
@@ -474,41 +490,41 @@ void TPgConnection::RaiseResultError(const PGresult* R) {
   const std::string Db = "'" + FDisplay + "'";
   if (!Connected()) {
     if (State == "57P01" || State == "57P02" || State == "57P03")
-      throw EPgError(TPgFailure::ServerStopped, State,
-                     "El servidor de la base de datos " + Db +
-                         " se ha detenido durante la sentencia; la próxima vez se vuelve a "
-                         "conectar");
-    throw EPgError(TPgFailure::ConnectionLost, State,
-                   "Se ha perdido la conexión con la base de datos " + Db + " (" + Primary + ")");
+      RaisePg(TPgFailure::ServerStopped, State,
+              "El servidor de la base de datos " + Db +
+                  " se ha detenido durante la sentencia; la próxima vez se vuelve a "
+                  "conectar");
+    RaisePg(TPgFailure::ConnectionLost, State,
+            "Se ha perdido la conexión con la base de datos " + Db + " (" + Primary + ")");
   }
   if (State == "57014") {
     const std::string Head = "El servidor de la base de datos " + Db + " ha cancelado la sentencia";
     if (Contains(Primary, "statement timeout"))
-      throw EPgError(TPgFailure::Cancelled, State,
-                     Head + ": ha superado el tiempo máximo de una sentencia (statement_timeout)");
+      RaisePg(TPgFailure::Cancelled, State,
+              Head + ": ha superado el tiempo máximo de una sentencia (statement_timeout)");
     if (Contains(Primary, "user request"))
-      throw EPgError(TPgFailure::Cancelled, State, Head + ": se lo ha pedido un administrador");
-    throw EPgError(TPgFailure::Cancelled, State, Head + " (" + Primary + ")");
+      RaisePg(TPgFailure::Cancelled, State, Head + ": se lo ha pedido un administrador");
+    RaisePg(TPgFailure::Cancelled, State, Head + " (" + Primary + ")");
   }
   if (State == "42P01") {
     const std::string Name = QuotedName(Primary);
-    throw EPgError(
+    RaisePg(
         TPgFailure::NoTable, State,
         "La tabla '" + (Name.empty() ? Primary : Name) + "' no existe en la base de datos " + Db);
   }
   if (State == "42501") {
     const size_t T = Primary.find("for table ");
     if (T != std::string::npos)
-      throw EPgError(TPgFailure::Permission, State,
-                     "Permiso denegado sobre la tabla '" + Primary.substr(T + 10) +
-                         "' en la base de datos " + Db);
-    throw EPgError(TPgFailure::Permission, State,
-                   "Permiso denegado en la base de datos " + Db + " (" + Primary + ")");
+      RaisePg(TPgFailure::Permission, State,
+              "Permiso denegado sobre la tabla '" + Primary.substr(T + 10) +
+                  "' en la base de datos " + Db);
+    RaisePg(TPgFailure::Permission, State,
+            "Permiso denegado en la base de datos " + Db + " (" + Primary + ")");
   }
   std::string Msg = "Error en la base de datos " + Db + ": " + Primary;
   if (const std::string Pos = Field(PG_DIAG_STATEMENT_POSITION); !Pos.empty())
     Msg += " (en la posición " + Pos + " de la sentencia)";
-  throw EPgError(TPgFailure::Statement, State, Msg);
+  RaisePg(TPgFailure::Statement, State, Msg);
 }
 
 void TPgConnection::Check(const PGresult* R) {

@@ -17,7 +17,6 @@
 
 #include "DB.h"
 #include "PgTypes.h"
-#include "Progress.h"
 #include "Variant.h"
 
 namespace kv {
@@ -44,12 +43,10 @@ enum class TPgFailure {
 };
 
 // A failure of the database; Message() names the database (without password) and what failed.
-// Every failure but a refused statement is the store's own (forms show its message).
-class EPgError : public EDatabaseError, public TStoreFailure {
+class EPgError : public EDatabaseError {
  public:
   EPgError(TPgFailure Failure, std::string SqlState, const std::string& Message);
   TPgFailure Failure() const { return FFailure; }
-  bool StoreFailed() const override { return FFailure != TPgFailure::Statement; }
   // The server's SQLSTATE ("42P01"); empty for failures of the client or the connection.
   const std::string& SqlState() const { return FSqlState; }
 
