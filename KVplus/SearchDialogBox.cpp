@@ -667,7 +667,16 @@ void TSearchDialogBox::BTFiltrarOClick(TObject*) {
 void TSearchDialogBox::BTBorrarFiltroClick(TObject*) {
   EnableSteps(false);
   Animate1->SetActive(false);
-  Find1->SetFiltered(false);
+  const bool WasFiltered = Find1->Filtered();
+  try {
+    TBusyWork Work(this);
+    Find1->SetFiltered(false);
+  } catch (const EAborted&) {
+    // Stopped by the user: the filter stays, with its result.
+    RestoreResult(WasFiltered);
+    ShowPicked();
+    return;
+  }
   Find1->SetFilter("");
   FFilterText.clear();
   STFiltro->SetCaption("Filtro:");

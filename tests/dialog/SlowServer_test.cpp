@@ -260,7 +260,8 @@ TEST_F(SlowServer, EscapeStopsTheSearchNotTheForm) {
 }
 
 // The session ended by an administrator during "Filtra en Y": the window shows the database's
-// message, keeps the result it had, and the next search works.
+// message, keeps the result it had, and the next search works; clearing that filter can be
+// stopped too.
 TEST_F(SlowServer, ALostSessionIsShownAndTheNextSearchWorks) {
   const int Since = static_cast<int>(Messages->Messages().size());
   OnForm(Dialog, [&](TSearchDialogBox& F) {
@@ -283,6 +284,16 @@ TEST_F(SlowServer, ALostSessionIsShownAndTheNextSearchWorks) {
     EXPECT_EQ(F.STFiltro->Caption(), "Filtro:");
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:" + std::to_string(kOrders));
     QTest::mouseClick(F.BTFiltrarY, Qt::LeftButton);
+    EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:" + std::to_string(kOrders / 3));
+    // Clearing the filter is stopped as a search is: the filter and its result stay.
+    TBusyWork::SetOnWindowShown([&](TProgressWindow& W) {
+      Pause(0);
+      W.CancelButton()->click();
+    });
+    Pause(3);
+    QTest::mouseClick(F.BTBorrarFiltro, Qt::LeftButton);
+    EXPECT_EQ(Running(), 0);
+    EXPECT_EQ(F.STFiltro->Caption(), "Filtro:shipvia igual a \"UPS\"");
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:" + std::to_string(kOrders / 3));
   });
   EXPECT_TRUE(Dialog.Execute());
