@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
+#include <sstream>
 
 #include "DB.h"
 #include "Progress.h"
@@ -470,6 +470,7 @@ void TServerExplain::Write(std::ostream& Out) {
   FConn->SetStatementTrace(nullptr);
   const TSqlDialect& Q = FConn->Dialect();
   std::vector<std::string> Hints;
+  std::ostringstream Advice;             // the indexes missing, after every plan
   std::map<std::string, double> RowsOf;  // the tables' estimated rows, asked once
   for (const TSent& S : Sent) {
     if (!Reads(S.Sql)) continue;
@@ -515,18 +516,19 @@ void TServerExplain::Write(std::ostream& Out) {
       if (Known) continue;
       Hints.push_back(Index);
       const bool Trigrams = C.Kind == TIndexableCondition::TKind::Contains;
-      Out << "índice: la búsqueda lee entera la tabla " << Table << " (" << Number(Rows->second)
-          << " filas estimadas) por falta de un índice"
-          << (C.Folded ? " sobre el texto sin acentos" : "") << "; la serviría"
-          << (Trigrams && C.Folded
-                  ? " (con la extensión pg_trgm y la función " + std::string(UnaccentFunction) + ")"
-              : Trigrams ? " (con la extensión pg_trgm)"
-              : C.Folded ? " (con la función " + std::string(UnaccentFunction) + ")"
-                         : std::string())
-          << ":\n";
-      if (Trigrams) Out << "índice:   CREATE EXTENSION IF NOT EXISTS pg_trgm;\n";
-      if (C.Folded) Out << "índice:   " << UnaccentFunctionStatement(Schema) << '\n';
-      Out << "índice:   " << Index << '\n';
+      Advice << "índice: la búsqueda lee entera la tabla " << Table << " (" << Number(Rows->second)
+             << " filas estimadas) por falta de un índice"
+             << (C.Folded ? " sobre el texto sin acentos" : "") << "; la serviría"
+             << (Trigrams && C.Folded ? " (con la extensión pg_trgm y la función " +
+                                            std::string(UnaccentFunction) + ")"
+                 : Trigrams ? " (con la extensión pg_trgm)"
+                 : C.Folded ? " (con la función " + std::string(UnaccentFunction) + ")"
+                            : std::string())
+             << ":\n";
+      if (Trigrams) Advice << "índice:   CREATE EXTENSION IF NOT EXISTS pg_trgm;\n";
+      if (C.Folded) Advice << "índice:   " << UnaccentFunctionStatement(Schema) << '\n';
+      Advice << "índice:   " << Index << '\n';
     }
   }
+  Out << Advice.str();
 }
