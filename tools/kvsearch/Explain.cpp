@@ -399,8 +399,10 @@ std::vector<TIndexableCondition> IndexableConditions(std::string_view S,
     C.Alias = Op->Alias;
     C.Expression = Op->Text;
     if (Op->Folded) {
+      // A folding of another shape than ours is too long for an index's own expression.
       C.FoldedArgument = FoldedText(Open, I - 1, Op->Text);
-      C.Folded = !C.FoldedArgument.empty();
+      if (C.FoldedArgument.empty()) continue;
+      C.Folded = true;
     }
     const size_t OpAt = I + 2;
     if (Is(OpAt, "LIKE")) {
