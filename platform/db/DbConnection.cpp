@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "PgDatabase.h"
+#include "ScopeExit.h"
 #include "SqliteDatabase.h"
 #include "Unicode.h"
 
@@ -97,6 +98,13 @@ TSqlParam TDbConnection::Raw(const TDbValueRef& V) {
       break;
   }
   return {Variant::Null(), ftUnknown};
+}
+
+void TDbConnection::Traced(const std::string& Sql, const std::vector<TSqlParam>& Params) {
+  if (!FTrace || FInTrace) return;
+  FInTrace = true;
+  const TScopeExit Reset([this] { FInTrace = false; });
+  FTrace(Sql, Params);
 }
 
 std::shared_ptr<TDbConnection> ConnectDatabase(const TDatabaseRef& Ref) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -128,8 +129,21 @@ class TDbConnection {
   // A value read from the database, as a parameter that finds it again exactly.
   static TSqlParam Raw(const TDbValueRef& V);
 
+  // Sees every statement the datasets send through Query and Execute, with its parameters, before
+  // it runs (the backend's own catalog reads excepted); empty: none. Set from the thread that
+  // runs the statements; a trace that runs statements itself sees none of them.
+  using TStatementTrace =
+      std::function<void(const std::string& Sql, const std::vector<TSqlParam>& Params)>;
+  void SetStatementTrace(TStatementTrace Trace) { FTrace = std::move(Trace); }
+
+ protected:
+  // Called by the backend with each statement it is about to send.
+  void Traced(const std::string& Sql, const std::vector<TSqlParam>& Params);
+
  private:
   TDatabaseRef FRef;
+  TStatementTrace FTrace;
+  bool FInTrace = false;
 };
 
 // The connection to a database (a SQLite file or a PostgreSQL server): one per database a

@@ -13,7 +13,6 @@
 #include "PgDialect.h"
 #include "PgTypes.h"
 #include "SysUtils.h"
-#include "Unicode.h"
 #include "TableStore.h"
 #include "Unicode.h"
 
@@ -187,6 +186,8 @@ class TPgDbConnection final : public TDbConnection {
   std::string FBytes;  // a bytea value decoded (reused)
 
   void Bind(TPgParams& P, const TSqlParam& Param) const;
+  // Runs a statement and reads its rows, untraced (the catalog's reads).
+  void Read(const std::string& Sql, const std::vector<TSqlParam>& Params, TDbRows& Out);
   // Runs a statement; an error of the statement names it.
   TPgResult Exec(const std::string& Sql, const TPgParams& P);
   void Append(const TPgResult& R, TDbRows& Out);
@@ -310,6 +311,12 @@ void TPgDbConnection::Append(const TPgResult& R, TDbRows& Out) {
 void TPgDbConnection::Query(const std::string& Sql, const std::vector<TSqlParam>& Params,
                             TDbRows& Out, const char* What) {
   (void)What;  // the client reports the wait itself
+  Traced(Sql, Params);
+  Read(Sql, Params, Out);
+}
+
+void TPgDbConnection::Read(const std::string& Sql, const std::vector<TSqlParam>& Params,
+                           TDbRows& Out) {
   TPgParams P;
   for (const auto& Param : Params) Bind(P, Param);
   const TPgResult R = Exec(Sql, P);
@@ -345,14 +352,14 @@ TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
                         : TSqlParam{Variant::Null(), ftString});
   TDbRows R;
   // Candidates in any letter case, chosen below by the server's own rules for names.
-  Query(
+  Read(
       "SELECT c.oid::int8, n.nspname::text, c.relname::text, c.relkind::text, "
       "coalesce(array_position(current_schemas(false), n.nspname::text), 0) "
       "FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
       "WHERE c.relkind IN ('r', 'v', 'm', 'p', 'f') AND lower(c.relname) = lower($1) AND "
       "CASE WHEN $2 IS NULL THEN n.nspname = ANY (current_schemas(false)) "
       "ELSE lower(n.nspname) = lower($2) END",
-      Args, R, "Leyendo el catálogo");
+      Args, R);
   // How well a name of the catalog matches a part as written: quoted, exactly; unquoted, as the
   // server folds it, else as written, else in any letter case. 3: no match.
   auto Rank = [](const TNamePart& Part, std::string_view Catalog) {
@@ -383,14 +390,14 @@ TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
   T.Shown = Schema ? SchemaName + "." + Relation : Relation;
 
   const std::vector<TSqlParam> ByOid = {{Variant(Oid), ftUnknown}};
-  Query(
+  Read(
       "SELECT a.attname::text, a.attnotnull, CASE WHEN t.typtype = 'd' THEN "
       "format_type(t.typbasetype, t.typtypmod) ELSE format_type(a.atttypid, a.atttypmod) END, "
       "CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE a.atttypid END::int8, "
       "CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod END::int8 "
       "FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
       "WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
-      ByOid, R, "Leyendo el catálogo");
+      ByOid, R);
   for (size_t I = 0; I < R.RowCount(); ++I) {
     TDbColumnInfo C;
     C.Def.Name = std::string(R.At(I, 0).Text);
@@ -411,7 +418,7 @@ TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
   }
 
   if (!T.View) {
-    Query(
+    Read(
         "SELECT i.relname::text, x.indisunique, x.indisprimary, a.attname::text "
         "FROM pg_catalog.pg_index x JOIN pg_catalog.pg_class i ON i.oid = x.indexrelid "
         "CROSS JOIN LATERAL generate_series(1, x.indnkeyatts) AS k(o) "
@@ -419,7 +426,7 @@ TDbTableInfo TPgDbConnection::Table(const std::string& Name) {
         "a.attnum = x.indkey[k.o - 1] "
         "WHERE x.indrelid = $1::oid AND x.indpred IS NULL AND x.indisvalid "
         "ORDER BY x.indisprimary DESC, i.relname, k.o",
-        ByOid, R, "Leyendo el catálogo");
+        ByOid, R);
     bool Plain = true;
     for (size_t I = 0; I < R.RowCount(); ++I) {
       const std::string_view IndexName = R.At(I, 0).Text;

@@ -14,6 +14,7 @@
 #include "DBTables.h"
 #include "Database.h"
 #include "Dialogs.h"
+#include "Explain.h"
 #include "IoUtil.h"
 #include "KVFind.h"
 #include "Options.h"
@@ -132,6 +133,14 @@ int Run(const TSearchOptions& Opt) {
   }
   OpenSearched(*Searched, Opt, LookupTables);
 
+  // On a server, --explain records the statements the search sends, to ask for their plans.
+  std::unique_ptr<TServerExplain> ServerPlans;
+  if (Opt.Explain) {
+    const TDatabaseRef Ref = ResolveDatabase(Opt.Database);
+    if (Ref.Kind == TDatabaseKind::PostgreSQL)
+      ServerPlans = std::make_unique<TServerExplain>(ConnectDatabase(Ref));
+  }
+
   // The engine is configured the way the search dialog does before each search, then searched
   // and, like the search form's order button, ordered afterwards.
   Status.Show("buscando");
@@ -160,6 +169,14 @@ int Run(const TSearchOptions& Opt) {
       Info << "sql: " << Find.SQLQuery()->SQL().Text();
     if (Results != Searched.get() && !Find.SQLQuery()->SentSQL().empty())
       Info << "sent: " << Find.SQLQuery()->SentSQL() << '\n';
+    if (ServerPlans) {
+      // The count and the first records are what every output reads: their statements are
+      // sent now (and kept for the output) so that their plans come before the records.
+      Status.Show("consultando el plan");
+      if (Results->RecordCount() > 0 && !Opt.CountOnly) Results->RowAt(0);
+      ServerPlans->Write(Info);
+      Status.Clear();
+    }
     Info.flush();
   }
 
