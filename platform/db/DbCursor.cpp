@@ -498,6 +498,13 @@ int64_t TDbCursor::Count() {
   return *FCount;
 }
 
+void TDbCursor::ReadBlock(const TDbRows& After, int64_t Limit, TDbRows& Out) {
+  TSqlParams P(FDialect);
+  std::vector<std::string> Conds{ViewSql(P)};
+  if (After.RowCount() > 0) Conds.push_back(KeysetSql(After, After.RowCount() - 1, true, P));
+  Read(Conds, P, false, Limit, 0, Out);
+}
+
 TBookmark TDbCursor::Intern(const TDbRows& Rows, size_t Row) {
   std::string Key;
   for (size_t At : FIdentityAt) EncodeValue(Rows.At(Row, static_cast<int>(At)), Key);
