@@ -525,7 +525,8 @@ class TRecordSource final : public TRowSource {
         for (int C = 0; C < FBlock.ColumnCount(); ++C) FLast.Add(FBlock.At(N - 1, C));
       }
     } else {
-      N = static_cast<size_t>(std::min<int64_t>(kBlockRows, FSource.RecordCount() - FDone));
+      const int64_t Left = int64_t(FSource.RecordCount()) - static_cast<int64_t>(FDone);
+      N = static_cast<size_t>(std::clamp<int64_t>(Left, 0, kBlockRows));
       FEnd = N < static_cast<size_t>(kBlockRows);
       for (auto& C : FChunk.Columns) C.Reserve(N);
       for (size_t R = 0; R < N; ++R) {
