@@ -8,7 +8,6 @@
 #include <string>
 
 #include "IoUtil.h"
-#include "Progress.h"
 
 namespace kv {
 
@@ -59,6 +58,9 @@ class TSliceSource final : public TRowSource {
 // EAborted from there). Raises EDatabaseError naming ErrName when the chunks hold more or fewer
 // rows than Source.RowCount() said (the records changed while they were exported); more are
 // refused before Fn sees them.
+// Tells the progress hook "Exportando" with Done of Total rows written.
+void ReportRowsWritten(size_t Done, size_t Total);
+
 template <class Fn>
 void ForEachChunk(TRowSource& Source, const std::string& ErrName, bool Writing, Fn&& Each) {
   const size_t Total = Source.RowCount();
@@ -73,8 +75,7 @@ void ForEachChunk(TRowSource& Source, const std::string& ErrName, bool Writing, 
     if (N > Total - Done) Changed();
     Each(*Chunk);
     Done += N;
-    if (Writing)
-      ReportProgress("Exportando", static_cast<int64_t>(Done), static_cast<int64_t>(Total));
+    if (Writing) ReportRowsWritten(Done, Total);
   }
   if (Done != Total) Changed();
 }

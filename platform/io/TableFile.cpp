@@ -13,6 +13,7 @@
 #include <new>
 
 #include "IoUtil.h"
+#include "Progress.h"
 #include "SysUtils.h"
 #include "ascii/AsciiFile.h"
 #include "dbase/DBaseFile.h"
