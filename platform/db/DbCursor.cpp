@@ -101,9 +101,9 @@ class TDbSqlTarget final : public TSqlDatabaseTarget {
   // A missing table is the database's error, which names the table and the database.
   std::optional<TSqlTableSchema> Find(const std::string& Name) {
     TDbTableInfo T = FConn.Table(Name);
-    TSqlTableSchema S{T.Sql, {}};
+    TSqlTableSchema S{TableSql(T), {}};
     for (const auto& C : T.Columns) S.Columns.push_back(C.Def);
-    FTables[T.Sql] = std::move(T);
+    FTables[S.Path] = std::move(T);
     return S;
   }
   std::string TableReference(size_t Index, const TSqlTableSchema& Table) const override {
@@ -140,6 +140,24 @@ class TDbSqlTarget final : public TSqlDatabaseTarget {
   }
 
  private:
+  // The table as the statement reads it. Columns of a type of no field kind of ours (uuid, json,
+  // an array) are searched, compared and ordered by their text, as the dataset's filters do: a
+  // table with any reads through a subquery that gives those columns as text (and the row id,
+  // when that is the rows' identity).
+  std::string TableSql(const TDbTableInfo& T) const {
+    bool AnyText = false;
+    for (const auto& C : T.Columns) AnyText |= C.AsText;
+    if (!AnyText) return T.Sql;
+    std::vector<std::string> Items;
+    for (const auto& C : T.Columns) {
+      const std::string Q = QuoteName(C.Def.Name);
+      Items.push_back(C.AsText ? "CAST(" + Q + " AS text) AS " + Q : Q);
+    }
+    for (const auto& E : T.Identity)
+      if (E == "ctid") Items.push_back(E);
+    return "(SELECT " + Join(Items, ", ") + " FROM " + T.Sql + ")";
+  }
+
   TDbConnection& FConn;
   std::map<std::string, TDbTableInfo> FTables;
 };
@@ -194,10 +212,19 @@ TDbRelation TableRelation(TDbConnection& Conn, const std::string& TableName) {
   R.From = T.Sql;
   // The key orders the table, as a table file's records are in key order; a row id makes the
   // order total where the key may be empty.
+  // A key of a type shown as text (a uuid) goes by the type's own order, which its index has:
+  // no collation applies to it.
+  auto KeyTerm = [&](const TDbColumnInfo& C) {
+    return C.AsText ? D.QuoteName(C.Def.Name)
+                    : D.SortColumn(D.QuoteName(C.Def.Name), C.Def.DataType);
+  };
   for (const auto& K : T.PrimaryKey) {
     const TDbColumnInfo& C = T.Columns[T.ColumnIndex(K)];
-    R.Order.push_back({D.SortColumn(D.QuoteName(K), C.Def.DataType), false, C.NotNull});
+    R.Order.push_back({KeyTerm(C), false, C.NotNull});
   }
+  for (std::string& E : T.Identity)
+    for (const auto& C : T.Columns)
+      if (C.AsText && E == D.SortColumn(D.QuoteName(C.Def.Name), C.Def.DataType)) E = KeyTerm(C);
   for (const auto& E : T.Identity) {
     bool InKey = false;
     for (const auto& O : R.Order) InKey |= O.Column == E;
@@ -265,8 +292,14 @@ void TDbCursor::SetOrderColumns(const std::vector<int>& Columns) {
   FSort.clear();
   for (int C : Columns) {
     const TDbColumnInfo& Col = FRelation.Columns.at(static_cast<size_t>(C));
-    FSort.push_back({FDialect.SortColumn(FDialect.QuoteName(Col.Def.Name), Col.Def.DataType), false,
-                     Col.NotNull});
+    // A column of a type of no field kind of ours (only PostgreSQL has them: uuid, json, an
+    // array) orders by its text, as it is shown and compared; json has no order of its own.
+    if (Col.AsText)
+      FSort.push_back({FDialect.SortColumn(FDialect.QuoteName(Col.Def.Name) + "::text", ftString),
+                       false, Col.NotNull});
+    else
+      FSort.push_back({FDialect.SortColumn(FDialect.QuoteName(Col.Def.Name), Col.Def.DataType),
+                       false, Col.NotNull});
   }
   const size_t FirstId = FRelation.Order.size() - FRelation.IdentityTerms;
   FIdentityAt.clear();
@@ -496,6 +529,13 @@ int64_t TDbCursor::Count() {
     FCount = R.RowCount() ? R.At(0, 0).Int : 0;
   }
   return *FCount;
+}
+
+void TDbCursor::ReadBlock(const TDbRows& After, int64_t Limit, TDbRows& Out) {
+  TSqlParams P(FDialect);
+  std::vector<std::string> Conds{ViewSql(P)};
+  if (After.RowCount() > 0) Conds.push_back(KeysetSql(After, After.RowCount() - 1, true, P));
+  Read(Conds, P, false, Limit, 0, Out);
 }
 
 TBookmark TDbCursor::Intern(const TDbRows& Rows, size_t Row) {

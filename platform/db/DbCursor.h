@@ -76,6 +76,18 @@ class TDbCursor final : public TRecordCursor {
   // Statements run so far, and the rows held now (what a move costs, what the client keeps).
   int64_t StatementsRun() const { return FStatements; }
   size_t RowsHeld() const;
+  // Rows whose identity a bookmark names (bookmarks handed out so far).
+  size_t BookmarksKnown() const { return FKeys.size(); }
+
+  // The records in order, Limit at a time, read past the windows and bookmarks and kept by no
+  // one but the caller (a copy of every record holds one block): the first block when After is
+  // empty, else the records after the last row of After (a block this read before). The
+  // value of a field is at CellOf(Field) of each row; Value(Rows, Row, Cell, Type) reads it.
+  void ReadBlock(const TDbRows& After, int64_t Limit, TDbRows& Out);
+  int CellOf(const TField& Field) const;
+  Variant Value(const TDbRows& Rows, size_t Row, int Cell, TFieldType Type) const {
+    return FConn->ToVariant(Rows.At(Row, Cell), Type);
+  }
 
   int ColumnIndex(std::string_view Name) const override;
   void SetFilter(const std::string& Text, bool Active, TFilterOptions Options) override;
@@ -131,7 +143,6 @@ class TDbCursor final : public TRecordCursor {
 
   // The columns a row is read with: the sort terms, the fields' columns, the lookups.
   std::string SelectList() const;
-  int CellOf(const TField& Field) const;
   // The condition the records meet (restriction, filter), with its parameters; "" for none.
   std::string ViewSql(TSqlParams& P, bool Restricted = true) const;
   // Rows strictly after (After) or before the row whose sort key is at Row of Rows.

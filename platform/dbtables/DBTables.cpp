@@ -464,34 +464,141 @@ std::vector<std::string> PrimaryIndexFields(TTable& T) {
   return {};
 }
 
-// The records of a dataset over a database, read window after window into a store of their
-// own with the given fields (the primary key kept when its fields lead the copy, in order).
-std::shared_ptr<const TTableStore> CopyRecords(TDataSet& Source,
-                                               const std::vector<TField*>& Fields) {
-  auto S = std::make_shared<TTableStore>();
-  for (const TField* F : Fields) S->AddColumn({F->FieldName(), F->DataType(), F->Size(), false});
-  if (auto* T = dynamic_cast<TTable*>(&Source)) S->PrimaryKey = PrimaryIndexFields(*T);
-  for (size_t I = 0; I < S->PrimaryKey.size(); ++I)
-    if (I >= Fields.size() || !AnsiSameText(Fields[I]->FieldName(), S->PrimaryKey[I]))
-      S->PrimaryKey.clear();
-  std::vector<Variant> Row(Fields.size());
-  const int Total = Source.RecordCount();
-  for (int R = 0; R < Total; ++R) {
-    const TBookmark B = Source.RowAt(R);
-    for (size_t C = 0; C < Fields.size(); ++C) {
-      Row[C] = Fields[C]->ValueAt(B);
-      // A database's whole numbers may need 64 bits; a table file's hold 32.
-      if (Row[C].IsOrdinal() && StorageKindOf(Fields[C]->DataType()) == TStorageKind::Int &&
-          (Row[C].AsInt64() < INT32_MIN || Row[C].AsInt64() > INT32_MAX))
-        throw EDatabaseError("El valor " + Row[C].AsString() + " del campo '" +
-                             Fields[C]->FieldName() +
-                             "' no cabe en un campo entero de un archivo de tabla");
+// The records of a dataset over a database as a source of rows for a table-file writer: read
+// block after block, in the dataset's order, into one chunk of columns of the given fields (the
+// primary key kept when its fields lead the copy, in order). The client holds one block and one
+// chunk whatever the number of records. When every field is a value the cursor reads (data
+// fields, lookups it reads with the rows), blocks are read past the cursor's windows and
+// bookmarks; otherwise (a calculated field, a lookup into another database) the fields are
+// asked record by record through the dataset. The writer reads the records twice; each chunk's
+// values are summed up on the first pass and checked on the second, so records changed in the
+// meantime fail the export instead of writing a file whose fields were sized for other values.
+class TRecordSource final : public TRowSource {
+ public:
+  static constexpr int64_t kBlockRows = 4096;
+
+  TRecordSource(TDataSet& Source, const std::vector<TField*>& Fields)
+      : FSource(Source), FFields(Fields), FCursor(dynamic_cast<TDbCursor*>(Source.Cursor())) {
+    for (const TField* F : Fields)
+      FChunk.AddColumn({F->FieldName(), F->DataType(), F->Size(), false});
+    if (auto* T = dynamic_cast<TTable*>(&Source)) FChunk.PrimaryKey = PrimaryIndexFields(*T);
+    for (size_t I = 0; I < FChunk.PrimaryKey.size(); ++I)
+      if (I >= Fields.size() || !AnsiSameText(Fields[I]->FieldName(), FChunk.PrimaryKey[I]))
+        FChunk.PrimaryKey.clear();
+    for (const TField* F : Fields) {
+      const int Cell = FCursor ? FCursor->CellOf(*F) : -1;
+      if (Cell < 0 || (F->FieldKind() == fkLookup && !FCursor->ReadsLookup(*F))) FCursor = nullptr;
+      FCells.push_back(Cell);
     }
-    S->AppendRow(Row);
-    if (R % kProgressRows == kProgressRows - 1) ReportProgress("Exportando", R + 1, Total);
+    FSlice = std::make_unique<TTableSlice>(FChunk);
+    FTotal = static_cast<size_t>(std::max(0, Source.RecordCount()));
   }
-  return S;
-}
+  const TTableSlice& Layout() const override { return *FSlice; }
+  size_t RowCount() override { return FTotal; }
+  void Rewind() override {
+    FDone = 0;
+    FChunkNo = 0;
+    FEnd = false;
+    FLast.Reset(0);
+    ++FPass;
+  }
+  const TTableSlice* Next() override {
+    if (FEnd) return nullptr;
+    // The first pass only reads (the writer sizes the fields); the second is told as written.
+    if (FPass <= 1)
+      ReportProgress("Leyendo registros", static_cast<int64_t>(FDone),
+                     static_cast<int64_t>(FTotal));
+    for (auto& C : FChunk.Columns) C = TColumn(C.Type());
+    size_t N = 0;
+    if (FCursor) {
+      FCursor->ReadBlock(FLast, kBlockRows, FBlock);
+      N = FBlock.RowCount();
+      FEnd = N < static_cast<size_t>(kBlockRows);
+      for (size_t C = 0; C < FFields.size(); ++C) {
+        FChunk.Columns[C].Reserve(N);
+        for (size_t R = 0; R < N; ++R)
+          Append(C, FCursor->Value(FBlock, R, FCells[C], FFields[C]->DataType()));
+      }
+      if (N > 0) {
+        // Where the next block starts.
+        FLast.Reset(FBlock.ColumnCount());
+        for (int C = 0; C < FBlock.ColumnCount(); ++C) FLast.Add(FBlock.At(N - 1, C));
+      }
+    } else {
+      const int64_t Left = int64_t(FSource.RecordCount()) - static_cast<int64_t>(FDone);
+      N = static_cast<size_t>(std::clamp<int64_t>(Left, 0, kBlockRows));
+      FEnd = N < static_cast<size_t>(kBlockRows);
+      for (auto& C : FChunk.Columns) C.Reserve(N);
+      for (size_t R = 0; R < N; ++R) {
+        const TBookmark B = FSource.RowAt(static_cast<int>(FDone + R));
+        for (size_t C = 0; C < FFields.size(); ++C) Append(C, FFields[C]->ValueAt(B));
+      }
+    }
+    if (N == 0) {
+      FEnd = true;
+      return nullptr;
+    }
+    CheckUnchanged(N);
+    FSlice->SetRange(0, N);
+    FSlice->SetRowBase(FDone);
+    FDone += N;
+    ++FChunkNo;
+    return FSlice.get();
+  }
+
+ private:
+  void Append(size_t C, const Variant& V) {
+    // A database's whole numbers may need 64 bits; a table file's hold 32.
+    if (V.IsOrdinal() && StorageKindOf(FFields[C]->DataType()) == TStorageKind::Int &&
+        (V.AsInt64() < INT32_MIN || V.AsInt64() > INT32_MAX))
+      throw EDatabaseError("El valor " + V.AsString() + " del campo '" + FFields[C]->FieldName() +
+                           "' no cabe en un campo entero de un archivo de tabla");
+    FChunk.Columns[C].AppendVariant(V);
+  }
+  // Sums up the chunk's values: kept on the first pass, compared on the next ones.
+  void CheckUnchanged(size_t N) {
+    uint64_t H = 1469598103934665603ull;
+    auto Mix = [&H](const void* P, size_t Bytes) {
+      for (size_t I = 0; I < Bytes; ++I)
+        H = (H ^ static_cast<const uint8_t*>(P)[I]) * 1099511628211ull;
+    };
+    for (const TColumn& Col : FChunk.Columns)
+      for (size_t R = 0; R < N; ++R) {
+        const uint8_t Null = Col.IsNull(R);
+        Mix(&Null, 1);
+        if (Null) continue;
+        if (Col.Kind() == TStorageKind::Int) {
+          const int32_t V = Col.Int(R);
+          Mix(&V, sizeof V);
+        } else if (Col.Kind() == TStorageKind::Double) {
+          const double V = Col.Double(R);
+          Mix(&V, sizeof V);
+        } else {
+          const std::string_view S = Col.Str(R);
+          const uint64_t Len = S.size();
+          Mix(&Len, sizeof Len);
+          Mix(S.data(), S.size());
+        }
+      }
+    if (FPass <= 1) {
+      FSums.push_back(H);
+    } else if (FChunkNo >= FSums.size() || FSums[FChunkNo] != H) {
+      throw EDatabaseError("Los registros cambiaron mientras se exportaban; vuelva a exportar");
+    }
+  }
+
+  TDataSet& FSource;
+  const std::vector<TField*>& FFields;
+  TDbCursor* FCursor;  // null: the fields are asked through the dataset
+  std::vector<int> FCells;
+  TTableStore FChunk;
+  std::unique_ptr<TTableSlice> FSlice;
+  TDbRows FBlock, FLast;
+  std::vector<uint64_t> FSums;
+  size_t FTotal = 0, FDone = 0, FChunkNo = 0;
+  int FPass = 0;
+  bool FEnd = false;
+};
 
 }  // namespace
 
@@ -521,10 +628,10 @@ int TTable::BatchMove(TDataSet* Source, TBatchMode Mode, const std::vector<TFiel
   }
   const std::string Path = TargetTablePath(FDatabaseName, FTableName);
   if (Source->Cursor()) {
-    const std::shared_ptr<const TTableStore> Records = CopyRecords(*Source, Fields);
-    SaveTableFile(Path, *Records);
+    TRecordSource Records(*Source, Fields);
+    SaveTableFile(Path, Records);
     ClearTableCache(Path);
-    return static_cast<int>(Records->RowCount());
+    return static_cast<int>(Records.RowCount());
   }
   const TCopyPlan Plan(*Source, Fields);
   SaveTableFile(Path, Plan.Slice());

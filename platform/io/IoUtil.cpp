@@ -20,6 +20,8 @@
 #include <memory>
 #include <mutex>
 
+#include "Progress.h"
+#include "RowSource.h"
 #include "SysUtils.h"
 #include "Unicode.h"
 
@@ -278,6 +280,10 @@ TTableSlice::TTableSlice(std::vector<TPart> Parts, size_t RowCount,
       FRowCount(RowCount),
       FRowList(Rows),
       FRows(RowCount, Rows) {}
+
+void ReportRowsWritten(size_t Done, size_t Total) {
+  ReportProgress("Exportando", static_cast<int64_t>(Done), static_cast<int64_t>(Total));
+}
 
 // ---------------------------------------------------------------- TTempFile
 

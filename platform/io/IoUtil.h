@@ -102,14 +102,18 @@ std::shared_ptr<TTableStore> MakeFileStore(std::vector<TColumnDef> Defs,
                                            std::vector<std::string> Key, size_t Rows,
                                            std::shared_ptr<const TColumnDecoder> Columns);
 
-// The rows a writer writes: every row of a store in order, or the chosen ones in the given order.
+// The rows a writer writes: every row of a store in order, or the chosen ones in the given order,
+// or a run of either (a chunk).
 class TRowSelection {
  public:
   TRowSelection(size_t RowCount, const std::vector<uint32_t>* Rows)
-      : FRows(Rows), FCount(Rows ? Rows->size() : RowCount) {}
+      : FList(Rows ? Rows->data() : nullptr), FCount(Rows ? Rows->size() : RowCount) {}
+  // Count rows from the First-th of List (of all rows, in order, when List is null).
+  TRowSelection(const uint32_t* List, size_t First, size_t Count)
+      : FList(List ? List + First : nullptr), FFirst(First), FCount(Count) {}
   size_t Count() const { return FCount; }
   // The stored row written I-th.
-  size_t operator[](size_t I) const { return FRows ? (*FRows)[I] : I; }
+  size_t operator[](size_t I) const { return FList ? FList[I] : FFirst + I; }
   // Calls Fn(Row) for each row written whose value in Col is not empty, in order.
   template <class F>
   void ForEachValue(const TColumn& Col, F&& Fn) const {
@@ -120,7 +124,8 @@ class TRowSelection {
   }
 
  private:
-  const std::vector<uint32_t>* FRows;
+  const uint32_t* FList;
+  size_t FFirst = 0;
   size_t FCount;
 };
 
@@ -147,6 +152,14 @@ class TTableSlice {
   size_t RowCount() const { return FRowCount; }
   const TRowSelection& Rows() const { return FRows; }
   const std::vector<uint32_t>* RowList() const { return FRowList; }
+  // Narrows the rows written to Count of them from the First-th (of the list, or of all rows).
+  void SetRange(size_t First, size_t Count) {
+    FRows = TRowSelection(FRowList ? FRowList->data() : nullptr, First, Count);
+  }
+  // Messages number stored row Row of this slice as RowNumber(Row): a chunk of a longer run of
+  // rows counts from the rows before it (Base).
+  void SetRowBase(size_t Base) { FRowBase = Base; }
+  size_t RowNumber(size_t Row) const { return FRowBase + Row + 1; }
 
  private:
   std::vector<TPart> FParts;
@@ -154,6 +167,7 @@ class TTableSlice {
   size_t FRowCount;
   const std::vector<uint32_t>* FRowList;
   TRowSelection FRows;
+  size_t FRowBase = 0;
 };
 
 // A name for a passing file beside Target, ending in Ext, that no file has yet:

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "IoUtil.h"
+#include "Progress.h"
 #include "SysUtils.h"
 #include "ascii/AsciiFile.h"
 #include "dbase/DBaseFile.h"
@@ -129,7 +130,7 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
 }
 
 void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
-  const TTableFormat Format = TableFormatOf(Path);
+  TableFormatOf(Path);
   const size_t Count = Data.RowCount();
   for (size_t I = 0; I < Data.ColumnCount(); ++I)
     if (Data.Column(I).Size() != Count)
@@ -141,12 +142,26 @@ void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
   try {
     // Each column is read whole as it is written: decoded in one pass first.
     for (size_t I = 0; I < Data.ColumnCount(); ++I) Data.Column(I).Decode();
+  } catch (const EDatabaseError&) {
+    throw;
+  } catch (const Exception& E) {
+    RaiseFileError(Path, E.Message());
+  } catch (const std::bad_alloc&) {
+    RaiseFileError(Path, OutOfMemoryText());
+  }
+  TSliceSource Source(Data);
+  SaveTableFile(Path, Source);
+}
+
+void SaveTableFile(const std::string& Path, TRowSource& Source) {
+  const TTableFormat Format = TableFormatOf(Path);
+  try {
     switch (Format) {
       case TTableFormat::Paradox: {
         const std::string Memo = CompanionPath(Path, ".mb");
         TTempFile Tmp(Path, ".db");
         TTempFile TmpMemo(Memo, ".mb");
-        if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Data))
+        if (WriteParadoxFile(Tmp.Path(), TmpMemo.Path(), Path, Source))
           TTempFile::CommitAll({&TmpMemo, &Tmp});
         else  // a memo file left by the table replaced would not belong to the new one
           TTempFile::CommitAll({&Tmp}, {Memo});
@@ -154,7 +169,7 @@ void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
       }
       case TTableFormat::DBase: {
         TTempFile Tmp(Path, ".dbf");
-        WriteDBaseFile(Tmp.Path(), Path, Data);
+        WriteDBaseFile(Tmp.Path(), Path, Source);
         Tmp.Commit();
         break;
       }
@@ -162,12 +177,14 @@ void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
         const std::string Sch = SchemaPathOf(Path);
         TTempFile Tmp(Path, ".txt");
         TTempFile TmpSch(Sch, ".sch");
-        WriteAsciiFile(Tmp.Path(), TmpSch.Path(), Path, Data);
+        WriteAsciiFile(Tmp.Path(), TmpSch.Path(), Path, Source);
         TTempFile::CommitAll({&TmpSch, &Tmp});
         break;
       }
     }
   } catch (const EDatabaseError&) {
+    throw;
+  } catch (const EAborted&) {
     throw;
   } catch (const Exception& E) {
     RaiseFileError(Path, E.Message());

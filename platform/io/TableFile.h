@@ -9,6 +9,7 @@
 
 #include "DB.h"
 #include "IoUtil.h"
+#include "RowSource.h"
 #include "TableStore.h"
 
 namespace kv {
@@ -34,6 +35,11 @@ void SaveTableFile(const std::string& Path, const TTableStore& Data,
                    const std::vector<uint32_t>* Rows = nullptr);
 // The same for some rows of some columns (a copy of chosen fields, read where they are).
 void SaveTableFile(const std::string& Path, const TTableSlice& Data);
+// The same for the rows of Source, pulled a chunk at a time (twice: to size the fields, then to
+// write them), so that they need never be in memory together. The progress hook is told
+// "Exportando" after each chunk written; a cancel there (EAborted) leaves nothing written and
+// the existing files as they were.
+void SaveTableFile(const std::string& Path, TRowSource& Source);
 
 // Forgets cached stores (all, or the one of Path).
 void ClearTableCache(const std::string& Path = std::string());

@@ -529,25 +529,33 @@ std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath) {
 
 namespace {
 
-// The schema line of one column ("Field3=Name,CHAR,30,00,00"), after checking that the reader
-// will read back every value written (valid UTF-8, shorts in range, dates in the calendar).
-// WithMs tells whether a date-time column needs milliseconds.
-std::string SchemaLine(size_t I, const TColumnDef& Def, const TColumn& Col,
-                       const TRowSelection& Rows, const std::string& ErrName, bool& WithMs) {
-  const char* TypeName = SchemaTypeName(Col.Type());
-  if (!TypeName)
-    RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(Col.Type()) +
+// What the values of a column need of its schema line, gathered chunk after chunk.
+struct TAsciiStats {
+  size_t MaxLen = 0;    // texts: the longest value, in characters
+  bool WithMs = false;  // date-times: some value has a fraction of a second
+};
+
+// Checks the name and the type of column I for the schema.
+void CheckField(size_t I, const TColumnDef& Def, TFieldType Type, const std::string& ErrName) {
+  if (!SchemaTypeName(Type))
+    RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(Type) +
                                 ", que una tabla de texto no puede guardar");
   if (Def.Name.empty() || Def.Name.find_first_of("\r\n") != std::string::npos ||
       Trim(Def.Name) != Def.Name)
     RaiseFileError(ErrName, "el campo " + std::to_string(I + 1) +
                                 " no tiene un nombre válido para el esquema");
+}
+
+// Adds the rows of one chunk of column I to St, after checking that the reader will read back
+// every value written (valid UTF-8, shorts in range, dates in the calendar).
+void ScanField(TAsciiStats& St, const TTableSlice& Data, size_t I, const std::string& ErrName) {
+  const TColumnDef& Def = Data.Def(I);
+  const TColumn& Col = Data.Column(I);
+  const TRowSelection& Rows = Data.Rows();
   auto Refuse = [&](size_t Row, const std::string& Why) {
-    RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
-                                Def.Name + "' " + Why);
+    RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Data.RowNumber(Row)) +
+                                " del campo '" + Def.Name + "' " + Why);
   };
-  WithMs = false;
-  int Size = 0;
   if (IsTextType(Col.Type())) {
     // The size counts characters, not bytes.
     Rows.ForEachValue(Col, [&](size_t Row) {
@@ -555,27 +563,35 @@ std::string SchemaLine(size_t I, const TColumnDef& Def, const TColumn& Col,
       if (!IsAscii(S) && !IsValidUtf8(S)) Refuse(Row, "no es texto UTF-8 válido");
     });
     const size_t Floor = Def.Size > 0 ? size_t(Def.Size) : 1;
-    Size = static_cast<int>(std::max(Floor, LongestText(Col, Rows, Floor)));
+    St.MaxLen = std::max(St.MaxLen, LongestText(Col, Rows, std::max(Floor, St.MaxLen)));
   } else if (Col.Kind() == TStorageKind::Double) {
-    Size = 20;
     const bool IsDate = IsDateTimeType(Col.Type());
     Rows.ForEachValue(Col, [&](size_t Row) {
       const double X = Col.Double(Row);
       if (!std::isfinite(X) || (IsDate && !IsInCalendar(TDateTime(X))))
         Refuse(Row, "no se puede escribir como texto");
     });
-    WithMs = IsDate && AnyMilliseconds(Col, Rows);
-  } else {
-    if (Col.Type() == ftSmallint)
-      Rows.ForEachValue(Col, [&](size_t Row) {
-        if (Col.Int(Row) < -32768 || Col.Int(Row) > 32767)
-          RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
-                                      Def.Name + "' no cabe en un entero corto");
-      });
-    Size = Col.Type() == ftBoolean ? 5 : Col.Type() == ftSmallint ? 6 : 11;
+    St.WithMs = St.WithMs || (IsDate && AnyMilliseconds(Col, Rows));
+  } else if (Col.Type() == ftSmallint) {
+    Rows.ForEachValue(Col, [&](size_t Row) {
+      if (Col.Int(Row) < -32768 || Col.Int(Row) > 32767)
+        RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
+                                    Def.Name + "' no cabe en un entero corto");
+    });
   }
+}
+
+// The schema line of one column ("Field3=Name,CHAR,30,00,00") once every row was scanned.
+std::string SchemaLine(size_t I, const TColumnDef& Def, const TColumn& Col, const TAsciiStats& St) {
+  int Size = 0;
+  if (IsTextType(Col.Type()))
+    Size = static_cast<int>(std::max(Def.Size > 0 ? size_t(Def.Size) : 1, St.MaxLen));
+  else if (Col.Kind() == TStorageKind::Double)
+    Size = 20;
+  else
+    Size = Col.Type() == ftBoolean ? 5 : Col.Type() == ftSmallint ? 6 : 11;
   char Line[64];
-  std::snprintf(Line, sizeof Line, ",%s,%d,00,00\n", TypeName, Size);
+  std::snprintf(Line, sizeof Line, ",%s,%d,00,00\n", SchemaTypeName(Col.Type()), Size);
   return "Field" + std::to_string(I + 1) + "=" + Def.Name + Line;
 }
 
@@ -627,37 +643,43 @@ void AppendValueText(std::string& Line, const TColumn& Col, size_t Row, bool Wit
 }  // namespace
 
 void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
-                    const std::string& ErrName, const TTableSlice& Data) {
-  const size_t NumFields = Data.ColumnCount();
+                    const std::string& ErrName, TRowSource& Source) {
+  const TTableSlice& Layout = Source.Layout();
+  const size_t NumFields = Layout.ColumnCount();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla de texto necesita al menos un campo");
-  const TRowSelection& Selected = Data.Rows();
+  for (size_t I = 0; I < NumFields; ++I)
+    CheckField(I, Layout.Def(I), Layout.Column(I).Type(), ErrName);
 
+  // The schema's sizes come from every value: a first pass over the rows sizes them.
+  std::vector<TAsciiStats> Stats(NumFields);
+  ForEachChunk(Source, ErrName, false, [&](const TTableSlice& Chunk) {
+    for (size_t I = 0; I < NumFields; ++I) ScanField(Stats[I], Chunk, I, ErrName);
+  });
   std::string Table = ExtractFileName(ErrName);
   Table = Table.substr(0, Table.find_last_of('.'));
   std::string Sch = "[" + UpperCase(Table) + "]\n";
   Sch += "FILETYPE=VARYING\nCHARSET=UTF8\nDELIMITER=\"\nSEPARATOR=,\n";
-  std::vector<bool> WithMs(NumFields, false);
-  for (size_t I = 0; I < NumFields; ++I) {
-    bool Ms = false;
-    Sch += SchemaLine(I, Data.Def(I), Data.Column(I), Selected, ErrName, Ms);
-    WithMs[I] = Ms;
-  }
+  for (size_t I = 0; I < NumFields; ++I)
+    Sch += SchemaLine(I, Layout.Def(I), Layout.Column(I), Stats[I]);
   WriteWholeFile(SchemaPath, Sch);
 
   TFileWriter W(TextPath, ErrName);
   std::string Line;
-  for (size_t R = 0; R < Selected.Count(); ++R) {
-    const size_t Row = Selected[R];
-    Line.clear();
-    for (size_t I = 0; I < NumFields; ++I) {
-      if (I) Line.push_back(',');
-      const TColumn& Col = Data.Column(I);
-      if (!Col.IsNull(Row)) AppendValueText(Line, Col, Row, WithMs[I]);
+  ForEachChunk(Source, ErrName, true, [&](const TTableSlice& Chunk) {
+    const TRowSelection& Selected = Chunk.Rows();
+    for (size_t R = 0; R < Selected.Count(); ++R) {
+      const size_t Row = Selected[R];
+      Line.clear();
+      for (size_t I = 0; I < NumFields; ++I) {
+        if (I) Line.push_back(',');
+        const TColumn& Col = Chunk.Column(I);
+        if (!Col.IsNull(Row)) AppendValueText(Line, Col, Row, Stats[I].WithMs);
+      }
+      if (Line.empty()) Line = "\"\"";  // a lone empty value must not read as a blank line
+      Line.push_back('\n');
+      W.Write(Line);
     }
-    if (Line.empty()) Line = "\"\"";  // a lone empty value must not read as a blank line
-    Line.push_back('\n');
-    W.Write(Line);
-  }
+  });
   W.Close();
 }
 

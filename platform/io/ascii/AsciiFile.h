@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "IoUtil.h"
+#include "RowSource.h"
 #include "TableStore.h"
 
 namespace kv {
@@ -19,9 +20,9 @@ std::string SchemaPathOf(const std::string& TextPath);
 // a bad value.
 std::shared_ptr<TTableStore> ReadAsciiFile(const std::string& TextPath);
 
-// Writes Data as text at TextPath and its schema at SchemaPath, naming the table (the schema's
-// section) after ErrName, the final text file. Errors name ErrName.
+// Writes the rows of Source as text at TextPath and its schema at SchemaPath, naming the table (the
+// schema's section) after ErrName, the final text file. Errors name ErrName.
 void WriteAsciiFile(const std::string& TextPath, const std::string& SchemaPath,
-                    const std::string& ErrName, const TTableSlice& Data);
+                    const std::string& ErrName, TRowSource& Source);
 
 }  // namespace kv

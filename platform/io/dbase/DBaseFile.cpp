@@ -17,6 +17,7 @@
 
 #include "DB.h"
 #include "IoUtil.h"
+#include "RowSource.h"
 #include "SysUtils.h"
 
 namespace kv {
@@ -502,31 +503,123 @@ std::vector<std::string> FieldNames(const TTableSlice& Data, const TCodePage& Cp
   return Names;
 }
 
-// The dBase field a column becomes: texts as wide as their longest value, numbers with as many
-// decimals as they need to read back unchanged, times and timestamps as text. Raises naming the
-// field for a type the format lacks or a value it cannot hold.
-TDbfOut PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection& Rows,
-                  const std::string& ErrName) {
-  TDbfOut O;
-  O.Decimals = 0;
+// What the values of a column need of its dBase field, gathered chunk after chunk.
+struct TDbfStats {
+  size_t MaxLen = 0;                // texts: the longest value, in characters
+  int IntDigits = 1, Decimals = 0;  // numbers: digits before and after the point
+  bool WithMs = false;              // times: some value has a fraction of a second
+};
+
+// Whether the format has a field for a column of type T.
+bool DbfHolds(TFieldType T) {
+  switch (T) {
+    case ftString:
+    case ftMemo:
+    case ftFmtMemo:
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftBoolean:
+    case ftCurrency:
+    case ftFloat:
+    case ftBCD:
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Adds the rows of one chunk of column I to St. Raises naming the field and the row for a value
+// the format cannot hold.
+void ScanField(TDbfStats& St, const TTableSlice& Data, size_t I, const std::string& ErrName) {
+  const TColumnDef& Def = Data.Def(I);
+  const TColumn& Col = Data.Column(I);
+  const TRowSelection& Rows = Data.Rows();
   auto TooWide = [&](size_t Row) {
-    RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
-                                Def.Name + "' no cabe en un campo numérico de dBase");
+    RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Data.RowNumber(Row)) +
+                                " del campo '" + Def.Name +
+                                "' no cabe en un campo numérico de dBase");
   };
   auto RequireDatesInRange = [&] {
     Rows.ForEachValue(Col, [&](size_t Row) {
       if (!IsInCalendar(TDateTime(Col.Double(Row))))
-        RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
-                                    Def.Name + "' está fuera del rango de fechas");
+        RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Data.RowNumber(Row)) +
+                                    " del campo '" + Def.Name + "' está fuera del rango de fechas");
     });
   };
   char Buf[512];
   switch (Col.Type()) {
     case ftString:
     case ftMemo:
+    case ftFmtMemo:
+      St.MaxLen = std::max(
+          St.MaxLen,
+          LongestText(
+              Col, Rows,
+              std::max(St.MaxLen, std::min<size_t>(Def.Size > 0 ? size_t(Def.Size) : 1, 254))));
+      break;
+    case ftCurrency:
+      Rows.ForEachValue(Col, [&](size_t Row) {
+        const double X = Col.Double(Row);
+        if (std::fabs(X) < 1e14) return;  // surely fits: 14 digits, a point and 4 decimals
+        auto Res = std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed, 4);
+        if (!std::isfinite(X) || Res.ec != std::errc() || Res.ptr - Buf > 20) TooWide(Row);
+      });
+      break;
+    case ftFloat:
+    case ftBCD:
+      // As many decimals as the values need to read back unchanged, within 20 characters.
+      Rows.ForEachValue(Col, [&](size_t Row) {
+        const double X = Col.Double(Row);
+        if (X == std::trunc(X) && std::fabs(X) < 1e15) {
+          // A whole number needs no decimals (and is written without the formatting below).
+          int Digits = 1;
+          for (double A = std::fabs(X); A >= 10; A /= 10) ++Digits;
+          St.IntDigits = std::max(St.IntDigits, Digits + (X < 0));
+          return;
+        }
+        auto Res = std::isfinite(X)
+                       ? std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed)
+                       : std::to_chars_result{Buf, std::errc::value_too_large};
+        if (Res.ec != std::errc()) TooWide(Row);
+        std::string_view S(Buf, Res.ptr - Buf);
+        size_t Dot = S.find('.');
+        int Ip = static_cast<int>(Dot == std::string_view::npos ? S.size() : Dot);
+        int Dp = Dot == std::string_view::npos ? 0 : static_cast<int>(S.size() - Dot - 1);
+        if (Ip > 20) TooWide(Row);
+        St.IntDigits = std::max(St.IntDigits, Ip);
+        St.Decimals = std::max(St.Decimals, Dp);
+      });
+      break;
+    case ftDate:
+      RequireDatesInRange();
+      break;
+    case ftTime:
+    case ftDateTime:
+      RequireDatesInRange();
+      St.WithMs = St.WithMs || AnyMilliseconds(Col, Rows);
+      break;
+    default:
+      break;
+  }
+}
+
+// The dBase field a column becomes once every row was scanned: texts as wide as their longest
+// value, numbers with as many decimals as they need to read back unchanged, times and
+// timestamps as text. Raises naming the field for a type the format lacks or a text too long.
+TDbfOut PlanField(const TColumnDef& Def, TFieldType Type, const TDbfStats& St,
+                  const std::string& ErrName) {
+  TDbfOut O;
+  O.Decimals = 0;
+  switch (Type) {
+    case ftString:
+    case ftMemo:
     case ftFmtMemo: {
-      const size_t MaxLen =
-          LongestText(Col, Rows, std::min<size_t>(Def.Size > 0 ? size_t(Def.Size) : 1, 254));
+      const size_t MaxLen = St.MaxLen;
       if (MaxLen > 254)
         RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
                                     std::to_string(MaxLen) +
@@ -554,59 +647,27 @@ TDbfOut PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection
       O.Type = 'N';
       O.Width = 20;
       O.Decimals = 4;
-      Rows.ForEachValue(Col, [&](size_t Row) {
-        const double X = Col.Double(Row);
-        if (std::fabs(X) < 1e14) return;  // surely fits: 14 digits, a point and 4 decimals
-        auto Res = std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed, 4);
-        if (!std::isfinite(X) || Res.ec != std::errc() || Res.ptr - Buf > 20) TooWide(Row);
-      });
       break;
     case ftFloat:
     case ftBCD: {
-      // As many decimals as the values need to read back unchanged, within 20 characters.
-      int IntDigits = 1, Decimals = 0;
-      Rows.ForEachValue(Col, [&](size_t Row) {
-        const double X = Col.Double(Row);
-        if (X == std::trunc(X) && std::fabs(X) < 1e15) {
-          // A whole number needs no decimals (and is written without the formatting below).
-          int Digits = 1;
-          for (double A = std::fabs(X); A >= 10; A /= 10) ++Digits;
-          IntDigits = std::max(IntDigits, Digits + (X < 0));
-          return;
-        }
-        auto Res = std::isfinite(X)
-                       ? std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed)
-                       : std::to_chars_result{Buf, std::errc::value_too_large};
-        if (Res.ec != std::errc()) TooWide(Row);
-        std::string_view S(Buf, Res.ptr - Buf);
-        size_t Dot = S.find('.');
-        int Ip = static_cast<int>(Dot == std::string_view::npos ? S.size() : Dot);
-        int Dp = Dot == std::string_view::npos ? 0 : static_cast<int>(S.size() - Dot - 1);
-        if (Ip > 20) TooWide(Row);
-        IntDigits = std::max(IntDigits, Ip);
-        Decimals = std::max(Decimals, Dp);
-      });
-      Decimals = std::min({Decimals, 15, 19 - IntDigits});
+      const int Decimals = std::min({St.Decimals, 15, 19 - St.IntDigits});
       O.Type = 'F';
       O.Width = 20;
       O.Decimals = std::max(Decimals, 0);
       break;
     }
     case ftDate:
-      RequireDatesInRange();
       O.Type = 'D';
       O.Width = 8;
       break;
     case ftTime:
     case ftDateTime:
-      RequireDatesInRange();
-      O.WithMs = AnyMilliseconds(Col, Rows);
+      O.WithMs = St.WithMs;
       O.Type = 'C';
-      O.Width = (Col.Type() == ftTime ? 8 : 19) + (O.WithMs ? 4 : 0);
+      O.Width = (Type == ftTime ? 8 : 19) + (O.WithMs ? 4 : 0);
       break;
     default:
-      RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " +
-                                  FieldTypeName(Col.Type()) +
+      RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(Type) +
                                   ", que una tabla dBase no puede guardar");
   }
   return O;
@@ -691,42 +752,55 @@ void AppendRecordText(std::string& Rec, const TTableSlice& Data, const std::vect
         break;
     }
     if (N < 0 || N > O.Width)
-      RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) + " del campo '" +
-                                  Data.Def(O.Col).Name + "' no cabe en su campo dBase");
+      RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Data.RowNumber(Row)) +
+                                  " del campo '" + Data.Def(O.Col).Name +
+                                  "' no cabe en su campo dBase");
     AppendPadded(Rec, std::string_view(Buf, N), O.Width, O.Type == 'N' || O.Type == 'F');
   }
 }
 
 }  // namespace
 
-void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableSlice& Data) {
-  const size_t NumFields = Data.ColumnCount();
+void WriteDBaseFile(const std::string& Path, const std::string& ErrName, TRowSource& Source) {
+  const TTableSlice& Layout = Source.Layout();
+  const size_t NumFields = Layout.ColumnCount();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla dBase necesita al menos un campo");
   if (NumFields > 255) RaiseFileError(ErrName, "una tabla dBase admite como mucho 255 campos");
-  const TRowSelection& Selected = Data.Rows();
-  const size_t RowCount = Selected.Count();
   const TCodePage& Cp = TCodePage::Get("CP1252");
 
-  const std::vector<std::string> Names = FieldNames(Data, Cp, ErrName);
+  const std::vector<std::string> Names = FieldNames(Layout, Cp, ErrName);
+  for (size_t I = 0; I < NumFields; ++I)
+    if (!DbfHolds(Layout.Column(I).Type()))
+      PlanField(Layout.Def(I), Layout.Column(I).Type(), {}, ErrName);  // raises
+  // The fields' widths come from every value: a first pass over the rows sizes them.
+  std::vector<TDbfStats> Stats(NumFields);
+  ForEachChunk(Source, ErrName, false, [&](const TTableSlice& Chunk) {
+    for (size_t I = 0; I < NumFields; ++I) ScanField(Stats[I], Chunk, I, ErrName);
+  });
   std::vector<TDbfOut> Out(NumFields);
   int RecordLen = 1;  // the deletion flag
   for (size_t I = 0; I < NumFields; ++I) {
-    Out[I] = PlanField(Data.Def(I), Data.Column(I), Selected, ErrName);
+    Out[I] = PlanField(Layout.Def(I), Layout.Column(I).Type(), Stats[I], ErrName);
     Out[I].Col = static_cast<int>(I);
     RecordLen += Out[I].Width;
   }
 
   // shapelib writes the header; the records follow it through one buffered stream, since
-  // shapelib seeks before every record it writes.
-  const uint64_t HeaderLen = CreateWithHeader(Path, ErrName, Data, Names, Out);
+  // shapelib seeks before every record it writes. The count is put in the header at the end.
+  const uint64_t HeaderLen = CreateWithHeader(Path, ErrName, Layout, Names, Out);
   TFileWriter W(Path, ErrName, HeaderLen);
   std::string Rec;
   Rec.reserve(RecordLen);
-  for (size_t R = 0; R < RowCount; ++R) {
-    Rec.assign(1, ' ');
-    AppendRecordText(Rec, Data, Out, Selected[R], Cp, ErrName);
-    W.Write(Rec);
-  }
+  size_t RowCount = 0;
+  ForEachChunk(Source, ErrName, true, [&](const TTableSlice& Chunk) {
+    const TRowSelection& Selected = Chunk.Rows();
+    for (size_t R = 0; R < Selected.Count(); ++R) {
+      Rec.assign(1, ' ');
+      AppendRecordText(Rec, Chunk, Out, Selected[R], Cp, ErrName);
+      W.Write(Rec);
+    }
+    RowCount += Selected.Count();
+  });
   W.Write("\x1A", 1);  // end-of-file mark
   uint8_t Count[4] = {uint8_t(RowCount), uint8_t(RowCount >> 8), uint8_t(RowCount >> 16),
                       uint8_t(RowCount >> 24)};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "IoUtil.h"
+#include "RowSource.h"
 #include "TableStore.h"
 
 namespace kv {
@@ -16,8 +17,9 @@ namespace kv {
 // Raises EDatabaseError naming the file and the fault.
 std::shared_ptr<TTableStore> ReadDBaseFile(const std::string& Path);
 
-// Writes Data as a dBase table at Path (which must end in ".dbf"), with text in CP1252 and that
-// code page declared, field names cut to ten characters and kept apart. Errors name ErrName.
-void WriteDBaseFile(const std::string& Path, const std::string& ErrName, const TTableSlice& Data);
+// Writes the rows of Source as a dBase table at Path (which must end in ".dbf"), with text in
+// CP1252 and that code page declared, field names cut to ten characters and kept apart. Errors
+// name ErrName.
+void WriteDBaseFile(const std::string& Path, const std::string& ErrName, TRowSource& Source);
 
 }  // namespace kv

@@ -776,35 +776,41 @@ uint8_t PxTypeFor(TFieldType T) {
   }
 }
 
-// The field a column becomes: its type, its size in the record (texts as long as their
-// longest value, up to the limit; a memo keeps the rest in the memo file) and its place. Raises
-// naming the field for a type the format lacks or a value it cannot hold.
-TOutField PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelection& Rows,
-                    const std::string& ErrName, int32_t& MaxAutoInc) {
-  TOutField O;
-  O.Type = PxTypeFor(Col.Type());
-  if (O.Type == 0)
-    RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(Col.Type()) +
+// What the values of a column need of its field, gathered chunk after chunk.
+struct TPxStats {
+  size_t MaxLen = 0;  // texts: the longest value, in characters
+};
+
+// The limit of a text column's part in the record.
+size_t TextLimit(uint8_t Type) {
+  return Type == pxAlpha ? 255 : 240;
+}
+
+// The Paradox type of a column; raises naming the field for a type the format lacks.
+uint8_t FieldTypeOf(const TColumnDef& Def, TFieldType T, const std::string& ErrName) {
+  const uint8_t Type = PxTypeFor(T);
+  if (Type == 0)
+    RaiseFileError(ErrName, "el campo '" + Def.Name + "' es de tipo " + FieldTypeName(T) +
                                 ", que una tabla Paradox no puede guardar");
-  if (O.Type == pxAlpha || O.Type == pxMemo) {
-    const size_t Limit = O.Type == pxAlpha ? 255 : 240;
-    const size_t MaxLen =
-        LongestText(Col, Rows, std::min<size_t>(Def.Size > 0 ? size_t(Def.Size) : 1, Limit));
-    if (MaxLen > Limit && O.Type == pxAlpha)
-      RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
-                                  std::to_string(MaxLen) + " caracteres y el máximo es " +
-                                  std::to_string(Limit));
-    size_t Size = std::max<size_t>({MaxLen, Def.Size > 0 ? size_t(Def.Size) : 0, 1});
-    if (MaxLen > Limit) Size = Def.Size > 0 ? size_t(Def.Size) : 40;  // the rest: memo file
-    O.Size = static_cast<unsigned>(std::min(Size, Limit));
-    if (O.Type == pxMemo) O.Size += 10;
-  } else {
-    O.Size = O.Type == pxShort                                                       ? 2
-             : O.Type == pxLogical                                                   ? 1
-             : (O.Type == pxNumber || O.Type == pxCurrency || O.Type == pxTimestamp) ? 8
-                                                                                     : 4;
-  }
-  switch (O.Type) {
+  return Type;
+}
+
+// Adds the rows of one chunk of column I to St (and the largest autoincrement value to
+// MaxAutoInc). Raises naming the field for a value the format cannot hold.
+void ScanField(TPxStats& St, const TTableSlice& Data, size_t I, uint8_t Type,
+               const std::string& ErrName, int32_t& MaxAutoInc) {
+  const TColumnDef& Def = Data.Def(I);
+  const TColumn& Col = Data.Column(I);
+  const TRowSelection& Rows = Data.Rows();
+  switch (Type) {
+    case pxAlpha:
+    case pxMemo:
+      St.MaxLen = std::max(
+          St.MaxLen,
+          LongestText(Col, Rows,
+                      std::max(St.MaxLen, std::min<size_t>(Def.Size > 0 ? size_t(Def.Size) : 1,
+                                                           TextLimit(Type)))));
+      break;
     case pxShort:
       Rows.ForEachValue(Col, [&](size_t Row) {
         if (Col.Int(Row) < -32767 || Col.Int(Row) > 32767)
@@ -818,7 +824,7 @@ TOutField PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelecti
         if (Col.Int(Row) == std::numeric_limits<int32_t>::min())
           RaiseFileError(ErrName, "el valor " + std::to_string(Col.Int(Row)) + " del campo '" +
                                       Def.Name + "' no cabe en un entero largo");
-        if (O.Type == pxAutoInc) MaxAutoInc = std::max(MaxAutoInc, Col.Int(Row));
+        if (Type == pxAutoInc) MaxAutoInc = std::max(MaxAutoInc, Col.Int(Row));
       });
       break;
     case pxNumber:
@@ -829,15 +835,41 @@ TOutField PlanField(const TColumnDef& Def, const TColumn& Col, const TRowSelecti
       Rows.ForEachValue(Col, [&](size_t Row) {
         const double X = Col.Double(Row);
         bool Ok = std::isfinite(X);
-        if (Ok && O.Type != pxNumber && O.Type != pxCurrency) Ok = IsInCalendar(TDateTime(X));
+        if (Ok && Type != pxNumber && Type != pxCurrency) Ok = IsInCalendar(TDateTime(X));
         if (!Ok)
-          RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Row + 1) +
+          RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Data.RowNumber(Row)) +
                                       " del campo '" + Def.Name +
                                       "' está fuera del rango que admite la tabla");
       });
       break;
     default:
       break;
+  }
+}
+
+// The field a column becomes once every row was scanned: its type, its size in the record
+// (texts as long as their longest value, up to the limit; a memo keeps the rest in the memo
+// file). Raises naming the field for an alpha text too long.
+TOutField PlanField(const TColumnDef& Def, uint8_t Type, const TPxStats& St,
+                    const std::string& ErrName) {
+  TOutField O;
+  O.Type = Type;
+  if (O.Type == pxAlpha || O.Type == pxMemo) {
+    const size_t Limit = TextLimit(O.Type);
+    const size_t MaxLen = St.MaxLen;
+    if (MaxLen > Limit && O.Type == pxAlpha)
+      RaiseFileError(ErrName, "un valor del campo '" + Def.Name + "' tiene " +
+                                  std::to_string(MaxLen) + " caracteres y el máximo es " +
+                                  std::to_string(Limit));
+    size_t Size = std::max<size_t>({MaxLen, Def.Size > 0 ? size_t(Def.Size) : 0, 1});
+    if (MaxLen > Limit) Size = Def.Size > 0 ? size_t(Def.Size) : 40;  // the rest: memo file
+    O.Size = static_cast<unsigned>(std::min(Size, Limit));
+    if (O.Type == pxMemo) O.Size += 10;
+  } else {
+    O.Size = O.Type == pxShort                                                       ? 2
+             : O.Type == pxLogical                                                   ? 1
+             : (O.Type == pxNumber || O.Type == pxCurrency || O.Type == pxTimestamp) ? 8
+                                                                                     : 4;
   }
   return O;
 }
@@ -993,53 +1025,72 @@ void EncodeRecord(uint8_t* Rec, const TTableSlice& Data, const std::vector<TOutF
 }  // namespace
 
 bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
-                      const std::string& ErrName, const TTableSlice& Data) {
-  const size_t NumFields = Data.ColumnCount();
+                      const std::string& ErrName, TRowSource& Source) {
+  const TTableSlice& Layout = Source.Layout();
+  const size_t NumFields = Layout.ColumnCount();
   if (NumFields == 0) RaiseFileError(ErrName, "una tabla Paradox necesita al menos un campo");
   if (NumFields > 255)
     RaiseFileError(ErrName, "una tabla Paradox admite como mucho 255 campos (hay " +
                                 std::to_string(NumFields) + ")");
-  const TRowSelection& Selected = Data.Rows();
   const TCodePage& Cp = TCodePage::Get("CP1252");
 
   // Key fields must lead the record.
-  const std::vector<std::string>& Key = Data.PrimaryKey();
+  const std::vector<std::string>& Key = Layout.PrimaryKey();
   for (size_t K = 0; K < Key.size(); ++K)
-    if (K >= NumFields || !SameTextAscii(Key[K], Data.Def(K).Name))
+    if (K >= NumFields || !SameTextAscii(Key[K], Layout.Def(K).Name))
       RaiseFileError(
           ErrName,
           "los campos de la clave primaria deben ser los primeros de la tabla ('" + Key[K] + "')");
 
+  std::vector<uint8_t> Types(NumFields);
+  for (size_t I = 0; I < NumFields; ++I)
+    Types[I] = FieldTypeOf(Layout.Def(I), Layout.Column(I).Type(), ErrName);
+  // The fields' sizes come from every value: a first pass over the rows sizes them.
+  std::vector<TPxStats> Stats(NumFields);
+  int32_t MaxAutoInc = 0;
+  ForEachChunk(Source, ErrName, false, [&](const TTableSlice& Chunk) {
+    for (size_t I = 0; I < NumFields; ++I)
+      ScanField(Stats[I], Chunk, I, Types[I], ErrName, MaxAutoInc);
+  });
   std::vector<TOutField> Out(NumFields);
   size_t RecordSize = 0;
-  int32_t MaxAutoInc = 0;
   for (size_t I = 0; I < NumFields; ++I) {
-    Out[I] = PlanField(Data.Def(I), Data.Column(I), Selected, ErrName, MaxAutoInc);
+    Out[I] = PlanField(Layout.Def(I), Types[I], Stats[I], ErrName);
     Out[I].Col = static_cast<int>(I);
     Out[I].Offset = RecordSize;
     RecordSize += Out[I].Size;
   }
-  const TBlockPlan Plan = PlanBlocks(RecordSize, Selected.Count(), ErrName);
+  const size_t RowCount = Source.RowCount();
+  const TBlockPlan Plan = PlanBlocks(RecordSize, RowCount, ErrName);
   const std::vector<uint8_t> H =
-      BuildHeader(Data, Out, RecordSize, Plan, Selected.Count(), MaxAutoInc, ErrName, Cp);
+      BuildHeader(Layout, Out, RecordSize, Plan, RowCount, MaxAutoInc, ErrName, Cp);
 
   TMemoWriter Memos(MemoPath, ErrName);
   TFileWriter W(Path, ErrName);
   W.Write(H.data(), H.size());
   std::vector<uint8_t> B(Plan.BlockSize);
   std::string Enc;
-  for (size_t Blk = 0; Blk < Plan.NumBlocks; ++Blk) {
-    std::fill(B.begin(), B.end(), 0);
-    const size_t First = Blk * Plan.PerBlock;
-    const size_t Count = std::min(Plan.PerBlock, Selected.Count() - First);
+  // Blocks are filled across chunks; the source gives exactly RowCount rows (or raises), so
+  // the blocks the header counts are the blocks written.
+  size_t Blk = 0, InBlock = 0;
+  auto Flush = [&] {
     PutU16(&B[0], Blk + 1 < Plan.NumBlocks ? static_cast<uint32_t>(Blk + 2) : 0);
     PutU16(&B[2], static_cast<uint32_t>(Blk));
-    PutU16(&B[4], static_cast<uint32_t>((Count - 1) * RecordSize));
-    for (size_t R = 0; R < Count; ++R)
-      EncodeRecord(&B[kBlockHeader + R * RecordSize], Data, Out, Selected[First + R], Cp, Memos,
-                   Enc);
+    PutU16(&B[4], static_cast<uint32_t>((InBlock - 1) * RecordSize));
     W.Write(B.data(), B.size());
-  }
+    std::fill(B.begin(), B.end(), 0);
+    ++Blk;
+    InBlock = 0;
+  };
+  ForEachChunk(Source, ErrName, true, [&](const TTableSlice& Chunk) {
+    const TRowSelection& Selected = Chunk.Rows();
+    for (size_t R = 0; R < Selected.Count(); ++R) {
+      EncodeRecord(&B[kBlockHeader + InBlock * RecordSize], Chunk, Out, Selected[R], Cp, Memos,
+                   Enc);
+      if (++InBlock == Plan.PerBlock) Flush();
+    }
+  });
+  if (InBlock > 0) Flush();
   W.Close();
   return Memos.Close();
 }

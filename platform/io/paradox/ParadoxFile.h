@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "IoUtil.h"
+#include "RowSource.h"
 #include "TableStore.h"
 
 namespace kv {
@@ -17,10 +18,11 @@ namespace kv {
 // or corrupt file (a damaged memo file when a text that needs it is read).
 std::shared_ptr<TTableStore> ReadParadoxFile(const std::string& Path);
 
-// Writes Data as a Paradox 7 table at Path, with alpha text in CP1252; memo texts longer than
-// the record keeps go to a memo file at MemoPath. Returns whether the memo file was written.
-// Errors name ErrName (the final file name). The primary key columns must be the first columns.
+// Writes the rows of Source as a Paradox 7 table at Path, with alpha text in CP1252; memo texts
+// longer than the record keeps go to a memo file at MemoPath. Returns whether the memo file was
+// written. Errors name ErrName (the final file name). The primary key columns must be the first
+// columns.
 bool WriteParadoxFile(const std::string& Path, const std::string& MemoPath,
-                      const std::string& ErrName, const TTableSlice& Data);
+                      const std::string& ErrName, TRowSource& Source);
 
 }  // namespace kv
