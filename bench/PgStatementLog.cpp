@@ -75,7 +75,7 @@ std::vector<TLoggedStatement> ParseStatementLog(std::string_view Log) {
       Open = false;
       continue;
     }
-    if (Level == "DETAIL" && Open && Message.starts_with("Parameters: ")) {
+    if (Level == "DETAIL" && Open && (Message.starts_with("Parameters: ") || Message.starts_with("parameters: "))) {
       Out.back().Parameters = ParseParameters(Message.substr(12));
       Open = false;
       continue;

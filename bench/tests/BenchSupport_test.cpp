@@ -242,7 +242,7 @@ TEST(BenchStatementLogTest, ReadsExecutionsWithTheirParameters) {
   const std::string Log =
       "2026-12-09 13:00:00.001 UTC [77] LOG:  duration: 0.050 ms  parse <unnamed>: SELECT $1\n"
       "2026-12-09 13:00:00.002 UTC [77] LOG:  duration: 0.020 ms  bind <unnamed>: SELECT $1\n"
-      "2026-12-09 13:00:00.002 UTC [77] DETAIL:  Parameters: $1 = '7'\n"
+      "2026-12-09 13:00:00.002 UTC [77] DETAIL:  parameters: $1 = '7'\n"
       "2026-12-09 13:00:00.003 UTC [77] LOG:  duration: 1.500 ms  execute <unnamed>: SELECT * "
       "FROM t WHERE a = $1 AND b = $10 AND c = '$1' AND \"$2\" = $2\n"
       "2026-12-09 13:00:00.003 UTC [77] DETAIL:  Parameters: $1 = 'O''Brien, Ana', $2 = NULL, "
