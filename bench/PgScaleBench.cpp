@@ -74,7 +74,7 @@ void NoteClientMemory() {
   const double Hwm = static_cast<double>(ProcessStatusBytes("VmHWM")) / (1024.0 * 1024.0);
   if (Rss > MaxRss) {
     MaxRss = Rss;
-    MaxRssStep = CurrentStep;
+    MaxRssStep = "the step after " + CurrentStep;
   }
   MaxHwm = std::max(MaxHwm, Hwm);
 }
@@ -547,7 +547,7 @@ struct TBench {
     const bool Ok = MaxRss <= 100 && Hwm <= 100;
     if (!Ok) ++Failures;
     std::printf(
-        "%s client resident memory: highest VmRSS %.1f MB (after %s), VmHWM %.1f MB "
+        "%s client resident memory: highest VmRSS %.1f MB (%s), VmHWM %.1f MB "
         "(target <= 100 MB at every step; read before the server's log)\n",
         Ok ? "ok" : "MISSED", MaxRss, MaxRssStep.c_str(), Hwm);
 
