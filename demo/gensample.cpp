@@ -892,12 +892,19 @@ std::string CreateTableSql(const TSampleTable& T, bool WithPrimaryKey) {
   return Sql + ")";
 }
 
-// CREATE INDEX for each index of T ("orders_CustNo_idx").
-std::vector<std::string> IndexSql(const TSampleTable& T) {
+// CREATE INDEX for each index of T ("orders_CustNo_idx"). On PostgreSQL a text column is indexed
+// COLLATE "C": the data layer orders and compares texts by code points, and an index in the
+// database's own collation would serve none of its windows.
+std::vector<std::string> IndexSql(const TSampleTable& T, bool Postgres) {
   std::vector<std::string> Out;
-  for (const auto& Col : T.Indexes)
+  for (const auto& Col : T.Indexes) {
+    bool Text = false;
+    for (const TColumnDef& D : T.Columns)
+      if (D.Name == Col) Text = D.DataType == ftString;
     Out.push_back("CREATE INDEX " + PgQuoteIdentifier(std::string(T.Name) + "_" + Col + "_idx") +
-                  " ON " + PgQuoteIdentifier(T.Name) + " (" + PgQuoteIdentifier(Col) + ")");
+                  " ON " + PgQuoteIdentifier(T.Name) + " (" + PgQuoteIdentifier(Col) +
+                  (Text && Postgres ? " COLLATE \"C\")" : ")"));
+  }
   return Out;
 }
 
@@ -941,7 +948,7 @@ class TSqliteTarget : public TTarget {
   }
   void Finish() override {
     for (const TSampleTable& T : SampleTables())
-      for (const auto& Sql : IndexSql(T)) Exec(Sql);
+      for (const auto& Sql : IndexSql(T, false)) Exec(Sql);
     Exec("COMMIT");
     Check(sqlite3_close(FDb.release()));
     std::filesystem::rename(FTemp, FPath);
@@ -1010,7 +1017,7 @@ class TPgTarget : public TTarget {
   void Finish() override {
     for (const TSampleTable& T : SampleTables()) {
       FConn.Exec("ALTER TABLE " + PgQuoteIdentifier(T.Name) + " ADD " + PrimaryKeySql(T));
-      for (const auto& Sql : IndexSql(T)) FConn.Exec(Sql);
+      for (const auto& Sql : IndexSql(T, true)) FConn.Exec(Sql);
     }
     FConn.Exec("COMMIT");
     FConn.Exec("ANALYZE");

@@ -1,6 +1,7 @@
 // Tests of the benchmark program's helpers: memory figures, the byte-scan floor, the SQLite copy,
 // peer processes, the Qt peer and the summary lines.
 #include "BenchSupport.h"
+#include "PgStatementLog.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -233,3 +234,33 @@ TEST_F(BenchSqliteTest, PxlibPeerReadsEveryRecordOfAFileItWrote) {
 
 }  // namespace
 #endif
+
+// The server's log read back into the statements a client sent, and the peer's script made of
+// them: only executions count, parameters are written in where they stand as parameters, and
+// continued lines stay with their statement.
+TEST(BenchStatementLogTest, ReadsExecutionsWithTheirParameters) {
+  const std::string Log =
+      "2026-12-09 13:00:00.001 UTC [77] LOG:  duration: 0.050 ms  parse <unnamed>: SELECT $1\n"
+      "2026-12-09 13:00:00.002 UTC [77] LOG:  duration: 0.020 ms  bind <unnamed>: SELECT $1\n"
+      "2026-12-09 13:00:00.002 UTC [77] DETAIL:  parameters: $1 = '7'\n"
+      "2026-12-09 13:00:00.003 UTC [77] LOG:  duration: 1.500 ms  execute <unnamed>: SELECT * "
+      "FROM t WHERE a = $1 AND b = $10 AND c = '$1' AND \"$2\" = $2\n"
+      "2026-12-09 13:00:00.003 UTC [77] DETAIL:  Parameters: $1 = 'O''Brien, Ana', $2 = NULL, "
+      "$3 = '3', $4 = '4', $5 = '5', $6 = '6', $7 = '7', $8 = '8', $9 = '9', $10 = '10'\n"
+      "2026-12-09 13:00:00.004 UTC [78] LOG:  checkpoint starting: time\n"
+      "2026-12-09 13:00:00.005 UTC [77] LOG:  duration: 2.250 ms  statement: SELECT 1,\n"
+      "\t2\n"
+      "2026-12-09 13:00:00.006 UTC [77] LOG:  duration: 0.100 ms  execute S_1: SELECT x[$1]\n";
+  const std::vector<TLoggedStatement> S = ParseStatementLog(Log);
+  ASSERT_EQ(S.size(), 3u);
+  EXPECT_DOUBLE_EQ(S[0].Milliseconds, 1.5);
+  ASSERT_EQ(S[0].Parameters.size(), 10u);
+  EXPECT_EQ(S[0].Parameters[0], "'O''Brien, Ana'");
+  EXPECT_EQ(StatementWithParameters(S[0]),
+            "SELECT * FROM t WHERE a = 'O''Brien, Ana' AND b = '10' AND c = '$1' AND \"$2\" = "
+            "NULL");
+  EXPECT_EQ(S[1].Sql, "SELECT 1,\n2");
+  EXPECT_TRUE(S[1].Parameters.empty());
+  // Without its DETAIL line a parameter stays as written (psql then reports the statement).
+  EXPECT_EQ(StatementWithParameters(S[2]), "SELECT x[$1]");
+}
