@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "DB.h"
 #include "Filter.h"
@@ -76,9 +77,15 @@ TDataSet::~TDataSet() {
 }
 
 TField* TDataSet::FindField(std::string_view Name) const {
-  for (const auto& F : FFields)
-    if (AnsiSameText(F->FieldName(), Name)) return F.get();
-  return nullptr;
+  if (FFieldIndexStale) {
+    FFieldIndex.Clear();
+    FFieldIndex.Reserve(FFields.size());
+    for (size_t I = 0; I < FFields.size(); ++I)
+      FFieldIndex.Add(FFields[I]->FieldName(), static_cast<int>(I));
+    FFieldIndexStale = false;
+  }
+  const int I = FFieldIndex.Find(Name);
+  return I < 0 ? nullptr : FFields[static_cast<size_t>(I)].get();
 }
 
 TField* TDataSet::FieldByName(std::string_view Name) const {
@@ -99,6 +106,7 @@ TField* TDataSet::AddField(std::unique_ptr<TField> F) {
     F->FFieldNo = FStore->ColumnIndex(F->FieldName());
   if (F->FLookupDataSet) F->FLookupDataSet->FreeNotification(this);
   FFields.push_back(std::move(F));
+  if (!FFieldIndexStale) FFieldIndex.Add(FFields.back()->FieldName(), FieldCount() - 1);
   return FFields.back().get();
 }
 
@@ -123,19 +131,26 @@ TField* TDataSet::AddLookupField(std::string Name, TFieldType T, TDataSet* Sourc
 }
 
 void TDataSet::ClearFields() {
+  DropFields();
+}
+
+void TDataSet::DropFields() {
   FFields.clear();
+  FFieldIndexStale = true;
 }
 
 void TDataSet::RemoveField(TField* F) {
   FFields.erase(std::remove_if(FFields.begin(), FFields.end(),
                                [F](const std::unique_ptr<TField>& P) { return P.get() == F; }),
                 FFields.end());
+  FFieldIndexStale = true;
 }
 
 void TDataSet::BindFields() {
   if (FFields.empty()) {
     FDefaultFields = true;
-    for (int I = 0; I < FFieldDefs.Count(); ++I) FFieldDefs.Items(I).CreateField(this);
+    for (int I = 0; I < FFieldDefs.Count(); ++I)
+      std::as_const(FFieldDefs).Items(I).CreateField(this);
   }
   for (auto& F : FFields) {
     if (F->FieldKind() != fkData) continue;
@@ -177,7 +192,7 @@ void TDataSet::Open() {
   } catch (...) {
     FActive = false;
     FRows.clear();
-    if (FDefaultFields) FFields.clear();
+    if (FDefaultFields) DropFields();
     FDefaultFields = false;
     FStore.reset();
     FCursor.reset();
@@ -197,7 +212,7 @@ void TDataSet::Close() {
   FBof = FEof = true;
   FFilterProg.reset();
   if (FDefaultFields) {
-    FFields.clear();
+    DropFields();
     FDefaultFields = false;
   }
   for (auto& F : FFields) F->FFieldNo = -1;

@@ -246,6 +246,33 @@ size_t TColumn::MemoryBytes() const {
   return N;
 }
 
+namespace {
+// The key a name is indexed under: its lower-case form, the one AnsiSameText compares.
+void NameKey(std::string_view Name, std::string& Key) {
+  for (char C : Name)
+    if (static_cast<unsigned char>(C) >= 0x80) {
+      Key = AnsiLowerCase(Name);
+      return;
+    }
+  Key.assign(Name.data(), Name.size());
+  for (char& C : Key)
+    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
+}
+}  // namespace
+
+int TNameIndex::Find(std::string_view Name) const {
+  thread_local std::string Key;
+  NameKey(Name, Key);
+  auto It = FPositions.find(Key);
+  return It == FPositions.end() ? -1 : It->second;
+}
+
+void TNameIndex::Add(std::string_view Name, int Position) {
+  std::string Key;
+  NameKey(Name, Key);
+  FPositions.emplace(std::move(Key), Position);
+}
+
 const std::vector<uint32_t>& THashIndex::Find(const std::string& Key) const {
   static const std::vector<uint32_t> None;
   auto It = Buckets.find(Key);
@@ -265,6 +292,10 @@ struct TTableStore::TIndexCache {
   std::unordered_map<std::string, std::unique_ptr<TEntry<THashIndex>>> Hashes;
   std::unordered_map<std::string, std::unique_ptr<TEntry<std::vector<uint32_t>>>> Orders;
   std::unordered_map<std::string, std::unique_ptr<TEntry<TColumn>>> Lowered;
+  // The column names, noted for the first NamesNoted entries of Defs (under NamesLock).
+  std::mutex NamesLock;
+  TNameIndex Names;
+  size_t NamesNoted = 0;
 
   // The entry for Key in Map, made empty when new; its address stays valid (entries are never
   // moved, and removed only from a store that nobody else reads).
@@ -326,8 +357,25 @@ void TTableStore::AddColumn(TColumnDef Def) {
 }
 
 int TTableStore::ColumnIndex(std::string_view Name) const {
-  for (size_t I = 0; I < Defs.size(); ++I)
-    if (AnsiSameText(Defs[I].Name, Name)) return static_cast<int>(I);
+  TIndexCache& C = *FCache;
+  std::lock_guard<std::mutex> G(C.NamesLock);
+  // Readers fill Defs by appending: names appended since the last lookup are noted now. Fewer
+  // names than noted means Defs was filled again, and a hit that no longer holds the name that
+  // a name was changed in place: both start the index afresh.
+  for (int Pass = 0; Pass < 2; ++Pass) {
+    if (Defs.size() < C.NamesNoted || Pass == 1) {
+      C.Names.Clear();
+      C.NamesNoted = 0;
+    }
+    if (C.NamesNoted < Defs.size()) {
+      C.Names.Reserve(Defs.size());
+      for (size_t I = C.NamesNoted; I < Defs.size(); ++I)
+        C.Names.Add(Defs[I].Name, static_cast<int>(I));
+      C.NamesNoted = Defs.size();
+    }
+    const int Index = C.Names.Find(Name);
+    if (Index < 0 || AnsiSameText(Defs[static_cast<size_t>(Index)].Name, Name)) return Index;
+  }
   return -1;
 }
 
