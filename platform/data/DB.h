@@ -560,6 +560,10 @@ class TDataSet : public TComponent {
   // The same over a database, for a filter text (blank: every record).
   bool SeekCursor(const std::string& Text, long From, bool Forward);
 
+  // Runs Change, which sets the filter text, Filtered or the options and shows the rows they
+  // give; when it raises (a bad text, a scan the user stopped) the filter is put back as it was,
+  // with the rows, the record and the order as they were.
+  void ChangeFilter(const std::function<void()>& Change);
   // Compiles a filter text (checks it, over a database) for the dataset as it is open.
   void CompileFilter(const std::string& Text, bool Filtered, TFilterOptions Options);
   void SetCur(int Index);
@@ -583,7 +587,7 @@ class TDataSet : public TComponent {
   int FCur = 0;
   bool FBof = true, FEof = true;
   std::string FFilterText;
-  std::unique_ptr<TFilterProgram> FFilterProg;
+  std::shared_ptr<TFilterProgram> FFilterProg;  // shared with a change that may be undone
   bool FFiltered = false;
   TFilterOptions FFilterOptions = 0;
   int FDisableCount = 0;

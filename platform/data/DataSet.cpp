@@ -425,31 +425,53 @@ void TDataSet::CompileFilter(const std::string& Text, bool Filtered, TFilterOpti
   FFilterProg = std::move(Prog);
 }
 
-void TDataSet::SetFilter(const std::string& V) {
-  if (FActive) {
-    CompileFilter(V, FFiltered, FFilterOptions);
-    FFilterText = V;
-    if (FFiltered) Resync(false);
-  } else {
-    FFilterText = V;
+void TDataSet::ChangeFilter(const std::function<void()>& Change) {
+  if (!FActive) return Change();
+  const std::string Text = FFilterText;
+  const bool Filtered = FFiltered;
+  const TFilterOptions Options = FFilterOptions;
+  std::shared_ptr<TFilterProgram> Prog = FFilterProg;
+  try {
+    Change();
+  } catch (...) {
+    // The rows shown are still the old filter's (Resync changes nothing until they are built):
+    // the filter that gave them is put back with them.
+    FFilterText = Text;
+    FFiltered = Filtered;
+    FFilterOptions = Options;
+    FFilterProg = std::move(Prog);
+    if (FCursor) FCursor->SetFilter(Text, Filtered, Options);
+    throw;
   }
+}
+
+void TDataSet::SetFilter(const std::string& V) {
+  ChangeFilter([&] {
+    if (FActive) CompileFilter(V, FFiltered, FFilterOptions);
+    FFilterText = V;
+    if (FActive && FFiltered) Resync(false);
+  });
 }
 
 void TDataSet::SetFiltered(bool V) {
   if (V == FFiltered) return;
-  // Without a filter text the rows stay as they are.
-  const bool HasFilter = !Trim(FFilterText).empty();
-  if (FActive && FCursor && HasFilter) CompileFilter(FFilterText, V, FFilterOptions);
-  FFiltered = V;
-  if (FActive && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+  ChangeFilter([&] {
+    // Without a filter text the rows stay as they are.
+    const bool HasFilter = !Trim(FFilterText).empty();
+    if (FActive && FCursor && HasFilter) CompileFilter(FFilterText, V, FFilterOptions);
+    FFiltered = V;
+    if (FActive && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+  });
 }
 
 void TDataSet::SetFilterOptions(TFilterOptions V) {
   if (V == FFilterOptions) return;
-  const bool HasFilter = !Trim(FFilterText).empty();
-  if (FActive && FCursor) CompileFilter(FFilterText, FFiltered, V);
-  FFilterOptions = V;
-  if (FActive && FFiltered && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+  ChangeFilter([&] {
+    const bool HasFilter = !Trim(FFilterText).empty();
+    if (FActive && FCursor) CompileFilter(FFilterText, FFiltered, V);
+    FFilterOptions = V;
+    if (FActive && FFiltered && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+  });
 }
 
 bool TDataSet::SeekCursor(const std::string& Text, long From, bool Forward) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "Progress.h"
 #include "SysUtils.h"
 #include "Unicode.h"
 
@@ -550,6 +551,7 @@ std::vector<uint32_t> SortOneColumn(const TColumn& C) {
       Bits = (Bits & 0x8000000000000000ull) ? ~Bits : (Bits | 0x8000000000000000ull);
     }
     Keyed.push_back({Bits, R});
+    if (R % kScanProgressRows == kScanProgressRows - 1) ReportProgress("Ordenando", R + 1, N);
   }
   const bool Texts = C.Kind() == TStorageKind::String;
   std::sort(Keyed.begin(), Keyed.end(), [&](const TKeyed& A, const TKeyed& B) {
@@ -560,6 +562,7 @@ std::vector<uint32_t> SortOneColumn(const TColumn& C) {
     }
     return A.Row < B.Row;
   });
+  ReportProgress("Ordenando", N, N);
   for (const TKeyed& K : Keyed) Rows.push_back(K.Row);
   return Rows;
 }
@@ -568,7 +571,9 @@ std::vector<uint32_t> SortOneColumn(const TColumn& C) {
 
 const std::vector<uint32_t>& TTableStore::SortedRows(const std::vector<int>& Cols) const {
   return FCache->Get(FCache->Orders, ColsKey(Cols), [&] {
+    // A stop while the order is built leaves none behind: the next order starts it again.
     for (int C : Cols) Columns[C].Decode();
+    ReportProgress("Ordenando", 0, static_cast<int64_t>(RowCount()));
     if (Cols.size() == 1)
       return std::make_unique<std::vector<uint32_t>>(SortOneColumn(Columns[Cols[0]]));
     auto Rows = std::make_unique<std::vector<uint32_t>>(RowCount());
@@ -579,6 +584,8 @@ const std::vector<uint32_t>& TTableStore::SortedRows(const std::vector<int>& Col
       const int D = CompareRows(A, B, Cols);
       return D ? D < 0 : A < B;
     });
+    ReportProgress("Ordenando", static_cast<int64_t>(Rows->size()),
+                   static_cast<int64_t>(Rows->size()));
     return Rows;
   });
 }
@@ -625,6 +632,9 @@ std::unique_ptr<TColumn> MappedTexts(const TColumn& Src, TMap Map) {
       Out->AppendNull();
     else
       Out->AppendString(Map(Src.Str(R), Buf));
+    // A stop here drops the copy: the store keeps none of it (the next search builds it anew).
+    if (R % kScanProgressRows == kScanProgressRows - 1)
+      ReportProgress("Buscando", static_cast<int64_t>(R + 1), static_cast<int64_t>(N));
   }
   return Out;
 }

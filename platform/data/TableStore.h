@@ -35,6 +35,9 @@ class TColumn;
 // Rows per chunk of a column decoded from a file: reading one value of a chunk decodes that chunk
 // alone, so that showing the first records of a large table decodes a few thousand rows.
 constexpr size_t kColumnChunkRows = 16384;
+// Rows a scan goes through between two reports of how far it has come (ReportProgress): a
+// search over a large table can be shown and stopped without a report per row.
+constexpr size_t kScanProgressRows = 65536;
 
 // Decodes the columns of one table file on demand (see TColumn). Thread-safe: any number of
 // threads may decode at once, each into a column of its own.
