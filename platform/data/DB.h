@@ -561,8 +561,8 @@ class TDataSet : public TComponent {
   bool SeekCursor(const std::string& Text, long From, bool Forward);
 
   // Runs Change, which sets the filter text, Filtered or the options and shows the rows they
-  // give; when it raises (a bad text, a scan the user stopped) the filter is put back as it was,
-  // with the rows, the record and the order as they were.
+  // give; when the user stops it (EAborted) the filter is put back as it was, with the rows,
+  // the record and the order as they were.
   void ChangeFilter(const std::function<void()>& Change);
   // Compiles a filter text (checks it, over a database) for the dataset as it is open.
   void CompileFilter(const std::string& Text, bool Filtered, TFilterOptions Options);

@@ -8,6 +8,7 @@
 
 #include "DB.h"
 #include "Filter.h"
+#include "Progress.h"
 #include "Unicode.h"
 
 namespace kv {
@@ -433,9 +434,10 @@ void TDataSet::ChangeFilter(const std::function<void()>& Change) {
   std::shared_ptr<TFilterProgram> Prog = FFilterProg;
   try {
     Change();
-  } catch (...) {
-    // The rows shown are still the old filter's (Resync changes nothing until they are built):
-    // the filter that gave them is put back with them.
+  } catch (const EAborted&) {
+    // The user stopped the scan: the rows shown are still the old filter's (Resync changes
+    // nothing until they are built), so the filter that gave them is put back with them. Other
+    // failures keep the new filter, for the next Refresh to apply (a connection to reopen).
     FFilterText = Text;
     FFiltered = Filtered;
     FFilterOptions = Options;
