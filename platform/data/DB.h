@@ -46,7 +46,8 @@ class TField {
   TField& operator=(const TField&) = delete;
 
   const std::string& FieldName() const { return FFieldName; }
-  void SetFieldName(std::string V) { FFieldName = std::move(V); }
+  // A field of a dataset keeps being found under its new name.
+  void SetFieldName(std::string V);
   // The column title; the field name unless set.
   const std::string& DisplayLabel() const {
     return FDisplayLabel.empty() ? FFieldName : FDisplayLabel;
@@ -263,18 +264,34 @@ class TFieldDef {
 class TFieldDefs {
  public:
   int Count() const { return static_cast<int>(FItems.size()); }
-  TFieldDef& Items(int Index) { return FItems.at(Index); }
+  // A definition handed out to be changed may be renamed: the names are looked up afresh.
+  TFieldDef& Items(int Index) {
+    FIndexStale = true;
+    return FItems.at(Index);
+  }
   const TFieldDef& Items(int Index) const { return FItems.at(Index); }
-  TFieldDef& operator[](int Index) { return FItems.at(Index); }
+  TFieldDef& operator[](int Index) { return Items(Index); }
   void Add(std::string Name, TFieldType T, int Size = 0, bool Required = false);
-  void Assign(const TFieldDefs& Other) { FItems = Other.FItems; }
-  // Index of the definition named Name ignoring case, -1 when absent.
+  void Assign(const TFieldDefs& Other) {
+    FItems = Other.FItems;
+    FIndexStale = true;
+  }
+  // Index of the first definition named Name ignoring case, -1 when absent.
   int IndexOf(std::string_view Name) const;
-  void Delete(int Index) { FItems.erase(FItems.begin() + Index); }
-  void Clear() { FItems.clear(); }
+  void Delete(int Index) {
+    FItems.erase(FItems.begin() + Index);
+    FIndexStale = true;
+  }
+  void Clear() {
+    FItems.clear();
+    FIndexStale = true;
+  }
 
  private:
   std::vector<TFieldDef> FItems;
+  // The names of FItems, built on the first IndexOf after a change other than Add.
+  mutable TNameIndex FIndex;
+  mutable bool FIndexStale = true;
 };
 
 // Receives a dataset's notifications through a data source. The order a view can rely on:
@@ -543,13 +560,23 @@ class TDataSet : public TComponent {
   // The same over a database, for a filter text (blank: every record).
   bool SeekCursor(const std::string& Text, long From, bool Forward);
 
+  // Runs Change, which sets the filter text, Filtered or the options and shows the rows they
+  // give; when the user stops it (EAborted) the filter is put back as it was, with the rows,
+  // the record and the order as they were.
+  void ChangeFilter(const std::function<void()>& Change);
   // Compiles a filter text (checks it, over a database) for the dataset as it is open.
   void CompileFilter(const std::string& Text, bool Filtered, TFilterOptions Options);
   void SetCur(int Index);
   // Whether there is a record at Index.
   bool HasRecord(long Index) const;
 
+  friend class TField;
+  // Destroys every field.
+  void DropFields();
   std::vector<std::unique_ptr<TField>> FFields;
+  // The names of FFields, built on the first FindField after a field was removed or renamed.
+  mutable TNameIndex FFieldIndex;
+  mutable bool FFieldIndexStale = true;
   bool FDefaultFields = false;
   TFieldDefs FFieldDefs;
   bool FActive = false;
@@ -560,7 +587,7 @@ class TDataSet : public TComponent {
   int FCur = 0;
   bool FBof = true, FEof = true;
   std::string FFilterText;
-  std::unique_ptr<TFilterProgram> FFilterProg;
+  std::shared_ptr<TFilterProgram> FFilterProg;  // shared with a change that may be undone
   bool FFiltered = false;
   TFilterOptions FFilterOptions = 0;
   int FDisableCount = 0;

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "DB.h"
 #include "Filter.h"
+#include "Progress.h"
 #include "Unicode.h"
 
 namespace kv {
@@ -76,9 +78,15 @@ TDataSet::~TDataSet() {
 }
 
 TField* TDataSet::FindField(std::string_view Name) const {
-  for (const auto& F : FFields)
-    if (AnsiSameText(F->FieldName(), Name)) return F.get();
-  return nullptr;
+  if (FFieldIndexStale) {
+    FFieldIndex.Clear();
+    FFieldIndex.Reserve(FFields.size());
+    for (size_t I = 0; I < FFields.size(); ++I)
+      FFieldIndex.Add(FFields[I]->FieldName(), static_cast<int>(I));
+    FFieldIndexStale = false;
+  }
+  const int I = FFieldIndex.Find(Name);
+  return I < 0 ? nullptr : FFields[static_cast<size_t>(I)].get();
 }
 
 TField* TDataSet::FieldByName(std::string_view Name) const {
@@ -99,6 +107,7 @@ TField* TDataSet::AddField(std::unique_ptr<TField> F) {
     F->FFieldNo = FStore->ColumnIndex(F->FieldName());
   if (F->FLookupDataSet) F->FLookupDataSet->FreeNotification(this);
   FFields.push_back(std::move(F));
+  if (!FFieldIndexStale) FFieldIndex.Add(FFields.back()->FieldName(), FieldCount() - 1);
   return FFields.back().get();
 }
 
@@ -123,19 +132,26 @@ TField* TDataSet::AddLookupField(std::string Name, TFieldType T, TDataSet* Sourc
 }
 
 void TDataSet::ClearFields() {
+  DropFields();
+}
+
+void TDataSet::DropFields() {
   FFields.clear();
+  FFieldIndexStale = true;
 }
 
 void TDataSet::RemoveField(TField* F) {
   FFields.erase(std::remove_if(FFields.begin(), FFields.end(),
                                [F](const std::unique_ptr<TField>& P) { return P.get() == F; }),
                 FFields.end());
+  FFieldIndexStale = true;
 }
 
 void TDataSet::BindFields() {
   if (FFields.empty()) {
     FDefaultFields = true;
-    for (int I = 0; I < FFieldDefs.Count(); ++I) FFieldDefs.Items(I).CreateField(this);
+    for (int I = 0; I < FFieldDefs.Count(); ++I)
+      std::as_const(FFieldDefs).Items(I).CreateField(this);
   }
   for (auto& F : FFields) {
     if (F->FieldKind() != fkData) continue;
@@ -177,7 +193,7 @@ void TDataSet::Open() {
   } catch (...) {
     FActive = false;
     FRows.clear();
-    if (FDefaultFields) FFields.clear();
+    if (FDefaultFields) DropFields();
     FDefaultFields = false;
     FStore.reset();
     FCursor.reset();
@@ -197,7 +213,7 @@ void TDataSet::Close() {
   FBof = FEof = true;
   FFilterProg.reset();
   if (FDefaultFields) {
-    FFields.clear();
+    DropFields();
     FDefaultFields = false;
   }
   for (auto& F : FFields) F->FFieldNo = -1;
@@ -410,31 +426,54 @@ void TDataSet::CompileFilter(const std::string& Text, bool Filtered, TFilterOpti
   FFilterProg = std::move(Prog);
 }
 
-void TDataSet::SetFilter(const std::string& V) {
-  if (FActive) {
-    CompileFilter(V, FFiltered, FFilterOptions);
-    FFilterText = V;
-    if (FFiltered) Resync(false);
-  } else {
-    FFilterText = V;
+void TDataSet::ChangeFilter(const std::function<void()>& Change) {
+  if (!FActive) return Change();
+  const std::string Text = FFilterText;
+  const bool Filtered = FFiltered;
+  const TFilterOptions Options = FFilterOptions;
+  std::shared_ptr<TFilterProgram> Prog = FFilterProg;
+  try {
+    Change();
+  } catch (const EAborted&) {
+    // The user stopped the scan: the rows shown are still the old filter's (Resync changes
+    // nothing until they are built), so the filter that gave them is put back with them. Other
+    // failures keep the new filter, for the next Refresh to apply (a connection to reopen).
+    FFilterText = Text;
+    FFiltered = Filtered;
+    FFilterOptions = Options;
+    FFilterProg = std::move(Prog);
+    if (FCursor) FCursor->SetFilter(Text, Filtered, Options);
+    throw;
   }
+}
+
+void TDataSet::SetFilter(const std::string& V) {
+  ChangeFilter([&] {
+    if (FActive) CompileFilter(V, FFiltered, FFilterOptions);
+    FFilterText = V;
+    if (FActive && FFiltered) Resync(false);
+  });
 }
 
 void TDataSet::SetFiltered(bool V) {
   if (V == FFiltered) return;
-  // Without a filter text the rows stay as they are.
-  const bool HasFilter = !Trim(FFilterText).empty();
-  if (FActive && FCursor && HasFilter) CompileFilter(FFilterText, V, FFilterOptions);
-  FFiltered = V;
-  if (FActive && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+  ChangeFilter([&] {
+    // Without a filter text the rows stay as they are.
+    const bool HasFilter = !Trim(FFilterText).empty();
+    if (FActive && FCursor && HasFilter) CompileFilter(FFilterText, V, FFilterOptions);
+    FFiltered = V;
+    if (FActive && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+  });
 }
 
 void TDataSet::SetFilterOptions(TFilterOptions V) {
   if (V == FFilterOptions) return;
-  const bool HasFilter = !Trim(FFilterText).empty();
-  if (FActive && FCursor) CompileFilter(FFilterText, FFiltered, V);
-  FFilterOptions = V;
-  if (FActive && FFiltered && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+  ChangeFilter([&] {
+    const bool HasFilter = !Trim(FFilterText).empty();
+    if (FActive && FCursor) CompileFilter(FFilterText, FFiltered, V);
+    FFilterOptions = V;
+    if (FActive && FFiltered && (FFilterProg || (FCursor && HasFilter))) Resync(false);
+  });
 }
 
 bool TDataSet::SeekCursor(const std::string& Text, long From, bool Forward) {

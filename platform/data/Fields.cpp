@@ -32,6 +32,11 @@ bool IsDateTimeType(TFieldType T) {
 TField::TField(TFieldType DataType) : FDataType(DataType) {}
 TField::~TField() = default;
 
+void TField::SetFieldName(std::string V) {
+  FFieldName = std::move(V);
+  if (FDataSet) FDataSet->FFieldIndexStale = true;
+}
+
 void TField::SetLookupDataSet(TDataSet* V) {
   FLookupDataSet = V;
   // The field's dataset hears when the lookup dataset dies and clears the reference.
@@ -305,12 +310,17 @@ TField* TFieldDef::CreateField(TDataSet* DataSet) const {
 
 void TFieldDefs::Add(std::string Name, TFieldType T, int Size, bool Required) {
   FItems.emplace_back(std::move(Name), T, Size, Required);
+  if (!FIndexStale) FIndex.Add(FItems.back().Name, Count() - 1);
 }
 
 int TFieldDefs::IndexOf(std::string_view Name) const {
-  for (size_t I = 0; I < FItems.size(); ++I)
-    if (AnsiSameText(FItems[I].Name, Name)) return static_cast<int>(I);
-  return -1;
+  if (FIndexStale) {
+    FIndex.Clear();
+    FIndex.Reserve(FItems.size());
+    for (size_t I = 0; I < FItems.size(); ++I) FIndex.Add(FItems[I].Name, static_cast<int>(I));
+    FIndexStale = false;
+  }
+  return FIndex.Find(Name);
 }
 
 }  // namespace kv

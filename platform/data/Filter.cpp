@@ -10,6 +10,7 @@
 
 #include "FilterParser.h"
 #include "FilterValues.h"
+#include "Progress.h"
 #include "Unicode.h"
 
 namespace kv {
@@ -581,16 +582,34 @@ bool TFilterProgram::Matches(uint32_t Row, TFilterOptions Options) const {
 
 size_t TFilterProgram::FindFirst(const std::vector<uint32_t>& Rows, size_t From,
                                  TFilterOptions Options) const {
-  if (From >= Rows.size()) return Rows.size();
+  const size_t N = Rows.size();
+  if (From >= N) return N;
   if (!FImpl->Root) return From;
-  FImpl->PrepareScan(Rows.size() - From);
-  return From + FImpl->Root->FindFirst(Rows.data() + From, Rows.size() - From, Options);
+  FImpl->PrepareScan(N - From);
+  // A chunk of rows at a time, telling how far the scan has come at the end of each chunk (the
+  // chunks are fixed positions of Rows, so that a scan resumed after each match, as Apply does,
+  // reports as often as one that runs through).
+  for (size_t At = From;;) {
+    const size_t End = std::min(N, (At / kScanProgressRows + 1) * kScanProgressRows);
+    const size_t Found = At + FImpl->Root->FindFirst(Rows.data() + At, End - At, Options);
+    if (Found < End || End == N) return Found;
+    At = End;
+    ReportProgress("Buscando", static_cast<int64_t>(At), static_cast<int64_t>(N));
+  }
 }
 
 void TFilterProgram::Apply(std::vector<uint32_t>& Rows, TFilterOptions Options) const {
   size_t Kept = 0;
-  for (size_t I = FindFirst(Rows, 0, Options); I < Rows.size(); I = FindFirst(Rows, I + 1, Options))
+  size_t NextReport = kScanProgressRows;
+  for (size_t I = FindFirst(Rows, 0, Options); I < Rows.size();
+       I = FindFirst(Rows, I + 1, Options)) {
     Rows[Kept++] = Rows[I];
+    // Matches close together end FindFirst's scans before its chunks do.
+    if (I >= NextReport) {
+      NextReport = (I / kScanProgressRows + 1) * kScanProgressRows;
+      ReportProgress("Buscando", static_cast<int64_t>(I), static_cast<int64_t>(Rows.size()));
+    }
+  }
   Rows.resize(Kept);
 }
 

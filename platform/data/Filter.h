@@ -32,6 +32,8 @@ class TFilterProgram {
   size_t FindFirst(const std::vector<uint32_t>& Rows, size_t From, TFilterOptions Options) const;
   // Keeps in Rows, in order, only the rows that satisfy the filter.
   void Apply(std::vector<uint32_t>& Rows, TFilterOptions Options) const;
+  // Both scans report how far they have come ("Buscando") every kScanProgressRows rows, and
+  // raise EAborted when the progress handler stops them (Apply leaves Rows unspecified then).
 
  private:
   TFilterProgram();

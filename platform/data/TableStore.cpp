@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "Progress.h"
 #include "SysUtils.h"
 #include "Unicode.h"
 
@@ -246,6 +247,33 @@ size_t TColumn::MemoryBytes() const {
   return N;
 }
 
+namespace {
+// The key a name is indexed under: its lower-case form, the one AnsiSameText compares.
+void NameKey(std::string_view Name, std::string& Key) {
+  for (char C : Name)
+    if (static_cast<unsigned char>(C) >= 0x80) {
+      Key = AnsiLowerCase(Name);
+      return;
+    }
+  Key.assign(Name.data(), Name.size());
+  for (char& C : Key)
+    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
+}
+}  // namespace
+
+int TNameIndex::Find(std::string_view Name) const {
+  thread_local std::string Key;
+  NameKey(Name, Key);
+  auto It = FPositions.find(Key);
+  return It == FPositions.end() ? -1 : It->second;
+}
+
+void TNameIndex::Add(std::string_view Name, int Position) {
+  std::string Key;
+  NameKey(Name, Key);
+  FPositions.emplace(std::move(Key), Position);
+}
+
 const std::vector<uint32_t>& THashIndex::Find(const std::string& Key) const {
   static const std::vector<uint32_t> None;
   auto It = Buckets.find(Key);
@@ -265,6 +293,10 @@ struct TTableStore::TIndexCache {
   std::unordered_map<std::string, std::unique_ptr<TEntry<THashIndex>>> Hashes;
   std::unordered_map<std::string, std::unique_ptr<TEntry<std::vector<uint32_t>>>> Orders;
   std::unordered_map<std::string, std::unique_ptr<TEntry<TColumn>>> Lowered;
+  // The column names, noted for the first NamesNoted entries of Defs (under NamesLock).
+  std::mutex NamesLock;
+  TNameIndex Names;
+  size_t NamesNoted = 0;
 
   // The entry for Key in Map, made empty when new; its address stays valid (entries are never
   // moved, and removed only from a store that nobody else reads).
@@ -326,8 +358,25 @@ void TTableStore::AddColumn(TColumnDef Def) {
 }
 
 int TTableStore::ColumnIndex(std::string_view Name) const {
-  for (size_t I = 0; I < Defs.size(); ++I)
-    if (AnsiSameText(Defs[I].Name, Name)) return static_cast<int>(I);
+  TIndexCache& C = *FCache;
+  std::lock_guard<std::mutex> G(C.NamesLock);
+  // Readers fill Defs by appending: names appended since the last lookup are noted now. Fewer
+  // names than noted means Defs was filled again, and a hit that no longer holds the name that
+  // a name was changed in place: both start the index afresh.
+  for (int Pass = 0; Pass < 2; ++Pass) {
+    if (Defs.size() < C.NamesNoted || Pass == 1) {
+      C.Names.Clear();
+      C.NamesNoted = 0;
+    }
+    if (C.NamesNoted < Defs.size()) {
+      C.Names.Reserve(Defs.size());
+      for (size_t I = C.NamesNoted; I < Defs.size(); ++I)
+        C.Names.Add(Defs[I].Name, static_cast<int>(I));
+      C.NamesNoted = Defs.size();
+    }
+    const int Index = C.Names.Find(Name);
+    if (Index < 0 || AnsiSameText(Defs[static_cast<size_t>(Index)].Name, Name)) return Index;
+  }
   return -1;
 }
 
@@ -502,6 +551,7 @@ std::vector<uint32_t> SortOneColumn(const TColumn& C) {
       Bits = (Bits & 0x8000000000000000ull) ? ~Bits : (Bits | 0x8000000000000000ull);
     }
     Keyed.push_back({Bits, R});
+    if (R % kScanProgressRows == kScanProgressRows - 1) ReportProgress("Ordenando", R + 1, N);
   }
   const bool Texts = C.Kind() == TStorageKind::String;
   std::sort(Keyed.begin(), Keyed.end(), [&](const TKeyed& A, const TKeyed& B) {
@@ -512,6 +562,7 @@ std::vector<uint32_t> SortOneColumn(const TColumn& C) {
     }
     return A.Row < B.Row;
   });
+  ReportProgress("Ordenando", N, N);
   for (const TKeyed& K : Keyed) Rows.push_back(K.Row);
   return Rows;
 }
@@ -520,7 +571,9 @@ std::vector<uint32_t> SortOneColumn(const TColumn& C) {
 
 const std::vector<uint32_t>& TTableStore::SortedRows(const std::vector<int>& Cols) const {
   return FCache->Get(FCache->Orders, ColsKey(Cols), [&] {
+    // A stop while the order is built leaves none behind: the next order starts it again.
     for (int C : Cols) Columns[C].Decode();
+    ReportProgress("Ordenando", 0, static_cast<int64_t>(RowCount()));
     if (Cols.size() == 1)
       return std::make_unique<std::vector<uint32_t>>(SortOneColumn(Columns[Cols[0]]));
     auto Rows = std::make_unique<std::vector<uint32_t>>(RowCount());
@@ -531,6 +584,8 @@ const std::vector<uint32_t>& TTableStore::SortedRows(const std::vector<int>& Col
       const int D = CompareRows(A, B, Cols);
       return D ? D < 0 : A < B;
     });
+    ReportProgress("Ordenando", static_cast<int64_t>(Rows->size()),
+                   static_cast<int64_t>(Rows->size()));
     return Rows;
   });
 }
@@ -577,6 +632,9 @@ std::unique_ptr<TColumn> MappedTexts(const TColumn& Src, TMap Map) {
       Out->AppendNull();
     else
       Out->AppendString(Map(Src.Str(R), Buf));
+    // A stop here drops the copy: the store keeps none of it (the next search builds it anew).
+    if (R % kScanProgressRows == kScanProgressRows - 1)
+      ReportProgress("Buscando", static_cast<int64_t>(R + 1), static_cast<int64_t>(N));
   }
   return Out;
 }

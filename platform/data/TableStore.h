@@ -35,6 +35,9 @@ class TColumn;
 // Rows per chunk of a column decoded from a file: reading one value of a chunk decodes that chunk
 // alone, so that showing the first records of a large table decodes a few thousand rows.
 constexpr size_t kColumnChunkRows = 16384;
+// Rows a scan goes through between two reports of how far it has come (ReportProgress): a
+// search over a large table can be shown and stopped without a report per row.
+constexpr size_t kScanProgressRows = 65536;
 
 // Decodes the columns of one table file on demand (see TColumn). Thread-safe: any number of
 // threads may decode at once, each into a column of its own.
@@ -165,6 +168,22 @@ class TColumn {
   std::unique_ptr<TLazy> FLazy;  // a column read from a file: its decoder and decoded chunks
 };
 
+// Positions of names in a list, looked up ignoring letter case exactly as AnsiSameText compares
+// them (two names are the same when their AnsiLowerCase forms are); of equal names the first
+// noted wins. Behind the name lookups of fields, field definitions and columns.
+class TNameIndex {
+ public:
+  // Position of the first name noted equal to Name ignoring case, -1 when none.
+  int Find(std::string_view Name) const;
+  // Notes Name at Position; an equal name noted before keeps its place.
+  void Add(std::string_view Name, int Position);
+  void Clear() { FPositions.clear(); }
+  void Reserve(size_t Names) { FPositions.reserve(Names); }
+
+ private:
+  std::unordered_map<std::string, int> FPositions;
+};
+
 // Rows of a store grouped by the values of some columns: the hash index behind
 // master-detail links. Keys are the columns' values as text joined by '\x1f'.
 class THashIndex {
@@ -207,7 +226,9 @@ class TTableStore {
   size_t RowCount() const { return Columns.empty() ? FRows : Columns[0].Size(); }
   // Adds a column; only while the store has no rows.
   void AddColumn(TColumnDef Def);
-  // Index of the column named Name ignoring case, -1 when absent.
+  // Index of the first column named Name ignoring case, -1 when absent. Looked up by a name
+  // index that follows Defs as it is appended to or filled again; a name changed in place is
+  // seen when it is looked up, not when another name would now be found instead of it.
   int ColumnIndex(std::string_view Name) const;
   // Appends one row of values in column order (missing trailing values are Null); forgets the
   // indexes and orders built so far.

@@ -20,6 +20,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "Progress.h"
 #include "SqlEngine.h"
 #include "SqlParser.h"
 #include "Unicode.h"
@@ -326,7 +327,10 @@ double NumberAt(const TColumn& C, size_t R) {
 class TProgram {
  public:
   TProgram(std::vector<TStep> Steps, const TTuples& Tuples)
-      : FSteps(std::move(Steps)), FTuples(Tuples) {}
+      : FSteps(std::move(Steps)), FTuples(Tuples) {
+    for (const TStep& S : FSteps)
+      if (S.Col) FTotal += static_cast<int64_t>(S.Col->Size());
+  }
 
   void Run(int Step, std::vector<uint8_t>& Out) const {
     const TStep& S = FSteps[Step];
@@ -373,24 +377,42 @@ class TProgram {
  private:
   std::vector<TStep> FSteps;
   const TTuples& FTuples;
+  // How far the program has come: rows tested by its leaves, of the rows of all of them.
+  mutable int64_t FDone = 0;
+  int64_t FTotal = 0;
 
-  static void Leaf(const TStep& S, std::vector<uint8_t>& Out) {
+  // A leaf's truth over its column, a chunk of rows at a time, telling how far the program has
+  // come after each chunk.
+  void Leaf(const TStep& S, std::vector<uint8_t>& Out) const {
     const TColumn& C = *S.Col;
     const size_t N = C.Size();
     Out.assign(N, kFalse);
-    if (S.Kind == TStep::TKind::IsNull) {
-      for (size_t R = 0; R < N; ++R) Out[R] = IsNullValue(C, R) != S.Not ? kTrue : kFalse;
-    } else if (S.Kind == TStep::TKind::Compare) {
-      Compare(S, Out);
-    } else {
-      Like(S, Out);
+    if (S.Kind == TStep::TKind::Like && S.Lead && S.Trail && !S.Text.empty()) {
+      Contains(S, Out);
+      Done(N);
+      return;
+    }
+    for (size_t Begin = 0; Begin < N; Begin += kScanProgressRows) {
+      const size_t End = std::min(N, Begin + kScanProgressRows);
+      if (S.Kind == TStep::TKind::IsNull) {
+        for (size_t R = Begin; R < End; ++R) Out[R] = IsNullValue(C, R) != S.Not ? kTrue : kFalse;
+      } else if (S.Kind == TStep::TKind::Compare) {
+        Compare(S, Out, Begin, End);
+      } else {
+        Like(S, Out, Begin, End);
+      }
+      Done(End - Begin);
     }
   }
 
-  static void Compare(const TStep& S, std::vector<uint8_t>& Out) {
+  void Done(size_t Rows) const {
+    FDone += static_cast<int64_t>(Rows);
+    ReportProgress("Buscando", FDone, std::max(FTotal, FDone));
+  }
+
+  static void Compare(const TStep& S, std::vector<uint8_t>& Out, size_t Begin, size_t End) {
     const TColumn& C = *S.Col;
-    const size_t N = C.Size();
-    for (size_t R = 0; R < N; ++R) {
+    for (size_t R = Begin; R < End; ++R) {
       if (IsNullValue(C, R)) {
         Out[R] = kUnknown;
         continue;
@@ -416,26 +438,30 @@ class TProgram {
     }
   }
 
-  static void Like(const TStep& S, std::vector<uint8_t>& Out) {
+  // A pattern other than '%text%' over rows [Begin, End).
+  static void Like(const TStep& S, std::vector<uint8_t>& Out, size_t Begin, size_t End) {
+    const TColumn& C = *S.Col;
+    for (size_t R = Begin; R < End; ++R) {
+      if (C.IsNull(R)) {
+        Out[R] = kUnknown;
+        continue;
+      }
+      const std::string_view V = C.Str(R);
+      const bool M = S.Lead && S.Trail ? true
+                     : S.Lead          ? V.ends_with(S.Text)
+                     : S.Trail         ? V.starts_with(S.Text)
+                                       : V == S.Text;
+      Out[R] = M != S.Not ? kTrue : kFalse;
+    }
+  }
+
+  // '%text%': one search through the column's whole text.
+  static void Contains(const TStep& S, std::vector<uint8_t>& Out) {
     const TColumn& C = *S.Col;
     const size_t N = C.Size();
     for (size_t R = 0; R < N; ++R)
       if (C.IsNull(R)) Out[R] = kUnknown;
-    if (S.Lead && S.Trail) {
-      if (S.Text.empty()) {
-        for (size_t R = 0; R < N; ++R)
-          if (Out[R] != kUnknown) Out[R] = kTrue;
-      } else {
-        ContainsScan(C, S.Text, Out);
-      }
-    } else {
-      for (size_t R = 0; R < N; ++R) {
-        if (Out[R] == kUnknown) continue;
-        const std::string_view V = C.Str(R);
-        const bool M = S.Lead ? V.ends_with(S.Text) : S.Trail ? V.starts_with(S.Text) : V == S.Text;
-        Out[R] = M ? kTrue : kFalse;
-      }
-    }
+    ContainsScan(C, S.Text, Out);
     if (S.Not)
       for (uint8_t& V : Out) V = V == kUnknown ? kUnknown : V == kTrue ? kFalse : kTrue;
   }
@@ -667,6 +693,8 @@ std::optional<std::vector<size_t>> LoopOrder(TSqliteDatabase& Db, const std::str
     }
     if (Order.size() != Tables || Sorted != Ordered) return std::nullopt;
     return Order;
+  } catch (const EAborted&) {
+    throw;
   } catch (const std::exception&) {
     // No plan: the statement goes to SQLite, which reports what is wrong with it.
     return std::nullopt;
@@ -1016,6 +1044,8 @@ std::optional<std::vector<uint32_t>> DirectSelectRows(const TSqlTranslation& T,
 std::shared_ptr<TTableStore> DirectSelectJoin(const TSqlTranslation& T, TSqlTableSource& Tables) {
   try {
     return SelectJoin(T, Tables);
+  } catch (const EAborted&) {
+    throw;  // the user stopped the search: nothing to hand to SQLite
   } catch (const std::exception&) {
     // Whatever went wrong (a column that cannot be decoded, memory) SQLite meets again and
     // reports as it does for every statement.

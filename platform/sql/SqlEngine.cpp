@@ -9,12 +9,14 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 
 #include "Database.h"
 #include "DirectQuery.h"
 #include "IoUtil.h"
 #include "LocalSQL.h"
+#include "Progress.h"
 #include "SqlLexer.h"
 #include "SqlParser.h"
 #include "SysUtils.h"
@@ -236,6 +238,11 @@ bool SqlLikeMatch(std::string_view TextUtf8, std::string_view PatternUtf8, char3
 
 struct TSqliteDatabase::TContext {
   std::vector<std::shared_ptr<const TTableStore>> Stores;
+  // Rows the store cursors have gone through, for the progress reports of a statement.
+  int64_t Scanned = 0;
+  // What stopped a statement from the progress handler (EAborted when the user stopped it),
+  // raised again by the statement's Step.
+  std::exception_ptr Stopped;
 };
 
 namespace {
@@ -243,11 +250,13 @@ namespace {
 struct TStoreVtab {
   sqlite3_vtab Base;  // first member: SQLite sees a sqlite3_vtab*
   const TTableStore* Store;
+  TSqliteDatabase::TContext* Context;
 };
 
 struct TStoreCursor {
   sqlite3_vtab_cursor Base;
   const TTableStore* Store;
+  int64_t* Scanned;      // the database's count of rows gone through
   const uint32_t* Rows;  // rows of an index lookup; null for all rows
   size_t At;
   size_t Count;
@@ -285,6 +294,7 @@ int VtabConnect(sqlite3* Db, void* Aux, int Argc, const char* const* Argv, sqlit
     if (Rc != SQLITE_OK) return Rc;
     auto* V = new TStoreVtab();
     V->Store = Store;
+    V->Context = Ctx;
     *Out = &V->Base;
     return SQLITE_OK;
   } catch (...) {
@@ -338,6 +348,7 @@ int VtabOpen(sqlite3_vtab* VBase, sqlite3_vtab_cursor** Out) {
   auto* C = new (std::nothrow) TStoreCursor();
   if (!C) return SQLITE_NOMEM;
   C->Store = reinterpret_cast<TStoreVtab*>(VBase)->Store;
+  C->Scanned = &reinterpret_cast<TStoreVtab*>(VBase)->Context->Scanned;
   *Out = &C->Base;
   return SQLITE_OK;
 }
@@ -439,10 +450,35 @@ int VtabFilter(sqlite3_vtab_cursor* CBase, int IdxNum, const char* IdxStr, int A
   return SQLITE_OK;
 }
 
-int VtabNext(sqlite3_vtab_cursor* C) {
-  ++reinterpret_cast<TStoreCursor*>(C)->At;
+int VtabNext(sqlite3_vtab_cursor* CBase) {
+  auto* C = reinterpret_cast<TStoreCursor*>(CBase);
+  ++C->At;
+  ++*C->Scanned;
   return SQLITE_OK;
 }
+
+// SQLite's progress callback: tells how far the statement has come (the rows gone through, of
+// the one table's when there is one table), and stops it when the handler says so; the
+// statement's Step raises what stopped it.
+int OnSqlProgress(void* Aux) {
+  auto* Ctx = static_cast<TSqliteDatabase::TContext*>(Aux);
+  if (Ctx->Stopped) return 1;
+  if (!ProgressHandled()) return 0;
+  const int64_t Total = Ctx->Stores.size() == 1 && Ctx->Stores[0]
+                            ? static_cast<int64_t>(Ctx->Stores[0]->RowCount())
+                            : -1;
+  try {
+    ReportProgress("Buscando", Ctx->Scanned, Ctx->Scanned <= Total ? Total : -1);
+  } catch (...) {
+    // Nothing may pass through SQLite: kept for Step, which raises it once SQLite has stopped.
+    Ctx->Stopped = std::current_exception();
+    return 1;
+  }
+  return 0;
+}
+
+// SQLite virtual machine steps between two calls of OnSqlProgress: a few hundred rows of a scan.
+constexpr int kSqlProgressSteps = 4096;
 
 int VtabEof(sqlite3_vtab_cursor* CBase) {
   auto* C = reinterpret_cast<TStoreCursor*>(CBase);
@@ -565,6 +601,7 @@ TSqliteDatabase::TSqliteDatabase() : FContext(std::make_unique<TContext>()) {
   }
   int Rc = sqlite3_create_module_v2(FDb, "kvstore", &StoreModule, FContext.get(), nullptr);
   if (Rc == SQLITE_OK) Rc = RegisterSqlTextFunctions(FDb);
+  sqlite3_progress_handler(FDb, kSqlProgressSteps, OnSqlProgress, FContext.get());
   if (Rc != SQLITE_OK) {
     std::string Msg = sqlite3_errmsg(FDb);
     sqlite3_close(FDb);
@@ -590,11 +627,16 @@ void TSqliteDatabase::AttachStore(const std::string& Name, std::shared_ptr<const
        std::to_string(FContext->Stores.size() - 1) + ")");
 }
 
+void TSqliteDatabase::RaiseIfStopped() const {
+  if (FContext->Stopped) std::rethrow_exception(FContext->Stopped);
+}
+
 void TSqliteDatabase::Exec(const std::string& Sql) {
   char* Err = nullptr;
   if (sqlite3_exec(FDb, Sql.c_str(), nullptr, nullptr, &Err) != SQLITE_OK) {
     std::string Msg = Err ? Err : sqlite3_errmsg(FDb);
     sqlite3_free(Err);
+    RaiseIfStopped();
     throw ESQLError("Error del motor SQL: " + Msg);
   }
 }
@@ -621,6 +663,7 @@ bool TSqliteStatement::Step() {
   const int Rc = sqlite3_step(FStmt);
   if (Rc == SQLITE_ROW) return true;
   if (Rc == SQLITE_DONE) return false;
+  FDb.RaiseIfStopped();
   // Memory that ran out is told the one way it is everywhere, not as the statement's fault.
   if (Rc == SQLITE_NOMEM) throw ESQLError(OutOfMemoryText());
   throw ESQLError("Error al ejecutar la sentencia SQL (" +
@@ -957,6 +1000,8 @@ bool PlanIsOneScan(TSqliteDatabase& Db, const std::string& Sql) {
       ++Steps;
     }
     return Steps == 1 && Scan;
+  } catch (const EAborted&) {
+    throw;
   } catch (const std::exception&) {
     return false;
   }
@@ -1019,6 +1064,8 @@ std::optional<std::vector<uint32_t>> SelectTableRows(const TSqlTranslation& T,
       PlanIsOneScan(Db, Ordered ? T.UnorderedRowText : T.RowText)) {
     try {
       Direct = DirectSelectRows(T, *S);
+    } catch (const EAborted&) {
+      throw;
     } catch (const std::exception&) {
       Direct.reset();
     }

@@ -35,6 +35,9 @@ class TSqliteDatabase {
                    const std::string& Shown = "");
   // Runs a statement that returns no rows; raises ESQLError with SQLite's message.
   void Exec(const std::string& Sql);
+  // Statements report their progress ("Buscando") while they run; when the progress handler
+  // stops one, SQLite ends it and this raises what stopped it (EAborted). Step and Exec call it.
+  void RaiseIfStopped() const;
 
  private:
   sqlite3* FDb = nullptr;
