@@ -25,6 +25,7 @@
 
 #include "BenchSupport.h"
 #include "DBTables.h"
+#include "FormDriver.h"
 #include "Forms.h"
 #include "MessageBoxes.h"
 #include "SearchDialog.h"
@@ -34,6 +35,14 @@ using namespace kv;
 namespace fs = std::filesystem;
 
 namespace {
+
+using bench::ClickCell;
+using bench::ColumnOf;
+using bench::Pick;
+
+void OnForm(TSearchDialog& D, std::function<void(TSearchDialogBox&)> Steps) {
+  bench::OnForm(D, std::move(Steps), "kvdialogbench");
+}
 
 using TClock = std::chrono::steady_clock;
 
@@ -63,37 +72,10 @@ class TReporter : public benchmark::ConsoleReporter {
   }
 };
 
-// Runs Steps on the search form of D once Execute (or Find, with Accept) shows it; Steps ends
-// the form itself or it is cancelled afterwards.
-void OnForm(TSearchDialog& D, std::function<void(TSearchDialogBox&)> Steps) {
-  TSearchDialogBox* F = D.SearchForm();
-  auto Poll = std::make_shared<std::function<void()>>();
-  *Poll = [F, Steps = std::move(Steps), Weak = std::weak_ptr<std::function<void()>>(Poll)] {
-    if (!F->isVisible()) {
-      if (auto P = Weak.lock()) QTimer::singleShot(1, [P] { (*P)(); });
-      return;
-    }
-    try {
-      Steps(*F);
-    } catch (const std::exception& E) {
-      std::fprintf(stderr, "kvdialogbench: %s\n", E.what());
-    }
-    if (F->isVisible()) F->SetModalResult(mrCancel);
-  };
-  QTimer::singleShot(0, [Poll] { (*Poll)(); });
-}
-
 // Runs Body inside the shown search form over the orders (the form is cancelled afterwards).
 void InOrdersForm(const std::function<void(TSearchDialogBox&)>& Body) {
   OnForm(*OrdersSearch, Body);
   OrdersSearch->Execute();
-}
-
-void Pick(TComboBox* C, const std::string& Item) {
-  const int I = C->findText(QStr(Item), Qt::MatchExactly | Qt::MatchCaseSensitive);
-  if (I < 0) throw Exception("'" + Item + "' no está en la lista");
-  C->setCurrentIndex(I);
-  emit C->activated(I);
 }
 
 // Ticks "Distinguir mayúsculas" as the user does.
@@ -108,18 +90,6 @@ void Paint(TSearchDialogBox& F) {
 
 void SetValue(TSearchDialogBox& F, const std::string& V) {
   F.ETValor->SetText(V);
-}
-
-int ColumnOf(TSearchDialogBox& F, const std::string& Field) {
-  for (int I = 0; I < F.DBGrid1->Columns().Count(); ++I)
-    if (F.DBGrid1->Columns()[I]->FieldName() == Field) return I;
-  throw Exception("Sin columna " + Field);
-}
-
-void ClickCell(TDBGrid* G, int Row, int Col, Qt::KeyboardModifiers Mods = {}) {
-  const QModelIndex I = G->model()->index(Row, Col);
-  G->scrollTo(I);
-  QTest::mouseClick(G->viewport(), Qt::LeftButton, Mods, G->visualRect(I).center());
 }
 
 void Register() {

@@ -24,6 +24,7 @@
 
 #include "BenchSupport.h"
 #include "DBTables.h"
+#include "FormDriver.h"
 #include "Forms.h"
 #include "MessageBoxes.h"
 #include "PgDialect.h"
@@ -35,6 +36,14 @@ using namespace kv;
 namespace fs = std::filesystem;
 
 namespace {
+
+using bench::ClickCell;
+using bench::ColumnOf;
+using bench::Pick;
+
+void OnForm(TSearchDialog& D, std::function<void(TSearchDialogBox&)> Steps) {
+  bench::OnForm(D, std::move(Steps), "kvpgbench");
+}
 
 using TClock = std::chrono::steady_clock;
 
@@ -205,45 +214,8 @@ void ShowScreen(TDataSet& T) {
 // ---------------------------------------------------------------------------------------------
 // The search form, driven as a user does (the pattern of kvdialogbench).
 
-void OnForm(TSearchDialog& D, std::function<void(TSearchDialogBox&)> Steps) {
-  TSearchDialogBox* F = D.SearchForm();
-  auto Poll = std::make_shared<std::function<void()>>();
-  *Poll = [F, Steps = std::move(Steps), Weak = std::weak_ptr<std::function<void()>>(Poll)] {
-    if (!F->isVisible()) {
-      if (auto P = Weak.lock()) QTimer::singleShot(1, [P] { (*P)(); });
-      return;
-    }
-    try {
-      Steps(*F);
-    } catch (const std::exception& E) {
-      std::fprintf(stderr, "kvpgbench: %s\n", E.what());
-    }
-    if (F->isVisible()) F->SetModalResult(mrCancel);
-  };
-  QTimer::singleShot(0, [Poll] { (*Poll)(); });
-}
-
-void Pick(TComboBox* C, const std::string& Item) {
-  const int I = C->findText(QStr(Item), Qt::MatchExactly | Qt::MatchCaseSensitive);
-  if (I < 0) throw Exception("'" + Item + "' no está en la lista");
-  C->setCurrentIndex(I);
-  emit C->activated(I);
-}
-
 void Paint(TSearchDialogBox& F) {
   (void)F.DBGrid1->grab();
-}
-
-int ColumnOf(TSearchDialogBox& F, const std::string& Field) {
-  for (int I = 0; I < F.DBGrid1->Columns().Count(); ++I)
-    if (F.DBGrid1->Columns()[I]->FieldName() == Field) return I;
-  throw Exception("Sin columna " + Field);
-}
-
-void ClickCell(TDBGrid* G, int Row, int Col, Qt::KeyboardModifiers Mods = {}) {
-  const QModelIndex I = G->model()->index(Row, Col);
-  G->scrollTo(I);
-  QTest::mouseClick(G->viewport(), Qt::LeftButton, Mods, G->visualRect(I).center());
 }
 
 // The number in "Registros encontrados: 1.234.567" (separators dropped); -1 without one.
