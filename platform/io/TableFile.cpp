@@ -32,6 +32,23 @@ TTableFormat TableFormatOf(const std::string& Path) {
 
 namespace {
 
+// Runs Work; a failure that is not already a database error (nor the user's cancel) is reported
+// as a failure of the file at Path, running out of memory included.
+template <class F>
+auto NamingTheFile(const std::string& Path, F&& Work) -> decltype(Work()) {
+  try {
+    return Work();
+  } catch (const EDatabaseError&) {
+    throw;
+  } catch (const EAborted&) {
+    throw;
+  } catch (const Exception& E) {
+    RaiseFileError(Path, E.Message());
+  } catch (const std::bad_alloc&) {
+    RaiseFileError(Path, OutOfMemoryText());
+  }
+}
+
 // What identifies one version of a file on disk.
 struct TFileStamp {
   dev_t Dev = 0;
@@ -72,7 +89,7 @@ std::string CanonicalPath(const std::string& Path) {
 }
 
 std::shared_ptr<TTableStore> ReadTable(const std::string& Path, TTableFormat Format) {
-  try {
+  return NamingTheFile(Path, [&]() -> std::shared_ptr<TTableStore> {
     switch (Format) {
       case TTableFormat::Paradox:
         return ReadParadoxFile(Path);
@@ -81,14 +98,8 @@ std::shared_ptr<TTableStore> ReadTable(const std::string& Path, TTableFormat For
       case TTableFormat::Ascii:
         return ReadAsciiFile(Path);
     }
-  } catch (const EDatabaseError&) {
-    throw;
-  } catch (const Exception& E) {
-    RaiseFileError(Path, E.Message());
-  } catch (const std::bad_alloc&) {
-    RaiseFileError(Path, OutOfMemoryText());
-  }
-  return nullptr;
+    return nullptr;
+  });
 }
 
 }  // namespace
@@ -139,23 +150,17 @@ void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
     for (uint32_t R : *Rows)
       if (R >= Count)
         RaiseFileError(Path, "la fila " + std::to_string(R) + " no existe en los datos a guardar");
-  try {
-    // Each column is read whole as it is written: decoded in one pass first.
+  // Each column is read whole as it is written: decoded in one pass first.
+  NamingTheFile(Path, [&] {
     for (size_t I = 0; I < Data.ColumnCount(); ++I) Data.Column(I).Decode();
-  } catch (const EDatabaseError&) {
-    throw;
-  } catch (const Exception& E) {
-    RaiseFileError(Path, E.Message());
-  } catch (const std::bad_alloc&) {
-    RaiseFileError(Path, OutOfMemoryText());
-  }
+  });
   TSliceSource Source(Data);
   SaveTableFile(Path, Source);
 }
 
 void SaveTableFile(const std::string& Path, TRowSource& Source) {
   const TTableFormat Format = TableFormatOf(Path);
-  try {
+  NamingTheFile(Path, [&] {
     switch (Format) {
       case TTableFormat::Paradox: {
         const std::string Memo = CompanionPath(Path, ".mb");
@@ -182,15 +187,7 @@ void SaveTableFile(const std::string& Path, TRowSource& Source) {
         break;
       }
     }
-  } catch (const EDatabaseError&) {
-    throw;
-  } catch (const EAborted&) {
-    throw;
-  } catch (const Exception& E) {
-    RaiseFileError(Path, E.Message());
-  } catch (const std::bad_alloc&) {
-    RaiseFileError(Path, OutOfMemoryText());
-  }
+  });
   ClearTableCache(Path);
 }
 
