@@ -36,12 +36,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using bench::ClickCell;
-using bench::ColumnOf;
-using bench::Pick;
-
 void OnForm(TSearchDialog& D, std::function<void(TSearchDialogBox&)> Steps) {
-  bench::OnForm(D, std::move(Steps), "kvdialogbench");
+  kv::OnForm(D, std::move(Steps), "kvdialogbench");
 }
 
 using TClock = std::chrono::steady_clock;

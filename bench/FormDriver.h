@@ -11,7 +11,7 @@
 
 #include "SearchDialog.h"
 
-namespace bench {
+namespace kv {
 
 // Runs Steps on the search form of D once Execute (or Find, with Accept) shows it; Steps ends
 // the form itself or it is cancelled afterwards. Program names the benchmark in its messages.
@@ -56,4 +56,4 @@ inline void ClickCell(kv::TDBGrid* G, int Row, int Col, Qt::KeyboardModifiers Mo
   QTest::mouseClick(G->viewport(), Qt::LeftButton, Mods, G->visualRect(I).center());
 }
 
-}  // namespace bench
+}  // namespace kv

@@ -37,12 +37,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using bench::ClickCell;
-using bench::ColumnOf;
-using bench::Pick;
-
 void OnForm(TSearchDialog& D, std::function<void(TSearchDialogBox&)> Steps) {
-  bench::OnForm(D, std::move(Steps), "kvpgbench");
+  kv::OnForm(D, std::move(Steps), "kvpgbench");
 }
 
 using TClock = std::chrono::steady_clock;

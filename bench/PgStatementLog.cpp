@@ -75,7 +75,8 @@ std::vector<TLoggedStatement> ParseStatementLog(std::string_view Log) {
       Open = false;
       continue;
     }
-    if (Level == "DETAIL" && Open && (Message.starts_with("Parameters: ") || Message.starts_with("parameters: "))) {
+    if (Level == "DETAIL" && Open &&
+        (Message.starts_with("Parameters: ") || Message.starts_with("parameters: "))) {
       Out.back().Parameters = ParseParameters(Message.substr(12));
       Open = false;
       continue;
