@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <sstream>
 
+#include "DB.h"
 #include "SysUtils.h"
 
 using namespace kv;
@@ -282,4 +284,24 @@ std::string FormatMemoryLine(uint64_t RssGrowth, uint64_t StoreBytes, uint64_t F
                 Mb(RssGrowth), Mb(StoreBytes),
                 static_cast<double>(StoreBytes) / static_cast<double>(FileBytes), Mb(FileBytes));
   return Buf;
+}
+
+double Median(std::vector<double> V) {
+  if (V.empty()) return 0;
+  std::sort(V.begin(), V.end());
+  return V[V.size() / 2];
+}
+
+std::string Trimmed(std::string S) {
+  while (!S.empty() && (S.back() == '\n' || S.back() == ' ')) S.pop_back();
+  return S;
+}
+
+void ShowScreen(TDataSet& T, int Rows) {
+  size_t Bytes = 0;
+  const TBookmark Here = T.GetBookmark();
+  for (int R = 0; R < Rows && !T.Eof(); ++R, T.Next())
+    for (int F = 0; F < T.FieldCount(); ++F) Bytes += T.Fields(F)->DisplayText().size();
+  T.GotoBookmark(Here);
+  if (Bytes == 0) throw Exception("la pantalla está vacía");
 }

@@ -14,6 +14,10 @@
 
 #include "TableStore.h"
 
+namespace kv {
+class TDataSet;
+}
+
 using namespace kv;
 
 // The value of a "Key:   123 kB" line of a /proc status text, in bytes; 0 when absent.
@@ -106,3 +110,11 @@ std::string FormatTargetLine(const TTargetLine& Line);
 // store's own count and the sizes in MB; What says when it was measured.
 std::string FormatMemoryLine(uint64_t RssGrowth, uint64_t StoreBytes, uint64_t FileBytes,
                              double AllowedFactor, const std::string& What = "loaded ORDERS.DB");
+
+// The median of V (0 for none).
+double Median(std::vector<double> V);
+// S without the line ends and spaces a program's output ends with.
+std::string Trimmed(std::string S);
+// Reads the display texts of Rows records from the current one on, as the grid does for a
+// screen, and goes back to the current record; raises when the screen is empty.
+void ShowScreen(TDataSet& T, int Rows = 50);

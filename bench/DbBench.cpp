@@ -23,33 +23,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kRuns = 5;
-constexpr int kScreenRows = 50;
 
 double Seconds(const std::function<void()>& Fn) {
   const auto Start = std::chrono::steady_clock::now();
   Fn();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
-}
-
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  return V[V.size() / 2];
-}
-
-// The display texts of the screen from the current record on, as the grid reads them (the
-// records' count is no part of it: the dataset reads the rows it shows).
-void ShowScreen(TDataSet& T) {
-  size_t Bytes = 0;
-  const TBookmark Here = T.GetBookmark();
-  for (int R = 0; R < kScreenRows && !T.Eof(); ++R, T.Next())
-    for (int F = 0; F < T.FieldCount(); ++F) Bytes += T.Fields(F)->DisplayText().size();
-  T.GotoBookmark(Here);
-  if (Bytes == 0) throw Exception("la primera pantalla está vacía");
-}
-
-std::string Trimmed(std::string S) {
-  while (!S.empty() && (S.back() == '\n' || S.back() == ' ')) S.pop_back();
-  return S;
 }
 
 struct TDbTarget {

@@ -54,17 +54,6 @@ double Since(TClock::time_point From) {
   return std::chrono::duration<double>(TClock::now() - From).count();
 }
 
-double Median(std::vector<double> V) {
-  if (V.empty()) return 0;
-  std::sort(V.begin(), V.end());
-  return V[V.size() / 2];
-}
-
-std::string Trimmed(std::string S) {
-  while (!S.empty() && (S.back() == '\n' || S.back() == ' ')) S.pop_back();
-  return S;
-}
-
 // psql on the bench database: the output of one statement, unaligned, without headers.
 std::string PsqlValue(const std::string& Sql) {
   return Trimmed(
@@ -195,16 +184,6 @@ TResult Time(int Runs, const std::function<void()>& Fn) {
   }
   R.Sent = C.End();
   return R;
-}
-
-// The display texts of a screen from the current record on, as the grid reads them.
-void ShowScreen(TDataSet& T) {
-  size_t Bytes = 0;
-  const TBookmark Here = T.GetBookmark();
-  for (int R = 0; R < kScreenRows && !T.Eof(); ++R, T.Next())
-    for (int F = 0; F < T.FieldCount(); ++F) Bytes += T.Fields(F)->DisplayText().size();
-  T.GotoBookmark(Here);
-  if (Bytes == 0) throw Exception("la pantalla está vacía");
 }
 
 // ---------------------------------------------------------------------------------------------
