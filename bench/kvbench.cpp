@@ -923,6 +923,9 @@ int main(int Argc, char** Argv) {
     return 0;
   } catch (const std::exception& E) {
     std::fprintf(stderr, "kvbench: %s\n", E.what());
+    // The tables go while the library's own state still lives (at exit it may not).
+    QtPeer.reset();
+    Orders.reset();
     return 1;
   }
 }

@@ -219,14 +219,48 @@ void TMappedFile::Release() const {
   if (FMapped && FSize > kKeptWhole) ::madvise(const_cast<uint8_t*>(FData), FSize, MADV_DONTNEED);
 }
 
+// ---------------------------------------------------------------- TDecodingWhole
+
+namespace {
+thread_local TDecodingWhole* DecodingWhole = nullptr;
+}  // namespace
+
+TDecodingWhole::TDecodingWhole(std::vector<const TColumn*> Columns)
+    : FColumns(std::move(Columns)), FOutermost(DecodingWhole == nullptr) {
+  if (FOutermost) DecodingWhole = this;
+}
+
+TDecodingWhole::~TDecodingWhole() {
+  if (!FOutermost) return;
+  DecodingWhole = nullptr;
+  for (const TFileColumns* C : FSetAside) C->DropSetAside();
+  for (const auto& F : FFiles) F->Release();
+}
+
+TDecodingWhole* TDecodingWhole::Current() {
+  return DecodingWhole;
+}
+
 // ---------------------------------------------------------------- TFileColumns
 
-void TFileColumns::Decode(size_t Col, size_t First, size_t Count, TColumn& Out) const {
+void TFileColumns::SetColumns(const TColumn* Columns, size_t Count, size_t Rows) {
+  FColumns = Columns;
+  FColumnCount = Count;
+  FRows = Rows;
+}
+
+void TFileColumns::DecodeWhole(const std::vector<size_t>& Cols,
+                               const std::vector<TColumn*>& Outs) const {
+  for (size_t I = 0; I < Cols.size(); ++I) DecodeRows(Cols[I], 0, FRows, *Outs[I]);
+}
+
+template <class Fn>
+void TFileColumns::Checked(TDecodingWhole* Whole, Fn&& Read) const {
   const std::string& Path = FFile->Path();
   // A file written in place after it was opened would mix two versions of the table.
   FFile->CheckUnchanged();
   try {
-    DecodeRows(Col, First, Count, Out);
+    Read();
   } catch (const EDatabaseError&) {
     FFile->Release();
     // What a file changed meanwhile holds (zeros where it was cut short) is no fault of it.
@@ -246,18 +280,83 @@ void TFileColumns::Decode(size_t Col, size_t First, size_t Count, TColumn& Out) 
     FFile->CheckUnchanged();
     throw;
   }
-  FFile->Release();
+  if (!Whole) {
+    FFile->Release();
+  } else if (std::find(Whole->FFiles.begin(), Whole->FFiles.end(), FFile) == Whole->FFiles.end()) {
+    Whole->FFiles.push_back(FFile);
+  }
   // The values read may be partly of another version of the file, or zeros.
   FFile->CheckUnchanged();
 }
 
+bool TFileColumns::TakeSetAside(size_t Col, TColumn& Out) const {
+  std::lock_guard<std::mutex> G(FSetAsideLock);
+  for (auto It = FSetAside.begin(); It != FSetAside.end(); ++It)
+    if (It->first == Col) {
+      Out = std::move(*It->second);
+      FSetAside.erase(It);
+      return true;
+    }
+  return false;
+}
+
+void TFileColumns::DropSetAside() const {
+  std::lock_guard<std::mutex> G(FSetAsideLock);
+  FSetAside.clear();
+}
+
+bool TFileColumns::DecodeTogether(TDecodingWhole& Whole, size_t Col, TColumn& Out) const {
+  // The columns of Whole that are this file's, not decoded yet, Col first.
+  std::vector<size_t> Cols{Col};
+  const std::less<const TColumn*> Before;
+  for (const TColumn* C : Whole.FColumns) {
+    if (Before(C, FColumns) || !Before(C, FColumns + FColumnCount) || C->Decoded()) continue;
+    const size_t I = static_cast<size_t>(C - FColumns);
+    if (std::find(Cols.begin(), Cols.end(), I) == Cols.end()) Cols.push_back(I);
+  }
+  if (Cols.size() < 2) return false;
+  std::vector<std::unique_ptr<TColumn>> Others;
+  std::vector<TColumn*> Outs{&Out};
+  for (size_t I = 1; I < Cols.size(); ++I) {
+    Others.push_back(std::make_unique<TColumn>(FColumns[Cols[I]].Type()));
+    Others.back()->Reserve(FRows);
+    Outs.push_back(Others.back().get());
+  }
+  try {
+    Checked(&Whole, [&] { DecodeWhole(Cols, Outs); });
+  } catch (const EAborted&) {
+    throw;
+  } catch (...) {
+    // Decoded alone, the column raises the failure that is its own (or none); the others do
+    // when their turn comes.
+    Out = TColumn(Out.Type());
+    return false;
+  }
+  std::lock_guard<std::mutex> G(FSetAsideLock);
+  for (size_t I = 1; I < Cols.size(); ++I)
+    FSetAside.emplace_back(Cols[I], std::move(Others[I - 1]));
+  if (std::find(Whole.FSetAside.begin(), Whole.FSetAside.end(), this) == Whole.FSetAside.end())
+    Whole.FSetAside.push_back(this);
+  return true;
+}
+
+void TFileColumns::Decode(size_t Col, size_t First, size_t Count, TColumn& Out) const {
+  TDecodingWhole* Whole = TDecodingWhole::Current();
+  if (Whole && First == 0 && Count == FRows && Col < FColumnCount) {
+    if (TakeSetAside(Col, Out)) return;
+    if (DecodeTogether(*Whole, Col, Out)) return;
+  }
+  Checked(Whole, [&] { DecodeRows(Col, First, Count, Out); });
+}
+
 std::shared_ptr<TTableStore> MakeFileStore(std::vector<TColumnDef> Defs,
                                            std::vector<std::string> Key, size_t Rows,
-                                           std::shared_ptr<const TColumnDecoder> Columns) {
+                                           std::shared_ptr<TFileColumns> Columns) {
   auto Store = std::make_shared<TTableStore>();
   for (TColumnDef& D : Defs) Store->AddColumn(std::move(D));
   for (size_t I = 0; I < Store->Columns.size(); ++I)
     Store->Columns[I] = TColumn(Store->Defs[I].DataType, Rows, Columns, I);
+  Columns->SetColumns(Store->Columns.data(), Store->Columns.size(), Rows);
   Store->PrimaryKey = std::move(Key);
   return Store;
 }
@@ -499,24 +598,25 @@ TFileWriter::~TFileWriter() {
 
 void TFileWriter::Write(const void* Data, size_t N) {
   if (FBuf.size() + N > (1u << 20)) Flush();
-  if (N >= (1u << 20)) {
-    FBuf.assign(static_cast<const char*>(Data), N);
-    Flush();
-    return;
-  }
+  // A block of a quarter of the buffer or more goes to the file as it is, not copied first.
+  if (N >= (1u << 18)) return WriteAll(static_cast<const char*>(Data), N);
   FBuf.append(static_cast<const char*>(Data), N);
 }
 
-void TFileWriter::Flush() {
+void TFileWriter::WriteAll(const char* Data, size_t Size) {
   size_t Done = 0;
-  while (Done < FBuf.size()) {
-    ssize_t N = ::write(FFd, FBuf.data() + Done, FBuf.size() - Done);
+  while (Done < Size) {
+    ssize_t N = ::write(FFd, Data + Done, Size - Done);
     if (N < 0) {
       if (errno == EINTR) continue;
       RaiseFileError(FErrName, "no se puede escribir: " + ErrnoText(errno));
     }
     Done += static_cast<size_t>(N);
   }
+}
+
+void TFileWriter::Flush() {
+  WriteAll(FBuf.data(), FBuf.size());
   FBuf.clear();
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,30 @@ auto WhileUnchanged(const TMappedFile& File, Fn&& Read) {
   }
 }
 
+class TFileColumns;
+
+// The columns a caller is about to decode whole, one after the other (the columns of a table
+// being written), while one lives on this thread: the pages of the files they come from stay
+// mapped until it ends, instead of being read again for each column, and the first of them a
+// file decodes whole is decoded in one pass together with the others of that file, where its
+// format keeps the fields of a record together (the others are kept aside until their own
+// decode asks for them, and dropped when this ends). Only the outermost one on a thread counts.
+class TDecodingWhole {
+ public:
+  explicit TDecodingWhole(std::vector<const TColumn*> Columns);
+  ~TDecodingWhole();
+  TDecodingWhole(const TDecodingWhole&) = delete;
+  TDecodingWhole& operator=(const TDecodingWhole&) = delete;
+
+ private:
+  friend class TFileColumns;
+  static TDecodingWhole* Current();
+  std::vector<const TColumn*> FColumns;
+  std::vector<std::shared_ptr<const TMappedFile>> FFiles;  // pages kept mapped
+  std::vector<const TFileColumns*> FSetAside;              // decoders holding columns for it
+  bool FOutermost;
+};
+
 // The columns of a table file, decoded from its mapping when first read (see TColumn). Each
 // format's reader says how rows of a column decode (DecodeRows); this checks that the file was
 // not changed in place since it was opened, turns any failure into an EDatabaseError naming
@@ -87,20 +112,44 @@ class TFileColumns : public TColumnDecoder {
   explicit TFileColumns(std::shared_ptr<const TMappedFile> File) : FFile(std::move(File)) {}
   void Decode(size_t Col, size_t First, size_t Count, TColumn& Out) const final;
   const TMappedFile& File() const { return *FFile; }
+  // The store's columns this decodes (Count of them from Columns, Rows rows each), so that a
+  // TDecodingWhole can name them; told by MakeFileStore.
+  void SetColumns(const TColumn* Columns, size_t Count, size_t Rows);
 
  protected:
   // Appends rows [First, First + Count) of column Col to Out; raises naming the file.
   virtual void DecodeRows(size_t Col, size_t First, size_t Count, TColumn& Out) const = 0;
+  // Appends every row of each column Cols[I] to Outs[I]; raises naming the file. One column
+  // after the other unless the format reads a record once for all its fields.
+  virtual void DecodeWhole(const std::vector<size_t>& Cols,
+                           const std::vector<TColumn*>& Outs) const;
+  size_t RowCount() const { return FRows; }
 
  private:
+  friend class TDecodingWhole;
+  // Runs Read over the mapping, failures named after the file; the pages are let go of after
+  // it, or kept for Whole (when not null).
+  template <class Fn>
+  void Checked(TDecodingWhole* Whole, Fn&& Read) const;
+  // Decodes Col with the other columns of Whole from this file, keeping those aside; false
+  // (and Out empty again) when there are none or the pass failed.
+  bool DecodeTogether(TDecodingWhole& Whole, size_t Col, TColumn& Out) const;
+  // Moves into Out the column Col set aside; false when it is not.
+  bool TakeSetAside(size_t Col, TColumn& Out) const;
+  void DropSetAside() const;
+
   std::shared_ptr<const TMappedFile> FFile;
+  const TColumn* FColumns = nullptr;
+  size_t FColumnCount = 0, FRows = 0;
+  mutable std::mutex FSetAsideLock;
+  mutable std::vector<std::pair<size_t, std::unique_ptr<TColumn>>> FSetAside;
 };
 
 // A store of the columns Defs, each Rows long, that Columns decodes when they are first read;
 // Key names the primary-key columns.
 std::shared_ptr<TTableStore> MakeFileStore(std::vector<TColumnDef> Defs,
                                            std::vector<std::string> Key, size_t Rows,
-                                           std::shared_ptr<const TColumnDecoder> Columns);
+                                           std::shared_ptr<TFileColumns> Columns);
 
 // The rows a writer writes: every row of a store in order, or the chosen ones in the given order,
 // or a run of either (a chunk).
@@ -236,6 +285,7 @@ class TFileWriter {
 
  private:
   void Flush();
+  void WriteAll(const char* Data, size_t Size);
   int FFd = -1;
   std::string FErrName;
   std::string FBuf;

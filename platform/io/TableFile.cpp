@@ -150,8 +150,12 @@ void SaveTableFile(const std::string& Path, const TTableSlice& Data) {
     for (uint32_t R : *Rows)
       if (R >= Count)
         RaiseFileError(Path, "la fila " + std::to_string(R) + " no existe en los datos a guardar");
-  // Each column is read whole as it is written: decoded in one pass first.
+  // Each column is read whole as it is written: decoded first, those of one file together.
   NamingTheFile(Path, [&] {
+    std::vector<const TColumn*> Columns;
+    for (size_t I = 0; I < Data.ColumnCount(); ++I)
+      if (!Data.Column(I).Decoded()) Columns.push_back(&Data.Column(I));
+    TDecodingWhole Whole(std::move(Columns));
     for (size_t I = 0; I < Data.ColumnCount(); ++I) Data.Column(I).Decode();
   });
   TSliceSource Source(Data);

@@ -2,11 +2,13 @@
 #include <shapefil.h>
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <sstream>
 
 #include "DB.h"
+#include "SysUtils.h"
 #include "TableFile.h"
 #include "io/IoTestUtil.h"
 
@@ -90,6 +92,57 @@ TEST(DBaseWrite, NumbersAreRoundedLikeToChars) {
   }
 }
 
+// A float field gets as many decimals as its values need to read back unchanged: for one value,
+// those of the shortest text std::to_chars gives it (within 15 decimals and 19 digits in all).
+TEST(DBaseWrite, FloatFieldsGetTheDecimalsOfTheShortestText) {
+  std::vector<double> Values = {0.1,
+                                0.5,
+                                -0.5,
+                                1.25,
+                                903.89,
+                                2.675,
+                                0.3,
+                                1e-5,
+                                123456.789,
+                                99999.99,
+                                0.1 + 0.2,
+                                1.0 / 3,
+                                -2.0 / 3,
+                                1e14 + 0.5,
+                                4.35,
+                                1e-15,
+                                9.999999999999998,
+                                1125899906842.623,
+                                0.000123,
+                                -7054.65};
+  uint64_t S = 12345;
+  for (int I = 0; I < 150; ++I) {
+    S = S * 6364136223846793005ull + 1442695040888963407ull;
+    const int Decimals = static_cast<int>(S >> 60) % 11;
+    const double Whole = static_cast<double>((S >> 20) % 100000000);
+    Values.push_back((Whole + static_cast<double>((S >> 8) % 4096) / 4096) /
+                     std::pow(10.0, Decimals));
+    Values.push_back(std::round(Whole / 7) / std::pow(10.0, Decimals) * (I % 2 ? -1 : 1));
+  }
+  TScratchDir Dir;
+  for (double V : Values) {
+    char Buf[512];
+    const std::string_view Text(
+        Buf, std::to_chars(Buf, Buf + sizeof Buf, V, std::chars_format::fixed).ptr - Buf);
+    const size_t Dot = Text.find('.');
+    const int Ip = static_cast<int>(Dot == std::string_view::npos ? Text.size() : Dot);
+    const int Dp = Dot == std::string_view::npos ? 0 : static_cast<int>(Text.size() - Dot - 1);
+    TTableStore Src;
+    Src.AddColumn({"X", ftFloat, 0, false});
+    Src.AppendRow({V});
+    const std::string Path = Dir.File("x.dbf");
+    SaveTableFile(Path, Src);
+    const std::string Bytes = ReadFileBytes(Path);
+    EXPECT_EQ(std::max(0, std::min({Dp, 15, 19 - Ip})), static_cast<unsigned char>(Bytes[32 + 17]))
+        << Text;
+  }
+}
+
 TEST(DBaseRead, TableWrittenByShapelibCallsReadsIdentically) {
   TScratchDir Dir;
   const std::string Path = Dir.File("shp.dbf");
@@ -159,6 +212,43 @@ TEST(DBaseRead, TextThatIsNotTheUtf8ItsCpgSaysIsRefusedNamingRecordAndField) {
   WriteFileBytes(Dir.File("u.cpg"), "1252\n");
   ClearTableCache(Path);
   EXPECT_EQ("Peña", LoadTableFile(Path)->Columns[0].Str(1));
+}
+
+// Writing a table whose texts are damaged in two fields (the second field early, the first far
+// on) reports the damage of the first field, as a read of one column after the other meets it.
+TEST(DBaseRead, CopyOfATableDamagedInTwoFieldsNamesTheFirst) {
+  TScratchDir Dir;
+  const std::string Path = Dir.File("two.dbf");
+  {
+    DBFHandle H = DBFCreateEx(Path.c_str(), nullptr);
+    ASSERT_NE(nullptr, H);
+    DBFAddField(H, "N", FTInteger, 6, 0);
+    DBFAddField(H, "PRIMERO", FTString, 20, 0);
+    DBFAddField(H, "SEGUNDO", FTString, 20, 0);
+    for (int R = 0; R < 9000; ++R) {
+      DBFWriteIntegerAttribute(H, R, 0, R);
+      DBFWriteStringAttribute(H, R, 1,
+                              R == 8000 ? "Pe\xF1"
+                                          "a"
+                                        : "bien");
+      DBFWriteStringAttribute(H, R, 2,
+                              R == 10 ? "Mu\xF1"
+                                        "oz"
+                                      : "bien");
+    }
+    DBFClose(H);
+  }
+  WriteFileBytes(Dir.File("two.cpg"), "UTF-8\n");
+  auto T = LoadTableFile(Path);
+  try {
+    SaveTableFile(Dir.File("copy.dbf"), *T);
+    FAIL() << "damaged texts were copied";
+  } catch (const EDatabaseError& E) {
+    EXPECT_NE(std::string::npos, std::string(E.Message()).find("registro 8001, campo 'PRIMERO'"))
+        << E.Message();
+  }
+  EXPECT_EQ(std::vector<std::string>({"two.cpg", "two.dbf"}), Dir.Entries());
+  EXPECT_EQ(8999, T->Columns[0].Int(8999)) << "the sound column reads";
 }
 
 TEST(DBaseRead, WideWholeNumbersBecomeFloatsOnlyWhenTheyOverflow) {

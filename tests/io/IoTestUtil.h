@@ -251,3 +251,19 @@ inline std::string RunPythonScript(const std::string& Script,
   EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Cmd << "\n" << Out;
   return Out;
 }
+
+// Each file of the folder with its size and hash (FNV-1a), a line each: what a test compares to
+// say that files were written byte for byte as before.
+inline std::string FolderHashes(const TScratchDir& Dir) {
+  std::string S;
+  for (const auto& Name : Dir.Entries()) {
+    const std::string B = ReadFileBytes(Dir.File(Name));
+    uint64_t H = 1469598103934665603ull;
+    for (unsigned char C : B) H = (H ^ C) * 1099511628211ull;
+    char Line[128];
+    std::snprintf(Line, sizeof Line, "%s %zu %016llx\n", Name.c_str(), B.size(),
+                  static_cast<unsigned long long>(H));
+    S += Line;
+  }
+  return S;
+}

@@ -12,12 +12,6 @@ using namespace kv;
 
 namespace {
 
-uint64_t Fnv(const std::string& Bytes) {
-  uint64_t H = 1469598103934665603ull;
-  for (unsigned char C : Bytes) H = (H ^ C) * 1099511628211ull;
-  return H;
-}
-
 // Every field type, Nulls and, for the formats with memo files, a text the record cannot hold.
 TTableStore Every(bool LongMemo) {
   TTableStore T = AllTypesTable();
@@ -85,19 +79,6 @@ class TCopySource final : public TRowSource {
   int FPass = 0;
 };
 
-// Each file of the folder with its size and hash.
-std::string Files(const TScratchDir& Dir) {
-  std::string S;
-  for (const auto& Name : Dir.Entries()) {
-    const std::string B = ReadFileBytes(Dir.File(Name));
-    char Line[128];
-    std::snprintf(Line, sizeof Line, "%s %zu %016llx\n", Name.c_str(), B.size(),
-                  static_cast<unsigned long long>(Fnv(B)));
-    S += Line;
-  }
-  return S;
-}
-
 struct TWritten {
   const char* Name;
   bool Big;
@@ -118,13 +99,13 @@ TEST(RowSource, FilesAreByteForByteTheSameWhateverTheChunks) {
     {
       TScratchDir Dir;
       SaveTableFile(Dir.File(C.Name), Data);
-      EXPECT_EQ(C.Files, Files(Dir)) << C.Name << " from the whole store";
+      EXPECT_EQ(C.Files, FolderHashes(Dir)) << C.Name << " from the whole store";
     }
     for (size_t Chunk : {size_t(1), size_t(3), size_t(64), size_t(5000)}) {
       TScratchDir Dir;
       TCopySource Source(Data, Chunk);
       SaveTableFile(Dir.File(C.Name), Source);
-      EXPECT_EQ(C.Files, Files(Dir)) << C.Name << " in chunks of " << Chunk;
+      EXPECT_EQ(C.Files, FolderHashes(Dir)) << C.Name << " in chunks of " << Chunk;
     }
   }
 }
@@ -135,7 +116,7 @@ TEST(RowSource, RowsThatChangeOrACancelLeaveTheOldFilesAlone) {
     TScratchDir Dir;
     const TTableStore Old = Every(false);
     SaveTableFile(Dir.File(Name), Old);
-    const std::string Before = Files(Dir);
+    const std::string Before = FolderHashes(Dir);
     for (int Extra : {1, -1}) {
       // More or fewer rows on the writing pass than counted and sized: refused, named.
       TCopySource Changing(Data, 100, Extra);
@@ -146,7 +127,7 @@ TEST(RowSource, RowsThatChangeOrACancelLeaveTheOldFilesAlone) {
         EXPECT_NE(std::string(E.what()).find("cambiaron mientras se exportaban"), std::string::npos)
             << E.what();
       }
-      EXPECT_EQ(Before, Files(Dir)) << Name;
+      EXPECT_EQ(Before, FolderHashes(Dir)) << Name;
     }
     // A cancel at the first report of the writing pass.
     int Reports = 0;
@@ -160,7 +141,7 @@ TEST(RowSource, RowsThatChangeOrACancelLeaveTheOldFilesAlone) {
     EXPECT_THROW(SaveTableFile(Dir.File(Name), Source), EAborted) << Name;
     SetProgressHandler(Prev);
     EXPECT_EQ(1, Reports);
-    EXPECT_EQ(Before, Files(Dir)) << Name << ": nothing but the old files";
+    EXPECT_EQ(Before, FolderHashes(Dir)) << Name << ": nothing but the old files";
   }
 }
 

@@ -270,20 +270,93 @@ bool WidensToFloat(const char* P, size_t Width) {
   return !S.empty() && S[0] != '*' && !TextToInt(S, I) && TextToDouble(S, X);
 }
 
-// Appends the value of one field of one record, from its text Raw.
-void DecodeValue(TColumn& Col, TFieldType Type, std::string_view Raw, const TCodePage& Cp,
-                 std::string& Scratch) {
+// Field text without its trailing blanks (spaces and zeros); texts are mostly shorter than
+// their fields, so the blanks are skipped eight at a time.
+inline std::string_view TrimTrailing(std::string_view S) {
+  size_t N = S.size();
+  for (uint64_t W; N >= 8; N -= 8) {
+    std::memcpy(&W, S.data() + N - 8, 8);
+    if (W != 0x2020202020202020ull) break;
+  }
+  while (N > 0 && (S[N - 1] == ' ' || S[N - 1] == '\0')) --N;
+  return S.substr(0, N);
+}
+
+// Where the first character that is not a space of S is (S.size() when none); numbers are
+// written to the right of their fields, so the spaces are skipped eight at a time.
+inline size_t SkipSpaces(std::string_view S) {
+  size_t I = 0;
+  for (uint64_t W; I + 8 <= S.size(); I += 8) {
+    std::memcpy(&W, S.data() + I, 8);
+    if (W != 0x2020202020202020ull) break;
+  }
+  while (I < S.size() && S[I] == ' ') ++I;
+  return I;
+}
+
+// The value of a whole number as numbers are mostly written: blanks, an optional minus, one to
+// nine digits, blanks. False for any other text, which the general parse reads.
+inline bool PlainInt(std::string_view S, int32_t& V) {
+  const size_t N = S.size();
+  size_t I = SkipSpaces(S);
+  const bool Negative = I < N && S[I] == '-';
+  I += Negative;
+  const size_t First = I;
+  // Unsigned: a longer run of digits wraps harmlessly before it is refused below.
+  uint64_t X = 0;
+  for (; I < N && static_cast<unsigned char>(S[I] - '0') < 10; ++I)
+    X = X * 10 + static_cast<unsigned>(S[I] - '0');
+  if (I == First || I - First > 9) return false;
+  for (; I < N; ++I)
+    if (S[I] != ' ') return false;
+  const auto Value = static_cast<int32_t>(X);
+  V = Negative ? -Value : Value;
+  return true;
+}
+
+// The value of a decimal number as numbers are mostly written: blanks, an optional minus,
+// digits, optionally a point and more digits, blanks; at most 15 digits in all. Such a number is
+// an exact whole number divided by an exact power of ten, which one division rounds correctly,
+// as the general parse rounds it. False for any other text, which the general parse reads.
+inline bool PlainDecimal(std::string_view S, double& V) {
+  static const double Pow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const size_t N = S.size();
+  size_t I = SkipSpaces(S);
+  const bool Negative = I < N && S[I] == '-';
+  I += Negative;
+  uint64_t M = 0;
+  size_t Digits = 0, Decimals = 0;
+  for (; I < N && static_cast<unsigned char>(S[I] - '0') < 10; ++I, ++Digits)
+    M = M * 10 + static_cast<unsigned>(S[I] - '0');
+  if (Digits == 0) return false;
+  if (I < N && S[I] == '.') {
+    for (++I; I < N && static_cast<unsigned char>(S[I] - '0') < 10; ++I, ++Decimals)
+      M = M * 10 + static_cast<unsigned>(S[I] - '0');
+    if (Decimals == 0) return false;
+  }
+  if (Digits + Decimals > 15) return false;
+  for (; I < N; ++I)
+    if (S[I] != ' ') return false;
+  const double X = static_cast<double>(M) / Pow10[Decimals];
+  V = Negative ? -X : X;
+  return true;
+}
+
+// Appends the value of one field of one record, from its text Raw. Inlined into each column's
+// loop, where Type is known.
+[[gnu::always_inline]] inline void DecodeValue(TColumn& Col, TFieldType Type, std::string_view Raw,
+                                               const TCodePage& Cp, std::string& Scratch) {
   switch (Type) {
     case ftString: {
-      std::string_view S = Raw;
-      while (!S.empty() && (S.back() == ' ' || S.back() == '\0')) S.remove_suffix(1);
-      Cp.AppendTo(Col, S, Scratch);
+      Cp.AppendTo(Col, TrimTrailing(Raw), Scratch);
       return;
     }
     case ftInteger: {
       // The column holds no text that reads as a float (else it would be one).
-      std::string_view S = TrimSpaces(Raw);
       int32_t V;
+      if (PlainInt(Raw, V)) return Col.AppendInt(V);
+      std::string_view S = TrimSpaces(Raw);
       if (!S.empty() && S[0] != '*' && TextToInt(S, V))
         Col.AppendInt(V);
       else
@@ -291,8 +364,9 @@ void DecodeValue(TColumn& Col, TFieldType Type, std::string_view Raw, const TCod
       return;
     }
     case ftFloat: {
-      std::string_view S = TrimSpaces(Raw);
       double V;
+      if (PlainDecimal(Raw, V)) return Col.AppendDouble(V);
+      std::string_view S = TrimSpaces(Raw);
       if (!S.empty() && S[0] != '*' && TextToDouble(S, V))
         Col.AppendDouble(V);
       else
@@ -343,13 +417,49 @@ class TDBaseColumns : public TFileColumns {
  protected:
   void DecodeRows(size_t Col, size_t First, size_t Count, TColumn& Out) const override {
     const TDbfColumn& L = FLayout[Col];
+    // One loop per type: the type is told once, not once a row.
+    switch (L.Type) {
+      case ftString:
+        return DecodeAs<ftString>(L, First, Count, Out);
+      case ftInteger:
+        return DecodeAs<ftInteger>(L, First, Count, Out);
+      case ftFloat:
+        return DecodeAs<ftFloat>(L, First, Count, Out);
+      default:
+        return DecodeAs<ftUnknown>(L, First, Count, Out);
+    }
+  }
+  // The records are read a block at a time, each block once for all the columns: a block of
+  // records stays in the cache while its fields are decoded column after column.
+  void DecodeWhole(const std::vector<size_t>& Cols,
+                   const std::vector<TColumn*>& Outs) const override {
+    const size_t Rows = RowCount();
+    const size_t Block = std::max<size_t>(64, (size_t(256) << 10) / FRecordLen);
+    for (size_t First = 0; First < Rows; First += Block) {
+      const size_t Count = std::min(Block, Rows - First);
+      for (size_t I = 0; I < Cols.size(); ++I) DecodeRows(Cols[I], First, Count, *Outs[I]);
+    }
+  }
+
+ private:
+  // Appends the values of rows [First, First + Count) of the field L, of type Type (ftUnknown:
+  // L's own type, told for each value).
+  template <TFieldType Type>
+  void DecodeAs(const TDbfColumn& L, size_t First, size_t Count, TColumn& Out) const {
+    const char* Field = FRecords + L.Offset;
     std::string Scratch;
-    for (size_t Row = First; Row < First + Count; ++Row) {
+    // A column's values lie a record apart: the ones a few records on are asked for early, so
+    // that reading them does not wait on memory one after the other.
+    constexpr size_t Ahead = 12;
+    const size_t End = First + Count;
+    for (size_t Row = First; Row < End; ++Row) {
       const size_t Record = FRecordOfRow.empty() ? Row : FRecordOfRow[Row];
+      if (Row + Ahead < End)
+        __builtin_prefetch(
+            Field + (FRecordOfRow.empty() ? Row + Ahead : FRecordOfRow[Row + Ahead]) * FRecordLen);
       try {
-        DecodeValue(Out, L.Type,
-                    std::string_view(FRecords + Record * FRecordLen + L.Offset, L.Width), FCp,
-                    Scratch);
+        DecodeValue(Out, Type == ftUnknown ? L.Type : Type,
+                    std::string_view(Field + Record * FRecordLen, L.Width), FCp, Scratch);
       } catch (const Exception& E) {
         RaiseCorrupt(File().Path(), "registro " + std::to_string(Record + 1) + ", campo '" +
                                         L.Name + "': " + E.Message());
@@ -357,7 +467,6 @@ class TDBaseColumns : public TFileColumns {
     }
   }
 
- private:
   const char* FRecords;
   size_t FRecordLen;
   std::vector<TDbfColumn> FLayout;
@@ -441,10 +550,27 @@ struct TDbfOut {
   bool WithMs = false;  // times written with milliseconds
 };
 
-void AppendPadded(std::string& Rec, std::string_view S, size_t Width, bool Right) {
-  if (Right) Rec.append(Width - std::min(Width, S.size()), ' ');
-  Rec.append(S.substr(0, Width));
-  if (!Right) Rec.append(Width - std::min(Width, S.size()), ' ');
+// "00" to "99": numbers are written two digits at a time.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes V in decimal ending just before End; returns where its first digit is.
+inline char* PutDecimalBackwards(char* End, uint64_t V) {
+  while (V >= 100) {
+    const uint64_t Q = V / 100;
+    End -= 2;
+    std::memcpy(End, kDigitPairs + 2 * (V - Q * 100), 2);
+    V = Q;
+  }
+  if (V >= 10) {
+    End -= 2;
+    std::memcpy(End, kDigitPairs + 2 * V, 2);
+  } else {
+    *--End = static_cast<char>('0' + V);
+  }
+  return End;
 }
 
 // The text of X with exactly Decimals decimals (correctly rounded, as std::to_chars writes it)
@@ -455,27 +581,70 @@ int FormatFixed(char* Buf, double X, int Decimals) {
   static const double Scale[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
   if (Decimals >= 0 && Decimals <= 8 && std::isfinite(X)) {
     const double Y = std::fabs(X) * Scale[Decimals];
-    const double Whole = std::floor(Y), Fraction = Y - Whole;
+    const double Whole = Y < 9007199254740992.0 ? static_cast<double>(static_cast<uint64_t>(Y)) : Y;
+    const double Fraction = Y - Whole;
     // Y is within Y * 2^-53 of the exact scaled value: far enough from a half, it rounds the
     // same way.
     if (Y < 9007199254740992.0 && std::fabs(Fraction - 0.5) > Y * 4.5e-16 + 1e-12) {
-      uint64_t Digits = static_cast<uint64_t>(Whole) + (Fraction > 0.5);
       char Tmp[24];
-      int Len = 0;
-      do {
-        Tmp[Len++] = static_cast<char>('0' + Digits % 10);
-        Digits /= 10;
-      } while (Digits || Len <= Decimals);
+      char* const End = Tmp + sizeof Tmp;
+      char* First = PutDecimalBackwards(End, static_cast<uint64_t>(Whole) + (Fraction > 0.5));
+      while (End - First <= Decimals) *--First = '0';  // a digit before the point, at least
+      const int Len = static_cast<int>(End - First), IntLen = Len - Decimals;
       char* P = Buf;
       if (std::signbit(X)) *P++ = '-';
-      while (Len > Decimals) *P++ = Tmp[--Len];
-      if (Decimals > 0) *P++ = '.';
-      while (Len > 0) *P++ = Tmp[--Len];
+      std::memcpy(P, First, static_cast<size_t>(IntLen));
+      P += IntLen;
+      if (Decimals > 0) {
+        *P++ = '.';
+        std::memcpy(P, First + IntLen, static_cast<size_t>(Decimals));
+        P += Decimals;
+      }
       return static_cast<int>(P - Buf);
     }
   }
   return static_cast<int>(std::to_chars(Buf, Buf + 40, X, std::chars_format::fixed, Decimals).ptr -
                           Buf);
+}
+
+// The digits of V.
+inline int DecimalDigits(uint64_t V) {
+  int N = 1;
+  for (; V >= 10; V /= 10) ++N;
+  return N;
+}
+
+// The characters before the point (a minus included) and the decimals of the shortest text that
+// reads back as the finite X, which is no whole number, in fixed notation (std::to_chars's).
+// Found without writing the text for the values that a whole number below 2^50 divided by a
+// power of ten gives back exactly, the fewest decimals that do: that text is the shortest.
+// Others go through std::to_chars; false when it fails.
+bool ShortestFixedShape(double X, int& IntChars, int& Decimals) {
+  static const double Pow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const double A = std::fabs(X);
+  if (A < 1e15) {
+    for (int K = 1; K <= 15; ++K) {
+      const double Scaled = A * Pow10[K];
+      if (Scaled >= 1125899906842624.0) break;  // 2^50
+      // Rounded to the nearest whole number (how halves go does not matter: a text with K
+      // decimals that reads back as A lies within an eighth of Scaled).
+      const double M = static_cast<double>(static_cast<int64_t>(Scaled + 0.5));
+      if (M / Pow10[K] == A) {
+        IntChars = DecimalDigits(static_cast<uint64_t>(A)) + (X < 0);
+        Decimals = K;
+        return true;
+      }
+    }
+  }
+  char Buf[512];
+  auto Res = std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed);
+  if (Res.ec != std::errc()) return false;
+  std::string_view S(Buf, static_cast<size_t>(Res.ptr - Buf));
+  size_t Dot = S.find('.');
+  IntChars = static_cast<int>(Dot == std::string_view::npos ? S.size() : Dot);
+  Decimals = Dot == std::string_view::npos ? 0 : static_cast<int>(S.size() - Dot - 1);
+  return true;
 }
 
 // The dBase names of the fields: at most 10 bytes in the file's code page, none empty, no two
@@ -575,21 +744,14 @@ void ScanField(TDbfStats& St, const TTableSlice& Data, size_t I, const std::stri
       // As many decimals as the values need to read back unchanged, within 20 characters.
       Rows.ForEachValue(Col, [&](size_t Row) {
         const double X = Col.Double(Row);
-        if (X == std::trunc(X) && std::fabs(X) < 1e15) {
+        if (std::fabs(X) < 1e15 && static_cast<double>(static_cast<int64_t>(X)) == X) {
           // A whole number needs no decimals (and is written without the formatting below).
-          int Digits = 1;
-          for (double A = std::fabs(X); A >= 10; A /= 10) ++Digits;
-          St.IntDigits = std::max(St.IntDigits, Digits + (X < 0));
+          St.IntDigits =
+              std::max(St.IntDigits, DecimalDigits(static_cast<uint64_t>(std::fabs(X))) + (X < 0));
           return;
         }
-        auto Res = std::isfinite(X)
-                       ? std::to_chars(Buf, Buf + sizeof Buf, X, std::chars_format::fixed)
-                       : std::to_chars_result{Buf, std::errc::value_too_large};
-        if (Res.ec != std::errc()) TooWide(Row);
-        std::string_view S(Buf, Res.ptr - Buf);
-        size_t Dot = S.find('.');
-        int Ip = static_cast<int>(Dot == std::string_view::npos ? S.size() : Dot);
-        int Dp = Dot == std::string_view::npos ? 0 : static_cast<int>(S.size() - Dot - 1);
+        int Ip = 0, Dp = 0;
+        if (!std::isfinite(X) || !ShortestFixedShape(X, Ip, Dp)) TooWide(Row);
         if (Ip > 20) TooWide(Row);
         St.IntDigits = std::max(St.IntDigits, Ip);
         St.Decimals = std::max(St.Decimals, Dp);
@@ -700,63 +862,112 @@ uint64_t CreateWithHeader(const std::string& Path, const std::string& ErrName,
   return U16(Header.Data() + 8);
 }
 
-// Appends to Rec the text of stored row Row: each field padded to its width (numbers to the
-// right), empty fields blank ("?" for logicals).
-void AppendRecordText(std::string& Rec, const TTableSlice& Data, const std::vector<TDbfOut>& Out,
-                      size_t Row, const TCodePage& Cp, const std::string& ErrName) {
-  for (const TDbfOut& O : Out) {
-    const TColumn& Col = Data.Column(O.Col);
-    if (Col.IsNull(Row)) {
-      Rec.append(O.Width, O.Type == 'L' ? '?' : ' ');
-      continue;
-    }
+// Writes into Records (RecordLen bytes each, the deletion flag and the fields) the records of
+// Count rows of Chunk from the First-th, field after field: each value padded to its width
+// (numbers to the right), empty fields blank ("?" for logicals). Scratch is working room for
+// texts the code page changes. A value that its field cannot hold raises naming the first row
+// (and of it the first field) that has one, as writing the records one by one finds it.
+void FormatRecords(char* Records, size_t RecordLen, const TTableSlice& Chunk, size_t First,
+                   size_t Count, const std::vector<TDbfOut>& Out, const TCodePage& Cp,
+                   const std::string& ErrName, std::string& Scratch) {
+  const TRowSelection& Selected = Chunk.Rows();
+  // Blank first: the deletion flags, the padding and the empty fields need nothing more.
+  std::memset(Records, ' ', Count * RecordLen);
+  size_t BadRow = SIZE_MAX, BadField = 0;
+  size_t Offset = 1;
+  for (size_t F = 0; F < Out.size(); ++F) {
+    const TDbfOut& O = Out[F];
+    const TColumn& Col = Chunk.Column(O.Col);
+    const size_t Width = static_cast<size_t>(O.Width);
+    const char Empty = O.Type == 'L' ? '?' : ' ';
+    const bool Right = O.Type == 'N' || O.Type == 'F';
+    char* Field = Records + Offset;
+    Offset += Width;
+    // Puts the N characters of Text in the field of record R, padded.
+    auto Put = [&](size_t R, const char* Text, size_t N) {
+      char* P = Field + R * RecordLen;
+      if (N > Width) {
+        if (R < BadRow) BadRow = R, BadField = F;
+        return;
+      }
+      std::memcpy(Right ? P + Width - N : P, Text, N);
+    };
+    // Calls Fn(R, Row) for each record whose value is not empty; blanks the others.
+    auto EachValue = [&](auto&& Fn) {
+      for (size_t R = 0; R < Count; ++R) {
+        const size_t Row = Selected[First + R];
+        if (!Col.IsNull(Row))
+          Fn(R, Row);
+        else if (Empty != ' ')
+          std::memset(Field + R * RecordLen, Empty, Width);
+      }
+    };
     char Buf[40];
-    int N = 0;
     switch (Col.Type()) {
       case ftString:
       case ftMemo:
-      case ftFmtMemo: {
-        // Encoded straight into the record, then cut or padded to the field's width.
-        const size_t At = Rec.size();
-        Cp.Encode(Col.Str(Row), Rec);
-        Rec.resize(At + O.Width, ' ');
-        continue;
-      }
+      case ftFmtMemo:
+        // Encoded, then cut or padded to the field's width.
+        EachValue([&](size_t R, size_t Row) {
+          std::string_view S = Col.Str(Row);
+          if (!IsAscii(S)) {
+            Scratch.clear();
+            Cp.Encode(S, Scratch);
+            S = Scratch;
+          }
+          std::memcpy(Field + R * RecordLen, S.data(), std::min(S.size(), Width));
+        });
+        break;
       case ftBoolean:
-        Rec.push_back(Col.Int(Row) ? 'T' : 'F');
-        continue;
+        EachValue([&](size_t R, size_t Row) {
+          const char C = Col.Int(Row) ? 'T' : 'F';
+          Put(R, &C, 1);
+        });
+        break;
       case ftSmallint:
       case ftInteger:
       case ftWord:
       case ftAutoInc:
-        N = static_cast<int>(std::to_chars(Buf, Buf + sizeof Buf, Col.Int(Row)).ptr - Buf);
+        EachValue([&](size_t R, size_t Row) {
+          Put(R, Buf,
+              static_cast<size_t>(std::to_chars(Buf, Buf + sizeof Buf, Col.Int(Row)).ptr - Buf));
+        });
         break;
       case ftCurrency:
       case ftFloat:
       case ftBCD:
-        N = FormatFixed(Buf, Col.Double(Row), O.Decimals);
+        EachValue([&](size_t R, size_t Row) {
+          const int N = FormatFixed(Buf, Col.Double(Row), O.Decimals);
+          Put(R, Buf, static_cast<size_t>(N));
+        });
         break;
-      case ftDate: {
-        int64_t Days, Ms;
-        SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
-        int Y, M, D;
-        DateOfDayNumber(Days, Y, M, D);
-        N = PutDigits(PutDigits(PutDigits(Buf, Y, 4), M, 2), D, 2) - Buf;
+      case ftDate:
+        EachValue([&](size_t R, size_t Row) {
+          int64_t Days, Ms;
+          SplitDateTime(TDateTime(Col.Double(Row)), Days, Ms);
+          int Y, M, D;
+          DateOfDayNumber(Days, Y, M, D);
+          Put(R, Buf,
+              static_cast<size_t>(PutDigits(PutDigits(PutDigits(Buf, Y, 4), M, 2), D, 2) - Buf));
+        });
         break;
-      }
       case ftTime:
       case ftDateTime:
-        N = FormatIsoDateTime(Buf, Col.Double(Row), Col.Type(), O.WithMs);
+        EachValue([&](size_t R, size_t Row) {
+          const int N = FormatIsoDateTime(Buf, Col.Double(Row), Col.Type(), O.WithMs);
+          Put(R, Buf, static_cast<size_t>(N));
+        });
         break;
       default:
+        EachValue([&](size_t R, size_t) { Put(R, Buf, 0); });
         break;
     }
-    if (N < 0 || N > O.Width)
-      RaiseFileError(ErrName, "el valor de la fila " + std::to_string(Data.RowNumber(Row)) +
-                                  " del campo '" + Data.Def(O.Col).Name +
-                                  "' no cabe en su campo dBase");
-    AppendPadded(Rec, std::string_view(Buf, N), O.Width, O.Type == 'N' || O.Type == 'F');
   }
+  if (BadRow != SIZE_MAX)
+    RaiseFileError(ErrName, "el valor de la fila " +
+                                std::to_string(Chunk.RowNumber(Selected[First + BadRow])) +
+                                " del campo '" + Chunk.Def(Out[BadField].Col).Name +
+                                "' no cabe en su campo dBase");
 }
 
 }  // namespace
@@ -789,17 +1000,19 @@ void WriteDBaseFile(const std::string& Path, const std::string& ErrName, TRowSou
   // shapelib seeks before every record it writes. The count is put in the header at the end.
   const uint64_t HeaderLen = CreateWithHeader(Path, ErrName, Layout, Names, Out);
   TFileWriter W(Path, ErrName, HeaderLen);
-  std::string Rec;
-  Rec.reserve(RecordLen);
+  // The records of a chunk are formatted a few hundred at a time into one block, written whole.
+  const size_t BlockRecords = std::max<size_t>(1, (size_t(256) << 10) / size_t(RecordLen));
+  std::vector<char> Block(BlockRecords * size_t(RecordLen));
+  std::string Scratch;
   size_t RowCount = 0;
   ForEachChunk(Source, ErrName, true, [&](const TTableSlice& Chunk) {
-    const TRowSelection& Selected = Chunk.Rows();
-    for (size_t R = 0; R < Selected.Count(); ++R) {
-      Rec.assign(1, ' ');
-      AppendRecordText(Rec, Chunk, Out, Selected[R], Cp, ErrName);
-      W.Write(Rec);
+    const size_t Rows = Chunk.Rows().Count();
+    for (size_t First = 0; First < Rows; First += BlockRecords) {
+      const size_t N = std::min(BlockRecords, Rows - First);
+      FormatRecords(Block.data(), size_t(RecordLen), Chunk, First, N, Out, Cp, ErrName, Scratch);
+      W.Write(Block.data(), N * size_t(RecordLen));
     }
-    RowCount += Selected.Count();
+    RowCount += Rows;
   });
   W.Write("\x1A", 1);  // end-of-file mark
   uint8_t Count[4] = {uint8_t(RowCount), uint8_t(RowCount >> 8), uint8_t(RowCount >> 16),

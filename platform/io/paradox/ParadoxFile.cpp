@@ -617,6 +617,28 @@ class TParadoxColumns : public TFileColumns {
     }
     FMemos->CheckUnchanged();
   }
+  // The records are read a block at a time, each block once for all the columns: a block of
+  // records stays in the cache while its fields are decoded column after column.
+  void DecodeWhole(const std::vector<size_t>& Cols,
+                   const std::vector<TColumn*>& Outs) const override {
+    const size_t Rows = RowCount();
+    const size_t Block =
+        std::max<size_t>(64, (size_t(256) << 10) / std::max<size_t>(FRecordSize, 1));
+    for (size_t First = 0; First < Rows; First += Block) {
+      const size_t N = std::min(Block, Rows - First);
+      for (size_t I = 0; I < Cols.size(); ++I) {
+        TColumn& Out = *Outs[I];
+        DecodeRows(Cols[I], First, N, Out);
+        // One reservation for the text, sized from the first block, as a pass over one column
+        // makes it.
+        if (First == 0 && N < Rows && Out.Kind() == TStorageKind::String && N > 0) {
+          size_t Used = 0;
+          for (size_t R = 0; R < N; ++R) Used += Out.Str(R).size();
+          Out.Reserve(Rows, size_t(double(Used) / double(N) * double(Rows) * 1.1) + 64);
+        }
+      }
+    }
+  }
 
  private:
   void DecodeRuns(const TPxField& Fd, size_t First, size_t Count, TColumn& Out) const {
