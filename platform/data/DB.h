@@ -364,8 +364,29 @@ class TRecordCursor {
   virtual void Invalidate() = 0;
   // The number of records.
   virtual int64_t Count() = 0;
+  // The number of records when it is known without a statement, -1 otherwise.
+  virtual int64_t KnownCount() const { return -1; }
+  // The sums of Fields' values (Null and empty values left out) over the records at positions
+  // From to To (inclusive, From <= To) into Sums, one per field; false when the database cannot
+  // compute one of them (the caller then reads the rows).
+  virtual bool SumRecords(const std::vector<const TField*>& Fields, int64_t From, int64_t To,
+                          std::vector<double>& Sums) {
+    (void)Fields, (void)From, (void)To, (void)Sums;
+    return false;
+  }
   // The record at Index, NoBookmark when there is none.
   virtual TBookmark RowAt(int64_t Index) = 0;
+  // The record Back places before the last one (0: the last), NoBookmark when there is none. A
+  // cursor that reads the last records without counting them all does so here.
+  virtual TBookmark RowFromEnd(int64_t Back) {
+    const int64_t N = Count();
+    return Back >= 0 && Back < N ? RowAt(N - 1 - Back) : NoBookmark;
+  }
+  // How many records follow Row when that is known without a statement, -1 otherwise.
+  virtual int64_t KnownPlaceFromEnd(TBookmark Row) const {
+    (void)Row;
+    return -1;
+  }
   // The position of a row among the records, -1 when it is not one of them.
   virtual int64_t IndexOf(TBookmark Row) = 0;
   // The value of a data field of this dataset, or of a lookup field it reads (ReadsLookup), in
@@ -424,6 +445,13 @@ class TDataSet : public TComponent {
   bool IsEmpty() const { return !HasRecord(0); }
   // Records visible through master restriction and filter.
   int RecordCount() const;
+  // RecordCount when it is known without asking the database (always for table files), -1
+  // when counting would take a statement.
+  int KnownRecordCount() const;
+  // The sums of Fields' values (Null and empty values left out) over the records at positions
+  // From to To (0-based, inclusive, in either order), one per field: over a database by one
+  // statement when the database can compute every field.
+  std::vector<double> SumRecords(const std::vector<const TField*>& Fields, int From, int To) const;
   // Re-reads the rows (restriction, order, filter) and goes to the first record.
   void Refresh();
 
@@ -436,7 +464,7 @@ class TDataSet : public TComponent {
   bool Bof() const { return FBof; }
   bool Eof() const { return FEof; }
   // 1-based number of the current record among the visible ones, 0 when none.
-  int RecNo() const { return IsEmpty() ? 0 : FCur + 1; }
+  int RecNo() const { return IsEmpty() ? 0 : Cur() + 1; }
   void SetRecNo(int V);
 
   // ---- filter
@@ -567,6 +595,8 @@ class TDataSet : public TComponent {
   // Compiles a filter text (checks it, over a database) for the dataset as it is open.
   void CompileFilter(const std::string& Text, bool Filtered, TFilterOptions Options);
   void SetCur(int Index);
+  // The current record's position from the first (a place kept from the end is counted now).
+  int Cur() const;
   // Whether there is a record at Index.
   bool HasRecord(long Index) const;
 
@@ -584,7 +614,10 @@ class TDataSet : public TComponent {
   std::unique_ptr<TRecordCursor> FCursor;
   std::vector<uint32_t> FRows;
   mutable std::vector<int32_t> FRowPos;  // position of each stored row in FRows, -1 when hidden
-  int FCur = 0;
+  // The current record's position; with FFromEnd over a cursor, how many records follow it (a
+  // jump to the last record counts none), counted from the first once something asks (Cur).
+  mutable int FCur = 0;
+  mutable bool FFromEnd = false;
   bool FBof = true, FEof = true;
   std::string FFilterText;
   std::shared_ptr<TFilterProgram> FFilterProg;  // shared with a change that may be undone

@@ -188,6 +188,7 @@ void TDataSet::Open() {
     }
     FRowPos.clear();
     FCur = 0;
+    FFromEnd = false;
     FBof = true;
     FEof = IsEmpty();
   } catch (...) {
@@ -210,6 +211,7 @@ void TDataSet::Close() {
   FRows.clear();
   FRowPos.clear();
   FCur = 0;
+  FFromEnd = false;
   FBof = FEof = true;
   FFilterProg.reset();
   if (FDefaultFields) {
@@ -263,6 +265,7 @@ void TDataSet::Resync(bool KeepPosition) {
     PrepareCursor();
     FCursor->Invalidate();
     FCur = 0;
+    FFromEnd = false;
     if (Old != NoBookmark) FCur = std::max(IndexOfRow(Old), 0);
     FBof = FCur == 0;
     FEof = IsEmpty();
@@ -311,6 +314,28 @@ int TDataSet::RecordCount() const {
   return static_cast<int>(FRows.size());
 }
 
+int TDataSet::KnownRecordCount() const {
+  if (FCursor) return FActive ? static_cast<int>(FCursor->KnownCount()) : 0;
+  return static_cast<int>(FRows.size());
+}
+
+std::vector<double> TDataSet::SumRecords(const std::vector<const TField*>& Fields, int From,
+                                         int To) const {
+  if (From > To) std::swap(From, To);
+  std::vector<double> Sums(Fields.size(), 0.0);
+  if (!FActive || Fields.empty() || From < 0 || !HasRecord(From)) return Sums;
+  if (FCursor && FCursor->SumRecords(Fields, From, To, Sums)) return Sums;
+  std::fill(Sums.begin(), Sums.end(), 0.0);
+  for (long I = From; I <= To && HasRecord(I); ++I) {
+    const TBookmark Row = FCursor ? FCursor->RowAt(I) : FRows[static_cast<size_t>(I)];
+    for (size_t K = 0; K < Fields.size(); ++K) {
+      const Variant V = Fields[K]->ValueAt(Row);
+      if (!V.IsNullOrEmpty()) Sums[K] += V.AsDouble();
+    }
+  }
+  return Sums;
+}
+
 bool TDataSet::HasRecord(long Index) const {
   if (Index < 0) return false;
   if (FCursor) return FActive && FCursor->RowAt(Index) != NoBookmark;
@@ -318,7 +343,10 @@ bool TDataSet::HasRecord(long Index) const {
 }
 
 TBookmark TDataSet::CurrentRow() const {
-  if (FCursor) return FActive ? FCursor->RowAt(FCur) : NoBookmark;
+  if (FCursor) {
+    if (!FActive) return NoBookmark;
+    return FFromEnd ? FCursor->RowFromEnd(FCur) : FCursor->RowAt(FCur);
+  }
   return FRows.empty() ? NoBookmark : FRows[FCur];
 }
 
@@ -329,25 +357,48 @@ TBookmark TDataSet::RowAt(int Index) const {
   return Row;
 }
 
+int TDataSet::Cur() const {
+  if (FFromEnd) {
+    const int Count = RecordCount();
+    FCur = std::max(0, Count - 1 - FCur);
+    FFromEnd = false;
+  }
+  return FCur;
+}
+
 void TDataSet::SetCur(int Index) {
-  bool Moved = Index != FCur;
+  bool Moved = FFromEnd || Index != FCur;
   FCur = Index;
+  FFromEnd = false;
   FBof = FEof = false;
   if (Moved) Scrolled();
 }
 
 void TDataSet::First() {
   CheckActive();
-  int Old = FCur;
+  const bool Moved = FFromEnd || FCur != 0;
   FCur = 0;
+  FFromEnd = false;
   FBof = true;
   FEof = IsEmpty();
-  if (Old != FCur) Scrolled();
+  if (Moved) Scrolled();
 }
 
 void TDataSet::Last() {
   CheckActive();
-  int Old = FCur;
+  if (FCursor && FCursor->KnownCount() < 0) {
+    // The last record is read without counting the records: the place is kept from the end
+    // until something asks for it from the first.
+    const bool Moved = !FFromEnd || FCur != 0;
+    const bool Any = FCursor->RowFromEnd(0) != NoBookmark;
+    FCur = 0;
+    FFromEnd = Any;
+    FEof = true;
+    FBof = !Any;
+    if (Moved) Scrolled();
+    return;
+  }
+  const int Old = Cur();
   const int Count = RecordCount();
   FCur = Count == 0 ? 0 : Count - 1;
   FEof = true;
@@ -357,6 +408,16 @@ void TDataSet::Last() {
 
 void TDataSet::Next() {
   CheckActive();
+  if (FFromEnd) {
+    if (FCur == 0) {
+      FEof = true;
+      return;
+    }
+    --FCur;
+    FBof = FEof = false;
+    Scrolled();
+    return;
+  }
   if (HasRecord(FCur + 1L)) {
     SetCur(FCur + 1);
   } else {
@@ -366,6 +427,16 @@ void TDataSet::Next() {
 
 void TDataSet::Prior() {
   CheckActive();
+  if (FFromEnd) {
+    if (FCursor->RowFromEnd(FCur + 1L) == NoBookmark) {
+      FBof = true;
+      return;
+    }
+    ++FCur;
+    FBof = FEof = false;
+    Scrolled();
+    return;
+  }
   if (FCur > 0 && !IsEmpty()) {
     SetCur(FCur - 1);
   } else {
@@ -376,7 +447,7 @@ void TDataSet::Prior() {
 int TDataSet::MoveBy(int Distance) {
   CheckActive();
   if (IsEmpty()) return 0;
-  long Target = std::max(0L, static_cast<long>(FCur) + Distance);
+  long Target = std::max(0L, static_cast<long>(Cur()) + Distance);
   // Past the end the count says where the last record is (only then is it needed).
   if (Distance > 0 && !HasRecord(Target)) Target = RecordCount() - 1L;
   int Moved = static_cast<int>(Target - FCur);
@@ -408,12 +479,25 @@ int TDataSet::IndexOfRow(TBookmark Row) const {
 
 void TDataSet::GotoBookmark(TBookmark B) {
   CheckActive();
+  // A row read among the last records, while their count is not known, keeps its place from
+  // the end.
+  if (FCursor && B >= 0 && FCursor->KnownCount() < 0) {
+    if (const int64_t Back = FCursor->KnownPlaceFromEnd(B); Back >= 0) {
+      const bool Moved = !FFromEnd || FCur != Back;
+      FCur = static_cast<int>(Back);
+      FFromEnd = true;
+      FBof = FEof = false;
+      if (Moved) Scrolled();
+      return;
+    }
+  }
   int I = IndexOfRow(B);
   if (I < 0) throw EDatabaseError("Registro no encontrado: el marcador no es válido");
   SetCur(I);
 }
 
 bool TDataSet::BookmarkValid(TBookmark B) const {
+  if (FActive && FCursor && B >= 0 && FCursor->KnownPlaceFromEnd(B) >= 0) return true;
   return FActive && IndexOfRow(B) >= 0;
 }
 
@@ -517,7 +601,8 @@ bool TDataSet::FindLast() {
 
 bool TDataSet::FindNext() {
   CheckActive();
-  if (FCursor ? SeekCursor(FFilterText, FCur + 1L, true) : Seek(FFilterProg.get(), FCur + 1L, true))
+  if (FCursor ? SeekCursor(FFilterText, Cur() + 1L, true)
+              : Seek(FFilterProg.get(), FCur + 1L, true))
     return true;
   FEof = true;
   return false;
@@ -525,7 +610,7 @@ bool TDataSet::FindNext() {
 
 bool TDataSet::FindPrior() {
   CheckActive();
-  if (FCursor ? SeekCursor(FFilterText, FCur - 1L, false)
+  if (FCursor ? SeekCursor(FFilterText, Cur() - 1L, false)
               : Seek(FFilterProg.get(), FCur - 1L, false))
     return true;
   FBof = true;
@@ -540,7 +625,7 @@ bool TDataSet::FindFirst(const std::string& Text) {
 
 bool TDataSet::FindNext(const std::string& Text) {
   CheckActive();
-  if (FCursor ? SeekCursor(Text, FCur + 1L, true)
+  if (FCursor ? SeekCursor(Text, Cur() + 1L, true)
               : Seek(TFilterProgram::Compile(Text, *this).get(), FCur + 1L, true))
     return true;
   FEof = true;
@@ -549,7 +634,7 @@ bool TDataSet::FindNext(const std::string& Text) {
 
 bool TDataSet::FindPrior(const std::string& Text) {
   CheckActive();
-  if (FCursor ? SeekCursor(Text, FCur - 1L, false)
+  if (FCursor ? SeekCursor(Text, Cur() - 1L, false)
               : Seek(TFilterProgram::Compile(Text, *this).get(), FCur - 1L, false))
     return true;
   FBof = true;

@@ -1,6 +1,7 @@
 // Windows of records read from a database, their cache and their bookmarks (see DbCursor.h).
 #include "DbCursor.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "FilterSql.h"
@@ -279,6 +280,7 @@ TDbCursor::~TDbCursor() = default;
 size_t TDbCursor::RowsHeld() const {
   size_t N = FLoose.size();
   for (const auto& W : FWindows) N += W.second.Rows.RowCount();
+  for (const auto& W : FTail) N += W.second.Rows.RowCount();
   return N;
 }
 
@@ -380,12 +382,44 @@ void TDbCursor::SetFilter(const std::string& Text, bool Active, TFilterOptions O
   FFilterOptions = Options;
 }
 
+void TDbCursor::KeepCountThroughOrder(bool Keep) {
+  FCountView.reset();
+  if (Keep && FCount) FCountView = ViewKey();
+}
+
+std::optional<std::pair<std::string, std::vector<TSqlParam>>> TDbCursor::ViewKey() const {
+  TSqlParams P(FDialect);
+  try {
+    std::string Sql = ViewSql(P);
+    return std::make_pair(std::move(Sql), std::move(P.Items));
+  } catch (const EDatabaseError&) {
+    // A filter the fields no longer let through: the count is then simply not kept, and the
+    // next read reports the filter's error.
+    return std::nullopt;
+  }
+}
+
 void TDbCursor::Invalidate() {
+  std::optional<int64_t> Kept;
+  if (FCountView && FCount) {
+    const auto Now = ViewKey();
+    bool Same =
+        Now && Now->first == FCountView->first && Now->second.size() == FCountView->second.size();
+    for (size_t I = 0; Same && I < Now->second.size(); ++I) {
+      const TSqlParam &A = Now->second[I], &B = FCountView->second[I];
+      Same = A.Type == B.Type && A.Value.VarType() == B.Value.VarType() && A.Value == B.Value;
+    }
+    if (Same) Kept = FCount;
+  }
+  FCountView.reset();
   FWindows.clear();
-  FCount.reset();
+  FTail.clear();
+  FTailPlaces.clear();
+  FCount = Kept;
   FPositions.clear();
   FLoose.clear();
   FLocated.clear();
+  FRecordRows.clear();
   FLookups.clear();
   for (int I = 0; I < FOwner.FieldCount(); ++I) {
     const TField* F = FOwner.Fields(I);
@@ -438,7 +472,8 @@ std::string TDbCursor::ViewSql(TSqlParams& P, bool Restricted) const {
   return Join(Parts, " AND ");
 }
 
-std::string TDbCursor::KeysetSql(const TDbRows& Rows, size_t Row, bool After, TSqlParams& P) const {
+std::string TDbCursor::KeysetSql(const TDbRows& Rows, size_t Row, bool After, TSqlParams& P,
+                                 bool Inclusive) const {
   auto Expr = [&](size_t I) { return std::string(kAlias) + "." + FSort[I].Column; };
   auto Value = [&](size_t I) { return Rows.At(Row, static_cast<int>(I)); };
   auto Param = [&](size_t I) {
@@ -451,7 +486,8 @@ std::string TDbCursor::KeysetSql(const TDbRows& Rows, size_t Row, bool After, TS
     RowValue &=
         FSort[I].NotNull && Value(I).Type != TDbType::Null && FSort[I].Desc == FSort[0].Desc;
   if (RowValue) {
-    const char* Op = After != FSort[0].Desc ? " > " : " < ";
+    const char* Op =
+        After != FSort[0].Desc ? (Inclusive ? " >= " : " > ") : (Inclusive ? " <= " : " < ");
     std::vector<std::string> L, R;
     for (size_t I = 0; I < FSort.size(); ++I) {
       L.push_back(Expr(I));
@@ -468,14 +504,18 @@ std::string TDbCursor::KeysetSql(const TDbRows& Rows, size_t Row, bool After, TS
     const bool Null = Value(I).Type == TDbType::Null;
     const bool Greater = After != FSort[I].Desc;
     const std::string E = Expr(I);
+    // The last term decides between rows equal on all the others: with Inclusive the row
+    // itself is one of them.
+    const bool OrEqual = Inclusive && I + 1 == FSort.size();
+    const std::string Lt = OrEqual ? " <= " : " < ";
     std::string Step;
     if (Null)
-      Step = Greater ? E + " IS NOT NULL" : "";
+      Step = Greater ? (OrEqual ? "1 = 1" : E + " IS NOT NULL") : (OrEqual ? E + " IS NULL" : "");
     else if (Greater)
-      Step = E + " > " + Param(I);
+      Step = E + (OrEqual ? " >= " : " > ") + Param(I);
     else
-      Step = FSort[I].NotNull ? E + " < " + Param(I)
-                              : "(" + E + " < " + Param(I) + " OR " + E + " IS NULL)";
+      Step =
+          FSort[I].NotNull ? E + Lt + Param(I) : "(" + E + Lt + Param(I) + " OR " + E + " IS NULL)";
     if (!Step.empty()) Alternatives.push_back("(" + Join({Equal, Step}, " AND ") + ")");
     if (I + 1 < FSort.size())
       Equal = Join({Equal, Null ? E + " IS NULL" : E + " = " + Param(I)}, " AND ");
@@ -531,6 +571,72 @@ int64_t TDbCursor::Count() {
   return *FCount;
 }
 
+bool TDbCursor::SumRecords(const std::vector<const TField*>& Fields, int64_t From, int64_t To,
+                           std::vector<double>& Sums) {
+  if (From < 0 || From > To) return false;
+  std::vector<std::string> Items;
+  for (const TField* F : Fields) {
+    // Only numbers are summed by the database: other values are read by the dataset, which
+    // converts them as it does over table files.
+    if (!IsNumericType(F->DataType()) || (F->Lookup() && !ReadsLookup(*F))) return false;
+    try {
+      Items.push_back("sum(CAST(" + FieldSql(*F, kAlias) + " AS double precision))");
+    } catch (const EDatabaseError&) {
+      // A value the database cannot compute (a calculated field): the dataset reads the rows.
+      return false;
+    }
+  }
+  if (FCount) To = std::min(To, *FCount - 1);
+  const TBookmark First = RowAt(From);
+  if (First == NoBookmark) return false;
+  // The last record of the range: from a cached window, else found from the first one's key by
+  // skipping the rows between in the order (none past the end: the range goes to the end).
+  TBookmark Last = NoBookmark;
+  TDbRows Found;
+  if (FWindows.contains(To / WindowRows)) {
+    Last = RowAt(To);
+  } else if (To > From) {
+    const TRowRef F = RowOf(First);
+    if (!F.Rows) return false;
+    TSqlParams P(FDialect);
+    std::vector<std::string> Keys;
+    for (const auto& T : FSort) Keys.push_back(std::string(kAlias) + "." + T.Column);
+    const std::string Where = Join({ViewSql(P), KeysetSql(*F.Rows, F.Row, true, P)}, " AND ");
+    Run("SELECT " + Join(Keys, ", ") + " FROM " + FRelation.From + " AS " + kAlias + " WHERE " +
+            Where + OrderBy(false) + FDialect.Limit(1, To - From - 1),
+        P, Found);
+  } else {
+    Last = First;
+  }
+  const TRowRef A = RowOf(First);
+  if (!A.Rows) return false;
+  TRowRef B;
+  if (Last != NoBookmark) {
+    B = RowOf(Last);
+    if (!B.Rows) return false;
+  } else if (Found.RowCount() > 0) {
+    B = {&Found, 0};
+  }
+  TSqlParams P(FDialect);
+  std::vector<std::string> Conds{ViewSql(P), KeysetSql(*A.Rows, A.Row, true, P, true)};
+  if (B.Rows) Conds.push_back(KeysetSql(*B.Rows, B.Row, false, P, true));
+  TDbRows Got;
+  Run("SELECT " + Join(Items, ", ") + " FROM " + FRelation.From + " AS " + kAlias + " WHERE " +
+          Join(Conds, " AND "),
+      P, Got);
+  Sums.assign(Fields.size(), 0.0);
+  for (size_t K = 0; K < Fields.size() && Got.RowCount() > 0; ++K) {
+    const TDbValueRef V = Got.At(0, static_cast<int>(K));
+    if (V.Type == TDbType::Float)
+      Sums[K] = V.Float;
+    else if (V.Type == TDbType::Integer)
+      Sums[K] = static_cast<double>(V.Int);
+    else if (V.Type == TDbType::Text)
+      std::from_chars(V.Text.data(), V.Text.data() + V.Text.size(), Sums[K]);
+  }
+  return true;
+}
+
 void TDbCursor::ReadBlock(const TDbRows& After, int64_t Limit, TDbRows& Out) {
   TSqlParams P(FDialect);
   std::vector<std::string> Conds{ViewSql(P)};
@@ -546,12 +652,94 @@ TBookmark TDbCursor::Intern(const TDbRows& Rows, size_t Row) {
   return It->second;
 }
 
+bool TDbCursor::ReadFromKnownRow(int64_t Number, TDbRows& Out) {
+  const int64_t Start = Number * WindowRows;
+  const int64_t End = FCount ? std::min(*FCount, Start + WindowRows) : Start + WindowRows;
+  if (Start >= End) return false;
+  // The nearest row whose place is known: the edges of the cached windows, the rows read alone
+  // whose position was counted (a row located, a bookmark gone to).
+  const TDbRows* Rows = nullptr;
+  size_t Row = 0;
+  int64_t At = -1, Distance = INT64_MAX;
+  auto Consider = [&](const TDbRows& R, size_t I, int64_t Place) {
+    const int64_t D = Place < Start ? Start - Place - 1 : Place >= End ? Place - End : 0;
+    if (D < Distance) Rows = &R, Row = I, At = Place, Distance = D;
+  };
+  for (const auto& [N, Win] : FWindows) {
+    const size_t Got = Win.Rows.RowCount();
+    if (Got == 0) continue;
+    Consider(Win.Rows, 0, N * WindowRows);
+    Consider(Win.Rows, Got - 1, N * WindowRows + static_cast<int64_t>(Got) - 1);
+  }
+  for (const auto& [B, R] : FLoose)
+    if (auto P = FPositions.find(B); P != FPositions.end()) Consider(R, 0, P->second);
+  // The windows read from the end, once the count places them.
+  for (const auto& [N, Win] : FTail) {
+    const size_t Got = Win.Rows.RowCount();
+    if (Got == 0 || !FCount) continue;
+    Consider(Win.Rows, 0, *FCount - 1 - N * WindowRows);
+    Consider(Win.Rows, Got - 1, *FCount - N * WindowRows - static_cast<int64_t>(Got));
+  }
+  if (!Rows) return false;
+  // Skipping from the ends of the records would skip fewer rows.
+  if (FCount && Distance >= std::min(Start, *FCount - End)) return false;
+  ReportProgress("Leyendo registros", Start, FCount.value_or(-1));
+  const int Columns = Rows->ColumnCount();
+  TDbRows Got;
+  auto ReadBeside = [&](bool After, int64_t Limit, int64_t Offset) {
+    TSqlParams P(FDialect);
+    Read({ViewSql(P), KeysetSql(*Rows, Row, After, P)}, P, !After, Limit, Offset, Got);
+  };
+  auto AppendReversed = [&](const TDbRows& R) {
+    for (size_t I = R.RowCount(); I-- > 0;)
+      for (int C = 0; C < Columns; ++C) Out.Add(R.At(I, C));
+  };
+  auto Append = [&](const TDbRows& R, size_t From, size_t To) {
+    for (size_t I = From; I < To; ++I)
+      for (int C = 0; C < Columns; ++C) Out.Add(R.At(I, C));
+  };
+  if (At < Start) {
+    // After it: the rows from Start on are Start - At - 1 rows past it.
+    ReadBeside(true, End - Start, Start - At - 1);
+    if (!FCount && static_cast<int64_t>(Got.RowCount()) < End - Start)
+      FCount = Start + static_cast<int64_t>(Got.RowCount());
+    Out = std::move(Got);
+    return true;
+  }
+  if (At >= End) {
+    // Before it, read backwards: fewer rows than its place promises means the records changed
+    // since it was counted, and the window is read from the ends instead.
+    ReadBeside(false, End - Start, At - End);
+    if (static_cast<int64_t>(Got.RowCount()) < End - Start) return false;
+    Out.Reset(Columns);
+    AppendReversed(Got);
+    return true;
+  }
+  // Inside the window: the rows before it (backwards), itself, the rows after it.
+  Out.Reset(Columns);
+  if (At > Start) {
+    ReadBeside(false, At - Start, 0);
+    if (static_cast<int64_t>(Got.RowCount()) < At - Start) return false;
+    AppendReversed(Got);
+  }
+  Append(*Rows, Row, Row + 1);
+  if (At + 1 < End) {
+    ReadBeside(true, End - At - 1, 0);
+    if (!FCount && static_cast<int64_t>(Got.RowCount()) < End - At - 1)
+      FCount = At + 1 + static_cast<int64_t>(Got.RowCount());
+    Append(Got, 0, Got.RowCount());
+  }
+  return true;
+}
+
 void TDbCursor::LoadWindow(int64_t Number) {
   const int64_t Start = Number * WindowRows;
   TSqlParams P(FDialect);
   std::vector<std::string> Conds{ViewSql(P)};
-  bool Backward = false, Empty = false, Positioned = true;
+  bool Backward = false, Empty = false, Positioned = true, FromKnown = false;
   int64_t Limit = WindowRows, Offset = 0;
+  TWindow W;
+  W.Used = ++FUseClock;
   const auto Prev = FWindows.find(Number - 1), Next = FWindows.find(Number + 1);
   if (Number > 0 && Prev != FWindows.end()) {
     const TDbRows& R = Prev->second.Rows;
@@ -563,6 +751,8 @@ void TDbCursor::LoadWindow(int64_t Number) {
     Conds.push_back(KeysetSql(Next->second.Rows, 0, false, P));
     Backward = true;
     Positioned = false;
+  } else if (Number > 0 && ReadFromKnownRow(Number, W.Rows)) {
+    FromKnown = true;
   } else if (Number > 0) {
     // A far window, counted from the nearer end of the records.
     const int64_t Total = Count();
@@ -577,9 +767,9 @@ void TDbCursor::LoadWindow(int64_t Number) {
       Offset = Start;
     }
   }
-  TWindow W;
-  W.Used = ++FUseClock;
-  if (Empty) {
+  if (FromKnown) {
+    // Read from a row whose place is known.
+  } else if (Empty) {
     W.Rows.Reset(0);
   } else {
     // Work that reads window after window (a copy, a walk) can be followed and stopped here.
@@ -597,39 +787,117 @@ void TDbCursor::LoadWindow(int64_t Number) {
         FCount = Start + static_cast<int64_t>(W.Rows.RowCount());
     }
   }
+  MarkRows(W, Start, FPositions);
+  FWindows[Number] = std::move(W);
+  Evict(FWindows, CachedWindows, Number, FPositions);
+}
+
+void TDbCursor::MarkRows(TWindow& W, int64_t Start,
+                         std::unordered_map<TBookmark, int64_t>& Places) {
   for (size_t I = 0; I < W.Rows.RowCount(); ++I) {
     const TBookmark B = Intern(W.Rows, I);
     W.Marks.push_back(B);
-    FPositions[B] = Start + static_cast<int64_t>(I);
-  }
-  FWindows[Number] = std::move(W);
-  while (FWindows.size() > CachedWindows) {
-    auto Oldest = FWindows.end();
-    for (auto It = FWindows.begin(); It != FWindows.end(); ++It)
-      if (It->first != Number &&
-          (Oldest == FWindows.end() || It->second.Used < Oldest->second.Used))
-        Oldest = It;
-    for (TBookmark B : Oldest->second.Marks) FPositions.erase(B);
-    FWindows.erase(Oldest);
+    Places[B] = Start + static_cast<int64_t>(I);
   }
 }
 
-TDbCursor::TWindow* TDbCursor::Window(int64_t Number) {
-  auto It = FWindows.find(Number);
-  if (It == FWindows.end()) {
-    LoadWindow(Number);
-    It = FWindows.find(Number);
+void TDbCursor::Evict(std::map<int64_t, TWindow>& Windows, size_t Limit, int64_t Keep,
+                      std::unordered_map<TBookmark, int64_t>& Places) {
+  while (Windows.size() > Limit) {
+    auto Oldest = Windows.end();
+    for (auto It = Windows.begin(); It != Windows.end(); ++It)
+      if (It->first != Keep && (Oldest == Windows.end() || It->second.Used < Oldest->second.Used))
+        Oldest = It;
+    for (TBookmark B : Oldest->second.Marks) Places.erase(B);
+    Windows.erase(Oldest);
+  }
+}
+
+TDbCursor::TWindow* TDbCursor::Cached(std::map<int64_t, TWindow>& Windows, int64_t Number,
+                                      void (TDbCursor::*Load)(int64_t)) {
+  auto It = Windows.find(Number);
+  if (It == Windows.end()) {
+    (this->*Load)(Number);
+    It = Windows.find(Number);
   }
   It->second.Used = ++FUseClock;
   return &It->second;
 }
 
+TDbCursor::TWindow* TDbCursor::Window(int64_t Number) {
+  return Cached(FWindows, Number, &TDbCursor::LoadWindow);
+}
+
 TBookmark TDbCursor::RowAt(int64_t Index) {
   if (Index < 0 || (FCount && Index >= *FCount)) return NoBookmark;
+  // Among the last records, read from the end before they were counted.
+  if (FCount && !FTail.empty()) {
+    const int64_t Back = *FCount - 1 - Index;
+    if (auto T = FTail.find(Back / WindowRows); T != FTail.end()) {
+      const size_t At = static_cast<size_t>(Back % WindowRows);
+      if (At < T->second.Marks.size()) {
+        T->second.Used = ++FUseClock;
+        return T->second.Marks[At];
+      }
+    }
+  }
   const int64_t Number = Index / WindowRows;
   const TWindow* W = Window(Number);
   const size_t At = static_cast<size_t>(Index - Number * WindowRows);
   return At < W->Marks.size() ? W->Marks[At] : NoBookmark;
+}
+
+void TDbCursor::LoadTail(int64_t Number) {
+  const int64_t Start = Number * WindowRows;
+  TSqlParams P(FDialect);
+  std::vector<std::string> Conds{ViewSql(P)};
+  bool Empty = false;
+  int64_t Offset = 0;
+  const auto Later = FTail.find(Number - 1);
+  if (Number > 0 && Later != FTail.end()) {
+    // Backwards from the earliest row of the window after it.
+    const TDbRows& R = Later->second.Rows;
+    if (static_cast<int64_t>(R.RowCount()) < WindowRows)
+      Empty = true;
+    else
+      Conds.push_back(KeysetSql(R, R.RowCount() - 1, false, P));
+  } else {
+    Offset = Start;
+  }
+  TWindow W;
+  W.Used = ++FUseClock;
+  if (Empty) {
+    W.Rows.Reset(0);
+  } else {
+    ReportProgress("Leyendo registros", Start, -1);
+    Read(Conds, P, true, WindowRows, Offset, W.Rows);
+    // A short window from the end reaches the first record: their number is known.
+    if (static_cast<int64_t>(W.Rows.RowCount()) < WindowRows)
+      FCount = Start + static_cast<int64_t>(W.Rows.RowCount());
+  }
+  MarkRows(W, Start, FTailPlaces);
+  FTail[Number] = std::move(W);
+  Evict(FTail, CachedWindows / 2, Number, FTailPlaces);
+}
+
+TDbCursor::TWindow* TDbCursor::TailWindow(int64_t Number) {
+  return Cached(FTail, Number, &TDbCursor::LoadTail);
+}
+
+TBookmark TDbCursor::RowFromEnd(int64_t Back) {
+  if (Back < 0) return NoBookmark;
+  if (FCount) return Back < *FCount ? RowAt(*FCount - 1 - Back) : NoBookmark;
+  const int64_t Number = Back / WindowRows;
+  const TWindow* W = TailWindow(Number);
+  const size_t At = static_cast<size_t>(Back - Number * WindowRows);
+  return At < W->Marks.size() ? W->Marks[At] : NoBookmark;
+}
+
+int64_t TDbCursor::KnownPlaceFromEnd(TBookmark Row) const {
+  if (auto T = FTailPlaces.find(Row); T != FTailPlaces.end()) return T->second;
+  if (auto P = FPositions.find(Row); FCount && P != FPositions.end())
+    return *FCount - 1 - P->second;
+  return -1;
 }
 
 std::string TDbCursor::IdentitySql(TBookmark Row, TSqlParams& P) const {
@@ -667,6 +935,12 @@ TDbCursor::TRowRef TDbCursor::RowOf(TBookmark Row) {
     if (W != FWindows.end() && At < W->second.Marks.size() && W->second.Marks[At] == Row)
       return {&W->second.Rows, At};
   }
+  if (auto T = FTailPlaces.find(Row); T != FTailPlaces.end()) {
+    auto W = FTail.find(T->second / WindowRows);
+    const size_t At = static_cast<size_t>(T->second % WindowRows);
+    if (W != FTail.end() && At < W->second.Marks.size() && W->second.Marks[At] == Row)
+      return {&W->second.Rows, At};
+  }
   auto L = FLoose.find(Row);
   if (L == FLoose.end()) {
     // A row no window holds (a bookmark kept from before, a row found outside the records).
@@ -681,19 +955,39 @@ TDbCursor::TRowRef TDbCursor::RowOf(TBookmark Row) {
 
 int64_t TDbCursor::IndexOf(TBookmark Row) {
   if (auto P = FPositions.find(Row); P != FPositions.end()) return P->second;
+  // A row among the last records: its place from the first is the count less those after it.
+  if (auto T = FTailPlaces.find(Row); T != FTailPlaces.end()) {
+    const int64_t After = T->second;
+    const int64_t Place = Count() - 1 - After;
+    if (Place < 0) return -1;
+    FPositions[Row] = Place;
+    return Place;
+  }
   const TRowRef R = RowOf(Row);
   if (!R.Rows) return -1;
-  // Its place is the number of records before it, if it is one of them.
+  // Its place is the number of records before it, if it is one of them (which a row found
+  // among the records just now is).
   TSqlParams P(FDialect);
   const std::string Before = Join({ViewSql(P), KeysetSql(*R.Rows, R.Row, false, P)}, " AND ");
-  const std::string Here = Join({ViewSql(P), IdentitySql(Row, P)}, " AND ");
   const std::string From = " FROM " + FRelation.From + " AS " + kAlias + " WHERE ";
   TDbRows Got;
-  Run("SELECT (SELECT count(*)" + From + Before + "), (SELECT count(*)" + From + Here + ")", P,
-      Got);
-  if (Got.RowCount() == 0 || Got.At(0, 1).Int == 0) return -1;
+  if (FRecordRows.contains(Row)) {
+    Run("SELECT count(*)" + From + Before, P, Got);
+    if (Got.RowCount() == 0) return -1;
+  } else {
+    const std::string Here = Join({ViewSql(P), IdentitySql(Row, P)}, " AND ");
+    Run("SELECT (SELECT count(*)" + From + Before + "), (SELECT count(*)" + From + Here + ")", P,
+        Got);
+    if (Got.RowCount() == 0 || Got.At(0, 1).Int == 0) return -1;
+  }
   FPositions[Row] = Got.At(0, 0).Int;
   return Got.At(0, 0).Int;
+}
+
+void TDbCursor::KnownRecord(TBookmark Row) {
+  if (Row == NoBookmark) return;
+  if (FRecordRows.size() >= kLocatedKeys) FRecordRows.clear();
+  FRecordRows.insert(Row);
 }
 
 Variant TDbCursor::Value(const TField& Field, TBookmark Row) {
@@ -721,7 +1015,9 @@ TBookmark TDbCursor::Find(const std::string& Text, int64_t From, bool Forward) {
   }
   TDbRows Got;
   Read(Conds, P, !Forward, 1, 0, Got);
-  return KeepFirst(Got);
+  const TBookmark B = KeepFirst(Got);
+  KnownRecord(B);
+  return B;
 }
 
 TBookmark TDbCursor::LocateRow(const std::vector<std::string>& KeyFields,
@@ -745,6 +1041,7 @@ TBookmark TDbCursor::LocateRow(const std::vector<std::string>& KeyFields,
   TDbRows Got;
   Read(Conds, P, false, 1, 0, Got);
   const TBookmark B = KeepFirst(Got);
+  if (Scope == TScope::Records) KnownRecord(B);
   if (AllRows) {
     if (FLocated.size() >= kLocatedKeys) FLocated.clear();
     FLocated[Memo] = B;

@@ -12,6 +12,7 @@
 #include "PgConnection.h"
 #include "PgDialect.h"
 #include "PgTypes.h"
+#include "Progress.h"
 #include "SysUtils.h"
 #include "TableStore.h"
 #include "Unicode.h"
@@ -21,6 +22,14 @@ namespace kv {
 namespace {
 
 constexpr const char* kByteOrder = " COLLATE \"C\"";
+
+// A statement the server cancelled because of replication (see TPgDbConnection::Exec): a form
+// shows its message as it is.
+class EPgReplicaConflict final : public EPgError, public TStoreFailure {
+ public:
+  EPgReplicaConflict(std::string SqlState, const std::string& Message)
+      : EPgError(TPgFailure::Cancelled, std::move(SqlState), Message) {}
+};
 
 // The text that follows every text starting with Prefix, in code point order: the prefix with
 // its last code point that can grow grown by one (surrogates skipped), empty when there is none.
@@ -328,6 +337,16 @@ TPgResult TPgDbConnection::Exec(const std::string& Sql, const TPgParams& P) {
   try {
     return FPg.Exec(Sql, P);
   } catch (const EPgError& E) {
+    // A standby cancels a read that its replay of the primary's changes would otherwise wait
+    // for (a vacuum removing rows the read still sees, a lock): a failure of the server, not of
+    // the search, which usually works when run again.
+    if (E.SqlState() == "40001" || E.SqlState() == "40P01" ||
+        std::string_view(E.what()).find("conflict with recovery") != std::string_view::npos)
+      throw EPgReplicaConflict(
+          E.SqlState(),
+          "El servidor de la base de datos '" + Ref().Shown +
+              "' ha detenido la búsqueda por la replicación (un conflicto con los cambios que "
+              "recibe del servidor principal); vuelva a intentarlo");
     // The statement helps with an error of the statement; a failure of the server or the
     // connection says what to do itself.
     // (A missing table or a permission names the table itself.)

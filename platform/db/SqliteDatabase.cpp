@@ -211,6 +211,7 @@ TStatement TSqliteConnection::Prepare(const std::string& Sql,
 
 void TSqliteConnection::Query(const std::string& Sql, const std::vector<TSqlParam>& Params,
                               TDbRows& Out, const char* What) {
+  Traced(Sql, Params);
   TStatement St = Prepare(Sql, Params);
   sqlite3_stmt* S = St.get();
   const int N = sqlite3_column_count(S);

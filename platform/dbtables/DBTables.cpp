@@ -107,7 +107,18 @@ void TTable::SetTableName(std::string V) {
 void TTable::SetIndexFieldNames(std::string V) {
   if (V == FIndexFieldNames) return;  // the same order: the record stays where it is
   FIndexFieldNames = std::move(V);
-  if (Active()) Resync(false);
+  if (!Active()) return;
+  // Over a database the count of the records survives a new order (unless the new index
+  // fields link the table to its master by other columns, which the cursor sees).
+  auto* C = dynamic_cast<TDbCursor*>(Cursor());
+  if (C) C->KeepCountThroughOrder();
+  try {
+    Resync(false);
+  } catch (...) {
+    // Not read again: a later re-read (a refresh) must count afresh.
+    if (C) C->KeepCountThroughOrder(false);
+    throw;
+  }
 }
 
 int TTable::IndexFieldCount() const {

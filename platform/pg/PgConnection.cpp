@@ -429,6 +429,17 @@ PGresult* TPgConnection::NextResult() {
   return PQgetResult(FConn.get());
 }
 
+namespace {
+// Lets a window showing work that is being stopped keep painting while the server ends the
+// statement; its handler's answer (stop) is what is under way already.
+void ReportStopping() {
+  try {
+    ReportProgress("Cancelando la consulta", 0);
+  } catch (const EAborted&) {
+  }
+}
+}  // namespace
+
 void TPgConnection::CancelAndDrain() {
   PGconn* C = FConn.get();
   if (!C) return;
@@ -442,7 +453,7 @@ void TPgConnection::CancelAndDrain() {
   while (PQconsumeInput(C)) {
     if (PQisBusy(C)) {
       if (std::chrono::steady_clock::now() > Deadline) break;
-      WaitSocket(PQsocket(C), false, 50);
+      if (!WaitSocket(PQsocket(C), false, SliceMs)) ReportStopping();
       continue;
     }
     PGresult* R = PQgetResult(C);

@@ -188,6 +188,19 @@ TEST(DataSetStore, LazyIndexesAreBuiltOnceAcrossThreads) {
   EXPECT_EQ(Orders[0]->size(), 20000u);
 }
 
+TEST(DataSetMoving, SumRecordsOverAPositionRange) {
+  auto DS = MakeCustomers();
+  const std::vector<const TField*> F{DS->FieldByName("Amount"), DS->FieldByName("CustNo")};
+  EXPECT_EQ(DS->KnownRecordCount(), 5);
+  // Either order, the null Amount left out, the range cut at the last record.
+  EXPECT_EQ(DS->SumRecords(F, 3, 1), (std::vector<double>{50.25, 3936}));
+  EXPECT_EQ(DS->SumRecords(F, 4, 99), (std::vector<double>{40.0, 1356}));
+  DS->SetFilter("Amount > 15");
+  DS->SetFiltered(true);
+  EXPECT_EQ(DS->SumRecords(F, 0, 2), (std::vector<double>{90.25, 3941}));
+  EXPECT_EQ(DS->SumRecords(F, 7, 9), (std::vector<double>{0, 0}));
+}
+
 TEST(DataSetMoving, BofEofAndMoveBy) {
   auto DS = MakeCustomers();
   EXPECT_TRUE(DS->Bof());

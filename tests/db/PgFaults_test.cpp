@@ -157,6 +157,42 @@ TEST(PgFaults, AStatementCancelledByTheServerIsReportedAndTheNextSearchWorks) {
   EXPECT_EQ(kOrders, OpenTable(Db.Uri(), "orders")->RecordCount()) << "quick ones still run";
 }
 
+// A standby cancels a read that conflicts with its replay of the primary's changes (SQLSTATE
+// 40001 or 40P01): the user is told it was the replication and that trying again will do, and
+// the next search works.
+TEST(PgFaults, AReadCancelledByAStandbySaysToTryAgain) {
+  TScratchDatabase Db;
+  TPgConnection Owner(Db.Uri());
+  CreateTables(Owner);
+  Owner.Exec(
+      "CREATE TABLE conflict (state text);"
+      "CREATE FUNCTION replayed() RETURNS boolean LANGUAGE plpgsql AS $$ DECLARE s text; BEGIN "
+      "SELECT state INTO s FROM conflict; IF s IS NOT NULL THEN RAISE EXCEPTION "
+      "'canceling statement due to conflict with recovery' USING ERRCODE = s, DETAIL = 'User "
+      "query might have needed to see row versions that must be removed.'; END IF; RETURN true; "
+      "END $$;"
+      "CREATE VIEW replica AS SELECT o.* FROM orders o WHERE replayed()");
+  auto T = OpenTable(Db.Uri(), "replica");
+  ASSERT_EQ(kOrders, T->RecordCount());
+  for (const char* State : {"40001", "40P01"}) {
+    SCOPED_TRACE(State);
+    Owner.Exec("DELETE FROM conflict; INSERT INTO conflict VALUES ('" + std::string(State) + "')");
+    try {
+      T->Refresh();
+      ADD_FAILURE() << "no error";
+    } catch (const EDatabaseError& E) {
+      EXPECT_EQ("El servidor de la base de datos '" + Db.Uri() +
+                    "' ha detenido la búsqueda por la replicación (un conflicto con los cambios "
+                    "que recibe del servidor principal); vuelva a intentarlo",
+                E.Message());
+      EXPECT_TRUE(IsStoreFailure(E)) << "the form shows it as it is";
+    }
+    Owner.Exec("DELETE FROM conflict");
+    T->Refresh();
+    EXPECT_EQ(kOrders, T->RecordCount()) << "tried again";
+  }
+}
+
 // A session ended by an administrator in the middle of a search: the search fails naming the
 // database, the dataset keeps its place, and the next search reconnects.
 TEST(PgFaults, ASessionEndedDuringASearchIsOpenedAgain) {
