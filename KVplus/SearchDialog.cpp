@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include <QApplication>
+
+#include "BusyWork.h"
 #include "DBTables.h"
 #include "SysUtils.h"
 
@@ -91,6 +95,14 @@ class TFamilyMarks {
   };
   std::vector<TMark> FMarks;
 };
+
+// Runs Work, which reads the dataset (statements over a database), as long work of the window
+// the user sees: the progress window shows when it lasts and "Cancelar" stops it (EAborted).
+template <class TWork>
+void Busy(TWork&& Work) {
+  TBusyWork Shown(QApplication::activeWindow());
+  Work();
+}
 
 }  // namespace
 
@@ -246,15 +258,30 @@ bool TSearchDialog::Execute() {
   RestoreMasterLink();
   // The position is taken while the link still holds: the data layer answers a changed link by
   // going to the first record.
-  GetPos(IPos, PDataSet);
-  // A cancel puts every table linked to the searched one back on its record.
-  const TFamilyMarks Before(PDataSet);
+  std::optional<TFamilyMarks> Before;
+  try {
+    Busy([&] {
+      GetPos(IPos, PDataSet);
+      // A cancel puts every table linked to the searched one back on its record.
+      Before.emplace(PDataSet);
+    });
+  } catch (const EAborted&) {
+    // Stopped by the user before anything changed: a search that did not start.
+    return false;
+  }
   auto* T = PMasterSlave ? nullptr : dynamic_cast<TTable*>(PDataSet);
   if (T && (T->MasterSource() || !T->MasterFields().empty()))
     IMasterCut = std::make_unique<TMasterLinkCut>(T);
   try {
-    PreparaDataSet();
-    PreparaInterfaz();
+    Busy([&] {
+      PreparaDataSet();
+      PreparaInterfaz();
+    });
+  } catch (const EAborted&) {
+    // Stopped by the user while the form was prepared: as after a cancel.
+    if (F->Find1->Filtered()) F->Find1->SetFiltered(false);
+    RestoreMasterLink();
+    return false;
   } catch (...) {
     // A search that cannot start leaves the application's table linked as it was.
     RestoreMasterLink();
@@ -274,7 +301,13 @@ bool TSearchDialog::Execute() {
   RestoreMasterLink();
   // The saved position is looked for only when the record itself cannot be gone back to: a
   // locate may move the masters to the first record that holds it.
-  if (PDataSet && !Before.Restore(PDataSet)) GotoPos(IPos, PDataSet, PMasterSlave);
+  try {
+    Busy([&] {
+      if (PDataSet && !Before->Restore(PDataSet)) GotoPos(IPos, PDataSet, PMasterSlave);
+    });
+  } catch (const EAborted&) {
+    // Stopped by the user: the dataset stays on the record the search left it on.
+  }
   return false;
 }
 
@@ -288,34 +321,58 @@ void TSearchDialog::Liberate() {
 bool TSearchDialog::Find() {
   if (!PDataSet) throw Exception(CannotOpenText);
   TPos Pos;
-  GetPos(Pos, PDataSet);
-  // Where the dataset and the tables linked to it stand, for an accepted record the dataset
-  // cannot show. A cancelled Execute has put them back itself.
-  const TFamilyMarks Before(PDataSet);
+  std::optional<TFamilyMarks> Before;
+  try {
+    Busy([&] {
+      GetPos(Pos, PDataSet);
+      // Where the dataset and the tables linked to it stand, for an accepted record the dataset
+      // cannot show. A cancelled Execute has put them back itself.
+      Before.emplace(PDataSet);
+    });
+  } catch (const EAborted&) {
+    // Stopped by the user before the search began.
+    return false;
+  }
   if (!Execute()) return false;
   if (!PDataSet) return true;
   // A search run as SQL shows records the dataset's own filter hides: the dataset cannot stand
   // on those once the search ends. An empty result offers no record at all.
   bool Reached = false;
   try {
-    TDataSet* R = Results();
-    if (R && !R->IsEmpty()) {
-      TPos Chosen;
-      GetPos(Chosen, R);
-      Iguala_posicion(PDataSet, R);
-      // The locate that moved it, again over the same records: it tells whether it got there.
-      Reached = GotoPos(Chosen, PDataSet, true);
-      if (Reached) GetPos(Pos, PDataSet);
-    }
+    Busy([&] {
+      TDataSet* R = Results();
+      if (R && !R->IsEmpty()) {
+        TPos Chosen;
+        GetPos(Chosen, R);
+        Iguala_posicion(PDataSet, R);
+        // The locate that moved it, again over the same records: it tells whether it got there.
+        Reached = GotoPos(Chosen, PDataSet, true);
+        if (Reached) GetPos(Pos, PDataSet);
+      }
+    });
+  } catch (const EAborted&) {
+    // Stopped by the user: as after a cancel (below).
+    Reached = false;
   } catch (...) {
     Liberate();
     throw;
   }
   Liberate();
-  if (Reached && GotoPos(Pos, PDataSet, PMasterSlave)) return true;
-  // Not reached: as after a cancel, everything back where it was.
-  if (PDataSet) Before.Restore(PDataSet);
-  return false;
+  try {
+    bool Back = false;
+    Busy([&] {
+      if (Reached && GotoPos(Pos, PDataSet, PMasterSlave)) {
+        Back = true;
+        return;
+      }
+      // Not reached: as after a cancel, everything back where it was.
+      if (PDataSet) Before->Restore(PDataSet);
+    });
+    return Back;
+  } catch (const EAborted&) {
+    // Stopped by the user: the dataset stays where the search left it, the search ended.
+    return false;
+  }
 }
 
 // ---------------------------------------------------------------- sum and print handlers
@@ -329,22 +386,38 @@ std::string TSearchDialog::Sumar(TDBGrid* Grid) {
   }
   TDataSet* R = ReadResults();
   const int Current = Grid->SelectedIndex();
+  // The current column, and every column summed before (black title), keep their sums.
+  std::vector<TGridColumn*> Columns;
+  std::vector<const TField*> Fields;
   for (int I = 0; I < Grid->Columns().Count(); ++I) {
     TGridColumn* C = Grid->Columns()[I];
-    // The current column, and every column summed before (black title), keep their sums.
     if (I != Current && C->Title().Color() != clBlack) continue;
     const TField* F = R->FieldByName(C->FieldName());
     const TFieldType T = F->DataType();
     if (T == ftString || T == ftDate || T == ftTime || T == ftDateTime) continue;
-    // Each row's value read by its bookmark, the dataset staying where it is (over a database
-    // a move would count the row's position with a statement).
-    double Sum = 0;
-    for (int K = 0; K < Rows.Count(); ++K) {
-      const Variant V = F->ValueAt(Rows[K]);
-      if (!V.IsNullOrEmpty()) Sum += V.AsDouble();
+    Columns.push_back(C);
+    Fields.push_back(F);
+  }
+  if (Fields.empty()) return Result;
+  // A range of records is summed by the dataset (over a database one statement), a row picked
+  // alone by its bookmark, the dataset staying where it is either way.
+  std::vector<double> Sums(Fields.size(), 0.0);
+  for (const TBookmarkList::TRun& Run : Rows.Runs()) {
+    if (Run.Mark != NoBookmark) {
+      for (size_t K = 0; K < Fields.size(); ++K) {
+        const Variant V = Fields[K]->ValueAt(Run.Mark);
+        if (!V.IsNullOrEmpty()) Sums[K] += V.AsDouble();
+      }
+      continue;
     }
-    const std::string Text = FormatSum(Sum, PDecimals);
-    if (I == Current) Result = "Suma de " + PSearchForm->CCampo->Text() + ": " + Text;
+    const std::vector<double> Part =
+        R->SumRecords(Fields, static_cast<int>(Run.First), static_cast<int>(Run.Last));
+    for (size_t K = 0; K < Fields.size(); ++K) Sums[K] += Part[K];
+  }
+  for (size_t K = 0; K < Columns.size(); ++K) {
+    TGridColumn* C = Columns[K];
+    const std::string Text = FormatSum(Sums[K], PDecimals);
+    if (C->Index() == Current) Result = "Suma de " + PSearchForm->CCampo->Text() + ": " + Text;
     C->Title().SetCaption(Text);
     C->Title().SetColor(clBlack);
     C->Title().Font().SetColor(clYellow);

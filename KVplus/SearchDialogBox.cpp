@@ -5,11 +5,14 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTimer>
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <utility>
 
 #include "BusyWork.h"
@@ -23,6 +26,9 @@ namespace kv {
 namespace {
 
 constexpr const char* ContainsText = "contiene";
+
+// How long the count waits for other work to end before it looks again.
+constexpr int CountRetryMs = 50;
 
 // The conditions the form offers, with the operator each becomes.
 constexpr std::pair<const char*, const char*> Conditions[] = {
@@ -156,6 +162,9 @@ TSearchDialogBox::TSearchDialogBox(TComponent* AOwner) : TForm(AOwner) {
   SetPosition(poScreenCenter);
   SetWindowState(wsMaximized);
   DataSource1 = new TDataSource(this);
+  FCountTimer = new QTimer(this);
+  FCountTimer->setSingleShot(true);
+  connect(FCountTimer, &QTimer::timeout, this, [this] { CountWhenIdle(); });
 
   DTValor->SetKind(dtkDate);
   DTValor->SetDateFormat(dfLong);
@@ -221,7 +230,9 @@ void TSearchDialogBox::FormCreate(TObject*) {
 }
 
 void TSearchDialogBox::FormShow(TObject*) {
+  // The form paints first; records not counted yet are counted after that.
   STRegistros->SetCaption(RecordCountText());
+  ScheduleCount();
 }
 
 void TSearchDialogBox::FormDestroy(TObject*) {
@@ -236,7 +247,62 @@ uint8_t TSearchDialogBox::Decimals() const {
 
 std::string TSearchDialogBox::RecordCountText() const {
   const TDataSet* R = Find1 ? Find1->Results() : nullptr;
-  return RecordsFoundText + IntToStr(R && R->Active() ? R->RecordCount() : 0);
+  if (!R || !R->Active()) return RecordsFoundText + IntToStr(0);
+  const int Known = KnownCount();
+  return Known >= 0 ? RecordsFoundText + IntToStr(Known) : std::string(RecordsFoundText);
+}
+
+int TSearchDialogBox::KnownCount() const {
+  const TDataSet* R = Find1 ? Find1->Results() : nullptr;
+  if (!R || !R->Active()) return 0;
+  return R->KnownRecordCount();
+}
+
+void TSearchDialogBox::ScheduleCount() {
+  TDataSet* R = Find1 ? Find1->Results() : nullptr;
+  if (FCountTimer->isActive() || !R || !R->Active() || KnownCount() >= 0) return;
+  // A timer, not a queued call: it fires once the events already waiting (the form's first
+  // paint among them) have been handled.
+  FCountTimer->start(TBusyWork::Current() ? CountRetryMs : 0);
+}
+
+void TSearchDialogBox::CountWhenIdle() {
+  if (!isVisible() || KnownCount() >= 0) return;
+  // Not inside other work, nor under another window (a message, a progress window).
+  const QWidget* Modal = QApplication::activeModalWidget();
+  if (TBusyWork::Current() || (Modal && Modal != this)) {
+    FCountTimer->start(CountRetryMs);
+    return;
+  }
+  SafeCall([this] {
+    CountRecords();
+    if (KnownCount() >= 0) ShowPicked();
+  });
+}
+
+void TSearchDialogBox::CountRecords() {
+  TDataSet* R = Find1 ? Find1->Results() : nullptr;
+  if (!R || !R->Active() || KnownCount() >= 0) return;
+  if (!isVisible() || TBusyWork::Current()) return ScheduleCount();
+  try {
+    TBusyWork Work(this, ValueEditor());
+    TScopeExit Done([this] { FTyping = nullptr; });
+    // A key typed meanwhile stops the count as it would stop a search, and is searched after.
+    FTyping = &Work;
+    // The dataset keeps the number it counted: the grid and the counter read it from there.
+    R->RecordCount();
+  } catch (const EAborted&) {
+    // Stopped by the user: the counter shows no number until it is needed again.
+  } catch (const std::exception& E) {
+    // A database that failed under the count says so; the form keeps its result.
+    if (!IsStoreFailure(E)) throw;
+    ShowMessage(E.what());
+  }
+  DBGrid1->RefreshRowCount();
+  if (FSearchAgain) {
+    FSearchAgain = false;
+    IncrementalSearch(FAgainInText);
+  }
 }
 
 void TSearchDialogBox::EnableSteps(bool Enabled) {
@@ -581,6 +647,8 @@ std::string TSearchDialogBox::ValueDescription() const {
 
 void TSearchDialogBox::RestoreResult(bool WasFiltered) {
   try {
+    // Reading the result again is a statement over a database: it may be stopped too.
+    TBusyWork Work(this);
     if (WasFiltered)
       Find1->SetFiltered(true);
     else if (!Find1->OrderBy().empty())
@@ -816,8 +884,19 @@ void TSearchDialogBox::ShowPicked() {
 }
 
 void TSearchDialogBox::DBGrid1KeyUp(TObject*, Word&, TShiftState) {
+  CountRecords();
   if (DBGrid1->SelectedRows().Count() > 0 && ExecuteOnMultiSelect) {
-    STRegistros->SetCaption(ExecuteOnMultiSelect(DBGrid1));
+    std::string Text;
+    try {
+      // The handler reads the picked rows: over a database that is statements.
+      std::optional<TBusyWork> Work;
+      if (DBGrid1->DataSet() && DBGrid1->DataSet()->Cursor()) Work.emplace(this);
+      Text = ExecuteOnMultiSelect(DBGrid1);
+    } catch (const EAborted&) {
+      // Stopped by the user: the counter and the titles stay as they were.
+      return;
+    }
+    STRegistros->SetCaption(Text);
     STRegistros->Font().SetColor(clYellow);
     STRegistros->SetColor(clBlack);
     return;

@@ -15,6 +15,8 @@
 #include "SysUtils.h"
 #include "ui_SearchDialogBox.h"
 
+class QTimer;
+
 #pragma GCC visibility push(default)
 namespace kv {
 
@@ -87,7 +89,8 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   void FormShow(TObject* Sender);
   void FormDestroy(TObject* Sender);
 
-  // "Registros encontrados:" and the record count of the current result.
+  // "Registros encontrados:" and the record count of the current result; without a number while
+  // the database has not counted its records (see CountRecords), never a wrong one.
   std::string RecordCountText() const;
   // The folder the export proposes: ExportFolderFor the running program.
   static std::string DefaultExportFolder();
@@ -135,6 +138,16 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   void EnableSteps(bool Enabled);
   void ShowEditors(QWidget* First, QWidget* Second = nullptr);
   void ShowCounter();
+  // Over a database whose records are not counted yet: counts them now, inside busy work in
+  // place (the value editor keeps taking keys; a key, a click, Escape or "Cancelar" stops it),
+  // and shows as many rows in the grid. Before the form has painted, or while other work runs,
+  // the count is asked for later. A count stopped by the user leaves the counter without a
+  // number until it is needed again.
+  void CountRecords();
+  void ScheduleCount();
+  void CountWhenIdle();
+  // The record count of the result when known without a statement, -1 otherwise.
+  int KnownCount() const;
   // The counter and the column titles for the rows picked now (the record count and plain
   // titles when none is).
   void ShowPicked();
@@ -149,6 +162,7 @@ class TSearchDialogBox : public TForm, public Ui::TSearchDialogBox {
   TBusyWork* FTyping = nullptr;
   bool FSearchAgain = false;
   bool FAgainInText = false;
+  QTimer* FCountTimer = nullptr;
 };
 
 // Puts every column title of Grid back to its field's label, aqua for lookup fields and silver

@@ -220,6 +220,9 @@ void TTour::Search(const TScene& S) {
   const auto Counter = [F] { return " (" + F->STRegistros->Caption() + ")"; };
   // The steps on the search form, which is modal: they run from its own event loop.
   const auto Steps = [&] {
+    // Over a database the form paints before its count: the first picture waits for it.
+    for (int I = 0; I < 1000 && F->STRegistros->Caption() == RecordsFoundText; ++I)
+      QTest::qWait(10);
     Picture(F, Name, S.Opened + Counter());
     Condition(*F, S.Column, S.Condition, S.Value);
     Picture(F, Name + "-valor", S.Typed);

@@ -304,7 +304,10 @@ bool TBusyWork::Report(const TProgress& P) {
       FCursor = true;
       if (IndicatorHook()) IndicatorHook()(*FIndicator);
     }
-    if (!Cancelled()) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    // Once stopped, the form still paints while the work unwinds (a server ending a cancelled
+    // statement); what the user does then waits in the queue for the form.
+    QApplication::processEvents(
+        Cancelled() ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents, 10);
     return !Cancelled();
   }
   if (!FWindow) {

@@ -1,6 +1,8 @@
 // TDBNavigator and TDBEdit, each following its data source through a data link.
 #include "DBCtrls.h"
 
+#include <stdexcept>
+
 #include <QHBoxLayout>
 
 #include "Glyphs.h"
@@ -90,7 +92,21 @@ void TDBNavigator::UpdateButtons() {
   const TDataSet* DS = FLink ? FLink->DataSet() : nullptr;
   const bool Open = DS && DS->Active();
   const bool AtFirst = !Open || DS->RecNo() <= 1;
-  const bool AtLast = !Open || DS->RecNo() >= DS->RecordCount();
+  // Over a database not counted yet, whether a record follows (the window read already, as a
+  // rule) rather than a count of every record.
+  bool AtLast = !Open;
+  if (Open) {
+    const int Known = DS->KnownRecordCount();
+    if (Known >= 0) {
+      AtLast = DS->RecNo() >= Known;
+    } else {
+      try {
+        (void)DS->RowAt(DS->RecNo());
+      } catch (const std::out_of_range&) {
+        AtLast = true;
+      }
+    }
+  }
   FButtons[nbFirst]->setEnabled(!AtFirst);
   FButtons[nbPrior]->setEnabled(!AtFirst);
   FButtons[nbNext]->setEnabled(!AtLast);

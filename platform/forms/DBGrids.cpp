@@ -7,9 +7,13 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <optional>
+#include <stdexcept>
 
+#include "BusyWork.h"
 #include "StdCtrls.h"
 #include "SysUtils.h"
 #include "Unicode.h"
@@ -31,6 +35,12 @@ class TDBGridModel : public QAbstractTableModel {
   }
   QVariant data(const QModelIndex& I, int Role) const override;
   QVariant headerData(int Section, Qt::Orientation O, int Role) const override;
+  bool canFetchMore(const QModelIndex& Parent) const override {
+    return !Parent.isValid() && FGrid->FProvisional;
+  }
+  void fetchMore(const QModelIndex& Parent) override {
+    if (!Parent.isValid()) FGrid->FetchMore();
+  }
 
   void BeginReset() { beginResetModel(); }
   void EndReset(int Rows) {
@@ -42,15 +52,27 @@ class TDBGridModel : public QAbstractTableModel {
   void BeginRemoveColumns(int First, int Last) { beginRemoveColumns({}, First, Last); }
   void EndRemoveColumns() { endRemoveColumns(); }
   int Rows() const { return FRows; }
+  // Rows added or taken at the end.
+  void Resize(int Rows) {
+    if (Rows > FRows) {
+      beginInsertRows({}, FRows, Rows - 1);
+      FRows = Rows;
+      endInsertRows();
+    } else if (Rows < FRows) {
+      beginRemoveRows({}, Rows, FRows - 1);
+      FRows = Rows;
+      endRemoveRows();
+    }
+  }
 
  private:
   TDBGrid* FGrid;
-  int FRows = 0;  // the dataset's record count at the last reset
+  int FRows = 0;  // the dataset's records shown
 };
 
 QVariant TDBGridModel::data(const QModelIndex& I, int Role) const {
   const TDataSet* DS = FGrid->DataSet();
-  if (FGrid->FResetting || !I.isValid() || !DS || !DS->Active() || I.row() >= DS->RecordCount() ||
+  if (FGrid->FResetting || !I.isValid() || !DS || !DS->Active() || I.row() >= FRows ||
       I.column() >= columnCount())
     return {};
   const TGridColumn& C = *FGrid->Columns().Items(I.column());
@@ -60,6 +82,10 @@ QVariant TDBGridModel::data(const QModelIndex& I, int Role) const {
       if (!F) return {};
       try {
         return QStr(F->DisplayTextAt(DS->RowAt(I.row())));
+      } catch (const std::out_of_range&) {
+        // Records gone from the database since they were counted show empty until the grid
+        // hears of it.
+        return {};
       } catch (const std::exception&) {
         return QStringLiteral("#Error");
       }
@@ -371,30 +397,104 @@ void TGridColumns::RestoreDefaults() {
 TBookmark TBookmarkList::Items(int Index) const {
   if (Index < 0 || Index >= Count())
     throw Exception("Índice de marcador fuera de rango: " + IntToStr(Index));
-  return FItems[static_cast<size_t>(Index)];
+  const size_t Run =
+      static_cast<size_t>(std::upper_bound(FEnds.begin(), FEnds.end(), Index) - FEnds.begin());
+  const TRun& R = FRuns[Run];
+  if (R.Mark != NoBookmark) return R.Mark;
+  const int64_t Offset = Index - (Run == 0 ? 0 : FEnds[Run - 1]);
+  const int64_t Position = R.First <= R.Last ? R.First + Offset : R.First - Offset;
+  const TDataSet* DS = FGrid->DataSet();
+  if (!DS || !DS->Active())
+    throw Exception("Índice de marcador fuera de rango: " + IntToStr(Index));
+  return DS->RowAt(static_cast<int>(Position));
 }
 
-void TBookmarkList::Add(TBookmark B) {
-  if (B < 0 || Contains(B)) return;
+int TBookmarkList::RunAt(int64_t Position) const {
+  // The runs are disjoint: the one starting last at or before Position is the only candidate.
+  auto It = std::upper_bound(FByPosition.begin(), FByPosition.end(), Position,
+                             [this](int64_t P, size_t Run) { return P < FRuns[Run].Low(); });
+  if (It == FByPosition.begin()) return -1;
+  const size_t Run = *--It;
+  return Position <= FRuns[Run].High() ? static_cast<int>(Run) : -1;
+}
+
+bool TBookmarkList::ContainsPosition(int64_t Position) const {
+  return Position >= 0 && RunAt(Position) >= 0;
+}
+
+bool TBookmarkList::Contains(TBookmark B) const {
+  if (B < 0) return false;
+  if (static_cast<size_t>(B) < FMember.size() && FMember[static_cast<size_t>(B)]) return true;
+  const bool Ranges =
+      std::any_of(FRuns.begin(), FRuns.end(), [](const TRun& R) { return R.Mark == NoBookmark; });
+  const TDataSet* DS = FGrid->DataSet();
+  return Ranges && DS && DS->Active() && ContainsPosition(DS->IndexOfRow(B));
+}
+
+void TBookmarkList::Changed() {
+  FEnds.resize(FRuns.size());
+  int64_t Total = 0;
+  for (size_t I = 0; I < FRuns.size(); ++I) FEnds[I] = Total += FRuns[I].Count();
+  FByPosition.resize(FRuns.size());
+  for (size_t I = 0; I < FRuns.size(); ++I) FByPosition[I] = I;
+  std::sort(FByPosition.begin(), FByPosition.end(),
+            [this](size_t A, size_t B) { return FRuns[A].Low() < FRuns[B].Low(); });
+}
+
+void TBookmarkList::Add(TBookmark B, int64_t Position) {
+  if (B < 0 || Position < 0 || ContainsPosition(Position)) return;
   const size_t At = static_cast<size_t>(B);
   if (At >= FMember.size()) FMember.resize(std::max(At + 1, FMember.size() * 2));
   FMember[At] = true;
-  FItems.push_back(B);
+  FRuns.push_back({Position, Position, B});
+  Changed();
 }
 
-void TBookmarkList::Remove(TBookmark B) {
-  if (!Contains(B)) return;
-  FMember[static_cast<size_t>(B)] = false;
-  const auto It = std::find(FItems.begin(), FItems.end(), B);
-  if (It - FItems.begin() < FBase) --FBase;
-  FItems.erase(It);
+void TBookmarkList::Remove(int64_t Position) {
+  const int Found = RunAt(Position);
+  if (Found < 0) return;
+  const size_t I = static_cast<size_t>(Found);
+  const TRun R = FRuns[I];
+  if (R.Mark != NoBookmark) FMember[static_cast<size_t>(R.Mark)] = false;
+  // What is left of the run on either side of Position, in the order it was picked.
+  const int64_t Step = R.First <= R.Last ? 1 : -1;
+  std::vector<TRun> Parts;
+  if (Position != R.First) Parts.push_back({R.First, Position - Step, NoBookmark});
+  if (Position != R.Last) Parts.push_back({Position + Step, R.Last, NoBookmark});
+  FRuns.erase(FRuns.begin() + Found);
+  FRuns.insert(FRuns.begin() + Found, Parts.begin(), Parts.end());
+  if (I < FBase) FBase = FBase + Parts.size() - 1;
+  Changed();
 }
 
-void TBookmarkList::TruncateTo(int N) {
-  for (size_t I = static_cast<size_t>(N); I < FItems.size(); ++I)
-    FMember[static_cast<size_t>(FItems[I])] = false;
-  FItems.resize(static_cast<size_t>(std::min(N, Count())));
+void TBookmarkList::AddRange(int64_t From, int64_t To) {
+  const int64_t Low = std::min(From, To), High = std::max(From, To);
+  // The gaps between the runs picked already, low to high.
+  std::vector<TRun> Gaps;
+  int64_t Next = Low;
+  for (size_t Run : FByPosition) {
+    const TRun& R = FRuns[Run];
+    if (R.High() < Next) continue;
+    if (R.Low() > High) break;
+    if (R.Low() > Next) Gaps.push_back({Next, R.Low() - 1, NoBookmark});
+    Next = R.High() + 1;
+  }
+  if (Next <= High) Gaps.push_back({Next, High, NoBookmark});
+  if (From > To) {
+    std::reverse(Gaps.begin(), Gaps.end());
+    for (TRun& G : Gaps) std::swap(G.First, G.Last);
+  }
+  FRuns.insert(FRuns.end(), Gaps.begin(), Gaps.end());
+  Changed();
+}
+
+void TBookmarkList::TruncateTo(size_t N) {
+  if (N >= FRuns.size()) return;
+  for (size_t I = N; I < FRuns.size(); ++I)
+    if (FRuns[I].Mark != NoBookmark) FMember[static_cast<size_t>(FRuns[I].Mark)] = false;
+  FRuns.resize(N);
   FBase = std::min(FBase, N);
+  Changed();
 }
 
 void TBookmarkList::Clear() {
@@ -404,14 +504,14 @@ void TBookmarkList::Clear() {
 
 bool TBookmarkList::CurrentRowSelected() const {
   const TDataSet* DS = FGrid->DataSet();
-  return DS && DS->Active() && Contains(DS->CurrentRow());
+  return DS && DS->Active() && !DS->IsEmpty() && ContainsPosition(DS->RecNo() - 1);
 }
 
 void TBookmarkList::SetCurrentRowSelected(bool V) {
   const TDataSet* DS = FGrid->DataSet();
   if (!DS || !DS->Active() || DS->IsEmpty()) return;
-  V ? Add(DS->CurrentRow()) : Remove(DS->CurrentRow());
-  FBase = Count();
+  V ? Add(DS->CurrentRow(), DS->RecNo() - 1) : Remove(DS->RecNo() - 1);
+  FBase = FRuns.size();
   FGrid->SelectionChanged();
 }
 
@@ -542,20 +642,136 @@ void TDBGrid::LinkAnswered(bool Active) {
   FSelectedRows.TruncateTo(0);
   FAnchor = -1;
   FSelectedIndex = std::clamp(FSelectedIndex, 0, std::max(0, FColumns.Count() - 1));
+  FProvisional = false;
+  const int Rows = Open ? RowsFor(DS, DS->RecNo()) : 0;
   FResetting = false;
-  FModel->EndReset(Open ? DS->RecordCount() : 0);
+  FModel->EndReset(Rows);
   ApplyWidths();
   SyncCurrent();
 }
 
 void TDBGrid::LinkScrolled() {
-  if (!FResetting) SyncCurrent();
+  // A move after a change was announced means the change was given up (a search stopped half
+  // way): the rows are read again rather than left blank.
+  if (FResetting)
+    LinkAnswered(false);
+  else
+    SyncCurrent();
+}
+
+namespace {
+// The rows shown ahead of a count, and read ahead as the grid is scrolled to their end.
+constexpr int ProvisionalRows = 100;
+
+// The number of records among the first Limit of DS, reading only what that takes (over a
+// database the window holding them).
+int RecordsUpTo(const TDataSet* DS, int From, int Limit) {
+  auto Has = [DS](int Index) {
+    try {
+      (void)DS->RowAt(Index);
+      return true;
+    } catch (const std::out_of_range&) {
+      return false;
+    }
+  };
+  if (Limit <= From || Has(Limit - 1)) return std::max(Limit, From);
+  // Records From-1 and before exist, Limit-1 does not.
+  int Low = From, High = Limit - 1;
+  while (Low < High) {
+    const int Mid = Low + (High - Low) / 2;
+    Has(Mid) ? Low = Mid + 1 : High = Mid;
+  }
+  return Low;
+}
+}  // namespace
+
+int TDBGrid::KnownRecordCount() const {
+  const TDataSet* DS = DataSet();
+  if (!DS || !DS->Active()) return 0;
+  return DS->KnownRecordCount();
+}
+
+int TDBGrid::RowsFor(TDataSet* DS, int Wanted) {
+  const int Known = KnownRecordCount();
+  if (Known >= 0) {
+    FProvisional = false;
+    return Known;
+  }
+  // Not counted yet: the first records, or as many as the dataset's current record needs.
+  const int Limit = std::max(ProvisionalRows, Wanted);
+  const int Rows = RecordsUpTo(DS, 0, Limit);
+  // Fewer records than asked for are all of them.
+  FProvisional = Rows == Limit;
+  return Rows;
+}
+
+void TDBGrid::SetRows(int Rows) {
+  if (Rows == FModel->Rows()) return;
+  FModel->Resize(Rows);
+  if (FAnchor >= Rows) FAnchor = -1;
+  ApplyWidths();
+}
+
+void TDBGrid::RefreshRowCount() {
+  TDataSet* DS = DataSet();
+  if (FResetting || !DS || !DS->Active() || !FProvisional) return;
+  const int Known = KnownRecordCount();
+  if (Known >= 0) {
+    FProvisional = false;
+    SetRows(Known);
+  } else if (DS->RecNo() > FModel->Rows()) {
+    // The dataset went past the rows read so far (a search found a record further on).
+    SetRows(DS->RecNo());
+  }
+}
+
+void TDBGrid::FetchMore() {
+  TDataSet* DS = DataSet();
+  // Never inside other work: its statement may be running on the same connection.
+  if (FResetting || !DS || !DS->Active() || !FProvisional || TBusyWork::Current()) return;
+  if (KnownRecordCount() >= 0) return RefreshRowCount();
+  const int Have = FModel->Rows();
+  int Rows = Have;
+  try {
+    TBusyWork Work(this);
+    Rows = RecordsUpTo(DS, Have, Have + ProvisionalRows);
+  } catch (const EAborted&) {
+    // Stopped by the user: the rows read so far stay, and the next scroll down asks again.
+    return;
+  }
+  if (Rows < Have + ProvisionalRows) FProvisional = false;  // the last record is among them
+  SetRows(Rows);
+}
+
+void TDBGrid::scrollContentsBy(int DX, int DY) {
+  QTableView::scrollContentsBy(DX, DY);
+  TDataSet* DS = DataSet();
+  if (DY != 0 && !FScrollingBack && !FResetting && DS && DS->Active() && DS->Cursor() &&
+      !TBusyWork::Current()) {
+    // The records now in view are read before they are painted: the first and the last hold
+    // the windows of all of them.
+    const int Top = rowAt(0), Bottom = rowAt(viewport()->height() - 1);
+    try {
+      TBusyWork Work(this);
+      for (int Row : {Top, Bottom})
+        if (Row >= 0) (void)DS->RowAt(Row);
+    } catch (const EAborted&) {
+      // Stopped by the user: the grid goes back to the records it showed.
+      FScrollingBack = true;
+      verticalScrollBar()->setValue(FTopRow);
+      FScrollingBack = false;
+    } catch (const std::out_of_range&) {
+      // Fewer records than rows shown: painting shows them empty.
+    }
+  }
+  FTopRow = verticalScrollBar()->value();
 }
 
 void TDBGrid::SyncCurrent() {
   viewport()->update();
   verticalHeader()->viewport()->update();
   const TDataSet* DS = DataSet();
+  if (!FResetting && FProvisional) RefreshRowCount();
   if (FResetting || !DS || !DS->Active() || FModel->Rows() == 0 || FColumns.Count() == 0) return;
   const int Row = std::clamp(DS->RecNo() - 1, 0, FModel->Rows() - 1);
   const QModelIndex I = FModel->index(Row, SelectedIndex());
@@ -627,10 +843,8 @@ void TDBGrid::ApplyWidths() {
 
 bool TDBGrid::PaintSelected(const QModelIndex& I) const {
   const TDataSet* DS = DataSet();
-  if (FResetting || !DS || !DS->Active() || I.row() >= DS->RecordCount()) return false;
-  if ((FOptions & dgMultiSelect) && FSelectedRows.Count() > 0 &&
-      FSelectedRows.Contains(DS->RowAt(I.row())))
-    return true;
+  if (FResetting || !DS || !DS->Active() || I.row() >= FModel->Rows()) return false;
+  if ((FOptions & dgMultiSelect) && FSelectedRows.ContainsPosition(I.row())) return true;
   if (!hasFocus() && !(FOptions & dgAlwaysShowSelection)) return false;
   const QModelIndex C = currentIndex();
   return I.row() == C.row() && ((FOptions & dgRowSelect) || I.column() == C.column());
@@ -642,25 +856,31 @@ void TDBGrid::SelectionChanged() {
 
 void TDBGrid::ToggleRow(int Row) {
   const TDataSet* DS = DataSet();
-  if (!DS || !DS->Active() || Row < 0 || Row >= DS->RecordCount()) return;
-  const TBookmark B = DS->RowAt(Row);
-  FSelectedRows.Contains(B) ? FSelectedRows.Remove(B) : FSelectedRows.Add(B);
-  FSelectedRows.FBase = FSelectedRows.Count();
+  if (!DS || !DS->Active() || Row < 0 || Row >= FModel->Rows()) return;
+  if (FSelectedRows.ContainsPosition(Row)) {
+    FSelectedRows.Remove(Row);
+  } else {
+    TBookmark B = NoBookmark;
+    try {
+      B = DS->RowAt(Row);
+    } catch (const std::out_of_range&) {
+      return;  // gone from the database since the grid read it
+    }
+    FSelectedRows.Add(B, Row);
+  }
+  FSelectedRows.FBase = FSelectedRows.FRuns.size();
   FAnchor = Row;
   SelectionChanged();
 }
 
 void TDBGrid::ExtendTo(int Row) {
   const TDataSet* DS = DataSet();
-  if (!DS || !DS->Active() || Row < 0 || Row >= DS->RecordCount()) return;
-  if (FAnchor < 0 || FAnchor >= DS->RecordCount()) FAnchor = Row;
-  // The previous range from the anchor gives way to the new one; earlier picks stay.
+  if (!DS || !DS->Active() || Row < 0 || Row >= FModel->Rows()) return;
+  if (FAnchor < 0 || FAnchor >= FModel->Rows()) FAnchor = Row;
+  // The previous range from the anchor gives way to the new one; earlier picks stay. The range
+  // is kept as its ends: nothing of it is read here.
   FSelectedRows.TruncateTo(FSelectedRows.FBase);
-  const int Step = Row >= FAnchor ? 1 : -1;
-  for (int R = FAnchor;; R += Step) {
-    FSelectedRows.Add(DS->RowAt(R));
-    if (R == Row) break;
-  }
+  FSelectedRows.AddRange(FAnchor, Row);
   SelectionChanged();
 }
 
@@ -678,9 +898,22 @@ void TDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Prev
   if (!FSyncing) {
     TDataSet* DS = DataSet();
     if (DS && DS->Active() && DS->RecNo() != Current.row() + 1) {
+      bool Stopped = false;
       FSyncing = true;
-      SafeCall([&] { DS->SetRecNo(Current.row() + 1); });
+      SafeCall([&] {
+        try {
+          // Over a database the move may read a window: inside busy work, unless other work
+          // runs already.
+          std::optional<TBusyWork> Work;
+          if (DS->Cursor() && !TBusyWork::Current()) Work.emplace(this);
+          DS->SetRecNo(Current.row() + 1);
+        } catch (const EAborted&) {
+          // Stopped by the user: the dataset stays on its record and the grid goes back to it.
+          Stopped = true;
+        }
+      });
       FSyncing = false;
+      if (Stopped) SyncCurrent();
     }
   }
   if (ColumnChanged) Fire(OnColEnter, this);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QTableView>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -138,17 +139,37 @@ class TGridColumns {
   TDBGridColumnsState FState = csDefault;
 };
 
-// The rows picked in a multi-select grid: bookmarks of the grid's dataset in the order picked.
+// The rows picked in a multi-select grid, in the order picked. A row picked alone (ctrl+click,
+// ctrl+space) is kept as its bookmark; a shift range is kept as the positions it spans and read
+// only when asked for (Items), so that picking a hundred thousand rows of a database reads none
+// of them. Positions count among the dataset's records as the grid shows them; any change of the
+// records drops every pick, so they stay true while the picks last.
 class TBookmarkList {
  public:
-  int Count() const { return static_cast<int>(FItems.size()); }
-  // The Index-th bookmark picked; raises Exception when out of range.
+  // A run of picked records: positions First to Last (0-based, inclusive, First > Last for a
+  // range picked upwards), in the order picked; Mark is the bookmark of a row picked alone
+  // (First == Last), NoBookmark for the records of a range.
+  struct TRun {
+    int64_t First = 0, Last = 0;
+    TBookmark Mark = NoBookmark;
+    int64_t Count() const { return (First <= Last ? Last - First : First - Last) + 1; }
+    int64_t Low() const { return First <= Last ? First : Last; }
+    int64_t High() const { return First <= Last ? Last : First; }
+  };
+
+  int Count() const { return FEnds.empty() ? 0 : static_cast<int>(FEnds.back()); }
+  // The Index-th bookmark picked (a range's record is read now); raises Exception when out of
+  // range.
   TBookmark Items(int Index) const;
   TBookmark operator[](int Index) const { return Items(Index); }
-  // Whether a row is picked (constant time).
-  bool Contains(TBookmark B) const {
-    return B >= 0 && static_cast<size_t>(B) < FMember.size() && FMember[static_cast<size_t>(B)];
-  }
+  // Whether a row is picked (constant time for rows picked alone; the row's position is looked
+  // for when a range is picked).
+  bool Contains(TBookmark B) const;
+  // Whether the record at Position (0-based among the dataset's records) is picked, without
+  // reading it.
+  bool ContainsPosition(int64_t Position) const;
+  // The picks as runs, in the order picked; every record is in one run at most.
+  const std::vector<TRun>& Runs() const { return FRuns; }
   // Drops every picked row.
   void Clear();
   // Whether the dataset's current record is picked; setting picks or drops it.
@@ -158,14 +179,25 @@ class TBookmarkList {
  private:
   friend class TDBGrid;
   explicit TBookmarkList(TDBGrid* Grid) : FGrid(Grid) {}
-  void Add(TBookmark B);
-  void Remove(TBookmark B);
-  // Drops the bookmarks after the first N.
-  void TruncateTo(int N);
+  // Picks the record at Position, whose bookmark is B (nothing when picked already).
+  void Add(TBookmark B, int64_t Position);
+  // Drops the record at Position (a range it lies in is split round it).
+  void Remove(int64_t Position);
+  // Picks the records from position From to To (either order) not picked yet, in that order.
+  void AddRange(int64_t From, int64_t To);
+  // Drops the runs after the first N.
+  void TruncateTo(size_t N);
+  // The run holding Position, -1 when none.
+  int RunAt(int64_t Position) const;
+  void Changed();
   TDBGrid* FGrid;
-  std::vector<TBookmark> FItems;
+  std::vector<TRun> FRuns;
+  std::vector<int64_t> FEnds;  // picks up to the end of each run
+  // The runs by position (index into FRuns, by Low), for ContainsPosition.
+  std::vector<size_t> FByPosition;
+  // The bookmarks of the rows picked alone.
   std::vector<bool> FMember;
-  int FBase = 0;  // picks kept when a shift range is redrawn
+  size_t FBase = 0;  // runs kept when a shift range is redrawn
 };
 
 class TDBGridModel;
@@ -195,6 +227,15 @@ class TDBGrid : public TControl<QTableView> {
   void SetSelectedField(TField* Field);
   TBookmarkList& SelectedRows() { return FSelectedRows; }
   const TBookmarkList& SelectedRows() const { return FSelectedRows; }
+  // Over a database whose records have not been counted, the grid shows the records read so far
+  // (more as it is scrolled down); once the dataset knows their number (KnownRecordCount) it
+  // shows them all. Takes that number when it has become known; the grid also looks whenever
+  // the dataset moves.
+  void RefreshRowCount();
+  // The number of the dataset's records when known without a statement, -1 otherwise.
+  int KnownRecordCount() const;
+  // Whether the rows shown stand for records not counted yet.
+  bool RowsProvisional() const { return FProvisional; }
   // Kept for the forms' settings: the grid never edits.
   bool ReadOnly() const { return FReadOnly; }
   void SetReadOnly(bool V) { FReadOnly = V; }
@@ -220,6 +261,9 @@ class TDBGrid : public TControl<QTableView> {
   void keyReleaseEvent(QKeyEvent* E) override;
   void focusInEvent(QFocusEvent* E) override;
   void focusOutEvent(QFocusEvent* E) override;
+  // Over a database the records about to show are read first, inside busy work (the window
+  // shows when it lasts, "Cancelar" puts the grid back where it was).
+  void scrollContentsBy(int DX, int DY) override;
 
  private:
   friend class TDBGridModel;
@@ -249,6 +293,13 @@ class TDBGrid : public TControl<QTableView> {
   void ExtendTo(int Row);
   void SelectionChanged();
   TField* CachedField(int Column) const;
+  // The rows to show for the dataset now: its record count when known, else the records read so
+  // far, at least Wanted of them when there are.
+  int RowsFor(TDataSet* DS, int Wanted);
+  // Shows Rows rows, keeping the current cell (rows inserted or removed at the end).
+  void SetRows(int Rows);
+  // More rows, as the view is scrolled to the end of those shown while not counted.
+  void FetchMore();
 
   std::unique_ptr<TDBGridLink> FLink;
   TDBGridModel* FModel;
@@ -256,7 +307,10 @@ class TDBGrid : public TControl<QTableView> {
   TBookmarkList FSelectedRows{this};
   TDBGridOptions FOptions = 0;
   int FSelectedIndex = 0;
-  int FAnchor = -1;  // row where a shift range starts, -1 for none
+  int FAnchor = -1;           // row where a shift range starts, -1 for none
+  bool FProvisional = false;  // rows shown before the records were counted
+  int FTopRow = 0;            // the first row shown, to go back to when a scroll is stopped
+  bool FScrollingBack = false;
   bool FSyncing = false, FResetting = false, FReadOnly = false, FApplyingWidths = false;
   QPersistentModelIndex FPressed;
   mutable std::vector<TField*> FFieldCache;

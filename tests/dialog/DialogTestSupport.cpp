@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "BusyWork.h"
 #include "KVplus/TableMaker.h"
 
 using namespace kv;
@@ -149,20 +150,31 @@ void WhenModalIs(std::function<QWidget*()> Find, std::function<void(QWidget*)> A
   QTimer::singleShot(0, [Poll] { Poll->Run(500); });
 }
 
+namespace {
+// Runs Action once no work of the form runs (the count it starts after showing): the steps'
+// input would otherwise wait for that work to end.
+void WhenIdle(std::function<void()> Action) {
+  if (!TBusyWork::Current()) return Action();
+  QTimer::singleShot(10, [Action = std::move(Action)]() mutable { WhenIdle(std::move(Action)); });
+}
+}  // namespace
+
 void OnForm(TSearchDialog& D, std::function<void(TSearchDialogBox& F)> Steps, TEnd End) {
   TSearchDialogBox* F = D.SearchForm();
   WhenShown(F, [F, Steps = std::move(Steps), End] {
-    try {
-      Steps(*F);
-    } catch (const std::exception& E) {
-      ADD_FAILURE() << "the steps on the form raised: " << E.what();
-    }
-    if (End == TEnd::Leave && F->isVisible()) {
-      ADD_FAILURE() << "the steps left the form open";
-      F->SetModalResult(mrCancel);
-    } else if (End != TEnd::Leave) {
-      QTest::mouseClick(End == TEnd::Accept ? F->BTAceptar : F->BTCancelar, Qt::LeftButton);
-    }
+    WhenIdle([F, Steps, End] {
+      try {
+        Steps(*F);
+      } catch (const std::exception& E) {
+        ADD_FAILURE() << "the steps on the form raised: " << E.what();
+      }
+      if (End == TEnd::Leave && F->isVisible()) {
+        ADD_FAILURE() << "the steps left the form open";
+        F->SetModalResult(mrCancel);
+      } else if (End != TEnd::Leave) {
+        QTest::mouseClick(End == TEnd::Accept ? F->BTAceptar : F->BTCancelar, Qt::LeftButton);
+      }
+    });
   });
 }
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -100,6 +101,12 @@ class SlowServer : public ::testing::Test {
     return std::stoi(Admin->Exec("SELECT count(*) FROM pg_stat_activity WHERE datname = '" + Name +
                                  "' AND pid <> pg_backend_pid() AND state = 'active'"));
   }
+  // Waits for the count the form makes once it has painted.
+  static void WaitForCount(TSearchDialogBox& F) {
+    const std::string Bare = "Registros encontrados:";
+    for (int I = 0; I < 500 && F.STRegistros->Caption() == Bare; ++I) QTest::qWait(10);
+    EXPECT_NE(F.STRegistros->Caption(), Bare) << "the records were never counted";
+  }
   // The orderno column picked with "igual a", its value editor emptied.
   static void PickOrderNo(TSearchDialogBox& F) {
     Pick(F.CCampo, "orderno");
@@ -129,6 +136,8 @@ TEST_F(SlowServer, AFilterShowsItsWindowAndCancelsOnTheServer) {
   long long ShownAfterMs = -1;
   Clock::time_point Clicked;
   OnForm(Dialog, [&](TSearchDialogBox& F) {
+    // The records are counted once the form has painted.
+    WaitForCount(F);
     EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:" + std::to_string(kOrders));
     TBusyWork::SetOnWindowShown([&](TProgressWindow& W) {
       ++Shown;
@@ -174,6 +183,137 @@ TEST_F(SlowServer, AFilterShowsItsWindowAndCancelsOnTheServer) {
   EXPECT_GE(ShownAfterMs, 140);
   EXPECT_LT(ShownAfterMs, 2000);
   EXPECT_GT(Painted, 0) << "the form did not paint under the window";
+}
+
+// The form paints before the records are counted: while the count runs the counter shows no
+// number, the grid the records read so far and the indicator "Cancelar"; then the count and
+// every row. Escape leaves the counter without a number until the next click asks again. A shift
+// range of 200 rows is summed on the server, a row dropped from it with ctrl+click too.
+TEST_F(SlowServer, TheFormPaintsBeforeTheCountAndRangesAreSummedOnTheServer) {
+  std::string Pending;
+  int PendingRows = -1, Counts = 0;
+  auto WatchCount = [&](TSearchDialogBox& F, bool Stop, char Key = 0) {
+    TBusyWork::SetOnIndicatorShown([&, Stop, Key](TBusyIndicator& I) {
+      ++Counts;
+      Pending = F.STRegistros->Caption() + "|" + I.Text()->text().toStdString() + "|" +
+                I.CancelButton()->text().toStdString();
+      PendingRows = F.DBGrid1->model()->rowCount();
+      Shot(F.window(), "slowserver-count");
+      if (Stop) QTest::keyClick(F.ETValor, Qt::Key_Escape);
+      if (Key) QTest::keyClick(F.ETValor, Key);
+      Pause(0);
+    });
+  };
+  WhenShown(Dialog.SearchForm(), [&] {
+    TSearchDialogBox& F = *Dialog.SearchForm();
+    // Painted, before the count: the records read so far and a counter without a number.
+    const QImage Painted = Shot(F.window(), "slowserver-before-count");
+    EXPECT_NE(Painted.pixelColor(F.DBGrid1->viewport()->mapTo(F.window(), QPoint(20, 5))),
+              QColor(Qt::black));
+    EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:");
+    WatchCount(F, false);
+    Pause(1);
+  });
+  OnForm(
+      Dialog,
+      [&](TSearchDialogBox& F) {
+        WaitForCount(F);
+        Shot(F.window(), "slowserver-counted");
+        EXPECT_EQ(Counts, 1);
+        EXPECT_EQ(Pending, "Registros encontrados:|Buscando...|Cancelar");
+        EXPECT_EQ(PendingRows, 100) << "the records read before the count";
+        EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:" + std::to_string(kOrders));
+        EXPECT_EQ(F.DBGrid1->model()->rowCount(), kOrders);
+        EXPECT_EQ(Done(), 1) << "the count ran to its end once";
+        ClickCell(F.DBGrid1, 0, 0);
+        ClickCell(F.DBGrid1, 199, 0, Qt::ShiftModifier);
+        ASSERT_EQ(F.DBGrid1->SelectedRows().Count(), 200);
+        EXPECT_EQ(F.STRegistros->Caption(), "Suma de orderno: 20100") << "1 + ... + 200";
+        ClickCell(F.DBGrid1, 50, 0, Qt::ControlModifier);
+        EXPECT_EQ(F.STRegistros->Caption(), "Suma de orderno: 20049") << "without order 51";
+        EXPECT_EQ(F.DBGrid1->SelectedRows()[50], Slow.RowAt(51)) << "the pick after the gap";
+      },
+      TEnd::Cancel);
+  EXPECT_FALSE(Dialog.Execute());
+
+  // Records read again are counted again.
+  Slow.Refresh();
+  Counts = 0;
+  WhenShown(Dialog.SearchForm(), [&] {
+    WatchCount(*Dialog.SearchForm(), true);
+    Pause(2);
+  });
+  OnForm(
+      Dialog,
+      [&](TSearchDialogBox& F) {
+        for (int I = 0; I < 300 && Counts == 0; ++I) QTest::qWait(10);
+        QTest::qWait(50);
+        EXPECT_EQ(Counts, 1);
+        EXPECT_EQ(Running(), 0) << "Escape stopped the count on the server";
+        EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:");
+        EXPECT_EQ(F.DBGrid1->model()->rowCount(), 100);
+        EXPECT_TRUE(F.isVisible());
+        ClickCell(F.DBGrid1, 3, 0);
+        EXPECT_EQ(F.STRegistros->Caption(), "Registros encontrados:" + std::to_string(kOrders))
+            << "asked again when the counter is shown";
+      },
+      TEnd::Cancel);
+  EXPECT_FALSE(Dialog.Execute());
+
+  // A key typed while the count runs stops it, and its search runs after.
+  Slow.Refresh();
+  Counts = 0;
+  WhenShown(Dialog.SearchForm(), [&] {
+    TSearchDialogBox& F = *Dialog.SearchForm();
+    PickOrderNo(F);
+    WatchCount(F, false, '7');
+    Pause(2);
+  });
+  OnForm(
+      Dialog,
+      [&](TSearchDialogBox& F) {
+        for (int I = 0; I < 300 && Counts == 0; ++I) QTest::qWait(10);
+        QTest::qWait(50);
+        EXPECT_EQ(Counts, 1);
+        EXPECT_EQ(Running(), 0);
+        EXPECT_EQ(Reached(F), "7|7|Registros encontrados:|steps");
+      },
+      TEnd::Cancel);
+  EXPECT_FALSE(Dialog.Execute());
+}
+
+// A scroll to records not read yet reads them inside busy work: its window shows, "Cancelar"
+// stops the statement on the server and the grid goes back to the records it showed.
+TEST_F(SlowServer, AScrollIsStoppedOnTheServerAndTheGridGoesBack) {
+  int Shown = 0;
+  OnForm(
+      Dialog,
+      [&](TSearchDialogBox& F) {
+        WaitForCount(F);
+        QScrollBar* Bar = F.DBGrid1->verticalScrollBar();
+        const int Top = Bar->value();
+        TBusyWork::SetOnWindowShown([&](TProgressWindow& W) {
+          ++Shown;
+          EXPECT_EQ(Running(), 1) << "the window read runs on the server";
+          Pause(0);
+          W.CancelButton()->click();
+        });
+        Pause(3);
+        const auto Start = Clock::now();
+        Bar->setValue(Bar->maximum());
+        EXPECT_LT(Clock::now() - Start, std::chrono::seconds(2));
+        EXPECT_EQ(Shown, 1);
+        EXPECT_EQ(Running(), 0);
+        EXPECT_EQ(Done(), 0) << "the statement did not run to its end";
+        EXPECT_EQ(Bar->value(), Top) << "the records shown before the scroll";
+        TBusyWork::SetOnWindowShown({});
+        Bar->setValue(Bar->maximum());
+        EXPECT_EQ(Bar->value(), Bar->maximum());
+        EXPECT_EQ(F.DBGrid1->model()->index(kOrders - 1, 0).data().toString(),
+                  QString::number(kOrders));
+      },
+      TEnd::Cancel);
+  EXPECT_FALSE(Dialog.Execute());
 }
 
 // Three keys while each search is slow: each key stops the search of the one before, only the
@@ -228,6 +368,7 @@ TEST_F(SlowServer, EscapeStopsTheSearchNotTheForm) {
   OnForm(
       Dialog,
       [&](TSearchDialogBox& F) {
+        WaitForCount(F);
         PickOrderNo(F);
         const std::string Before = Reached(F);
         TBusyWork::SetOnIndicatorShown([&](TBusyIndicator&) {
