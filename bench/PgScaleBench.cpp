@@ -6,7 +6,9 @@
 // server's own time for our statements is shown beside it, and the client's resident memory is
 // read after every step.
 //
-// Usage: kvpgbench --uri URI --log SERVER_LOG [--picked N]
+// Usage: kvpgbench --uri URI --log SERVER_LOG [--picked N] [--only LINE]
+// LINE, one line alone: open, last, execute, typing-orderno, typing-custno, filter-plain,
+// filter-prefix, filter-contains, filter-trgm, order, find, pick, sum.
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
@@ -47,7 +49,23 @@ constexpr int kScreenRows = 50;
 
 std::string Uri, ServerLog;
 int Picked = 100000;
-std::string Only;  // one line alone: "pick"
+std::string Only;  // one line alone (see the usage above); empty: every line
+const char* const kLines[] = {"open",
+                              "last",
+                              "execute",
+                              "typing-orderno",
+                              "typing-custno",
+                              "filter-plain",
+                              "filter-prefix",
+                              "filter-contains",
+                              "filter-trgm",
+                              "order",
+                              "find",
+                              "pick",
+                              "sum"};
+bool Wants(const char* Line) {
+  return Only.empty() || Only == Line;
+}
 int Failures = 0;
 
 double Since(TClock::time_point From) {
@@ -216,6 +234,11 @@ struct TBench {
   }
 
   void OpenLines() {
+    if (Wants("open")) OpenLine();
+    if (Wants("last")) LastLine();
+  }
+
+  void OpenLine() {
     TResult Open = Time(3, [&] {
       TTable T;
       T.SetDatabaseName(Uri);
@@ -225,7 +248,9 @@ struct TBench {
     });
     Report("open orders and show the first screen", Open, 0.100);
     NoteMemory("open");
+  }
 
+  void LastLine() {
     // Each time a table just opened (its windows, count and positions not yet read).
     TResult Last;
     TCapture C;
@@ -415,8 +440,27 @@ struct TBench {
     NoteMemory("pick and sum");
   }
 
+  // The dataset's side of the pick: the sums of two fields over the first Picked records of a
+  // table just opened, as the form asks for them.
+  void SumLine() {
+    std::vector<double> Sums;
+    TResult R = Time(3, [&] {
+      TTable T;
+      T.SetDatabaseName(Uri);
+      T.SetTableName("orders");
+      T.Open();
+      Sums = T.SumRecords({T.FieldByName("ItemsTotal"), T.FieldByName("Freight")}, 0, Picked - 1);
+    });
+    char Note[96];
+    std::snprintf(Note, sizeof Note, "sums %.2f, %.2f", Sums.at(0), Sums.at(1));
+    R.Note = Note;
+    Report("sum two fields over " + std::to_string(Picked) + " records (dataset)", R, 0, 1.2);
+    NoteMemory("sum");
+  }
+
   void Run() {
-    if (Only.empty()) OpenLines();
+    OpenLines();
+    if (Only == "open" || Only == "last") return Finish();
     Orders = std::make_unique<TTable>();
     Orders->SetDatabaseName(Uri);
     Orders->SetTableName("orders");
@@ -452,40 +496,42 @@ struct TBench {
                  static_cast<long long>(OrderCount), MiddleOrder.c_str(), MiddleCust.c_str(),
                  City.c_str());
 
-    if (Only == "pick") {
-      PickLine();
-    } else {
-      AllFormLines();
-    }
+    FormLines();
     Finish();
   }
 
-  void AllFormLines() {
-    ExecuteLine();
-    TypingLine("OrderNo", MiddleOrder);
-    TypingLine("CustNo", MiddleCust);
+  void FormLines() {
+    if (Wants("execute")) ExecuteLine();
+    if (Wants("typing-orderno")) TypingLine("OrderNo", MiddleOrder);
+    if (Wants("typing-custno")) TypingLine("CustNo", MiddleCust);
 
     const std::string Lit = PgStringLiteral(City);
-    FilterLine("plain comparison", "ShipToCity", "igual a", City, "\"ShipToCity\" = " + Lit);
+    if (Wants("filter-plain"))
+      FilterLine("plain comparison", "ShipToCity", "igual a", City, "\"ShipToCity\" = " + Lit);
     const std::string Prefix = City.substr(0, std::min<size_t>(3, City.size()));
-    FilterLine("empieza por", "ShipToCity", "empieza por", Prefix,
-               "lower(\"ShipToCity\") LIKE lower(" + PgStringLiteral(Prefix) + ") || '%'");
+    if (Wants("filter-prefix"))
+      FilterLine("empieza por", "ShipToCity", "empieza por", Prefix,
+                 "lower(\"ShipToCity\") LIKE lower(" + PgStringLiteral(Prefix) + ") || '%'");
     const std::string ContainsCheck =
         "lower(\"ShipToContact\") LIKE '%' || lower(" + PgStringLiteral(Contact) + ") || '%'";
-    PsqlValue("DROP INDEX IF EXISTS orders_shiptocontact_trgm");
-    FilterLine("contiene, no pg_trgm index", "ShipToContact", "contiene", Contact, ContainsCheck);
-    // The index that serves "contiene" with letter case ignored: trigrams of the expression the
-    // condition is written on.
-    std::fprintf(stderr, "kvpgbench: creando el índice de trigramas de ShipToContact\n");
-    PsqlValue("CREATE EXTENSION IF NOT EXISTS pg_trgm");
-    PsqlValue("CREATE INDEX IF NOT EXISTS orders_shiptocontact_trgm ON orders USING gin ((" +
-              PgLower("\"ShipToContact\"") + ") gin_trgm_ops)");
-    PsqlValue("ANALYZE orders");
-    FilterLine("contiene, pg_trgm index", "ShipToContact", "contiene", Contact, ContainsCheck);
-
-    OrderLine();
-    FindDetailLine();
-    PickLine();
+    if (Wants("filter-contains")) {
+      PsqlValue("DROP INDEX IF EXISTS orders_shiptocontact_trgm");
+      FilterLine("contiene, no pg_trgm index", "ShipToContact", "contiene", Contact, ContainsCheck);
+    }
+    if (Wants("filter-trgm")) {
+      // The index that serves "contiene" with letter case ignored: trigrams of the expression
+      // the condition is written on.
+      std::fprintf(stderr, "kvpgbench: creando el índice de trigramas de ShipToContact\n");
+      PsqlValue("CREATE EXTENSION IF NOT EXISTS pg_trgm");
+      PsqlValue("CREATE INDEX IF NOT EXISTS orders_shiptocontact_trgm ON orders USING gin ((" +
+                PgLower("\"ShipToContact\"") + ") gin_trgm_ops)");
+      PsqlValue("ANALYZE orders");
+      FilterLine("contiene, pg_trgm index", "ShipToContact", "contiene", Contact, ContainsCheck);
+    }
+    if (Wants("order")) OrderLine();
+    if (Wants("find")) FindDetailLine();
+    if (Wants("pick")) PickLine();
+    if (Wants("sum")) SumLine();
   }
 
   void Finish() {
@@ -523,8 +569,17 @@ int main(int argc, char** argv) {
     else
       Args.push_back(argv[I]);
   }
-  if (Uri.empty() || ServerLog.empty()) {
-    std::fprintf(stderr, "uso: kvpgbench --uri URI --log REGISTRO_DEL_SERVIDOR [--picked N]\n");
+  const bool KnownLine =
+      Only.empty() || std::find(std::begin(kLines), std::end(kLines), Only) != std::end(kLines);
+  if (Uri.empty() || ServerLog.empty() || !KnownLine) {
+    std::fprintf(stderr,
+                 "uso: kvpgbench --uri URI --log REGISTRO_DEL_SERVIDOR [--picked N] "
+                 "[--only LÍNEA]\n");
+    if (!KnownLine) {
+      std::fprintf(stderr, "kvpgbench: línea desconocida '%s'; las líneas son:", Only.c_str());
+      for (const char* L : kLines) std::fprintf(stderr, " %s", L);
+      std::fprintf(stderr, "\n");
+    }
     return 2;
   }
   if (!std::getenv("DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
