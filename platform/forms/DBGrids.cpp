@@ -22,8 +22,9 @@ namespace kv {
 
 // ------------------------------------------------------------------------------- the model
 
-// The grid's rows are the dataset's visible records, its columns the grid's columns. Nothing is
-// copied: each painted cell reads its display text from the dataset's store.
+// The grid's rows are the dataset's visible records (a band of them past the grid's BandRows),
+// its columns the grid's columns. Nothing is copied: each painted cell reads its display text
+// from the dataset's store.
 class TDBGridModel : public QAbstractTableModel {
  public:
   explicit TDBGridModel(TDBGrid* Grid) : QAbstractTableModel(Grid), FGrid(Grid) {}
@@ -36,7 +37,8 @@ class TDBGridModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& I, int Role) const override;
   QVariant headerData(int Section, Qt::Orientation O, int Role) const override;
   bool canFetchMore(const QModelIndex& Parent) const override {
-    return !Parent.isValid() && FGrid->FProvisional;
+    // More records are read as the view reaches the last of those read so far.
+    return !Parent.isValid() && FGrid->FProvisional && FGrid->FBandFirst + FRows >= FGrid->FTotal;
   }
   void fetchMore(const QModelIndex& Parent) override {
     if (!Parent.isValid()) FGrid->FetchMore();
@@ -67,7 +69,7 @@ class TDBGridModel : public QAbstractTableModel {
 
  private:
   TDBGrid* FGrid;
-  int FRows = 0;  // the dataset's records shown
+  int FRows = 0;  // the dataset's records in the band
 };
 
 QVariant TDBGridModel::data(const QModelIndex& I, int Role) const {
@@ -81,7 +83,7 @@ QVariant TDBGridModel::data(const QModelIndex& I, int Role) const {
     case Qt::DisplayRole:
       if (!F) return {};
       try {
-        return QStr(F->DisplayTextAt(DS->RowAt(I.row())));
+        return QStr(F->DisplayTextAt(DS->RowAt(FGrid->FBandFirst + I.row())));
       } catch (const std::out_of_range&) {
         // Records gone from the database since they were counted show empty until the grid
         // hears of it.
@@ -534,7 +536,15 @@ TDBGrid::TDBGrid(QWidget* Parent)
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   verticalHeader()->setMinimumSectionSize(8);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  // Rows scroll whole: the view's bar counts rows, which the bar over every record adds to.
+  setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
   setModel(FModel);
+  FRecordsBar = new QScrollBar(Qt::Vertical, this);
+  FRecordsBar->hide();
+  connect(FRecordsBar, &QScrollBar::valueChanged, this, [this](int V) { RecordsBarMoved(V); });
+  connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { UpdateRecordsBar(); });
+  // The bar over every record takes the place of the view's own, whose room the view keeps.
+  verticalScrollBar()->parentWidget()->installEventFilter(this);
   connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int I, int, int Size) {
     // A width the user drags stays with the column.
     if (!FApplyingWidths && I < FColumns.Count()) FColumns.Items(I)->FWidth = Size;
@@ -579,7 +589,7 @@ void TDBGrid::SetSelectedIndex(int V) {
   if (V < 0 || V >= FColumns.Count()) return;
   if (FModel->Rows() > 0 && !FResetting) {
     int Row = currentIndex().row();
-    if (Row < 0) Row = std::clamp(DataSet()->RecNo() - 1, 0, FModel->Rows() - 1);
+    if (Row < 0) Row = std::clamp(DataSet()->RecNo() - 1 - FBandFirst, 0, FModel->Rows() - 1);
     const QModelIndex I = FModel->index(Row, V);
     selectionModel()->setCurrentIndex(I, QItemSelectionModel::NoUpdate);
     scrollTo(I);
@@ -643,10 +653,12 @@ void TDBGrid::LinkAnswered(bool Active) {
   FAnchor = -1;
   FSelectedIndex = std::clamp(FSelectedIndex, 0, std::max(0, FColumns.Count() - 1));
   FProvisional = false;
-  const int Rows = Open ? RowsFor(DS, DS->RecNo()) : 0;
+  FTotal = Open ? RowsFor(DS, DS->RecNo()) : 0;
+  FBandFirst = Open ? BandStartFor(DS->RecNo() - 1) : 0;
   FResetting = false;
-  FModel->EndReset(Rows);
+  FModel->EndReset(std::min(FTotal - FBandFirst, FBandRows));
   ApplyWidths();
+  UpdateRecordsBar();
   SyncCurrent();
 }
 
@@ -706,10 +718,17 @@ int TDBGrid::RowsFor(TDataSet* DS, int Wanted) {
 }
 
 void TDBGrid::SetRows(int Rows) {
-  if (Rows == FModel->Rows()) return;
-  FModel->Resize(Rows);
+  if (Rows == FTotal) return;
+  FTotal = Rows;
   if (FAnchor >= Rows) FAnchor = -1;
-  ApplyWidths();
+  const int First = std::min(FBandFirst, std::max(0, FTotal - FBandRows));
+  if (First != FBandFirst) {
+    ShowBand(First);
+  } else {
+    FModel->Resize(std::min(FTotal - FBandFirst, FBandRows));
+    ApplyWidths();
+  }
+  UpdateRecordsBar();
 }
 
 void TDBGrid::RefreshRowCount() {
@@ -719,7 +738,7 @@ void TDBGrid::RefreshRowCount() {
   if (Known >= 0) {
     FProvisional = false;
     SetRows(Known);
-  } else if (DS->RecNo() > FModel->Rows()) {
+  } else if (DS->RecNo() > FTotal) {
     // The dataset went past the rows read so far (a search found a record further on).
     SetRows(DS->RecNo());
   }
@@ -730,7 +749,7 @@ void TDBGrid::FetchMore() {
   // Never inside other work: its statement may be running on the same connection.
   if (FResetting || !DS || !DS->Active() || !FProvisional || TBusyWork::Current()) return;
   if (KnownRecordCount() >= 0) return RefreshRowCount();
-  const int Have = FModel->Rows();
+  const int Have = FTotal;
   int Rows = Have;
   try {
     TBusyWork Work(this);
@@ -754,7 +773,7 @@ void TDBGrid::scrollContentsBy(int DX, int DY) {
     try {
       TBusyWork Work(this);
       for (int Row : {Top, Bottom})
-        if (Row >= 0) (void)DS->RowAt(Row);
+        if (Row >= 0) (void)DS->RowAt(FBandFirst + Row);
     } catch (const EAborted&) {
       // Stopped by the user: the grid goes back to the records it showed.
       FScrollingBack = true;
@@ -765,6 +784,20 @@ void TDBGrid::scrollContentsBy(int DX, int DY) {
     }
   }
   FTopRow = verticalScrollBar()->value();
+  if (!Banded()) return;
+  UpdateRecordsBar();
+  // Scrolled from inside the view's own work (a current cell made visible): the band moves
+  // once that work is over.
+  if (!FBandCheckQueued) {
+    FBandCheckQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          FBandCheckQueued = false;
+          KeepBandAround();
+        },
+        Qt::QueuedConnection);
+  }
 }
 
 void TDBGrid::SyncCurrent() {
@@ -773,14 +806,127 @@ void TDBGrid::SyncCurrent() {
   const TDataSet* DS = DataSet();
   if (!FResetting && FProvisional) RefreshRowCount();
   if (FResetting || !DS || !DS->Active() || FModel->Rows() == 0 || FColumns.Count() == 0) return;
-  const int Row = std::clamp(DS->RecNo() - 1, 0, FModel->Rows() - 1);
-  const QModelIndex I = FModel->index(Row, SelectedIndex());
+  const int Position = std::clamp(DS->RecNo() - 1, 0, FTotal - 1);
+  if (!InBand(Position)) ShowBand(BandStartFor(Position));
+  const QModelIndex I = FModel->index(Position - FBandFirst, SelectedIndex());
   if (currentIndex() != I) {
     FSyncing = true;
     selectionModel()->setCurrentIndex(I, QItemSelectionModel::NoUpdate);
     FSyncing = false;
   }
   scrollTo(I);
+}
+
+// ---- the band of records in the view
+
+void TDBGrid::SetBandRows(int V) {
+  V = std::max(V, 16);
+  if (V == FBandRows) return;
+  FBandRows = V;
+  // Read afresh as a new band: the record shown stays current.
+  const TDataSet* DS = DataSet();
+  if (FResetting || !DS || !DS->Active()) return;
+  FModel->BeginReset();
+  FBandFirst = BandStartFor(DS->RecNo() - 1);
+  FModel->EndReset(std::min(FTotal - FBandFirst, FBandRows));
+  ApplyWidths();
+  UpdateRecordsBar();
+  SyncCurrent();
+}
+
+int TDBGrid::BandStartFor(int Position) const {
+  if (FTotal <= FBandRows) return 0;
+  return std::clamp(Position - FBandRows / 2, 0, FTotal - FBandRows);
+}
+
+bool TDBGrid::InBand(int Position) const {
+  return Position >= FBandFirst && Position < FBandFirst + FModel->Rows();
+}
+
+int TDBGrid::CurrentPosition() const {
+  const QModelIndex I = currentIndex();
+  return I.isValid() ? FBandFirst + I.row() : -1;
+}
+
+void TDBGrid::ShowBand(int First) {
+  First = std::clamp(First, 0, std::max(0, FTotal - FBandRows));
+  const TDataSet* DS = DataSet();
+  if (First == FBandFirst || FResetting || !DS || !DS->Active()) return;
+  FModel->BeginReset();
+  FBandFirst = First;
+  FModel->EndReset(std::min(FTotal - FBandFirst, FBandRows));
+  ApplyWidths();
+  // The view's own bar takes the band's rows now, not when the view next lays itself out.
+  executeDelayedItemsLayout();
+  const int Position = DS->RecNo() - 1;
+  if (InBand(Position) && FColumns.Count() > 0) {
+    FSyncing = true;
+    selectionModel()->setCurrentIndex(FModel->index(Position - FBandFirst, SelectedIndex()),
+                                      QItemSelectionModel::NoUpdate);
+    FSyncing = false;
+  }
+}
+
+void TDBGrid::KeepBandAround() {
+  if (!Banded() || FResetting) return;
+  QScrollBar* Own = verticalScrollBar();
+  const int Top = FBandFirst + Own->value(), Page = std::max(1, Own->pageStep());
+  const int Margin = std::max(FBandRows / 8, 2 * Page);
+  const bool NearTop = FBandFirst > 0 && Own->value() < Margin;
+  const bool NearEnd =
+      FBandFirst + FModel->Rows() < FTotal && FBandFirst + FModel->Rows() - (Top + Page) < Margin;
+  if (!NearTop && !NearEnd) return;
+  ShowBand(BandStartFor(Top + Page / 2));
+  Own->setValue(Top - FBandFirst);
+}
+
+QScrollBar* TDBGrid::RecordsScrollBar() const {
+  return Banded() ? FRecordsBar : verticalScrollBar();
+}
+
+void TDBGrid::UpdateRecordsBar() {
+  const bool Band = Banded();
+  const Qt::ScrollBarPolicy Policy = Band ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded;
+  if (verticalScrollBarPolicy() != Policy) setVerticalScrollBarPolicy(Policy);
+  PlaceRecordsBar();
+  if (!Band) return;
+  const QScrollBar* Own = verticalScrollBar();
+  const QSignalBlocker Quiet(FRecordsBar);
+  FRecordsBar->setRange(0, std::max(0, FTotal - FModel->Rows() + Own->maximum()));
+  FRecordsBar->setPageStep(Own->pageStep());
+  FRecordsBar->setSingleStep(1);
+  FRecordsBar->setValue(FBandFirst + Own->value());
+  // Over a database each place reached reads its records: the view follows the bar when it is
+  // let go; records in memory show as it moves.
+  const TDataSet* DS = DataSet();
+  FRecordsBar->setTracking(!(DS && DS->Cursor()));
+}
+
+void TDBGrid::PlaceRecordsBar() {
+  const QWidget* Room = verticalScrollBar()->parentWidget();
+  const bool Show = Banded() && !Room->isHidden();
+  if (Show) {
+    FRecordsBar->setGeometry(Room->geometry());
+    FRecordsBar->raise();
+  }
+  FRecordsBar->setVisible(Show);
+}
+
+bool TDBGrid::eventFilter(QObject* O, QEvent* E) {
+  if (O == verticalScrollBar()->parentWidget() &&
+      (E->type() == QEvent::Move || E->type() == QEvent::Resize || E->type() == QEvent::Show ||
+       E->type() == QEvent::Hide))
+    PlaceRecordsBar();
+  return TControl<QTableView>::eventFilter(O, E);
+}
+
+void TDBGrid::RecordsBarMoved(int Top) {
+  if (!Banded() || FResetting) return;
+  QScrollBar* Own = verticalScrollBar();
+  if (Top < FBandFirst || Top - FBandFirst > Own->maximum())
+    ShowBand(BandStartFor(Top + Own->pageStep() / 2));
+  Own->setValue(Top - FBandFirst);
+  KeepBandAround();
 }
 
 // ---- columns
@@ -844,7 +990,8 @@ void TDBGrid::ApplyWidths() {
 bool TDBGrid::PaintSelected(const QModelIndex& I) const {
   const TDataSet* DS = DataSet();
   if (FResetting || !DS || !DS->Active() || I.row() >= FModel->Rows()) return false;
-  if ((FOptions & dgMultiSelect) && FSelectedRows.ContainsPosition(I.row())) return true;
+  if ((FOptions & dgMultiSelect) && FSelectedRows.ContainsPosition(FBandFirst + I.row()))
+    return true;
   if (!hasFocus() && !(FOptions & dgAlwaysShowSelection)) return false;
   const QModelIndex C = currentIndex();
   return I.row() == C.row() && ((FOptions & dgRowSelect) || I.column() == C.column());
@@ -854,33 +1001,33 @@ void TDBGrid::SelectionChanged() {
   viewport()->update();
 }
 
-void TDBGrid::ToggleRow(int Row) {
+void TDBGrid::TogglePosition(int Position) {
   const TDataSet* DS = DataSet();
-  if (!DS || !DS->Active() || Row < 0 || Row >= FModel->Rows()) return;
-  if (FSelectedRows.ContainsPosition(Row)) {
-    FSelectedRows.Remove(Row);
+  if (!DS || !DS->Active() || Position < 0 || Position >= FTotal) return;
+  if (FSelectedRows.ContainsPosition(Position)) {
+    FSelectedRows.Remove(Position);
   } else {
     TBookmark B = NoBookmark;
     try {
-      B = DS->RowAt(Row);
+      B = DS->RowAt(Position);
     } catch (const std::out_of_range&) {
       return;  // gone from the database since the grid read it
     }
-    FSelectedRows.Add(B, Row);
+    FSelectedRows.Add(B, Position);
   }
   FSelectedRows.FBase = FSelectedRows.FRuns.size();
-  FAnchor = Row;
+  FAnchor = Position;
   SelectionChanged();
 }
 
-void TDBGrid::ExtendTo(int Row) {
+void TDBGrid::ExtendTo(int Position) {
   const TDataSet* DS = DataSet();
-  if (!DS || !DS->Active() || Row < 0 || Row >= FModel->Rows()) return;
-  if (FAnchor < 0 || FAnchor >= FModel->Rows()) FAnchor = Row;
+  if (!DS || !DS->Active() || Position < 0 || Position >= FTotal) return;
+  if (FAnchor < 0 || FAnchor >= FTotal) FAnchor = Position;
   // The previous range from the anchor gives way to the new one; earlier picks stay. The range
   // is kept as its ends: nothing of it is read here.
   FSelectedRows.TruncateTo(FSelectedRows.FBase);
-  FSelectedRows.AddRange(FAnchor, Row);
+  FSelectedRows.AddRange(FAnchor, Position);
   SelectionChanged();
 }
 
@@ -897,7 +1044,8 @@ void TDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Prev
   FSelectedIndex = Current.column();
   if (!FSyncing) {
     TDataSet* DS = DataSet();
-    if (DS && DS->Active() && DS->RecNo() != Current.row() + 1) {
+    const int Position = FBandFirst + Current.row();
+    if (DS && DS->Active() && DS->RecNo() != Position + 1) {
       bool Stopped = false;
       FSyncing = true;
       SafeCall([&] {
@@ -906,7 +1054,7 @@ void TDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Prev
           // runs already.
           std::optional<TBusyWork> Work;
           if (DS->Cursor() && !TBusyWork::Current()) Work.emplace(this);
-          DS->SetRecNo(Current.row() + 1);
+          DS->SetRecNo(Position + 1);
         } catch (const EAborted&) {
           // Stopped by the user: the dataset stays on its record and the grid goes back to it.
           Stopped = true;
@@ -921,18 +1069,18 @@ void TDBGrid::currentChanged(const QModelIndex& Current, const QModelIndex& Prev
 
 void TDBGrid::mousePressEvent(QMouseEvent* E) {
   const QModelIndex I = indexAt(E->position().toPoint());
-  const int OldRow = currentIndex().row();
+  const int Old = CurrentPosition(), Clicked = I.isValid() ? FBandFirst + I.row() : -1;
   FPressed = I;
   QTableView::mousePressEvent(E);
   if (!I.isValid() || E->button() != Qt::LeftButton || !(FOptions & dgMultiSelect)) return;
   if (E->modifiers() & Qt::ControlModifier) {
-    ToggleRow(I.row());
+    TogglePosition(Clicked);
   } else if (E->modifiers() & Qt::ShiftModifier) {
-    if (FAnchor < 0) FAnchor = OldRow >= 0 ? OldRow : I.row();
-    ExtendTo(I.row());
+    if (FAnchor < 0) FAnchor = Old >= 0 ? Old : Clicked;
+    ExtendTo(Clicked);
   } else {
     FSelectedRows.Clear();
-    FAnchor = I.row();
+    FAnchor = Clicked;
   }
 }
 
@@ -964,22 +1112,44 @@ void TDBGrid::keyPressEvent(QKeyEvent* E) {
     QWidget::focusNextPrevChild(!Back);
     return;
   }
-  const int OldRow = currentIndex().row();
+  // Keys move from the dataset's record: the band goes back round it when the bar over every
+  // record showed others.
+  const TDataSet* DS = DataSet();
+  if (Banded() && DS && DS->Active() && !InBand(DS->RecNo() - 1)) SyncCurrent();
+  const int Old = CurrentPosition();
   const bool Multi = FOptions & dgMultiSelect;
   if (Multi && E->key() == Qt::Key_Space && (E->modifiers() & Qt::ControlModifier)) {
-    ToggleRow(OldRow);
+    TogglePosition(Old);
     return;
   }
-  QTableView::keyPressEvent(E);
-  const int NewRow = currentIndex().row();
-  if (!Multi || NewRow < 0 || NewRow == OldRow) return;
-  if (E->modifiers() & Qt::ShiftModifier) {
-    if (FAnchor < 0) FAnchor = OldRow >= 0 ? OldRow : NewRow;
-    ExtendTo(NewRow);
+  const bool Ends = (E->key() == Qt::Key_Home || E->key() == Qt::Key_End) &&
+                    (E->modifiers() & Qt::ControlModifier);
+  if (Ends && Banded() && FColumns.Count() > 0) {
+    // The first or the last record, which the band may not hold yet.
+    const int Target = E->key() == Qt::Key_End ? FTotal - 1 : 0;
+    ShowBand(BandStartFor(Target));
+    const QModelIndex I = FModel->index(Target - FBandFirst, SelectedIndex());
+    selectionModel()->setCurrentIndex(I, QItemSelectionModel::NoUpdate);
+    scrollTo(I);
   } else {
-    FSelectedRows.Clear();
-    FAnchor = NewRow;
+    QTableView::keyPressEvent(E);
   }
+  const int New = CurrentPosition();
+  if (Multi && New >= 0 && New != Old) {
+    if (E->modifiers() & Qt::ShiftModifier) {
+      if (FAnchor < 0) FAnchor = Old >= 0 ? Old : New;
+      ExtendTo(New);
+    } else {
+      FSelectedRows.Clear();
+      FAnchor = New;
+    }
+  }
+  KeepBandAround();
+}
+
+void TDBGrid::wheelEvent(QWheelEvent* E) {
+  QTableView::wheelEvent(E);
+  KeepBandAround();
 }
 
 void TDBGrid::keyReleaseEvent(QKeyEvent* E) {
@@ -991,6 +1161,10 @@ void TDBGrid::keyReleaseEvent(QKeyEvent* E) {
 }
 
 void TDBGrid::focusInEvent(QFocusEvent* E) {
+  // Without a current cell the view would make its first row current (and move the dataset):
+  // the band goes back round the dataset's record first.
+  const TDataSet* DS = DataSet();
+  if (Banded() && DS && DS->Active() && !InBand(DS->RecNo() - 1)) SyncCurrent();
   QTableView::focusInEvent(E);
   viewport()->update();
 }

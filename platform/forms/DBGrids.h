@@ -2,7 +2,10 @@
 // reads the dataset through a data link, row by row without moving its cursor and without copying
 // (RowAt and DisplayTextAt per painted cell), so a million rows show and scroll at once and a
 // filter or order change repaints at once. The current row follows the dataset's record and
-// moving in the grid moves the dataset. Rows picked with ctrl+click, shift+click and
+// moving in the grid moves the dataset. Past a million records the view holds a band of them
+// around the record it shows (the view keeps a few bytes for each of its rows): the scroll bar
+// the user sees spans every record and moves the band, which follows the keys and the wheel.
+// Rows picked with ctrl+click, shift+click and
 // shift+arrows are kept as bookmarks of the dataset in the order they were picked (SelectedRows).
 //
 // Columns are TGridColumn items (the name TColumn belongs to the table store): without any added
@@ -11,6 +14,7 @@
 // colour and the field's alignment and display texts.
 #pragma once
 
+#include <QScrollBar>
 #include <QTableView>
 #include <cstdint>
 #include <memory>
@@ -236,6 +240,15 @@ class TDBGrid : public TControl<QTableView> {
   int KnownRecordCount() const;
   // Whether the rows shown stand for records not counted yet.
   bool RowsProvisional() const { return FProvisional; }
+  // The records the view holds at once (1,048,576 unless set, at least 16): past that many the
+  // model's rows are a band of the records, and model row R shows the record at position
+  // BandFirst() + R (0-based).
+  int BandRows() const { return FBandRows; }
+  void SetBandRows(int V);
+  int BandFirst() const { return FBandFirst; }
+  // The vertical scroll bar the user sees: over every record when they are more than the band
+  // (the view's own bar then scrolls the band and stays hidden), the view's own otherwise.
+  QScrollBar* RecordsScrollBar() const;
   // Kept for the forms' settings: the grid never edits.
   bool ReadOnly() const { return FReadOnly; }
   void SetReadOnly(bool V) { FReadOnly = V; }
@@ -261,6 +274,8 @@ class TDBGrid : public TControl<QTableView> {
   void keyReleaseEvent(QKeyEvent* E) override;
   void focusInEvent(QFocusEvent* E) override;
   void focusOutEvent(QFocusEvent* E) override;
+  void wheelEvent(QWheelEvent* E) override;
+  bool eventFilter(QObject* O, QEvent* E) override;
   // Over a database the records about to show are read first, inside busy work (the window
   // shows when it lasts, "Cancelar" puts the grid back where it was).
   void scrollContentsBy(int DX, int DY) override;
@@ -284,19 +299,37 @@ class TDBGrid : public TControl<QTableView> {
   void ColumnChanged(int Index, bool Cells);
   // Whether a cell paints as selected (picked row, or the current cell / row).
   bool PaintSelected(const QModelIndex& I) const;
-  // Puts the view's current cell on the dataset's record and the current column.
+  // Puts the view's current cell on the dataset's record and the current column (the band
+  // moved round the record when it lies outside), and scrolls to it.
   void SyncCurrent();
+  // Makes the model's rows the band of records starting at position First (clamped), the
+  // current cell on the dataset's record when it lies in the band; the view is not scrolled.
+  void ShowBand(int First);
+  // The start of the band centred on the record at Position.
+  int BandStartFor(int Position) const;
+  bool Banded() const { return FTotal > FBandRows; }
+  bool InBand(int Position) const;
+  // The position of the current cell's record, -1 when there is no current cell.
+  int CurrentPosition() const;
+  // Moves the band when the rows in view come near either end of it (more records beyond).
+  void KeepBandAround();
+  // The scroll bar over every record: shown or hidden, range, value and place.
+  void UpdateRecordsBar();
+  void PlaceRecordsBar();
+  // The user moved the scroll bar over every record to the record at position Top.
+  void RecordsBarMoved(int Top);
   int DefaultWidth(const TGridColumn& C) const;
   void ApplyWidths();
-  // Picks: toggles a row, or picks the range from the anchor to Row over the kept picks.
-  void ToggleRow(int Row);
-  void ExtendTo(int Row);
+  // Picks: toggles a record, or picks the range from the anchor to Position over the kept picks
+  // (positions among the dataset's records).
+  void TogglePosition(int Position);
+  void ExtendTo(int Position);
   void SelectionChanged();
   TField* CachedField(int Column) const;
   // The rows to show for the dataset now: its record count when known, else the records read so
   // far, at least Wanted of them when there are.
   int RowsFor(TDataSet* DS, int Wanted);
-  // Shows Rows rows, keeping the current cell (rows inserted or removed at the end).
+  // Stands for Rows records, keeping the current cell (rows inserted or removed at the end).
   void SetRows(int Rows);
   // More rows, as the view is scrolled to the end of those shown while not counted.
   void FetchMore();
@@ -307,9 +340,14 @@ class TDBGrid : public TControl<QTableView> {
   TBookmarkList FSelectedRows{this};
   TDBGridOptions FOptions = 0;
   int FSelectedIndex = 0;
-  int FAnchor = -1;           // row where a shift range starts, -1 for none
+  int FAnchor = -1;    // position where a shift range starts, -1 for none
+  int FTotal = 0;      // the records the grid stands for (shown or provisional)
+  int FBandFirst = 0;  // the position of the record in the model's first row
+  int FBandRows = 1 << 20;
+  QScrollBar* FRecordsBar = nullptr;
+  bool FBandCheckQueued = false;
   bool FProvisional = false;  // rows shown before the records were counted
-  int FTopRow = 0;            // the first row shown, to go back to when a scroll is stopped
+  int FTopRow = 0;            // the first model row shown, to go back to when a scroll is stopped
   bool FScrollingBack = false;
   bool FSyncing = false, FResetting = false, FReadOnly = false, FApplyingWidths = false;
   QPersistentModelIndex FPressed;

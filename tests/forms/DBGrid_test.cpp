@@ -300,6 +300,84 @@ TEST(GridPicks, RangesKeptAsPositionsPickTheRowsAPlainListWould) {
   EXPECT_TRUE(Grid.SelectedRows().Runs().empty());
 }
 
+// Past BandRows the view holds a band of the records: the bar over every record, keys, clicks
+// and picks still reach each record at its position, and the dataset stays where it was.
+TEST(GridBand, EveryRecordIsReachedThroughABandOfThem) {
+  auto DS = MakeCustomers(995);  // 1000 records
+  TDataSource Source;
+  Source.SetDataSet(DS.get());
+  TDBGrid Grid;
+  Grid.resize(600, 300);
+  Grid.SetDataSource(&Source);
+  Grid.SetOptions(Grid.Options() | dgMultiSelect);
+  Grid.SetBandRows(64);
+  Grid.show();
+  QScrollBar* Bar = Grid.RecordsScrollBar();
+  ASSERT_NE(Bar, Grid.verticalScrollBar());
+  EXPECT_EQ(Grid.model()->rowCount(), 64);
+  EXPECT_TRUE(Bar->isVisible());
+  EXPECT_GE(Bar->maximum() + Bar->pageStep(), 1000);
+  auto Shown = [&](int Position) {  // the first column's text of a record as the grid shows it
+    return Grid.model()->index(Position - Grid.BandFirst(), 0).data().toString();
+  };
+  auto Wanted = [&](int Position) {
+    return QStr(Grid.Columns().Items(0)->Field()->DisplayTextAt(DS->RowAt(Position)));
+  };
+  auto Current = [&] { return Grid.BandFirst() + Grid.currentIndex().row(); };
+  auto Top = [&] { return Grid.BandFirst() + Grid.rowAt(0); };
+
+  DS->Last();
+  EXPECT_EQ(Current(), 999);
+  EXPECT_EQ(Shown(999), Wanted(999));
+  EXPECT_EQ(Bar->value(), Bar->maximum());
+  Bar->setValue(500);
+  EXPECT_EQ(Top(), 500);
+  EXPECT_EQ(Shown(500), Wanted(500));
+  EXPECT_EQ(DS->RecNo(), 1000) << "the bar shows records without moving the dataset";
+  QTest::keyClick(&Grid, Qt::Key_Up);
+  EXPECT_EQ(DS->RecNo(), 999) << "a key moves from the dataset's record";
+  EXPECT_EQ(Current(), 998);
+  QTest::keyClick(&Grid, Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(DS->RecNo(), 1);
+  EXPECT_EQ(Grid.BandFirst(), 0);
+  // Paging down walks every record, the band moving ahead of the rows in view.
+  int Last = 0;
+  for (int Step = 0; Step < 200 && DS->RecNo() < 1000; ++Step) {
+    QTest::keyClick(&Grid, Qt::Key_PageDown);
+    QCoreApplication::processEvents();
+    ASSERT_GT(DS->RecNo(), Last) << "step " << Step;
+    ASSERT_EQ(Current(), DS->RecNo() - 1);
+    ASSERT_EQ(Shown(Current()), Wanted(Current()));
+    Last = DS->RecNo();
+  }
+  EXPECT_EQ(DS->RecNo(), 1000);
+  EXPECT_EQ(Bar->value(), Bar->maximum());
+
+  // A range picked from a record in one band to a record in another.
+  auto Click = [&](int Position, Qt::KeyboardModifiers M) {
+    Bar->setValue(Position);
+    const QModelIndex I = Grid.model()->index(Position - Grid.BandFirst(), 0);
+    QTest::mouseClick(Grid.viewport(), Qt::LeftButton, M, Grid.visualRect(I).center());
+  };
+  Click(10, {});
+  EXPECT_EQ(DS->RecNo(), 11);
+  Click(700, Qt::ShiftModifier);
+  EXPECT_EQ(DS->RecNo(), 701);
+  EXPECT_EQ(Grid.SelectedRows().Count(), 691);
+  EXPECT_TRUE(Grid.SelectedRows().Contains(DS->RowAt(700)));
+  EXPECT_FALSE(Grid.SelectedRows().Contains(DS->RowAt(701)));
+  Click(300, Qt::ControlModifier);
+  EXPECT_EQ(Grid.SelectedRows().Count(), 690);
+  EXPECT_FALSE(Grid.SelectedRows().ContainsPosition(300));
+
+  // Fewer records than the band: the view's own bar again.
+  DS->SetFilter("City <> 'Vigo'");
+  DS->SetFiltered(true);
+  EXPECT_EQ(Grid.model()->rowCount(), 5);
+  EXPECT_EQ(Grid.RecordsScrollBar(), Grid.verticalScrollBar());
+  EXPECT_FALSE(Bar->isVisible());
+}
+
 TEST_F(GridTest, DroppingMultiSelectDropsThePicks) {
   Click(1, 0, Qt::ControlModifier);
   EXPECT_EQ(Grid.SelectedRows().Count(), 0) << "no picks without dgMultiSelect";
