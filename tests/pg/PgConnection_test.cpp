@@ -86,6 +86,15 @@ TEST(PgConnection, HostileValuesAreBoundNeverPasted) {
   EXPECT_THROW(P.AddText(std::string_view("a\0b", 3)), EDatabaseError);
 }
 
+// A session runs without JIT, which costs interactive statements more than it saves, unless
+// the connection's own options set it.
+TEST(PgConnection, SessionsRunWithoutJitUnlessTheirOptionsSayOtherwise) {
+  TPgConnection Plain(ServerUri());
+  EXPECT_EQ(Plain.Exec("SHOW jit").Value(0, 0).AsString(), "off");
+  TPgConnection Told(ServerUri() + "&options=-c%20jit%3Don");
+  EXPECT_EQ(Told.Exec("SHOW jit").Value(0, 0).AsString(), "on");
+}
+
 TEST(PgConnection, ValuesAreReadByTheColumnsTypes) {
   TPgConnection C(ServerUri());
   TPgResult R = C.Exec(
