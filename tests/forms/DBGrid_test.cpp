@@ -231,14 +231,23 @@ TEST_F(GridTest, PicksSurviveAWalkWithControlsDisabledAndPaintSelected) {
 // Random clicks, ctrl+clicks and shift+clicks over 300 rows, against the picks kept row by row:
 // the same rows in the same order, whether a range is kept whole, split by a ctrl+click inside
 // it or drawn over earlier picks; what Contains, the paint and the current row say agrees.
-TEST(GridPicks, RangesKeptAsPositionsPickTheRowsAPlainListWould) {
-  auto DS = MakeCustomers(295);
+// A multi-select grid over the customers and Extra more, not shown yet.
+struct TPickingGrid {
+  explicit TPickingGrid(int Extra) : DS(MakeCustomers(Extra)) {
+    Source.SetDataSet(DS.get());
+    Grid.resize(600, 300);
+    Grid.SetDataSource(&Source);
+    Grid.SetOptions(Grid.Options() | dgMultiSelect);
+  }
+  std::unique_ptr<TMemDataSet> DS;
   TDataSource Source;
-  Source.SetDataSet(DS.get());
   TDBGrid Grid;
-  Grid.resize(600, 300);
-  Grid.SetDataSource(&Source);
-  Grid.SetOptions(Grid.Options() | dgMultiSelect);
+};
+
+TEST(GridPicks, RangesKeptAsPositionsPickTheRowsAPlainListWould) {
+  TPickingGrid Picking(295);
+  TMemDataSet* DS = Picking.DS.get();
+  TDBGrid& Grid = Picking.Grid;
   Grid.show();
   // The picks as a list of bookmarks, updated as the grid did before ranges were kept whole.
   std::vector<TBookmark> Want;
@@ -303,13 +312,9 @@ TEST(GridPicks, RangesKeptAsPositionsPickTheRowsAPlainListWould) {
 // Past BandRows the view holds a band of the records: the bar over every record, keys, clicks
 // and picks still reach each record at its position, and the dataset stays where it was.
 TEST(GridBand, EveryRecordIsReachedThroughABandOfThem) {
-  auto DS = MakeCustomers(995);  // 1000 records
-  TDataSource Source;
-  Source.SetDataSet(DS.get());
-  TDBGrid Grid;
-  Grid.resize(600, 300);
-  Grid.SetDataSource(&Source);
-  Grid.SetOptions(Grid.Options() | dgMultiSelect);
+  TPickingGrid Picking(995);  // 1000 records
+  TMemDataSet* DS = Picking.DS.get();
+  TDBGrid& Grid = Picking.Grid;
   Grid.SetBandRows(64);
   Grid.show();
   QScrollBar* Bar = Grid.RecordsScrollBar();
