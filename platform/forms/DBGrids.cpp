@@ -776,6 +776,7 @@ void TDBGrid::scrollContentsBy(int DX, int DY) {
         if (Row >= 0) (void)DS->RowAt(FBandFirst + Row);
     } catch (const EAborted&) {
       // Stopped by the user: the grid goes back to the records it showed.
+      FScrollStopped = true;
       FScrollingBack = true;
       verticalScrollBar()->setValue(FTopRow);
       FScrollingBack = false;
@@ -852,12 +853,18 @@ void TDBGrid::ShowBand(int First) {
   First = std::clamp(First, 0, std::max(0, FTotal - FBandRows));
   const TDataSet* DS = DataSet();
   if (First == FBandFirst || FResetting || !DS || !DS->Active()) return;
+  // Nothing is read for the rows the view lands on meanwhile: the caller scrolls next.
+  const bool Reading = !FScrollingBack;
+  FScrollingBack = true;
   FModel->BeginReset();
   FBandFirst = First;
   FModel->EndReset(std::min(FTotal - FBandFirst, FBandRows));
   ApplyWidths();
-  // The view's own bar takes the band's rows now, not when the view next lays itself out.
+  // The view's own bar takes the band's rows now, not when the view next lays itself out, and
+  // the rows shown follow its value.
   executeDelayedItemsLayout();
+  verticalHeader()->setOffsetToSectionPosition(verticalScrollBar()->value());
+  FScrollingBack = !Reading;
   const int Position = DS->RecNo() - 1;
   if (InBand(Position) && FColumns.Count() > 0) {
     FSyncing = true;
@@ -923,9 +930,21 @@ bool TDBGrid::eventFilter(QObject* O, QEvent* E) {
 void TDBGrid::RecordsBarMoved(int Top) {
   if (!Banded() || FResetting) return;
   QScrollBar* Own = verticalScrollBar();
+  const int OldFirst = FBandFirst, OldTop = Own->value();
   if (Top < FBandFirst || Top - FBandFirst > Own->maximum())
     ShowBand(BandStartFor(Top + Own->pageStep() / 2));
+  FScrollStopped = false;
   Own->setValue(Top - FBandFirst);
+  if (FScrollStopped) {
+    // Stopped while the records there were read: the records shown before, in their band.
+    ShowBand(OldFirst);
+    FScrollingBack = true;
+    Own->setValue(OldTop);
+    FScrollingBack = false;
+    FTopRow = OldTop;
+    UpdateRecordsBar();
+    return;
+  }
   KeepBandAround();
 }
 

@@ -349,6 +349,7 @@ class TDBGrid : public TControl<QTableView> {
   bool FProvisional = false;  // rows shown before the records were counted
   int FTopRow = 0;            // the first model row shown, to go back to when a scroll is stopped
   bool FScrollingBack = false;
+  bool FScrollStopped = false;  // the last scroll was stopped by the user
   bool FSyncing = false, FResetting = false, FReadOnly = false, FApplyingWidths = false;
   QPersistentModelIndex FPressed;
   mutable std::vector<TField*> FFieldCache;

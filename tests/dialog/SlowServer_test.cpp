@@ -316,6 +316,46 @@ TEST_F(SlowServer, AScrollIsStoppedOnTheServerAndTheGridGoesBack) {
   EXPECT_FALSE(Dialog.Execute());
 }
 
+// A grid holding a band of the records: its scroll bar over every record reads the records of
+// the place it is let go at, a stop goes back to the band and records shown before, and the
+// dataset stays on its record throughout.
+TEST_F(SlowServer, TheBarOverEveryRecordMovesTheBandAndAStopGoesBack) {
+  int Shown = 0;
+  OnForm(
+      Dialog,
+      [&](TSearchDialogBox& F) {
+        WaitForCount(F);
+        TDBGrid* G = F.DBGrid1;
+        G->SetBandRows(64);
+        QScrollBar* Bar = G->RecordsScrollBar();
+        ASSERT_NE(Bar, G->verticalScrollBar());
+        EXPECT_FALSE(Bar->hasTracking()) << "over a database the grid follows the bar let go";
+        auto TopShown = [&] { return G->model()->index(G->rowAt(0), 0).data().toString(); };
+        const QString Before = TopShown();
+        const int First = G->BandFirst();
+        TBusyWork::SetOnWindowShown([&](TProgressWindow& W) {
+          ++Shown;
+          Pause(0);
+          W.CancelButton()->click();
+        });
+        Pause(3);
+        Bar->setValue(200);
+        EXPECT_EQ(Shown, 1);
+        EXPECT_EQ(Running(), 0);
+        EXPECT_EQ(Done(), 0) << "the statement did not run to its end";
+        EXPECT_EQ(G->BandFirst(), First);
+        EXPECT_EQ(TopShown(), Before) << "the records shown before the scroll";
+        EXPECT_EQ(Bar->value(), G->BandFirst() + G->verticalScrollBar()->value());
+        TBusyWork::SetOnWindowShown({});
+        Bar->setValue(200);
+        EXPECT_EQ(G->BandFirst() + G->rowAt(0), 200);
+        EXPECT_EQ(TopShown(), "201");
+        EXPECT_EQ(Slow.RecNo(), 1) << "the bar shows records without moving the dataset";
+      },
+      TEnd::Cancel);
+  EXPECT_FALSE(Dialog.Execute());
+}
+
 // Three keys while each search is slow: each key stops the search of the one before, only the
 // last search runs to its end, and the form ends as one search for the whole value leaves it.
 TEST_F(SlowServer, TypingReplacesTheSearchStillRunning) {
