@@ -5,8 +5,8 @@
 // moving in the grid moves the dataset. Past a million records the view holds a band of them
 // around the record it shows (the view keeps a few bytes for each of its rows): the scroll bar
 // the user sees spans every record and moves the band, which follows the keys and the wheel.
-// Rows picked with ctrl+click, shift+click and
-// shift+arrows are kept as bookmarks of the dataset in the order they were picked (SelectedRows).
+// Rows picked with ctrl+click, shift+click and shift+arrows are kept as bookmarks of the dataset
+// in the order they were picked (SelectedRows).
 //
 // Columns are TGridColumn items (the name TColumn belongs to the table store): without any added
 // the grid shows one per visible field (the default columns); Add replaces those by the chosen
