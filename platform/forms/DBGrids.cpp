@@ -656,7 +656,7 @@ void TDBGrid::LinkAnswered(bool Active) {
   FTotal = Open ? RowsFor(DS, DS->RecNo()) : 0;
   FBandFirst = Open ? BandStartFor(DS->RecNo() - 1) : 0;
   FResetting = false;
-  FModel->EndReset(std::min(FTotal - FBandFirst, FBandRows));
+  FModel->EndReset(BandSize());
   ApplyWidths();
   UpdateRecordsBar();
   SyncCurrent();
@@ -725,7 +725,7 @@ void TDBGrid::SetRows(int Rows) {
   if (First != FBandFirst) {
     ShowBand(First);
   } else {
-    FModel->Resize(std::min(FTotal - FBandFirst, FBandRows));
+    FModel->Resize(BandSize());
     ApplyWidths();
   }
   UpdateRecordsBar();
@@ -829,7 +829,7 @@ void TDBGrid::SetBandRows(int V) {
   if (FResetting || !DS || !DS->Active()) return;
   FModel->BeginReset();
   FBandFirst = BandStartFor(DS->RecNo() - 1);
-  FModel->EndReset(std::min(FTotal - FBandFirst, FBandRows));
+  FModel->EndReset(BandSize());
   ApplyWidths();
   UpdateRecordsBar();
   SyncCurrent();
@@ -842,6 +842,11 @@ int TDBGrid::BandStartFor(int Position) const {
 
 bool TDBGrid::InBand(int Position) const {
   return Position >= FBandFirst && Position < FBandFirst + FModel->Rows();
+}
+
+void TDBGrid::BackToRecord() {
+  const TDataSet* DS = DataSet();
+  if (Banded() && DS && DS->Active() && !InBand(DS->RecNo() - 1)) SyncCurrent();
 }
 
 int TDBGrid::CurrentPosition() const {
@@ -858,7 +863,7 @@ void TDBGrid::ShowBand(int First) {
   FScrollingBack = true;
   FModel->BeginReset();
   FBandFirst = First;
-  FModel->EndReset(std::min(FTotal - FBandFirst, FBandRows));
+  FModel->EndReset(BandSize());
   ApplyWidths();
   // The view's own bar takes the band's rows now, not when the view next lays itself out, and
   // the rows shown follow its value.
@@ -1131,10 +1136,8 @@ void TDBGrid::keyPressEvent(QKeyEvent* E) {
     QWidget::focusNextPrevChild(!Back);
     return;
   }
-  // Keys move from the dataset's record: the band goes back round it when the bar over every
-  // record showed others.
-  const TDataSet* DS = DataSet();
-  if (Banded() && DS && DS->Active() && !InBand(DS->RecNo() - 1)) SyncCurrent();
+  // Keys move from the dataset's record, which the bar over every record may have left.
+  BackToRecord();
   const int Old = CurrentPosition();
   const bool Multi = FOptions & dgMultiSelect;
   if (Multi && E->key() == Qt::Key_Space && (E->modifiers() & Qt::ControlModifier)) {
@@ -1180,10 +1183,8 @@ void TDBGrid::keyReleaseEvent(QKeyEvent* E) {
 }
 
 void TDBGrid::focusInEvent(QFocusEvent* E) {
-  // Without a current cell the view would make its first row current (and move the dataset):
-  // the band goes back round the dataset's record first.
-  const TDataSet* DS = DataSet();
-  if (Banded() && DS && DS->Active() && !InBand(DS->RecNo() - 1)) SyncCurrent();
+  // Without a current cell the view would make its first row current (and move the dataset).
+  BackToRecord();
   QTableView::focusInEvent(E);
   viewport()->update();
 }

@@ -16,6 +16,7 @@
 
 #include <QScrollBar>
 #include <QTableView>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -308,7 +309,11 @@ class TDBGrid : public TControl<QTableView> {
   // The start of the band centred on the record at Position.
   int BandStartFor(int Position) const;
   bool Banded() const { return FTotal > FBandRows; }
+  // The model's rows for the band starting at FBandFirst.
+  int BandSize() const { return std::min(FTotal - FBandFirst, FBandRows); }
   bool InBand(int Position) const;
+  // Brings the band back round the dataset's record when the bar over every record left it.
+  void BackToRecord();
   // The position of the current cell's record, -1 when there is no current cell.
   int CurrentPosition() const;
   // Moves the band when the rows in view come near either end of it (more records beyond).
